@@ -1,0 +1,78 @@
+#pragma once
+
+// Runs a coroutine to its end inside a test. QCoro::waitFor never returns when the task throws, so the task is
+// wrapped in one that stores its outcome, and the test's event loop spins until it is there or the time is up.
+
+#include <QCoroTask>
+#include <QTest>
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <type_traits>
+
+namespace testsupport {
+
+struct TaskTimeout : std::runtime_error {
+    TaskTimeout() : std::runtime_error("task did not finish in time") {}
+};
+
+namespace detail {
+template<typename T>
+struct Outcome {
+    bool done = false;
+    std::exception_ptr error;
+    std::optional<T> value;
+};
+template<>
+struct Outcome<void> {
+    bool done = false;
+    std::exception_ptr error;
+};
+
+template<typename T>
+QCoro::Task<void> capture(QCoro::Task<T> task, std::shared_ptr<Outcome<T>> outcome)
+{
+    try {
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+        } else {
+            outcome->value.emplace(co_await std::move(task));
+        }
+    } catch (...) {
+        outcome->error = std::current_exception();
+    }
+    outcome->done = true;
+}
+} // namespace detail
+
+// Returns the task's value or rethrows its exception; throws TaskTimeout when it does not end in time.
+template<typename T>
+T awaitTask(QCoro::Task<T> task, int timeoutMs = 20000)
+{
+    auto outcome = std::make_shared<detail::Outcome<T>>();
+    auto wrapper = detail::capture<T>(std::move(task), outcome);
+    if (!QTest::qWaitFor([&] { return outcome->done; }, timeoutMs))
+        throw TaskTimeout();
+    if (outcome->error)
+        std::rethrow_exception(outcome->error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*outcome->value);
+}
+
+// The exception a task ended with, or nullptr when it succeeded.
+template<typename T>
+std::exception_ptr awaitFailure(QCoro::Task<T> task, int timeoutMs = 20000)
+{
+    try {
+        awaitTask(std::move(task), timeoutMs);
+    } catch (const TaskTimeout &) {
+        throw;
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+} // namespace testsupport
