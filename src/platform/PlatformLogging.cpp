@@ -1,0 +1,3 @@
+#include "PlatformLogging.h"
+
+Q_LOGGING_CATEGORY(lcFileEvents, "no.varnostima.mac.FileEvents")
