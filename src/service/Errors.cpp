@@ -1,0 +1,60 @@
+#include "Errors.h"
+
+namespace {
+
+QString apiErrorMessage(APIError::Case errorCase, int statusCode)
+{
+    switch (errorCase) {
+    case APIError::Case::uploadFailed:
+        return QStringLiteral("Opplasting feilet (HTTP %1)").arg(statusCode);
+    case APIError::Case::serverError:
+        return QStringLiteral("Serverfeil (%1)").arg(statusCode);
+    case APIError::Case::invalidURL:
+        return QStringLiteral("Ugyldig URL");
+    case APIError::Case::invalidResponse:
+        return QStringLiteral("Ugyldig svar fra server");
+    case APIError::Case::unauthorized:
+        return QStringLiteral("Ikke innlogget — logg inn på nytt");
+    case APIError::Case::forbidden:
+        return QStringLiteral("Ingen tilgang");
+    case APIError::Case::quotaExceeded:
+        return QStringLiteral("Lagringskvoten er full");
+    case APIError::Case::expiredPresignedURL:
+        return QStringLiteral("Opplastingslenken har utløpt — prøv igjen");
+    }
+    Q_UNREACHABLE();
+}
+
+} // namespace
+
+UserFacingError::UserFacingError(QString localizedDescription)
+    : m_description(std::move(localizedDescription))
+    , m_what(m_description.toUtf8())
+{
+}
+
+APIError::APIError(Case errorCase, int statusCode)
+    : UserFacingError(apiErrorMessage(errorCase, statusCode))
+    , m_case(errorCase)
+    , m_statusCode(statusCode)
+{
+}
+
+AuthError::AuthError(Case errorCase)
+    : UserFacingError(QStringLiteral("Ugyldig token — sjekk at du kopierte riktig"))
+    , m_case(errorCase)
+{
+}
+
+TransportError::TransportError(QNetworkReply::NetworkError code, QString message, bool timedOut)
+    : UserFacingError(std::move(message))
+    , m_code(code)
+    , m_timedOut(timedOut)
+{
+}
+
+FileAccessError::FileAccessError(QString path, QString message)
+    : UserFacingError(std::move(message))
+    , m_path(std::move(path))
+{
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkReply>
+#include <QString>
+
+#include <exception>
+
+// The base of every error a user may get to see. localizedDescription() is the text a view shows as it stands.
+class UserFacingError : public std::exception
+{
+public:
+    explicit UserFacingError(QString localizedDescription);
+
+    QString localizedDescription() const { return m_description; }
+    const char *what() const noexcept override { return m_what.constData(); }
+
+private:
+    QString m_description;
+    QByteArray m_what;
+};
+
+// An answer of the service the client does not accept, or a failed presigned upload.
+class APIError : public UserFacingError
+{
+public:
+    enum class Case {
+        uploadFailed,
+        serverError,
+        invalidURL,
+        invalidResponse,
+        unauthorized,
+        forbidden,
+        quotaExceeded,
+        expiredPresignedURL,
+    };
+
+    static APIError uploadFailed(int statusCode) { return APIError(Case::uploadFailed, statusCode); }
+    static APIError serverError(int statusCode) { return APIError(Case::serverError, statusCode); }
+    static APIError invalidURL() { return APIError(Case::invalidURL); }
+    static APIError invalidResponse() { return APIError(Case::invalidResponse); }
+    static APIError unauthorized() { return APIError(Case::unauthorized); }
+    static APIError forbidden() { return APIError(Case::forbidden); }
+    static APIError quotaExceeded() { return APIError(Case::quotaExceeded); }
+    static APIError expiredPresignedURL() { return APIError(Case::expiredPresignedURL); }
+
+    Case errorCase() const { return m_case; }
+    // The HTTP status of uploadFailed and serverError; 0 for the other cases.
+    int statusCode() const { return m_statusCode; }
+
+    bool operator==(const APIError &other) const
+    {
+        return m_case == other.m_case && m_statusCode == other.m_statusCode;
+    }
+
+private:
+    explicit APIError(Case errorCase, int statusCode = 0);
+
+    Case m_case;
+    int m_statusCode;
+};
+
+// The account manager's own error.
+class AuthError : public UserFacingError
+{
+public:
+    enum class Case { invalidToken };
+
+    static AuthError invalidToken() { return AuthError(Case::invalidToken); }
+
+    Case errorCase() const { return m_case; }
+    bool operator==(const AuthError &other) const { return m_case == other.m_case; }
+
+private:
+    explicit AuthError(Case errorCase);
+
+    Case m_case;
+};
+
+// A request that never got a complete HTTP answer: no connection, a dropped connection, a time-out.
+// Keeps the network library's own text.
+class TransportError : public UserFacingError
+{
+public:
+    TransportError(QNetworkReply::NetworkError code, QString message, bool timedOut = false);
+
+    QNetworkReply::NetworkError code() const { return m_code; }
+    bool isTimeout() const { return m_timedOut; }
+
+private:
+    QNetworkReply::NetworkError m_code;
+    bool m_timedOut;
+};
+
+// A local file that could not be opened or read (for example the body of an upload).
+class FileAccessError : public UserFacingError
+{
+public:
+    FileAccessError(QString path, QString message);
+
+    QString path() const { return m_path; }
+
+private:
+    QString m_path;
+};
+
+// A value that cannot be written as JSON (a number that is not finite).
+class EncodingError : public UserFacingError
+{
+public:
+    using UserFacingError::UserFacingError;
+};
+
+// Bytes that do not read as the record asked for: bad JSON, a missing or null required key, a wrong type,
+// a number that is not a whole signed 64-bit value.
+class DecodingError : public UserFacingError
+{
+public:
+    using UserFacingError::UserFacingError;
+};
