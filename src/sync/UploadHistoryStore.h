@@ -1,0 +1,41 @@
+#pragma once
+
+#include "sync/RecentUpload.h"
+
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+// The recent uploads, newest first, kept in "recent-uploads.json" in the application-support folder.
+// Lives on the UI thread. It only loads, holds and saves the list: whoever sets the list decides its order,
+// merges and length, and calls save() afterwards. Failures of the file are logged and never reach the caller.
+class UploadHistoryStore : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QList<RecentUpload> recentUploads READ recentUploads WRITE setRecentUploads NOTIFY recentUploadsChanged)
+
+public:
+    // An empty storeURL means "recent-uploads.json" in the application-support folder. Loads the file at once.
+    explicit UploadHistoryStore(const QUrl &storeURL = {}, QObject *parent = nullptr);
+
+    const QList<RecentUpload> &recentUploads() const { return m_recentUploads; }
+    // An equal list is taken without a change notification.
+    void setRecentUploads(const QList<RecentUpload> &uploads);
+
+    // What the menu-bar window shows: at most the five newest.
+    QList<RecentUpload> recentUploadsForMenu() const;
+
+    QUrl storeURL() const { return m_storeURL; }
+
+    // Writes the list atomically; on failure the file keeps its previous contents.
+    void save() const;
+
+Q_SIGNALS:
+    void recentUploadsChanged();
+
+private:
+    void load();
+
+    QList<RecentUpload> m_recentUploads;
+    const QUrl m_storeURL;
+};
