@@ -43,7 +43,8 @@ class StandInService {
 public:
     static constexpr qint64 kKeptBodyLimit = 1 << 20;
 
-    StandInService();
+    StandInService(); // on a free port
+    explicit StandInService(quint16 port); // throws std::runtime_error when the port cannot be bound
     ~StandInService(); // stops without waiting for hanging requests
     StandInService(const StandInService &) = delete;
     StandInService &operator=(const StandInService &) = delete;

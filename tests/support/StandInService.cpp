@@ -1,0 +1,539 @@
+#include "StandInService.h"
+
+#include "StandInSockets.h"
+#include "StandInState.h"
+
+#include <httplib.h>
+
+#include <QCryptographicHash>
+
+#include <atomic>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace testsupport {
+
+using standin::ApiReply;
+using standin::StandInState;
+
+QByteArray RecordedRequest::header(const QByteArray &nameCaseInsensitive) const
+{
+    for (const auto &[name, value] : headers) {
+        if (name.compare(nameCaseInsensitive, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+bool RecordedRequest::hasHeader(const QByteArray &nameCaseInsensitive) const
+{
+    return std::any_of(headers.cbegin(), headers.cend(), [&](const auto &header) {
+        return header.first.compare(nameCaseInsensitive, Qt::CaseInsensitive) == 0;
+    });
+}
+
+namespace {
+
+constexpr int kWorkerThreads = 48; // hanging requests each hold one
+
+bool pathMatches(const QByteArray &pattern, const QByteArray &path)
+{
+    if (pattern.endsWith('*'))
+        return path.startsWith(pattern.chopped(1));
+    return path == pattern;
+}
+
+// One listener on 127.0.0.1 with its thread. Stopping cuts its connections so idle keep-alive waits end at once.
+class Listener {
+public:
+    template<typename Setup>
+    Listener(quint16 wantedPort, Setup &&setup)
+    {
+        server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+        server.set_keep_alive_max_count(1000);
+        setup(server);
+        if (wantedPort == 0) {
+            const int bound = server.bind_to_any_port("127.0.0.1");
+            if (bound <= 0)
+                throw std::runtime_error("cannot listen on 127.0.0.1");
+            port = quint16(bound);
+        } else {
+            if (!server.bind_to_port("127.0.0.1", wantedPort))
+                throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(wantedPort));
+            port = wantedPort;
+        }
+        thread = std::thread([this] {
+            server.listen_after_bind();
+            finished = true;
+        });
+        // stop() does nothing until the loop runs, so a service destroyed at once would otherwise never stop
+        while (!server.is_running() && !finished)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    ~Listener()
+    {
+        server.stop();
+        while (!finished) {
+            standin::shutDownConnections(port);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        thread.join();
+    }
+
+    httplib::Server server;
+    quint16 port = 0;
+
+private:
+    std::atomic<bool> finished = false;
+    std::thread thread;
+};
+
+void registerEverywhere(httplib::Server &server,
+                        const std::function<void(const httplib::Request &, httplib::Response &,
+                                                 const httplib::ContentReader *)> &handle)
+{
+    const auto plain = [handle](const httplib::Request &req, httplib::Response &res) { handle(req, res, nullptr); };
+    const auto streamed = [handle](const httplib::Request &req, httplib::Response &res,
+                                   const httplib::ContentReader &reader) { handle(req, res, &reader); };
+    server.Get(".*", plain);
+    server.Post(".*", plain);
+    server.Post(".*", streamed);
+    server.Put(".*", plain);
+    server.Put(".*", streamed);
+    server.Patch(".*", plain);
+    server.Patch(".*", streamed);
+    server.Delete(".*", plain);
+    server.Delete(".*", streamed);
+}
+
+RecordedRequest describe(const httplib::Request &req)
+{
+    RecordedRequest recorded;
+    recorded.method = QByteArray::fromStdString(req.method);
+    const QByteArray target = QByteArray::fromStdString(req.target);
+    const qsizetype question = target.indexOf('?');
+    recorded.path = question < 0 ? target : target.left(question);
+    recorded.rawQuery = question < 0 ? QByteArray() : target.mid(question + 1);
+    for (const auto &[name, value] : req.headers) {
+        // cpp-httplib adds the socket's addresses as headers of its own
+        if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT")
+            continue;
+        recorded.headers.append({QByteArray::fromStdString(name), QByteArray::fromStdString(value)});
+    }
+    return recorded;
+}
+
+// Reads the whole body, keeping only a small one in memory; false when the connection broke off.
+bool readBody(const httplib::Request &req, const httplib::ContentReader *reader, RecordedRequest &recorded)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const auto take = [&](const char *data, size_t length) {
+        hash.addData(QByteArrayView(data, qsizetype(length)));
+        recorded.bodySize += qint64(length);
+        if (recorded.bodySize <= StandInService::kKeptBodyLimit)
+            recorded.body.append(data, qsizetype(length));
+        return true;
+    };
+    bool complete = true;
+    if (reader)
+        complete = (*reader)(take);
+    else
+        take(req.body.data(), req.body.size());
+    if (recorded.bodySize > StandInService::kKeptBodyLimit)
+        recorded.body.clear();
+    recorded.bodySha256 = hash.result().toHex();
+    return complete;
+}
+
+void applyReply(httplib::Response &res, int status, const QByteArray &body, const QByteArray &contentType,
+                const QList<QPair<QByteArray, QByteArray>> &headers)
+{
+    res.status = status;
+    QByteArray type = contentType;
+    for (const auto &[name, value] : headers) {
+        if (name.compare("Content-Type", Qt::CaseInsensitive) == 0)
+            type = value;
+        else
+            res.set_header(name.toStdString(), value.toStdString());
+    }
+    if (!body.isEmpty() || !type.isEmpty())
+        res.set_content(body.toStdString(), type.isEmpty() ? "application/octet-stream" : type.toStdString());
+}
+
+} // namespace
+
+struct StandInService::Impl {
+    struct Script {
+        QByteArray method;
+        QByteArray pattern;
+        ScriptedAnswer answer;
+        int times;
+    };
+
+    explicit Impl(quint16 port)
+    {
+        std::signal(SIGPIPE, SIG_IGN);
+        other = std::make_unique<Listener>(0, [this](httplib::Server &server) {
+            registerEverywhere(server, [this](const httplib::Request &req, httplib::Response &res,
+                                              const httplib::ContentReader *reader) { serveOther(req, res, reader); });
+        });
+        main = std::make_unique<Listener>(port, [this](httplib::Server &server) {
+            registerEverywhere(server, [this](const httplib::Request &req, httplib::Response &res,
+                                              const httplib::ContentReader *reader) { serve(req, res, reader); });
+        });
+        const std::lock_guard lock(mutex);
+        state = std::make_unique<StandInState>(QStringLiteral("http://127.0.0.1:%1").arg(main->port));
+    }
+
+    ~Impl()
+    {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        released.notify_all();
+        main.reset();
+        other.reset();
+    }
+
+    std::optional<ScriptedAnswer> takeScript(const QByteArray &method, const QByteArray &path)
+    {
+        const std::lock_guard lock(mutex);
+        for (Script &script : scripts) {
+            if (script.times != 0 && script.method == method && pathMatches(script.pattern, path)) {
+                if (script.times > 0)
+                    --script.times;
+                return script.answer;
+            }
+        }
+        return std::nullopt;
+    }
+
+    void record(RecordedRequest recorded, QList<RecordedRequest> &into)
+    {
+        const std::lock_guard lock(mutex);
+        into.append(std::move(recorded));
+    }
+
+    // Waits for the delay or until the service stops; false when it stopped.
+    bool wait(std::optional<std::chrono::milliseconds> delay)
+    {
+        std::unique_lock lock(mutex);
+        if (!delay) {
+            released.wait(lock, [this] { return stopping; });
+            return false;
+        }
+        return !released.wait_for(lock, *delay, [this] { return stopping; });
+    }
+
+    void dropConnection(const httplib::Request &req) const
+    {
+        standin::shutDownConnections(main->port, req.remote_port);
+    }
+
+    void serve(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader *reader)
+    {
+        RecordedRequest recorded = describe(req);
+        const std::optional<ScriptedAnswer> scripted = takeScript(recorded.method, recorded.path);
+        const bool storePut = recorded.method == "PUT" && recorded.path.startsWith("/store/");
+        const QDateTime arrival = QDateTime::currentDateTimeUtc();
+        struct InFlight {
+            Impl *impl;
+            explicit InFlight(Impl *i) : impl(i)
+            {
+                if (!impl)
+                    return;
+                const std::lock_guard lock(impl->mutex);
+                impl->maxPutsInFlight = std::max(impl->maxPutsInFlight, ++impl->putsInFlight);
+            }
+            ~InFlight()
+            {
+                if (!impl)
+                    return;
+                const std::lock_guard lock(impl->mutex);
+                --impl->putsInFlight;
+            }
+        } inFlight(storePut ? this : nullptr);
+
+        if (scripted && scripted->kind == ScriptedAnswer::Kind::AnswerBeforeBody) {
+            record(recorded, requests);
+            applyReply(res, scripted->status, scripted->body, "application/json", scripted->headers);
+            res.set_header("Connection", "close");
+            return;
+        }
+        const bool complete = readBody(req, reader, recorded);
+        record(recorded, requests);
+        if (!complete) {
+            dropConnection(req);
+            return;
+        }
+        if (scripted) {
+            answerScripted(req, res, *scripted);
+            return;
+        }
+
+        ApiReply reply;
+        if (storePut) {
+            const standin::StoredObject object{recorded.bodySize, recorded.bodySha256, recorded.header("Content-Type")};
+            const std::lock_guard lock(mutex);
+            reply = state->handleStorePut(recorded.path, recorded.rawQuery, recorded.hasHeader("Authorization"),
+                                          arrival, object);
+        } else {
+            standin::ApiRequest request{recorded.method, recorded.path, recorded.rawQuery, std::nullopt,
+                                        recorded.body};
+            if (recorded.hasHeader("Authorization"))
+                request.authorization = recorded.header("Authorization");
+            const std::lock_guard lock(mutex);
+            reply = state->handleApi(request);
+        }
+        applyReply(res, reply.status, reply.body, reply.contentType, reply.headers);
+    }
+
+    void answerScripted(const httplib::Request &req, httplib::Response &res, const ScriptedAnswer &answer)
+    {
+        if (answer.delayMs > 0 && !wait(std::chrono::milliseconds(answer.delayMs))) {
+            dropConnection(req);
+            return;
+        }
+        switch (answer.kind) {
+        case ScriptedAnswer::Kind::Hang:
+            wait(std::nullopt);
+            dropConnection(req);
+            return;
+        case ScriptedAnswer::Kind::CloseWithoutAnswer:
+            dropConnection(req);
+            return;
+        case ScriptedAnswer::Kind::RedirectToOtherOrigin: {
+            const int status = answer.status >= 300 && answer.status < 400 ? answer.status : 307;
+            applyReply(res, status, answer.body, {}, answer.headers);
+            res.set_header("Location", QStringLiteral("http://127.0.0.1:%1").arg(other->port).toStdString()
+                                           + req.target);
+            return;
+        }
+        case ScriptedAnswer::Kind::Answer:
+        case ScriptedAnswer::Kind::AnswerBeforeBody:
+            applyReply(res, answer.status, answer.body, "application/json", answer.headers);
+            return;
+        }
+    }
+
+    void serveOther(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader *reader)
+    {
+        RecordedRequest recorded = describe(req);
+        readBody(req, reader, recorded);
+        record(recorded, otherRequests);
+        res.set_content("{}", "application/json");
+    }
+
+    mutable std::mutex mutex;
+    std::condition_variable released;
+    bool stopping = false;
+    QList<RecordedRequest> requests;
+    QList<RecordedRequest> otherRequests;
+    QList<Script> scripts;
+    std::unique_ptr<StandInState> state;
+    int putsInFlight = 0;
+    int maxPutsInFlight = 0;
+    // Declared last: destroyed first, while the members their handlers use still exist.
+    std::unique_ptr<Listener> other;
+    std::unique_ptr<Listener> main;
+};
+
+StandInService::StandInService() : d(std::make_unique<Impl>(0)) {}
+
+StandInService::StandInService(quint16 port) : d(std::make_unique<Impl>(port)) {}
+
+StandInService::~StandInService() = default;
+
+QUrl StandInService::baseUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(d->main->port));
+}
+
+quint16 StandInService::port() const
+{
+    return d->main->port;
+}
+
+QList<RecordedRequest> StandInService::requests() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->requests;
+}
+
+QList<RecordedRequest> StandInService::requests(const QByteArray &method, const QByteArray &path) const
+{
+    const std::lock_guard lock(d->mutex);
+    QList<RecordedRequest> matching;
+    for (const RecordedRequest &request : std::as_const(d->requests)) {
+        if (request.method == method && pathMatches(path, request.path))
+            matching.append(request);
+    }
+    return matching;
+}
+
+void StandInService::clearRequests()
+{
+    const std::lock_guard lock(d->mutex);
+    d->requests.clear();
+    d->otherRequests.clear();
+}
+
+void StandInService::script(const QByteArray &method, const QByteArray &pathPattern, ScriptedAnswer answer, int times)
+{
+    const std::lock_guard lock(d->mutex);
+    d->scripts.append({method, pathPattern, std::move(answer), times});
+}
+
+void StandInService::clearScripts()
+{
+    const std::lock_guard lock(d->mutex);
+    d->scripts.clear();
+}
+
+QUrl StandInService::otherOriginUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(d->other->port));
+}
+
+QList<RecordedRequest> StandInService::otherOriginRequests() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->otherRequests;
+}
+
+void StandInService::addAccount(const QByteArray &token, const QString &userId, const std::optional<QString> &email)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state->addAccount(token, StandInAccount{userId, email});
+}
+
+void StandInService::removeAccount(const QByteArray &token)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state->removeAccount(token);
+}
+
+QString StandInService::seedFolder(const QString &name, const std::optional<QString> &parentId,
+                                   std::optional<qint64> sortOrder)
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->seedFolder(name, parentId, sortOrder);
+}
+
+QString StandInService::seedGallery(const QString &title, const std::optional<QString> &folderId)
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->seedGallery(title, folderId);
+}
+
+QString StandInService::seedImage(const QString &galleryId, const QString &fileName, const QByteArray &bytes)
+{
+    const QByteArray sha = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    const std::lock_guard lock(d->mutex);
+    return d->state->seedImage(galleryId, fileName, bytes.size(), sha);
+}
+
+QString StandInService::seedImageOfSize(const QString &galleryId, const QString &fileName, qint64 fileSize)
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->seedImage(galleryId, fileName, fileSize, {});
+}
+
+bool StandInService::deleteImageOnWeb(const QString &galleryId, const QString &fileName)
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->deleteImageOnWeb(galleryId, fileName);
+}
+
+void StandInService::setGalleryPageSize(int size)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state->galleryPageSize = size;
+}
+
+int StandInService::galleryPageSize() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->galleryPageSize;
+}
+
+void StandInService::setOmitImagesWithSize(bool omit)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state->omitImagesWithSize = omit;
+}
+
+void StandInService::setSlotLifetime(std::chrono::milliseconds lifetime)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state->slotLifetime = lifetime;
+}
+
+void StandInService::expireSlots()
+{
+    const std::lock_guard lock(d->mutex);
+    d->state->expireSlots();
+}
+
+void StandInService::withholdSlotsOnNextPresign(int count)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state->withheldSlots = count;
+}
+
+void StandInService::overrideSlotUrlOnNextPresign(const QString &url, int index)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state->slotUrlOverride = url;
+    d->state->slotUrlOverrideIndex = index;
+}
+
+QList<StandInGallery> StandInService::galleries() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->galleries();
+}
+
+std::optional<StandInGallery> StandInService::gallery(const QString &id) const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->gallery(id);
+}
+
+QList<StandInFolder> StandInService::folders() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->folders();
+}
+
+int StandInService::putsInFlight() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->putsInFlight;
+}
+
+int StandInService::maxPutsInFlight() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->maxPutsInFlight;
+}
+
+void StandInService::resetMaxPutsInFlight()
+{
+    const std::lock_guard lock(d->mutex);
+    d->maxPutsInFlight = d->putsInFlight;
+}
+
+int StandInService::slotsHandedOut() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state->slotsHandedOut();
+}
+
+} // namespace testsupport

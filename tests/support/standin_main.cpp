@@ -1,0 +1,62 @@
+// The stand-in service as a program, for trying the app by hand:
+//   varnostima-standin --port N [--token T]
+// Serves until SIGINT or SIGTERM. Sign the app in with the printed callback URL's token.
+
+#include "StandInService.h"
+
+#include <QCoreApplication>
+#include <QCommandLineParser>
+#include <QTextStream>
+
+#include <csignal>
+#include <pthread.h>
+
+int main(int argc, char *argv[])
+{
+    // Blocked before any server thread starts, so every thread inherits the mask and sigwait() below gets them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Stand-in gallery service on 127.0.0.1."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on."),
+                                        QStringLiteral("N"));
+    const QCommandLineOption tokenOption(QStringLiteral("token"), QStringLiteral("Accepted bearer token."),
+                                         QStringLiteral("T"), QStringLiteral("dev-token"));
+    parser.addOption(portOption);
+    parser.addOption(tokenOption);
+    parser.process(app);
+
+    QTextStream err(stderr);
+    bool portOk = false;
+    const uint port = parser.value(portOption).toUInt(&portOk);
+    if (!parser.isSet(portOption) || !portOk || port == 0 || port > 65535) {
+        err << "varnostima-standin: --port N (1-65535) is required\n";
+        return 2;
+    }
+    const QByteArray token = parser.value(tokenOption).toUtf8();
+    if (token.isEmpty() || token.contains('\r') || token.contains('\n')) {
+        err << "varnostima-standin: --token must be a non-empty single line\n";
+        return 2;
+    }
+
+    try {
+        testsupport::StandInService service{quint16(port)};
+        service.addAccount(token);
+        QTextStream out(stdout);
+        out << service.baseUrl().toString() << '\n'
+            << "token: " << QString::fromUtf8(token) << '\n';
+        out.flush();
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    } catch (const std::exception &e) {
+        err << "varnostima-standin: " << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
