@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+
+class FileEventStreamReader;
+
+// Reports changes anywhere in one folder tree, coalesced: the first change after a quiet spell opens a window of
+// `latency()`, and everything that changes until it closes arrives as one changed() signal on this object's thread.
+// A lost event queue and the root folder vanishing (or coming back) are ordinary changes. Hidden folders are not
+// watched and changes to hidden names are not reported: a scan of the tree skips them anyway.
+//
+// When the watch limit is reached, the stream logs it once and also emits changed() every `pollInterval()`, so
+// its owner degrades to polling instead of missing changes.
+//
+// The kernel is read on a thread of the stream's own that sleeps while nothing happens. After stop(), a restart or
+// destruction, no signal of the earlier run is delivered, not even one already queued.
+class FileEventStream : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds defaultLatency{2000};
+    static constexpr std::chrono::milliseconds defaultPollInterval{60000};
+
+    explicit FileEventStream(QObject *parent = nullptr);
+    ~FileEventStream() override;
+
+    // Replaces any running watch with one over rootPath. A missing root is watched for until it appears.
+    // Returns false (and watches nothing) only for an empty path.
+    bool start(const QString &rootPath);
+    void stop();
+    bool isRunning() const { return m_reader != nullptr; }
+    QString rootPath() const { return m_rootPath; }
+
+    // The settings below take effect at the next start().
+    void setLatency(std::chrono::milliseconds latency) { m_latency = latency; }
+    std::chrono::milliseconds latency() const { return m_latency; }
+    void setPollInterval(std::chrono::milliseconds interval) { m_pollInterval = interval; }
+    std::chrono::milliseconds pollInterval() const { return m_pollInterval; }
+    // Caps the folders watched, leaving the rest of the user's inotify budget to other programs; past the cap
+    // the stream polls as at the kernel's limit. 0 (the default) means no cap of our own.
+    void setMaxWatches(int count) { m_maxWatches = count; }
+
+    // Thread-safe snapshots of the running reader; 0 / false when stopped.
+    int watchCount() const;
+    quint64 batchCount() const; // batches handed over since start(), whether delivered or not
+    bool isPolling() const;
+
+    // Feeds the running reader a queue overflow through the same path as the kernel's.
+    void injectOverflowForTesting();
+
+Q_SIGNALS:
+    // One coalesced batch of changes.
+    void changed();
+    // The watches of a start() are in place; changes from now on are reported.
+    void ready();
+
+private:
+    void post(quint64 generation, void (FileEventStream::*signal)());
+
+    std::unique_ptr<FileEventStreamReader> m_reader;
+    quint64 m_generation = 0;
+    QString m_rootPath;
+    std::chrono::milliseconds m_latency = defaultLatency;
+    std::chrono::milliseconds m_pollInterval = defaultPollInterval;
+    int m_maxWatches = 0;
+};
