@@ -1,0 +1,37 @@
+#pragma once
+
+#include "NotificationCenter.h"
+
+#include <QDBusConnection>
+#include <QHash>
+
+// NotificationCenter over org.freedesktop.Notifications. Every call is asynchronous; the service's signals are
+// broadcast to all clients, so only the ids this object posted are answered.
+class DesktopNotifications final : public NotificationCenter
+{
+    Q_OBJECT
+public:
+    static inline const QString ServiceName = QStringLiteral("org.freedesktop.Notifications");
+
+    explicit DesktopNotifications(QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+
+    // Authorized when the service runs or the bus can start it; there is nothing to ask the user.
+    QCoro::Task<NotificationAuthorizationStatus> authorizationStatus() override;
+    QCoro::Task<bool> requestAuthorization() override;
+    void setCategories(const QList<NotificationCategory> &categories) override;
+    QCoro::Task<void> add(NotificationContent content) override;
+
+    // How many posted notifications still wait for an answer.
+    qsizetype pendingCount() const { return m_pending.size(); }
+
+private Q_SLOTS:
+    void onActionInvoked(uint id, const QString &actionKey);
+    void onNotificationClosed(uint id, uint reason);
+
+private:
+    QCoro::Task<bool> serviceAvailable();
+
+    QDBusConnection m_bus;
+    QHash<QString, NotificationCategory> m_categories;
+    QHash<uint, QVariantMap> m_pending;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+// Starting the application when the user logs in.
+class LoginItemService
+{
+public:
+    virtual ~LoginItemService() = default;
+    virtual bool isEnabled() const = 0;
+    // Both throw PlatformError when the change could not be made.
+    virtual void registerItem() = 0;
+    virtual void unregisterItem() = 0;
+};
+
+// An XDG autostart entry: enabled while the file exists and does not hide itself.
+class AutostartEntry final : public LoginItemService
+{
+public:
+    // entryPath: the desktop file; execPath: the program it starts.
+    AutostartEntry(QString entryPath, QString execPath);
+
+    // $XDG_CONFIG_HOME/autostart/varnostima.desktop
+    static QString defaultEntryPath();
+
+    bool isEnabled() const override;
+    void registerItem() override;
+    void unregisterItem() override;
+
+    QString entryPath() const { return m_entryPath; }
+
+    // The Exec value for a program path, quoted as desktop entries require.
+    static QString execLine(const QString &program);
+
+private:
+    QString m_entryPath;
+    QString m_execPath;
+};
