@@ -1,0 +1,292 @@
+#include "Symbol.h"
+
+#include "ThemeLogging.h"
+
+#include <QFile>
+#include <QHash>
+#include <QIconEngine>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSvgRenderer>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+namespace {
+
+enum class Look {
+    Outline,    // as drawn
+    FillShape,  // one element filled with the tint, the others knocked out in white
+    Badge,      // a filled disc with the outline knocked out on it
+};
+
+struct SymbolSpec {
+    const char *name;
+    const char *outline; // file under :/symbols/ without ".svg"
+    Look look;
+    int filledElement;
+};
+
+constexpr std::array kSymbols{
+    SymbolSpec{"checkmark", "check", Look::Outline, 0},
+    SymbolSpec{"checkmark.circle", "circle-check", Look::Outline, 0},
+    SymbolSpec{"checkmark.circle.fill", "circle-check", Look::FillShape, 0},
+    SymbolSpec{"folder", "folder", Look::Outline, 0},
+    SymbolSpec{"folder.fill", "folder", Look::FillShape, 0},
+    SymbolSpec{"folder.badge.gearshape", "folder-cog", Look::Outline, 0},
+    SymbolSpec{"photo", "image", Look::Outline, 0},
+    SymbolSpec{"photo.on.rectangle", "images", Look::Outline, 0},
+    SymbolSpec{"photo.on.rectangle.angled", "images", Look::Outline, 0},
+    SymbolSpec{"tray", "inbox", Look::Outline, 0},
+    SymbolSpec{"exclamationmark.triangle", "triangle-alert", Look::Outline, 0},
+    SymbolSpec{"exclamationmark.triangle.fill", "triangle-alert", Look::FillShape, 0},
+    SymbolSpec{"exclamationmark.circle.fill", "circle-alert", Look::FillShape, 0},
+    SymbolSpec{"arrow.triangle.branch", "git-branch", Look::Outline, 0},
+    SymbolSpec{"arrow.triangle.2.circlepath", "refresh-cw", Look::Outline, 0},
+    SymbolSpec{"arrow.clockwise", "rotate-cw", Look::Outline, 0},
+    SymbolSpec{"arrow.up.circle", "circle-arrow-up", Look::Outline, 0},
+    SymbolSpec{"arrow.up.circle.fill", "circle-arrow-up", Look::FillShape, 0},
+    SymbolSpec{"arrow.up.right", "arrow-up-right", Look::Outline, 0},
+    SymbolSpec{"arrow.up.right.square", "square-arrow-up-right", Look::Outline, 0},
+    SymbolSpec{"plus.circle.fill", "circle-plus", Look::FillShape, 0},
+    SymbolSpec{"minus.circle.fill", "circle-minus", Look::FillShape, 0},
+    SymbolSpec{"trash", "trash-2", Look::Outline, 0},
+    SymbolSpec{"trash.circle.fill", "trash-2", Look::Badge, 0},
+    SymbolSpec{"eye", "eye", Look::Outline, 0},
+    SymbolSpec{"eye.slash", "eye-off", Look::Outline, 0},
+    SymbolSpec{"eye.slash.circle.fill", "eye-off", Look::Badge, 0},
+    SymbolSpec{"link", "link", Look::Outline, 0},
+    SymbolSpec{"xmark", "x", Look::Outline, 0},
+    SymbolSpec{"chevron.right", "chevron-right", Look::Outline, 0},
+    SymbolSpec{"chevron.left", "chevron-left", Look::Outline, 0},
+    SymbolSpec{"sidebar.trailing", "panel-right", Look::Outline, 0},
+    SymbolSpec{"sidebar.right", "panel-right", Look::Outline, 0},
+    SymbolSpec{"rectangle.stack", "layers", Look::Outline, 0},
+    SymbolSpec{"person.circle", "circle-user", Look::Outline, 0},
+    SymbolSpec{"house.fill", "house", Look::FillShape, 1},
+    SymbolSpec{"gear", "settings", Look::Outline, 0},
+};
+
+const SymbolSpec *find(const QString &name)
+{
+    for (const SymbolSpec &spec : kSymbols) {
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    }
+    return nullptr;
+}
+
+const QString kKnockout = QStringLiteral("#FFFFFF");
+
+QString withAttribute(const QString &element, const QString &attribute)
+{
+    const qsizetype nameEnd = element.indexOf(QRegularExpression(QStringLiteral("[\\s/>]")), 1);
+    return element.left(nameEnd) + u' ' + attribute + element.mid(nameEnd);
+}
+
+// The outline's SVG text reshaped for the spec's look, still drawn in "currentColor".
+QByteArray shapedSvg(const SymbolSpec &spec, const QString &source)
+{
+    if (spec.look == Look::Outline)
+        return source.toUtf8();
+
+    static const QRegularExpression openTag(QStringLiteral("<svg\\b[^>]*>"));
+    static const QRegularExpression element(
+        QStringLiteral("<(?:path|circle|line|rect|polyline|polygon|ellipse)\\b[^>]*/>"));
+    const QString header = openTag.match(source).captured(0);
+    QStringList elements;
+    for (auto it = element.globalMatch(source); it.hasNext();)
+        elements << it.next().captured(0);
+
+    QString body;
+    if (spec.look == Look::FillShape) {
+        for (int i = 0; i < elements.size(); ++i) {
+            body += i == spec.filledElement
+                        ? withAttribute(elements[i], QStringLiteral("fill=\"currentColor\""))
+                        : withAttribute(elements[i], QStringLiteral("stroke=\"%1\"").arg(kKnockout));
+        }
+    } else {
+        body = QStringLiteral("<circle cx=\"12\" cy=\"12\" r=\"11\" fill=\"currentColor\" stroke=\"none\"/>"
+                              "<g transform=\"translate(12 12) scale(0.55) translate(-12 -12)\" stroke=\"%1\" "
+                              "stroke-width=\"3\">")
+                   .arg(kKnockout)
+               + elements.join(QString()) + QStringLiteral("</g>");
+    }
+    return (header + body + QStringLiteral("</svg>")).toUtf8();
+}
+
+// Renderers per symbol and opaque tint; the tint's alpha is applied as painter opacity.
+class RendererCache
+{
+public:
+    QSvgRenderer *renderer(const QString &name, QRgb opaqueTint)
+    {
+        const QString key = name + u'|' + QString::number(opaqueTint, 16);
+        if (auto it = m_renderers.constFind(key); it != m_renderers.constEnd())
+            return it->get();
+        const QByteArray svg = tintedSvg(name, QColor::fromRgb(opaqueTint));
+        if (svg.isEmpty())
+            return nullptr;
+        auto renderer = std::make_shared<QSvgRenderer>(svg);
+        if (!renderer->isValid()) {
+            warnOnce(name, "Symbol %s has an unreadable outline; drawing a placeholder");
+            return nullptr;
+        }
+        if (m_renderers.size() > 512)
+            m_renderers.clear();
+        m_renderers.insert(key, renderer);
+        return renderer.get();
+    }
+
+    QByteArray tintedSvg(const QString &name, const QColor &tint)
+    {
+        const SymbolSpec *spec = find(name);
+        if (!spec) {
+            warnOnce(name, "Unknown symbol %s; drawing a placeholder");
+            return {};
+        }
+        const QString source = outline(QString::fromLatin1(spec->outline));
+        if (source.isEmpty()) {
+            warnOnce(name, "Symbol outline missing for %s; drawing a placeholder");
+            return {};
+        }
+        return shapedSvg(*spec, source).replace("currentColor", tint.name(QColor::HexRgb).toLatin1());
+    }
+
+    static QString outline(const QString &file)
+    {
+        QFile f(QStringLiteral(":/symbols/%1.svg").arg(file));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll());
+    }
+
+private:
+    void warnOnce(const QString &name, const char *format)
+    {
+        if (m_warned.contains(name))
+            return;
+        m_warned.insert(name);
+        qCWarning(lcTheme, format, qPrintable(name));
+    }
+
+    QHash<QString, std::shared_ptr<QSvgRenderer>> m_renderers;
+    QSet<QString> m_warned;
+};
+
+RendererCache &cache()
+{
+    static RendererCache instance;
+    return instance;
+}
+
+void paintPlaceholder(QPainter *painter, const QRectF &rect, const QColor &tint)
+{
+    const qreal side = std::min(rect.width(), rect.height());
+    const qreal pen = std::max<qreal>(1.0, side / 12.0);
+    QRectF ring(0, 0, side * 0.7, side * 0.7);
+    ring.moveCenter(rect.center());
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    QColor faint = tint;
+    faint.setAlphaF(tint.alphaF() * 0.5F);
+    painter->setPen(QPen(faint, pen));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawEllipse(ring);
+    painter->restore();
+}
+
+class SymbolIconEngine final : public QIconEngine
+{
+public:
+    SymbolIconEngine(QString name, QColor tint) : m_name(std::move(name)), m_tint(tint) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override
+    {
+        Symbol::paint(painter, rect, m_name, tintFor(mode));
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+
+    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State, qreal scale) override
+    {
+        return Symbol::pixmap(m_name, tintFor(mode), size, scale);
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override { return size; }
+    QIconEngine *clone() const override { return new SymbolIconEngine(m_name, m_tint); }
+    QString key() const override { return QStringLiteral("VarnostimaSymbol"); }
+    QString iconName() override { return m_name; }
+    bool isNull() override { return false; }
+
+private:
+    QColor tintFor(QIcon::Mode mode) const
+    {
+        QColor tint = m_tint;
+        if (mode == QIcon::Disabled)
+            tint.setAlphaF(tint.alphaF() * 0.35F);
+        return tint;
+    }
+
+    QString m_name;
+    QColor m_tint;
+};
+
+} // namespace
+
+QStringList Symbol::names()
+{
+    QStringList out;
+    for (const SymbolSpec &spec : kSymbols)
+        out << QString::fromLatin1(spec.name);
+    return out;
+}
+
+bool Symbol::isAvailable(const QString &name)
+{
+    const SymbolSpec *spec = find(name);
+    return spec && QFile::exists(QStringLiteral(":/symbols/%1.svg").arg(QLatin1String(spec->outline)));
+}
+
+void Symbol::paint(QPainter *painter, const QRectF &rect, const QString &name, const QColor &tint)
+{
+    if (rect.isEmpty() || tint.alpha() == 0)
+        return;
+    QSvgRenderer *renderer = cache().renderer(name, tint.rgb());
+    if (!renderer) {
+        paintPlaceholder(painter, rect, tint);
+        return;
+    }
+    // Square outlines: keep them square and centred in whatever rectangle they get.
+    const qreal side = std::min(rect.width(), rect.height());
+    QRectF target(0, 0, side, side);
+    target.moveCenter(rect.center());
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setOpacity(painter->opacity() * tint.alphaF());
+    renderer->render(painter, target);
+    painter->restore();
+}
+
+QPixmap Symbol::pixmap(const QString &name, const QColor &tint, QSize logicalSize, qreal devicePixelRatio)
+{
+    const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    QPixmap pm(logicalSize * dpr);
+    if (pm.isNull())
+        return pm;
+    pm.setDevicePixelRatio(dpr);
+    pm.fill(Qt::transparent);
+    QPainter painter(&pm);
+    paint(&painter, QRectF(QPointF(0, 0), QSizeF(logicalSize)), name, tint);
+    return pm;
+}
+
+QIcon Symbol::icon(const QString &name, const QColor &tint)
+{
+    return QIcon(new SymbolIconEngine(name, tint));
+}
