@@ -1,0 +1,325 @@
+#include "VarnostimaAPI.h"
+
+#include "ServiceLogging.h"
+#include "platform/SecurityScopedAccess.h"
+
+#include <QCoroNetworkReply>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QStringDecoder>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const char *const kResourceTimedOut = "varnostimaResourceTimedOut";
+
+// Replies are only ever released with deleteLater: the code after co_await runs inside their finished() signal.
+struct DeleteLater {
+    void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
+};
+using ReplyPtr = std::unique_ptr<QNetworkReply, DeleteLater>;
+
+bool isWebURL(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return url.isValid() && !url.isRelative() && !url.host().isEmpty()
+        && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+bool containsHeaderBreakers(const QString &text)
+{
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
+}
+
+std::optional<int> httpStatus(const QNetworkReply &reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return std::nullopt;
+    return status.toInt();
+}
+
+// The error of a request that got no complete answer. The idle time-out ends as OperationCanceledError, the same as
+// abort(); the client aborts only for its own resource time-out, so a cancel here is always a time-out.
+TransportError transportError(const QNetworkReply &reply)
+{
+    if (reply.property(kResourceTimedOut).toBool() || reply.error() == QNetworkReply::OperationCanceledError)
+        return TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."), true);
+    return TransportError(reply.error(), reply.errorString());
+}
+
+bool bodySaysExpired(const QByteArray &body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(body);
+    return !decoder.hasError() && text.contains(QLatin1String("ExpiredToken"));
+}
+
+} // namespace
+
+VarnostimaAPI &VarnostimaAPI::shared()
+{
+    static VarnostimaAPI *const instance = new VarnostimaAPI(); // lives as long as the process
+    return *instance;
+}
+
+QUrl VarnostimaAPI::defaultBaseURL()
+{
+    return QUrl(QStringLiteral("https://app.varnostima.no"));
+}
+
+VarnostimaAPI::VarnostimaAPI(QObject *parent)
+    : QObject(parent)
+    , m_network(new QNetworkAccessManager(this))
+    , m_baseURL(defaultBaseURL())
+    , m_scope(&systemSecurityScope())
+{
+    setTimeouts(m_timeouts);
+}
+
+VarnostimaAPI::~VarnostimaAPI() = default;
+
+quint64 VarnostimaAPI::setCredentials(const QUrl &baseURL, const std::optional<QString> &authToken)
+{
+    m_baseURL = baseURL;
+    m_authToken = authToken;
+    return ++m_generation;
+}
+
+void VarnostimaAPI::clearAuthToken()
+{
+    m_authToken.reset();
+    ++m_generation;
+}
+
+void VarnostimaAPI::setTimeouts(const NetworkTimeouts &timeouts)
+{
+    m_timeouts = timeouts;
+    m_network->setTransferTimeout(static_cast<int>(timeouts.idle.count()));
+}
+
+QUrl VarnostimaAPI::endpointURL(const QString &path) const
+{
+    QUrl url = m_baseURL;
+    QString basePath = url.path(QUrl::FullyDecoded);
+    while (basePath.endsWith(QLatin1Char('/')))
+        basePath.chop(1);
+    url.setPath(basePath + path, QUrl::DecodedMode);
+    return url;
+}
+
+QNetworkRequest VarnostimaAPI::serviceRequest(const QUrl &url) const
+{
+    QNetworkRequest request(url);
+    request.setTransferTimeout(static_cast<int>(m_timeouts.request.count()));
+    // The bearer token must never reach another origin.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+    if (m_authToken)
+        request.setRawHeader("Authorization", "Bearer " + m_authToken->toUtf8());
+    return request;
+}
+
+void VarnostimaAPI::armResourceTimer(QNetworkReply *reply) const
+{
+    auto *timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    timer->setInterval(m_timeouts.resource);
+    connect(timer, &QTimer::timeout, reply, [reply] {
+        reply->setProperty(kResourceTimedOut, true);
+        reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, timer, &QTimer::stop);
+    timer->start();
+}
+
+void VarnostimaAPI::validateResponse(std::optional<int> statusCode, const QUrl &responseURL) const
+{
+    if (!statusCode)
+        throw APIError::invalidResponse();
+    const int status = *statusCode;
+    if (status >= 200 && status <= 299)
+        return;
+    const QString where = responseURL.isEmpty() ? QStringLiteral("unknown") : responseURL.toString(QUrl::FullyEncoded);
+    qCCritical(lcAPI, "HTTP %d from %s", status, qUtf8Printable(where));
+    switch (status) {
+    case 401:
+        throw APIError::unauthorized();
+    case 403:
+        throw APIError::forbidden();
+    case 413:
+        throw APIError::quotaExceeded();
+    default:
+        throw APIError::serverError(status);
+    }
+}
+
+QCoro::Task<QByteArray> VarnostimaAPI::fetch(QUrl url, QByteArray method, std::optional<QByteArray> body)
+{
+    if (!isWebURL(url)) {
+        qCCritical(lcAPI, "Refusing to send a request to %s", qUtf8Printable(url.toString(QUrl::RemoveUserInfo)));
+        throw APIError::invalidURL();
+    }
+    if (m_authToken && containsHeaderBreakers(*m_authToken)) {
+        // Such a token would inject header lines; the service could never have issued it.
+        qCCritical(lcAPI, "Refusing to send a token that holds a line break or NUL");
+        throw APIError::unauthorized();
+    }
+
+    QNetworkRequest request = serviceRequest(url);
+    QNetworkReply *raw = nullptr;
+    if (body) {
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+        raw = m_network->sendCustomRequest(request, method, *body);
+    } else {
+        raw = m_network->get(request);
+    }
+    ReplyPtr reply(raw);
+    armResourceTimer(raw);
+
+    co_await raw;
+
+    const std::optional<int> status = httpStatus(*reply);
+    if (reply->property(kResourceTimedOut).toBool())
+        throw transportError(*reply);
+    if (!status || (*status >= 200 && *status <= 299)) {
+        // Without a status, or with an accepted one that broke off, the answer never arrived whole.
+        if (reply->error() != QNetworkReply::NoError)
+            throw transportError(*reply);
+    }
+    validateResponse(status, reply->url());
+    co_return reply->readAll();
+}
+
+QCoro::Task<bool> VarnostimaAPI::validateToken()
+{
+    try {
+        co_await getJSON<MeResponse>(endpointURL(QStringLiteral("/api/auth/me")));
+    } catch (const APIError &error) {
+        if (error.errorCase() == APIError::Case::unauthorized)
+            co_return false;
+        throw;
+    }
+    co_return true;
+}
+
+QUrl VarnostimaAPI::galleryListURL(const std::optional<QString> &cursor) const
+{
+    QUrl url = endpointURL(QStringLiteral("/api/gallery/list"));
+    if (cursor)
+        url.setQuery(QStringLiteral("cursor=") + QString::fromLatin1(QUrl::toPercentEncoding(*cursor)),
+                     QUrl::StrictMode);
+    return url;
+}
+
+QCoro::Task<GalleryListResponse> VarnostimaAPI::listGalleries(std::optional<QString> cursor)
+{
+    const QUrl url = galleryListURL(cursor);
+    if (!url.isValid())
+        throw APIError::invalidURL();
+    co_return co_await getJSON<GalleryListResponse>(url);
+}
+
+QCoro::Task<GalleryImagesResponse> VarnostimaAPI::getGalleryImages(QString galleryId)
+{
+    return getJSON<GalleryImagesResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId + QStringLiteral("/images")));
+}
+
+QCoro::Task<DeleteImagesResponse> VarnostimaAPI::deleteImages(QString galleryId, QStringList imageIds)
+{
+    return sendJSON<DeleteImagesResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId + QStringLiteral("/images")),
+                                          QByteArrayLiteral("DELETE"), DeleteImagesRequest{std::move(imageIds)});
+}
+
+QCoro::Task<CreateGalleryResponse> VarnostimaAPI::createGallery(CreateGalleryRequest request)
+{
+    return sendJSON<CreateGalleryResponse>(endpointURL(QStringLiteral("/api/gallery")), QByteArrayLiteral("POST"),
+                                           std::move(request));
+}
+
+QCoro::Task<SuccessResponse> VarnostimaAPI::updateGallery(QString galleryId, UpdateGalleryRequest request)
+{
+    return sendJSON<SuccessResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId),
+                                     QByteArrayLiteral("PATCH"), std::move(request));
+}
+
+QCoro::Task<SuccessResponse> VarnostimaAPI::deleteGallery(QString galleryId)
+{
+    return sendJSON<SuccessResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId),
+                                     QByteArrayLiteral("DELETE"), EmptyBody{});
+}
+
+QCoro::Task<FolderListResponse> VarnostimaAPI::listFolders()
+{
+    return getJSON<FolderListResponse>(endpointURL(QStringLiteral("/api/folder")));
+}
+
+QCoro::Task<CreateFolderResponse> VarnostimaAPI::createFolder(CreateFolderRequest request)
+{
+    return sendJSON<CreateFolderResponse>(endpointURL(QStringLiteral("/api/folder")), QByteArrayLiteral("POST"),
+                                          std::move(request));
+}
+
+QCoro::Task<SyncStateResponse> VarnostimaAPI::getSyncState()
+{
+    return getJSON<SyncStateResponse>(endpointURL(QStringLiteral("/api/sync/state")));
+}
+
+QCoro::Task<PresignedResponse> VarnostimaAPI::requestPresignedURLs(QString galleryId,
+                                                                   QList<PresignedRequest::FileInfo> files)
+{
+    return sendJSON<PresignedResponse>(endpointURL(QStringLiteral("/api/upload/presigned")),
+                                       QByteArrayLiteral("POST"),
+                                       PresignedRequest{std::move(galleryId), std::move(files)});
+}
+
+QCoro::Task<SuccessResponse> VarnostimaAPI::confirmUpload(QString galleryId, ConfirmRequest request)
+{
+    return sendJSON<SuccessResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId + QStringLiteral("/confirm")),
+                                     QByteArrayLiteral("POST"), std::move(request));
+}
+
+QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString filePath, QString contentType)
+{
+    // Only an absolute web URL: Qt would otherwise happily "put" to a file: URL and overwrite a local file.
+    const QUrl target(url, QUrl::StrictMode);
+    if (!isWebURL(target))
+        throw APIError::invalidURL();
+
+    QNetworkRequest request(target);
+    request.setTransferTimeout(static_cast<int>(m_timeouts.request.count()));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setRawHeader("Content-Type", contentType.toUtf8());
+
+    const SecurityScopedAccess access(*m_scope, filePath);
+
+    auto file = std::make_unique<QFile>(filePath);
+    if (QFileInfo(filePath).isDir())
+        throw FileAccessError(filePath, QStringLiteral("The file “%1” is a folder.").arg(filePath));
+    if (!file->open(QIODevice::ReadOnly))
+        throw FileAccessError(filePath, file->errorString());
+
+    ReplyPtr reply(m_network->put(request, file.get()));
+    file.release()->setParent(reply.get()); // the body must outlive the transfer
+    armResourceTimer(reply.get());
+
+    co_await reply.get();
+
+    const std::optional<int> status = httpStatus(*reply);
+    if (reply->property(kResourceTimedOut).toBool())
+        throw transportError(*reply);
+    if (status && *status >= 200 && *status <= 299) {
+        if (reply->error() != QNetworkReply::NoError)
+            throw transportError(*reply);
+        co_return;
+    }
+    if (!status && reply->error() != QNetworkReply::NoError)
+        throw transportError(*reply);
+    if (bodySaysExpired(reply->readAll()))
+        throw APIError::expiredPresignedURL();
+    throw APIError::uploadFailed(status.value_or(-1));
+}
