@@ -104,9 +104,11 @@ void FileEventStreamReader::run()
         const auto begun = Clock::now();
         watchTree(m_settings.root, nullptr);
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun);
+        if (m_stopRequested.load())
+            return; // stopped during the walk: what it found means nothing
         if (m_rootWd < 0 && !m_polling) {
             qCWarning(lcFileEvents, "Cannot watch %s (%s); waiting for it to appear", m_settings.root.c_str(),
-                strerror(errno));
+                strerror(m_rootError));
             m_rootLost = true;
             m_nextRootCheck = Clock::now() + m_settings.pollInterval;
         } else {
@@ -202,6 +204,8 @@ bool FileEventStreamReader::watchTree(const std::string &top, std::unordered_set
         pending.pop_back();
         const int wd = addWatch(dir);
         if (wd < 0) {
+            if (dir == m_settings.root)
+                m_rootError = errno;
             if (errno == ENOSPC) {
                 fallBackToPolling("watch limit reached");
                 publishCount();
@@ -284,16 +288,17 @@ void FileEventStreamReader::tryRecoverRoot()
 
 void FileEventStreamReader::fallBackToPolling(const char *reason)
 {
+    const int error = errno;
     if (m_polling)
         return;
     m_polling = true;
     m_pollingFlag.store(true);
     m_nextPoll = Clock::now() + m_settings.pollInterval;
     qCWarning(lcFileEvents,
-        "Cannot watch every folder under %s (%s: %s, %d watches in use); also checking every %lld s. "
+        "Cannot watch every folder under %s (%s: %s, %d watches in use); also checking every %g s. "
         "Raise fs.inotify.max_user_watches to watch the whole tree.",
-        m_settings.root.c_str(), reason, strerror(errno), m_watches.size(),
-        static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(m_settings.pollInterval).count()));
+        m_settings.root.c_str(), reason, strerror(error), m_watches.size(),
+        std::chrono::duration<double>(m_settings.pollInterval).count());
 }
 
 void FileEventStreamReader::markChanged()

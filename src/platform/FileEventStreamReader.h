@@ -79,6 +79,7 @@ private:
     // Owned by the reader thread.
     FileEventStreamWatches m_watches;
     int m_rootWd = -1;
+    int m_rootError = 0;
     bool m_rootLost = false;
     bool m_polling = false;
     std::optional<Clock::time_point> m_batchDeadline;

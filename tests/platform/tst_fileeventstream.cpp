@@ -1,0 +1,334 @@
+#include "platform/FileEventStream.h"
+#include "support/LogCapture.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <functional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kCategory = QStringLiteral("no.varnostima.mac.FileEvents");
+constexpr int kWait = 5000; // only ever reached when something is broken
+
+using Action = std::function<void(const QString &root, const QString &outside)>;
+
+void writeFile(const QString &path, const QByteArray &bytes = "jpeg")
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Append), qPrintable(path));
+    file.write(bytes);
+}
+
+void makeTree(const QString &root, const QStringList &folders)
+{
+    for (const QString &folder : folders)
+        QVERIFY(QDir().mkpath(root + '/' + folder));
+}
+
+// Starts the stream and waits until its watches are in place.
+void startAndWait(FileEventStream &stream, const QString &root)
+{
+    QSignalSpy ready(&stream, &FileEventStream::ready);
+    QVERIFY(stream.start(root));
+    QVERIFY(ready.wait(kWait));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Action)
+
+class TestFileEventStream : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(m_tmp.isValid());
+        m_root = m_tmp.path() + "/export";
+        m_outside = m_tmp.path() + "/outside";
+        QVERIFY(QDir().mkpath(m_root));
+        QVERIFY(QDir().mkpath(m_outside));
+    }
+    void cleanup()
+    {
+        QDir(m_root).removeRecursively();
+        QDir(m_outside).removeRecursively();
+    }
+
+    void watchesEveryVisibleFolder_data();
+    void watchesEveryVisibleFolder();
+    void changeGivesCallback_data();
+    void changeGivesCallback();
+    void burstGivesOneCallback();
+    void overflowGivesCallback();
+    void vanishedRootGivesCallbackAndComesBack_data();
+    void vanishedRootGivesCallbackAndComesBack();
+    void stoppedStreamStaysSilent_data();
+    void stoppedStreamStaysSilent();
+    void watchLimitFallsBackToPolling();
+    void emptyPathIsRefused();
+
+private:
+    QTemporaryDir m_tmp;
+    QString m_root;
+    QString m_outside;
+};
+
+void TestFileEventStream::watchesEveryVisibleFolder_data()
+{
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QStringList>("links"); // folder names that become symbolic links to "a"
+    QTest::addColumn<int>("watches");
+
+    QTest::newRow("root only") << QStringList{} << QStringList{} << 1;
+    QTest::newRow("flat and deep") << QStringList{"a", "b", "c/d/e/f"} << QStringList{} << 7;
+    QTest::newRow("hidden folders skipped")
+        << QStringList{"a", ".cache/x/y", "a/.thumbs", "a/visible"} << QStringList{} << 3;
+    QTest::newRow("links not followed") << QStringList{"a/b"} << QStringList{"link"} << 3;
+}
+
+void TestFileEventStream::watchesEveryVisibleFolder()
+{
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, links);
+    QFETCH(int, watches);
+    makeTree(m_root, folders);
+    for (const QString &link : links)
+        QVERIFY(QFile::link(m_root + "/a", m_root + '/' + link));
+
+    FileEventStream stream;
+    startAndWait(stream, m_root);
+    QCOMPARE(stream.watchCount(), watches);
+    QVERIFY(!stream.isPolling());
+}
+
+void TestFileEventStream::changeGivesCallback_data()
+{
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<int>("watches");  // after the change; the tree starts with 5
+    QTest::addColumn<QString>("later"); // a file written afterwards that must be seen too ("" for none)
+
+    QTest::newRow("file added deep") << Action([](const QString &r, const QString &) {
+        writeFile(r + "/a/b/c/new.jpg");
+    }) << 5 << "";
+    QTest::newRow("file appended") << Action([](const QString &r, const QString &) {
+        writeFile(r + "/a/b/c/old.jpg", "more");
+    }) << 5 << "";
+    QTest::newRow("modification time set") << Action([](const QString &r, const QString &) {
+        QFile file(r + "/a/b/c/old.jpg");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+    }) << 5 << "";
+    QTest::newRow("file deleted") << Action([](const QString &r, const QString &) {
+        QVERIFY(QFile::remove(r + "/a/b/c/old.jpg"));
+    }) << 5 << "";
+    QTest::newRow("file renamed") << Action([](const QString &r, const QString &) {
+        QVERIFY(QFile::rename(r + "/a/b/c/old.jpg", r + "/a/b/c/renamed.jpg"));
+    }) << 5 << "";
+    QTest::newRow("mkdir -p then images") << Action([](const QString &r, const QString &) {
+        QVERIFY(QDir().mkpath(r + "/n/x/y"));
+        for (int i = 0; i < 3; ++i)
+            writeFile(r + QStringLiteral("/n/x/y/%1.jpg").arg(i));
+    }) << 8 << "n/x/y/later.jpg";
+    QTest::newRow("folder renamed") << Action([](const QString &r, const QString &) {
+        QVERIFY(QDir().rename(r + "/a", r + "/z"));
+    }) << 5 << "z/b/c/later.jpg";
+    QTest::newRow("folder moved deeper") << Action([](const QString &r, const QString &) {
+        QVERIFY(QDir().rename(r + "/a/b", r + "/d/b"));
+    }) << 5 << "d/b/c/later.jpg";
+    QTest::newRow("tree moved in") << Action([](const QString &r, const QString &o) {
+        QVERIFY(QDir().mkpath(o + "/t/u/v"));
+        writeFile(o + "/t/u/v/1.jpg");
+        QVERIFY(QDir().rename(o + "/t", r + "/t"));
+    }) << 8 << "t/u/v/later.jpg";
+    QTest::newRow("hidden folder made visible") << Action([](const QString &r, const QString &) {
+        QVERIFY(QDir().mkpath(r + "/.partial/sub"));
+        writeFile(r + "/.partial/sub/1.jpg");
+        QVERIFY(QDir().rename(r + "/.partial", r + "/shoot"));
+    }) << 7 << "shoot/sub/later.jpg";
+    QTest::newRow("folder moved out") << Action([](const QString &r, const QString &o) {
+        QVERIFY(QDir().rename(r + "/a", o + "/a"));
+    }) << 2 << "";
+    QTest::newRow("folder deleted") << Action([](const QString &r, const QString &) {
+        QVERIFY(QDir(r + "/a").removeRecursively());
+    }) << 2 << "";
+}
+
+void TestFileEventStream::changeGivesCallback()
+{
+    QFETCH(Action, action);
+    QFETCH(int, watches);
+    QFETCH(QString, later);
+    makeTree(m_root, {"a/b/c", "d"});
+    writeFile(m_root + "/a/b/c/old.jpg");
+
+    FileEventStream stream;
+    stream.setLatency(50ms);
+    QSignalSpy changed(&stream, &FileEventStream::changed);
+    startAndWait(stream, m_root);
+    QCOMPARE(stream.watchCount(), 5);
+
+    action(m_root, m_outside);
+    QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 1, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(stream.watchCount(), watches, kWait);
+
+    if (!later.isEmpty()) {
+        const int before = changed.count();
+        writeFile(m_root + '/' + later);
+        QTRY_VERIFY_WITH_TIMEOUT(changed.count() > before, kWait);
+    }
+}
+
+void TestFileEventStream::burstGivesOneCallback()
+{
+    makeTree(m_root, {"shoot"});
+    FileEventStream stream;
+    stream.setLatency(1s); // far longer than writing the burst takes
+    QSignalSpy changed(&stream, &FileEventStream::changed);
+    startAndWait(stream, m_root);
+
+    for (int i = 0; i < 500; ++i)
+        writeFile(m_root + QStringLiteral("/shoot/IMG_%1.jpg").arg(i, 4, 10, QLatin1Char('0')), QByteArray(4096, 'x'));
+    QVERIFY(changed.wait(kWait));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(stream.batchCount(), 1u);
+
+    // A later change is a batch of its own, and nothing of the burst was left over before it.
+    writeFile(m_root + "/shoot/IMG_late.jpg");
+    QVERIFY(changed.wait(kWait));
+    QCOMPARE(changed.count(), 2);
+}
+
+void TestFileEventStream::overflowGivesCallback()
+{
+    testsupport::LogCapture log;
+    makeTree(m_root, {"a/b", "c"});
+    FileEventStream stream;
+    stream.setLatency(10ms);
+    QSignalSpy changed(&stream, &FileEventStream::changed);
+    startAndWait(stream, m_root);
+
+    stream.injectOverflowForTesting();
+    QVERIFY(changed.wait(kWait));
+    QCOMPARE(log.count(kCategory, "Event queue overflowed"), 1);
+    QCOMPARE(stream.watchCount(), 4); // the walk after the overflow keeps every folder watched once
+
+    // Watching goes on as before.
+    writeFile(m_root + "/a/b/1.jpg");
+    QVERIFY(changed.wait(kWait));
+}
+
+void TestFileEventStream::vanishedRootGivesCallbackAndComesBack_data()
+{
+    QTest::addColumn<bool>("renamed");
+    QTest::newRow("deleted") << false;
+    QTest::newRow("renamed away") << true;
+}
+
+void TestFileEventStream::vanishedRootGivesCallbackAndComesBack()
+{
+    QFETCH(bool, renamed);
+    testsupport::LogCapture log;
+    makeTree(m_root, {"a"});
+    FileEventStream stream;
+    stream.setLatency(10ms);
+    stream.setPollInterval(20ms); // how often a vanished root is looked for
+    QSignalSpy changed(&stream, &FileEventStream::changed);
+    startAndWait(stream, m_root);
+
+    if (renamed)
+        QVERIFY(QDir().rename(m_root, m_outside + "/moved"));
+    else
+        QVERIFY(QDir(m_root).removeRecursively());
+    QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 1, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(stream.watchCount(), 0, kWait);
+    QVERIFY(log.contains(kCategory, "vanished"));
+
+    // A renamed root's old tree is no longer reported; the folder made anew under the path is.
+    const int before = changed.count();
+    makeTree(m_root, {"new"});
+    QTRY_VERIFY_WITH_TIMEOUT(changed.count() > before, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(stream.watchCount(), 2, kWait);
+    QVERIFY(!stream.isPolling());
+}
+
+void TestFileEventStream::stoppedStreamStaysSilent_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("stop") << "stop";
+    QTest::newRow("restart") << "restart";
+    QTest::newRow("destroy") << "destroy";
+}
+
+void TestFileEventStream::stoppedStreamStaysSilent()
+{
+    QFETCH(QString, how);
+    auto stream = std::make_unique<FileEventStream>();
+    stream->setLatency(1ms);
+    int delivered = 0;
+    connect(stream.get(), &FileEventStream::changed, this, [&delivered] { ++delivered; });
+    startAndWait(*stream, m_root);
+
+    // Let the reader hand a batch over without running the event loop, so it waits in the queue.
+    writeFile(m_root + "/1.jpg");
+    QElapsedTimer waited;
+    waited.start();
+    while (stream->batchCount() == 0 && waited.elapsed() < kWait)
+        QThread::msleep(1);
+    QCOMPARE(stream->batchCount(), 1u);
+
+    if (how == "stop")
+        stream->stop();
+    else if (how == "restart")
+        QVERIFY(stream->start(m_root));
+    else
+        stream.reset();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(delivered, 0);
+    if (stream && how == "stop")
+        QVERIFY(!stream->isRunning());
+}
+
+void TestFileEventStream::watchLimitFallsBackToPolling()
+{
+    testsupport::LogCapture log;
+    makeTree(m_root, {"a/b", "c", "d"});
+    FileEventStream stream;
+    stream.setMaxWatches(2);
+    stream.setPollInterval(20ms);
+    QSignalSpy changed(&stream, &FileEventStream::changed);
+    startAndWait(stream, m_root);
+    QCOMPARE(stream.watchCount(), 2);
+    QVERIFY(stream.isPolling());
+
+    // Nothing changes, yet the owner hears from the stream again and again.
+    QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 3, kWait);
+
+    // A new folder meets the limit again: still one log line.
+    makeTree(m_root, {"e"});
+    const int before = changed.count();
+    QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= before + 2, kWait);
+    QCOMPARE(log.count(kCategory, "Cannot watch every folder"), 1);
+    QCOMPARE(stream.watchCount(), 2);
+}
+
+void TestFileEventStream::emptyPathIsRefused()
+{
+    FileEventStream stream;
+    QVERIFY(!stream.start(QString()));
+    QVERIFY(!stream.isRunning());
+    QCOMPARE(stream.watchCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestFileEventStream)
+#include "tst_fileeventstream.moc"
