@@ -186,8 +186,22 @@ struct StandInService::Impl {
             registerEverywhere(server, [this](const httplib::Request &req, httplib::Response &res,
                                               const httplib::ContentReader *reader) { serve(req, res, reader); });
         });
-        const std::lock_guard lock(mutex);
-        state = std::make_unique<StandInState>(QStringLiteral("http://127.0.0.1:%1").arg(main->port));
+        {
+            const std::lock_guard lock(mutex);
+            mainPort = main->port;
+            otherPort = other->port;
+            state.setBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(mainPort));
+            ready = true;
+        }
+        released.notify_all();
+    }
+
+    // A fixed port can be reached before the constructor has finished.
+    bool waitUntilReady()
+    {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [this] { return ready || stopping; });
+        return !stopping;
     }
 
     ~Impl()
@@ -233,11 +247,13 @@ struct StandInService::Impl {
 
     void dropConnection(const httplib::Request &req) const
     {
-        standin::shutDownConnections(main->port, req.remote_port);
+        standin::shutDownConnections(mainPort, req.remote_port);
     }
 
     void serve(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader *reader)
     {
+        if (!waitUntilReady())
+            return;
         RecordedRequest recorded = describe(req);
         const std::optional<ScriptedAnswer> scripted = takeScript(recorded.method, recorded.path);
         const bool storePut = recorded.method == "PUT" && recorded.path.startsWith("/store/");
@@ -281,7 +297,7 @@ struct StandInService::Impl {
         if (storePut) {
             const standin::StoredObject object{recorded.bodySize, recorded.bodySha256, recorded.header("Content-Type")};
             const std::lock_guard lock(mutex);
-            reply = state->handleStorePut(recorded.path, recorded.rawQuery, recorded.hasHeader("Authorization"),
+            reply = state.handleStorePut(recorded.path, recorded.rawQuery, recorded.hasHeader("Authorization"),
                                           arrival, object);
         } else {
             standin::ApiRequest request{recorded.method, recorded.path, recorded.rawQuery, std::nullopt,
@@ -289,7 +305,7 @@ struct StandInService::Impl {
             if (recorded.hasHeader("Authorization"))
                 request.authorization = recorded.header("Authorization");
             const std::lock_guard lock(mutex);
-            reply = state->handleApi(request);
+            reply = state.handleApi(request);
         }
         applyReply(res, reply.status, reply.body, reply.contentType, reply.headers);
     }
@@ -311,7 +327,7 @@ struct StandInService::Impl {
         case ScriptedAnswer::Kind::RedirectToOtherOrigin: {
             const int status = answer.status >= 300 && answer.status < 400 ? answer.status : 307;
             applyReply(res, status, answer.body, {}, answer.headers);
-            res.set_header("Location", QStringLiteral("http://127.0.0.1:%1").arg(other->port).toStdString()
+            res.set_header("Location", QStringLiteral("http://127.0.0.1:%1").arg(otherPort).toStdString()
                                            + req.target);
             return;
         }
@@ -324,6 +340,8 @@ struct StandInService::Impl {
 
     void serveOther(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader *reader)
     {
+        if (!waitUntilReady())
+            return;
         RecordedRequest recorded = describe(req);
         readBody(req, reader, recorded);
         record(recorded, otherRequests);
@@ -333,10 +351,13 @@ struct StandInService::Impl {
     mutable std::mutex mutex;
     std::condition_variable released;
     bool stopping = false;
+    bool ready = false;
+    quint16 mainPort = 0;
+    quint16 otherPort = 0;
     QList<RecordedRequest> requests;
     QList<RecordedRequest> otherRequests;
     QList<Script> scripts;
-    std::unique_ptr<StandInState> state;
+    StandInState state;
     int putsInFlight = 0;
     int maxPutsInFlight = 0;
     // Declared last: destroyed first, while the members their handlers use still exist.
@@ -352,12 +373,12 @@ StandInService::~StandInService() = default;
 
 QUrl StandInService::baseUrl() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(d->main->port));
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(d->mainPort));
 }
 
 quint16 StandInService::port() const
 {
-    return d->main->port;
+    return d->mainPort;
 }
 
 QList<RecordedRequest> StandInService::requests() const
@@ -398,7 +419,7 @@ void StandInService::clearScripts()
 
 QUrl StandInService::otherOriginUrl() const
 {
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(d->other->port));
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(d->otherPort));
 }
 
 QList<RecordedRequest> StandInService::otherOriginRequests() const
@@ -410,106 +431,106 @@ QList<RecordedRequest> StandInService::otherOriginRequests() const
 void StandInService::addAccount(const QByteArray &token, const QString &userId, const std::optional<QString> &email)
 {
     const std::lock_guard lock(d->mutex);
-    d->state->addAccount(token, StandInAccount{userId, email});
+    d->state.addAccount(token, StandInAccount{userId, email});
 }
 
 void StandInService::removeAccount(const QByteArray &token)
 {
     const std::lock_guard lock(d->mutex);
-    d->state->removeAccount(token);
+    d->state.removeAccount(token);
 }
 
 QString StandInService::seedFolder(const QString &name, const std::optional<QString> &parentId,
                                    std::optional<qint64> sortOrder)
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->seedFolder(name, parentId, sortOrder);
+    return d->state.seedFolder(name, parentId, sortOrder);
 }
 
 QString StandInService::seedGallery(const QString &title, const std::optional<QString> &folderId)
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->seedGallery(title, folderId);
+    return d->state.seedGallery(title, folderId);
 }
 
 QString StandInService::seedImage(const QString &galleryId, const QString &fileName, const QByteArray &bytes)
 {
     const QByteArray sha = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
     const std::lock_guard lock(d->mutex);
-    return d->state->seedImage(galleryId, fileName, bytes.size(), sha);
+    return d->state.seedImage(galleryId, fileName, bytes.size(), sha);
 }
 
 QString StandInService::seedImageOfSize(const QString &galleryId, const QString &fileName, qint64 fileSize)
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->seedImage(galleryId, fileName, fileSize, {});
+    return d->state.seedImage(galleryId, fileName, fileSize, {});
 }
 
 bool StandInService::deleteImageOnWeb(const QString &galleryId, const QString &fileName)
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->deleteImageOnWeb(galleryId, fileName);
+    return d->state.deleteImageOnWeb(galleryId, fileName);
 }
 
 void StandInService::setGalleryPageSize(int size)
 {
     const std::lock_guard lock(d->mutex);
-    d->state->galleryPageSize = size;
+    d->state.galleryPageSize = size;
 }
 
 int StandInService::galleryPageSize() const
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->galleryPageSize;
+    return d->state.galleryPageSize;
 }
 
 void StandInService::setOmitImagesWithSize(bool omit)
 {
     const std::lock_guard lock(d->mutex);
-    d->state->omitImagesWithSize = omit;
+    d->state.omitImagesWithSize = omit;
 }
 
 void StandInService::setSlotLifetime(std::chrono::milliseconds lifetime)
 {
     const std::lock_guard lock(d->mutex);
-    d->state->slotLifetime = lifetime;
+    d->state.slotLifetime = lifetime;
 }
 
 void StandInService::expireSlots()
 {
     const std::lock_guard lock(d->mutex);
-    d->state->expireSlots();
+    d->state.expireSlots();
 }
 
 void StandInService::withholdSlotsOnNextPresign(int count)
 {
     const std::lock_guard lock(d->mutex);
-    d->state->withheldSlots = count;
+    d->state.withheldSlots = count;
 }
 
 void StandInService::overrideSlotUrlOnNextPresign(const QString &url, int index)
 {
     const std::lock_guard lock(d->mutex);
-    d->state->slotUrlOverride = url;
-    d->state->slotUrlOverrideIndex = index;
+    d->state.slotUrlOverride = url;
+    d->state.slotUrlOverrideIndex = index;
 }
 
 QList<StandInGallery> StandInService::galleries() const
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->galleries();
+    return d->state.galleries();
 }
 
 std::optional<StandInGallery> StandInService::gallery(const QString &id) const
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->gallery(id);
+    return d->state.gallery(id);
 }
 
 QList<StandInFolder> StandInService::folders() const
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->folders();
+    return d->state.folders();
 }
 
 int StandInService::putsInFlight() const
@@ -533,7 +554,7 @@ void StandInService::resetMaxPutsInFlight()
 int StandInService::slotsHandedOut() const
 {
     const std::lock_guard lock(d->mutex);
-    return d->state->slotsHandedOut();
+    return d->state.slotsHandedOut();
 }
 
 } // namespace testsupport

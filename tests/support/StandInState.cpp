@@ -115,8 +115,6 @@ QString randomHex(int bytes)
 
 } // namespace
 
-StandInState::StandInState(QString baseUrl) : m_baseUrl(std::move(baseUrl)) {}
-
 QString StandInState::now()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
@@ -534,7 +532,7 @@ ApiReply StandInState::presign(const QByteArray &body)
     const QDateTime expiresAt = QDateTime::currentDateTimeUtc().addMSecs(slotLifetime.count());
     const qsizetype handedOut = std::max<qsizetype>(0, files.size() - std::max(0, withheldSlots));
     withheldSlots = 0;
-    QJsonArray slots;
+    QJsonArray slotList;
     for (qsizetype i = 0; i < handedOut; ++i) {
         const QJsonObject info = files.at(i).toObject();
         Slot slot;
@@ -551,7 +549,7 @@ ApiReply StandInState::presign(const QByteArray &body)
                           .arg(slot.signature);
         if (slotUrlOverride && (slotUrlOverrideIndex < 0 || slotUrlOverrideIndex == i))
             url = *slotUrlOverride;
-        slots.append(QJsonObject{{QStringLiteral("key"), slot.key},
+        slotList.append(QJsonObject{{QStringLiteral("key"), slot.key},
                                  {QStringLiteral("url"), url},
                                  {QStringLiteral("fileName"), slot.fileName},
                                  {QStringLiteral("size"), info.value(QStringLiteral("size")).toInteger()},
@@ -559,7 +557,7 @@ ApiReply StandInState::presign(const QByteArray &body)
     }
     slotUrlOverride.reset();
     slotUrlOverrideIndex = -1;
-    return json(200, QJsonObject{{QStringLiteral("presignedUrls"), slots}});
+    return json(200, QJsonObject{{QStringLiteral("presignedUrls"), slotList}});
 }
 
 ApiReply StandInState::confirm(const QString &galleryId, const QByteArray &body)

@@ -36,7 +36,7 @@ struct StoredObject {
 
 class StandInState {
 public:
-    explicit StandInState(QString baseUrl);
+    void setBaseUrl(const QString &baseUrl) { m_baseUrl = baseUrl; }
 
     ApiReply handleApi(const ApiRequest &request);
     // `arrival` is when the PUT's headers arrived; a slot must be valid then, as a store checks it.
