@@ -1,0 +1,401 @@
+#include "FolderScanner.h"
+
+#include "SyncLogging.h"
+#include "UnicodeNames.h"
+
+#include <QCollator>
+#include <QFile>
+#include <QLocale>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using unicodenames::canonical;
+
+namespace {
+
+QString lastComponent(const QString &path)
+{
+    QStringView view(path);
+    while (view.size() > 1 && view.endsWith(QLatin1Char('/')))
+        view.chop(1);
+    const auto slash = view.lastIndexOf(QLatin1Char('/'));
+    return (slash < 0 ? view : view.mid(slash + 1)).toString();
+}
+
+QString joinPath(const QString &directory, const QString &name)
+{
+    return directory.endsWith(QLatin1Char('/')) ? directory + name : directory + QLatin1Char('/') + name;
+}
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+std::optional<QString> strictUtf8(const char *bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(QByteArrayView(bytes, qstrlen(bytes)));
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+LocalFileMeta metaFromStatx(const struct statx &st)
+{
+    LocalFileMeta meta;
+    if (st.stx_mask & STATX_SIZE)
+        meta.size = static_cast<qint64>(st.stx_size);
+    if (st.stx_mask & STATX_MTIME)
+        meta.mtime = referencedate::fromUnix(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+    return meta;
+}
+
+constexpr unsigned int statxMask = STATX_TYPE | STATX_SIZE | STATX_MTIME;
+
+struct Image {
+    QString name;
+    LocalFileMeta meta;
+};
+
+struct Listing {
+    std::vector<QString> subdirectories; // in listing order
+    std::vector<Image> images;           // in scalar order of their names
+};
+
+// Reads one directory once: its visible subdirectories and, when asked, its regular image files with their
+// size and time. Returns false with errno's text when the directory cannot be opened.
+bool readDirectory(const QString &path, bool followLink, bool wantImages, Listing &listing, QString &error)
+{
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (!followLink)
+        flags |= O_NOFOLLOW;
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    if (fd < 0) {
+        error = errnoText(errno);
+        return false;
+    }
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        error = errnoText(errno);
+        ::close(fd);
+        return false;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *rawName = entry->d_name;
+        if (rawName[0] == '.') // hidden, and "." and ".."
+            continue;
+        unsigned char type = entry->d_type;
+        const bool mayBeImage = wantImages && (type == DT_REG || type == DT_UNKNOWN);
+        if (type != DT_DIR && !mayBeImage)
+            continue;
+        const std::optional<QString> name = strictUtf8(rawName);
+        if (!name) {
+            qCWarning(lcSync, "Skipping an entry of %s whose name is not valid UTF-8: %s",
+                      qUtf8Printable(lastComponent(path)), qUtf8Printable(QString::fromUtf8(rawName)));
+            continue;
+        }
+        if (type == DT_DIR) {
+            listing.subdirectories.push_back(*name);
+            continue;
+        }
+        if (type == DT_UNKNOWN && !isImageFileName(*name)) {
+            // Some file systems leave the type out: only a directory matters among the other names.
+            struct stat st;
+            if (::fstatat(fd, rawName, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+                listing.subdirectories.push_back(*name);
+            continue;
+        }
+        if (!isImageFileName(*name))
+            continue;
+        struct statx st;
+        if (::statx(fd, rawName, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, statxMask, &st) != 0) {
+            const int statError = errno;
+            if (type == DT_UNKNOWN)
+                continue; // cannot tell it is a regular file
+            // The listing said regular file; it vanished or is unreadable since: keep it without metadata.
+            qCDebug(lcSync, "Skip metadata for %s: %s", qUtf8Printable(*name), qUtf8Printable(errnoText(statError)));
+            listing.images.push_back({*name, LocalFileMeta{}});
+            continue;
+        }
+        if ((st.stx_mask & STATX_TYPE) && S_ISDIR(st.stx_mode)) {
+            listing.subdirectories.push_back(*name);
+            continue;
+        }
+        if ((st.stx_mask & STATX_TYPE) && !S_ISREG(st.stx_mode))
+            continue;
+        listing.images.push_back({*name, metaFromStatx(st)});
+    }
+    ::closedir(dir);
+
+    // Sort by the canonical form, computed once per name.
+    std::vector<std::pair<QString, qsizetype>> keys;
+    keys.reserve(listing.images.size());
+    for (qsizetype i = 0; i < qsizetype(listing.images.size()); ++i)
+        keys.emplace_back(canonical(listing.images[i].name), i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto &a, const auto &b) {
+        return unicodenames::scalarLess(a.first, b.first);
+    });
+    std::vector<Image> sorted;
+    sorted.reserve(keys.size());
+    for (const auto &key : keys)
+        sorted.push_back(std::move(listing.images[key.second]));
+    listing.images = std::move(sorted);
+    return true;
+}
+
+struct TreeWalker {
+    QSet<QString> ignoredCanonical;
+    QList<SyncFolder> &result;
+
+    void walk(const QString &directory, const QStringList &parentComponents, bool isExportFolder)
+    {
+        Listing listing;
+        QString error;
+        // Images lying directly in the export folder belong to no gallery: they are not even stat'ed.
+        if (!readDirectory(directory, isExportFolder, !isExportFolder, listing, error)) {
+            qCCritical(lcSync, "Failed to scan directory %s: %s", qUtf8Printable(lastComponent(directory)),
+                       qUtf8Printable(error));
+            return;
+        }
+        if (!isExportFolder && !listing.images.empty())
+            appendFolder(directory, parentComponents, listing);
+
+        for (const QString &name : listing.subdirectories) {
+            QStringList components = parentComponents;
+            if (!isExportFolder)
+                components.append(lastComponent(directory));
+            walkChild(joinPath(directory, name), components);
+        }
+    }
+
+    void walkChild(const QString &directory, const QStringList &parentComponents)
+    {
+        walk(directory, parentComponents, false);
+    }
+
+    void appendFolder(const QString &directory, const QStringList &parentComponents, const Listing &listing)
+    {
+        SyncFolder folder;
+        folder.path = directory;
+        folder.name = lastComponent(directory);
+        folder.displayName = unicodenames::displayName(folder.name);
+        folder.relativePath = parentComponents.isEmpty()
+            ? folder.name
+            : parentComponents.join(QLatin1Char('/')) + QLatin1Char('/') + folder.name;
+        folder.parentComponents = parentComponents;
+        folder.imageCount = qint64(listing.images.size());
+        folder.status = ignoredCanonical.contains(canonical(directory)) ? SyncStatus::ignored()
+                                                                        : SyncStatus::notSynced();
+        QSet<QString> names;
+        LocalFileMetaMap meta;
+        names.reserve(qsizetype(listing.images.size()));
+        meta.reserve(qsizetype(listing.images.size()));
+        for (const Image &image : listing.images) {
+            names.insert(image.name);
+            meta.insert(image.name, image.meta);
+        }
+        folder.cachedLocalFileNames = std::move(names);
+        folder.cachedLocalFileMeta = std::move(meta);
+        result.append(std::move(folder));
+    }
+};
+
+QSet<QString> canonicalSet(const QSet<QString> &strings)
+{
+    QSet<QString> result;
+    result.reserve(strings.size());
+    for (const auto &s : strings)
+        result.insert(canonical(s));
+    return result;
+}
+
+QCollator folderCollator()
+{
+    // The C locale has no natural order for digits; English stands in for it.
+    QLocale locale = QLocale::system();
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    return collator;
+}
+
+} // namespace
+
+void FolderScanner::scanDirectory(const QString &directory, const QStringList &parentComponents,
+                                  const QSet<QString> &ignoredPaths, QList<SyncFolder> &result)
+{
+    TreeWalker walker{canonicalSet(ignoredPaths), result};
+    Listing listing;
+    QString error;
+    if (!readDirectory(directory, true, false, listing, error)) {
+        qCCritical(lcSync, "Failed to scan directory %s: %s", qUtf8Printable(lastComponent(directory)),
+                   qUtf8Printable(error));
+        return;
+    }
+    for (const QString &name : listing.subdirectories)
+        walker.walkChild(joinPath(directory, name), parentComponents);
+}
+
+QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths)
+{
+    QList<SyncFolder> folders;
+    scanDirectory(exportFolder, {}, ignoredPaths, folders);
+
+    const QCollator collator = folderCollator();
+    std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
+    keys.reserve(folders.size());
+    for (qsizetype i = 0; i < folders.size(); ++i)
+        keys.emplace_back(collator.sortKey(folders.at(i).relativePath), i);
+    std::stable_sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
+        const int order = a.first.compare(b.first);
+        if (order != 0)
+            return order < 0;
+        // Names the collator finds equal ("a" and "A") still get one fixed order, whatever the listing's.
+        return unicodenames::scalarLess(folders.at(a.second).relativePath, folders.at(b.second).relativePath);
+    });
+    QList<SyncFolder> sorted;
+    sorted.reserve(folders.size());
+    for (const auto &key : keys)
+        sorted.append(std::move(folders[key.second]));
+    return sorted;
+}
+
+void FolderScanner::detectMovedFolders(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous)
+{
+    QHash<QString, QList<const SyncFolder *>> groups; // canonical display name -> synced folders, in order
+    for (const SyncFolder &folder : previous) {
+        if (folder.status.is(SyncStatus::Case::synced))
+            groups[canonical(folder.displayName)].append(&folder);
+    }
+    if (groups.isEmpty())
+        return;
+
+    QSet<QString> unchangedPaths;
+    QHash<QString, int> bearers;
+    for (const SyncFolder &folder : scanned) {
+        const QString key = canonical(folder.displayName);
+        ++bearers[key];
+        const auto group = groups.constFind(key);
+        if (group == groups.cend())
+            continue;
+        const QString path = canonical(folder.path);
+        for (const SyncFolder *old : *group) {
+            if (canonical(old->path) == path) {
+                unchangedPaths.insert(path);
+                break;
+            }
+        }
+    }
+
+    for (SyncFolder &folder : scanned) {
+        const QString key = canonical(folder.displayName);
+        const auto group = groups.constFind(key);
+        const QString path = canonical(folder.path);
+        if (group == groups.cend() || unchangedPaths.contains(path) || bearers.value(key) != 1)
+            continue;
+        for (const SyncFolder *old : *group) {
+            const QString oldPath = canonical(old->path);
+            if (oldPath != path && !unchangedPaths.contains(oldPath)) {
+                folder.movedFrom = old->relativePath;
+                break;
+            }
+        }
+    }
+}
+
+QStringList FolderScanner::listImages(const QString &folder)
+{
+    Listing listing;
+    QString error;
+    if (!readDirectory(folder, true, true, listing, error)) {
+        qCCritical(lcSync, "Failed to list images in %s: %s", qUtf8Printable(lastComponent(folder)),
+                   qUtf8Printable(error));
+        return {};
+    }
+    QStringList paths;
+    paths.reserve(qsizetype(listing.images.size()));
+    for (const Image &image : listing.images)
+        paths.append(joinPath(folder, image.name));
+    return paths;
+}
+
+LocalFileMetaMap FolderScanner::localFileMetadata(const QStringList &images)
+{
+    LocalFileMetaMap result;
+    result.reserve(images.size());
+    for (const QString &image : images) {
+        const QString name = lastComponent(image);
+        struct statx st;
+        if (::statx(AT_FDCWD, QFile::encodeName(image).constData(), AT_NO_AUTOMOUNT, statxMask, &st) != 0) {
+            qCDebug(lcSync, "Skip metadata for %s: %s", qUtf8Printable(name), qUtf8Printable(errnoText(errno)));
+            result.insert(name, LocalFileMeta{});
+            continue;
+        }
+        result.insert(name, metaFromStatx(st));
+    }
+    return result;
+}
+
+QList<UploadedFileMeta> FolderScanner::uploadedMetaList(const QStringList &fileNames,
+                                                        const LocalFileMetaMap &metadata)
+{
+    QList<UploadedFileMeta> result;
+    result.reserve(fileNames.size());
+    for (const QString &name : fileNames) {
+        const auto found = metadata.constFind(name);
+        if (found == metadata.cend())
+            result.append(UploadedFileMeta{name, 0, std::nullopt});
+        else
+            result.append(UploadedFileMeta{name, found->size, found->mtime});
+    }
+    return result;
+}
+
+FolderScanner::FileChanges FolderScanner::detectModifiedFiles(const QStringList &images,
+                                                              const LocalFileMetaMap &metadata,
+                                                              const QList<UploadedFileMeta> &records)
+{
+    QHash<QString, const UploadedFileMeta *> recordByName;
+    recordByName.reserve(records.size());
+    for (const UploadedFileMeta &record : records)
+    {
+        const QString key = canonical(record.fileName);
+        if (!recordByName.contains(key)) // the first record of a name counts
+            recordByName.insert(key, &record);
+    }
+
+    FileChanges changes;
+    QSet<QString> imageNames;
+    imageNames.reserve(images.size());
+    for (const QString &image : images) {
+        const QString name = lastComponent(image);
+        const QString key = canonical(name);
+        imageNames.insert(key);
+        const UploadedFileMeta *record = recordByName.value(key);
+        if (!record) {
+            changes.newImages.append(image);
+            continue;
+        }
+        const auto local = metadata.constFind(name);
+        if (local != metadata.cend() && isModified(*record, *local))
+            changes.modifiedImages.append(image);
+    }
+    for (const UploadedFileMeta &record : records) {
+        if (!imageNames.contains(canonical(record.fileName)))
+            changes.removedNames.insert(record.fileName);
+    }
+    return changes;
+}

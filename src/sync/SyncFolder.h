@@ -1,0 +1,146 @@
+#pragma once
+
+// The sync engine's value records and the rules computed from them. Plain data and pure functions: no file
+// access, no network, no threads.
+
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QMetaType>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <stdexcept>
+
+class CompactJsonWriter;
+
+// Time stamps in the engine's records and files: seconds since 2001-01-01 00:00:00 UTC, as a double so that the
+// nanoseconds of a file's modification time survive a round trip through the state file.
+namespace referencedate {
+constexpr qint64 unixOffsetSeconds = 978307200;
+double fromUnix(qint64 seconds, qint64 nanoseconds);
+double fromDateTime(const QDateTime &time);
+QDateTime toDateTime(double secondsSinceReference);
+} // namespace referencedate
+
+// A state or record that cannot be read back: missing or null required key, wrong type, broken status object.
+class SyncDecodingError : public std::runtime_error
+{
+public:
+    explicit SyncDecodingError(const QString &description);
+    QString description() const { return QString::fromUtf8(what()); }
+};
+
+// The engine's record of one uploaded file. A fileSize of 0 stands for a size that was never recorded.
+struct UploadedFileMeta {
+    QString fileName;
+    qint64 fileSize = 0;
+    std::optional<double> mtime;
+
+    bool operator==(const UploadedFileMeta &) const = default;
+};
+size_t qHash(const UploadedFileMeta &meta, size_t seed = 0) noexcept;
+
+// Size and modification time of one local file.
+struct LocalFileMeta {
+    qint64 size = 0;
+    std::optional<double> mtime;
+
+    bool operator==(const LocalFileMeta &) const = default;
+};
+size_t qHash(const LocalFileMeta &meta, size_t seed = 0) noexcept;
+
+// File name (last path component) to its metadata.
+using LocalFileMetaMap = QHash<QString, LocalFileMeta>;
+
+// Whether a local file differs from its upload record: a recorded size of at least 1 that differs, or, when both
+// times are known, times more than 1.0 s apart. A record with size 0 and no time never counts as modified.
+bool isModified(const UploadedFileMeta &recorded, const LocalFileMeta &local);
+
+// One entry per name with size 0 and no time: the form of records that only knew names.
+QList<UploadedFileMeta> legacyUploadedFiles(const QSet<QString> &names);
+
+// jpg, jpeg, png and webp, compared in lower case.
+bool isImageExtension(QStringView extension);
+bool isImageFileName(QStringView fileName);
+// "image/jpeg", "image/png" or "image/webp"; nothing for any other extension.
+std::optional<QString> mimeTypeForExtension(QStringView extension);
+
+// The state of one folder.
+class SyncStatus
+{
+public:
+    enum class Case { notSynced, syncing, synced, failed, ignored, removedLocally };
+
+    SyncStatus() = default;
+    static SyncStatus notSynced() { return SyncStatus(); }
+    static SyncStatus syncing(double progress);
+    static SyncStatus synced(QString galleryId, QString gallerySlug, qint64 uploadedCount);
+    static SyncStatus failed(QString message);
+    static SyncStatus ignored();
+    static SyncStatus removedLocally(QString galleryId, QString gallerySlug);
+
+    Case kind() const { return m_case; }
+    bool is(Case c) const { return m_case == c; }
+    double progress() const { return m_progress; }           // syncing
+    QString galleryId() const { return m_galleryId; }        // synced, removedLocally
+    QString gallerySlug() const { return m_gallerySlug; }    // synced, removedLocally
+    qint64 uploadedCount() const { return m_uploadedCount; } // synced
+    QString failureMessage() const { return m_message; }     // failed
+
+    bool operator==(const SyncStatus &) const = default;
+
+private:
+    Case m_case = Case::notSynced;
+    double m_progress = 0;
+    QString m_galleryId;
+    QString m_gallerySlug;
+    qint64 m_uploadedCount = 0;
+    QString m_message;
+};
+
+// One folder of the export folder, which is one gallery on the service. Its identity is its path.
+struct SyncFolder {
+    QString path; // for a placeholder of a gallery removed locally: "__removed__/" and the gallery id
+    QString name;
+    QString displayName;
+    QString relativePath;
+    QStringList parentComponents;
+    qint64 imageCount = 0;
+    SyncStatus status;
+    std::optional<QList<UploadedFileMeta>> uploadedFiles; // absent: no record, not the same as empty
+    std::optional<QString> movedFrom;
+    // The disk at the last scan; never written to JSON.
+    std::optional<QSet<QString>> cachedLocalFileNames;
+    std::optional<LocalFileMetaMap> cachedLocalFileMeta;
+
+    const QString &id() const { return path; }
+
+    std::optional<QSet<QString>> uploadedFileNameSet() const;
+    QStringList newFileNames() const;
+    qint64 newFileCount() const;
+    QStringList removedFileNames() const;
+    qint64 removedFileCount() const;
+    bool hasModifiedFiles() const;
+    bool needsMetadataBaseline() const;
+
+    bool operator==(const SyncFolder &) const = default;
+};
+
+Q_DECLARE_METATYPE(SyncStatus)
+Q_DECLARE_METATYPE(SyncFolder)
+
+// JSON forms. Writers put keys in field order and leave absent optionals out; readers accept any key order,
+// ignore unknown keys and throw SyncDecodingError naming the place of the fault.
+void writeJson(CompactJsonWriter &out, const UploadedFileMeta &meta);
+void writeJson(CompactJsonWriter &out, const SyncStatus &status);
+void writeJson(CompactJsonWriter &out, const SyncFolder &folder);
+UploadedFileMeta uploadedFileMetaFromJson(const QJsonValue &value, const QString &where);
+SyncStatus syncStatusFromJson(const QJsonValue &value, const QString &where);
+SyncFolder syncFolderFromJson(const QJsonValue &value, const QString &where);
+
+QByteArray encodeSyncFolder(const SyncFolder &folder);
+SyncFolder decodeSyncFolder(const QByteArray &json);

@@ -1,0 +1,228 @@
+#pragma once
+
+// The sync engine's one observable object: the views observe its properties and call its operations.
+//
+// It is a façade. Each algorithm lives in a file of its own, so a reader finds "what a scan does" in one place:
+//   SyncFolder.*            the value records and the rules computed from them
+//   SyncStateStore.*        "sync-state.json" and its background writer
+//   FolderScanner.*         the walk of the export folder and the per-folder file checks
+//   SyncManager.cpp         construction, the observed state, the export folder and its bookmark, saving
+//   SyncManagerReconcile.cpp  the full scan of the export folder
+// Lives on the UI thread; disk work runs on other threads and comes back through co_await.
+
+#include "FolderScanner.h"
+#include "RecentUpload.h"
+#include "SyncFolder.h"
+#include "SyncStateStore.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class ExportFolderBookmark;
+class FileEventStream;
+
+using PendingFolderUploads = QHash<QString, QList<UploadedFileMeta>>;
+
+// The waits of watching and automatic sync; tests make them short.
+struct SyncDelays {
+    std::chrono::milliseconds refresh{500};       // after a file-system change, before the rescan
+    std::chrono::milliseconds autoSync{3000};     // after a rescan, before automatic sync runs
+    std::chrono::milliseconds streamLatency{2000}; // the event stream's coalescing window
+};
+
+class SyncManager : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QList<SyncFolder> folders READ folders WRITE setFolders NOTIFY foldersChanged)
+    Q_PROPERTY(QString watchFolder READ watchFolder NOTIFY watchFolderChanged)
+    Q_PROPERTY(bool isReconciling READ isReconciling WRITE setIsReconciling NOTIFY isReconcilingChanged)
+    Q_PROPERTY(bool hasCompletedInitialReconcile READ hasCompletedInitialReconcile
+                   WRITE setHasCompletedInitialReconcile NOTIFY hasCompletedInitialReconcileChanged)
+    Q_PROPERTY(QString reconcileError READ reconcileErrorText NOTIFY reconcileErrorChanged)
+    Q_PROPERTY(bool isAccessingWatchFolder READ isAccessingWatchFolder NOTIFY isAccessingWatchFolderChanged)
+    Q_PROPERTY(QSet<QString> ignoredPaths READ ignoredPaths WRITE setIgnoredPaths NOTIFY ignoredPathsChanged)
+    Q_PROPERTY(QSet<QString> knownGalleryIds READ knownGalleryIds WRITE setKnownGalleryIds
+                   NOTIFY knownGalleryIdsChanged)
+    Q_PROPERTY(bool isAutoSyncing READ isAutoSyncing WRITE setIsAutoSyncing NOTIFY isAutoSyncingChanged)
+    Q_PROPERTY(bool needsResyncAfterAutoSync READ needsResyncAfterAutoSync WRITE setNeedsResyncAfterAutoSync
+                   NOTIFY needsResyncAfterAutoSyncChanged)
+    Q_PROPERTY(PendingFolderUploads pendingFolderUploads READ pendingFolderUploads WRITE setPendingFolderUploads
+                   NOTIFY pendingFolderUploadsChanged)
+
+public:
+    // Arguments in order: kind, gallery id, gallery slug, title (the folder's display name), images uploaded or
+    // replaced, the folder's path. Closures that need their owner hold it through a QPointer.
+    using UploadCompletedHandler = std::function<void(UploadKind, const QString &, const QString &, const QString &,
+                                                      qint64, const QString &)>;
+    using LocalFileMeta = ::LocalFileMeta;
+
+    static constexpr QLatin1StringView stateFileName{"sync-state.json"};
+    static constexpr QLatin1StringView bookmarkFileName{"watch-folder.bookmark"};
+
+    // The application's one manager: its files in the application-support folder.
+    explicit SyncManager(QObject *parent = nullptr);
+    // Its files ("sync-state.json", "watch-folder.bookmark") in supportDirectory; tests pass a temporary folder
+    // and short delays. Loads the stored state (the bookmark first); starts no scan, stream or timer.
+    explicit SyncManager(const QString &supportDirectory, SyncDelays delays = {}, QObject *parent = nullptr);
+    ~SyncManager() override;
+
+    // ---- observed state
+    const QList<SyncFolder> &folders() const { return m_folders; }
+    void setFolders(const QList<SyncFolder> &folders);
+    // The export folder's path; empty when none is set.
+    const QString &watchFolder() const { return m_watchFolder; }
+    bool hasWatchFolder() const { return !m_watchFolder.isEmpty(); }
+    bool isReconciling() const { return m_isReconciling; }
+    void setIsReconciling(bool value);
+    bool hasCompletedInitialReconcile() const { return m_hasCompletedInitialReconcile; }
+    void setHasCompletedInitialReconcile(bool value);
+    const std::optional<QString> &reconcileError() const { return m_reconcileError; }
+    QString reconcileErrorText() const { return m_reconcileError.value_or(QString()); }
+    void setReconcileError(const std::optional<QString> &error);
+    const UploadCompletedHandler &onUploadCompleted() const { return m_onUploadCompleted; }
+    void setOnUploadCompleted(UploadCompletedHandler handler); // notifies on every write
+    bool isAccessingWatchFolder() const { return m_isAccessingWatchFolder; }
+    const QSet<QString> &ignoredPaths() const { return m_ignoredPaths; }
+    void setIgnoredPaths(const QSet<QString> &paths);
+    const QSet<QString> &knownGalleryIds() const { return m_knownGalleryIds; }
+    void setKnownGalleryIds(const QSet<QString> &ids);
+    bool isAutoSyncing() const { return m_isAutoSyncing; }
+    void setIsAutoSyncing(bool value);
+    bool needsResyncAfterAutoSync() const { return m_needsResyncAfterAutoSync; }
+    void setNeedsResyncAfterAutoSync(bool value);
+    // Upload records read from the state file, waiting for a reconcile to attach them to scanned folders.
+    const PendingFolderUploads &pendingFolderUploads() const { return m_pendingFolderUploads; }
+    void setPendingFolderUploads(const PendingFolderUploads &uploads);
+
+    const QString &stateFilePath() const { return m_stateFilePath; }
+    const QString &bookmarkFilePath() const { return m_bookmarkFilePath; }
+    const SyncDelays &delays() const { return m_delays; }
+
+    // ---- the export folder
+    // Adopts a newly chosen export folder: releases the old one, stores the new one, saves its bookmark and the
+    // state, then starts a full scan. An empty path clears the export folder instead (see clearWatchFolder).
+    void setWatchFolder(const QString &path);
+    // Forgets the export folder: stops watching and automatic sync, removes the bookmark, empties the folder list
+    // (keeping the folders' upload records for a later return of the same folder) and saves. Starts no scan.
+    void clearWatchFolder();
+
+    // ---- the state file
+    // Saves a snapshot of the state; the file is written on a background thread. Never fails to the caller.
+    void saveState();
+    // Blocks until the last saved snapshot is on disk (for the end of the process and for tests).
+    void flushState();
+
+    // ---- the full scan
+    QCoro::Task<void> fullScanAndReconcile();
+
+    // ---- scanning, off the UI thread
+    // The scan of a full scan: the folder tree with moved folders marked against the current folder list.
+    QCoro::Task<QList<SyncFolder>> scanForFullReconcile();
+    // The scan of a refresh after file-system changes: the folder tree alone.
+    QCoro::Task<QList<SyncFolder>> scanForRefresh();
+
+    // ---- file checks that need no instance (any thread unless noted)
+    static void scanDirectory(const QString &directory, const QStringList &parentComponents,
+                              const QSet<QString> &ignoredPaths, QList<SyncFolder> &result)
+    {
+        FolderScanner::scanDirectory(directory, parentComponents, ignoredPaths, result);
+    }
+    static QList<SyncFolder> scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths)
+    {
+        return FolderScanner::scanFolderTree(exportFolder, ignoredPaths);
+    }
+    static void detectMovedFolders(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous)
+    {
+        FolderScanner::detectMovedFolders(scanned, previous);
+    }
+    static QStringList listImages(const QString &folder) { return FolderScanner::listImages(folder); }
+    static QStringList listImagesDetached(const QString &folder) { return FolderScanner::listImagesDetached(folder); }
+    static LocalFileMetaMap localFileMetadata(const QStringList &images)
+    {
+        return FolderScanner::localFileMetadata(images);
+    }
+    static QList<UploadedFileMeta> uploadedMetaList(const QStringList &fileNames, const LocalFileMetaMap &metadata)
+    {
+        return FolderScanner::uploadedMetaList(fileNames, metadata);
+    }
+    static FolderScanner::FileChanges detectModifiedFiles(const QStringList &images, const LocalFileMetaMap &metadata,
+                                                          const QList<UploadedFileMeta> &records)
+    {
+        return FolderScanner::detectModifiedFiles(images, metadata, records);
+    }
+    static std::optional<QString> mimeTypeForExtension(QStringView extension)
+    {
+        return ::mimeTypeForExtension(extension);
+    }
+    static const QSet<QString> &imageFileExtensions();
+
+Q_SIGNALS:
+    void foldersChanged();
+    void watchFolderChanged();
+    void isReconcilingChanged();
+    void hasCompletedInitialReconcileChanged();
+    void reconcileErrorChanged();
+    void onUploadCompletedChanged();
+    void isAccessingWatchFolderChanged();
+    void ignoredPathsChanged();
+    void knownGalleryIdsChanged();
+    void isAutoSyncingChanged();
+    void needsResyncAfterAutoSyncChanged();
+    void pendingFolderUploadsChanged();
+
+private:
+    // Stores the value and emits the signal only when it differs from what is stored.
+    template<typename T>
+    bool assign(T &field, const T &value, void (SyncManager::*changed)())
+    {
+        if (field == value)
+            return false;
+        field = value;
+        Q_EMIT(this->*changed)();
+        return true;
+    }
+
+    void setWatchFolderPath(const QString &path);
+    void setIsAccessingWatchFolder(bool value);
+
+    void loadState();
+    std::optional<QString> restoreBookmark();
+    void saveBookmark(const QString &folderPath);
+    void stopAccessingWatchFolder();
+    void stopWatchingAndAutoSync();
+    SyncState stateSnapshot() const;
+    QCoro::Task<void> runFullScanAndReconcile(); // the unawaited start: catches everything
+
+    // Observed state.
+    QList<SyncFolder> m_folders;
+    QString m_watchFolder;
+    bool m_isReconciling = false;
+    bool m_hasCompletedInitialReconcile = false;
+    std::optional<QString> m_reconcileError;
+    UploadCompletedHandler m_onUploadCompleted;
+    bool m_isAccessingWatchFolder = false;
+    QSet<QString> m_ignoredPaths;
+    QSet<QString> m_knownGalleryIds;
+    std::unique_ptr<FileEventStream> m_fsStream; // running only between a full scan and a change of folder
+    QTimer m_fsDebounceTimer;                    // the pending refresh after file-system changes
+    QTimer m_autoSyncTimer;                      // the pending automatic sync
+    bool m_isAutoSyncing = false;
+    bool m_needsResyncAfterAutoSync = false;
+    PendingFolderUploads m_pendingFolderUploads;
+
+    const QString m_stateFilePath;
+    const QString m_bookmarkFilePath;
+    const SyncDelays m_delays;
+    std::unique_ptr<ExportFolderBookmark> m_bookmark;
+    std::unique_ptr<SyncStateStore> m_stateStore;
+};
