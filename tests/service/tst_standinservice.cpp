@@ -10,6 +10,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <thread>
@@ -482,6 +485,43 @@ private Q_SLOTS:
         service.reset(); // releases the hanging PUTs
         for (std::thread &thread : putting)
             thread.join();
+    }
+
+    // Through Qt's own stack, as the client sends it: a file streamed from disk lands byte for byte.
+    void qtUploadOfAFile()
+    {
+        StandInService service;
+        service.addAccount(kToken);
+        const QString galleryId = service.seedGallery(QStringLiteral("G"));
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        QByteArray bytes(5 << 20, Qt::Uninitialized);
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 31 % 251);
+        file.write(bytes);
+        file.seek(0);
+        const QString url = Client(service)
+                                .send("POST", "/api/upload/presigned", toJson(presignBody(galleryId, {{"a.jpg", bytes.size()}})))
+                                .json()
+                                .value("presignedUrls")
+                                .toArray()
+                                .at(0)
+                                .toObject()
+                                .value("url")
+                                .toString();
+
+        QNetworkAccessManager manager;
+        QNetworkRequest request{QUrl(url)};
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("image/jpeg"));
+        std::unique_ptr<QNetworkReply> reply(manager.put(request, &file));
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 20000);
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+
+        const auto put = service.requests("PUT", "/store/*").constFirst();
+        QCOMPARE(put.bodySize, qint64(bytes.size()));
+        QCOMPARE(put.bodySha256, sha(bytes));
+        QCOMPARE(put.header("content-type"), QByteArray("image/jpeg"));
+        QVERIFY(!put.hasHeader("Authorization"));
     }
 
     void redirectToOtherOrigin()

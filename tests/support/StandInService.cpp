@@ -39,6 +39,7 @@ bool RecordedRequest::hasHeader(const QByteArray &nameCaseInsensitive) const
 namespace {
 
 constexpr int kWorkerThreads = 48; // hanging requests each hold one
+constexpr int kOtherOriginThreads = 4;
 
 bool pathMatches(const QByteArray &pattern, const QByteArray &path)
 {
@@ -51,9 +52,9 @@ bool pathMatches(const QByteArray &pattern, const QByteArray &path)
 class Listener {
 public:
     template<typename Setup>
-    Listener(quint16 wantedPort, Setup &&setup)
+    Listener(quint16 wantedPort, int threads, Setup &&setup)
     {
-        server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+        server.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
         server.set_keep_alive_max_count(1000);
         setup(server);
         if (wantedPort == 0) {
@@ -178,11 +179,11 @@ struct StandInService::Impl {
     explicit Impl(quint16 port)
     {
         std::signal(SIGPIPE, SIG_IGN);
-        other = std::make_unique<Listener>(0, [this](httplib::Server &server) {
+        other = std::make_unique<Listener>(0, kOtherOriginThreads, [this](httplib::Server &server) {
             registerEverywhere(server, [this](const httplib::Request &req, httplib::Response &res,
                                               const httplib::ContentReader *reader) { serveOther(req, res, reader); });
         });
-        main = std::make_unique<Listener>(port, [this](httplib::Server &server) {
+        main = std::make_unique<Listener>(port, kWorkerThreads, [this](httplib::Server &server) {
             registerEverywhere(server, [this](const httplib::Request &req, httplib::Response &res,
                                               const httplib::ContentReader *reader) { serve(req, res, reader); });
         });
