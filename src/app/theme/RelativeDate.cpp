@@ -106,6 +106,7 @@ QString relativeAge(const QDateTime &moment, const QDateTime &now)
         break;
     }
 
-    const double signedValue = past ? -static_cast<double>(chosen.value) : static_cast<double>(chosen.value);
+    // No difference reads as "om 0 sek", as the platform formats it: a negative zero would say "for 0 sek siden".
+    const double signedValue = past && chosen.value > 0 ? -static_cast<double>(chosen.value) : static_cast<double>(chosen.value);
     return formatter().format(signedValue, chosen.unit);
 }

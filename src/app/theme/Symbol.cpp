@@ -78,7 +78,13 @@ const SymbolSpec *find(const QString &name)
     return nullptr;
 }
 
-const QString kKnockout = QStringLiteral("#FFFFFF");
+// What is "cut out" of a filled symbol: white on most tints, near black on white-ish ones (dark appearance's
+// primary), where white would vanish.
+QString knockoutFor(const QColor &tint)
+{
+    const qreal luminance = 0.2126 * tint.redF() + 0.7152 * tint.greenF() + 0.0722 * tint.blueF();
+    return luminance > 0.8 ? QStringLiteral("#1C1C1E") : QStringLiteral("#FFFFFF");
+}
 
 QString withAttribute(const QString &element, const QString &attribute)
 {
@@ -87,7 +93,7 @@ QString withAttribute(const QString &element, const QString &attribute)
 }
 
 // The outline's SVG text reshaped for the spec's look, still drawn in "currentColor".
-QByteArray shapedSvg(const SymbolSpec &spec, const QString &source)
+QByteArray shapedSvg(const SymbolSpec &spec, const QString &source, const QString &knockout)
 {
     if (spec.look == Look::Outline)
         return source.toUtf8();
@@ -105,13 +111,13 @@ QByteArray shapedSvg(const SymbolSpec &spec, const QString &source)
         for (int i = 0; i < elements.size(); ++i) {
             body += i == spec.filledElement
                         ? withAttribute(elements[i], QStringLiteral("fill=\"currentColor\""))
-                        : withAttribute(elements[i], QStringLiteral("stroke=\"%1\"").arg(kKnockout));
+                        : withAttribute(elements[i], QStringLiteral("stroke=\"%1\"").arg(knockout));
         }
     } else {
         body = QStringLiteral("<circle cx=\"12\" cy=\"12\" r=\"11\" fill=\"currentColor\" stroke=\"none\"/>"
                               "<g transform=\"translate(12 12) scale(0.55) translate(-12 -12)\" stroke=\"%1\" "
                               "stroke-width=\"3\">")
-                   .arg(kKnockout)
+                   .arg(knockout)
                + elements.join(QString()) + QStringLiteral("</g>");
     }
     return (header + body + QStringLiteral("</svg>")).toUtf8();
@@ -152,7 +158,7 @@ public:
             warnOnce(name, "Symbol outline missing for %s; drawing a placeholder");
             return {};
         }
-        return shapedSvg(*spec, source).replace("currentColor", tint.name(QColor::HexRgb).toLatin1());
+        return shapedSvg(*spec, source, knockoutFor(tint)).replace("currentColor", tint.name(QColor::HexRgb).toLatin1());
     }
 
     static QString outline(const QString &file)
