@@ -1,0 +1,111 @@
+#include "TempTree.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+
+void fail(const QString &what)
+{
+    throw std::runtime_error(what.toStdString());
+}
+
+void makeParent(const QString &path)
+{
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        fail(QStringLiteral("cannot create the folder of %1").arg(path));
+}
+
+} // namespace
+
+TempTree::TempTree() = default;
+
+QString TempTree::addFile(const QString &relative, qint64 size, std::optional<double> unixMtime)
+{
+    const QString full = path(relative);
+    makeParent(full);
+    QFile file(full);
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(size))
+        fail(QStringLiteral("cannot write %1: %2").arg(full, file.errorString()));
+    file.close();
+    if (unixMtime)
+        setMtime(full, *unixMtime);
+    return full;
+}
+
+QString TempTree::addDir(const QString &relative)
+{
+    const QString full = path(relative);
+    if (!QDir().mkpath(full))
+        fail(QStringLiteral("cannot create %1").arg(full));
+    return full;
+}
+
+QString TempTree::addSymlink(const QString &relative, const QString &target)
+{
+    const QString full = path(relative);
+    makeParent(full);
+    if (::symlink(QFile::encodeName(target).constData(), QFile::encodeName(full).constData()) != 0)
+        fail(QStringLiteral("cannot link %1").arg(full));
+    return full;
+}
+
+QString TempTree::addFifo(const QString &relative)
+{
+    const QString full = path(relative);
+    makeParent(full);
+    if (::mkfifo(QFile::encodeName(full).constData(), 0600) != 0)
+        fail(QStringLiteral("cannot make the FIFO %1").arg(full));
+    return full;
+}
+
+QByteArray TempTree::addRawFile(const QString &folderRelative, const QByteArray &name, qint64 size)
+{
+    const QByteArray full = QFile::encodeName(addDir(folderRelative)) + '/' + name;
+    const int fd = ::open(full.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ::ftruncate(fd, size) != 0)
+        fail(QStringLiteral("cannot write a raw-named file"));
+    ::close(fd);
+    return full;
+}
+
+QByteArray TempTree::addRawDir(const QString &folderRelative, const QByteArray &name)
+{
+    const QByteArray full = QFile::encodeName(addDir(folderRelative)) + '/' + name;
+    if (::mkdir(full.constData(), 0755) != 0)
+        fail(QStringLiteral("cannot create a raw-named folder"));
+    return full;
+}
+
+void TempTree::setMtime(const QString &path, double unixSeconds)
+{
+    const double whole = std::floor(unixSeconds);
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(whole);
+    times[1].tv_nsec = static_cast<long>(std::llround((unixSeconds - whole) * 1e9));
+    if (times[1].tv_nsec >= 1000000000L) {
+        times[1].tv_sec += 1;
+        times[1].tv_nsec -= 1000000000L;
+    }
+    if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        fail(QStringLiteral("cannot set the time of %1").arg(path));
+}
+
+bool TempTree::remove(const QString &path)
+{
+    return QFile::remove(path);
+}
+
+} // namespace testsupport

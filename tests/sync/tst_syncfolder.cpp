@@ -1,0 +1,243 @@
+// The folder model's derived values, the modification rule and the JSON forms.
+
+#include "sync/SyncFolder.h"
+#include "sync/UnicodeNames.h"
+
+#include <QTest>
+
+using Files = QList<UploadedFileMeta>;
+using Names = QSet<QString>;
+using OptFiles = std::optional<Files>;
+using OptNames = std::optional<Names>;
+
+Q_DECLARE_METATYPE(UploadedFileMeta)
+Q_DECLARE_METATYPE(LocalFileMeta)
+Q_DECLARE_METATYPE(OptFiles)
+Q_DECLARE_METATYPE(OptNames)
+
+namespace {
+
+UploadedFileMeta rec(const QString &name, qint64 size = 0, std::optional<double> mtime = std::nullopt)
+{
+    return {name, size, mtime};
+}
+
+const QString nfd = QStringLiteral("Bla\u030A.jpg"); // "Blå.jpg" with a combining ring
+const QString nfc = QStringLiteral("Bl\u00E5.jpg");
+
+} // namespace
+
+class TestSyncFolder : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void counters_data()
+    {
+        QTest::addColumn<SyncStatus>("status");
+        QTest::addColumn<qint64>("imageCount");
+        QTest::addColumn<OptFiles>("uploaded");
+        QTest::addColumn<OptNames>("local");
+        QTest::addColumn<QStringList>("newNames");
+        QTest::addColumn<qint64>("newCount");
+        QTest::addColumn<QStringList>("removedNames");
+        QTest::addColumn<qint64>("removedCount");
+        QTest::addColumn<bool>("baseline");
+
+        const auto synced = SyncStatus::synced("g", "s", 10);
+        QTest::newRow("no records, synced: counts from numbers")
+            << synced << qint64(7) << OptFiles() << OptNames(Names{"a.jpg"}) << QStringList() << qint64(0)
+            << QStringList() << qint64(3) << false;
+        QTest::newRow("no records, synced, more images")
+            << SyncStatus::synced("g", "s", 2) << qint64(5) << OptFiles() << OptNames() << QStringList() << qint64(3)
+            << QStringList() << qint64(0) << false;
+        QTest::newRow("no records, not synced: zero")
+            << SyncStatus::notSynced() << qint64(7) << OptFiles() << OptNames() << QStringList() << qint64(0)
+            << QStringList() << qint64(0) << false;
+        QTest::newRow("records without cache: all removed")
+            << synced << qint64(0) << OptFiles(Files{rec("b.jpg", 5), rec("a.jpg", 5)}) << OptNames()
+            << QStringList() << qint64(0) << QStringList{"a.jpg", "b.jpg"} << qint64(2) << false;
+        QTest::newRow("empty records, three local")
+            << synced << qint64(3) << OptFiles(Files{}) << OptNames(Names{"c.jpg", "a.jpg", "B.jpg"})
+            << QStringList{"B.jpg", "a.jpg", "c.jpg"} << qint64(3) << QStringList() << qint64(0) << false;
+        QTest::newRow("legacy entries need a baseline")
+            << synced << qint64(1) << OptFiles(Files{rec("a.jpg"), rec("a.jpg")}) << OptNames(Names{"a.jpg"})
+            << QStringList() << qint64(0) << QStringList() << qint64(0) << true;
+        QTest::newRow("size 0 with a time needs no baseline")
+            << synced << qint64(1) << OptFiles(Files{rec("a.jpg", 0, 5.0)}) << OptNames(Names{"a.jpg"})
+            << QStringList() << qint64(0) << QStringList() << qint64(0) << false;
+        QTest::newRow("canonically equal names match")
+            << synced << qint64(1) << OptFiles(Files{rec(nfc, 5)}) << OptNames(Names{nfd}) << QStringList()
+            << qint64(0) << QStringList() << qint64(0) << false;
+        QTest::newRow("duplicate removed record counts once")
+            << synced << qint64(0) << OptFiles(Files{rec("x.jpg", 1), rec("x.jpg", 2)}) << OptNames(Names{})
+            << QStringList() << qint64(0) << QStringList{"x.jpg"} << qint64(1) << false;
+    }
+
+    void counters()
+    {
+        QFETCH(SyncStatus, status);
+        QFETCH(qint64, imageCount);
+        QFETCH(OptFiles, uploaded);
+        QFETCH(OptNames, local);
+        SyncFolder folder;
+        folder.status = status;
+        folder.imageCount = imageCount;
+        folder.uploadedFiles = uploaded;
+        folder.cachedLocalFileNames = local;
+        QTEST(folder.newFileNames(), "newNames");
+        QTEST(folder.newFileCount(), "newCount");
+        QTEST(folder.removedFileNames(), "removedNames");
+        QTEST(folder.removedFileCount(), "removedCount");
+        QTEST(folder.needsMetadataBaseline(), "baseline");
+    }
+
+    void modificationRule_data()
+    {
+        QTest::addColumn<UploadedFileMeta>("recorded");
+        QTest::addColumn<LocalFileMeta>("local");
+        QTest::addColumn<bool>("modified");
+        QTest::newRow("recorded 0 bytes") << rec("a", 0, 100.0) << LocalFileMeta{500, 100.0} << false;
+        QTest::newRow("500 vs 501") << rec("a", 500) << LocalFileMeta{501, std::nullopt} << true;
+        QTest::newRow("1.0 s apart") << rec("a", 500, 100.0) << LocalFileMeta{500, 101.0} << false;
+        QTest::newRow("1.5 s apart") << rec("a", 500, 100.0) << LocalFileMeta{500, 98.5} << true;
+        QTest::newRow("local time absent") << rec("a", 500, 100.0) << LocalFileMeta{500, std::nullopt} << false;
+        QTest::newRow("recorded time absent") << rec("a", 500) << LocalFileMeta{500, 900.0} << false;
+        QTest::newRow("unreadable local") << rec("a", 500) << LocalFileMeta{} << true;
+        QTest::newRow("legacy record") << rec("a") << LocalFileMeta{} << false;
+        QTest::newRow("size 0 with time, by time") << rec("a", 0, 10.0) << LocalFileMeta{7, 12.0} << true;
+    }
+
+    void modificationRule()
+    {
+        QFETCH(UploadedFileMeta, recorded);
+        QFETCH(LocalFileMeta, local);
+        QTEST(isModified(recorded, local), "modified");
+    }
+
+    void hasModifiedFiles()
+    {
+        SyncFolder folder;
+        QVERIFY(!folder.hasModifiedFiles());
+        folder.uploadedFiles = Files{rec("gone.jpg", 10), rec(nfc, 10)};
+        folder.cachedLocalFileMeta = LocalFileMetaMap{{nfd, LocalFileMeta{10, std::nullopt}}};
+        QVERIFY2(!folder.hasModifiedFiles(), "a record without a local file is removed, not modified");
+        folder.cachedLocalFileMeta = LocalFileMetaMap{{nfd, LocalFileMeta{11, std::nullopt}}};
+        QVERIFY(folder.hasModifiedFiles());
+        folder.cachedLocalFileMeta.reset();
+        QVERIFY(!folder.hasModifiedFiles());
+    }
+
+    void equalityIncludesCaches()
+    {
+        SyncFolder a;
+        a.path = "/x";
+        a.cachedLocalFileMeta = LocalFileMetaMap{{"a.jpg", LocalFileMeta{1, 2.0}}};
+        SyncFolder b = a;
+        QCOMPARE(a, b);
+        b.cachedLocalFileMeta = LocalFileMetaMap{{"a.jpg", LocalFileMeta{1, 3.0}}};
+        QVERIFY(a != b);
+    }
+
+    void displayName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("display");
+        QTest::newRow("underscore") << "Summer_2024" << "Summer 2024";
+        QTest::newRow("spaced hyphen") << "A - B" << "A  B";
+        QTest::newRow("edges") << "_Party_" << "Party";
+        QTest::newRow("tab trimmed") << "\tX " << "X";
+        QTest::newRow("line break kept") << "Trip\n" << "Trip\n";
+    }
+
+    void displayName()
+    {
+        QFETCH(QString, name);
+        QTEST(unicodenames::displayName(name), "display");
+    }
+
+    void mimeTypes()
+    {
+        QCOMPARE(mimeTypeForExtension(u"JPG"), std::optional<QString>("image/jpeg"));
+        QCOMPARE(mimeTypeForExtension(u"webp"), std::optional<QString>("image/webp"));
+        QCOMPARE(mimeTypeForExtension(u"gif"), std::nullopt);
+    }
+
+    void folderJsonRoundTrip()
+    {
+        SyncFolder folder;
+        folder.path = "/e/2024/Bryllup";
+        folder.name = "Bryllup";
+        folder.displayName = "Bryllup";
+        folder.relativePath = "2024/Bryllup";
+        folder.parentComponents = {"2024"};
+        folder.imageCount = 2;
+        folder.status = SyncStatus::failed("Opplasting feilet \"x\"");
+        folder.uploadedFiles = Files{rec("a.jpg", 12, 760000000.123456789), rec("b.jpg", 3)};
+        folder.movedFrom = "2023/Bryllup";
+        const QByteArray json = encodeSyncFolder(folder);
+        const QByteArray head = R"({"path":"/e/2024/Bryllup","name":"Bryllup","displayName":)";
+        const QByteArray status = R"("status":{"failed":{"_0":"Opplasting feilet \"x\""}})";
+        QVERIFY2(json.startsWith(head), json);
+        QVERIFY2(json.contains(status), json);
+        QCOMPARE(decodeSyncFolder(json), folder);
+
+        folder.cachedLocalFileNames = Names{"a.jpg"};
+        QVERIFY2(!encodeSyncFolder(folder).contains("cached"), "caches are never written");
+    }
+
+    void statusJson_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("error"); // empty: decodes
+        QTest::newRow("no case key") << QByteArray(R"({"other":{}})") << "Invalid number of keys found, expected one.";
+        QTest::newRow("two case keys") << QByteArray(R"({"ignored":{},"notSynced":{}})")
+                                       << "Invalid number of keys found, expected one.";
+        QTest::newRow("extra key ignored") << QByteArray(R"({"ignored":{},"extra":1})") << QString();
+        QTest::newRow("failed with _0") << QByteArray(R"({"failed":{"_0":"Feil"}})") << QString();
+        QTest::newRow("failed with a bare string") << QByteArray(R"({"failed":"Feil"})") << "Expected an object";
+        QTest::newRow("synced missing count") << QByteArray(R"({"synced":{"galleryId":"g","gallerySlug":"s"}})")
+                                              << "Missing required key";
+        QTest::newRow("fractional count")
+            << QByteArray(R"({"synced":{"galleryId":"g","gallerySlug":"s","uploadedCount":1.5}})")
+            << "Expected a whole signed 64-bit number";
+    }
+
+    void statusJson()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, error);
+        const QByteArray folder = R"({"path":"p","name":"n","displayName":"n","relativePath":"n",)"
+                                  R"("parentComponents":[],"imageCount":0,"status":)"
+            + json + "}";
+        try {
+            const SyncFolder decoded = decodeSyncFolder(folder);
+            QVERIFY2(error.isEmpty(), "decoded where it should fail");
+            QCOMPARE(decodeSyncFolder(encodeSyncFolder(decoded)), decoded);
+        } catch (const SyncDecodingError &e) {
+            QVERIFY2(!error.isEmpty() && e.description().contains(error), e.what());
+        }
+    }
+
+    void legacyNames()
+    {
+        const QByteArray legacy = R"({"path":"p","name":"n","displayName":"n","relativePath":"n",)"
+                                  R"("parentComponents":[],"imageCount":2,"status":{"notSynced":{}},)"
+                                  R"("uploadedFileNames":["a.jpg","b.jpg","a.jpg"]})";
+        const SyncFolder folder = decodeSyncFolder(legacy);
+        QVERIFY(folder.uploadedFiles);
+        QCOMPARE(folder.uploadedFiles->size(), 2);
+        QVERIFY(folder.needsMetadataBaseline());
+        const QByteArray again = encodeSyncFolder(folder);
+        QVERIFY(!again.contains("uploadedFileNames"));
+        const QByteArray entry = R"({"fileName":"a.jpg","fileSize":0})";
+        QVERIFY2(again.contains(entry), again);
+
+        QByteArray both = legacy;
+        both.replace(R"("uploadedFileNames")", R"("uploadedFiles":[{"fileName":"z.jpg","fileSize":4}],"uploadedFileNames")");
+        QCOMPARE(decodeSyncFolder(both).uploadedFiles, OptFiles(Files{rec("z.jpg", 4)}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncFolder)
+#include "tst_syncfolder.moc"
