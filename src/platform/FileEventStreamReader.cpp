@@ -215,7 +215,8 @@ bool FileEventStreamReader::watchTree(const std::string &top, std::unordered_set
         }
         if (!seen->insert(wd).second)
             continue; // reached twice in one walk: a bind mount loops back
-        m_watches.insert(wd, dir);
+        if (const int displaced = m_watches.insert(wd, dir); displaced >= 0)
+            inotify_rm_watch(m_inotify, displaced); // the old folder went elsewhere unseen: stop following it
         if (dir == m_settings.root)
             m_rootWd = wd;
         appendSubfolders(dir, pending);

@@ -1,6 +1,6 @@
 #include "FileEventStreamWatches.h"
 
-void FileEventStreamWatches::insert(int wd, const std::string &path)
+int FileEventStreamWatches::insert(int wd, const std::string &path)
 {
     auto [it, added] = m_byWd.try_emplace(wd, path);
     if (!added && it->second != path) {
@@ -8,11 +8,14 @@ void FileEventStreamWatches::insert(int wd, const std::string &path)
         it->second = path;
     }
     // A path whose folder was replaced keeps only the newest descriptor.
+    int displaced = -1;
     auto [pit, pathAdded] = m_byPath.try_emplace(path, wd);
     if (!pathAdded && pit->second != wd) {
-        m_byWd.erase(pit->second);
+        displaced = pit->second;
+        m_byWd.erase(displaced);
         pit->second = wd;
     }
+    return displaced;
 }
 
 bool FileEventStreamWatches::erase(int wd)

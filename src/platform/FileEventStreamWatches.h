@@ -12,7 +12,8 @@ class FileEventStreamWatches
 {
 public:
     // Records that wd watches path. A wd seen again under another path (its folder moved) takes the new path.
-    void insert(int wd, const std::string &path);
+    // Returns the descriptor that path had before when it was another one (its folder was replaced), else -1.
+    int insert(int wd, const std::string &path);
     // Forgets wd; returns false when it was unknown.
     bool erase(int wd);
     // The path of wd, or nullptr when wd is unknown.

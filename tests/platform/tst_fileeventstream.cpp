@@ -1,4 +1,5 @@
 #include "platform/FileEventStream.h"
+#include "platform/FileEventStreamWatches.h"
 #include "support/LogCapture.h"
 
 #include <QDateTime>
@@ -10,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <functional>
 
 using namespace std::chrono_literals;
@@ -77,6 +79,9 @@ private Q_SLOTS:
     void stoppedStreamStaysSilent();
     void watchLimitFallsBackToPolling();
     void emptyPathIsRefused();
+    void subtreeTakesOnlyWhatIsBelow_data();
+    void subtreeTakesOnlyWhatIsBelow();
+    void replacedFolderGivesBackOldWatch();
 
 private:
     QTemporaryDir m_tmp;
@@ -328,6 +333,51 @@ void TestFileEventStream::emptyPathIsRefused()
     QVERIFY(!stream.start(QString()));
     QVERIFY(!stream.isRunning());
     QCOMPARE(stream.watchCount(), 0);
+}
+
+void TestFileEventStream::subtreeTakesOnlyWhatIsBelow_data()
+{
+    QTest::addColumn<QString>("take");
+    QTest::addColumn<QList<int>>("taken");
+
+    // Watched: 1 /r, 2 /r/a, 3 /r/a/b, 4 /r/ab, 5 /r/a b, 6 /r/a.b, 7 /r/a-b/c
+    QTest::newRow("folder and everything below") << "/r/a" << QList<int>{2, 3};
+    QTest::newRow("leaf") << "/r/a/b" << QList<int>{3};
+    QTest::newRow("name with a space") << "/r/a b" << QList<int>{5};
+    QTest::newRow("unwatched parent of a watched folder") << "/r/a-b" << QList<int>{7};
+    QTest::newRow("unknown") << "/r/x" << QList<int>{};
+    QTest::newRow("root") << "/r" << QList<int>{1, 2, 3, 4, 5, 6, 7};
+}
+
+void TestFileEventStream::subtreeTakesOnlyWhatIsBelow()
+{
+    QFETCH(QString, take);
+    QFETCH(QList<int>, taken);
+    FileEventStreamWatches watches;
+    const char *paths[] = {"/r", "/r/a", "/r/a/b", "/r/ab", "/r/a b", "/r/a.b", "/r/a-b/c"};
+    for (int wd = 1; wd <= 7; ++wd)
+        QCOMPARE(watches.insert(wd, paths[wd - 1]), -1);
+
+    std::vector<int> got = watches.takeSubtree(take.toStdString());
+    std::sort(got.begin(), got.end());
+    QCOMPARE(QList<int>(got.begin(), got.end()), taken);
+    QCOMPARE(watches.size(), 7 - int(taken.size()));
+    for (const int wd : taken)
+        QVERIFY(!watches.pathOf(wd));
+}
+
+void TestFileEventStream::replacedFolderGivesBackOldWatch()
+{
+    FileEventStreamWatches watches;
+    watches.insert(1, "/r/a");
+    // The folder moved unseen: its descriptor follows it to the new path.
+    QCOMPARE(watches.insert(1, "/r/b"), -1);
+    QVERIFY(!watches.containsPath("/r/a"));
+    QCOMPARE(*watches.pathOf(1), std::string("/r/b"));
+    // Another folder now lives at the path: the old descriptor is handed back for removal.
+    QCOMPARE(watches.insert(2, "/r/b"), 1);
+    QVERIFY(!watches.pathOf(1));
+    QCOMPARE(watches.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestFileEventStream)
