@@ -1,0 +1,283 @@
+#include "service/AuthManager.h"
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/LogCapture.h"
+#include "support/StandInService.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using testsupport::awaitFailure;
+using testsupport::awaitTask;
+using testsupport::LogCapture;
+using testsupport::ScriptedAnswer;
+using testsupport::StandInService;
+
+namespace {
+const QString kAuth = QStringLiteral("no.varnostima.mac.Auth");
+const QByteArray kGood = "good-token";
+
+ScriptedAnswer answer(int status, int delayMs = 0)
+{
+    ScriptedAnswer a;
+    a.status = status;
+    a.body = "{}";
+    a.delayMs = delayMs;
+    return a;
+}
+} // namespace
+
+class TestAuthManager : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<StandInService> m_service;
+    std::unique_ptr<VarnostimaAPI> m_api;
+    std::unique_ptr<AuthManager> m_auth;
+    int m_authenticatedCalls = 0;
+    int m_loggedOutCalls = 0;
+
+    SecureStorage storage() const { return SecureStorage(m_dir->path()); }
+    std::optional<QString> storedToken() const { return storage().read(QStringLiteral("api-token")); }
+    void storeToken(const QString &token) const { storage().write(QStringLiteral("api-token"), token); }
+
+    void makeManager(AuthManager::StartupRestore restore = AuthManager::StartupRestore::Manual)
+    {
+        m_auth = std::make_unique<AuthManager>(*m_api, storage(), restore);
+        m_auth->onAuthenticated = [this] { ++m_authenticatedCalls; };
+        m_auth->onLoggedOut = [this] { ++m_loggedOutCalls; };
+    }
+    QByteArrayList sentTokens() const
+    {
+        QByteArrayList tokens;
+        for (const auto &request : m_service->requests("GET", "/api/auth/me"))
+            tokens.append(request.header("Authorization"));
+        return tokens;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_service = std::make_unique<StandInService>();
+        m_service->addAccount(kGood);
+        m_api = std::make_unique<VarnostimaAPI>();
+        m_api->setTimeouts({2s, 2s, 5s});
+        storage().write(QStringLiteral("base-url"), m_service->baseUrl().toString());
+        m_authenticatedCalls = m_loggedOutCalls = 0;
+        makeManager();
+    }
+    void cleanup()
+    {
+        m_auth.reset();
+        m_api.reset();
+        m_service.reset();
+        m_dir.reset();
+    }
+
+    void restore_data()
+    {
+        QTest::addColumn<QString>("token"); // null: no token file
+        QTest::addColumn<int>("status");    // 0: the stand-in's own verdict; -1: the connection closes
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("tokenKept");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("no token") << QString() << 0 << false << false << QStringLiteral("No stored token");
+        QTest::newRow("accepted") << QString::fromLatin1(kGood) << 0 << true << true << QStringLiteral("Session restored");
+        QTest::newRow("401") << QStringLiteral("stale") << 0 << false << false
+                             << QStringLiteral("Stored token invalid — deleted");
+        QTest::newRow("empty token, 401") << QStringLiteral("") << 0 << false << false
+                                          << QStringLiteral("Stored token invalid — deleted");
+        QTest::newRow("403") << QString::fromLatin1(kGood) << 403 << true << true
+                             << QStringLiteral("Could not validate token (keeping it): Ingen tilgang");
+        QTest::newRow("offline") << QString::fromLatin1(kGood) << -1 << true << true
+                                 << QStringLiteral("Could not validate token (keeping it): ");
+    }
+    void restore()
+    {
+        QFETCH(QString, token);
+        QFETCH(int, status);
+        QFETCH(bool, signedIn);
+        QFETCH(bool, tokenKept);
+        QFETCH(QString, logLine);
+        if (!token.isNull())
+            storeToken(token);
+        if (status > 0)
+            m_service->script("GET", "/api/auth/me", answer(status));
+        if (status < 0) {
+            ScriptedAnswer close;
+            close.kind = ScriptedAnswer::Kind::CloseWithoutAnswer;
+            m_service->script("GET", "/api/auth/me", close, -1);
+        }
+        QSignalSpy loading(m_auth.get(), &AuthManager::isLoadingChanged);
+        LogCapture log;
+        awaitTask(m_auth->restoreSession());
+
+        QCOMPARE(m_auth->isAuthenticated(), signedIn);
+        QCOMPARE(m_authenticatedCalls, signedIn ? 1 : 0);
+        QCOMPARE(m_loggedOutCalls, !token.isNull() && !signedIn ? 1 : 0);
+        QCOMPARE(storedToken().has_value(), tokenKept);
+        QCOMPARE(loading.size(), token.isNull() ? 0 : 2);
+        QVERIFY(!m_auth->isLoading());
+        QCOMPARE(log.count(kAuth, logLine), 1);
+        if (!token.isNull() && token.isEmpty())
+            QCOMPARE(sentTokens(), QByteArrayList{"Bearer"}); // "Bearer " on the wire, trimmed by the parser
+    }
+
+    void scheduledRestoreReachesCallbacksInstalledAfterConstruction()
+    {
+        storeToken(QString::fromLatin1(kGood));
+        makeManager(AuthManager::StartupRestore::Scheduled);
+        QVERIFY(!m_auth->isLoading()); // only scheduled so far
+        QSignalSpy spy(m_auth.get(), &AuthManager::isAuthenticatedChanged);
+        QVERIFY(spy.wait(5000));
+        QCOMPARE(m_authenticatedCalls, 1);
+    }
+
+    void callbackURL_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QByteArray>("sent"); // empty: nothing sent, logged as invalid
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("token") << QStringLiteral("varnostima://auth?token=good-token") << QByteArray("Bearer good-token") << true;
+        QTest::newRow("percent-decoded") << QStringLiteral("varnostima://auth?token=good%2Dtoken") << QByteArray("Bearer good-token") << true;
+        QTest::newRow("plus stays plus") << QStringLiteral("varnostima://auth?token=a+b") << QByteArray("Bearer a+b") << false;
+        QTest::newRow("first of two") << QStringLiteral("varnostima://x?a=1&token=good-token&token=other") << QByteArray("Bearer good-token") << true;
+        QTest::newRow("empty value") << QStringLiteral("varnostima://auth?token=") << QByteArray("Bearer") << false;
+        QTest::newRow("first has no value") << QStringLiteral("varnostima://auth?token&token=good-token") << QByteArray() << false;
+        QTest::newRow("no query") << QStringLiteral("varnostima://auth") << QByteArray() << false;
+        QTest::newRow("case matters") << QStringLiteral("varnostima://auth?Token=good-token") << QByteArray() << false;
+    }
+    void callbackURL()
+    {
+        QFETCH(QString, url);
+        QFETCH(QByteArray, sent);
+        QFETCH(bool, signedIn);
+        LogCapture log;
+        awaitTask(m_auth->handleCallbackURL(QUrl(url)));
+        QCOMPARE(m_auth->isAuthenticated(), signedIn);
+        if (sent.isEmpty()) {
+            QVERIFY(m_service->requests().isEmpty());
+            QCOMPARE(log.count(kAuth, QStringLiteral("Invalid callback URL: ")), 1);
+            QVERIFY(!log.contains(kAuth, QStringLiteral("good-token"))); // no token value in the log
+            QVERIFY(m_auth->loginError().isNull());
+            return;
+        }
+        QCOMPARE(sentTokens(), QByteArrayList{sent});
+        if (signedIn) {
+            QVERIFY(m_auth->loginError().isNull());
+            QCOMPARE(storedToken(), QStringLiteral("good-token"));
+            QCOMPARE(log.count(kAuth, QStringLiteral("Logged in successfully")), 1);
+        } else {
+            QCOMPARE(m_auth->loginError(), QStringLiteral("Ugyldig token — sjekk at du kopierte riktig"));
+            QCOMPARE(log.count(kAuth, QStringLiteral("OAuth callback login failed: ")), 1);
+            QVERIFY(!storedToken());
+        }
+    }
+
+    void callbackShowsServiceErrorAndClearsOldError()
+    {
+        m_service->script("GET", "/api/auth/me", answer(403));
+        awaitTask(m_auth->handleCallbackURL(QUrl(QStringLiteral("varnostima://a?token=good-token"))));
+        QCOMPARE(m_auth->loginError(), QStringLiteral("Ingen tilgang"));
+        QSignalSpy errors(m_auth.get(), &AuthManager::loginErrorChanged);
+        awaitTask(m_auth->handleCallbackURL(QUrl(QStringLiteral("varnostima://a?token=good-token"))));
+        QVERIFY(m_auth->loginError().isNull());
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(m_auth->isAuthenticated());
+    }
+
+    void secondSignInKeepsStateAndClientOnRefusal()
+    {
+        awaitTask(m_auth->login(QString::fromLatin1(kGood)));
+        m_service->addAccount("newer");
+        QSignalSpy loading(m_auth.get(), &AuthManager::isLoadingChanged);
+        LogCapture log;
+        awaitTask(m_auth->login(QStringLiteral("newer")));
+        QCOMPARE(m_authenticatedCalls, 1);
+        QCOMPARE(storedToken(), QStringLiteral("newer"));
+        QCOMPARE(log.count(kAuth, QStringLiteral("Logged in successfully")), 1);
+        QCOMPARE(loading.size(), 2);
+
+        // A refused sign-in leaves the signed-in user on the token that works.
+        const auto failure = awaitFailure(m_auth->login(QStringLiteral("refused")));
+        QVERIFY(failure);
+        QVERIFY(m_auth->isAuthenticated());
+        QCOMPARE(storedToken(), QStringLiteral("newer"));
+        QCOMPARE(m_api->authToken(), QStringLiteral("newer"));
+    }
+
+    void tokenThatWouldBreakHeadersIsRefusedUnsent()
+    {
+        const auto failure = awaitFailure(m_auth->login(QStringLiteral("good-token\r\nX-Evil: 1")));
+        try {
+            std::rethrow_exception(failure);
+        } catch (const AuthError &error) {
+            QCOMPARE(error, AuthError::invalidToken());
+        } catch (...) {
+            QFAIL("wrong error");
+        }
+        QVERIFY(m_service->requests().isEmpty());
+        QVERIFY(!m_auth->isLoading());
+    }
+
+    void staleRestoreDoesNotUndoASignIn()
+    {
+        storeToken(QStringLiteral("old"));
+        m_service->script("GET", "/api/auth/me", answer(401, 300)); // the restore's check, answered late
+        auto restore = m_auth->restoreSession();
+        awaitTask(m_auth->login(QString::fromLatin1(kGood)));
+        awaitTask(std::move(restore));
+        QVERIFY(m_auth->isAuthenticated());
+        QCOMPARE(storedToken(), QString::fromLatin1(kGood));
+        QCOMPARE(m_loggedOutCalls, 0);
+        QCOMPARE(m_api->authToken(), QString::fromLatin1(kGood));
+        QVERIFY(!m_auth->isLoading());
+    }
+
+    void logoutOrder()
+    {
+        awaitTask(m_auth->login(QString::fromLatin1(kGood)));
+        bool stateSeenInCallback = false;
+        m_auth->onLoggedOut = [this, &stateSeenInCallback] {
+            ++m_loggedOutCalls;
+            stateSeenInCallback = !m_auth->isAuthenticated() && !storedToken();
+        };
+        LogCapture log;
+        m_auth->logout();
+        QVERIFY(stateSeenInCallback);
+        QCOMPARE(m_api->authToken(), QString::fromLatin1(kGood)); // cleared only after logout returned
+        QTRY_VERIFY(!m_api->authToken());
+        QCOMPARE(m_api->baseURL(), m_service->baseUrl());
+
+        m_auth->logout(); // already signed out: still reported
+        QCOMPARE(m_loggedOutCalls, 2);
+        QCOMPARE(log.count(kAuth, QStringLiteral("Logged out")), 2);
+    }
+
+    void baseURL_data()
+    {
+        QTest::addColumn<QString>("stored"); // null: no file
+        QTest::addColumn<QUrl>("expected");
+        QTest::newRow("no file") << QString() << VarnostimaAPI::defaultBaseURL();
+        QTest::newRow("url") << QStringLiteral("https://staging.example.no") << QUrl(QStringLiteral("https://staging.example.no"));
+        QTest::newRow("not a url") << QStringLiteral("not a url at all") << VarnostimaAPI::defaultBaseURL();
+    }
+    void baseURL()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QUrl, expected);
+        if (stored.isNull())
+            storage().remove(QStringLiteral("base-url"));
+        else
+            storage().write(QStringLiteral("base-url"), stored);
+        QCOMPARE(m_auth->baseURL(), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAuthManager)
+#include "tst_authmanager.moc"
