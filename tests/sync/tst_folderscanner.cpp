@@ -1,0 +1,238 @@
+// The scan of real temporary trees.
+
+#include "support/LogCapture.h"
+#include "support/TempTree.h"
+#include "sync/FolderScanner.h"
+
+#include <QTest>
+
+using testsupport::TempTree;
+
+namespace {
+
+QStringList relativePaths(const QList<SyncFolder> &folders)
+{
+    QStringList paths;
+    for (const auto &f : folders)
+        paths.append(f.relativePath);
+    return paths;
+}
+
+const SyncFolder *find(const QList<SyncFolder> &folders, const QString &relativePath)
+{
+    for (const auto &f : folders) {
+        if (f.relativePath == relativePath)
+            return &f;
+    }
+    return nullptr;
+}
+
+SyncFolder previousFolder(const QString &relativePath, SyncStatus status = SyncStatus::synced("g", "s", 1))
+{
+    SyncFolder f;
+    f.relativePath = relativePath;
+    f.path = QStringLiteral("/e/") + relativePath;
+    f.name = relativePath.section(QLatin1Char('/'), -1);
+    f.displayName = f.name;
+    f.status = status;
+    return f;
+}
+
+} // namespace
+
+class TestFolderScanner : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void treeShape_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("expected"); // relative path:image count:parent components
+        QTest::newRow("images at the top only") << QStringList{"a.jpg", "b.png"} << QStringList{};
+        QTest::newRow("nested folders both with images")
+            << QStringList{"A/1.jpg", "A/B/2.jpg"} << QStringList{"A:1:", "A/B:1:A"};
+        QTest::newRow("only the deep folder")
+            << QStringList{"A/B/2.jpg", "A/notes.txt"} << QStringList{"A/B:1:A"};
+        QTest::newRow("hidden folders and files")
+            << QStringList{".cache/x.jpg", "A/.hidden.jpg", "A/1.jpg", "A/.sub/2.jpg"} << QStringList{"A:1:"};
+        QTest::newRow("extensions")
+            << QStringList{"A/IMG_1.JPG", "A/b.Jpeg", "A/c.webp", "A/d.tiff", "A/e.jpg.txt", "A/jpg", "B/x.PNG"}
+            << QStringList{"A:3:", "B:1:"};
+        QTest::newRow("natural order")
+            << QStringList{"Shoot 10/a.jpg", "Shoot 2/a.jpg", "album/a.jpg", "Album/a.jpg"}
+            << QStringList{"Album:1:", "album:1:", "Shoot 2:1:", "Shoot 10:1:"};
+        QTest::newRow("three levels")
+            << QStringList{"2024/Juni/Bryllup/1.jpg", "2024/Juni/Bryllup/2.jpg"}
+            << QStringList{"2024/Juni/Bryllup:2:2024,Juni"};
+    }
+
+    void treeShape()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, expected);
+        TempTree tree;
+        for (const auto &f : files)
+            tree.addFile(f, 1);
+        tree.addDir(QStringLiteral("Empty/Deeper"));
+        const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {});
+        QStringList got;
+        for (const auto &f : folders) {
+            got.append(QStringLiteral("%1:%2:%3").arg(f.relativePath).arg(f.imageCount)
+                           .arg(f.parentComponents.join(QLatin1Char(','))));
+            QCOMPARE(f.path, tree.path(f.relativePath));
+            QCOMPARE(f.cachedLocalFileNames->size(), f.imageCount);
+            QCOMPARE(f.status, SyncStatus::notSynced());
+        }
+        QCOMPARE(got, expected);
+    }
+
+    void metadataAndNames()
+    {
+        TempTree tree;
+        tree.addFile("A/b.jpg", 1234, 1700000000.25);
+        tree.addFile("A/C.jpg", 0);
+        const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {});
+        QCOMPARE(folders.size(), 1);
+        const SyncFolder &a = folders.first();
+        QCOMPARE(a.displayName, "A");
+        const LocalFileMeta meta = a.cachedLocalFileMeta->value("b.jpg");
+        QCOMPARE(meta.size, 1234);
+        QVERIFY(meta.mtime);
+        QVERIFY(qAbs(*meta.mtime - (1700000000.25 - referencedate::unixOffsetSeconds)) < 1e-6);
+
+        QCOMPARE(FolderScanner::listImages(a.path), (QStringList{a.path + "/C.jpg", a.path + "/b.jpg"}));
+        QCOMPARE(FolderScanner::localFileMetadata(FolderScanner::listImages(a.path)), *a.cachedLocalFileMeta);
+    }
+
+    void onlyRegularFilesAreImages()
+    {
+        TempTree tree;
+        tree.addFile("A/real.jpg", 3);
+        tree.addDir("A/folder.jpg");
+        tree.addFifo("A/pipe.jpg");
+        tree.addSymlink("A/link.jpg", tree.path("A/real.jpg"));
+        const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {});
+        QCOMPARE(relativePaths(folders), QStringList{"A"});
+        QCOMPARE(*folders.first().cachedLocalFileNames, QSet<QString>{"real.jpg"});
+        QCOMPARE(FolderScanner::listImages(tree.path("A")), QStringList{tree.path("A/real.jpg")});
+    }
+
+    void linkLoopDoesNotRecurse()
+    {
+        TempTree tree;
+        tree.addFile("A/1.jpg");
+        tree.addSymlink("A/loop", tree.path("A"));
+        tree.addSymlink("A/up", "..");
+        tree.addSymlink("Elsewhere", tree.path("A"));
+        QCOMPARE(relativePaths(FolderScanner::scanFolderTree(tree.root(), {})), QStringList{"A"});
+    }
+
+    void exportFolderMayBeALink()
+    {
+        TempTree tree;
+        tree.addFile("real/A/1.jpg");
+        tree.addSymlink("chosen", tree.path("real"));
+        QCOMPARE(relativePaths(FolderScanner::scanFolderTree(tree.path("chosen"), {})), QStringList{"A"});
+    }
+
+    void invalidUtf8NamesAreSkippedAndLogged()
+    {
+        TempTree tree;
+        tree.addFile("A/ok.jpg");
+        tree.addRawFile("A", QByteArray("bad\xff.jpg"), 1);
+        tree.addRawDir("", QByteArray("D\xc3("));
+        testsupport::LogCapture log;
+        const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {});
+        QCOMPARE(relativePaths(folders), QStringList{"A"});
+        QCOMPARE(*folders.first().cachedLocalFileNames, QSet<QString>{"ok.jpg"});
+        QCOMPARE(log.count("no.varnostima.mac.Sync", "not valid UTF-8"), 2);
+    }
+
+    void unreadableFoldersAreLoggedAndSkipped()
+    {
+        TempTree tree;
+        testsupport::LogCapture log;
+        QVERIFY(FolderScanner::scanFolderTree(tree.path("missing"), {}).isEmpty());
+        QVERIFY(log.contains("no.varnostima.mac.Sync", "Failed to scan directory missing"));
+        QVERIFY(FolderScanner::listImages(tree.path("missing")).isEmpty());
+        QVERIFY(log.contains("no.varnostima.mac.Sync", "Failed to list images in missing"));
+    }
+
+    void vanishedFileKeepsAnEntryWithoutMetadata()
+    {
+        TempTree tree;
+        const QString gone = tree.addFile("A/gone.jpg", 10);
+        const QStringList images = FolderScanner::listImages(tree.path("A"));
+        QVERIFY(TempTree::remove(gone));
+        const LocalFileMetaMap meta = FolderScanner::localFileMetadata(images);
+        QCOMPARE(meta.value("gone.jpg"), LocalFileMeta{});
+        const auto changes = FolderScanner::detectModifiedFiles(images, meta, {{"gone.jpg", 10, std::nullopt}});
+        QCOMPARE(changes.modifiedImages, images);
+    }
+
+    void ignoredFolders()
+    {
+        TempTree tree;
+        tree.addFile("A/1.jpg");
+        tree.addFile("A/B/1.jpg");
+        const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {tree.path("A")});
+        QCOMPARE(find(folders, "A")->status, SyncStatus::ignored());
+        QCOMPARE(find(folders, "A/B")->status, SyncStatus::notSynced());
+    }
+
+    void detectModifiedFiles()
+    {
+        const QStringList images{"/e/A/new.jpg", "/e/A/same.jpg", "/e/A/changed.jpg", "/e/A/nometa.jpg"};
+        const LocalFileMetaMap meta{{"new.jpg", {1, 1.0}}, {"same.jpg", {5, 1.0}}, {"changed.jpg", {6, 1.0}}};
+        const QList<UploadedFileMeta> records{
+            {"same.jpg", 5, 1.0}, {"changed.jpg", 5, 1.0}, {"changed.jpg", 6, 1.0}, // first record of a name counts
+            {"nometa.jpg", 9, std::nullopt}, {"removed.jpg", 1, std::nullopt}};
+        const auto changes = FolderScanner::detectModifiedFiles(images, meta, records);
+        QCOMPARE(changes.newImages, QStringList{"/e/A/new.jpg"});
+        QCOMPARE(changes.modifiedImages, QStringList{"/e/A/changed.jpg"});
+        QCOMPARE(changes.removedNames, QSet<QString>{"removed.jpg"});
+
+        const auto records2 = FolderScanner::uploadedMetaList({"new.jpg", "unknown.jpg"}, meta);
+        QCOMPARE(records2, (QList<UploadedFileMeta>{{"new.jpg", 1, 1.0}, {"unknown.jpg", 0, std::nullopt}}));
+    }
+
+    void movedFolders_data()
+    {
+        QTest::addColumn<QList<SyncFolder>>("previous");
+        QTest::addColumn<QStringList>("scanned");
+        QTest::addColumn<QStringList>("movedFrom"); // per scanned folder, empty for none
+
+        const QList<SyncFolder> one{previousFolder("2023/Wedding")};
+        QTest::newRow("moved") << one << QStringList{"2024/Wedding"} << QStringList{"2023/Wedding"};
+        QTest::newRow("both places") << one << QStringList{"2023/Wedding", "2024/Wedding"}
+                                     << QStringList{"", ""};
+        QTest::newRow("two bearers") << one << QStringList{"2024/Wedding", "2025/Wedding"} << QStringList{"", ""};
+        QTest::newRow("first of two sources")
+            << QList<SyncFolder>{previousFolder("X/Wedding"), previousFolder("Y/Wedding")}
+            << QStringList{"Z/Wedding"} << QStringList{"X/Wedding"};
+        for (const auto &status : {SyncStatus::notSynced(), SyncStatus::failed("x"), SyncStatus::ignored(),
+                                   SyncStatus::removedLocally("g", "s")}) {
+            QTest::addRow("source status %d", int(status.kind()))
+                << QList<SyncFolder>{previousFolder("2023/Wedding", status)} << QStringList{"2024/Wedding"}
+                << QStringList{""};
+        }
+    }
+
+    void movedFolders()
+    {
+        QFETCH(QList<SyncFolder>, previous);
+        QFETCH(QStringList, scanned);
+        QList<SyncFolder> folders;
+        for (const auto &relative : scanned)
+            folders.append(previousFolder(relative, SyncStatus::notSynced()));
+        FolderScanner::detectMovedFolders(folders, previous);
+        QStringList moved;
+        for (const auto &f : folders)
+            moved.append(f.movedFrom.value_or(QString()));
+        QTEST(moved, "movedFrom");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFolderScanner)
+#include "tst_folderscanner.moc"
