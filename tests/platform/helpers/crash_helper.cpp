@@ -1,0 +1,40 @@
+// Installs the crash handler into the given folder and dies of the given signal.
+// Usage: crash_helper <folder> segv|abort|fpe
+
+#include "platform/CrashHandler.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdlib>
+
+namespace {
+
+__attribute__((noinline)) void writeThroughNull()
+{
+    volatile int *nowhere = nullptr;
+    *nowhere = 42;
+}
+
+__attribute__((noinline)) int divideByZero(volatile int divisor)
+{
+    return 7 / divisor;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() != 3 || !CrashHandler::install(arguments.at(1), QStringLiteral("9.8.7")))
+        return 64;
+    const QString how = arguments.at(2);
+    if (how == QLatin1String("segv"))
+        writeThroughNull();
+    else if (how == QLatin1String("abort"))
+        std::abort();
+    else if (how == QLatin1String("fpe"))
+        return divideByZero(0);
+    return 0;
+}

@@ -1,0 +1,183 @@
+// One running copy: later processes hand their URLs to the first and exit; leftovers of a dead copy are recovered.
+
+#include "platform/SingleInstance.h"
+
+#include "support/AwaitTask.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+using Role = SingleInstance::Role;
+
+// Runs the helper to its end (or until it prints the line `until`) without blocking our event loop.
+struct Helper {
+    QProcess process;
+
+    void start(const QStringList &arguments)
+    {
+        process.setProgram(QStringLiteral(HELPER_PATH));
+        process.setArguments(arguments);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start();
+    }
+    bool waitForLine(const QByteArray &line)
+    {
+        return QTest::qWaitFor([&] { return output().contains(line + '\n'); }, 20000);
+    }
+    bool waitForExit()
+    {
+        return process.state() == QProcess::NotRunning
+            || QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000);
+    }
+    QByteArray output()
+    {
+        m_output += process.readAllStandardOutput();
+        return m_output;
+    }
+    ~Helper()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QByteArray m_output;
+};
+
+// A socket file nobody listens on, as a killed process leaves it.
+bool makeStaleSocket(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(path);
+    std::strncpy(address.sun_path, encoded.constData(), sizeof address.sun_path - 1);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound && QFileInfo::exists(path);
+}
+
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString socketPath() const { return m_dir->path() + QStringLiteral("/varnostima.socket"); }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void secondProcessHandsOverAndExits_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("received");
+        const QString callback = QStringLiteral("varnostima://auth?token=abc%20123");
+        QTest::newRow("one URL") << QStringList{callback} << QStringList{callback};
+        QTest::newRow("two URLs") << QStringList{callback, QStringLiteral("varnostima://x")}
+                                  << QStringList{callback, QStringLiteral("varnostima://x")};
+        QTest::newRow("non-ASCII") << QStringList{QStringLiteral("varnostima://å?token=ø")}
+                                   << QStringList{QStringLiteral("varnostima://å?token=ø")};
+        QTest::newRow("nothing to hand over") << QStringList{} << QStringList{};
+    }
+    void secondProcessHandsOverAndExits()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, received);
+        SingleInstance primary(socketPath());
+        QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
+        QSignalSpy messages(&primary, &SingleInstance::messageReceived);
+
+        Helper second;
+        second.start(QStringList{socketPath()} + arguments);
+        QVERIFY(second.waitForExit());
+
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 0);
+        QStringList got;
+        for (const auto &signal : std::as_const(messages))
+            got.append(signal.constFirst().toString());
+        QCOMPARE(got, received);
+    }
+
+    void handsOverToAnotherProcess()
+    {
+        Helper first;
+        first.start({socketPath(), QStringLiteral("--hold")});
+        QVERIFY(first.waitForLine("primary"));
+
+        SingleInstance second(socketPath());
+        QCOMPARE(testsupport::awaitTask(second.start({QStringLiteral("varnostima://auth?token=t")})), Role::Secondary);
+        QVERIFY(first.waitForLine("received varnostima://auth?token=t"));
+        QVERIFY(!second.isListening());
+    }
+
+    void staleSocketIsRecovered()
+    {
+        QVERIFY(makeStaleSocket(socketPath()));
+        SingleInstance primary(socketPath());
+        QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
+        QVERIFY(primary.isListening());
+        QSignalSpy messages(&primary, &SingleInstance::messageReceived);
+
+        Helper second;
+        second.start({socketPath(), QStringLiteral("varnostima://after-stale")});
+        QVERIFY(second.waitForExit());
+        QCOMPARE(second.process.exitCode(), 0);
+        QCOMPARE(messages.size(), 1);
+    }
+
+    void deadPrimaryIsReplaced()
+    {
+        Helper first;
+        first.start({socketPath(), QStringLiteral("--hold")});
+        QVERIFY(first.waitForLine("primary"));
+        ::kill(pid_t(first.process.processId()), SIGKILL);
+        QVERIFY(first.waitForExit());
+        QVERIFY(QFileInfo::exists(socketPath()));
+
+        SingleInstance next(socketPath());
+        QCOMPARE(testsupport::awaitTask(next.start({QStringLiteral("varnostima://lost")})), Role::Primary);
+        QVERIFY(next.isListening());
+    }
+
+    void socketIsUserOnly()
+    {
+        SingleInstance primary(socketPath());
+        QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
+        struct stat info{};
+        QCOMPARE(::stat(QFile::encodeName(socketPath()).constData(), &info), 0);
+        QVERIFY(S_ISSOCK(info.st_mode));
+        QCOMPARE(info.st_mode & (S_IRWXG | S_IRWXO), mode_t(0));
+        QCOMPARE(info.st_uid, ::getuid());
+    }
+
+    void defaultSocketIsInRuntimeDir()
+    {
+        QCOMPARE(SingleInstance::defaultSocketPath(),
+                 QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) + QStringLiteral("/varnostima.socket"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"
