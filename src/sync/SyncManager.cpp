@@ -206,6 +206,7 @@ void SyncManager::setWatchFolder(const QString &path)
         return;
     }
     stopAccessingWatchFolder();
+    ++m_watchFolderGeneration;
     setWatchFolderPath(path);
     saveBookmark(path);
     saveState();
@@ -224,6 +225,7 @@ void SyncManager::clearWatchFolder()
             pending.insert(folder.path, *folder.uploadedFiles);
     }
     setPendingFolderUploads(pending);
+    ++m_watchFolderGeneration;
     setFolders({});
     setWatchFolderPath(QString());
 

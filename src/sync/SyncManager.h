@@ -219,6 +219,8 @@ private:
     bool m_isAutoSyncing = false;
     bool m_needsResyncAfterAutoSync = false;
     PendingFolderUploads m_pendingFolderUploads;
+    // Bumped on every change of export folder: a scan that started before it publishes nothing.
+    quint64 m_watchFolderGeneration = 0;
 
     const QString m_stateFilePath;
     const QString m_bookmarkFilePath;

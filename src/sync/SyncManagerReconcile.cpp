@@ -45,11 +45,17 @@ QCoro::Task<void> SyncManager::fullScanAndReconcile()
         co_return;
     }
     QPointer<SyncManager> self(this);
+    const quint64 generation = m_watchFolderGeneration;
     setIsReconciling(true);
     setReconcileError(std::nullopt);
     QList<SyncFolder> scanned = co_await scanForFullReconcile();
     if (!self)
         co_return;
+    if (generation != m_watchFolderGeneration) {
+        qCInfo(lcSync, "The watch folder changed during the scan — discarding its result");
+        setIsReconciling(false);
+        co_return;
+    }
     setFolders(scanned);
     setHasCompletedInitialReconcile(true);
     setIsReconciling(false);
