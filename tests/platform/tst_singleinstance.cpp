@@ -174,6 +174,8 @@ private Q_SLOTS:
 
     void defaultSocketIsInRuntimeDir()
     {
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+            QSKIP("needs XDG_RUNTIME_DIR");
         QCOMPARE(SingleInstance::defaultSocketPath(),
                  QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")) + QStringLiteral("/varnostima.socket"));
     }

@@ -16,9 +16,10 @@ __attribute__((noinline)) void writeThroughNull()
     *nowhere = 42;
 }
 
-__attribute__((noinline)) int divideByZero(volatile int divisor)
+__attribute__((noinline)) int divideByZero(int divisor)
 {
-    return 7 / divisor;
+    volatile int zero = divisor;
+    return 7 / zero;
 }
 
 } // namespace
