@@ -231,7 +231,9 @@ int FileEventStreamReader::addWatch(const std::string &path)
         errno = ENOSPC;
         return -1;
     }
-    return inotify_add_watch(m_inotify, path.c_str(), kWatchMask);
+    // The root may be a link to the real export folder (a scan follows it too); nothing below it is followed.
+    const std::uint32_t mask = path == m_settings.root ? kWatchMask & ~IN_DONT_FOLLOW : kWatchMask;
+    return inotify_add_watch(m_inotify, path.c_str(), mask);
 }
 
 void FileEventStreamReader::dropTree(const std::string &path)

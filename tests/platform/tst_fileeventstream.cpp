@@ -63,6 +63,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        QFile::remove(m_root); // when it is a link
         QDir(m_root).removeRecursively();
         QDir(m_outside).removeRecursively();
     }
@@ -93,23 +94,33 @@ void TestFileEventStream::watchesEveryVisibleFolder_data()
 {
     QTest::addColumn<QStringList>("folders");
     QTest::addColumn<QStringList>("links"); // folder names that become symbolic links to "a"
+    QTest::addColumn<bool>("rootIsLink");
     QTest::addColumn<int>("watches");
 
-    QTest::newRow("root only") << QStringList{} << QStringList{} << 1;
-    QTest::newRow("flat and deep") << QStringList{"a", "b", "c/d/e/f"} << QStringList{} << 7;
+    QTest::newRow("root only") << QStringList{} << QStringList{} << false << 1;
+    QTest::newRow("flat and deep") << QStringList{"a", "b", "c/d/e/f"} << QStringList{} << false << 7;
     QTest::newRow("hidden folders skipped")
-        << QStringList{"a", ".cache/x/y", "a/.thumbs", "a/visible"} << QStringList{} << 3;
-    QTest::newRow("links not followed") << QStringList{"a/b"} << QStringList{"link"} << 3;
+        << QStringList{"a", ".cache/x/y", "a/.thumbs", "a/visible"} << QStringList{} << false << 3;
+    QTest::newRow("links below the root not followed") << QStringList{"a/b"} << QStringList{"link"} << false << 3;
+    QTest::newRow("root is a link") << QStringList{"a/b"} << QStringList{"link"} << true << 3;
 }
 
 void TestFileEventStream::watchesEveryVisibleFolder()
 {
     QFETCH(QStringList, folders);
     QFETCH(QStringList, links);
+    QFETCH(bool, rootIsLink);
     QFETCH(int, watches);
-    makeTree(m_root, folders);
+    QString real = m_root;
+    if (rootIsLink) {
+        real = m_outside + "/real";
+        QVERIFY(QDir().mkpath(real));
+        QVERIFY(QDir(m_root).removeRecursively());
+        QVERIFY(QFile::link(real, m_root));
+    }
+    makeTree(real, folders);
     for (const QString &link : links)
-        QVERIFY(QFile::link(m_root + "/a", m_root + '/' + link));
+        QVERIFY(QFile::link(real + "/a", real + '/' + link));
 
     FileEventStream stream;
     startAndWait(stream, m_root);
