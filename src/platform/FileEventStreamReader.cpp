@@ -339,6 +339,8 @@ int FileEventStreamReader::pollTimeoutMs() const
         consider(m_nextPoll);
     if (m_rootLost)
         consider(m_nextRootCheck);
+    if (m_wakeFd < 0)
+        consider(Clock::now() + std::chrono::milliseconds(250)); // nobody can wake us: look for stop() now and then
     if (!next)
         return -1; // nothing due: sleep until the kernel or the owner wakes us
     const long long wait = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
