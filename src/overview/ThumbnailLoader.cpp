@@ -41,9 +41,24 @@ QSize fittedSize(const QSize &size, double maxPixelSize)
     return QSize(qMax(1, int(std::lround(size.width() * factor))), qMax(1, int(std::lround(size.height() * factor))));
 }
 
+// WebP decodes at full size before it is scaled: 216 MB for 54 MP. Few at a time keeps the peak near half a
+// gigabyte while JPEG and PNG, which scale while decoding, keep the wider pool.
+QThreadPool *fullSizeDecodePool()
+{
+    static QThreadPool *const pool = [] {
+        raiseImageAllocationLimit();
+        auto *created = new QThreadPool;
+        created->setMaxThreadCount(2);
+        created->setThreadPriority(QThread::LowPriority);
+        return created;
+    }();
+    return pool;
+}
+
 struct Lookup {
     QString key;
     QImage image;
+    QThreadPool *decodePool = nullptr;
 };
 
 Lookup lookUpThumbnail(const QUrl &fileURL, double maxPixelSize)
@@ -51,6 +66,10 @@ Lookup lookUpThumbnail(const QUrl &fileURL, double maxPixelSize)
     Lookup lookup;
     lookup.key = thumbnailCacheKey(fileURL, maxPixelSize);
     lookup.image = ThumbnailCache::shared().get(lookup.key);
+    if (lookup.image.isNull()) {
+        const bool scalesWhileDecoding = QImageReader(fileURL.toLocalFile()).supportsOption(QImageIOHandler::ScaledSize);
+        lookup.decodePool = scalesWhileDecoding ? thumbnailDecodePool() : fullSizeDecodePool();
+    }
     return lookup;
 }
 
@@ -74,7 +93,6 @@ QThreadPool *thumbnailDecodePool()
     static QThreadPool *const pool = [] {
         raiseImageAllocationLimit();
         auto *created = new QThreadPool;
-        // WebP and PNG decode at full size: each running decode of a 54 MP image holds over 200 MB.
         created->setMaxThreadCount(qBound(2, QThread::idealThreadCount() / 2, 4));
         created->setThreadPriority(QThread::LowPriority);
         return created;
@@ -122,7 +140,7 @@ QCoro::Task<QImage> loadThumbnail(QUrl fileURL, double maxPixelSize)
                                                      maxPixelSize);
     if (!lookup.image.isNull())
         co_return lookup.image;
-    co_return co_await QtConcurrent::run(thumbnailDecodePool(), decodeAndCache, fileURL, maxPixelSize, lookup.key);
+    co_return co_await QtConcurrent::run(lookup.decodePool, decodeAndCache, fileURL, maxPixelSize, lookup.key);
 }
 
 QCoro::Task<QList<Thumbnail>> loadThumbnails(QList<QUrl> fileURLs, double maxPixelSize)
