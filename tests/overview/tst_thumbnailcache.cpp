@@ -222,12 +222,6 @@ private Q_SLOTS:
         QCOMPARE(thumbnailCacheKey(QUrl::fromLocalFile(path), size), path + suffix);
     }
 
-    void keyOfMissingFile()
-    {
-        const QString path = m_dir->filePath(QStringLiteral("gone.jpg"));
-        QCOMPARE(thumbnailCacheKey(QUrl::fromLocalFile(path), 64), path + QStringLiteral("@64@0"));
-    }
-
     // --- decoding -----------------------------------------------------------------------------------------------
 
     void generate_data()
