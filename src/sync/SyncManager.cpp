@@ -5,6 +5,7 @@
 #include "platform/ExportFolderBookmark.h"
 #include "platform/FileEventStream.h"
 #include "service/AppSupport.h"
+#include "service/VarnostimaAPI.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,6 +30,7 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     , m_stateFilePath(supportDirectory + QLatin1Char('/') + stateFileName)
     , m_bookmarkFilePath(supportDirectory + QLatin1Char('/') + bookmarkFileName)
     , m_delays(delays)
+    , m_api(&VarnostimaAPI::shared())
     , m_bookmark(std::make_unique<ExportFolderBookmark>(m_bookmarkFilePath))
     , m_stateStore(std::make_unique<SyncStateStore>(m_stateFilePath))
 {

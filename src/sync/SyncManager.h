@@ -30,6 +30,7 @@
 
 class ExportFolderBookmark;
 class FileEventStream;
+class VarnostimaAPI;
 
 using PendingFolderUploads = QHash<QString, QList<UploadedFileMeta>>;
 
@@ -107,6 +108,10 @@ public:
     const QString &stateFilePath() const { return m_stateFilePath; }
     const QString &bookmarkFilePath() const { return m_bookmarkFilePath; }
     const SyncDelays &delays() const { return m_delays; }
+
+    // The service client every operation talks to: the process-wide one unless a test sets its own.
+    VarnostimaAPI &api() const { return *m_api; }
+    void setAPI(VarnostimaAPI &api) { m_api = &api; }
 
     // ---- the export folder
     // Adopts a newly chosen export folder: releases the old one, stores the new one, saves its bookmark and the
@@ -225,6 +230,7 @@ private:
     const QString m_stateFilePath;
     const QString m_bookmarkFilePath;
     const SyncDelays m_delays;
+    VarnostimaAPI *m_api;
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
     std::unique_ptr<SyncStateStore> m_stateStore;
 };
