@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
@@ -111,6 +112,12 @@ class TestThumbnailCache : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // The decode failures are logged at debug level.
+        QLoggingCategory::setFilterRules(QStringLiteral("no.varnostima.mac.Thumbnail.debug=true"));
+    }
+
     void init()
     {
         m_dir.reset(new QTemporaryDir);
