@@ -14,6 +14,7 @@
 #include "RecentUpload.h"
 #include "SyncFolder.h"
 #include "SyncStateStore.h"
+#include "UploadResults.h"
 
 #include <QCoroTask>
 #include <QHash>
@@ -171,6 +172,22 @@ public:
     }
     static const QSet<QString> &imageFileExtensions();
 
+    // ---- uploading: first sync, the upload pipeline, folder update (SyncManagerFirstSync.cpp,
+    // SyncManagerUpload.cpp, SyncManagerUpdate.cpp)
+    // Turns a folder without a gallery into one; never throws, every failure ends in the folder's status.
+    QCoro::Task<void> syncFolder(SyncFolder folder);
+    // Brings a synced folder's gallery up to date with the disk; never throws.
+    QCoro::Task<void> updateFolder(SyncFolder folder);
+    // Puts the files (absolute paths) into the gallery, four at a time; records nothing. Throws.
+    QCoro::Task<UploadBatchResult> uploadFiles(QStringList files, QString galleryId, SyncFolder folder);
+    // One file to its presigned entry; never throws.
+    QCoro::Task<FileUploadOutcome> uploadOneFile(PresignedResponse::PresignedURL entry, QString filePath);
+    // The first gallery, over all pages of the list, titled `title` (canonical equivalence). Throws.
+    QCoro::Task<std::optional<Gallery>> findExistingGallery(QString title);
+    // The id of the deepest server folder of the folder's parent path, created where missing. Throws.
+    QCoro::Task<std::optional<QString>> ensureRemoteFolder(SyncFolder folder);
+    static QString folderNameForServer(const QString &component);
+
 Q_SIGNALS:
     void foldersChanged();
     void watchFolderChanged();
@@ -233,4 +250,23 @@ private:
     VarnostimaAPI *m_api;
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
     std::unique_ptr<SyncStateStore> m_stateStore;
+
+    // ---- folder actions (SyncManagerActions.cpp): the user's decisions on the entry a window shows. Each finds
+    // the live entry by the passed folder's path and does nothing when it is gone; none throws.
+public:
+    void ignoreFolder(SyncFolder folder);
+    void unignoreFolder(SyncFolder folder);
+    // Moves a synced, moved folder's gallery into the server folders of its new parent path.
+    QCoro::Task<void> moveGalleryOnServer(SyncFolder folder);
+    // Accepts the local move: the gallery stays where it is on the service.
+    void clearMovedFrom(SyncFolder folder);
+    // Deletes the gallery of a folder removed locally, only while the live list still offers it for deletion.
+    QCoro::Task<void> deleteGalleryOnServer(SyncFolder folder);
+    // Forgets the gallery of a folder removed locally and leaves it on the service.
+    void forgetFolder(SyncFolder folder);
+
+private:
+    qsizetype actionEntryIndex(const QString &path) const;
+    void removeActionEntries(const QString &path, const QString &galleryId);
+    QSet<QString> m_movesUnderWay; // canonical paths of folders whose gallery move is on the way
 };

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "service/Errors.h"
+
+#include <QLatin1StringView>
+#include <QString>
+
+// The sync engine's own errors (domain "no.varnostima.mac.SyncManager"); the message is the localized description.
+class SyncManagerError : public UserFacingError
+{
+public:
+    static constexpr QLatin1StringView domain{"no.varnostima.mac.SyncManager"};
+
+    enum Code : int {
+        unreadableFile = -1,   // no image type, or a size that cannot be read
+        presignedCountMismatch = -2,
+    };
+
+    static SyncManagerError unreadable(const QString &fileName);
+    static SyncManagerError countMismatch(qsizetype received, qsizetype expected);
+
+    int code() const { return m_code; }
+
+private:
+    SyncManagerError(int code, QString message);
+
+    int m_code;
+};
