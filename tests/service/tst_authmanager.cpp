@@ -228,8 +228,9 @@ private Q_SLOTS:
     void staleRestoreDoesNotUndoASignIn()
     {
         storeToken(QStringLiteral("old"));
-        m_service->script("GET", "/api/auth/me", answer(401, 300)); // the restore's check, answered late
+        m_service->script("GET", "/api/auth/me", answer(401, 1000)); // the restore's check, answered late
         auto restore = m_auth->restoreSession();
+        QTRY_COMPARE(m_service->requests().size(), 1); // the script went to the restore, not to the sign-in
         awaitTask(m_auth->login(QString::fromLatin1(kGood)));
         awaitTask(std::move(restore));
         QVERIFY(m_auth->isAuthenticated());
