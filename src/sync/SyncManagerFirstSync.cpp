@@ -1,26 +1,193 @@
-// The first sync of a folder: server folders, the gallery (adopted or created), the upload and its record.
+// The first sync of a folder: the server folders of its parent path, the gallery (adopted when one of the same
+// title is free, created otherwise), the upload and its record.
 
+#include "FolderEntryEdit.h"
+#include "SyncErrors.h"
+#include "SyncLogging.h"
 #include "SyncManager.h"
+#include "UnicodeNames.h"
+
+#include "service/VarnostimaAPI.h"
+
+#include <QCoroFuture>
+#include <QPointer>
+#include <QtConcurrent>
+
+namespace {
+
+// The images and their metadata, read off the UI thread.
+struct LocalImages {
+    QStringList images;
+    LocalFileMetaMap metadata;
+};
+
+LocalImages readLocalImages(const QString &folderPath)
+{
+    LocalImages local;
+    local.images = FolderScanner::listImages(folderPath);
+    local.metadata = FolderScanner::localFileMetadata(local.images);
+    return local;
+}
+
+bool galleryHeldByOtherFolder(const QList<SyncFolder> &folders, const QString &path, const QString &galleryId)
+{
+    for (const SyncFolder &entry : folders) {
+        if (entry.path != path && entry.status.is(SyncStatus::Case::synced) && entry.status.galleryId() == galleryId)
+            return true;
+    }
+    return false;
+}
+
+QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
+{
+    if (folderEntryIndex(manager->folders(), folder.path) < 0)
+        co_return;
+    if (folder.status.is(SyncStatus::Case::synced)) {
+        qCInfo(lcSync, "Skipping already synced folder: %s", qUtf8Printable(folder.name));
+        co_return;
+    }
+    // A second first sync of the same folder would create a second gallery.
+    if (liveFolderEntry(*manager, folder.path)->status.is(SyncStatus::Case::syncing))
+        co_return;
+    setFolderStatus(*manager, folder.path, SyncStatus::syncing(0));
+
+    // Size and time as they were before the upload: a file rewritten meanwhile shows as modified at the next update.
+    const LocalImages local = co_await QtConcurrent::run(readLocalImages, folder.path);
+    if (!manager)
+        co_return;
+    if (local.images.isEmpty()) {
+        setFolderStatus(*manager, folder.path, SyncStatus::notSynced());
+        co_return;
+    }
+
+    std::optional<Gallery> existing;
+    try {
+        existing = co_await manager->findExistingGallery(folder.displayName);
+    } catch (...) {
+        qCCritical(lcSync, "Could not check for existing gallery: %s", qUtf8Printable(describeCurrentException()));
+    }
+    if (!manager)
+        co_return;
+    if (existing && !galleryHeldByOtherFolder(manager->folders(), folder.path, existing->id)) {
+        setFolderStatus(*manager, folder.path, SyncStatus::synced(existing->id, existing->slug, existing->imageCount));
+        qCInfo(lcSync, "Found existing gallery for %s, skipping upload", qUtf8Printable(folder.displayName));
+        co_return;
+    }
+
+    std::optional<QString> folderId;
+    try {
+        folderId = co_await manager->ensureRemoteFolder(folder);
+    } catch (...) {
+        const QString description = describeCurrentException();
+        if (!manager)
+            co_return;
+        setFolderStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette mappe")));
+        qCCritical(lcSync, "Failed to create folders for %s: %s", qUtf8Printable(folder.name),
+                   qUtf8Printable(description));
+        co_return;
+    }
+    if (!manager)
+        co_return;
+
+    Gallery gallery;
+    try {
+        gallery = (co_await manager->api().createGallery({folder.displayName, std::nullopt, folderId})).gallery;
+    } catch (...) {
+        const QString description = describeCurrentException();
+        if (!manager)
+            co_return;
+        setFolderStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette galleri")));
+        qCCritical(lcSync, "Failed to create gallery for %s: %s", qUtf8Printable(folder.name),
+                   qUtf8Printable(description));
+        co_return;
+    }
+    if (!manager)
+        co_return;
+
+    UploadBatchResult result;
+    try {
+        result = co_await manager->uploadFiles(local.images, gallery.id, folder);
+    } catch (...) {
+        const QString description = describeCurrentException();
+        if (!manager)
+            co_return;
+        setFolderStatus(*manager, folder.path, SyncStatus::failed(description));
+        qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(folder.name), qUtf8Printable(description));
+        co_return;
+    }
+    if (!manager)
+        co_return;
+
+    const QList<UploadedFileMeta> records = SyncManager::uploadedMetaList(result.succeededFileNames, local.metadata);
+    const bool listed = editFolderEntry(*manager, folder.path, [&](SyncFolder &entry) {
+        entry.status = SyncStatus::synced(gallery.id, gallery.slug, result.uploadedCount);
+        entry.uploadedFiles = records;
+        entry.cachedLocalFileMeta = local.metadata;
+    });
+    if (listed)
+        manager->saveState();
+    qCInfo(lcSync, "Synced %s: %lld images to folder path %s", qUtf8Printable(folder.name),
+           qint64(result.uploadedCount), qUtf8Printable(folder.relativePath));
+    if (result.uploadedCount >= 1 && manager->onUploadCompleted())
+        manager->onUploadCompleted()(UploadKind::created, gallery.id, gallery.slug, folder.displayName,
+                                     result.uploadedCount, folder.path);
+}
+
+} // namespace
 
 QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder)
 {
-    Q_UNUSED(folder);
-    co_return;
+    const QString name = folder.name;
+    try {
+        co_await runFirstSync(QPointer<SyncManager>(this), std::move(folder));
+    } catch (...) {
+        qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(name), qUtf8Printable(describeCurrentException()));
+    }
 }
 
 QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString title)
 {
-    Q_UNUSED(title);
-    co_return std::nullopt;
+    QPointer<VarnostimaAPI> api(&this->api());
+    std::optional<QString> cursor;
+    for (;;) {
+        const GalleryListResponse page = co_await api->listGalleries(cursor);
+        for (const Gallery &gallery : page.galleries) {
+            if (unicodenames::canonicallyEqual(gallery.title, title))
+                co_return gallery;
+        }
+        if (!page.hasMore || !page.nextCursor || !api)
+            co_return std::nullopt;
+        cursor = page.nextCursor;
+    }
 }
 
 QCoro::Task<std::optional<QString>> SyncManager::ensureRemoteFolder(SyncFolder folder)
 {
-    Q_UNUSED(folder);
-    co_return std::nullopt;
+    if (folder.parentComponents.isEmpty())
+        co_return std::nullopt;
+    QPointer<VarnostimaAPI> api(&this->api());
+    const QList<RemoteFolder> existing = (co_await api->listFolders()).folders;
+
+    std::optional<QString> parentId;
+    for (const QString &component : std::as_const(folder.parentComponents)) {
+        const QString name = folderNameForServer(component);
+        const auto found = std::find_if(existing.cbegin(), existing.cend(), [&](const RemoteFolder &remote) {
+            return remote.parentId == parentId && unicodenames::canonicallyEqual(remote.name, name);
+        });
+        if (found != existing.cend()) {
+            parentId = found->id;
+            continue;
+        }
+        if (!api)
+            throw std::runtime_error("the service client went away");
+        const CreateFolderResponse created = co_await api->createFolder({name, parentId});
+        qCInfo(lcSync, "Created remote folder: %s", qUtf8Printable(name));
+        parentId = created.folder.id;
+    }
+    co_return parentId;
 }
 
 QString SyncManager::folderNameForServer(const QString &component)
 {
-    return component;
+    return unicodenames::displayName(component);
 }

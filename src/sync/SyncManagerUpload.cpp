@@ -1,18 +1,142 @@
-// The upload pipeline: presign, put four at a time in groups, confirm once.
+// The upload pipeline: describe the files, presign, put four at a time in groups, confirm once.
+// It records nothing; the first sync and the folder update record its result.
 
+#include "FolderEntryEdit.h"
+#include "SyncErrors.h"
+#include "SyncLogging.h"
 #include "SyncManager.h"
+
+#include "service/VarnostimaAPI.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr qsizetype kGroupSize = 4;
+
+QString lastComponent(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+std::optional<QString> mimeTypeOfPath(const QString &path)
+{
+    return mimeTypeForExtension(QFileInfo(path).suffix().toLower());
+}
+
+// The size of a regular file, or nothing when it cannot be read.
+std::optional<qint64> regularFileSize(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile())
+        return std::nullopt;
+    return info.size();
+}
+
+// Outcomes of one group in the order its uploads finished.
+struct GroupOutcomes {
+    QList<FileUploadOutcome> finished;
+};
+
+QCoro::Task<void> collectOutcome(QCoro::Task<FileUploadOutcome> upload, std::shared_ptr<GroupOutcomes> group)
+{
+    group->finished.append(co_await std::move(upload));
+}
+
+} // namespace
 
 QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QString galleryId, SyncFolder folder)
 {
-    Q_UNUSED(files);
-    Q_UNUSED(galleryId);
-    Q_UNUSED(folder);
-    co_return UploadBatchResult{};
+    QPointer<SyncManager> self(this);
+    QPointer<VarnostimaAPI> api(&this->api());
+
+    QList<PresignedRequest::FileInfo> descriptions;
+    descriptions.reserve(files.size());
+    for (const QString &file : std::as_const(files)) {
+        const std::optional<QString> type = mimeTypeOfPath(file);
+        const std::optional<qint64> size = type ? regularFileSize(file) : std::nullopt;
+        if (!type || !size) {
+            qCCritical(lcSync, "Cannot prepare upload for %s in %s — missing MIME or unreadable file size",
+                       qUtf8Printable(lastComponent(file)), qUtf8Printable(folder.name));
+            throw SyncManagerError::unreadable(lastComponent(file));
+        }
+        descriptions.append({lastComponent(file), *type, *size});
+    }
+
+    const PresignedResponse presigned = co_await api->requestPresignedURLs(galleryId, descriptions);
+    if (presigned.presignedUrls.size() != files.size()) {
+        qCCritical(lcSync, "Presigned URL count mismatch in %s: got %lld, expected %lld", qUtf8Printable(folder.name),
+                   qint64(presigned.presignedUrls.size()), qint64(files.size()));
+        throw SyncManagerError::countMismatch(presigned.presignedUrls.size(), files.size());
+    }
+
+    const qsizetype total = files.size();
+    qint64 successCount = 0;
+    qint64 totalBytes = 0;
+    QStringList failedKeys;
+    QStringList uploadedNames;
+
+    for (qsizetype start = 0; start < total; start += kGroupSize) {
+        const qsizetype end = std::min(start + kGroupSize, total);
+        auto group = std::make_shared<GroupOutcomes>();
+        std::vector<QCoro::Task<void>> running;
+        running.reserve(end - start);
+        for (qsizetype i = start; i < end; ++i) {
+            if (!self)
+                break;
+            running.push_back(collectOutcome(uploadOneFile(presigned.presignedUrls.at(i), files.at(i)), group));
+        }
+        for (auto &task : running)
+            co_await std::move(task);
+
+        for (const FileUploadOutcome &outcome : std::as_const(group->finished)) {
+            if (outcome.failedKey) {
+                failedKeys.append(*outcome.failedKey);
+            } else {
+                ++successCount;
+                uploadedNames.append(outcome.fileName);
+                totalBytes += outcome.bytes;
+            }
+        }
+        if (self) {
+            const double progress = double(successCount) / double(total);
+            setFolderStatus(*self, folder.path, SyncStatus::syncing(progress));
+        }
+        if (!self || !api)
+            throw std::runtime_error("the sync engine went away during an upload");
+    }
+
+    ConfirmRequest confirm;
+    confirm.imageCount = successCount;
+    confirm.totalBytes = totalBytes;
+    if (!failedKeys.isEmpty())
+        confirm.failedKeys = failedKeys;
+    co_await api->confirmUpload(galleryId, confirm);
+
+    co_return UploadBatchResult{successCount, qint64(failedKeys.size()), uploadedNames};
 }
 
 QCoro::Task<FileUploadOutcome> SyncManager::uploadOneFile(PresignedResponse::PresignedURL entry, QString filePath)
 {
-    Q_UNUSED(entry);
-    Q_UNUSED(filePath);
-    co_return FileUploadOutcome{};
+    const QString fileName = lastComponent(filePath);
+    const QString contentType = mimeTypeOfPath(filePath).value_or(QStringLiteral("application/octet-stream"));
+    QPointer<VarnostimaAPI> api(&this->api());
+    try {
+        co_await api->uploadToPresignedURL(entry.url, filePath, contentType);
+    } catch (const UserFacingError &error) {
+        qCCritical(lcSync, "Upload failed for %s: %s", qUtf8Printable(fileName),
+                   qUtf8Printable(error.localizedDescription()));
+        co_return FileUploadOutcome{fileName, entry.key, 0};
+    } catch (const std::exception &error) {
+        qCCritical(lcSync, "Upload failed for %s: %s", qUtf8Printable(fileName), error.what());
+        co_return FileUploadOutcome{fileName, entry.key, 0};
+    } catch (...) {
+        qCCritical(lcSync, "Upload failed for %s: unknown error", qUtf8Printable(fileName));
+        co_return FileUploadOutcome{fileName, entry.key, 0};
+    }
+    co_return FileUploadOutcome{fileName, std::nullopt, regularFileSize(filePath).value_or(0)};
 }
