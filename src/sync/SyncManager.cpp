@@ -40,6 +40,7 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     m_autoSyncTimer.setSingleShot(true);
     m_autoSyncTimer.setTimerType(Qt::PreciseTimer);
     m_autoSyncTimer.setInterval(m_delays.autoSync);
+    wireWatching();
     loadState();
 }
 

@@ -32,6 +32,7 @@
 class ExportFolderBookmark;
 class FileEventStream;
 class VarnostimaAPI;
+struct SyncStateResponse;
 
 using PendingFolderUploads = QHash<QString, QList<UploadedFileMeta>>;
 
@@ -269,4 +270,35 @@ private:
     qsizetype actionEntryIndex(const QString &path) const;
     void removeActionEntries(const QString &path, const QString &galleryId);
     QSet<QString> m_movesUnderWay; // canonical paths of folders whose gallery move is on the way
+    // ---- full scan and reconcile, watching and automatic sync (SyncManagerReconcile.cpp,
+    // SyncManagerWatching.cpp)
+public:
+    // Links the scanned folders to the service's galleries and publishes the result in one step.
+    void reconcileWithServer(QList<SyncFolder> scannedFolders, const SyncStateResponse &state);
+    // The text a failed fetch of the service's state shows; nullptr stands for an error of unknown type.
+    static QString reconcileErrorMessage(const std::exception *error);
+    static QString noContactText();
+    static QString noExportFolderAccessText();
+    // Starts a full scan and reconcile, or asks the running one for another run after it.
+    void requestFullScanAndReconcile();
+
+    // (Re)starts the event stream on the export folder; only the end of a full scan and reconcile calls it.
+    void startWatching();
+    void stopWatching();
+    bool isWatching() const;
+    // Rescans the export folder off the UI thread and merges the result; returns at once.
+    void refreshFolders();
+    void mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths);
+    void scheduleAutoSync();
+    // One pass: the first sync of every new folder, then the update of every changed one. Never throws.
+    QCoro::Task<void> runAutoSync();
+
+private:
+    QCoro::Task<void> scanAndReconcile(quint64 generation);
+    void reconcileFailed(const std::exception *error, QList<SyncFolder> scanned);
+    void wireWatching(); // once, from the constructor
+    void fsEventCallback();
+    QCoro::Task<void> runRefresh(QSet<QString> knownPaths, quint64 generation);
+    QCoro::Task<void> runAutoSyncTask();
+    bool m_reconcileAgain = false; // a change arrived that the running reconcile may have missed
 };

@@ -1,0 +1,249 @@
+// Watching the export folder and automatic sync: a change on disk leads, after the stream's latency and a short
+// debounce, to a rescan merged into the folder list, and after a further wait to one pass of automatic sync.
+
+#include "SyncManager.h"
+
+#include "SyncLogging.h"
+#include "UnicodeNames.h"
+#include "platform/FileEventStream.h"
+
+#include <QFileInfo>
+#include <QPointer>
+
+using unicodenames::canonical;
+
+namespace {
+
+bool hasChangedImages(const SyncFolder &folder)
+{
+    return folder.newFileCount() > 0 || folder.removedFileCount() > 0 || folder.hasModifiedFiles()
+           || folder.needsMetadataBaseline();
+}
+
+bool isAutoUpdateCandidate(const SyncFolder &folder)
+{
+    return folder.status.is(SyncStatus::Case::synced) && !folder.movedFrom && hasChangedImages(folder);
+}
+
+const SyncFolder *findByPath(const QList<SyncFolder> &folders, const QString &path)
+{
+    const QString key = canonical(path);
+    for (const SyncFolder &folder : folders) {
+        if (canonical(folder.path) == key)
+            return &folder;
+    }
+    return nullptr;
+}
+
+bool sameCaches(const SyncFolder &a, const SyncFolder &b)
+{
+    return a.imageCount == b.imageCount && a.cachedLocalFileNames == b.cachedLocalFileNames
+           && a.cachedLocalFileMeta == b.cachedLocalFileMeta;
+}
+
+} // namespace
+
+void SyncManager::wireWatching()
+{
+    connect(&m_fsDebounceTimer, &QTimer::timeout, this, &SyncManager::refreshFolders);
+    connect(&m_autoSyncTimer, &QTimer::timeout, this, [this] { runAutoSyncTask(); });
+}
+
+bool SyncManager::isWatching() const
+{
+    return m_fsStream && m_fsStream->isRunning();
+}
+
+void SyncManager::startWatching()
+{
+    stopWatching();
+    if (m_watchFolder.isEmpty())
+        return;
+    auto stream = std::make_unique<FileEventStream>();
+    stream->setLatency(m_delays.streamLatency);
+    connect(stream.get(), &FileEventStream::changed, this, &SyncManager::fsEventCallback);
+    if (!stream->start(m_watchFolder))
+        return;
+    m_fsStream = std::move(stream);
+    qCInfo(lcSync, "File watcher started for %s", qUtf8Printable(QFileInfo(m_watchFolder).fileName()));
+}
+
+void SyncManager::stopWatching()
+{
+    if (m_fsStream) {
+        m_fsStream->stop();
+        m_fsStream.reset();
+    }
+    m_fsDebounceTimer.stop();
+}
+
+// Every batch, whatever it reports (an overflow, the root gone), leads to the same rescan.
+void SyncManager::fsEventCallback()
+{
+    qCDebug(lcSync, "FSEvent received — scheduling refresh");
+    m_fsDebounceTimer.start(); // restarts a pending wait
+}
+
+void SyncManager::refreshFolders()
+{
+    if (m_watchFolder.isEmpty())
+        return;
+    QSet<QString> knownPaths;
+    for (const SyncFolder &folder : std::as_const(m_folders))
+        knownPaths.insert(folder.path);
+    runRefresh(std::move(knownPaths), m_watchFolderGeneration);
+}
+
+QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 generation)
+{
+    QPointer<SyncManager> self(this);
+    try {
+        QList<SyncFolder> scanned = co_await scanForRefresh();
+        if (!self || generation != m_watchFolderGeneration)
+            co_return; // a scan of a folder that is no longer the export folder
+        mergeRefreshedFolders(scanned, knownPaths);
+    } catch (const std::exception &error) {
+        qCCritical(lcSync, "Refresh failed: %s", error.what());
+    } catch (...) {
+        qCCritical(lcSync, "Refresh failed");
+    }
+}
+
+void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths)
+{
+    QSet<QString> known;
+    for (const QString &path : knownPaths)
+        known.insert(canonical(path));
+    // Against the list as it is now too: an overlapping refresh or a reconcile may have added the path meanwhile.
+    for (const SyncFolder &folder : std::as_const(m_folders))
+        known.insert(canonical(folder.path));
+
+    QSet<QString> scannedPaths;
+    for (const SyncFolder &folder : scanned)
+        scannedPaths.insert(canonical(folder.path));
+    // Synced folders the disk no longer has: a new folder of the same name may be one of them, moved.
+    QSet<QString> vanishedSyncedNames;
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (folder.status.is(SyncStatus::Case::synced) && !scannedPaths.contains(canonical(folder.path)))
+            vanishedSyncedNames.insert(canonical(folder.displayName));
+    }
+
+    QList<SyncFolder> folders = m_folders;
+    qint64 appended = 0;
+    bool possibleMove = false;
+    for (const SyncFolder &folder : scanned) {
+        const QString key = canonical(folder.path);
+        if (known.contains(key))
+            continue;
+        known.insert(key);
+        if (vanishedSyncedNames.contains(canonical(folder.displayName))) {
+            // A first sync would make a second gallery and upload every image again; the full scan marks the
+            // move and leaves it to the user.
+            possibleMove = true;
+            continue;
+        }
+        folders.append(folder);
+        ++appended;
+    }
+    if (appended > 0)
+        qCInfo(lcSync, "Discovered %lld new folders", appended);
+
+    QHash<QString, const SyncFolder *> scannedByPath;
+    for (const SyncFolder &folder : scanned)
+        scannedByPath.insert(canonical(folder.path), &folder);
+    qint64 updated = 0;
+    for (SyncFolder &entry : folders) {
+        if (entry.status.is(SyncStatus::Case::removedLocally))
+            continue;
+        const SyncFolder *found = scannedByPath.value(canonical(entry.path));
+        if (!found) {
+            if (entry.imageCount != 0) {
+                entry.imageCount = 0;
+                entry.cachedLocalFileNames = QSet<QString>();
+                entry.cachedLocalFileMeta = LocalFileMetaMap();
+                ++updated;
+            }
+        } else if (!sameCaches(entry, *found)) {
+            entry.imageCount = found->imageCount;
+            entry.cachedLocalFileNames = found->cachedLocalFileNames;
+            entry.cachedLocalFileMeta = found->cachedLocalFileMeta;
+            ++updated;
+        }
+    }
+
+    if (appended > 0 || updated > 0) {
+        setFolders(folders);
+        scheduleAutoSync();
+    }
+    if (possibleMove) {
+        qCInfo(lcSync, "A new folder may be a moved synced folder — running a full scan and reconcile");
+        requestFullScanAndReconcile();
+    }
+}
+
+void SyncManager::scheduleAutoSync()
+{
+    if (m_isAutoSyncing) {
+        setNeedsResyncAfterAutoSync(true);
+        return;
+    }
+    m_autoSyncTimer.start(); // a request during the wait restarts it
+}
+
+QCoro::Task<void> SyncManager::runAutoSyncTask()
+{
+    QPointer<SyncManager> self(this);
+    setIsAutoSyncing(true);
+    try {
+        co_await runAutoSync();
+    } catch (const std::exception &error) {
+        qCCritical(lcSync, "Automatic sync failed: %s", error.what());
+    } catch (...) {
+        qCCritical(lcSync, "Automatic sync failed");
+    }
+    if (!self)
+        co_return;
+    setIsAutoSyncing(false);
+    if (m_needsResyncAfterAutoSync) {
+        setNeedsResyncAfterAutoSync(false);
+        scheduleAutoSync();
+    }
+}
+
+QCoro::Task<void> SyncManager::runAutoSync()
+{
+    if (m_isReconciling)
+        co_return;
+    QPointer<SyncManager> self(this);
+
+    QList<SyncFolder> newFolders;
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (folder.status.is(SyncStatus::Case::notSynced))
+            newFolders.append(folder);
+    }
+    for (const SyncFolder &folder : std::as_const(newFolders)) {
+        // The user may have started, ignored or removed it while an earlier folder synced.
+        const SyncFolder *live = findByPath(m_folders, folder.path);
+        if (!live || !live->status.is(SyncStatus::Case::notSynced))
+            continue;
+        qCInfo(lcSync, "Auto-syncing new folder: %s", qUtf8Printable(folder.displayName));
+        co_await syncFolder(*live);
+        if (!self)
+            co_return;
+    }
+
+    QList<SyncFolder> changedFolders;
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (isAutoUpdateCandidate(folder))
+            changedFolders.append(folder);
+    }
+    for (const SyncFolder &folder : std::as_const(changedFolders)) {
+        const SyncFolder *live = findByPath(m_folders, folder.path);
+        if (!live || !isAutoUpdateCandidate(*live))
+            continue;
+        qCInfo(lcSync, "Auto-updating changed folder: %s", qUtf8Printable(folder.displayName));
+        co_await updateFolder(*live);
+        if (!self)
+            co_return;
+    }
+}
