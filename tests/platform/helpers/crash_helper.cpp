@@ -6,13 +6,15 @@
 #include <QCoreApplication>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
 
-__attribute__((noinline)) void writeThroughNull()
+// The address comes from run-time text so an optimising compiler cannot prove it null and drop the store.
+__attribute__((noinline)) void writeThroughNull(const char *address)
 {
-    volatile int *nowhere = nullptr;
+    auto *nowhere = reinterpret_cast<volatile int *>(static_cast<std::uintptr_t>(std::strtoull(address, nullptr, 10)));
     *nowhere = 42;
 }
 
@@ -32,7 +34,7 @@ int main(int argc, char *argv[])
         return 64;
     const QString how = arguments.at(2);
     if (how == QLatin1String("segv"))
-        writeThroughNull();
+        writeThroughNull("0");
     else if (how == QLatin1String("abort"))
         std::abort();
     else if (how == QLatin1String("fpe"))
