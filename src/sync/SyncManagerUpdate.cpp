@@ -1,9 +1,352 @@
-// The update of a synced folder: delete, replace and upload phases.
+// The update of a synced folder: the delete phase (images gone from disk), the modification phase (delete the old
+// version, upload the new) and the upload phase (new images), then the record of every local image.
+//
+// Two rules carry it: an image deleted on the web is never uploaded again, and nothing is deleted from a gallery
+// while its local folder lists no images.
 
+#include "FolderEntryEdit.h"
+#include "SyncErrors.h"
+#include "SyncLogging.h"
 #include "SyncManager.h"
+#include "UnicodeNames.h"
+
+#include "service/VarnostimaAPI.h"
+
+#include <QCoroFuture>
+#include <QFileInfo>
+#include <QPointer>
+#include <QtConcurrent>
+
+using unicodenames::canonical;
+
+namespace {
+
+struct LocalImages {
+    QStringList images;
+    LocalFileMetaMap metadata;
+};
+
+LocalImages readLocalImages(const QString &folderPath)
+{
+    LocalImages local;
+    local.images = FolderScanner::listImages(folderPath);
+    local.metadata = FolderScanner::localFileMetadata(local.images);
+    return local;
+}
+
+// The working values of one run; it lives in the frame of the run's coroutine.
+struct UpdateRun {
+    QPointer<SyncManager> manager;
+    QPointer<VarnostimaAPI> api;
+    SyncFolder folder; // the caller's copy
+    QString galleryId;
+    QString gallerySlug;
+    QList<GalleryImage> serverImages;
+    std::optional<QHash<QString, QString>> idMap; // canonical file name to image id
+    QList<UploadedFileMeta> baseline;
+};
+
+QSet<QString> canonicalSet(const QSet<QString> &names)
+{
+    QSet<QString> result;
+    for (const QString &name : names)
+        result.insert(canonical(name));
+    return result;
+}
+
+void dropRecordsNamed(QList<UploadedFileMeta> &records, const QSet<QString> &canonicalNames)
+{
+    records.removeIf([&](const UploadedFileMeta &r) { return canonicalNames.contains(canonical(r.fileName)); });
+}
+
+QHash<QString, QString> idMapOf(const QList<GalleryImage> &images)
+{
+    QHash<QString, QString> map;
+    for (const GalleryImage &image : images) {
+        const QString key = canonical(image.fileName);
+        if (!map.contains(key)) // the first image of a name counts
+            map.insert(key, image.id);
+    }
+    return map;
+}
+
+QCoro::Task<QHash<QString, QString>> fetchServerImageIds(UpdateRun *run)
+{
+    if (run->idMap)
+        co_return *run->idMap;
+    if (run->serverImages.isEmpty())
+        run->serverImages = (co_await run->api->getGalleryImages(run->galleryId)).images;
+    run->idMap = idMapOf(run->serverImages);
+    co_return *run->idMap;
+}
+
+// Edits the live entry's records, starting from the run's baseline when the entry has none.
+template<typename Edit>
+bool editRecords(UpdateRun &run, Edit edit)
+{
+    return editFolderEntry(*run.manager, run.folder.path, [&](SyncFolder &entry) {
+        QList<UploadedFileMeta> records = entry.uploadedFiles.value_or(run.baseline);
+        edit(records);
+        entry.uploadedFiles = records;
+    });
+}
+
+void fail(UpdateRun &run, const QString &message)
+{
+    setFolderStatus(*run.manager, run.folder.path, SyncStatus::failed(message));
+}
+
+QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
+{
+    const std::optional<SyncFolder> live = liveFolderEntry(*manager, folder.path);
+    if (!live || !live->status.is(SyncStatus::Case::synced))
+        co_return;
+    const SyncFolder snapshot = *live;
+    const QFileInfo folderInfo(snapshot.path);
+    if (!folderInfo.exists() || !folderInfo.isDir()) {
+        qCCritical(lcSync, "Skipping update for %s — local folder is missing", qUtf8Printable(folder.displayName));
+        co_return;
+    }
+
+    UpdateRun run;
+    run.manager = manager;
+    run.api = &manager->api();
+    run.folder = folder;
+    run.galleryId = snapshot.status.galleryId();
+    run.gallerySlug = snapshot.status.gallerySlug();
+
+    // Marked before the listing, so a second update of this folder returns at the status check.
+    setFolderStatus(*manager, folder.path, SyncStatus::syncing(0));
+    const LocalImages local = co_await QtConcurrent::run(readLocalImages, snapshot.path);
+    if (!manager)
+        co_return;
+    QSet<QString> localNames;
+    for (const QString &image : local.images)
+        localNames.insert(QFileInfo(image).fileName());
+
+    // Baseline: the stored records while they carry metadata, else the service's images.
+    QSet<QString> webDeleted;
+    if (snapshot.uploadedFiles && !snapshot.needsMetadataBaseline()) {
+        run.baseline = *snapshot.uploadedFiles;
+    } else {
+        GalleryImagesResponse answer;
+        try {
+            answer = co_await run.api->getGalleryImages(run.galleryId);
+        } catch (...) {
+            const QString description = describeCurrentException();
+            if (!manager)
+                co_return;
+            fail(run, description);
+            qCCritical(lcSync, "Failed to fetch server images for %s: %s", qUtf8Printable(folder.name),
+                       qUtf8Printable(description));
+            co_return;
+        }
+        if (!manager)
+            co_return;
+        run.serverImages = answer.images;
+        const QStringList deleted = answer.deletedFileNames.value_or(QStringList());
+        webDeleted = QSet<QString>(deleted.cbegin(), deleted.cend());
+        QHash<QString, qint64> sizes;
+        if (answer.imagesWithSize) {
+            for (const GalleryImageWithSize &image : std::as_const(*answer.imagesWithSize)) {
+                if (!sizes.contains(image.fileName))
+                    sizes.insert(image.fileName, image.fileSize);
+            }
+        } else if (!answer.images.isEmpty()) {
+            qCCritical(lcSync,
+                       "Server returned no imagesWithSize for %s — modification detection will rebuild baseline "
+                       "from disk only",
+                       qUtf8Printable(folder.name));
+        }
+        for (const GalleryImage &image : std::as_const(answer.images))
+            run.baseline.append({image.fileName, sizes.value(image.fileName, 0), std::nullopt});
+        qCInfo(lcSync, "Fetched %lld active + %lld deleted filenames from server for %s",
+               qint64(answer.images.size()), qint64(deleted.size()), qUtf8Printable(folder.name));
+    }
+    QList<UploadedFileMeta> known = run.baseline;
+    known.append(legacyUploadedFiles(webDeleted));
+
+    FolderScanner::FileChanges changes = SyncManager::detectModifiedFiles(local.images, local.metadata, known);
+    if (localNames.isEmpty() && !changes.removedNames.isEmpty()) {
+        qCCritical(lcSync, "Skipping deletions for %s — local folder is empty", qUtf8Printable(folder.displayName));
+        changes.removedNames.clear();
+    }
+    const QSet<QString> webDeletedCanonical = canonicalSet(webDeleted);
+    changes.removedNames.removeIf([&](const QString &name) { return webDeletedCanonical.contains(canonical(name)); });
+
+    if (changes.newImages.isEmpty() && changes.modifiedImages.isEmpty() && changes.removedNames.isEmpty()) {
+        if (!liveFolderEntry(*manager, folder.path))
+            co_return;
+        // An empty listing would record an empty baseline and make every image new once it can be read again.
+        if (snapshot.needsMetadataBaseline() && !local.images.isEmpty()) {
+            QStringList names;
+            for (const QString &image : local.images)
+                names.append(QFileInfo(image).fileName());
+            editFolderEntry(*manager, folder.path, [&](SyncFolder &entry) {
+                entry.uploadedFiles = SyncManager::uploadedMetaList(names, local.metadata);
+                entry.cachedLocalFileMeta = local.metadata;
+            });
+            manager->saveState();
+            qCInfo(lcSync, "Established metadata baseline for %s (%lld files)", qUtf8Printable(folder.name),
+                   qint64(local.images.size()));
+        }
+        setFolderStatus(*manager, folder.path, SyncStatus::synced(run.galleryId, run.gallerySlug, folder.imageCount));
+        co_return;
+    }
+
+    // Delete phase.
+    if (!changes.removedNames.isEmpty()) {
+        try {
+            const QHash<QString, QString> ids = co_await fetchServerImageIds(&run);
+            QStringList imageIds;
+            for (const QString &name : std::as_const(changes.removedNames)) {
+                const auto id = ids.constFind(canonical(name));
+                if (id != ids.cend())
+                    imageIds.append(*id);
+            }
+            if (!imageIds.isEmpty()) {
+                const DeleteImagesResponse deleted = co_await run.api->deleteImages(run.galleryId, imageIds);
+                qCInfo(lcSync, "Deleted %lld images from %s", qint64(deleted.deletedCount),
+                       qUtf8Printable(folder.name));
+            }
+        } catch (...) {
+            const QString description = describeCurrentException();
+            if (!manager)
+                co_return;
+            fail(run, description);
+            qCCritical(lcSync, "Delete phase failed for %s: %s", qUtf8Printable(folder.name),
+                       qUtf8Printable(description));
+            co_return;
+        }
+        if (!manager)
+            co_return;
+        const QSet<QString> removed = canonicalSet(changes.removedNames);
+        editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, removed); });
+    }
+
+    // Modification phase: delete the old version, then upload the new one.
+    for (const QString &image : std::as_const(changes.modifiedImages)) {
+        const QString name = QFileInfo(image).fileName();
+        const QSet<QString> named{canonical(name)};
+        bool oldVersionGone = false;
+        UploadBatchResult result;
+        try {
+            const QHash<QString, QString> ids = co_await fetchServerImageIds(&run);
+            const auto id = ids.constFind(canonical(name));
+            if (id != ids.cend()) {
+                const QStringList oldId(*id);
+                const DeleteImagesResponse deleted = co_await run.api->deleteImages(run.galleryId, oldId);
+                qCInfo(lcSync, "Replaced %s in %s (deleted %lld old version)", qUtf8Printable(name),
+                       qUtf8Printable(folder.name), qint64(deleted.deletedCount));
+            } else {
+                qCCritical(lcSync,
+                           "Could not resolve old imageId for modified file %s — uploading without delete; web UI "
+                           "may briefly show duplicates",
+                           qUtf8Printable(name));
+            }
+            oldVersionGone = true;
+            if (!manager)
+                co_return;
+            const QStringList one(image);
+            result = co_await manager->uploadFiles(one, run.galleryId, folder);
+            run.idMap.reset();
+        } catch (...) {
+            const QString description = describeCurrentException();
+            if (!manager)
+                co_return;
+            // While the old version is still on the service, its record stays so the replacement is retried.
+            if (oldVersionGone)
+                editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
+            fail(run, description);
+            manager->saveState();
+            qCCritical(lcSync, "Modification phase failed for %s/%s: %s", qUtf8Printable(folder.name),
+                       qUtf8Printable(name), qUtf8Printable(description));
+            co_return;
+        }
+        if (!manager)
+            co_return;
+        if (result.uploadedCount != 1) {
+            editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
+            fail(run, QStringLiteral("Opplasting feilet for ") + name + QStringLiteral(" — prøv igjen"));
+            manager->saveState();
+            qCCritical(lcSync, "Modification phase failed for %s/%s — upload returned %lld/1 successes",
+                       qUtf8Printable(folder.name), qUtf8Printable(name), qint64(result.uploadedCount));
+            co_return;
+        }
+        const auto meta = local.metadata.constFind(name);
+        const UploadedFileMeta record{name, meta != local.metadata.cend() ? meta->size : 0,
+                                      meta != local.metadata.cend() ? meta->mtime : std::nullopt};
+        editRecords(run, [&](QList<UploadedFileMeta> &records) {
+            dropRecordsNamed(records, named);
+            records.append(record);
+        });
+    }
+
+    // Upload phase.
+    if (!changes.newImages.isEmpty()) {
+        UploadBatchResult result;
+        try {
+            result = co_await manager->uploadFiles(changes.newImages, run.galleryId, folder);
+        } catch (...) {
+            const QString description = describeCurrentException();
+            if (!manager)
+                co_return;
+            fail(run, description);
+            qCCritical(lcSync, "Upload phase failed for %s: %s", qUtf8Printable(folder.name),
+                       qUtf8Printable(description));
+            co_return;
+        }
+        if (!manager)
+            co_return;
+        qCInfo(lcSync, "Uploaded %lld new images to %s", qint64(result.uploadedCount), qUtf8Printable(folder.name));
+        if (result.uploadedCount < changes.newImages.size()) {
+            qint64 recordCount = 0;
+            const QSet<QString> succeeded(result.succeededFileNames.cbegin(), result.succeededFileNames.cend());
+            const bool listed = editRecords(run, [&](QList<UploadedFileMeta> &records) {
+                dropRecordsNamed(records, canonicalSet(succeeded));
+                records.append(SyncManager::uploadedMetaList(result.succeededFileNames, local.metadata));
+                recordCount = records.size();
+            });
+            if (listed) {
+                fail(run, QStringLiteral("Opplasting feilet for %1 bilde(r)")
+                              .arg(qint64(changes.newImages.size()) - result.uploadedCount));
+                manager->saveState();
+            }
+            if (changes.modifiedImages.size() + result.uploadedCount >= 1 && manager->onUploadCompleted())
+                manager->onUploadCompleted()(UploadKind::updated, run.galleryId, run.gallerySlug, folder.displayName,
+                                             recordCount, folder.path);
+            co_return;
+        }
+    }
+
+    // Completion: every local image is recorded, touched by this run or not.
+    QStringList names;
+    for (const QString &image : local.images)
+        names.append(QFileInfo(image).fileName());
+    const qint64 count = local.images.size();
+    const bool listed = editFolderEntry(*manager, folder.path, [&](SyncFolder &entry) {
+        entry.status = SyncStatus::synced(run.galleryId, run.gallerySlug, count);
+        entry.uploadedFiles = SyncManager::uploadedMetaList(names, local.metadata);
+        entry.cachedLocalFileNames = localNames;
+        entry.cachedLocalFileMeta = local.metadata;
+        entry.imageCount = count;
+    });
+    if (listed)
+        manager->saveState();
+    if (manager->onUploadCompleted())
+        manager->onUploadCompleted()(UploadKind::updated, run.galleryId, run.gallerySlug, folder.displayName, count,
+                                     folder.path);
+}
+
+} // namespace
 
 QCoro::Task<void> SyncManager::updateFolder(SyncFolder folder)
 {
-    Q_UNUSED(folder);
-    co_return;
+    const QString name = folder.name;
+    try {
+        co_await runUpdate(QPointer<SyncManager>(this), std::move(folder));
+    } catch (...) {
+        qCCritical(lcSync, "Update failed for %s: %s", qUtf8Printable(name),
+                   qUtf8Printable(describeCurrentException()));
+    }
 }
