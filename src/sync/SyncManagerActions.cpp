@@ -1,0 +1,191 @@
+// The decisions the engine leaves to the user, on one folder entry the overview window shows: ignore and take
+// back, move a moved folder's gallery or accept the move, delete or forget the gallery of a removed folder.
+//
+// The windows pass their own copy of the entry. The preconditions read that copy; every change goes to the live
+// entry, found again by path, because the list may have changed while a request was on the way.
+
+#include "SyncManager.h"
+
+#include "SyncLogging.h"
+#include "UnicodeNames.h"
+#include "service/VarnostimaAPI.h"
+
+#include <QPointer>
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+QString describeError(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const UserFacingError &e) {
+        return e.localizedDescription();
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+}
+
+bool samePath(const SyncFolder &entry, const QString &path)
+{
+    return unicodenames::canonicallyEqual(entry.path, path);
+}
+
+} // namespace
+
+qsizetype SyncManager::actionEntryIndex(const QString &path) const
+{
+    for (qsizetype i = 0; i < m_folders.size(); ++i) {
+        if (samePath(m_folders.at(i), path))
+            return i;
+    }
+    return -1;
+}
+
+void SyncManager::removeActionEntries(const QString &path, const QString &galleryId)
+{
+    QSet<QString> known = m_knownGalleryIds;
+    known.remove(galleryId);
+    setKnownGalleryIds(known);
+
+    QList<SyncFolder> remaining = m_folders;
+    remaining.removeIf([&path](const SyncFolder &entry) { return samePath(entry, path); });
+    setFolders(remaining);
+}
+
+void SyncManager::ignoreFolder(SyncFolder folder)
+{
+    const qsizetype index = actionEntryIndex(folder.path);
+    if (index < 0)
+        return;
+    QList<SyncFolder> updated = m_folders;
+    updated[index].status = SyncStatus::ignored();
+    updated[index].uploadedFiles.reset();
+    setFolders(updated);
+
+    QSet<QString> ignored = m_ignoredPaths;
+    ignored.insert(folder.path);
+    setIgnoredPaths(ignored);
+    saveState();
+}
+
+void SyncManager::unignoreFolder(SyncFolder folder)
+{
+    const qsizetype index = actionEntryIndex(folder.path);
+    if (index < 0)
+        return;
+    QList<SyncFolder> updated = m_folders;
+    updated[index].status = SyncStatus::notSynced();
+    setFolders(updated);
+
+    // The scan compares ignored paths canonically, so every spelling of the path has to go.
+    QSet<QString> ignored = m_ignoredPaths;
+    ignored.removeIf([&folder](const QString &path) { return unicodenames::canonicallyEqual(path, folder.path); });
+    setIgnoredPaths(ignored);
+    saveState();
+}
+
+void SyncManager::clearMovedFrom(SyncFolder folder)
+{
+    const qsizetype index = actionEntryIndex(folder.path);
+    if (index < 0)
+        return;
+    QList<SyncFolder> updated = m_folders;
+    updated[index].movedFrom.reset();
+    setFolders(updated);
+}
+
+QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
+{
+    if (actionEntryIndex(folder.path) < 0)
+        co_return;
+    if (!folder.status.is(SyncStatus::Case::synced) || !folder.movedFrom)
+        co_return;
+    // A second press while the first move runs would create the server folders twice.
+    const QString moveKey = unicodenames::canonical(folder.path);
+    if (m_movesUnderWay.contains(moveKey))
+        co_return;
+    m_movesUnderWay.insert(moveKey);
+
+    const QString galleryId = folder.status.galleryId();
+    QPointer<SyncManager> self(this);
+    std::exception_ptr failure;
+    try {
+        const std::optional<QString> folderId = co_await ensureRemoteFolder(folder);
+        if (!self)
+            co_return;
+        co_await api().updateGallery(galleryId, UpdateGalleryRequest{folderId});
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    m_movesUnderWay.remove(moveKey);
+
+    if (!failure) {
+        clearMovedFrom(folder);
+        qCInfo(lcSync, "Moved %s to folder on server", qUtf8Printable(folder.displayName));
+        co_return;
+    }
+    const QString description = describeError(failure);
+    qCCritical(lcSync, "Failed to move %s: %s", qUtf8Printable(folder.displayName), qUtf8Printable(description));
+    const qsizetype index = actionEntryIndex(folder.path);
+    if (index < 0)
+        co_return;
+    QList<SyncFolder> updated = m_folders;
+    updated[index].status = SyncStatus::failed(QStringLiteral("Flytting feilet: ") + description);
+    setFolders(updated);
+}
+
+QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
+{
+    if (!folder.status.is(SyncStatus::Case::removedLocally))
+        co_return;
+    const QString galleryId = folder.status.galleryId();
+    // A deletion cannot be undone: a window's stale copy (the folder came back, or the entry was already dealt
+    // with) must not delete a gallery the live list no longer offers for deletion.
+    const bool offered = std::any_of(m_folders.cbegin(), m_folders.cend(), [&](const SyncFolder &entry) {
+        return samePath(entry, folder.path) && entry.status.is(SyncStatus::Case::removedLocally)
+            && entry.status.galleryId() == galleryId;
+    });
+    if (!offered)
+        co_return;
+
+    QPointer<SyncManager> self(this);
+    std::exception_ptr failure;
+    try {
+        co_await api().deleteGallery(galleryId);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+
+    if (!failure) {
+        removeActionEntries(folder.path, galleryId);
+        saveState();
+        qCInfo(lcSync, "Deleted gallery %s from server", qUtf8Printable(folder.displayName));
+        co_return;
+    }
+    const QString description = describeError(failure);
+    qCCritical(lcSync, "Failed to delete %s from server: %s", qUtf8Printable(folder.displayName),
+               qUtf8Printable(description));
+    const qsizetype index = actionEntryIndex(folder.path);
+    if (index < 0)
+        co_return;
+    QList<SyncFolder> updated = m_folders;
+    updated[index].status = SyncStatus::failed(QStringLiteral("Sletting feilet: ") + description);
+    setFolders(updated);
+}
+
+void SyncManager::forgetFolder(SyncFolder folder)
+{
+    if (!folder.status.is(SyncStatus::Case::removedLocally))
+        return;
+    removeActionEntries(folder.path, folder.status.galleryId());
+    saveState();
+}
