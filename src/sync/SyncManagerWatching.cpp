@@ -49,9 +49,10 @@ void SyncManager::wireWatching()
     connect(&m_autoSyncTimer, &QTimer::timeout, this, [this] { runAutoSyncTask(); });
 }
 
+// True once the stream's first watches are in place, so changes from now on are seen.
 bool SyncManager::isWatching() const
 {
-    return m_fsStream && m_fsStream->isRunning();
+    return m_fsStream && m_fsStream->watchCount() > 0;
 }
 
 void SyncManager::startWatching()

@@ -1,0 +1,323 @@
+// The full scan and reconcile against the stand-in service over real HTTP and real temporary export folders.
+
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/LogCapture.h"
+#include "support/StandInService.h"
+#include "support/TempTree.h"
+#include "sync/SyncManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using testsupport::ScriptedAnswer;
+using testsupport::StandInService;
+using testsupport::TempTree;
+
+namespace {
+
+const QByteArray token = "tok-1";
+const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
+// Automatic sync never starts inside these tests: they look at what the reconcile alone decided.
+const SyncDelays quietDelays{50ms, 1h, 50ms};
+
+struct StoredFolder {
+    QString path;
+    QList<UploadedFileMeta> records;
+};
+
+void writeState(const QString &supportDir, const QString &watchFolder, const QList<StoredFolder> &folders,
+                const QStringList &knownIds = {})
+{
+    QJsonObject uploads;
+    for (const StoredFolder &folder : folders) {
+        QJsonArray records;
+        for (const UploadedFileMeta &r : folder.records) {
+            QJsonObject o{{"fileName", r.fileName}, {"fileSize", r.fileSize}};
+            if (r.mtime)
+                o.insert("mtime", *r.mtime);
+            records.append(o);
+        }
+        uploads.insert(folder.path, records);
+    }
+    const QJsonObject root{{"watchFolder", watchFolder},
+                           {"ignoredPaths", QJsonArray()},
+                           {"knownGalleryIds", QJsonArray::fromStringList(knownIds)},
+                           {"folderUploads", uploads},
+                           {"version", 2}};
+    QFile file(supportDir + "/sync-state.json");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(root).toJson());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const SyncFolder *folderAt(const SyncManager &manager, const QString &path)
+{
+    for (const SyncFolder &f : manager.folders()) {
+        if (f.path == path)
+            return &f;
+    }
+    return nullptr;
+}
+
+void pointAt(VarnostimaAPI &api, const QUrl &baseUrl, std::optional<QString> authToken = QString::fromLatin1(token))
+{
+    api.setCredentials(baseUrl, authToken);
+    api.setTimeouts({500ms, 500ms, 2000ms});
+}
+
+} // namespace
+
+class TestReconcile : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void matchesPlacesAndMergesRecords()
+    {
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree tree;
+        tree.addFile("Sommer_2024/a.jpg", 120);
+        tree.addFile("Sommer_2024/b.jpg", 5);
+        tree.addFile("Sommer_2024/d.jpg", 7);
+        tree.addFile("Arkiv__2023/Fest/x.jpg", 1);
+        tree.addFile("2024/Fest/y.jpg", 1);
+        tree.addFile("Ny/n.jpg", 1);
+
+        const QString f2024 = service.seedFolder("2024");
+        const QString f2023 = service.seedFolder("Arkiv 2023"); // the server name of "Arkiv__2023"
+        const QString fest2024 = service.seedGallery("Fest", f2024);
+        const QString fest2023 = service.seedGallery("Fest", f2023);
+        const QString sommer = service.seedGallery("Sommer 2024");
+        service.seedImage(sommer, "a.jpg", QByteArray(120, 'a'));
+        service.seedImage(sommer, "c.jpg", "c");
+        service.seedImage(sommer, "d.jpg", QByteArray(7, 'd'));
+        QVERIFY(service.deleteImageOnWeb(sommer, "d.jpg"));
+        service.seedGallery("sommer 2024");                 // other case: matches nothing, never known
+        const QString gone = service.seedGallery("Borte", f2023); // in a server folder: placeholder
+        const QString known = service.seedGallery("Kjent");      // top level but known before: placeholder
+
+        const QList<UploadedFileMeta> stored{{"a.jpg", 120, 760000000.5}, {"b.jpg", 5, std::nullopt},
+                                             {"d.jpg", 7, 760000001.0}};
+        writeState(support.root(), tree.root(), {{tree.path("Sommer_2024"), stored}}, {known});
+
+        VarnostimaAPI api;
+        pointAt(api, service.baseUrl());
+        SyncManager manager(support.root(), quietDelays);
+        manager.setAPI(api);
+        testsupport::LogCapture log;
+        // Two starts close together make one run.
+        auto first = manager.fullScanAndReconcile();
+        auto second = manager.fullScanAndReconcile();
+        testsupport::awaitTask(std::move(second));
+        testsupport::awaitTask(std::move(first));
+        QCOMPARE(service.requests("GET", "/api/sync/state").size(), 1);
+
+        QVERIFY(!manager.reconcileError());
+        QVERIFY(manager.hasCompletedInitialReconcile());
+        QVERIFY(!manager.isReconciling());
+        QCOMPARE(manager.folders().size(), 6);
+        QVERIFY(log.contains(syncCategory, "Reconcile done: matched 3 of 6 folders, 2 removed locally"));
+
+        const SyncFolder *s = folderAt(manager, tree.path("Sommer_2024"));
+        QVERIFY(s);
+        QCOMPARE(s->status.kind(), SyncStatus::Case::synced);
+        QCOMPARE(s->status.galleryId(), sommer);
+        QCOMPARE(s->status.uploadedCount(), qint64(service.gallery(sommer)->images.size())); // the service's count
+        // The service decides the names, the stored records keep size and time; the name deleted on the web
+        // stays recorded so it is never uploaded again.
+        const QList<UploadedFileMeta> expected{stored[0], {"c.jpg", 0, std::nullopt}, stored[2]};
+        QCOMPARE(*s->uploadedFiles, expected);
+        QCOMPARE(s->newFileNames(), QStringList{"b.jpg"});
+
+        QCOMPARE(folderAt(manager, tree.path("Arkiv__2023/Fest"))->status.galleryId(), fest2023);
+        QCOMPARE(folderAt(manager, tree.path("2024/Fest"))->status.galleryId(), fest2024);
+        QCOMPARE(folderAt(manager, tree.path("Ny"))->status.kind(), SyncStatus::Case::notSynced);
+
+        const SyncFolder *placeholder = folderAt(manager, "__removed__/" + gone);
+        QVERIFY(placeholder);
+        QCOMPARE(placeholder->status, SyncStatus::removedLocally(gone, service.gallery(gone)->slug));
+        QCOMPARE(placeholder->displayName, "Borte");
+        QVERIFY(!placeholder->uploadedFiles);
+        QVERIFY(folderAt(manager, "__removed__/" + known));
+
+        QCOMPARE(manager.knownGalleryIds(), (QSet<QString>{fest2024, fest2023, sommer, gone, known}));
+        QVERIFY(manager.pendingFolderUploads().isEmpty());
+        QTRY_VERIFY(manager.isWatching());
+        manager.flushState();
+        const QByteArray saved = readFile(manager.stateFilePath());
+        QVERIFY(saved.contains(R"({"fileName":"d.jpg","fileSize":7,"mtime":760000001})"));
+        QVERIFY(saved.contains(fest2023.toUtf8()));
+    }
+
+    void failureKeepsFolders_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("text");
+        const QString noContact = SyncManager::noContactText();
+        const QString retry = QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt");
+        QTest::newRow("service gone") << 0 << noContact;
+        QTest::newRow("connection closed") << 1 << noContact;
+        QTest::newRow("timed out") << 2 << noContact;
+        QTest::newRow("HTTP 500") << 3 << retry;
+        QTest::newRow("HTTP 401, no token") << 4 << retry;
+        QTest::newRow("body not a sync state") << 5 << retry;
+    }
+
+    void failureKeepsFolders()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, text);
+        auto service = std::make_unique<StandInService>();
+        service->addAccount(token);
+        TempTree support;
+        TempTree tree;
+        tree.addFile("Shoot/a.jpg", 3);
+        tree.addFile("Ny/n.jpg", 1);
+        const QString folder = service->seedFolder("2024");
+        const QString shoot = service->seedGallery("Shoot");
+        service->seedImage(shoot, "a.jpg", "aaa");
+        const QString gone = service->seedGallery("Borte", folder);
+        writeState(support.root(), tree.root(), {{tree.path("Shoot"), {{"a.jpg", 3, 1.0}}}});
+
+        VarnostimaAPI api;
+        pointAt(api, service->baseUrl());
+        SyncManager manager(support.root(), quietDelays);
+        manager.setAPI(api);
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        QVERIFY(folderAt(manager, "__removed__/" + gone));
+        const SyncFolder before = *folderAt(manager, tree.path("Shoot"));
+        const QSet<QString> knownBefore = manager.knownGalleryIds();
+        tree.addFile("Later/l.jpg", 1);
+
+        switch (fault) {
+        case 0: {
+            const QUrl url = service->baseUrl();
+            service.reset();
+            pointAt(api, url);
+            break;
+        }
+        case 1:
+            service->script("GET", "/api/sync/state", {0, {}, {}, 0, ScriptedAnswer::Kind::CloseWithoutAnswer}, 2);
+            break;
+        case 2:
+            service->script("GET", "/api/sync/state", {0, {}, {}, 0, ScriptedAnswer::Kind::Hang});
+            break;
+        case 3:
+            service->script("GET", "/api/sync/state", {500, R"({"error":"boom"})"});
+            break;
+        case 4:
+            pointAt(api, service->baseUrl(), std::nullopt);
+            break;
+        case 5:
+            service->script("GET", "/api/sync/state", {200, R"({"galleries":[]})"});
+            break;
+        }
+        testsupport::LogCapture log;
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+
+        QCOMPARE(manager.reconcileErrorText(), text);
+        QVERIFY(log.contains(syncCategory, "Reconcile failed: "));
+        QVERIFY(!manager.isReconciling());
+        QVERIFY(manager.hasCompletedInitialReconcile());
+        // The scan's folders with what the previous list knew; no placeholders, nothing matched.
+        QCOMPARE(manager.folders().size(), 3);
+        const SyncFolder *kept = folderAt(manager, tree.path("Shoot"));
+        QVERIFY(kept);
+        QCOMPARE(kept->status, before.status);
+        QCOMPARE(kept->uploadedFiles, before.uploadedFiles);
+        QCOMPARE(folderAt(manager, tree.path("Later"))->status.kind(), SyncStatus::Case::notSynced);
+        QVERIFY(!folderAt(manager, "__removed__/" + gone));
+        QCOMPARE(manager.knownGalleryIds(), knownBefore);
+        QTRY_VERIFY(manager.isWatching());
+    }
+
+    void unreadableExportFolderChangesNothing()
+    {
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree tree;
+        tree.addFile("Shoot/a.jpg", 3);
+        const QString shoot = service.seedGallery("Shoot", service.seedFolder("2024"));
+        service.seedImage(shoot, "a.jpg", "aaa");
+        const QString exportFolder = tree.path("Eksport"); // a file where the folder should be
+        tree.addFile("Eksport", 1);
+        writeState(support.root(), exportFolder, {{exportFolder + "/Shoot", {{"a.jpg", 3, 1.0}}}}, {shoot});
+        const QByteArray stateBefore = readFile(support.path("sync-state.json"));
+
+        VarnostimaAPI api;
+        pointAt(api, service.baseUrl());
+        SyncManager manager(support.root(), quietDelays);
+        manager.setAPI(api);
+        const PendingFolderUploads pendingBefore = manager.pendingFolderUploads();
+        testsupport::LogCapture log;
+        // Empty folder list after start: the run must still stop, not mark the known gallery removed.
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        QVERIFY(log.contains(syncCategory, "Cannot access watch folder — keeping existing state"));
+        QCOMPARE(manager.reconcileErrorText(), "Får ikke tilgang til eksportmappen");
+        QVERIFY(manager.hasCompletedInitialReconcile());
+        QVERIFY(!manager.isReconciling());
+        QVERIFY(manager.folders().isEmpty());
+        QCOMPARE(manager.pendingFolderUploads(), pendingBefore);
+        QVERIFY(service.requests("GET", "/api/sync/state").isEmpty());
+        QVERIFY(!manager.isWatching());
+        manager.flushState();
+        QCOMPARE(readFile(support.path("sync-state.json")), stateBefore);
+
+        // The disk comes back: the records attach and the error clears.
+        QVERIFY(QFile::remove(exportFolder));
+        tree.addFile("Eksport/Shoot/a.jpg", 3);
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        QVERIFY(!manager.reconcileError());
+        QCOMPARE(manager.folders().size(), 1);
+        QCOMPARE(manager.folders().first().status.galleryId(), shoot);
+
+        // Gone again with folders listed: list, flags and records stay as they are.
+        const QList<SyncFolder> listed = manager.folders();
+        QVERIFY(QDir(exportFolder).removeRecursively());
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        QCOMPARE(manager.folders(), listed);
+        QCOMPARE(manager.reconcileErrorText(), "Får ikke tilgang til eksportmappen");
+    }
+
+    void ignoredAndDuplicateNamesGetNoGallery()
+    {
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree tree;
+        tree.addFile("A/Fest/1.jpg", 1);
+        tree.addFile("B/Fest/1.jpg", 1);
+        tree.addFile("Privat/1.jpg", 1);
+        const QString fest = service.seedGallery("Fest");
+        const QString privat = service.seedGallery("Privat", service.seedFolder("X"));
+        writeState(support.root(), tree.root(), {});
+
+        VarnostimaAPI api;
+        pointAt(api, service.baseUrl());
+        SyncManager manager(support.root(), quietDelays);
+        manager.setAPI(api);
+        manager.setIgnoredPaths({tree.path("Privat")});
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        QCOMPARE(folderAt(manager, tree.path("A/Fest"))->status.galleryId(), fest);
+        QCOMPARE(folderAt(manager, tree.path("B/Fest"))->status.kind(), SyncStatus::Case::notSynced);
+        QCOMPARE(folderAt(manager, tree.path("Privat"))->status.kind(), SyncStatus::Case::ignored);
+        QVERIFY(folderAt(manager, "__removed__/" + privat));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReconcile)
+#include "tst_reconcile.moc"
