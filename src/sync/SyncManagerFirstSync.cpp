@@ -52,7 +52,8 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     setFolderStatus(*manager, folder.path, SyncStatus::syncing(0));
 
     // Size and time as they were before the upload: a file rewritten meanwhile shows as modified at the next update.
-    const LocalImages local = co_await QtConcurrent::run(readLocalImages, folder.path);
+    QFuture<LocalImages> reading = QtConcurrent::run(readLocalImages, folder.path);
+    const LocalImages local = co_await reading;
     if (!manager)
         co_return;
     if (local.images.isEmpty()) {
@@ -91,7 +92,9 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
 
     Gallery gallery;
     try {
-        gallery = (co_await manager->api().createGallery({folder.displayName, std::nullopt, folderId})).gallery;
+        const CreateGalleryRequest request{folder.displayName, std::nullopt, folderId};
+        const CreateGalleryResponse created = co_await manager->api().createGallery(request);
+        gallery = created.gallery;
     } catch (...) {
         const QString description = describeCurrentException();
         if (!manager)
@@ -166,7 +169,8 @@ QCoro::Task<std::optional<QString>> SyncManager::ensureRemoteFolder(SyncFolder f
     if (folder.parentComponents.isEmpty())
         co_return std::nullopt;
     QPointer<VarnostimaAPI> api(&this->api());
-    const QList<RemoteFolder> existing = (co_await api->listFolders()).folders;
+    const FolderListResponse listed = co_await api->listFolders();
+    const QList<RemoteFolder> &existing = listed.folders;
 
     std::optional<QString> parentId;
     for (const QString &component : std::as_const(folder.parentComponents)) {
@@ -180,7 +184,8 @@ QCoro::Task<std::optional<QString>> SyncManager::ensureRemoteFolder(SyncFolder f
         }
         if (!api)
             throw std::runtime_error("the service client went away");
-        const CreateFolderResponse created = co_await api->createFolder({name, parentId});
+        const CreateFolderRequest request{name, parentId};
+        const CreateFolderResponse created = co_await api->createFolder(request);
         qCInfo(lcSync, "Created remote folder: %s", qUtf8Printable(name));
         parentId = created.folder.id;
     }

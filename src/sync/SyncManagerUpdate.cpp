@@ -74,8 +74,10 @@ QCoro::Task<QHash<QString, QString>> fetchServerImageIds(UpdateRun *run)
 {
     if (run->idMap)
         co_return *run->idMap;
-    if (run->serverImages.isEmpty())
-        run->serverImages = (co_await run->api->getGalleryImages(run->galleryId)).images;
+    if (run->serverImages.isEmpty()) {
+        const GalleryImagesResponse answer = co_await run->api->getGalleryImages(run->galleryId);
+        run->serverImages = answer.images;
+    }
     run->idMap = idMapOf(run->serverImages);
     co_return *run->idMap;
 }
@@ -117,7 +119,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
 
     // Marked before the listing, so a second update of this folder returns at the status check.
     setFolderStatus(*manager, folder.path, SyncStatus::syncing(0));
-    const LocalImages local = co_await QtConcurrent::run(readLocalImages, snapshot.path);
+    QFuture<LocalImages> reading = QtConcurrent::run(readLocalImages, snapshot.path);
+    const LocalImages local = co_await reading;
     if (!manager)
         co_return;
     QSet<QString> localNames;

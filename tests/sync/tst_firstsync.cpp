@@ -1,0 +1,229 @@
+// The first sync of a folder against the stand-in service: server folders, adopting, failures and their records.
+
+#include "UploadTestFixture.h"
+
+#include "sync/SyncErrors.h"
+
+#include <QTest>
+
+using namespace uploadtest;
+using testsupport::ScriptedAnswer;
+
+namespace {
+
+struct Completion {
+    int calls = 0;
+    UploadKind kind = UploadKind::updated;
+    qint64 count = 0;
+    QString path;
+};
+
+} // namespace
+
+class TestFirstSync : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Fixture> f;
+    Completion m_completion;
+
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<Fixture>();
+        m_completion = {};
+        f->manager.setOnUploadCompleted([this](UploadKind kind, const QString &, const QString &, const QString &,
+                                               qint64 count, const QString &path) {
+            ++m_completion.calls;
+            m_completion.kind = kind;
+            m_completion.count = count;
+            m_completion.path = path;
+        });
+    }
+    void cleanup() { f.reset(); }
+
+    void nestedFolderBecomesGalleryInServerFolders()
+    {
+        const QString top = f->service.seedFolder("Reiser 2024");
+        QHash<QString, QByteArray> contents;
+        for (const QString name : {"a.jpg", "b.png", "c.webp"})
+            contents.insert(name, f->writeImage("Reiser_2024/Vår-tur/Album/" + QString(name)));
+        const SyncFolder folder = f->scan("Reiser_2024/Vår-tur/Album");
+
+        finish(f->manager.syncFolder(folder));
+
+        const SyncFolder entry = f->entry("Reiser_2024/Vår-tur/Album");
+        QVERIFY(entry.status.is(SyncStatus::Case::synced));
+        QCOMPARE(entry.status.uploadedCount(), 3);
+        QCOMPARE(recordNames(entry), (QStringList{"a.jpg", "b.png", "c.webp"}));
+        QCOMPARE(f->service.requests("POST", "/api/folder").size(), 1);
+        const auto folders = f->service.folders();
+        QCOMPARE(folders.size(), 2);
+        QCOMPARE(folders.last().name, QString("Vår tur"));
+        QCOMPARE(folders.last().parentId, std::optional<QString>(top));
+
+        const auto gallery = f->service.gallery(entry.status.galleryId());
+        QCOMPARE(gallery->title, QString("Album"));
+        QCOMPARE(gallery->folderId, std::optional<QString>(folders.last().id));
+        QCOMPARE(gallery->images.size(), 3);
+        for (const auto &image : gallery->images)
+            QCOMPARE(image.sha256, sha256Hex(contents.value(image.fileName)));
+
+        QCOMPARE(m_completion.calls, 1);
+        QCOMPARE(m_completion.kind, UploadKind::created);
+        QCOMPARE(m_completion.count, 3);
+        QCOMPARE(m_completion.path, folder.path);
+        f->manager.flushState();
+        QFile state(f->manager.stateFilePath());
+        QVERIFY(state.open(QIODevice::ReadOnly));
+        QVERIFY(state.readAll().contains("c.webp"));
+
+        // Synced already: nothing more is sent.
+        f->service.clearRequests();
+        finish(f->manager.syncFolder(entry));
+        QVERIFY(f->service.requests().isEmpty());
+    }
+
+    void adoptsGalleryOfSameTitle_data()
+    {
+        QTest::addColumn<QString>("serverTitle");
+        QTest::addColumn<bool>("adopted");
+        QTest::newRow("NFD on the second page") << QString::fromUtf8("Cafe\u0301 kveld") << true;
+        QTest::newRow("other letter case") << QString::fromUtf8("café kveld") << false;
+    }
+
+    void adoptsGalleryOfSameTitle()
+    {
+        QFETCH(QString, serverTitle);
+        QFETCH(bool, adopted);
+        f->service.setGalleryPageSize(1);
+        f->service.seedGallery("Annet");
+        const QString existing = f->service.seedGallery(serverTitle);
+        f->service.seedImageOfSize(existing, "x.jpg", 10);
+        f->writeImage(QString::fromUtf8("Caf\u00e9_kveld/a.jpg"));
+        const SyncFolder folder = f->scan(QString::fromUtf8("Caf\u00e9_kveld"));
+
+        finish(f->manager.syncFolder(folder));
+
+        const SyncFolder entry = f->entry(folder.relativePath);
+        QVERIFY(entry.status.is(SyncStatus::Case::synced));
+        QCOMPARE(entry.status.galleryId() == existing, adopted);
+        QCOMPARE(f->service.requests("PUT", "/store/*").isEmpty(), adopted);
+        if (adopted) {
+            QCOMPARE(entry.status.uploadedCount(), 1); // the service's image count
+            QVERIFY(!entry.uploadedFiles);
+            QCOMPARE(m_completion.calls, 0);
+        }
+    }
+
+    void failuresRecordOnlyWhatIsOnTheService_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("failed");
+        QTest::addColumn<QString>("text");  // of a failed status
+        QTest::addColumn<int>("recorded"); // uploaded files recorded; -1: none recorded at all
+        QTest::newRow("413 on presign") << "413" << true << APIError::quotaExceeded().localizedDescription() << -1;
+        QTest::newRow("fewer slots") << "withhold" << true << "Server-svar matchet ikke antall filer (2/3)" << -1;
+        QTest::newRow("confirmation fails") << "confirm" << true << APIError::serverError(500).localizedDescription()
+                                            << -1;
+        QTest::newRow("gallery creation fails") << "gallery" << true << "Kunne ikke opprette galleri" << -1;
+        QTest::newRow("folder creation fails") << "folder" << true << "Kunne ikke opprette mappe" << -1;
+        QTest::newRow("dropped connection") << "drop" << false << QString() << 2;
+        QTest::newRow("expired slots") << "expired" << false << QString() << 0;
+    }
+
+    void failuresRecordOnlyWhatIsOnTheService()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, failed);
+        QFETCH(QString, text);
+        QFETCH(int, recorded);
+        for (const QString name : {"a.jpg", "b.jpg", "c.jpg"})
+            f->writeImage("Tur/Dag/" + QString(name));
+        const SyncFolder folder = f->scan("Tur/Dag");
+        auto &s = f->service;
+        if (fault == "413")
+            s.script("POST", "/api/upload/presigned", {413, R"({"error":"too large"})"});
+        else if (fault == "withhold")
+            s.withholdSlotsOnNextPresign(1);
+        else if (fault == "confirm")
+            s.script("POST", "/api/gallery/*", {500, R"({"error":"boom"})"});
+        else if (fault == "gallery")
+            s.script("POST", "/api/gallery", {500, R"({"error":"boom"})"});
+        else if (fault == "folder")
+            s.script("POST", "/api/folder", {500, R"({"error":"boom"})"});
+        else if (fault == "expired")
+            s.setSlotLifetime(0ms);
+        else if (fault == "drop") {
+            s.overrideSlotUrlOnNextPresign(s.baseUrl().toString() + "/store/dropped", 1);
+            s.script("PUT", "/store/dropped", {0, {}, {}, 0, ScriptedAnswer::Kind::CloseWithoutAnswer}, 2);
+        }
+
+        finish(f->manager.syncFolder(folder));
+
+        const SyncFolder entry = f->entry("Tur/Dag");
+        QCOMPARE(entry.status.is(SyncStatus::Case::failed), failed);
+        if (failed) {
+            QCOMPARE(entry.status.failureMessage(), text);
+            QVERIFY(!entry.uploadedFiles);
+        } else {
+            QVERIFY(entry.status.is(SyncStatus::Case::synced));
+            QCOMPARE(entry.status.uploadedCount(), recorded);
+            QCOMPARE(recordNames(entry), f->serverNames(entry.status.galleryId()));
+            QCOMPARE(m_completion.calls, recorded > 0 ? 1 : 0);
+        }
+        QCOMPARE(recordNames(entry).size(), std::max(recorded, 0));
+    }
+
+    void secondSyncOfTheSameFolderDoesNothing()
+    {
+        f->writeImage("Album/a.jpg");
+        const SyncFolder folder = f->scan("Album");
+        auto first = f->manager.syncFolder(folder);
+        auto second = f->manager.syncFolder(folder);
+        finish(std::move(second));
+        finish(std::move(first));
+        QCOMPARE(f->service.galleries().size(), 1);
+        QVERIFY(f->entry("Album").status.is(SyncStatus::Case::synced));
+    }
+
+    void fileRewrittenDuringUploadCountsAsModified()
+    {
+        f->writeImage("Album/a.jpg");
+        const QString path = f->exportTree.path("Album/a.jpg");
+        testsupport::TempTree::setMtime(path, 1'600'000'000);
+        const SyncFolder folder = f->scan("Album");
+        bool touched = false;
+        connect(&f->manager, &SyncManager::foldersChanged, this, [&] {
+            const SyncStatus status = f->entry("Album").status;
+            if (!touched && status.is(SyncStatus::Case::syncing) && status.progress() > 0) {
+                touched = true;
+                testsupport::TempTree::setMtime(path, 1'700'000'000);
+            }
+        });
+
+        finish(f->manager.syncFolder(folder));
+
+        QVERIFY(touched);
+        const SyncFolder entry = f->entry("Album");
+        const QStringList images = SyncManager::listImages(entry.path);
+        const auto changes = SyncManager::detectModifiedFiles(images, SyncManager::localFileMetadata(images),
+                                                              *entry.uploadedFiles);
+        QCOMPARE(changes.modifiedImages, QStringList{path});
+    }
+
+    void folderWithoutImagesSendsNothing()
+    {
+        f->exportTree.addDir("Tom");
+        SyncFolder folder;
+        folder.path = f->exportTree.path("Tom");
+        folder.name = folder.displayName = "Tom";
+        f->manager.setFolders({folder});
+        finish(f->manager.syncFolder(folder));
+        QVERIFY(f->manager.folders().first().status.is(SyncStatus::Case::notSynced));
+        QVERIFY(f->service.requests().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFirstSync)
+#include "tst_firstsync.moc"
