@@ -72,14 +72,18 @@ QHash<QString, QString> idMapOf(const QList<GalleryImage> &images)
 
 QCoro::Task<QHash<QString, QString>> fetchServerImageIds(UpdateRun *run)
 {
-    if (run->idMap)
-        co_return *run->idMap;
+    // Returned as a copy of its own: the run keeps its map for the next lookup.
+    if (run->idMap) {
+        QHash<QString, QString> kept = *run->idMap;
+        co_return kept;
+    }
     if (run->serverImages.isEmpty()) {
         const GalleryImagesResponse answer = co_await run->api->getGalleryImages(run->galleryId);
         run->serverImages = answer.images;
     }
     run->idMap = idMapOf(run->serverImages);
-    co_return *run->idMap;
+    QHash<QString, QString> built = *run->idMap;
+    co_return built;
 }
 
 // Edits the live entry's records, starting from the run's baseline when the entry has none.
