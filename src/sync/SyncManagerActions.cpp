@@ -6,6 +6,7 @@
 
 #include "SyncManager.h"
 
+#include "SyncErrors.h"
 #include "SyncLogging.h"
 #include "UnicodeNames.h"
 #include "service/VarnostimaAPI.h"
@@ -13,22 +14,8 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <exception>
 
 namespace {
-
-QString describeError(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const UserFacingError &e) {
-        return e.localizedDescription();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
-}
 
 bool samePath(const SyncFolder &entry, const QString &path)
 {
@@ -113,14 +100,16 @@ QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
 
     const QString galleryId = folder.status.galleryId();
     QPointer<SyncManager> self(this);
-    std::exception_ptr failure;
+    std::optional<QString> failure;
     try {
-        const std::optional<QString> folderId = co_await ensureRemoteFolder(folder);
+        // Named, not a braced temporary inside co_await: g++ 12 destroys such temporaries twice.
+        UpdateGalleryRequest request;
+        request.folderId = co_await ensureRemoteFolder(folder);
         if (!self)
             co_return;
-        co_await api().updateGallery(galleryId, UpdateGalleryRequest{folderId});
+        co_await api().updateGallery(galleryId, std::move(request));
     } catch (...) {
-        failure = std::current_exception();
+        failure = describeCurrentException();
     }
     if (!self)
         co_return;
@@ -131,7 +120,7 @@ QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
         qCInfo(lcSync, "Moved %s to folder on server", qUtf8Printable(folder.displayName));
         co_return;
     }
-    const QString description = describeError(failure);
+    const QString &description = *failure;
     qCCritical(lcSync, "Failed to move %s: %s", qUtf8Printable(folder.displayName), qUtf8Printable(description));
     const qsizetype index = actionEntryIndex(folder.path);
     if (index < 0)
@@ -156,11 +145,11 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
         co_return;
 
     QPointer<SyncManager> self(this);
-    std::exception_ptr failure;
+    std::optional<QString> failure;
     try {
         co_await api().deleteGallery(galleryId);
     } catch (...) {
-        failure = std::current_exception();
+        failure = describeCurrentException();
     }
     if (!self)
         co_return;
@@ -171,7 +160,7 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
         qCInfo(lcSync, "Deleted gallery %s from server", qUtf8Printable(folder.displayName));
         co_return;
     }
-    const QString description = describeError(failure);
+    const QString &description = *failure;
     qCCritical(lcSync, "Failed to delete %s from server: %s", qUtf8Printable(folder.displayName),
                qUtf8Printable(description));
     const qsizetype index = actionEntryIndex(folder.path);
