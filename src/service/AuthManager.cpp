@@ -194,7 +194,6 @@ QCoro::Task<void> AuthManager::login(QString token, std::optional<QString> baseU
     }
 
     QPointer<AuthManager> self(this);
-    ++m_epoch;
     beginCheck();
 
     const QUrl previousURL = m_api.baseURL();
@@ -222,6 +221,7 @@ QCoro::Task<void> AuthManager::login(QString token, std::optional<QString> baseU
     }
 
     if (accepted && !failure) {
+        // Only a sign-in that took effect makes a running restore stale; a refused one changed nothing.
         ++m_epoch;
         // The accepted token is the one to keep using, whatever else set the client meanwhile.
         if (m_api.credentialsGeneration() != generation)

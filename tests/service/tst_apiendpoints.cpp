@@ -1,22 +1,10 @@
-#include "service/VarnostimaAPI.h"
-#include "support/AwaitTask.h"
-#include "support/StandInService.h"
-
-#include <QTest>
+#include "ServiceFixture.h"
 
 #include <functional>
 
-using namespace std::chrono_literals;
-using testsupport::awaitTask;
-using testsupport::ScriptedAnswer;
-using testsupport::StandInService;
+using namespace fixture;
 
 namespace {
-
-QByteArray q(const char *text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
 
 template<typename T>
 QCoro::Task<void> discard(QCoro::Task<T> task)
@@ -106,26 +94,13 @@ const QList<WireCase> &wireCases()
     return cases;
 }
 
-// Decodes the body as the named record; true when it reads.
-bool decodes(const QString &type, const QByteArray &body)
+// Reads the body as the record; true when it reads.
+using Reader = bool (*)(const QByteArray &);
+template<typename T>
+bool reads(const QByteArray &body)
 {
     try {
-        if (type == QLatin1String("GalleryListResponse"))
-            json::decode<GalleryListResponse>(body);
-        else if (type == QLatin1String("GalleryImagesResponse"))
-            json::decode<GalleryImagesResponse>(body);
-        else if (type == QLatin1String("DeleteImagesResponse"))
-            json::decode<DeleteImagesResponse>(body);
-        else if (type == QLatin1String("CreateGalleryResponse"))
-            json::decode<CreateGalleryResponse>(body);
-        else if (type == QLatin1String("FolderListResponse"))
-            json::decode<FolderListResponse>(body);
-        else if (type == QLatin1String("SyncStateResponse"))
-            json::decode<SyncStateResponse>(body);
-        else if (type == QLatin1String("PresignedResponse"))
-            json::decode<PresignedResponse>(body);
-        else
-            qFatal("unknown record %s", qPrintable(type));
+        json::decode<T>(body);
     } catch (const DecodingError &) {
         return false;
     }
@@ -133,6 +108,8 @@ bool decodes(const QString &type, const QByteArray &body)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Reader)
 
 class TestApiEndpoints : public QObject
 {
@@ -149,103 +126,91 @@ private Q_SLOTS:
     {
         QFETCH(int, index);
         const WireCase &c = wireCases().at(index);
-        StandInService service;
-        VarnostimaAPI api;
-        api.setTimeouts({2s, 2s, 5s});
-        api.setCredentials(service.baseUrl(), QStringLiteral("tok"));
-        ScriptedAnswer answer;
-        answer.body = c.answer;
-        service.script(c.method, c.path, answer);
+        Client client;
+        client.start();
+        ScriptedAnswer scripted;
+        scripted.body = c.answer;
+        client.service->script(c.method, c.path, scripted);
 
-        awaitTask(c.call(api));
+        awaitTask(c.call(*client.api));
 
-        const auto sent = service.requests();
+        const auto sent = client.service->requests();
         QCOMPARE(sent.size(), 1);
         const auto &r = sent.first();
         QCOMPARE(r.method, c.method);
         QCOMPARE(r.path, c.path);
         QCOMPARE(r.rawQuery, c.query);
         QCOMPARE(r.body, c.body);
-        QCOMPARE(r.header("Authorization"), QByteArray("Bearer tok"));
+        QCOMPARE(r.header("Authorization"), "Bearer " + kToken);
         QCOMPARE(r.header("Content-Type"), c.body.isEmpty() ? QByteArray() : QByteArray("application/json"));
     }
 
     void decoding_data()
     {
-        QTest::addColumn<QString>("type");
+        QTest::addColumn<Reader>("reader");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("ok");
-        auto row = [](const char *name, const char *type, const QByteArray &body, bool ok) {
-            QTest::newRow(name) << QString::fromLatin1(type) << body << ok;
+        auto row = [](const char *name, Reader reader, const char *body, bool ok) {
+            QTest::newRow(name) << reader << q(body) << ok;
         };
-        const QByteArray sg = q("'id':'g','slug':'s','title':'t','imageCount':1,'status':'a','createdAt':'whenever'");
-        row("page without hasMore", "GalleryListResponse", q("{'galleries':[]}"), false);
-        row("page, more without cursor", "GalleryListResponse", q("{'galleries':[],'hasMore':true}"), true);
-        row("page, gallery with null optionals", "GalleryListResponse",
-            q("{'galleries':[{'id':'g','slug':'s','title':'t','status':'a','imageCount':1,'createdAt':'c',"
-              "'address':null,'coverUrl':null,'folderId':null}],'hasMore':false}"), true);
-        row("page, gallery without createdAt", "GalleryListResponse",
-            q("{'galleries':[{'id':'g','slug':'s','title':'t','status':'a','imageCount':1}],'hasMore':false}"), false);
-        row("images only", "GalleryImagesResponse", q("{'images':[{'id':'i','fileName':'a.jpg'}]}"), true);
-        row("images missing", "GalleryImagesResponse", q("{'deletedFileNames':[]}"), false);
-        row("size above 4 GiB", "GalleryImagesResponse",
-            q("{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':4294967297}]}"), true);
-        row("size int64 max", "GalleryImagesResponse",
-            q("{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':9223372036854775807}]}"), true);
-        row("size 2^63", "GalleryImagesResponse",
-            q("{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':9223372036854775808}]}"), false);
-        row("size 1.5", "GalleryImagesResponse",
-            q("{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':1.5}]}"), false);
-        row("deleted names as text", "GalleryImagesResponse", q("{'images':[],'deletedFileNames':'a.jpg'}"), false);
-        row("delete answer false", "DeleteImagesResponse", q("{'success':false,'deletedCount':0}"), true);
-        row("delete answer without count", "DeleteImagesResponse", q("{'success':true}"), false);
-        row("created gallery null", "CreateGalleryResponse", q("{'gallery':null}"), false);
-        row("folder without parent", "FolderListResponse", q("{'folders':[{'id':'f','name':'n','createdAt':'c'}]}"), true);
-        row("folder parent as number", "FolderListResponse",
-            q("{'folders':[{'id':'f','name':'n','parentId':3,'createdAt':'c'}]}"), false);
-        row("sync state empty", "SyncStateResponse", q("{'galleries':[],'folders':[]}"), true);
-        row("sync state, folderId missing and null", "SyncStateResponse",
-            q("{'galleries':[{") + sg + q(",'fileNames':[],'deletedFileNames':[]},{") + sg
-                + q(",'folderId':null,'fileNames':['a'],'deletedFileNames':[]}],'folders':[]}"),
-            true);
-        row("sync state, unknown keys", "SyncStateResponse",
-            q("{'v':2,'galleries':[{") + sg + q(",'x':[1],'fileNames':[],'deletedFileNames':[]}],"
-                                                "'folders':[{'id':'f','name':'n','sortOrder':-1,'y':{}}]}"),
-            true);
-        row("sync state, one gallery without deletedFileNames", "SyncStateResponse",
-            q("{'galleries':[{") + sg + q(",'fileNames':[],'deletedFileNames':[]},{") + sg
-                + q(",'fileNames':[]}],'folders':[]}"),
-            false);
-        row("sync state, folder without sortOrder", "SyncStateResponse",
-            q("{'galleries':[],'folders':[{'id':'f','name':'n'}]}"), false);
-        row("sync state, fileNames as text", "SyncStateResponse",
-            q("{'galleries':[{") + sg + q(",'fileNames':'a','deletedFileNames':[]}],'folders':[]}"), false);
-        row("sync state without folders", "SyncStateResponse", q("{'galleries':[]}"), false);
-        row("slot", "PresignedResponse",
-            q("{'presignedUrls':[{'key':'k','url':'u','fileName':'a','size':1,'type':'image/jpeg'}]}"), true);
-        row("slot without url", "PresignedResponse",
-            q("{'presignedUrls':[{'key':'k','fileName':'a','size':1,'type':'image/jpeg'}]}"), false);
-        row("slot size 1.5", "PresignedResponse",
-            q("{'presignedUrls':[{'key':'k','url':'u','fileName':'a','size':1.5,'type':'image/jpeg'}]}"), false);
+        const auto page = &reads<GalleryListResponse>;
+        const auto images = &reads<GalleryImagesResponse>;
+        const auto state = &reads<SyncStateResponse>;
+        row("page without hasMore", page, "{'galleries':[]}", false);
+        row("page, more without cursor", page, "{'galleries':[],'hasMore':true}", true);
+        row("page, gallery with null optionals", page,
+            "{'galleries':[{'id':'g','slug':'s','title':'t','status':'a','imageCount':1,'createdAt':'c',"
+            "'address':null,'coverUrl':null,'folderId':null}],'hasMore':false}", true);
+        row("page, gallery without createdAt", page,
+            "{'galleries':[{'id':'g','slug':'s','title':'t','status':'a','imageCount':1}],'hasMore':false}", false);
+        row("images only", images, "{'images':[{'id':'i','fileName':'a.jpg'}]}", true);
+        row("images missing", images, "{'deletedFileNames':[]}", false);
+        row("size above 4 GiB", images, "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':4294967297}]}", true);
+        row("size int64 max", images,
+            "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':9223372036854775807}]}", true);
+        row("size 2^63", images,
+            "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':9223372036854775808}]}", false);
+        row("size 1.5", images, "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':1.5}]}", false);
+        row("deleted names as text", images, "{'images':[],'deletedFileNames':'a.jpg'}", false);
+        row("delete answer false", &reads<DeleteImagesResponse>, "{'success':false,'deletedCount':0}", true);
+        row("delete answer without count", &reads<DeleteImagesResponse>, "{'success':true}", false);
+        row("created gallery null", &reads<CreateGalleryResponse>, "{'gallery':null}", false);
+        row("folder without parent", &reads<FolderListResponse>, "{'folders':[{'id':'f','name':'n','createdAt':'c'}]}", true);
+        row("folder parent as number", &reads<FolderListResponse>,
+            "{'folders':[{'id':'f','name':'n','parentId':3,'createdAt':'c'}]}", false);
+        row("sync state empty", state, "{'galleries':[],'folders':[]}", true);
+#define SG "'id':'g','slug':'s','title':'t','imageCount':1,'status':'a','createdAt':'whenever'"
+        row("sync state, folderId missing and null", state,
+            "{'galleries':[{" SG ",'fileNames':[],'deletedFileNames':[]},{" SG
+            ",'folderId':null,'fileNames':['a'],'deletedFileNames':[]}],'folders':[]}", true);
+        row("sync state, unknown keys", state,
+            "{'v':2,'galleries':[{" SG ",'x':[1],'fileNames':[],'deletedFileNames':[]}],"
+            "'folders':[{'id':'f','name':'n','sortOrder':-1,'y':{}}]}", true);
+        row("sync state, one gallery without deletedFileNames", state,
+            "{'galleries':[{" SG ",'fileNames':[],'deletedFileNames':[]},{" SG ",'fileNames':[]}],'folders':[]}", false);
+        row("sync state, folder without sortOrder", state, "{'galleries':[],'folders':[{'id':'f','name':'n'}]}", false);
+#undef SG
+        row("slot", &reads<PresignedResponse>,
+            "{'presignedUrls':[{'key':'k','url':'u','fileName':'a','size':1,'type':'image/jpeg'}]}", true);
+        row("slot without url", &reads<PresignedResponse>,
+            "{'presignedUrls':[{'key':'k','fileName':'a','size':1,'type':'image/jpeg'}]}", false);
     }
     void decoding()
     {
-        QFETCH(QString, type);
+        QFETCH(Reader, reader);
         QFETCH(QByteArray, body);
         QFETCH(bool, ok);
-        QCOMPARE(decodes(type, body), ok);
+        QCOMPARE(reader(body), ok);
     }
 
     void syncStateOrderKeptAndGalleryWritesEightKeys()
     {
-        StandInService service;
-        service.addAccount("tok");
-        const QString folder = service.seedFolder(QStringLiteral("2024"));
-        service.seedGallery(QStringLiteral("B"), folder);
-        service.seedGallery(QStringLiteral("A"));
-        VarnostimaAPI api;
-        api.setCredentials(service.baseUrl(), QStringLiteral("tok"));
-        const SyncStateResponse state = awaitTask(api.getSyncState());
+        Client client;
+        client.start();
+        const QString folder = client.service->seedFolder(QStringLiteral("2024"));
+        client.service->seedGallery(QStringLiteral("B"), folder);
+        client.service->seedGallery(QStringLiteral("A"));
+        const SyncStateResponse state = awaitTask(client.api->getSyncState());
         QCOMPARE(state.galleries.size(), 2);
         QCOMPARE(state.galleries.at(0).title, QStringLiteral("B"));
         QCOMPARE(state.galleries.at(0).folderId, folder);

@@ -1,22 +1,11 @@
+#include "ServiceFixture.h"
 #include "platform/SecurityScopedAccess.h"
-#include "service/VarnostimaAPI.h"
-#include "support/AwaitTask.h"
-#include "support/LogCapture.h"
-#include "support/StandInService.h"
 
 #include <QCryptographicHash>
-#include <QEventLoop>
 #include <QFile>
-#include <QTimer>
 #include <QTemporaryDir>
-#include <QTest>
 
-using namespace std::chrono_literals;
-using testsupport::awaitFailure;
-using testsupport::awaitTask;
-using testsupport::LogCapture;
-using testsupport::ScriptedAnswer;
-using testsupport::StandInService;
+using namespace fixture;
 
 namespace {
 
@@ -39,61 +28,13 @@ QByteArray sha256Hex(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-template<typename E>
-std::optional<E> errorOf(const std::exception_ptr &failure)
-{
-    try {
-        if (failure)
-            std::rethrow_exception(failure);
-    } catch (const E &error) {
-        return error;
-    } catch (...) {
-    }
-    return std::nullopt;
-}
-
-struct Outcome {
-    bool done = false;
-    std::exception_ptr error;
-    QEventLoop loop;
-};
-
-template<typename T>
-QCoro::Task<void> record(QCoro::Task<T> task, Outcome *outcome)
-{
-    try {
-        co_await std::move(task);
-    } catch (...) {
-        outcome->error = std::current_exception();
-    }
-    outcome->done = true;
-    outcome->loop.quit();
-}
-
-// Like awaitFailure, but spins a plain event loop: QTest::qWaitFor sleeps between event rounds, which throttles a
-// streamed upload to a crawl. Throws TaskTimeout when the task does not end.
-template<typename T>
-std::exception_ptr streamed(QCoro::Task<T> task)
-{
-    Outcome outcome;
-    auto running = record(std::move(task), &outcome);
-    if (!outcome.done) {
-        QTimer::singleShot(20000, &outcome.loop, &QEventLoop::quit);
-        outcome.loop.exec();
-    }
-    if (!outcome.done)
-        throw testsupport::TaskTimeout();
-    return outcome.error;
-}
-
 } // namespace
 
 class TestPresignedUpload : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<StandInService> m_service;
-    std::unique_ptr<VarnostimaAPI> m_api;
+    Client m_c;
     std::unique_ptr<QTemporaryDir> m_dir;
     CountingScope m_scope;
 
@@ -105,24 +46,23 @@ class TestPresignedUpload : public QObject
             file.write(bytes);
         return path;
     }
-    QString storeURL() const { return m_service->baseUrl().toString() + QStringLiteral("/store/slot-x"); }
+    std::exception_ptr put(const QString &url, const QString &file, const QString &type = QStringLiteral("image/jpeg"))
+    {
+        return awaitFailure(m_c.api->uploadToPresignedURL(url, file, type));
+    }
+    QString storeURL() const { return m_c.service->baseUrl().toString() + QStringLiteral("/store/slot-x"); }
 
 private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_service = std::make_unique<StandInService>();
-        m_service->addAccount("tok");
-        m_api = std::make_unique<VarnostimaAPI>();
-        m_api->setTimeouts({3s, 3s, 10s});
-        m_api->setCredentials(m_service->baseUrl(), QStringLiteral("tok"));
-        m_api->setSecurityScope(m_scope);
+        m_c.start();
         m_scope = CountingScope();
+        m_c.api->setSecurityScope(m_scope);
     }
     void cleanup()
     {
-        m_api.reset();
-        m_service.reset();
+        m_c.stop();
         m_dir.reset();
     }
 
@@ -143,11 +83,9 @@ private Q_SLOTS:
         const QString source = makeFile(QStringLiteral("source.jpg"), "payload");
         if (url.contains(QLatin1String("%1")))
             url = url.arg(victim);
-        const auto error = errorOf<APIError>(
-            awaitFailure(m_api->uploadToPresignedURL(url, source, QStringLiteral("image/jpeg"))));
-        QCOMPARE(error, APIError::invalidURL());
+        QCOMPARE(errorOf<APIError>(put(url, source)), APIError::invalidURL());
         QCOMPARE(m_scope.starts, 0);
-        QVERIFY(m_service->requests().isEmpty());
+        QVERIFY(m_c.service->requests().isEmpty());
         QFile file(victim);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("original"));
@@ -179,13 +117,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(int, errorCase);
         QFETCH(int, errorStatus);
-        ScriptedAnswer answer;
-        answer.status = status;
-        answer.body = body;
-        m_service->script("PUT", "/store/*", answer);
+        m_c.service->script("PUT", "/store/*", answer(status, body));
         const QString file = makeFile(QStringLiteral("a.jpg"), QByteArray(70000, 'x'));
         LogCapture log;
-        const auto failure = awaitFailure(m_api->uploadToPresignedURL(storeURL(), file, QStringLiteral("image/jpeg")));
+        const auto failure = put(storeURL(), file);
         if (errorCase < 0) {
             QVERIFY(!failure);
         } else {
@@ -194,7 +129,7 @@ private Q_SLOTS:
             QCOMPARE(int(error->errorCase()), errorCase);
             QCOMPARE(error->statusCode(), errorStatus);
         }
-        QVERIFY(log.lines(QStringLiteral("no.varnostima.mac.API")).isEmpty());
+        QVERIFY(log.lines(kAPI).isEmpty());
         QCOMPARE(m_scope.starts, 1);
         QCOMPARE(m_scope.stops, 1);
     }
@@ -215,13 +150,12 @@ private Q_SLOTS:
         QFETCH(bool, timeout);
         QFETCH(bool, grant);
         m_scope.grant = grant;
-        m_api->setTimeouts({200ms, 200ms, 10s});
-        ScriptedAnswer answer;
-        answer.kind = ScriptedAnswer::Kind(kind);
-        answer.status = 403;
-        m_service->script("PUT", "/store/*", answer, -1);
+        m_c.api->setTimeouts({200ms, 200ms, 10s});
+        ScriptedAnswer scripted = ofKind(ScriptedAnswer::Kind(kind));
+        scripted.status = 403;
+        m_c.service->script("PUT", "/store/*", scripted, -1);
         const QString file = makeFile(QStringLiteral("big.jpg"), QByteArray(8 << 20, 'b'));
-        const auto failure = streamed(m_api->uploadToPresignedURL(storeURL(), file, QStringLiteral("image/jpeg")));
+        const auto failure = put(storeURL(), file);
         QVERIFY(failure); // ended, neither hanging nor crashing
         if (timeout) {
             const auto error = errorOf<TransportError>(failure);
@@ -232,23 +166,26 @@ private Q_SLOTS:
         QCOMPARE(m_scope.stops, grant ? 1 : 0);
     }
 
+    void unreadableFilePassesThrough_data()
+    {
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("missing file") << false;
+        QTest::newRow("folder") << true;
+    }
     void unreadableFilePassesThrough()
     {
-        const auto missing = errorOf<FileAccessError>(awaitFailure(m_api->uploadToPresignedURL(
-            storeURL(), m_dir->filePath(QStringLiteral("gone.jpg")), QStringLiteral("image/jpeg"))));
-        QVERIFY(missing);
-        const auto folder = errorOf<FileAccessError>(
-            awaitFailure(m_api->uploadToPresignedURL(storeURL(), m_dir->path(), QStringLiteral("image/jpeg"))));
-        QVERIFY(folder);
-        QVERIFY(m_service->requests().isEmpty());
-        QCOMPARE(m_scope.starts, 2);
-        QCOMPARE(m_scope.stops, 2);
+        QFETCH(bool, folder);
+        const QString path = folder ? m_dir->path() : m_dir->filePath(QStringLiteral("gone.jpg"));
+        QVERIFY(errorOf<FileAccessError>(put(storeURL(), path)));
+        QVERIFY(m_c.service->requests().isEmpty());
+        QCOMPARE(m_scope.starts, 1);
+        QCOMPARE(m_scope.stops, 1);
     }
 
     // Presign, put, confirm against the stand-in, then see the images in the sync state.
     void wholeFirstUpload()
     {
-        const QString galleryId = awaitTask(m_api->createGallery({QStringLiteral("Bryllup"), {}, {}})).gallery.id;
+        const QString galleryId = awaitTask(m_c.api->createGallery({QStringLiteral("Bryllup"), {}, {}})).gallery.id;
         QByteArray large(3 * 1024 * 1024 + 17, Qt::Uninitialized);
         for (qsizetype i = 0; i < large.size(); ++i)
             large[i] = char((i * 131) % 251);
@@ -259,13 +196,12 @@ private Q_SLOTS:
             infos.append({name, name.endsWith(QLatin1String("png")) ? QStringLiteral("image/png")
                                                                     : QStringLiteral("image/jpeg"),
                           bytes.size()});
-        const PresignedResponse slots = awaitTask(m_api->requestPresignedURLs(galleryId, infos));
+        const PresignedResponse slots = awaitTask(m_c.api->requestPresignedURLs(galleryId, infos));
         QCOMPARE(slots.presignedUrls.size(), 2);
 
         for (int i = 0; i < files.size(); ++i)
-            QVERIFY(!streamed(m_api->uploadToPresignedURL(
-                slots.presignedUrls.at(i).url, makeFile(files.at(i).first, files.at(i).second), infos.at(i).type)));
-        const auto puts = m_service->requests("PUT", "/store/*");
+            QVERIFY(!put(slots.presignedUrls.at(i).url, makeFile(files.at(i).first, files.at(i).second), infos.at(i).type));
+        const auto puts = m_c.service->requests("PUT", "/store/*");
         QCOMPARE(puts.size(), 2);
         for (int i = 0; i < puts.size(); ++i) {
             QVERIFY(!puts.at(i).hasHeader("Authorization"));
@@ -277,27 +213,22 @@ private Q_SLOTS:
         qint64 total = 0;
         for (const auto &info : infos)
             total += info.size;
-        awaitTask(m_api->confirmUpload(galleryId, {2, total, std::nullopt}));
-        const auto stored = m_service->gallery(galleryId);
+        awaitTask(m_c.api->confirmUpload(galleryId, {2, total, std::nullopt}));
+        const auto stored = m_c.service->gallery(galleryId);
         QVERIFY(stored);
         QCOMPARE(stored->images.size(), 2);
         QCOMPARE(stored->images.at(0).sha256, sha256Hex(large));
 
-        const SyncStateResponse state = awaitTask(m_api->getSyncState());
+        const SyncStateResponse state = awaitTask(m_c.api->getSyncState());
         QCOMPARE(state.galleries.size(), 1);
         QCOMPARE(state.galleries.first().fileNames, (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.png")}));
         QCOMPARE(m_scope.starts, m_scope.stops);
-    }
 
-    void expiredSlotFromTheStore()
-    {
-        const QString galleryId = m_service->seedGallery(QStringLiteral("G"));
-        const auto slots = awaitTask(m_api->requestPresignedURLs(
-            galleryId, {{QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), 3}}));
-        m_service->expireSlots();
-        const auto error = errorOf<APIError>(awaitFailure(m_api->uploadToPresignedURL(
-            slots.presignedUrls.first().url, makeFile(QStringLiteral("a.jpg"), "abc"), QStringLiteral("image/jpeg"))));
-        QCOMPARE(error, APIError::expiredPresignedURL());
+        // The store's own refusal of an expired link.
+        const PresignedResponse fresh = awaitTask(m_c.api->requestPresignedURLs(galleryId, {infos.at(1)}));
+        m_c.service->expireSlots();
+        QCOMPARE(errorOf<APIError>(put(fresh.presignedUrls.first().url, m_dir->filePath(QStringLiteral("b.png")))),
+                 APIError::expiredPresignedURL());
     }
 };
 
