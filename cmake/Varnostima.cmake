@@ -42,7 +42,7 @@ function(varnostima_test name)
   endif()
   set_tests_properties(${name} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/runtime;QT_LOGGING_RULES=no.varnostima.*.debug=true")
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTEST_DISABLE_STACK_DUMP=1;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/runtime;QT_LOGGING_RULES=no.varnostima.*.debug=true")
 endfunction()
 
 # One test per tst_*.cpp in the calling folder. Files named tst_*_dbus.cpp run on a private session bus.
