@@ -105,7 +105,11 @@ QImage generateThumbnail(const QUrl &fileURL, double maxPixelSize)
     QImageReader reader(fileURL.toLocalFile());
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
-        qCDebug(lcThumbnail, "Could not create image source for %s", qUtf8Printable(fileURL.fileName()));
+        // Only a file that cannot be opened has no source at all; unknown or broken data fails as a thumbnail.
+        if (reader.error() == QImageReader::FileNotFoundError)
+            qCDebug(lcThumbnail, "Could not create image source for %s", qUtf8Printable(fileURL.fileName()));
+        else
+            qCDebug(lcThumbnail, "Could not create thumbnail for %s", qUtf8Printable(fileURL.fileName()));
         return {};
     }
     // Scaling inside the reader lets JPEG decode at a fraction of its size. size() is the stored orientation, the
