@@ -82,9 +82,9 @@ void VarnostimaWordmark::setColor(const QColor &colour)
 
 QSize VarnostimaWordmark::sizeHint() const
 {
-    const QFontMetrics fm(textFont());
-    const int logoWidth = qCeil(logoHeight(m_size) * VarnostimaMark::aspectRatio);
-    return {logoWidth + kSpacing + fm.horizontalAdvance(kProductName), std::max(logoHeight(m_size), fm.height())};
+    const QFontMetricsF fm(textFont());
+    const qreal width = logoHeight(m_size) * VarnostimaMark::aspectRatio + kSpacing + fm.horizontalAdvance(kProductName);
+    return {qCeil(width), qCeil(std::max<qreal>(logoHeight(m_size), fm.height()))};
 }
 
 QRectF VarnostimaWordmark::logoRect() const
@@ -93,11 +93,12 @@ QRectF VarnostimaWordmark::logoRect() const
     return {0, (height() - h) / 2.0, h * VarnostimaMark::aspectRatio, h};
 }
 
-QRect VarnostimaWordmark::textRect() const
+QRectF VarnostimaWordmark::textRect() const
 {
-    const QFontMetrics fm(textFont());
-    const int left = qCeil(logoRect().right()) + kSpacing;
-    return {left, (height() - fm.height()) / 2, fm.horizontalAdvance(kProductName), fm.height()};
+    // Fractional on purpose: rounding the logo's width up would widen the 8-point gap.
+    const QFontMetricsF fm(textFont());
+    return {logoRect().right() + kSpacing, (height() - fm.height()) / 2, fm.horizontalAdvance(kProductName),
+            fm.height()};
 }
 
 void VarnostimaWordmark::paintEvent(QPaintEvent *)

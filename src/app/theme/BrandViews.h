@@ -38,7 +38,7 @@ public:
     QFont textFont() const;
     // Where the logo and the text sit inside the widget.
     QRectF logoRect() const;
-    QRect textRect() const;
+    QRectF textRect() const;
 
     void setColor(const QColor &colour);
     QSize sizeHint() const override;
