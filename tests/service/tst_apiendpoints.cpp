@@ -12,8 +12,10 @@ QCoro::Task<void> discard(QCoro::Task<T> task)
     co_await std::move(task);
 }
 
-const QByteArray kGallery = q("{'id':'gal-1','slug':'s','title':'T','status':'active','imageCount':0,'createdAt':'x'}");
-const QByteArray kFolder = q("{'id':'fld-1','name':'N','createdAt':'x'}");
+const QByteArray kGallery = q("{'gallery':{'id':'gal-1','slug':'s','title':'T','status':'a','imageCount':0,'createdAt':'x'}}");
+const QByteArray kFolder = q("{'folder':{'id':'fld-1','name':'N','createdAt':'x'}}");
+const QByteArray kPage = q("{'galleries':[],'hasMore':false}");
+const QString kId = QStringLiteral("gal-1");
 
 struct WireCase {
     const char *name;
@@ -21,74 +23,58 @@ struct WireCase {
     QByteArray method;
     QByteArray path;
     QByteArray query;
-    QByteArray body; // empty: no body and no Content-Type
+    QByteArray body; // empty: no body and no Content-Type; single quotes stand for double
     QByteArray answer;
 };
 
 const QList<WireCase> &wireCases()
 {
+    using A = VarnostimaAPI;
     using FI = PresignedRequest::FileInfo;
+    const auto s = [](const char *text) { return QString::fromUtf8(text); };
     static const QList<WireCase> cases{
-        {"list galleries", [](VarnostimaAPI &a) { return discard(a.listGalleries(std::nullopt)); }, "GET",
-         "/api/gallery/list", "", "", "{\"galleries\":[],\"hasMore\":false}"},
-        {"list galleries, empty cursor", [](VarnostimaAPI &a) { return discard(a.listGalleries(QString())); }, "GET",
-         "/api/gallery/list", "cursor=", "", "{\"galleries\":[],\"hasMore\":false}"},
-        {"list galleries, cursor encoded",
-         [](VarnostimaAPI &a) { return discard(a.listGalleries(QStringLiteral("a b/ø+&=#"))); }, "GET",
-         "/api/gallery/list", "cursor=a%20b%2F%C3%B8%2B%26%3D%23", "", "{\"galleries\":[],\"hasMore\":false}"},
-        {"gallery images", [](VarnostimaAPI &a) { return discard(a.getGalleryImages(QStringLiteral("gal-1"))); },
-         "GET", "/api/gallery/gal-1/images", "", "", "{\"images\":[]}"},
-        {"delete images",
-         [](VarnostimaAPI &a) {
-             return discard(a.deleteImages(QStringLiteral("gal-1"), {QStringLiteral("i2"), QStringLiteral("i1")}));
-         },
-         "DELETE", "/api/gallery/gal-1/images", "", q("{'imageIds':['i2','i1']}"),
-         "{\"success\":true,\"deletedCount\":2}"},
+        {"list galleries", [](A &a) { return discard(a.listGalleries(std::nullopt)); }, "GET", "/api/gallery/list",
+         "", "", kPage},
+        {"list galleries, empty cursor", [](A &a) { return discard(a.listGalleries(QString())); }, "GET",
+         "/api/gallery/list", "cursor=", "", kPage},
+        {"list galleries, cursor encoded", [s](A &a) { return discard(a.listGalleries(s("a b/ø+&=#"))); }, "GET",
+         "/api/gallery/list", "cursor=a%20b%2F%C3%B8%2B%26%3D%23", "", kPage},
+        {"gallery images", [](A &a) { return discard(a.getGalleryImages(kId)); }, "GET", "/api/gallery/gal-1/images",
+         "", "", "{\"images\":[]}"},
+        {"delete images", [s](A &a) { return discard(a.deleteImages(kId, {s("i2"), s("i1")})); }, "DELETE",
+         "/api/gallery/gal-1/images", "", "{'imageIds':['i2','i1']}", "{\"success\":true,\"deletedCount\":2}"},
         {"create gallery in folder",
-         [](VarnostimaAPI &a) {
-             return discard(a.createGallery({QStringLiteral("Sommer \"24\""), std::nullopt, QStringLiteral("fld-1")}));
-         },
-         "POST", "/api/gallery", "", q("{'title':'Sommer \\'24\\'','folderId':'fld-1'}"), "{\"gallery\":" + kGallery + "}"},
-        {"create gallery at top",
-         [](VarnostimaAPI &a) { return discard(a.createGallery({QStringLiteral("Vår"), std::nullopt, std::nullopt})); },
-         "POST", "/api/gallery", "", "{\"title\":\"V\xc3\xa5r\"}", "{\"gallery\":" + kGallery + "}"},
-        {"move gallery to top",
-         [](VarnostimaAPI &a) { return discard(a.updateGallery(QStringLiteral("gal-1"), {})); }, "PATCH",
-         "/api/gallery/gal-1", "", "{}", "{}"},
-        {"move gallery into folder",
-         [](VarnostimaAPI &a) { return discard(a.updateGallery(QStringLiteral("gal-1"), {QStringLiteral("fld-2")})); },
-         "PATCH", "/api/gallery/gal-1", "", q("{'folderId':'fld-2'}"), "{\"success\":true}"},
-        {"delete gallery", [](VarnostimaAPI &a) { return discard(a.deleteGallery(QStringLiteral("gal-1"))); },
-         "DELETE", "/api/gallery/gal-1", "", "{}", "{}"},
-        {"list folders", [](VarnostimaAPI &a) { return discard(a.listFolders()); }, "GET", "/api/folder", "", "",
-         "{\"folders\":[" + kFolder + "]}"},
-        {"create top folder",
-         [](VarnostimaAPI &a) { return discard(a.createFolder({QStringLiteral("2024"), std::nullopt})); }, "POST",
-         "/api/folder", "", q("{'name':'2024'}"), "{\"folder\":" + kFolder + "}"},
-        {"create child folder",
-         [](VarnostimaAPI &a) { return discard(a.createFolder({QStringLiteral("Juni"), QStringLiteral("fld-1")})); },
-         "POST", "/api/folder", "", q("{'name':'Juni','parentId':'fld-1'}"), "{\"folder\":" + kFolder + "}"},
-        {"sync state", [](VarnostimaAPI &a) { return discard(a.getSyncState()); }, "GET", "/api/sync/state", "", "",
+         [s](A &a) { return discard(a.createGallery({s("Sommer \"24\""), std::nullopt, s("fld-1")})); }, "POST",
+         "/api/gallery", "", "{'title':'Sommer \\'24\\'','folderId':'fld-1'}", kGallery},
+        {"create gallery at top", [s](A &a) { return discard(a.createGallery({s("Vår"), std::nullopt, std::nullopt})); },
+         "POST", "/api/gallery", "", "{'title':'V\xc3\xa5r'}", kGallery},
+        {"move gallery to top", [](A &a) { return discard(a.updateGallery(kId, {})); }, "PATCH", "/api/gallery/gal-1",
+         "", "{}", "{}"},
+        {"move gallery into folder", [s](A &a) { return discard(a.updateGallery(kId, {s("fld-2")})); }, "PATCH",
+         "/api/gallery/gal-1", "", "{'folderId':'fld-2'}", "{\"success\":true}"},
+        {"delete gallery", [](A &a) { return discard(a.deleteGallery(kId)); }, "DELETE", "/api/gallery/gal-1", "",
+         "{}", "{}"},
+        {"list folders", [](A &a) { return discard(a.listFolders()); }, "GET", "/api/folder", "", "",
+         "{\"folders\":[]}"},
+        {"create top folder", [s](A &a) { return discard(a.createFolder({s("2024"), std::nullopt})); }, "POST",
+         "/api/folder", "", "{'name':'2024'}", kFolder},
+        {"create child folder", [s](A &a) { return discard(a.createFolder({s("Juni"), s("fld-1")})); }, "POST",
+         "/api/folder", "", "{'name':'Juni','parentId':'fld-1'}", kFolder},
+        {"sync state", [](A &a) { return discard(a.getSyncState()); }, "GET", "/api/sync/state", "", "",
          "{\"galleries\":[],\"folders\":[]}"},
         {"presigned",
-         [](VarnostimaAPI &a) {
+         [s](A &a) {
              return discard(a.requestPresignedURLs(
-                 QStringLiteral("gal-1"), {FI{QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"), 5000000000LL},
-                                           FI{QStringLiteral("b.png"), QStringLiteral("image/png"), 0}}));
+                 kId, {FI{s("a.jpg"), s("image/jpeg"), 5000000000LL}, FI{s("b.png"), s("image/png"), 0}}));
          },
          "POST", "/api/upload/presigned", "",
-         q("{'galleryId':'gal-1','files':[{'name':'a.jpg','type':'image/jpeg','size':5000000000},"
-           "{'name':'b.png','type':'image/png','size':0}]}"),
+         "{'galleryId':'gal-1','files':[{'name':'a.jpg','type':'image/jpeg','size':5000000000},"
+         "{'name':'b.png','type':'image/png','size':0}]}",
          "{\"presignedUrls\":[]}"},
-        {"confirm without failures",
-         [](VarnostimaAPI &a) { return discard(a.confirmUpload(QStringLiteral("gal-1"), {2, 300, std::nullopt})); },
-         "POST", "/api/gallery/gal-1/confirm", "", q("{'imageCount':2,'totalBytes':300}"), "{}"},
-        {"confirm with failures",
-         [](VarnostimaAPI &a) {
-             return discard(a.confirmUpload(QStringLiteral("gal-1"),
-                                            {0, 0, QStringList{QStringLiteral("k1"), QStringLiteral("k2")}}));
-         },
-         "POST", "/api/gallery/gal-1/confirm", "", q("{'imageCount':0,'totalBytes':0,'failedKeys':['k1','k2']}"),
+        {"confirm without failures", [](A &a) { return discard(a.confirmUpload(kId, {2, 300, std::nullopt})); },
+         "POST", "/api/gallery/gal-1/confirm", "", "{'imageCount':2,'totalBytes':300}", "{}"},
+        {"confirm with failures", [s](A &a) { return discard(a.confirmUpload(kId, {0, 0, QStringList{s("k1"), s("k2")}})); },
+         "POST", "/api/gallery/gal-1/confirm", "", "{'imageCount':0,'totalBytes':0,'failedKeys':['k1','k2']}",
          "{\"success\":false}"},
     };
     return cases;
@@ -140,7 +126,7 @@ private Q_SLOTS:
         QCOMPARE(r.method, c.method);
         QCOMPARE(r.path, c.path);
         QCOMPARE(r.rawQuery, c.query);
-        QCOMPARE(r.body, c.body);
+        QCOMPARE(r.body, q(c.body.constData()));
         QCOMPARE(r.header("Authorization"), "Bearer " + kToken);
         QCOMPARE(r.header("Content-Type"), c.body.isEmpty() ? QByteArray() : QByteArray("application/json"));
     }
@@ -156,7 +142,12 @@ private Q_SLOTS:
         const auto page = &reads<GalleryListResponse>;
         const auto images = &reads<GalleryImagesResponse>;
         const auto state = &reads<SyncStateResponse>;
+        row("empty body", page, "", false);
+        row("array at top", page, "[]", false);
+        row("invalid utf-8", &reads<FolderListResponse>, "{'folders':[{'id':'\xff','name':'n','createdAt':'c'}]}", false);
         row("page without hasMore", page, "{'galleries':[]}", false);
+        row("page, entry not an object", page, "{'galleries':[1],'hasMore':false}", false);
+        row("page, cursor as number", page, "{'galleries':[],'nextCursor':7,'hasMore':true}", false);
         row("page, more without cursor", page, "{'galleries':[],'hasMore':true}", true);
         row("page, gallery with null optionals", page,
             "{'galleries':[{'id':'g','slug':'s','title':'t','status':'a','imageCount':1,'createdAt':'c',"
@@ -170,8 +161,12 @@ private Q_SLOTS:
             "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':9223372036854775807}]}", true);
         row("size 2^63", images,
             "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':9223372036854775808}]}", false);
+        row("size int64 min", images,
+            "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':-9223372036854775808}]}", true);
         row("size 1.5", images, "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':1.5}]}", false);
         row("deleted names as text", images, "{'images':[],'deletedFileNames':'a.jpg'}", false);
+        row("deleted name not text", images, "{'images':[],'deletedFileNames':['a.jpg',2]}", false);
+        row("size as text", images, "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':'1'}]}", false);
         row("delete answer false", &reads<DeleteImagesResponse>, "{'success':false,'deletedCount':0}", true);
         row("delete answer without count", &reads<DeleteImagesResponse>, "{'success':true}", false);
         row("created gallery null", &reads<CreateGalleryResponse>, "{'gallery':null}", false);
@@ -190,6 +185,8 @@ private Q_SLOTS:
             "{'galleries':[{" SG ",'fileNames':[],'deletedFileNames':[]},{" SG ",'fileNames':[]}],'folders':[]}", false);
         row("sync state, folder without sortOrder", state, "{'galleries':[],'folders':[{'id':'f','name':'n'}]}", false);
 #undef SG
+        row("success null", &reads<SuccessResponse>, "{'success':null}", true);
+        row("success as text", &reads<SuccessResponse>, "{'success':'yes'}", false);
         row("slot", &reads<PresignedResponse>,
             "{'presignedUrls':[{'key':'k','url':'u','fileName':'a','size':1,'type':'image/jpeg'}]}", true);
         row("slot without url", &reads<PresignedResponse>,
@@ -201,6 +198,14 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(bool, ok);
         QCOMPARE(reader(body), ok);
+    }
+
+    void writesCompactInFieldOrder()
+    {
+        const CreateGalleryRequest request{QStringLiteral("z\"\\\n\x01ø"), QStringLiteral("a"), QStringLiteral("f")};
+        const QByteArray bytes = json::encode(request);
+        QCOMPARE(bytes, QByteArray("{\"title\":\"z\\\"\\\\\\n\\u0001\xc3\xb8\",\"address\":\"a\",\"folderId\":\"f\"}"));
+        QCOMPARE(json::decode<CreateGalleryRequest>(bytes), request);
     }
 
     void syncStateOrderKeptAndGalleryWritesEightKeys()
