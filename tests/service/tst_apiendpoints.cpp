@@ -185,6 +185,8 @@ private Q_SLOTS:
             "{'galleries':[{" SG ",'fileNames':[],'deletedFileNames':[]},{" SG ",'fileNames':[]}],'folders':[]}", false);
         row("sync state, folder without sortOrder", state, "{'galleries':[],'folders':[{'id':'f','name':'n'}]}", false);
 #undef SG
+        row("me, user without id", &reads<MeResponse>, "{'user':{'email':'a'}}", false);
+        row("me, null user", &reads<MeResponse>, "{'user':null}", true);
         row("success null", &reads<SuccessResponse>, "{'success':null}", true);
         row("success as text", &reads<SuccessResponse>, "{'success':'yes'}", false);
         row("slot", &reads<PresignedResponse>,
