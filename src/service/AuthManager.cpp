@@ -222,8 +222,8 @@ QCoro::Task<void> AuthManager::login(QString token, std::optional<QString> baseU
 
     if (accepted && !failure) {
         // Only a sign-in that took effect makes a running restore stale; a refused one changed nothing.
-        ++m_epoch;
         // The accepted token is the one to keep using, whatever else set the client meanwhile.
+        ++m_epoch;
         if (m_api.credentialsGeneration() != generation)
             m_api.setCredentials(url, token);
         m_storage.write(kTokenKey, token);

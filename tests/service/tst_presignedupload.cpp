@@ -93,75 +93,67 @@ private Q_SLOTS:
 
     void answerClassification_data()
     {
+        QTest::addColumn<int>("kind");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("errorCase"); // -1: success
+        // -1: success, -2: transport error, -3: time-out, -4: any failure, else the APIError case
+        QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("errorStatus");
+        QTest::addColumn<bool>("grant");  // whether file access starts
+        const int answered = int(ScriptedAnswer::Kind::Answer);
         const int failed = int(APIError::Case::uploadFailed);
         const int expired = int(APIError::Case::expiredPresignedURL);
-        QTest::newRow("200") << 200 << QByteArray() << -1 << 0;
-        QTest::newRow("299 with a body") << 299 << QByteArray("<x/>") << -1 << 0;
-        QTest::newRow("300") << 300 << QByteArray() << failed << 300;
-        QTest::newRow("199") << 199 << QByteArray() << failed << 199;
-        QTest::newRow("401") << 401 << QByteArray() << failed << 401;
-        QTest::newRow("403") << 403 << QByteArray("<Code>AccessDenied</Code>") << failed << 403;
-        QTest::newRow("413") << 413 << QByteArray() << failed << 413;
-        QTest::newRow("403 expired") << 403 << QByteArray("<Error><Code>ExpiredToken</Code></Error>") << expired << 0;
-        QTest::newRow("400 expired") << 400 << QByteArray("ExpiredToken") << expired << 0;
-        QTest::newRow("case matters") << 403 << QByteArray("expiredtoken") << failed << 403;
-        QTest::newRow("invalid utf-8 body") << 403 << QByteArray("ExpiredToken \xff\xfe") << failed << 403;
+        auto row = [&](const char *name, int status, const QByteArray &body, int outcome, int errorStatus) {
+            QTest::newRow(name) << answered << status << body << outcome << errorStatus << true;
+        };
+        row("200", 200, {}, -1, 0);
+        row("299 with a body", 299, "<x/>", -1, 0);
+        row("300", 300, {}, failed, 300);
+        row("199", 199, {}, failed, 199);
+        row("401", 401, {}, failed, 401);
+        row("403", 403, "<Code>AccessDenied</Code>", failed, 403);
+        row("413", 413, {}, failed, 413);
+        row("403 expired", 403, "<Error><Code>ExpiredToken</Code></Error>", expired, 0);
+        row("400 expired", 400, "ExpiredToken", expired, 0);
+        row("case matters", 403, "expiredtoken", failed, 403);
+        row("invalid utf-8 body", 403, "ExpiredToken \xff\xfe", failed, 403);
+        // No usable answer: the call ends, neither hanging nor crashing. An early answer may or may not be seen.
+        QTest::newRow("store answers early and closes") << int(ScriptedAnswer::Kind::AnswerBeforeBody) << 403
+                                                        << QByteArray() << -4 << 0 << true;
+        QTest::newRow("closes without answer") << int(ScriptedAnswer::Kind::CloseWithoutAnswer) << 0 << QByteArray()
+                                               << -2 << 0 << true;
+        QTest::newRow("hangs") << int(ScriptedAnswer::Kind::Hang) << 0 << QByteArray() << -3 << 0 << true;
+        QTest::newRow("hangs, access not granted") << int(ScriptedAnswer::Kind::Hang) << 0 << QByteArray() << -3 << 0
+                                                   << false;
     }
     void answerClassification()
     {
+        QFETCH(int, kind);
         QFETCH(int, status);
         QFETCH(QByteArray, body);
-        QFETCH(int, errorCase);
+        QFETCH(int, outcome);
         QFETCH(int, errorStatus);
-        m_c.service->script("PUT", "/store/*", answer(status, body));
-        const QString file = makeFile(QStringLiteral("a.jpg"), QByteArray(70000, 'x'));
-        LogCapture log;
-        const auto failure = put(storeURL(), file);
-        if (errorCase < 0) {
-            QVERIFY(!failure);
-        } else {
-            const auto error = errorOf<APIError>(failure);
-            QVERIFY(error);
-            QCOMPARE(int(error->errorCase()), errorCase);
-            QCOMPARE(error->statusCode(), errorStatus);
-        }
-        QVERIFY(log.lines(kAPI).isEmpty());
-        QCOMPARE(m_scope.starts, 1);
-        QCOMPARE(m_scope.stops, 1);
-    }
-
-    void failuresWithoutAnswer_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("timeout");
-        QTest::addColumn<bool>("grant");
-        QTest::newRow("store answers early and closes") << int(ScriptedAnswer::Kind::AnswerBeforeBody) << false << true;
-        QTest::newRow("closes without answer") << int(ScriptedAnswer::Kind::CloseWithoutAnswer) << false << true;
-        QTest::newRow("hangs") << int(ScriptedAnswer::Kind::Hang) << true << true;
-        QTest::newRow("hangs, access not granted") << int(ScriptedAnswer::Kind::Hang) << true << false;
-    }
-    void failuresWithoutAnswer()
-    {
-        QFETCH(int, kind);
-        QFETCH(bool, timeout);
         QFETCH(bool, grant);
         m_scope.grant = grant;
         m_c.api->setTimeouts({200ms, 200ms, 10s});
-        ScriptedAnswer scripted = ofKind(ScriptedAnswer::Kind(kind));
-        scripted.status = 403;
+        ScriptedAnswer scripted = answer(status, body);
+        scripted.kind = ScriptedAnswer::Kind(kind);
         m_c.service->script("PUT", "/store/*", scripted, -1);
-        const QString file = makeFile(QStringLiteral("big.jpg"), QByteArray(8 << 20, 'b'));
+        const QString file = makeFile(QStringLiteral("a.jpg"), QByteArray(outcome < -1 ? 8 << 20 : 70000, 'x'));
+        LogCapture log;
         const auto failure = put(storeURL(), file);
-        QVERIFY(failure); // ended, neither hanging nor crashing
-        if (timeout) {
-            const auto error = errorOf<TransportError>(failure);
-            QVERIFY(error);
-            QVERIFY(error->isTimeout());
+        const auto error = errorOf<APIError>(failure);
+        QCOMPARE(!failure, outcome == -1);
+        if (outcome > -4) {
+            QCOMPARE(error ? int(error->errorCase()) : outcome, outcome);
+            QCOMPARE(error ? error->statusCode() : 0, errorStatus);
         }
+        if (outcome == -2 || outcome == -3) {
+            const auto transport = errorOf<TransportError>(failure);
+            QVERIFY(transport);
+            QCOMPARE(transport->isTimeout(), outcome == -3);
+        }
+        QVERIFY(log.lines(kAPI).isEmpty());
         QCOMPARE(m_scope.starts, 1);
         QCOMPARE(m_scope.stops, grant ? 1 : 0);
     }
