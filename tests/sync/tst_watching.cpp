@@ -160,6 +160,34 @@ private Q_SLOTS:
         QTRY_VERIFY(!engine.manager.isAutoSyncing());
     }
 
+    void requestsDuringAPassGiveOneMorePass()
+    {
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree tree;
+        tree.addFile("A/1.jpg", 1);
+        Engine engine(service, support.root());
+        QSignalSpy autoSyncing(&engine.manager, &SyncManager::isAutoSyncingChanged);
+        testsupport::LogCapture log;
+        // Requests arrive the moment the first pass starts.
+        bool requested = false;
+        connect(&engine.manager, &SyncManager::isAutoSyncingChanged, this, [&] {
+            if (!engine.manager.isAutoSyncing() || requested)
+                return;
+            requested = true;
+            for (int i = 0; i < 3; ++i)
+                engine.manager.scheduleAutoSync();
+            QVERIFY(engine.manager.needsResyncAfterAutoSync());
+        });
+        engine.manager.setWatchFolder(tree.root());
+        QTRY_COMPARE_WITH_TIMEOUT(autoSyncing.count(), 4, 10000); // on, off, on, off: exactly one more pass
+        QTRY_VERIFY(!engine.manager.isAutoSyncing());
+        QVERIFY(!engine.manager.needsResyncAfterAutoSync());
+        QCOMPARE(log.count(syncCategory, "Auto-syncing new folder: A"), 1);
+        QCOMPARE(service.galleries().size(), 1);
+    }
+
     void renameShowsAsMovedAndUploadsNothing()
     {
         StandInService service;
