@@ -1,0 +1,180 @@
+// Time from an image landing in the export folder to its upload being confirmed by the stand-in service, with a
+// large tree watched and already in sync, at the engine's real delays (2.0 s stream latency, 0.5 s refresh
+// debounce, 3.0 s automatic-sync wait: 5.5 s of specified waiting).
+//
+//   bench_change_latency [--folders N] [--images N] [--runs N] [--fast]
+//
+// --fast uses 20/20/20 ms delays, which shows the engine's own share alone. The engine's share is the measured
+// time minus the specified waits; it should stay within one rescan of the tree (the refresh walks it whole).
+
+#include "service/VarnostimaAPI.h"
+#include "support/StandInService.h"
+#include "sync/SyncManager.h"
+#include "sync/SyncStateStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+void writeSparse(const QString &path, qint64 size)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ::ftruncate(fd, size) != 0) {
+        std::fprintf(stderr, "cannot create %s\n", name.constData());
+        std::exit(1);
+    }
+    ::close(fd);
+}
+
+void generateTree(const QString &root, int folders, int imagesPerFolder)
+{
+    for (int f = 0; f < folders; ++f) {
+        const QString dir = QStringLiteral("%1/%2/%3/Shoot_%4").arg(root).arg(2000 + f / 120).arg(f / 10 % 12 + 1).arg(f);
+        QDir().mkpath(dir);
+        for (int i = 0; i < imagesPerFolder; ++i)
+            writeSparse(dir + QStringLiteral("/IMG_%1.jpg").arg(i), 1000 + i);
+    }
+}
+
+// Spins the event loop until the condition holds (checked every 5 ms) or the limit passes.
+bool waitUntil(const std::function<bool()> &condition, int limitMs)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    bool met = false;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition()) {
+            met = true;
+            loop.quit();
+        } else if (elapsed.elapsed() > limitMs) {
+            loop.quit();
+        }
+    });
+    poll.start(5);
+    loop.exec();
+    return met;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int folders = 2000;
+    int images = 100;
+    int runs = 3;
+    bool fast = false;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--fast")
+            fast = true;
+        else if (i + 1 < args.size() && args[i] == "--folders")
+            folders = args[++i].toInt();
+        else if (i + 1 < args.size() && args[i] == "--images")
+            images = args[++i].toInt();
+        else if (i + 1 < args.size() && args[i] == "--runs")
+            runs = args[++i].toInt();
+    }
+    const SyncDelays delays = fast ? SyncDelays{20ms, 20ms, 20ms} : SyncDelays{};
+    const double waitsSeconds = (delays.refresh + delays.autoSync + delays.streamLatency).count() / 1000.0;
+
+    QTemporaryDir exportDir;
+    QTemporaryDir supportDir;
+    std::printf("Generating %d folders x %d images...\n", folders, images);
+    std::fflush(stdout);
+    generateTree(exportDir.path(), folders, images);
+
+    // The service already holds every image, and the state file every record: the tree starts in sync.
+    testsupport::StandInService service;
+    service.addAccount("bench");
+    QElapsedTimer timer;
+    timer.start();
+    const QList<SyncFolder> scanned = SyncManager::scanFolderTree(exportDir.path(), {});
+    const double scanSeconds = timer.nsecsElapsed() / 1e9;
+    FolderUploadList uploads;
+    QHash<QString, QString> galleryOfPath;
+    for (const SyncFolder &folder : scanned) {
+        const QString gallery = service.seedGallery(folder.displayName);
+        galleryOfPath.insert(folder.path, gallery);
+        QStringList names(folder.cachedLocalFileNames->cbegin(), folder.cachedLocalFileNames->cend());
+        for (const QString &name : std::as_const(names))
+            service.seedImageOfSize(gallery, name, folder.cachedLocalFileMeta->value(name).size);
+        uploads.append({folder.path, SyncManager::uploadedMetaList(names, *folder.cachedLocalFileMeta)});
+    }
+    {
+        SyncStateStore store(supportDir.path() + "/sync-state.json");
+        SyncState state;
+        state.watchFolder = exportDir.path();
+        state.folderUploads = uploads;
+        store.save(state);
+        store.flush();
+    }
+
+    VarnostimaAPI api;
+    api.setCredentials(service.baseUrl(), QStringLiteral("bench"));
+    SyncManager manager(supportDir.path(), delays);
+    manager.setAPI(api);
+    timer.restart();
+    manager.setWatchFolder(exportDir.path());
+    if (!waitUntil([&] { return manager.hasCompletedInitialReconcile() && manager.isWatching(); }, 120000)) {
+        std::fprintf(stderr, "the first reconcile did not end\n");
+        return 1;
+    }
+    const double reconcileSeconds = timer.nsecsElapsed() / 1e9;
+    // Let the first reconcile's automatic sync (if any) settle before measuring.
+    waitUntil([&] { return false; }, int(delays.autoSync.count()) + 500);
+
+    std::printf("Tree: %lld folders, %lld images; scan %.3f s; first full scan and reconcile %.3f s\n",
+                qint64(scanned.size()), qint64(scanned.size()) * images, scanSeconds, reconcileSeconds);
+    std::printf("Specified waits: %.3f s (stream latency %lld ms, refresh %lld ms, automatic sync %lld ms)\n",
+                waitsSeconds, qint64(delays.streamLatency.count()), qint64(delays.refresh.count()),
+                qint64(delays.autoSync.count()));
+
+    double best = 1e300;
+    double worst = 0;
+    for (int r = 0; r < runs; ++r) {
+        const SyncFolder &target = scanned.at((r * 7919) % scanned.size());
+        const QString gallery = galleryOfPath.value(target.path);
+        const QString name = QStringLiteral("NEW_%1.jpg").arg(r);
+        timer.restart();
+        writeSparse(target.path + '/' + name, 4096);
+        const bool confirmed = waitUntil(
+            [&] {
+                const auto g = service.gallery(gallery);
+                return g && std::any_of(g->images.cbegin(), g->images.cend(),
+                                        [&](const auto &image) { return image.fileName == name; });
+            },
+            120000);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        if (!confirmed) {
+            std::fprintf(stderr, "run %d: the upload was never confirmed\n", r + 1);
+            return 1;
+        }
+        best = std::min(best, seconds);
+        worst = std::max(worst, seconds);
+        std::printf("run %d: %.3f s from write to confirmed upload (engine's share %.3f s)\n", r + 1, seconds,
+                    seconds - waitsSeconds);
+        std::fflush(stdout);
+        waitUntil([&] { return !manager.isAutoSyncing(); }, 60000);
+    }
+    std::printf("best %.3f s, worst %.3f s; engine's share best %.3f s, worst %.3f s (one scan: %.3f s)\n", best,
+                worst, best - waitsSeconds, worst - waitsSeconds, scanSeconds);
+    return 0;
+}
