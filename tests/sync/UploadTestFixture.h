@@ -109,7 +109,8 @@ struct Fixture {
     QStringList serverNames(const QString &galleryId) const
     {
         QStringList names;
-        for (const auto &image : service.gallery(galleryId)->images)
+        const auto gallery = service.gallery(galleryId); // keep the copy alive while walking it
+        for (const auto &image : gallery->images)
             names.append(image.fileName);
         names.sort();
         return names;

@@ -55,7 +55,8 @@ private Q_SLOTS:
         QCOMPARE(entry.status.uploadedCount(), 3);
         QCOMPARE(recordNames(entry), (QStringList{"b.jpg", "c.jpg", "d.jpg"}));
         QCOMPARE(f->serverNames(galleryId), (QStringList{"b.jpg", "c.jpg", "d.jpg"}));
-        for (const auto &image : f->service.gallery(galleryId)->images) {
+        const auto gallery = f->service.gallery(galleryId); // keep the copy alive while walking it
+        for (const auto &image : gallery->images) {
             if (image.fileName == "b.jpg")
                 QCOMPARE(image.sha256, sha256Hex(newB));
         }

@@ -41,7 +41,8 @@ int countPath(const QList<SyncFolder> &folders, const QString &path)
 QStringList activeNames(const StandInService &service, const QString &galleryId)
 {
     QStringList names;
-    for (const auto &image : service.gallery(galleryId)->images)
+    const auto gallery = service.gallery(galleryId); // keep the copy alive while walking it
+    for (const auto &image : gallery->images)
         names.append(image.fileName);
     names.sort();
     return names;
