@@ -44,6 +44,7 @@ struct UpdateRun {
     QList<GalleryImage> serverImages;
     std::optional<QHash<QString, QString>> idMap; // canonical file name to image id
     QList<UploadedFileMeta> baseline;
+    QSet<QString> webDeleted; // canonical names the service reports deleted, as far as this run has asked
 };
 
 QSet<QString> canonicalSet(const QSet<QString> &names)
@@ -80,6 +81,8 @@ QCoro::Task<QHash<QString, QString>> fetchServerImageIds(UpdateRun *run)
     if (run->serverImages.isEmpty()) {
         const GalleryImagesResponse answer = co_await run->api->getGalleryImages(run->galleryId);
         run->serverImages = answer.images;
+        for (const QString &name : answer.deletedFileNames.value_or(QStringList()))
+            run->webDeleted.insert(canonical(name));
     }
     run->idMap = idMapOf(run->serverImages);
     QHash<QString, QString> built = *run->idMap;
@@ -153,11 +156,12 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         run.serverImages = answer.images;
         const QStringList deleted = answer.deletedFileNames.value_or(QStringList());
         webDeleted = QSet<QString>(deleted.cbegin(), deleted.cend());
-        QHash<QString, qint64> sizes;
+        QHash<QString, qint64> sizes; // by canonical name
         if (answer.imagesWithSize) {
             for (const GalleryImageWithSize &image : std::as_const(*answer.imagesWithSize)) {
-                if (!sizes.contains(image.fileName))
-                    sizes.insert(image.fileName, image.fileSize);
+                const QString key = canonical(image.fileName);
+                if (!sizes.contains(key))
+                    sizes.insert(key, image.fileSize);
             }
         } else if (!answer.images.isEmpty()) {
             qCCritical(lcSync,
@@ -166,7 +170,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                        qUtf8Printable(folder.name));
         }
         for (const GalleryImage &image : std::as_const(answer.images))
-            run.baseline.append({image.fileName, sizes.value(image.fileName, 0), std::nullopt});
+            run.baseline.append({image.fileName, sizes.value(canonical(image.fileName), 0), std::nullopt});
         qCInfo(lcSync, "Fetched %lld active + %lld deleted filenames from server for %s",
                qint64(answer.images.size()), qint64(deleted.size()), qUtf8Printable(folder.name));
     }
@@ -178,8 +182,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         qCCritical(lcSync, "Skipping deletions for %s — local folder is empty", qUtf8Printable(folder.displayName));
         changes.removedNames.clear();
     }
-    const QSet<QString> webDeletedCanonical = canonicalSet(webDeleted);
-    changes.removedNames.removeIf([&](const QString &name) { return webDeletedCanonical.contains(canonical(name)); });
+    run.webDeleted = canonicalSet(webDeleted);
+    changes.removedNames.removeIf([&](const QString &name) { return run.webDeleted.contains(canonical(name)); });
 
     if (changes.newImages.isEmpty() && changes.modifiedImages.isEmpty() && changes.removedNames.isEmpty()) {
         if (!liveFolderEntry(*manager, folder.path))
@@ -207,6 +211,9 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             const QHash<QString, QString> ids = co_await fetchServerImageIds(&run);
             QStringList imageIds;
             for (const QString &name : std::as_const(changes.removedNames)) {
+                // A name deleted on the web keeps its record; an active image of the same name is not this one.
+                if (run.webDeleted.contains(canonical(name)))
+                    continue;
                 const auto id = ids.constFind(canonical(name));
                 if (id != ids.cend())
                     imageIds.append(*id);

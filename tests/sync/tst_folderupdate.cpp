@@ -1,12 +1,12 @@
 // The update of a synced folder against the stand-in service: removed, modified and new images, web-deleted names,
-// an emptied folder, a failed replacement.
+// an emptied folder, failed replacements and uploads.
 
 #include "UploadTestFixture.h"
 
 #include <QTest>
 
 using namespace uploadtest;
-using testsupport::ScriptedAnswer;
+using testsupport::TempTree;
 
 class TestFolderUpdate : public QObject
 {
@@ -20,7 +20,7 @@ class TestFolderUpdate : public QObject
     QString syncedAlbum()
     {
         for (const QString name : {"a.jpg", "b.jpg", "c.jpg"})
-            f->writeImage("Album/" + QString(name));
+            f->writeImage("Album/" + name);
         finish(f->manager.syncFolder(f->scan("Album")));
         m_completions = 0;
         f->service.clearRequests();
@@ -32,6 +32,7 @@ private Q_SLOTS:
     {
         f = std::make_unique<Fixture>();
         m_completions = 0;
+        m_lastCount = -1;
         f->manager.setOnUploadCompleted([this](UploadKind kind, const QString &, const QString &, const QString &,
                                                qint64 count, const QString &) {
             if (kind == UploadKind::updated)
@@ -44,7 +45,7 @@ private Q_SLOTS:
     void removedModifiedAndNewImages()
     {
         const QString galleryId = syncedAlbum();
-        testsupport::TempTree::remove(f->exportTree.path("Album/a.jpg"));
+        TempTree::remove(f->exportTree.path("Album/a.jpg"));
         const QByteArray newB = f->writeImage("Album/b.jpg", 7777);
         f->writeImage("Album/d.jpg");
 
@@ -55,8 +56,7 @@ private Q_SLOTS:
         QCOMPARE(entry.status.uploadedCount(), 3);
         QCOMPARE(recordNames(entry), (QStringList{"b.jpg", "c.jpg", "d.jpg"}));
         QCOMPARE(f->serverNames(galleryId), (QStringList{"b.jpg", "c.jpg", "d.jpg"}));
-        const auto gallery = f->service.gallery(galleryId); // keep the copy alive while walking it
-        for (const auto &image : gallery->images) {
+        for (const auto &image : f->service.gallery(galleryId)->images) {
             if (image.fileName == "b.jpg")
                 QCOMPARE(image.sha256, sha256Hex(newB));
         }
@@ -81,33 +81,116 @@ private Q_SLOTS:
         QVERIFY(f->entry("Album").status.is(SyncStatus::Case::synced));
     }
 
+    // A record kept for a web-deleted name must not delete a still active image that happens to share the name.
+    void webDeletedNameIsNeverSentForDeletion()
+    {
+        const QString galleryId = f->service.seedGallery("Album");
+        const QByteArray a = f->writeImage("Album/a.jpg");
+        f->service.seedImage(galleryId, "a.jpg", a);
+        f->service.seedImage(galleryId, "a.jpg", a);
+        f->service.seedImage(galleryId, "b.jpg", f->writeImage("Album/b.jpg"));
+        QVERIFY(f->service.deleteImageOnWeb(galleryId, "a.jpg"));
+        SyncFolder folder = f->scan("Album");
+        const QStringList images = SyncManager::listImages(folder.path);
+        folder.status = SyncStatus::synced(galleryId, "album", 2);
+        folder.uploadedFiles = SyncManager::uploadedMetaList({"a.jpg", "b.jpg"}, SyncManager::localFileMetadata(images));
+        f->manager.setFolders({folder});
+        TempTree::remove(f->exportTree.path("Album/a.jpg"));
+
+        finish(f->manager.updateFolder(folder));
+
+        QVERIFY(f->service.requests("DELETE", "/api/gallery/*").isEmpty());
+        QCOMPARE(f->serverNames(galleryId), (QStringList{"a.jpg", "b.jpg"}));
+        QVERIFY(f->entry("Album").status.is(SyncStatus::Case::synced));
+    }
+
+    void emptiedFolderDeletesNothing_data()
+    {
+        QTest::addColumn<bool>("recordsCarryMetadata");
+        QTest::newRow("records with metadata") << true;
+        // Such records want a baseline; an empty one would make every image new once the folder reads again.
+        QTest::newRow("records without metadata") << false;
+    }
     void emptiedFolderDeletesNothing()
     {
+        QFETCH(bool, recordsCarryMetadata);
         const QString galleryId = syncedAlbum();
+        if (!recordsCarryMetadata) {
+            SyncFolder entry = f->entry("Album");
+            entry.uploadedFiles = legacyUploadedFiles({"a.jpg", "b.jpg", "c.jpg"});
+            f->manager.setFolders({entry});
+        }
         for (const QString name : {"a.jpg", "b.jpg", "c.jpg"})
-            testsupport::TempTree::remove(f->exportTree.path("Album/" + QString(name)));
+            TempTree::remove(f->exportTree.path("Album/" + name));
 
         finish(f->manager.updateFolder(f->entry("Album")));
 
         QVERIFY(f->service.requests("DELETE", "/api/gallery/*").isEmpty());
         QCOMPARE(f->serverNames(galleryId).size(), 3);
         QVERIFY(f->entry("Album").status.is(SyncStatus::Case::synced));
+        QCOMPARE(recordNames(f->entry("Album")), (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
+        QCOMPARE(m_completions, 0);
     }
 
-    void failedDeletionOfOldVersionKeepsItsRecord()
+    void failedReplacementOrUpload_data()
     {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("records");
+        QTest::addColumn<QStringList>("onService");
+        QTest::addColumn<qint64>("completedCount"); // -1: not reported
+        const QString serverError = APIError::serverError(500).localizedDescription();
+        const QStringList abc{"a.jpg", "b.jpg", "c.jpg"};
+        // While the old version is on the service, the record stays so that the replacement is retried.
+        QTest::newRow("old version not found") << "lookup" << serverError << abc << abc << qint64(-1);
+        QTest::newRow("old version not deleted") << "delete" << serverError << abc << abc << qint64(-1);
+        QTest::newRow("new version not uploaded")
+            << "expired" << QString::fromUtf8("Opplasting feilet for b.jpg — prøv igjen")
+            << QStringList{"a.jpg", "c.jpg"} << QStringList{"a.jpg", "c.jpg"} << qint64(-1);
+        QTest::newRow("one of two new images")
+            << "new" << "Opplasting feilet for 1 bilde(r)" << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}
+            << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"} << qint64(4);
+    }
+    void failedReplacementOrUpload()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, text);
+        QFETCH(QStringList, records);
+        QFETCH(QStringList, onService);
+        QFETCH(qint64, completedCount);
         const QString galleryId = syncedAlbum();
-        const UploadedFileMeta before = f->entry("Album").uploadedFiles->at(1);
-        f->writeImage("Album/b.jpg", 7777);
-        f->service.script("DELETE", "/api/gallery/*", {500, R"({"error":"boom"})"});
+        auto &s = f->service;
+        if (fault == "new") {
+            f->writeImage("Album/d.jpg");
+            f->writeImage("Album/e.jpg");
+            s.overrideSlotUrlOnNextPresign(s.baseUrl().toString() + "/store/nosuch", 1);
+        } else {
+            f->writeImage("Album/b.jpg", 7777);
+            if (fault == "lookup")
+                s.script("GET", "/api/gallery/*", {500, R"({"error":"boom"})"});
+            else if (fault == "delete")
+                s.script("DELETE", "/api/gallery/*", {500, R"({"error":"boom"})"});
+            else
+                s.setSlotLifetime(0ms);
+        }
 
         finish(f->manager.updateFolder(f->entry("Album")));
 
         const SyncFolder entry = f->entry("Album");
         QVERIFY(entry.status.is(SyncStatus::Case::failed));
-        QVERIFY(entry.uploadedFiles->contains(before));
-        QVERIFY(f->service.requests("PUT", "/store/*").isEmpty());
-        QCOMPARE(f->serverNames(galleryId).size(), 3);
+        QCOMPARE(entry.status.failureMessage(), text);
+        QCOMPARE(recordNames(entry), records);
+        QCOMPARE(f->serverNames(galleryId), onService);
+        QCOMPARE(m_completions, completedCount < 0 ? 0 : 1);
+        if (completedCount >= 0)
+            QCOMPARE(m_lastCount, completedCount);
+        if (fault == "lookup" || fault == "delete")
+            QVERIFY(s.requests("PUT", "/store/*").isEmpty());
+
+        // What was recorded reached the state file.
+        f->manager.flushState();
+        SyncManager restarted(f->support.root());
+        QCOMPARE(restarted.pendingFolderUploads().value(entry.path).size(), records.size());
     }
 };
 
