@@ -259,13 +259,9 @@ QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, con
     keys.reserve(folders.size());
     for (qsizetype i = 0; i < folders.size(); ++i)
         keys.emplace_back(collator.sortKey(folders.at(i).relativePath), i);
-    std::stable_sort(keys.begin(), keys.end(), [&](const auto &a, const auto &b) {
-        const int order = a.first.compare(b.first);
-        if (order != 0)
-            return order < 0;
-        // Names the collator finds equal ("a" and "A") still get one fixed order, whatever the listing's.
-        return unicodenames::scalarLess(folders.at(a.second).relativePath, folders.at(b.second).relativePath);
-    });
+    // Paths the collator finds equal ("a" and "A") keep the order of the scan.
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const auto &a, const auto &b) { return a.first.compare(b.first) < 0; });
     QList<SyncFolder> sorted;
     sorted.reserve(folders.size());
     for (const auto &key : keys)

@@ -26,7 +26,7 @@ public:
                               const QSet<QString> &ignoredPaths, QList<SyncFolder> &result);
 
     // The gallery folders of the export folder, ordered by relative path the way a file browser orders names
-    // (case-insensitive, digit runs by value); ties keep a fixed order.
+    // (case-insensitive, digit runs by value); ties keep the order of the scan.
     static QList<SyncFolder> scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths);
 
     // Marks with movedFrom each scanned folder that was synced under the same display name at another place.
