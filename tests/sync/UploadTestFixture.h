@@ -1,8 +1,7 @@
 #pragma once
 
-// What the upload, first-sync and update tests share: a stand-in service with one account, a client pointed at it,
-// a manager over a temporary support folder, an export folder with real bytes, and a plain event loop to run a
-// task in (QTest::qWaitFor sleeps between rounds and throttles streamed bodies).
+// What the engine's upload and action tests share: a stand-in service with one account, a client pointed at it,
+// a manager over a temporary support folder and an export folder with real bytes.
 
 #include "support/AwaitTask.h"
 #include "support/StandInService.h"
@@ -11,44 +10,17 @@
 #include "sync/SyncManager.h"
 
 #include <QCryptographicHash>
-#include <QEventLoop>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QTimer>
 
 namespace uploadtest {
 
 using namespace std::chrono_literals;
 
-struct LoopState {
-    bool done = false;
-    QEventLoop loop;
-};
-
-template<typename T>
-QCoro::Task<T> quitWhenDone(QCoro::Task<T> inner, LoopState *state)
-{
-    struct Quit {
-        LoopState *s;
-        ~Quit()
-        {
-            s->done = true;
-            s->loop.quit();
-        }
-    } quit{state};
-    co_return co_await std::move(inner);
-}
-
 template<typename T>
 T finish(QCoro::Task<T> task)
 {
-    LoopState state;
-    auto watched = quitWhenDone(std::move(task), &state);
-    if (!state.done) {
-        QTimer::singleShot(20000, &state.loop, &QEventLoop::quit);
-        state.loop.exec();
-    }
-    return testsupport::awaitTask(std::move(watched), 0);
+    return testsupport::awaitTask(std::move(task));
 }
 
 inline QByteArray randomBytes(qsizetype size)
