@@ -4,6 +4,8 @@
 
 #include "sync/SyncErrors.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace uploadtest;
@@ -160,6 +162,12 @@ private Q_SLOTS:
             QCOMPARE(entry.status.uploadedCount(), recorded);
             QCOMPARE(recordNames(entry), f->serverNames(entry.status.galleryId()));
             QCOMPARE(m_completion.calls, recorded > 0 ? 1 : 0);
+            // Failed uploads reach the confirmation by their slot keys.
+            const auto confirm = QJsonDocument::fromJson(s.requests("POST", "/api/gallery/*").last().body).object();
+            const QStringList keys = confirm.value("failedKeys").toVariant().toStringList();
+            QCOMPARE(keys.size(), 3 - recorded);
+            for (const QString &key : keys)
+                QVERIFY2(key.startsWith("uploads/" + entry.status.galleryId() + "/"), qPrintable(key));
         }
         QCOMPARE(recordNames(entry).size(), std::max(recorded, 0));
     }
