@@ -243,11 +243,15 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         const QString name = QFileInfo(image).fileName();
         const QSet<QString> named{canonical(name)};
         bool oldVersionGone = false;
+        bool deletedOnWeb = false;
         UploadBatchResult result;
         try {
             const QHash<QString, QString> ids = co_await fetchServerImageIds(&run);
             const auto id = ids.constFind(canonical(name));
-            if (id != ids.cend()) {
+            // Re-exporting an image the user deleted on the web does not bring it back.
+            if (run.webDeleted.contains(canonical(name))) {
+                deletedOnWeb = true;
+            } else if (id != ids.cend()) {
                 const QStringList oldId(*id);
                 const DeleteImagesResponse deleted = co_await run.api->deleteImages(run.galleryId, oldId);
                 qCInfo(lcSync, "Replaced %s in %s (deleted %lld old version)", qUtf8Printable(name),
@@ -258,12 +262,14 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                            "may briefly show duplicates",
                            qUtf8Printable(name));
             }
-            oldVersionGone = true;
-            if (!manager)
-                co_return;
-            const QStringList one(image);
-            result = co_await manager->uploadFiles(one, run.galleryId, folder);
-            run.idMap.reset();
+            if (!deletedOnWeb) {
+                oldVersionGone = true;
+                if (!manager)
+                    co_return;
+                const QStringList one(image);
+                result = co_await manager->uploadFiles(one, run.galleryId, folder);
+                run.idMap.reset();
+            }
         } catch (...) {
             const QString description = describeCurrentException();
             if (!manager)
@@ -279,6 +285,19 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         }
         if (!manager)
             co_return;
+        const auto meta = local.metadata.constFind(name);
+        const UploadedFileMeta record{name, meta != local.metadata.cend() ? meta->size : 0,
+                                      meta != local.metadata.cend() ? meta->mtime : std::nullopt};
+        if (deletedOnWeb) {
+            // The record takes the local file's size and time so the file stops counting as modified.
+            qCInfo(lcSync, "Not replacing %s in %s — it was deleted on the web", qUtf8Printable(name),
+                   qUtf8Printable(folder.name));
+            editRecords(run, [&](QList<UploadedFileMeta> &records) {
+                dropRecordsNamed(records, named);
+                records.append(record);
+            });
+            continue;
+        }
         if (result.uploadedCount != 1) {
             editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
             fail(run, QStringLiteral("Opplasting feilet for ") + name + QStringLiteral(" — prøv igjen"));
@@ -287,9 +306,6 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                        qUtf8Printable(folder.name), qUtf8Printable(name), qint64(result.uploadedCount));
             co_return;
         }
-        const auto meta = local.metadata.constFind(name);
-        const UploadedFileMeta record{name, meta != local.metadata.cend() ? meta->size : 0,
-                                      meta != local.metadata.cend() ? meta->mtime : std::nullopt};
         editRecords(run, [&](QList<UploadedFileMeta> &records) {
             dropRecordsNamed(records, named);
             records.append(record);

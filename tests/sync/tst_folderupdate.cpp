@@ -56,7 +56,8 @@ private Q_SLOTS:
         QCOMPARE(entry.status.uploadedCount(), 3);
         QCOMPARE(recordNames(entry), (QStringList{"b.jpg", "c.jpg", "d.jpg"}));
         QCOMPARE(f->serverNames(galleryId), (QStringList{"b.jpg", "c.jpg", "d.jpg"}));
-        for (const auto &image : f->service.gallery(galleryId)->images) {
+        const auto gallery = f->service.gallery(galleryId); // keep the copy alive while walking it
+        for (const auto &image : gallery->images) {
             if (image.fileName == "b.jpg")
                 QCOMPARE(image.sha256, sha256Hex(newB));
         }
@@ -102,6 +103,33 @@ private Q_SLOTS:
         QVERIFY(f->service.requests("DELETE", "/api/gallery/*").isEmpty());
         QCOMPARE(f->serverNames(galleryId), (QStringList{"a.jpg", "b.jpg"}));
         QVERIFY(f->entry("Album").status.is(SyncStatus::Case::synced));
+    }
+
+    // Re-exporting an image that was deleted on the web does not bring it back, and stops counting as modified.
+    void modifiedImageDeletedOnWebIsNotReplaced()
+    {
+        const QString galleryId = f->service.seedGallery("Album");
+        f->service.seedImage(galleryId, "a.jpg", f->writeImage("Album/a.jpg"));
+        f->service.seedImage(galleryId, "b.jpg", f->writeImage("Album/b.jpg"));
+        QVERIFY(f->service.deleteImageOnWeb(galleryId, "a.jpg"));
+        SyncFolder folder = f->scan("Album");
+        const QStringList images = SyncManager::listImages(folder.path);
+        folder.status = SyncStatus::synced(galleryId, "album", 1);
+        folder.uploadedFiles = SyncManager::uploadedMetaList({"a.jpg", "b.jpg"}, SyncManager::localFileMetadata(images));
+        f->manager.setFolders({folder});
+        f->writeImage("Album/a.jpg", 9999);
+
+        finish(f->manager.updateFolder(f->entry("Album")));
+
+        QVERIFY(f->service.requests("PUT", "/store/*").isEmpty());
+        QVERIFY(f->service.requests("DELETE", "/api/gallery/*").isEmpty());
+        QCOMPARE(f->serverNames(galleryId), (QStringList{"b.jpg"}));
+        const SyncFolder entry = f->entry("Album");
+        QVERIFY(entry.status.is(SyncStatus::Case::synced));
+        const auto record = std::find_if(entry.uploadedFiles->cbegin(), entry.uploadedFiles->cend(),
+                                         [](const UploadedFileMeta &r) { return r.fileName == "a.jpg"; });
+        QVERIFY(record != entry.uploadedFiles->cend());
+        QCOMPARE(record->fileSize, 9999);
     }
 
     void emptiedFolderDeletesNothing_data()
