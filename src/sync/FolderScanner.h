@@ -39,6 +39,19 @@ public:
     // File name to size and modification time; an image whose metadata cannot be read gets size 0, no time.
     static LocalFileMetaMap localFileMetadata(const QStringList &images);
 
+    // A folder's images with their metadata: what the first sync and the update read off the UI thread.
+    struct LocalImages {
+        QStringList images;
+        LocalFileMetaMap metadata;
+    };
+    static LocalImages readLocalImages(const QString &folder)
+    {
+        LocalImages local;
+        local.images = listImages(folder);
+        local.metadata = localFileMetadata(local.images);
+        return local;
+    }
+
     // Upload records for the given names, in their order, from the local metadata.
     static QList<UploadedFileMeta> uploadedMetaList(const QStringList &fileNames, const LocalFileMetaMap &metadata);
 

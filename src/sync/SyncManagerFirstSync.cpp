@@ -15,20 +15,6 @@
 
 namespace {
 
-// The images and their metadata, read off the UI thread.
-struct LocalImages {
-    QStringList images;
-    LocalFileMetaMap metadata;
-};
-
-LocalImages readLocalImages(const QString &folderPath)
-{
-    LocalImages local;
-    local.images = FolderScanner::listImages(folderPath);
-    local.metadata = FolderScanner::localFileMetadata(local.images);
-    return local;
-}
-
 bool galleryHeldByOtherFolder(const QList<SyncFolder> &folders, const QString &path, const QString &galleryId)
 {
     for (const SyncFolder &entry : folders) {
@@ -52,8 +38,8 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     setFolderStatus(*manager, folder.path, SyncStatus::syncing(0));
 
     // Size and time as they were before the upload: a file rewritten meanwhile shows as modified at the next update.
-    QFuture<LocalImages> reading = QtConcurrent::run(readLocalImages, folder.path);
-    const LocalImages local = co_await reading;
+    QFuture<FolderScanner::LocalImages> reading = QtConcurrent::run(&FolderScanner::readLocalImages, folder.path);
+    const FolderScanner::LocalImages local = co_await reading;
     if (!manager)
         co_return;
     if (local.images.isEmpty()) {

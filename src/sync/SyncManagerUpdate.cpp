@@ -21,19 +21,6 @@ using unicodenames::canonical;
 
 namespace {
 
-struct LocalImages {
-    QStringList images;
-    LocalFileMetaMap metadata;
-};
-
-LocalImages readLocalImages(const QString &folderPath)
-{
-    LocalImages local;
-    local.images = FolderScanner::listImages(folderPath);
-    local.metadata = FolderScanner::localFileMetadata(local.images);
-    return local;
-}
-
 // The working values of one run; it lives in the frame of the run's coroutine.
 struct UpdateRun {
     QPointer<SyncManager> manager;
@@ -126,8 +113,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
 
     // Marked before the listing, so a second update of this folder returns at the status check.
     setFolderStatus(*manager, folder.path, SyncStatus::syncing(0));
-    QFuture<LocalImages> reading = QtConcurrent::run(readLocalImages, snapshot.path);
-    const LocalImages local = co_await reading;
+    QFuture<FolderScanner::LocalImages> reading = QtConcurrent::run(&FolderScanner::readLocalImages, snapshot.path);
+    const FolderScanner::LocalImages local = co_await reading;
     if (!manager)
         co_return;
     QSet<QString> localNames;
