@@ -20,6 +20,13 @@ bool hasChangedImages(const SyncFolder &folder)
            || folder.needsMetadataBaseline();
 }
 
+// A folder the full scan found moved keeps its gallery elsewhere: a first sync would upload every image again
+// beside it. Moving the gallery waits for the user.
+bool isAutoSyncCandidate(const SyncFolder &folder)
+{
+    return folder.status.is(SyncStatus::Case::notSynced) && !folder.movedFrom;
+}
+
 bool isAutoUpdateCandidate(const SyncFolder &folder)
 {
     return folder.status.is(SyncStatus::Case::synced) && !folder.movedFrom && hasChangedImages(folder);
@@ -219,13 +226,13 @@ QCoro::Task<void> SyncManager::runAutoSync()
 
     QList<SyncFolder> newFolders;
     for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (folder.status.is(SyncStatus::Case::notSynced))
+        if (isAutoSyncCandidate(folder))
             newFolders.append(folder);
     }
     for (const SyncFolder &folder : std::as_const(newFolders)) {
         // The user may have started, ignored or removed it while an earlier folder synced.
         const SyncFolder *live = findByPath(m_folders, folder.path);
-        if (!live || !live->status.is(SyncStatus::Case::notSynced))
+        if (!live || !isAutoSyncCandidate(*live))
             continue;
         qCInfo(lcSync, "Auto-syncing new folder: %s", qUtf8Printable(folder.displayName));
         co_await syncFolder(*live);
