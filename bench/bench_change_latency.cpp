@@ -147,12 +147,27 @@ int main(int argc, char **argv)
                 waitsSeconds, qint64(delays.streamLatency.count()), qint64(delays.refresh.count()),
                 qint64(delays.autoSync.count()));
 
+    // Where each run's time goes: the merge of the rescan (after stream latency, debounce and the scan), the start
+    // of the automatic-sync pass (after its wait) and the pass itself up to the confirmation.
+    double mergedAt = 0;
+    double passStartedAt = 0;
+    QObject::connect(&manager, &SyncManager::foldersChanged, &manager, [&] {
+        if (mergedAt == 0)
+            mergedAt = timer.nsecsElapsed() / 1e9;
+    });
+    QObject::connect(&manager, &SyncManager::isAutoSyncingChanged, &manager, [&] {
+        if (manager.isAutoSyncing() && passStartedAt == 0)
+            passStartedAt = timer.nsecsElapsed() / 1e9;
+    });
+
     double best = 1e300;
     double worst = 0;
     for (int r = 0; r < runs; ++r) {
         const SyncFolder &target = scanned.at((r * 7919) % scanned.size());
         const QString gallery = galleryOfPath.value(target.path);
         const QString name = QStringLiteral("NEW_%1.jpg").arg(r);
+        mergedAt = 0;
+        passStartedAt = 0;
         timer.restart();
         writeSparse(target.path + '/' + name, 4096);
         const bool confirmed = waitUntil(
@@ -169,8 +184,11 @@ int main(int argc, char **argv)
         }
         best = std::min(best, seconds);
         worst = std::max(worst, seconds);
-        std::printf("run %d: %.3f s from write to confirmed upload (engine's share %.3f s)\n", r + 1, seconds,
-                    seconds - waitsSeconds);
+        const double mergeWaits = (delays.streamLatency + delays.refresh).count() / 1000.0;
+        std::printf("run %d: %.3f s from write to confirmed upload (engine's share %.3f s: to the merge %.3f s, "
+                    "to the pass %.3f s, the pass %.3f s)\n",
+                    r + 1, seconds, seconds - waitsSeconds, mergedAt - mergeWaits,
+                    passStartedAt - mergedAt - delays.autoSync.count() / 1000.0, seconds - passStartedAt);
         std::fflush(stdout);
         waitUntil([&] { return !manager.isAutoSyncing(); }, 60000);
     }
