@@ -31,17 +31,6 @@ const SyncFolder *folderAt(const QList<SyncFolder> &folders, const QString &path
     return found == folders.cend() ? nullptr : &*found;
 }
 
-QStringList activeNames(const StandInService &service, const std::optional<QString> &galleryId)
-{
-    QStringList names;
-    if (const auto gallery = galleryId ? service.gallery(*galleryId) : std::nullopt) {
-        for (const auto &image : gallery->images)
-            names.append(image.fileName);
-    }
-    names.sort();
-    return names;
-}
-
 std::optional<QString> galleryTitled(const StandInService &service, const QString &title)
 {
     for (const auto &gallery : service.galleries()) {
@@ -49,6 +38,18 @@ std::optional<QString> galleryTitled(const StandInService &service, const QStrin
             return gallery.id;
     }
     return std::nullopt;
+}
+
+// The active image names of the gallery titled so, sorted; empty while there is none.
+QStringList activeNames(const StandInService &service, const QString &title)
+{
+    QStringList names;
+    if (const std::optional<QString> id = galleryTitled(service, title)) {
+        for (const auto &image : service.gallery(*id)->images)
+            names.append(image.fileName);
+    }
+    names.sort();
+    return names;
 }
 
 struct Engine {
@@ -83,14 +84,15 @@ private Q_SLOTS:
         SyncFolder grown = *folderAt(scanned, tree.path("Grown"));
         grown.imageCount = 1;
         grown.cachedLocalFileNames = QSet<QString>{"a.jpg"};
-        SyncFolder vanished;
-        vanished.path = tree.path("Vanished");
-        vanished.imageCount = 4;
-        vanished.status = SyncStatus::failed("x");
-        SyncFolder placeholder;
-        placeholder.path = "__removed__/g9";
-        placeholder.imageCount = 3;
-        placeholder.status = SyncStatus::removedLocally("g9", "s9");
+        const auto entry = [](const QString &path, qint64 images, const SyncStatus &status) {
+            SyncFolder folder;
+            folder.path = path;
+            folder.imageCount = images;
+            folder.status = status;
+            return folder;
+        };
+        const SyncFolder vanished = entry(tree.path("Vanished"), 4, SyncStatus::failed("x"));
+        const SyncFolder placeholder = entry("__removed__/g9", 3, SyncStatus::removedLocally("g9", "s9"));
         // "Twice" came from someone else (a reconcile that ended) after this refresh took its snapshot.
         manager.setFolders({same, grown, vanished, placeholder, *folderAt(scanned, tree.path("Twice"))});
 
@@ -129,11 +131,9 @@ private Q_SLOTS:
 
         tree.addFile("2024/Bryllup/1.jpg", 11);
         tree.addFile("2024/Bryllup/2.jpg", 12);
-        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, galleryTitled(service, "Bryllup")),
-                                  (QStringList{"1.jpg", "2.jpg"}), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Bryllup"), (QStringList{"1.jpg", "2.jpg"}), 10000);
         tree.addFile("2024/Bryllup/3.jpg", 13);
-        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, galleryTitled(service, "Bryllup")),
-                                  (QStringList{"1.jpg", "2.jpg", "3.jpg"}), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Bryllup"), (QStringList{"1.jpg", "2.jpg", "3.jpg"}), 10000);
         QCOMPARE(service.galleries().size(), 2);
     }
 
@@ -183,7 +183,7 @@ private Q_SLOTS:
         QTRY_VERIFY(engine->manager.isWatching());
         testsupport::awaitTask(engine->manager.runAutoSync());
         const std::optional<QString> shoot = galleryTitled(service, "Shoot");
-        QCOMPARE(activeNames(service, shoot), (QStringList{"a.jpg", "b.jpg"}));
+        QCOMPARE(activeNames(service, "Shoot"), (QStringList{"a.jpg", "b.jpg"}));
         QString path = tree.path("Shoot");
 
         if (change == "rename") {
@@ -211,7 +211,7 @@ private Q_SLOTS:
         testsupport::awaitTask(engine->manager.runAutoSync());
         QCOMPARE(service.galleries().size(), 1);
         const QStringList expected = change == "rename" ? QStringList{"a.jpg", "b.jpg"} : QStringList{"a.jpg"};
-        QCOMPARE(activeNames(service, shoot), expected);
+        QCOMPARE(activeNames(service, "Shoot"), expected);
         QVERIFY(service.requests("POST", "/api/upload/presigned").isEmpty());
         QVERIFY(service.requests("POST", "/api/gallery").isEmpty());
     }
