@@ -45,7 +45,8 @@ QStringList activeNames(const StandInService &service, const QString &title)
 {
     QStringList names;
     if (const std::optional<QString> id = galleryTitled(service, title)) {
-        for (const auto &image : service.gallery(*id)->images)
+        const auto gallery = service.gallery(*id); // keep the copy alive while walking it
+        for (const auto &image : gallery->images)
             names.append(image.fileName);
     }
     names.sort();
