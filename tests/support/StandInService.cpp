@@ -162,6 +162,10 @@ void applyReply(httplib::Response &res, int status, const QByteArray &body, cons
         else
             res.set_header(name.toStdString(), value.toStdString());
     }
+    // These answers carry no body on the wire; bytes sent anyway would be read as the start of the next answer
+    // on a kept-alive connection.
+    if (status < 200 || status == 204 || status == 304)
+        return;
     if (!body.isEmpty() || !type.isEmpty())
         res.set_content(body.toStdString(), type.isEmpty() ? "application/octet-stream" : type.toStdString());
 }
