@@ -22,7 +22,7 @@ enum class Look {
     Badge,      // a filled disc with the outline knocked out on it
 };
 
-struct SymbolSpec {
+struct SymbolEntry {
     const char *name;
     const char *outline; // file under :/symbols/ without ".svg"
     Look look;
@@ -30,50 +30,50 @@ struct SymbolSpec {
 };
 
 constexpr std::array kSymbols{
-    SymbolSpec{"checkmark", "check", Look::Outline, 0},
-    SymbolSpec{"checkmark.circle", "circle-check", Look::Outline, 0},
-    SymbolSpec{"checkmark.circle.fill", "circle-check", Look::FillShape, 0},
-    SymbolSpec{"folder", "folder", Look::Outline, 0},
-    SymbolSpec{"folder.fill", "folder", Look::FillShape, 0},
-    SymbolSpec{"folder.badge.gearshape", "folder-cog", Look::Outline, 0},
-    SymbolSpec{"photo", "image", Look::Outline, 0},
-    SymbolSpec{"photo.on.rectangle", "images", Look::Outline, 0},
-    SymbolSpec{"photo.on.rectangle.angled", "images", Look::Outline, 0},
-    SymbolSpec{"tray", "inbox", Look::Outline, 0},
-    SymbolSpec{"exclamationmark.triangle", "triangle-alert", Look::Outline, 0},
-    SymbolSpec{"exclamationmark.triangle.fill", "triangle-alert", Look::FillShape, 0},
-    SymbolSpec{"exclamationmark.circle.fill", "circle-alert", Look::FillShape, 0},
-    SymbolSpec{"arrow.triangle.branch", "git-branch", Look::Outline, 0},
-    SymbolSpec{"arrow.triangle.2.circlepath", "refresh-cw", Look::Outline, 0},
-    SymbolSpec{"arrow.clockwise", "rotate-cw", Look::Outline, 0},
-    SymbolSpec{"arrow.up.circle", "circle-arrow-up", Look::Outline, 0},
-    SymbolSpec{"arrow.up.circle.fill", "circle-arrow-up", Look::FillShape, 0},
-    SymbolSpec{"arrow.up.right", "arrow-up-right", Look::Outline, 0},
-    SymbolSpec{"arrow.up.right.square", "square-arrow-up-right", Look::Outline, 0},
-    SymbolSpec{"plus.circle.fill", "circle-plus", Look::FillShape, 0},
-    SymbolSpec{"minus.circle.fill", "circle-minus", Look::FillShape, 0},
-    SymbolSpec{"trash", "trash-2", Look::Outline, 0},
-    SymbolSpec{"trash.circle.fill", "trash-2", Look::Badge, 0},
-    SymbolSpec{"eye", "eye", Look::Outline, 0},
-    SymbolSpec{"eye.slash", "eye-off", Look::Outline, 0},
-    SymbolSpec{"eye.slash.circle.fill", "eye-off", Look::Badge, 0},
-    SymbolSpec{"link", "link", Look::Outline, 0},
-    SymbolSpec{"xmark", "x", Look::Outline, 0},
-    SymbolSpec{"chevron.right", "chevron-right", Look::Outline, 0},
-    SymbolSpec{"chevron.left", "chevron-left", Look::Outline, 0},
-    SymbolSpec{"sidebar.trailing", "panel-right", Look::Outline, 0},
-    SymbolSpec{"sidebar.right", "panel-right", Look::Outline, 0},
-    SymbolSpec{"rectangle.stack", "layers", Look::Outline, 0},
-    SymbolSpec{"person.circle", "circle-user", Look::Outline, 0},
-    SymbolSpec{"house.fill", "house", Look::FillShape, 1},
-    SymbolSpec{"gear", "settings", Look::Outline, 0},
+    SymbolEntry{"checkmark", "check", Look::Outline, 0},
+    SymbolEntry{"checkmark.circle", "circle-check", Look::Outline, 0},
+    SymbolEntry{"checkmark.circle.fill", "circle-check", Look::FillShape, 0},
+    SymbolEntry{"folder", "folder", Look::Outline, 0},
+    SymbolEntry{"folder.fill", "folder", Look::FillShape, 0},
+    SymbolEntry{"folder.badge.gearshape", "folder-cog", Look::Outline, 0},
+    SymbolEntry{"photo", "image", Look::Outline, 0},
+    SymbolEntry{"photo.on.rectangle", "images", Look::Outline, 0},
+    SymbolEntry{"photo.on.rectangle.angled", "images", Look::Outline, 0},
+    SymbolEntry{"tray", "inbox", Look::Outline, 0},
+    SymbolEntry{"exclamationmark.triangle", "triangle-alert", Look::Outline, 0},
+    SymbolEntry{"exclamationmark.triangle.fill", "triangle-alert", Look::FillShape, 0},
+    SymbolEntry{"exclamationmark.circle.fill", "circle-alert", Look::FillShape, 0},
+    SymbolEntry{"arrow.triangle.branch", "git-branch", Look::Outline, 0},
+    SymbolEntry{"arrow.triangle.2.circlepath", "refresh-cw", Look::Outline, 0},
+    SymbolEntry{"arrow.clockwise", "rotate-cw", Look::Outline, 0},
+    SymbolEntry{"arrow.up.circle", "circle-arrow-up", Look::Outline, 0},
+    SymbolEntry{"arrow.up.circle.fill", "circle-arrow-up", Look::FillShape, 0},
+    SymbolEntry{"arrow.up.right", "arrow-up-right", Look::Outline, 0},
+    SymbolEntry{"arrow.up.right.square", "square-arrow-up-right", Look::Outline, 0},
+    SymbolEntry{"plus.circle.fill", "circle-plus", Look::FillShape, 0},
+    SymbolEntry{"minus.circle.fill", "circle-minus", Look::FillShape, 0},
+    SymbolEntry{"trash", "trash-2", Look::Outline, 0},
+    SymbolEntry{"trash.circle.fill", "trash-2", Look::Badge, 0},
+    SymbolEntry{"eye", "eye", Look::Outline, 0},
+    SymbolEntry{"eye.slash", "eye-off", Look::Outline, 0},
+    SymbolEntry{"eye.slash.circle.fill", "eye-off", Look::Badge, 0},
+    SymbolEntry{"link", "link", Look::Outline, 0},
+    SymbolEntry{"xmark", "x", Look::Outline, 0},
+    SymbolEntry{"chevron.right", "chevron-right", Look::Outline, 0},
+    SymbolEntry{"chevron.left", "chevron-left", Look::Outline, 0},
+    SymbolEntry{"sidebar.trailing", "panel-right", Look::Outline, 0},
+    SymbolEntry{"sidebar.right", "panel-right", Look::Outline, 0},
+    SymbolEntry{"rectangle.stack", "layers", Look::Outline, 0},
+    SymbolEntry{"person.circle", "circle-user", Look::Outline, 0},
+    SymbolEntry{"house.fill", "house", Look::FillShape, 1},
+    SymbolEntry{"gear", "settings", Look::Outline, 0},
 };
 
-const SymbolSpec *find(const QString &name)
+const SymbolEntry *find(const QString &name)
 {
-    for (const SymbolSpec &spec : kSymbols) {
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const SymbolEntry &symbol : kSymbols) {
+        if (name == QLatin1String(symbol.name))
+            return &symbol;
     }
     return nullptr;
 }
@@ -92,10 +92,10 @@ QString withAttribute(const QString &element, const QString &attribute)
     return element.left(nameEnd) + u' ' + attribute + element.mid(nameEnd);
 }
 
-// The outline's SVG text reshaped for the spec's look, still drawn in "currentColor".
-QByteArray shapedSvg(const SymbolSpec &spec, const QString &source, const QString &knockout)
+// The outline's SVG text reshaped for the entry's look, still drawn in "currentColor".
+QByteArray shapedSvg(const SymbolEntry &symbol, const QString &source, const QString &knockout)
 {
-    if (spec.look == Look::Outline)
+    if (symbol.look == Look::Outline)
         return source.toUtf8();
 
     static const QRegularExpression openTag(QStringLiteral("<svg\\b[^>]*>"));
@@ -107,9 +107,9 @@ QByteArray shapedSvg(const SymbolSpec &spec, const QString &source, const QStrin
         elements << it.next().captured(0);
 
     QString body;
-    if (spec.look == Look::FillShape) {
+    if (symbol.look == Look::FillShape) {
         for (int i = 0; i < elements.size(); ++i) {
-            body += i == spec.filledElement
+            body += i == symbol.filledElement
                         ? withAttribute(elements[i], QStringLiteral("fill=\"currentColor\""))
                         : withAttribute(elements[i], QStringLiteral("stroke=\"%1\"").arg(knockout));
         }
@@ -148,17 +148,17 @@ public:
 
     QByteArray tintedSvg(const QString &name, const QColor &tint)
     {
-        const SymbolSpec *spec = find(name);
-        if (!spec) {
+        const SymbolEntry *symbol = find(name);
+        if (!symbol) {
             warnOnce(name, "Unknown symbol %s; drawing a placeholder");
             return {};
         }
-        const QString source = outline(QString::fromLatin1(spec->outline));
+        const QString source = outline(QString::fromLatin1(symbol->outline));
         if (source.isEmpty()) {
             warnOnce(name, "Symbol outline missing for %s; drawing a placeholder");
             return {};
         }
-        return shapedSvg(*spec, source, knockoutFor(tint)).replace("currentColor", tint.name(QColor::HexRgb).toLatin1());
+        return shapedSvg(*symbol, source, knockoutFor(tint)).replace("currentColor", tint.name(QColor::HexRgb).toLatin1());
     }
 
     static QString outline(const QString &file)
@@ -248,15 +248,15 @@ private:
 QStringList Symbol::names()
 {
     QStringList out;
-    for (const SymbolSpec &spec : kSymbols)
-        out << QString::fromLatin1(spec.name);
+    for (const SymbolEntry &symbol : kSymbols)
+        out << QString::fromLatin1(symbol.name);
     return out;
 }
 
 bool Symbol::isAvailable(const QString &name)
 {
-    const SymbolSpec *spec = find(name);
-    return spec && QFile::exists(QStringLiteral(":/symbols/%1.svg").arg(QLatin1String(spec->outline)));
+    const SymbolEntry *symbol = find(name);
+    return symbol && QFile::exists(QStringLiteral(":/symbols/%1.svg").arg(QLatin1String(symbol->outline)));
 }
 
 void Symbol::paint(QPainter *painter, const QRectF &rect, const QString &name, const QColor &tint)

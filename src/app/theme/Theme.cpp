@@ -13,12 +13,12 @@ namespace Theme {
 
 namespace {
 
-struct StyleSpec {
+struct StyleMetrics {
     int pixelSize;
     QFont::Weight weight;
 };
 
-StyleSpec spec(TextStyle style)
+StyleMetrics metricsOf(TextStyle style)
 {
     switch (style) {
     case TextStyle::Caption2: return {10, QFont::Normal};
@@ -52,17 +52,17 @@ constexpr std::array<NamedColour, 7> kSystemColours{{
 
 int pixelSize(TextStyle style)
 {
-    return spec(style).pixelSize;
+    return metricsOf(style).pixelSize;
 }
 
 QFont::Weight weight(TextStyle style)
 {
-    return spec(style).weight;
+    return metricsOf(style).weight;
 }
 
 QFont font(TextStyle style)
 {
-    const StyleSpec s = spec(style);
+    const StyleMetrics s = metricsOf(style);
     return systemFont(s.pixelSize, s.weight);
 }
 
