@@ -4,6 +4,7 @@
 
 #include "overview/ThumbnailCache.h"
 #include "overview/ThumbnailLoader.h"
+#include "overview/WebpDecoder.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -210,8 +211,9 @@ int main(int argc, char *argv[])
 
     out() << "decode pool threads: " << thumbnailDecodePool()->maxThreadCount() << Qt::endl;
     for (const QString &file : files.value(QStringLiteral("24mp"))) {
-        out() << QFileInfo(file).suffix() << " reader scales while decoding: "
-              << (QImageReader(file).supportsOption(QImageIOHandler::ScaledSize) ? "yes" : "no") << Qt::endl;
+        const bool scales = ScaledWebpDecoder(file).isValid()
+            || QImageReader(file).supportsOption(QImageIOHandler::ScaledSize);
+        out() << QFileInfo(file).suffix() << " scales while decoding: " << (scales ? "yes" : "no") << Qt::endl;
     }
     out() << Qt::endl << QStringLiteral("%1 %2 %3 %4 %5 %6")
                              .arg(QStringLiteral("image"), -14)

@@ -1,6 +1,7 @@
 #include "ThumbnailLoader.h"
 
 #include "ThumbnailCache.h"
+#include "WebpDecoder.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -41,8 +42,9 @@ QSize fittedSize(const QSize &size, double maxPixelSize)
     return QSize(qMax(1, int(std::lround(size.width() * factor))), qMax(1, int(std::lround(size.height() * factor))));
 }
 
-// WebP decodes at full size before it is scaled: 216 MB for 54 MP. Few at a time keeps the peak near half a
-// gigabyte while JPEG and PNG, which scale while decoding, keep the wider pool.
+// Qt's WebP reader (used for animations and without libwebp) decodes at full size before it scales: 216 MB for
+// 54 MP. Few at a time keeps the peak near half a gigabyte while the formats that scale while decoding keep the
+// wider pool.
 QThreadPool *fullSizeDecodePool()
 {
     static QThreadPool *const pool = [] {
@@ -67,7 +69,9 @@ Lookup lookUpThumbnail(const QUrl &fileURL, double maxPixelSize)
     lookup.key = thumbnailCacheKey(fileURL, maxPixelSize);
     lookup.image = ThumbnailCache::shared().get(lookup.key);
     if (lookup.image.isNull()) {
-        const bool scalesWhileDecoding = QImageReader(fileURL.toLocalFile()).supportsOption(QImageIOHandler::ScaledSize);
+        const QString path = fileURL.toLocalFile();
+        const bool scalesWhileDecoding = ScaledWebpDecoder(path).isValid()
+            || QImageReader(path).supportsOption(QImageIOHandler::ScaledSize);
         lookup.decodePool = scalesWhileDecoding ? thumbnailDecodePool() : fullSizeDecodePool();
     }
     return lookup;
@@ -100,8 +104,33 @@ QThreadPool *thumbnailDecodePool()
     return pool;
 }
 
+namespace {
+
+QImage toPaintFormat(QImage image)
+{
+    // Convert here, on the worker, so that painting on the UI thread is a plain copy.
+    const QImage::Format paintFormat = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                               : QImage::Format_RGB32;
+    if (image.format() != paintFormat)
+        image.convertTo(paintFormat);
+    image.setDevicePixelRatio(1.0);
+    return image;
+}
+
+} // namespace
+
 QImage generateThumbnail(const QUrl &fileURL, double maxPixelSize)
 {
+    ScaledWebpDecoder webp(fileURL.toLocalFile());
+    if (webp.isValid()) {
+        QImage image = webp.read(fittedSize(webp.size(), maxPixelSize));
+        if (image.isNull()) {
+            qCDebug(lcThumbnail, "Could not create thumbnail for %s", qUtf8Printable(fileURL.fileName()));
+            return {};
+        }
+        return toPaintFormat(std::move(image));
+    }
+
     QImageReader reader(fileURL.toLocalFile());
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
@@ -128,13 +157,10 @@ QImage generateThumbnail(const QUrl &fileURL, double maxPixelSize)
         if (fitted != image.size())
             image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    // Convert here, on the worker, so that painting on the UI thread is a plain copy.
-    const QImage::Format paintFormat = image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                               : QImage::Format_RGB32;
-    if (image.format() != paintFormat)
-        image.convertTo(paintFormat);
-    image.setDevicePixelRatio(1.0);
-    return image;
+    // Qt's WebP reader ignores EXIF orientation, so auto-transform leaves those sideways.
+    if (!reader.supportsOption(QImageIOHandler::ImageTransformation))
+        image = applyExifOrientation(image, webp.exifOrientation());
+    return toPaintFormat(std::move(image));
 }
 
 QCoro::Task<QImage> loadThumbnail(QUrl fileURL, double maxPixelSize)

@@ -64,6 +64,47 @@ void writeJpegWithOrientation(const QString &path, const QImage &image, quint16 
     writeBytes(path, jpeg.left(2) + segment + exif + jpeg.mid(2));
 }
 
+void appendLE(QByteArray &bytes, quint32 value, int count)
+{
+    for (int i = 0; i < count; ++i)
+        bytes += char((value >> (8 * i)) & 0xff);
+}
+
+QByteArray riffChunk(const char *fourCC, const QByteArray &payload)
+{
+    QByteArray chunk(fourCC, 4);
+    appendLE(chunk, quint32(payload.size()), 4);
+    chunk += payload;
+    if (payload.size() % 2)
+        chunk += '\0';
+    return chunk;
+}
+
+// The extended WebP container around Qt's simple lossy one, with a little-endian EXIF chunk after the image data
+// where writers put it.
+void writeWebpWithOrientation(const QString &path, const QImage &image, quint16 orientation)
+{
+    QByteArray simple;
+    QBuffer buffer(&simple);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(image.save(&buffer, "WEBP", 95));
+    QVERIFY(simple.startsWith("RIFF") && simple.mid(8, 4) == "WEBP");
+
+    QByteArray header(4, '\0');
+    header[0] = 0x08; // EXIF present
+    appendLE(header, quint32(image.width() - 1), 3);
+    appendLE(header, quint32(image.height() - 1), 3);
+    QByteArray exif("II*\0", 4);
+    QDataStream out(&exif, QIODevice::Append);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << quint32(8) << quint16(1) << quint16(0x0112) << quint16(3) << quint32(1) << orientation << quint16(0)
+        << quint32(0);
+    const QByteArray body = "WEBP" + riffChunk("VP8X", header) + simple.mid(12) + riffChunk("EXIF", exif);
+    QByteArray file("RIFF");
+    appendLE(file, quint32(body.size()), 4);
+    writeBytes(path, file + body);
+}
+
 // QFile::setFileTime refuses times before 1970.
 void setModified(const QString &path, qint64 msecs)
 {
@@ -180,8 +221,10 @@ private Q_SLOTS:
         QTest::addColumn<QSize>("expected");
         for (const char *format : {"jpg", "png", "webp"})
             QTest::addRow("%s portrait to 64", format) << format << QSize(300, 900) << 64.0 << QSize(21, 64);
-        QTest::newRow("never enlarged") << "jpg" << QSize(100, 50) << 2400.0 << QSize(100, 50);
-        QTest::newRow("png with alpha") << "png" << QSize(800, 400) << 400.0 << QSize(400, 200);
+        for (const char *format : {"jpg", "webp"})
+            QTest::addRow("%s never enlarged", format) << format << QSize(100, 50) << 2400.0 << QSize(100, 50);
+        for (const char *format : {"png", "webp"})
+            QTest::addRow("%s with alpha", format) << format << QSize(800, 400) << 400.0 << QSize(400, 200);
     }
     void generate()
     {
@@ -203,28 +246,51 @@ private Q_SLOTS:
         QCOMPARE(thumbnail.format(), alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
         QVERIFY(isRed(thumbnail.pixel(expected.width() / 8, expected.height() / 8)));
         QVERIFY(!isRed(thumbnail.pixel(expected.width() * 7 / 8, expected.height() * 7 / 8)));
+        if (alpha) {
+            // Premultiplied for real: the transparent corner shows through, and no colour exceeds its alpha.
+            QVERIFY(qAlpha(thumbnail.pixel(0, 0)) < 255);
+            for (int y = 0; y < expected.height(); ++y) {
+                for (int x = 0; x < expected.width(); ++x) {
+                    const QRgb pixel = thumbnail.pixel(x, y);
+                    QVERIFY2(qMax(qRed(pixel), qMax(qGreen(pixel), qBlue(pixel))) <= qAlpha(pixel),
+                             qPrintable(QStringLiteral("%1,%2 is %3").arg(x).arg(y).arg(pixel, 8, 16)));
+                }
+            }
+        }
     }
 
     void exifOrientation_data()
     {
+        QTest::addColumn<QString>("format");
         QTest::addColumn<int>("orientation");
         QTest::addColumn<double>("maxPixelSize");
         QTest::addColumn<QSize>("expected");
         QTest::addColumn<QPoint>("redCorner");
         // The source is 80 x 40 with its red quarter at the top left.
-        QTest::newRow("upright") << 1 << 400.0 << QSize(80, 40) << QPoint(0, 0);
-        QTest::newRow("upside down") << 3 << 400.0 << QSize(80, 40) << QPoint(1, 1);
-        QTest::newRow("turn right") << 6 << 400.0 << QSize(40, 80) << QPoint(1, 0);
-        QTest::newRow("turn left, scaled") << 8 << 40.0 << QSize(20, 40) << QPoint(0, 1);
+        for (const char *format : {"jpg", "webp"}) {
+            QTest::addRow("%s upright", format) << format << 1 << 400.0 << QSize(80, 40) << QPoint(0, 0);
+            QTest::addRow("%s upside down", format) << format << 3 << 400.0 << QSize(80, 40) << QPoint(1, 1);
+            QTest::addRow("%s turn right", format) << format << 6 << 400.0 << QSize(40, 80) << QPoint(1, 0);
+            QTest::addRow("%s turn left, scaled", format) << format << 8 << 40.0 << QSize(20, 40) << QPoint(0, 1);
+        }
+        // The mirrored ones, where a swapped mirror and flip shows.
+        QTest::newRow("webp mirrored") << "webp" << 2 << 400.0 << QSize(80, 40) << QPoint(1, 0);
+        QTest::newRow("webp flipped") << "webp" << 4 << 400.0 << QSize(80, 40) << QPoint(0, 1);
+        QTest::newRow("webp transposed") << "webp" << 5 << 400.0 << QSize(40, 80) << QPoint(0, 0);
+        QTest::newRow("webp transversed") << "webp" << 7 << 400.0 << QSize(40, 80) << QPoint(1, 1);
     }
     void exifOrientation()
     {
+        QFETCH(QString, format);
         QFETCH(int, orientation);
         QFETCH(double, maxPixelSize);
         QFETCH(QSize, expected);
         QFETCH(QPoint, redCorner);
-        const QString path = m_dir->filePath(QStringLiteral("rotated.jpg"));
-        writeJpegWithOrientation(path, markedTopLeft(80, 40), quint16(orientation));
+        const QString path = m_dir->filePath(QStringLiteral("rotated.") + format);
+        if (format == QLatin1String("webp"))
+            writeWebpWithOrientation(path, markedTopLeft(80, 40), quint16(orientation));
+        else
+            writeJpegWithOrientation(path, markedTopLeft(80, 40), quint16(orientation));
 
         const QImage thumbnail = generateThumbnail(QUrl::fromLocalFile(path), maxPixelSize);
         QCOMPARE(thumbnail.size(), expected);
