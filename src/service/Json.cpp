@@ -2,8 +2,9 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QLocale>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace json {
@@ -41,49 +42,67 @@ QString typeName(const QJsonValue &value)
     fail(QStringLiteral("Expected %1 at %2 but found %3.").arg(QLatin1String(expected), path, typeName(value)));
 }
 
-QString stringValue(const QJsonValue &value, const QString &path)
+// Where a value sits; the text is built only when a fault is reported.
+struct Place {
+    const ObjectReader *reader = nullptr;
+    QStringView key;
+    QString path;
+
+    QString text() const { return reader ? reader->keyPath(key) : path; }
+};
+
+Place placeOf(const ObjectReader &reader, QStringView key)
+{
+    return Place{&reader, key, {}};
+}
+
+QString stringValue(const QJsonValue &value, const Place &place)
 {
     if (!value.isString())
-        wrongType(path, "a string", value);
+        wrongType(place.text(), "a string", value);
     return value.toString();
 }
 
-qint64 integerValue(const QJsonValue &value, const QString &path)
+qint64 integerValue(const QJsonValue &value, const Place &place)
 {
     if (!value.isDouble())
-        wrongType(path, "a whole number", value);
+        wrongType(place.text(), "a whole number", value);
     // toInteger gives its default for fractions and for values outside the signed 64-bit range; two different
     // defaults tell those apart from a real value.
     const qint64 a = value.toInteger(0);
     const qint64 b = value.toInteger(1);
     if (a != b)
-        fail(QStringLiteral("Number at %1 is not a whole number within the signed 64-bit range.").arg(path));
+        fail(QStringLiteral("Number at %1 is not a whole number within the signed 64-bit range.").arg(place.text()));
     return a;
 }
 
-double numberValue(const QJsonValue &value, const QString &path)
+double numberValue(const QJsonValue &value, const Place &place)
 {
     if (!value.isDouble())
-        wrongType(path, "a number", value);
+        wrongType(place.text(), "a number", value);
     return value.toDouble();
 }
 
-bool boolValue(const QJsonValue &value, const QString &path)
+bool boolValue(const QJsonValue &value, const Place &place)
 {
     if (!value.isBool())
-        wrongType(path, "a boolean", value);
+        wrongType(place.text(), "a boolean", value);
     return value.toBool();
 }
 
-QStringList stringsValue(const QJsonValue &value, const QString &path)
+QStringList stringsValue(const QJsonValue &value, const Place &place)
 {
     if (!value.isArray())
-        wrongType(path, "an array", value);
+        wrongType(place.text(), "an array", value);
     const QJsonArray array = value.toArray();
     QStringList result;
     result.reserve(array.size());
-    for (qsizetype i = 0; i < array.size(); ++i)
-        result.append(stringValue(array.at(i), QStringLiteral("%1[%2]").arg(path).arg(i)));
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        const QJsonValue element = array.at(i);
+        if (!element.isString())
+            wrongType(place.text() + QLatin1Char('[') + QString::number(i) + QLatin1Char(']'), "a string", element);
+        result.append(element.toString());
+    }
     return result;
 }
 
@@ -110,7 +129,12 @@ ObjectReader::ObjectReader(QJsonObject object, QString path)
 
 QString ObjectReader::keyPath(QStringView key) const
 {
-    return m_path + QLatin1Char('.') + key.toString();
+    const bool name = !key.isEmpty() && std::all_of(key.begin(), key.end(), [](QChar c) {
+        return c.isLetterOrNumber() || c == u'_';
+    });
+    if (name)
+        return m_path + QLatin1Char('.') + key.toString();
+    return m_path + QStringLiteral("[\"") + key.toString() + QStringLiteral("\"]");
 }
 
 QJsonValue ObjectReader::present(QStringView key) const
@@ -151,61 +175,61 @@ std::optional<QJsonArray> ObjectReader::optionalArray(QStringView key) const
 
 QString ObjectReader::string(QStringView key) const
 {
-    return stringValue(present(key), keyPath(key));
+    return stringValue(present(key), placeOf(*this, key));
 }
 
 std::optional<QString> ObjectReader::optString(QStringView key) const
 {
     if (const auto value = optional(key))
-        return stringValue(*value, keyPath(key));
+        return stringValue(*value, placeOf(*this, key));
     return std::nullopt;
 }
 
 qint64 ObjectReader::integer(QStringView key) const
 {
-    return integerValue(present(key), keyPath(key));
+    return integerValue(present(key), placeOf(*this, key));
 }
 
 std::optional<qint64> ObjectReader::optInteger(QStringView key) const
 {
     if (const auto value = optional(key))
-        return integerValue(*value, keyPath(key));
+        return integerValue(*value, placeOf(*this, key));
     return std::nullopt;
 }
 
 double ObjectReader::number(QStringView key) const
 {
-    return numberValue(present(key), keyPath(key));
+    return numberValue(present(key), placeOf(*this, key));
 }
 
 std::optional<double> ObjectReader::optNumber(QStringView key) const
 {
     if (const auto value = optional(key))
-        return numberValue(*value, keyPath(key));
+        return numberValue(*value, placeOf(*this, key));
     return std::nullopt;
 }
 
 bool ObjectReader::boolean(QStringView key) const
 {
-    return boolValue(present(key), keyPath(key));
+    return boolValue(present(key), placeOf(*this, key));
 }
 
 std::optional<bool> ObjectReader::optBoolean(QStringView key) const
 {
     if (const auto value = optional(key))
-        return boolValue(*value, keyPath(key));
+        return boolValue(*value, placeOf(*this, key));
     return std::nullopt;
 }
 
 QStringList ObjectReader::strings(QStringView key) const
 {
-    return stringsValue(present(key), keyPath(key));
+    return stringsValue(present(key), placeOf(*this, key));
 }
 
 std::optional<QStringList> ObjectReader::optStrings(QStringView key) const
 {
     if (const auto value = optional(key))
-        return stringsValue(*value, keyPath(key));
+        return stringsValue(*value, placeOf(*this, key));
     return std::nullopt;
 }
 
@@ -229,7 +253,7 @@ std::optional<ObjectReader> ObjectReader::optChild(QStringView key) const
 
 ObjectReader ObjectReader::elementReader(const QJsonValue &value, const QString &arrayPath, qsizetype index)
 {
-    const QString path = QStringLiteral("%1[%2]").arg(arrayPath).arg(index);
+    const QString path = arrayPath + QLatin1Char('[') + QString::number(index) + QLatin1Char(']');
     if (!value.isObject())
         wrongType(path, "an object", value);
     return ObjectReader(value.toObject(), path);
@@ -251,15 +275,30 @@ QJsonArray parseArray(const QByteArray &data)
     return document.array();
 }
 
-QByteArray quoted(QStringView text)
+void appendQuoted(QByteArray &out, QStringView text)
 {
     static const char hex[] = "0123456789abcdef";
-    const QByteArray utf8 = text.toUtf8();
-    QByteArray out;
-    out.reserve(utf8.size() + 2);
     out += '"';
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
+    // Keys and most values are ASCII with nothing to escape: copy them over without a UTF-8 copy.
+    const bool plain = std::all_of(text.begin(), text.end(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return u >= 0x20 && u < 0x80 && u != '"' && u != '\\';
+    });
+    if (plain) {
+        const qsizetype start = out.size();
+        out.resize(start + text.size());
+        std::transform(text.begin(), text.end(), out.data() + start, [](QChar c) { return char(c.unicode()); });
+        out += '"';
+        return;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(utf8.constData() + runStart, i - runStart);
+        runStart = i + 1;
         switch (c) {
         case '"':
             out += "\\\"";
@@ -282,43 +321,55 @@ QByteArray quoted(QStringView text)
         case '\f':
             out += "\\f";
             break;
-        default:
-            if (byte < 0x20) {
-                out += "\\u00";
-                out += hex[byte >> 4];
-                out += hex[byte & 0xf];
-            } else {
-                out += c;
-            }
+        default: {
+            const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xf]};
+            out.append(escape, sizeof escape);
+        }
         }
     }
+    out.append(utf8.constData() + runStart, utf8.size() - runStart);
     out += '"';
+}
+
+QByteArray quoted(QStringView text)
+{
+    QByteArray out;
+    out.reserve(text.size() + 2);
+    appendQuoted(out, text);
     return out;
 }
 
 ObjectWriter::ObjectWriter()
-    : m_out("{")
+    : m_own("{")
+    , m_out(&m_own)
 {
+}
+
+ObjectWriter::ObjectWriter(QByteArray &target)
+    : m_out(&target)
+{
+    *m_out += '{';
 }
 
 void ObjectWriter::key(QStringView key)
 {
     if (!m_first)
-        m_out += ',';
+        *m_out += ',';
     m_first = false;
-    m_out += quoted(key);
-    m_out += ':';
+    appendQuoted(*m_out, key);
+    *m_out += ':';
 }
 
 void ObjectWriter::raw(QStringView name, const QByteArray &encodedValue)
 {
     key(name);
-    m_out += encodedValue;
+    *m_out += encodedValue;
 }
 
-void ObjectWriter::string(QStringView name, const QString &value)
+void ObjectWriter::string(QStringView name, QStringView value)
 {
-    raw(name, quoted(value));
+    key(name);
+    appendQuoted(*m_out, value);
 }
 
 void ObjectWriter::optString(QStringView name, const std::optional<QString> &value)
@@ -329,7 +380,10 @@ void ObjectWriter::optString(QStringView name, const std::optional<QString> &val
 
 void ObjectWriter::integer(QStringView name, qint64 value)
 {
-    raw(name, QByteArray::number(value));
+    key(name);
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    m_out->append(buffer, result.ptr - buffer);
 }
 
 void ObjectWriter::optInteger(QStringView name, std::optional<qint64> value)
@@ -342,7 +396,14 @@ void ObjectWriter::number(QStringView name, double value)
 {
     if (!std::isfinite(value))
         throw EncodingError(QStringLiteral("Unable to encode %1 as JSON: the number is not finite.").arg(name));
-    raw(name, QByteArray::number(value, 'g', QLocale::FloatingPointShortest));
+    key(name);
+    // Whole numbers read back as integers in every JSON reader; others in the shortest plain form that reads
+    // back exactly, never with an exponent.
+    char buffer[400];
+    const bool whole = std::trunc(value) == value && std::fabs(value) < 9007199254740992.0;
+    const auto result = whole ? std::to_chars(buffer, buffer + sizeof buffer, static_cast<qint64>(value))
+                              : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    m_out->append(buffer, result.ptr - buffer);
 }
 
 void ObjectWriter::optNumber(QStringView name, std::optional<double> value)
@@ -364,14 +425,14 @@ void ObjectWriter::optBoolean(QStringView name, std::optional<bool> value)
 
 void ObjectWriter::strings(QStringView name, const QStringList &values)
 {
-    QByteArray array("[");
+    key(name);
+    *m_out += '[';
     for (qsizetype i = 0; i < values.size(); ++i) {
         if (i > 0)
-            array += ',';
-        array += quoted(values.at(i));
+            *m_out += ',';
+        appendQuoted(*m_out, values.at(i));
     }
-    array += ']';
-    raw(name, array);
+    *m_out += ']';
 }
 
 void ObjectWriter::optStrings(QStringView name, const std::optional<QStringList> &values)
@@ -382,8 +443,8 @@ void ObjectWriter::optStrings(QStringView name, const std::optional<QStringList>
 
 QByteArray ObjectWriter::finish()
 {
-    m_out += '}';
-    return std::move(m_out);
+    close();
+    return std::move(m_own);
 }
 
 } // namespace json

@@ -45,6 +45,8 @@ public:
     ObjectReader child(QStringView key) const;
     std::optional<ObjectReader> optChild(QStringView key) const;
     QStringList keys() const { return m_object.keys(); }
+    // Whether the key is there at all, null included.
+    bool contains(QStringView key) const { return m_object.contains(key); }
 
     template<typename T>
     T object(QStringView key) const
@@ -84,10 +86,12 @@ public:
         return result;
     }
 
+    // The place of a key below this object: ".name", or ["key"] for a key that is data (a path, say).
+    QString keyPath(QStringView key) const;
+
 private:
     static ObjectReader elementReader(const QJsonValue &value, const QString &arrayPath, qsizetype index);
 
-    QString keyPath(QStringView key) const;
     QJsonValue present(QStringView key) const;          // throws when missing or null
     std::optional<QJsonValue> optional(QStringView key) const; // nullopt when missing or null
     QJsonArray requiredArray(QStringView key) const;
@@ -101,12 +105,16 @@ class ObjectWriter
 {
 public:
     ObjectWriter();
+    ObjectWriter(const ObjectWriter &) = delete;
+    ObjectWriter &operator=(const ObjectWriter &) = delete;
 
-    void string(QStringView key, const QString &value);
+    void string(QStringView key, QStringView value);
     void optString(QStringView key, const std::optional<QString> &value);
     void integer(QStringView key, qint64 value);
     void optInteger(QStringView key, std::optional<qint64> value);
-    void number(QStringView key, double value); // throws EncodingError for NaN and infinities
+    // Whole numbers below 2^53 as integers, others in plain notation with the shortest digits that read back
+    // exactly. Throws EncodingError for NaN and infinities.
+    void number(QStringView key, double value);
     void optNumber(QStringView key, std::optional<double> value);
     void boolean(QStringView key, bool value);
     void optBoolean(QStringView key, std::optional<bool> value);
@@ -116,9 +124,7 @@ public:
     template<typename T>
     void object(QStringView key, const T &record)
     {
-        ObjectWriter inner;
-        record.toJson(inner);
-        raw(key, inner.finish());
+        objectWith(key, [&record](ObjectWriter &inner) { record.toJson(inner); });
     }
     template<typename T>
     void optObject(QStringView key, const std::optional<T> &record)
@@ -126,10 +132,20 @@ public:
         if (record)
             object(key, *record);
     }
+    // A nested object whose keys fill writes, for objects that are not records (keyed by data, say).
+    template<typename Fill>
+    void objectWith(QStringView key, Fill &&fill)
+    {
+        this->key(key);
+        ObjectWriter inner(*m_out);
+        fill(inner);
+        inner.close();
+    }
     template<typename T>
     void objects(QStringView key, const QList<T> &records)
     {
-        raw(key, writeObjects(records));
+        this->key(key);
+        appendObjects(*m_out, records);
     }
     template<typename T>
     void optObjects(QStringView key, const std::optional<QList<T>> &records)
@@ -141,33 +157,49 @@ public:
     // Writes an already encoded JSON value under the key.
     void raw(QStringView key, const QByteArray &encodedValue);
 
+    // For large documents: room for this many bytes up front.
+    void reserve(qsizetype bytes) { m_out->reserve(bytes); }
+
     // Closes the object and returns its bytes; the writer is spent afterwards.
     QByteArray finish();
 
     template<typename T>
     static QByteArray writeObjects(const QList<T> &records)
     {
-        QByteArray out("[");
-        for (qsizetype i = 0; i < records.size(); ++i) {
-            if (i > 0)
-                out += ',';
-            ObjectWriter inner;
-            records.at(i).toJson(inner);
-            out += inner.finish();
-        }
-        out += ']';
+        QByteArray out;
+        appendObjects(out, records);
         return out;
     }
 
 private:
-    void key(QStringView key);
+    // Nested writers append to their parent's bytes: one buffer for the whole document.
+    explicit ObjectWriter(QByteArray &target);
 
-    QByteArray m_out;
+    template<typename T>
+    static void appendObjects(QByteArray &out, const QList<T> &records)
+    {
+        out += '[';
+        for (qsizetype i = 0; i < records.size(); ++i) {
+            if (i > 0)
+                out += ',';
+            ObjectWriter inner(out);
+            records.at(i).toJson(inner);
+            inner.close();
+        }
+        out += ']';
+    }
+
+    void key(QStringView key);
+    void close() { *m_out += '}'; }
+
+    QByteArray m_own;
+    QByteArray *m_out;
     bool m_first = true;
 };
 
 // JSON string literal of the text, quotes included.
 QByteArray quoted(QStringView text);
+void appendQuoted(QByteArray &out, QStringView text);
 
 // Parses bytes whose top level must be an object; throws DecodingError.
 QJsonObject parseObject(const QByteArray &data);

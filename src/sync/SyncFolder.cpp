@@ -1,15 +1,13 @@
 #include "SyncFolder.h"
 
-#include "CompactJsonWriter.h"
-#include "StrictJson.h"
 #include "UnicodeNames.h"
+#include "service/Json.h"
 
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <QTimeZone>
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 using unicodenames::canonical;
 
@@ -259,215 +257,128 @@ bool SyncFolder::needsMetadataBaseline() const
 
 // ---- JSON
 
-void writeJson(CompactJsonWriter &out, const UploadedFileMeta &meta)
+void UploadedFileMeta::toJson(json::ObjectWriter &out) const
 {
-    out.beginObject();
-    out.key(u"fileName");
-    out.string(meta.fileName);
-    out.key(u"fileSize");
-    out.integer(meta.fileSize);
-    if (meta.mtime) {
-        out.key(u"mtime");
-        out.number(*meta.mtime);
-    }
-    out.endObject();
+    out.string(u"fileName", fileName);
+    out.integer(u"fileSize", fileSize);
+    out.optNumber(u"mtime", mtime);
 }
 
-void writeJson(CompactJsonWriter &out, const SyncStatus &status)
+UploadedFileMeta UploadedFileMeta::fromJson(const json::ObjectReader &in)
 {
-    out.beginObject();
-    switch (status.kind()) {
-    case SyncStatus::Case::notSynced:
-        out.key(u"notSynced");
-        out.beginObject();
-        break;
-    case SyncStatus::Case::syncing:
-        out.key(u"syncing");
-        out.beginObject();
-        out.key(u"progress");
-        out.number(status.progress());
-        break;
-    case SyncStatus::Case::synced:
-        out.key(u"synced");
-        out.beginObject();
-        out.key(u"galleryId");
-        out.string(status.galleryId());
-        out.key(u"gallerySlug");
-        out.string(status.gallerySlug());
-        out.key(u"uploadedCount");
-        out.integer(status.uploadedCount());
-        break;
-    case SyncStatus::Case::failed:
-        out.key(u"failed");
-        out.beginObject();
-        out.key(u"_0");
-        out.string(status.failureMessage());
-        break;
-    case SyncStatus::Case::ignored:
-        out.key(u"ignored");
-        out.beginObject();
-        break;
-    case SyncStatus::Case::removedLocally:
-        out.key(u"removedLocally");
-        out.beginObject();
-        out.key(u"galleryId");
-        out.string(status.galleryId());
-        out.key(u"gallerySlug");
-        out.string(status.gallerySlug());
-        break;
-    }
-    out.endObject();
-    out.endObject();
+    return UploadedFileMeta{in.string(u"fileName"), in.integer(u"fileSize"), in.optNumber(u"mtime")};
 }
 
-void writeJson(CompactJsonWriter &out, const SyncFolder &folder)
+namespace {
+
+// In the order of SyncStatus::Case.
+constexpr QStringView statusCaseNames[] = {u"notSynced", u"syncing", u"synced", u"failed", u"ignored", u"removedLocally"};
+
+} // namespace
+
+void SyncStatus::toJson(json::ObjectWriter &out) const
 {
-    out.beginObject();
-    out.key(u"path");
-    out.string(folder.path);
-    out.key(u"name");
-    out.string(folder.name);
-    out.key(u"displayName");
-    out.string(folder.displayName);
-    out.key(u"relativePath");
-    out.string(folder.relativePath);
-    out.key(u"parentComponents");
-    out.beginArray();
-    for (const auto &component : folder.parentComponents)
-        out.string(component);
-    out.endArray();
-    out.key(u"imageCount");
-    out.integer(folder.imageCount);
-    out.key(u"status");
-    writeJson(out, folder.status);
-    if (folder.uploadedFiles) {
-        out.key(u"uploadedFiles");
-        out.beginArray();
-        for (const auto &file : *folder.uploadedFiles)
-            writeJson(out, file);
-        out.endArray();
-    }
-    if (folder.movedFrom) {
-        out.key(u"movedFrom");
-        out.string(*folder.movedFrom);
-    }
-    out.endObject();
+    out.objectWith(statusCaseNames[static_cast<int>(m_case)], [this](json::ObjectWriter &payload) {
+        switch (m_case) {
+        case Case::notSynced:
+        case Case::ignored:
+            break;
+        case Case::syncing:
+            payload.number(u"progress", m_progress);
+            break;
+        case Case::synced:
+            payload.string(u"galleryId", m_galleryId);
+            payload.string(u"gallerySlug", m_gallerySlug);
+            payload.integer(u"uploadedCount", m_uploadedCount);
+            break;
+        case Case::failed:
+            payload.string(u"_0", m_message);
+            break;
+        case Case::removedLocally:
+            payload.string(u"galleryId", m_galleryId);
+            payload.string(u"gallerySlug", m_gallerySlug);
+            break;
+        }
+    });
 }
 
-using namespace strictjson;
-
-UploadedFileMeta uploadedFileMetaFromJson(const QJsonValue &value, const QString &where)
+SyncStatus SyncStatus::fromJson(const json::ObjectReader &in)
 {
-    const QJsonObject o = object(value, where);
-    UploadedFileMeta meta;
-    meta.fileName = string(required(o, QLatin1StringView("fileName"), where), at(where, QLatin1StringView("fileName")));
-    meta.fileSize = integer(required(o, QLatin1StringView("fileSize"), where), at(where, QLatin1StringView("fileSize")));
-    const QJsonValue mtime = o.value(QLatin1StringView("mtime"));
-    if (!isAbsent(mtime))
-        meta.mtime = number(mtime, at(where, QLatin1StringView("mtime")));
-    return meta;
-}
-
-SyncStatus syncStatusFromJson(const QJsonValue &value, const QString &where)
-{
-    static const QLatin1StringView caseNames[] = {
-        QLatin1StringView("notSynced"), QLatin1StringView("syncing"), QLatin1StringView("synced"),
-        QLatin1StringView("failed"),    QLatin1StringView("ignored"), QLatin1StringView("removedLocally"),
-    };
-    const QJsonObject o = object(value, where);
     int found = -1;
     int count = 0;
-    for (int i = 0; i < 6; ++i) {
-        if (o.contains(caseNames[i])) {
+    for (int i = 0; i < int(std::size(statusCaseNames)); ++i) {
+        if (in.contains(statusCaseNames[i])) {
             found = i;
             ++count;
         }
     }
     if (count != 1)
-        fail(where, QStringLiteral("Invalid number of keys found, expected one."));
-    const QString payloadPlace = at(where, caseNames[found]);
-    const QJsonObject payload = object(o.value(caseNames[found]), payloadPlace);
-    auto text = [&](const char *key) {
-        const QLatin1StringView k(key);
-        return string(required(payload, k, payloadPlace), at(payloadPlace, k));
-    };
-    switch (static_cast<SyncStatus::Case>(found)) {
-    case SyncStatus::Case::notSynced:
-        return SyncStatus::notSynced();
-    case SyncStatus::Case::syncing:
-        return SyncStatus::syncing(number(required(payload, QLatin1StringView("progress"), payloadPlace),
-                                          at(payloadPlace, QLatin1StringView("progress"))));
-    case SyncStatus::Case::synced: {
-        QString id = text("galleryId");
-        QString slug = text("gallerySlug");
-        const qint64 count = integer(required(payload, QLatin1StringView("uploadedCount"), payloadPlace),
-                                     at(payloadPlace, QLatin1StringView("uploadedCount")));
-        return SyncStatus::synced(std::move(id), std::move(slug), count);
+        throw DecodingError(in.path() + QStringLiteral(": Invalid number of keys found, expected one."));
+    const json::ObjectReader payload = in.child(statusCaseNames[found]);
+    switch (static_cast<Case>(found)) {
+    case Case::notSynced:
+        return notSynced();
+    case Case::syncing:
+        return syncing(payload.number(u"progress"));
+    case Case::synced: {
+        QString id = payload.string(u"galleryId");
+        QString slug = payload.string(u"gallerySlug");
+        return synced(std::move(id), std::move(slug), payload.integer(u"uploadedCount"));
     }
-    case SyncStatus::Case::failed:
-        return SyncStatus::failed(text("_0"));
-    case SyncStatus::Case::ignored:
-        return SyncStatus::ignored();
-    case SyncStatus::Case::removedLocally: {
-        QString id = text("galleryId");
-        return SyncStatus::removedLocally(std::move(id), text("gallerySlug"));
+    case Case::failed:
+        return failed(payload.string(u"_0"));
+    case Case::ignored:
+        return ignored();
+    case Case::removedLocally: {
+        QString id = payload.string(u"galleryId");
+        return removedLocally(std::move(id), payload.string(u"gallerySlug"));
     }
     }
     Q_UNREACHABLE();
 }
 
-SyncFolder syncFolderFromJson(const QJsonValue &value, const QString &where)
+void SyncFolder::toJson(json::ObjectWriter &out) const
 {
-    const QJsonObject o = object(value, where);
-    auto text = [&](const char *key) {
-        const QLatin1StringView k(key);
-        return string(required(o, k, where), at(where, k));
-    };
-    SyncFolder folder;
-    folder.path = text("path");
-    folder.name = text("name");
-    folder.displayName = text("displayName");
-    folder.relativePath = text("relativePath");
-    folder.parentComponents = strings(required(o, QLatin1StringView("parentComponents"), where),
-                                      at(where, QLatin1StringView("parentComponents")));
-    folder.imageCount = integer(required(o, QLatin1StringView("imageCount"), where),
-                                at(where, QLatin1StringView("imageCount")));
-    folder.status = syncStatusFromJson(required(o, QLatin1StringView("status"), where),
-                                       at(where, QLatin1StringView("status")));
-    const QJsonValue movedFrom = o.value(QLatin1StringView("movedFrom"));
-    if (!isAbsent(movedFrom))
-        folder.movedFrom = string(movedFrom, at(where, QLatin1StringView("movedFrom")));
+    out.string(u"path", path);
+    out.string(u"name", name);
+    out.string(u"displayName", displayName);
+    out.string(u"relativePath", relativePath);
+    out.strings(u"parentComponents", parentComponents);
+    out.integer(u"imageCount", imageCount);
+    out.object(u"status", status);
+    out.optObjects(u"uploadedFiles", uploadedFiles);
+    out.optString(u"movedFrom", movedFrom);
+}
 
-    const QJsonValue uploaded = o.value(QLatin1StringView("uploadedFiles"));
-    if (!isAbsent(uploaded)) {
-        const QString place = at(where, QLatin1StringView("uploadedFiles"));
-        const QJsonArray items = array(uploaded, place);
-        QList<UploadedFileMeta> files;
-        files.reserve(items.size());
-        for (qsizetype i = 0; i < items.size(); ++i)
-            files.append(uploadedFileMetaFromJson(items.at(i), at(place, i)));
-        folder.uploadedFiles = std::move(files);
-    } else if (const QJsonValue legacy = o.value(QLatin1StringView("uploadedFileNames")); !isAbsent(legacy)) {
-        const QStringList names = strings(legacy, at(where, QLatin1StringView("uploadedFileNames")));
-        folder.uploadedFiles = legacyUploadedFiles(QSet<QString>(names.cbegin(), names.cend()));
+SyncFolder SyncFolder::fromJson(const json::ObjectReader &in)
+{
+    SyncFolder folder;
+    folder.path = in.string(u"path");
+    folder.name = in.string(u"name");
+    folder.displayName = in.string(u"displayName");
+    folder.relativePath = in.string(u"relativePath");
+    folder.parentComponents = in.strings(u"parentComponents");
+    folder.imageCount = in.integer(u"imageCount");
+    folder.status = in.object<SyncStatus>(u"status");
+    folder.movedFrom = in.optString(u"movedFrom");
+    folder.uploadedFiles = in.optObjects<UploadedFileMeta>(u"uploadedFiles");
+    if (!folder.uploadedFiles) {
+        if (const auto names = in.optStrings(u"uploadedFileNames"))
+            folder.uploadedFiles = legacyUploadedFiles(QSet<QString>(names->cbegin(), names->cend()));
     }
     return folder;
 }
 
 QByteArray encodeSyncFolder(const SyncFolder &folder)
 {
-    CompactJsonWriter out;
-    writeJson(out, folder);
-    return out.bytes();
+    return json::encode(folder);
 }
 
-SyncFolder decodeSyncFolder(const QByteArray &json)
+SyncFolder decodeSyncFolder(const QByteArray &data)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw SyncDecodingError(QStringLiteral("The data is not valid JSON: ") + error.errorString());
-    if (!document.isObject())
-        strictjson::fail(QStringLiteral("$"), QStringLiteral("Expected an object"));
-    return syncFolderFromJson(document.object(), QStringLiteral("$"));
+    try {
+        return json::decode<SyncFolder>(data);
+    } catch (const DecodingError &error) {
+        throw SyncDecodingError(error.localizedDescription());
+    }
 }

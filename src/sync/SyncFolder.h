@@ -15,7 +15,10 @@
 #include <optional>
 #include <stdexcept>
 
-class CompactJsonWriter;
+namespace json {
+class ObjectReader;
+class ObjectWriter;
+} // namespace json
 
 // Time stamps in the engine's records and files: seconds since 2001-01-01 00:00:00 UTC, as a double so that the
 // nanoseconds of a file's modification time survive a round trip through the state file.
@@ -39,6 +42,9 @@ struct UploadedFileMeta {
     QString fileName;
     qint64 fileSize = 0;
     std::optional<double> mtime;
+
+    static UploadedFileMeta fromJson(const json::ObjectReader &in);
+    void toJson(json::ObjectWriter &out) const;
 
     bool operator==(const UploadedFileMeta &) const = default;
 };
@@ -91,6 +97,10 @@ public:
     qint64 uploadedCount() const { return m_uploadedCount; } // synced
     QString failureMessage() const { return m_message; }     // failed
 
+    // One key, the case, holding an object with the case's values.
+    static SyncStatus fromJson(const json::ObjectReader &in);
+    void toJson(json::ObjectWriter &out) const;
+
     bool operator==(const SyncStatus &) const = default;
 
 private:
@@ -119,6 +129,10 @@ struct SyncFolder {
 
     const QString &id() const { return path; }
 
+    // Reads the legacy "uploadedFileNames" when "uploadedFiles" is absent; never writes it.
+    static SyncFolder fromJson(const json::ObjectReader &in);
+    void toJson(json::ObjectWriter &out) const;
+
     std::optional<QSet<QString>> uploadedFileNameSet() const;
     QStringList newFileNames() const;
     qint64 newFileCount() const;
@@ -134,13 +148,7 @@ Q_DECLARE_METATYPE(SyncStatus)
 Q_DECLARE_METATYPE(SyncFolder)
 
 // JSON forms. Writers put keys in field order and leave absent optionals out; readers accept any key order,
-// ignore unknown keys and throw SyncDecodingError naming the place of the fault.
-void writeJson(CompactJsonWriter &out, const UploadedFileMeta &meta);
-void writeJson(CompactJsonWriter &out, const SyncStatus &status);
-void writeJson(CompactJsonWriter &out, const SyncFolder &folder);
-UploadedFileMeta uploadedFileMetaFromJson(const QJsonValue &value, const QString &where);
-SyncStatus syncStatusFromJson(const QJsonValue &value, const QString &where);
-SyncFolder syncFolderFromJson(const QJsonValue &value, const QString &where);
-
+// ignore unknown keys and fail naming the place of the fault (json::DecodingError from fromJson,
+// SyncDecodingError from decodeSyncFolder).
 QByteArray encodeSyncFolder(const SyncFolder &folder);
 SyncFolder decodeSyncFolder(const QByteArray &json);

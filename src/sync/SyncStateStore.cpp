@@ -1,34 +1,26 @@
 #include "SyncStateStore.h"
 
-#include "CompactJsonWriter.h"
-#include "StrictJson.h"
 #include "SyncLogging.h"
+#include "service/Json.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <QSaveFile>
 
 #include <algorithm>
 
 namespace {
 
-void writeSortedStrings(CompactJsonWriter &out, const QSet<QString> &set)
+// Sorted, so that equal states give equal bytes.
+QStringList sorted(const QSet<QString> &set)
 {
-    QStringList sorted(set.cbegin(), set.cend());
-    std::sort(sorted.begin(), sorted.end());
-    out.beginArray();
-    for (const auto &s : sorted)
-        out.string(s);
-    out.endArray();
+    QStringList list(set.cbegin(), set.cend());
+    std::sort(list.begin(), list.end());
+    return list;
 }
 
-QSet<QString> readStringSet(const QJsonObject &root, QLatin1StringView key)
+QSet<QString> stringSet(const json::ObjectReader &in, QStringView key)
 {
-    const QJsonValue value = root.value(key);
-    if (strictjson::isAbsent(value))
-        return {};
-    const QStringList list = strictjson::strings(value, strictjson::at(QStringLiteral("$"), key));
+    const QStringList list = in.optStrings(key).value_or(QStringList());
     return QSet<QString>(list.cbegin(), list.cend());
 }
 
@@ -36,78 +28,47 @@ QSet<QString> readStringSet(const QJsonObject &root, QLatin1StringView key)
 
 QByteArray encodeSyncState(const SyncState &state)
 {
-    CompactJsonWriter out;
+    json::ObjectWriter out;
     qsizetype records = 0;
     if (state.folderUploads) {
         for (const auto &entry : *state.folderUploads)
             records += entry.second.size();
     }
     out.reserve(256 + records * 96);
-    out.beginObject();
-    if (state.watchFolder) {
-        out.key(u"watchFolder");
-        out.string(*state.watchFolder);
-    }
-    out.key(u"ignoredPaths");
-    writeSortedStrings(out, state.ignoredPaths);
-    out.key(u"knownGalleryIds");
-    writeSortedStrings(out, state.knownGalleryIds);
+    out.optString(u"watchFolder", state.watchFolder);
+    out.strings(u"ignoredPaths", sorted(state.ignoredPaths));
+    out.strings(u"knownGalleryIds", sorted(state.knownGalleryIds));
     if (state.folderUploads) {
-        out.key(u"folderUploads");
-        out.beginObject();
-        for (const auto &[path, files] : *state.folderUploads) {
-            out.key(path);
-            out.beginArray();
-            for (const auto &file : files)
-                writeJson(out, file);
-            out.endArray();
-        }
-        out.endObject();
+        out.objectWith(u"folderUploads", [&state](json::ObjectWriter &byFolder) {
+            for (const auto &[path, files] : *state.folderUploads)
+                byFolder.objects(path, files);
+        });
     }
-    out.key(u"version");
-    out.integer(state.version);
-    out.endObject();
-    return out.bytes();
+    out.integer(u"version", state.version);
+    return out.finish();
 }
 
-SyncState decodeSyncState(const QByteArray &json)
+SyncState decodeSyncState(const QByteArray &data)
 {
-    using namespace strictjson;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError)
-        throw SyncDecodingError(QStringLiteral("The data is not valid JSON: %1 at offset %2")
-                                    .arg(error.errorString())
-                                    .arg(error.offset));
-    const QString root = QStringLiteral("$");
-    if (!document.isObject())
-        fail(root, QStringLiteral("Expected an object"));
-    const QJsonObject o = document.object();
-
-    SyncState state;
-    if (const QJsonValue folder = o.value(QLatin1StringView("watchFolder")); !isAbsent(folder))
-        state.watchFolder = string(folder, at(root, QLatin1StringView("watchFolder")));
-    state.ignoredPaths = readStringSet(o, QLatin1StringView("ignoredPaths"));
-    state.knownGalleryIds = readStringSet(o, QLatin1StringView("knownGalleryIds"));
-    if (const QJsonValue uploads = o.value(QLatin1StringView("folderUploads")); !isAbsent(uploads)) {
-        const QString place = at(root, QLatin1StringView("folderUploads"));
-        const QJsonObject byFolder = object(uploads, place);
-        FolderUploadList list;
-        list.reserve(byFolder.size());
-        for (auto it = byFolder.constBegin(); it != byFolder.constEnd(); ++it) {
-            const QString folderPlace = place + QStringLiteral("[\"") + it.key() + QStringLiteral("\"]");
-            const QJsonArray items = array(it.value(), folderPlace);
-            QList<UploadedFileMeta> files;
-            files.reserve(items.size());
-            for (qsizetype i = 0; i < items.size(); ++i)
-                files.append(uploadedFileMetaFromJson(items.at(i), at(folderPlace, i)));
-            list.append({it.key(), std::move(files)});
+    try {
+        const json::ObjectReader in(json::parseObject(data));
+        SyncState state;
+        state.watchFolder = in.optString(u"watchFolder");
+        state.ignoredPaths = stringSet(in, u"ignoredPaths");
+        state.knownGalleryIds = stringSet(in, u"knownGalleryIds");
+        if (const auto byFolder = in.optChild(u"folderUploads")) {
+            const QStringList paths = byFolder->keys();
+            FolderUploadList list;
+            list.reserve(paths.size());
+            for (const QString &path : paths)
+                list.append({path, byFolder->objects<UploadedFileMeta>(path)});
+            state.folderUploads = std::move(list);
         }
-        state.folderUploads = std::move(list);
+        state.version = in.optInteger(u"version").value_or(1);
+        return state;
+    } catch (const DecodingError &error) {
+        throw SyncDecodingError(error.localizedDescription());
     }
-    const QJsonValue version = o.value(QLatin1StringView("version"));
-    state.version = isAbsent(version) ? 1 : integer(version, at(root, QLatin1StringView("version")));
-    return state;
 }
 
 SyncStateStore::SyncStateStore(QString filePath)

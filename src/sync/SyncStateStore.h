@@ -30,7 +30,7 @@ struct SyncState {
 
 // One compact JSON object with the keys "watchFolder", "ignoredPaths", "knownGalleryIds", "folderUploads" and
 // "version" in that order; absent optionals are left out. The sets are written sorted so that equal states give
-// equal bytes. Throws CompactJsonWriter::EncodingFailure for a time stamp that is not a finite number.
+// equal bytes. Throws EncodingError for a time stamp that is not a finite number.
 QByteArray encodeSyncState(const SyncState &state);
 
 // Every key is optional (missing or null: empty sets, no export folder, no records, version 1); a value of the

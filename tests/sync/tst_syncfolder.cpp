@@ -178,6 +178,9 @@ private Q_SLOTS:
         QTest::newRow("failed with a bare string") << QByteArray(R"({"failed":"Feil"})") << "Expected an object";
         QTest::newRow("synced missing count") << QByteArray(R"({"synced":{"galleryId":"g","gallerySlug":"s"}})")
                                               << "Missing required key";
+        QTest::newRow("tiny progress") << QByteArray(R"({"syncing":{"progress":0.0000001}})") << QString();
+        QTest::newRow("progress as text") << QByteArray(R"({"syncing":{"progress":"1"}})")
+                                          << "Expected a number at $.status.syncing.progress";
     }
 
     void statusJson()

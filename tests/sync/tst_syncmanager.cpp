@@ -98,6 +98,8 @@ private Q_SLOTS:
             << QByteArray(R"({"folderUploads":{"/a":[{"fileName":"x.jpg","fileSize":1}],"/b":[{"fileName":"y"}]}})")
             << false;
         QTest::newRow("wrong type") << QByteArray(R"({"ignoredPaths":"/a"})") << false;
+        QTest::newRow("record time as text")
+            << QByteArray(R"({"folderUploads":{"/a":[{"fileName":"x.jpg","fileSize":1,"mtime":"1"}]}})") << false;
         QTest::newRow("bare keys, nulls, unknown keys")
             << QByteArray(R"({"knownGalleryIds":null,"extra":[1],"folderUploads":null})") << true;
     }
