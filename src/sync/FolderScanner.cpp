@@ -269,7 +269,37 @@ QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, con
     return sorted;
 }
 
+// A move the user has not acted on yet stays pending across later scans: without this, the next full scan (one
+// starts whenever the overview window is shown) would find the folder "unchanged" at its new place and drop the
+// move before the user could act on it. The move is moot once a folder stands at its old place again.
+static void keepPendingMoves(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous)
+{
+    QHash<QString, QString> pending; // canonical path -> where the folder moved from
+    for (const SyncFolder &folder : previous) {
+        if (folder.movedFrom)
+            pending.insert(canonical(folder.path), *folder.movedFrom);
+    }
+    if (pending.isEmpty())
+        return;
+    QSet<QString> scannedPlaces;
+    for (const SyncFolder &folder : std::as_const(scanned))
+        scannedPlaces.insert(canonical(folder.relativePath));
+    for (SyncFolder &folder : scanned) {
+        if (folder.movedFrom)
+            continue;
+        const auto source = pending.constFind(canonical(folder.path));
+        if (source != pending.cend() && !scannedPlaces.contains(canonical(*source)))
+            folder.movedFrom = *source;
+    }
+}
+
 void FolderScanner::detectMovedFolders(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous)
+{
+    detectNewlyMovedFolders(scanned, previous);
+    keepPendingMoves(scanned, previous);
+}
+
+void FolderScanner::detectNewlyMovedFolders(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous)
 {
     QHash<QString, QList<const SyncFolder *>> groups; // canonical display name -> synced folders, in order
     for (const SyncFolder &folder : previous) {

@@ -29,9 +29,14 @@ public:
     // (case-insensitive, digit runs by value); ties keep the order of the scan.
     static QList<SyncFolder> scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths);
 
-    // Marks with movedFrom each scanned folder that was synced under the same display name at another place.
+    // Marks with movedFrom each scanned folder that was synced under the same display name at another place, and
+    // keeps the movedFrom of a folder whose move is still pending in the previous list.
     static void detectMovedFolders(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous);
 
+private:
+    static void detectNewlyMovedFolders(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous);
+
+public:
     // Absolute paths of a folder's images (not descending), ordered by file name in scalar order.
     static QStringList listImages(const QString &folder);
     static QStringList listImagesDetached(const QString &folder) { return listImages(folder); }

@@ -186,6 +186,15 @@ private Q_SLOTS:
         QTest::newRow("first of two sources")
             << QList<SyncFolder>{previousFolder("X/Wedding"), previousFolder("Y/Wedding")}
             << QStringList{"Z/Wedding"} << QStringList{"X/Wedding"};
+        // A pending move survives the next scan, whatever the folder's status, until its old place is back.
+        for (const auto &status : {SyncStatus::synced("g", "s", 1), SyncStatus::notSynced(), SyncStatus::failed("x")}) {
+            SyncFolder pending = previousFolder("2024/Wedding", status);
+            pending.movedFrom = QStringLiteral("2023/Wedding");
+            QTest::addRow("pending move kept, status %d", int(status.kind()))
+                << QList<SyncFolder>{pending} << QStringList{"2024/Wedding"} << QStringList{"2023/Wedding"};
+            QTest::addRow("pending move moot, status %d", int(status.kind()))
+                << QList<SyncFolder>{pending} << QStringList{"2023/Wedding", "2024/Wedding"} << QStringList{"", ""};
+        }
         for (const auto &status : {SyncStatus::notSynced(), SyncStatus::failed("x"), SyncStatus::ignored(),
                                    SyncStatus::removedLocally("g", "s")}) {
             QTest::addRow("source status %d", int(status.kind()))

@@ -227,6 +227,16 @@ private Q_SLOTS:
         testsupport::awaitTask(manager.runAutoSync());
         QCOMPARE(folderAt(manager, tree.path("Arkiv/Flytt"))->status.kind(), SyncStatus::Case::notSynced);
         QVERIFY(folderAt(manager, tree.path("Later"))->status.kind() != SyncStatus::Case::notSynced);
+
+        // Once the service answers again the folder finds its gallery, and the move still waits for the user.
+        if (fault == 0 || fault == 4)
+            return;
+        service->clearScripts();
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        const SyncFolder *linked = folderAt(manager, tree.path("Arkiv/Flytt"));
+        QCOMPARE(linked->status.kind(), SyncStatus::Case::synced);
+        QCOMPARE(linked->movedFrom, std::optional<QString>("Flytt"));
     }
 
     void unreadableExportFolderChangesNothing()
