@@ -2,6 +2,7 @@
 // Usage: bench_thumbnails [work folder]   (default /tmp/varnostima-bench-thumbnails; large images are kept there)
 // Needs the vips command-line tools (libvips-tools) for the comparison and for writing the WebP and PNG sources.
 
+#include "ProcessMemory.h"
 #include "overview/ThumbnailCache.h"
 #include "overview/ThumbnailLoader.h"
 #include "overview/WebpDecoder.h"
@@ -131,25 +132,6 @@ double timeVips(const QString &file, int size, const QString &outputFolder)
     return medianMs(samples);
 }
 
-qint64 kibFromStatus(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-void resetPeakMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
 // The preview grid's way: 50 images, six at a time, at 400 px.
 QCoro::Task<qsizetype> loadGrid(QList<QUrl> urls)
 {
@@ -171,13 +153,13 @@ void measureGrid(const QString &folder, const QString &label, const QString &sou
         urls.append(QUrl::fromLocalFile(link));
     }
     ThumbnailCache::shared().removeAllWithPrefix(gridFolder);
-    resetPeakMemory();
-    const qint64 before = kibFromStatus("VmRSS:");
+    bench::resetPeakRss();
+    const qint64 before = bench::statusKiB("VmRSS:");
     QElapsedTimer timer;
     timer.start();
     const qsizetype loaded = QCoro::waitFor(loadGrid(urls));
     const double seconds = timer.nsecsElapsed() / 1e9;
-    const qint64 peak = kibFromStatus("VmHWM:");
+    const qint64 peak = bench::statusKiB("VmHWM:");
     out() << QStringLiteral("grid of 50 x %1: %2 loaded in %3 s, RSS before %4 MB, peak %5 MB, cache %6 MB")
                  .arg(label)
                  .arg(loaded)

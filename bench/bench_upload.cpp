@@ -12,6 +12,7 @@
 //     bench_upload [--files N] [--size-mb M] [--rounds R] [--rss-files N] [--rss-size-mb M] [--rss-distinct K]
 //                  [--no-rss] [--no-throughput] [--dir PATH] [--standin PATH] [--curl PATH]
 
+#include "ProcessMemory.h"
 #include "service/VarnostimaAPI.h"
 #include "sync/SyncManager.h"
 
@@ -97,26 +98,6 @@ double processCpuSeconds(pid_t pid)
     // Fields 14 and 15 of the file are 11 and 12 here (state is field 3, index 0).
     const double ticks = double(sysconf(_SC_CLK_TCK));
     return (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks;
-}
-
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-// Resets VmHWM to the current RSS (Linux 4.0 and later); false where the kernel refuses.
-bool resetPeakRss()
-{
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
 // ---------------------------------------------------------------- files
@@ -473,7 +454,7 @@ struct RssSampler {
         timer.setTimerType(Qt::PreciseTimer);
         timer.setInterval(20);
         QObject::connect(&timer, &QTimer::timeout, &timer,
-                         [this] { samples.emplace_back(clock.elapsed(), statusKiB("VmRSS:")); });
+                         [this] { samples.emplace_back(clock.elapsed(), bench::statusKiB("VmRSS:")); });
         timer.start();
     }
     // The highest sample within [from, to) of the run's duration, as fractions.
@@ -501,14 +482,14 @@ QCoro::Task<void> memory(Context *context)
     const QStringList files = makeFiles(context->root + QStringLiteral("/Memory"), options.rssFiles,
                                         options.rssSizeMB * kMB, options.rssDistinct, 5000);
 
-    const bool reset = resetPeakRss();
-    const qint64 idle = statusKiB("VmRSS:");
+    const bool reset = bench::resetPeakRss();
+    const qint64 idle = bench::statusKiB("VmRSS:");
     RssSampler sampler;
     sampler.start();
     const Run run = co_await runEngine(context, files);
     sampler.timer.stop();
-    const qint64 peak = statusKiB("VmHWM:");
-    const qint64 after = statusKiB("VmRSS:");
+    const qint64 peak = bench::statusKiB("VmHWM:");
+    const qint64 after = bench::statusKiB("VmRSS:");
 
     std::printf("\nPeak memory while the engine uploads %d files x %lld MB (%.1f MB/s, %.2f CPU s/GB)\n",
                 options.rssFiles, static_cast<long long>(options.rssSizeMB), run.mbPerSecond(),

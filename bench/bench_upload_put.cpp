@@ -3,6 +3,7 @@
 //
 //     bench_upload_put [megabytes]   (default 512)
 
+#include "ProcessMemory.h"
 #include "service/VarnostimaAPI.h"
 #include "support/StandInService.h"
 
@@ -15,19 +16,6 @@
 
 namespace {
 
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 QCoro::Task<void> run(VarnostimaAPI *api, testsupport::StandInService *service, QString path, qint64 size)
 {
     const QString galleryId = service->seedGallery(QStringLiteral("Bench"));
@@ -35,12 +23,12 @@ QCoro::Task<void> run(VarnostimaAPI *api, testsupport::StandInService *service, 
     files.append({QStringLiteral("big.jpg"), QStringLiteral("image/jpeg"), size});
     const PresignedResponse slots = co_await api->requestPresignedURLs(galleryId, files);
 
-    const qint64 before = statusKiB("VmHWM:");
+    const qint64 before = bench::statusKiB("VmHWM:");
     QElapsedTimer timer;
     timer.start();
     co_await api->uploadToPresignedURL(slots.presignedUrls.first().url, path, QStringLiteral("image/jpeg"));
     const qint64 ms = timer.elapsed();
-    const qint64 after = statusKiB("VmHWM:");
+    const qint64 after = bench::statusKiB("VmHWM:");
 
     std::printf("file size            %lld MiB\n", static_cast<long long>(size >> 20));
     std::printf("put time             %lld ms (%.0f MiB/s)\n", static_cast<long long>(ms),
