@@ -4,11 +4,18 @@
 // looks the entry up again by path and is skipped when it is gone.
 
 #include "SyncManager.h"
+#include "UnicodeNames.h"
 
+// Paths compare under canonical equivalence; the exact pass first keeps the usual case free of normalising.
 inline qsizetype folderEntryIndex(const QList<SyncFolder> &folders, const QString &path)
 {
     for (qsizetype i = 0; i < folders.size(); ++i) {
         if (folders.at(i).path == path)
+            return i;
+    }
+    const QString wanted = unicodenames::canonical(path);
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        if (unicodenames::canonical(folders.at(i).path) == wanted)
             return i;
     }
     return -1;

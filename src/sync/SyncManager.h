@@ -267,7 +267,6 @@ public:
     void forgetFolder(SyncFolder folder);
 
 private:
-    qsizetype actionEntryIndex(const QString &path) const;
     void removeActionEntries(const QString &path, const QString &galleryId);
     QSet<QString> m_movesUnderWay; // canonical paths of folders whose gallery move is on the way
     // ---- full scan and reconcile, watching and automatic sync (SyncManagerReconcile.cpp,

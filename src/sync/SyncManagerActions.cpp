@@ -6,6 +6,7 @@
 
 #include "SyncManager.h"
 
+#include "FolderEntryEdit.h"
 #include "SyncErrors.h"
 #include "SyncLogging.h"
 #include "UnicodeNames.h"
@@ -24,15 +25,6 @@ bool samePath(const SyncFolder &entry, const QString &path)
 
 } // namespace
 
-qsizetype SyncManager::actionEntryIndex(const QString &path) const
-{
-    for (qsizetype i = 0; i < m_folders.size(); ++i) {
-        if (samePath(m_folders.at(i), path))
-            return i;
-    }
-    return -1;
-}
-
 void SyncManager::removeActionEntries(const QString &path, const QString &galleryId)
 {
     QSet<QString> known = m_knownGalleryIds;
@@ -46,13 +38,12 @@ void SyncManager::removeActionEntries(const QString &path, const QString &galler
 
 void SyncManager::ignoreFolder(SyncFolder folder)
 {
-    const qsizetype index = actionEntryIndex(folder.path);
-    if (index < 0)
+    const bool found = editFolderEntry(*this, folder.path, [](SyncFolder &entry) {
+        entry.status = SyncStatus::ignored();
+        entry.uploadedFiles.reset();
+    });
+    if (!found)
         return;
-    QList<SyncFolder> updated = m_folders;
-    updated[index].status = SyncStatus::ignored();
-    updated[index].uploadedFiles.reset();
-    setFolders(updated);
 
     QSet<QString> ignored = m_ignoredPaths;
     ignored.insert(folder.path);
@@ -62,12 +53,8 @@ void SyncManager::ignoreFolder(SyncFolder folder)
 
 void SyncManager::unignoreFolder(SyncFolder folder)
 {
-    const qsizetype index = actionEntryIndex(folder.path);
-    if (index < 0)
+    if (!setFolderStatus(*this, folder.path, SyncStatus::notSynced()))
         return;
-    QList<SyncFolder> updated = m_folders;
-    updated[index].status = SyncStatus::notSynced();
-    setFolders(updated);
 
     // The scan compares ignored paths canonically, so every spelling of the path has to go.
     QSet<QString> ignored = m_ignoredPaths;
@@ -78,17 +65,12 @@ void SyncManager::unignoreFolder(SyncFolder folder)
 
 void SyncManager::clearMovedFrom(SyncFolder folder)
 {
-    const qsizetype index = actionEntryIndex(folder.path);
-    if (index < 0)
-        return;
-    QList<SyncFolder> updated = m_folders;
-    updated[index].movedFrom.reset();
-    setFolders(updated);
+    editFolderEntry(*this, folder.path, [](SyncFolder &entry) { entry.movedFrom.reset(); });
 }
 
 QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
 {
-    if (actionEntryIndex(folder.path) < 0)
+    if (folderEntryIndex(m_folders, folder.path) < 0)
         co_return;
     if (!folder.status.is(SyncStatus::Case::synced) || !folder.movedFrom)
         co_return;
@@ -122,12 +104,7 @@ QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
     }
     const QString &description = *failure;
     qCCritical(lcSync, "Failed to move %s: %s", qUtf8Printable(folder.displayName), qUtf8Printable(description));
-    const qsizetype index = actionEntryIndex(folder.path);
-    if (index < 0)
-        co_return;
-    QList<SyncFolder> updated = m_folders;
-    updated[index].status = SyncStatus::failed(QStringLiteral("Flytting feilet: ") + description);
-    setFolders(updated);
+    setFolderStatus(*this, folder.path, SyncStatus::failed(QStringLiteral("Flytting feilet: ") + description));
 }
 
 QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
@@ -163,12 +140,7 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
     const QString &description = *failure;
     qCCritical(lcSync, "Failed to delete %s from server: %s", qUtf8Printable(folder.displayName),
                qUtf8Printable(description));
-    const qsizetype index = actionEntryIndex(folder.path);
-    if (index < 0)
-        co_return;
-    QList<SyncFolder> updated = m_folders;
-    updated[index].status = SyncStatus::failed(QStringLiteral("Sletting feilet: ") + description);
-    setFolders(updated);
+    setFolderStatus(*this, folder.path, SyncStatus::failed(QStringLiteral("Sletting feilet: ") + description));
 }
 
 void SyncManager::forgetFolder(SyncFolder folder)
