@@ -14,19 +14,6 @@ namespace {
 const QString kTokenKey = QStringLiteral("api-token");
 const QString kBaseURLKey = QStringLiteral("base-url");
 
-QString describe(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const UserFacingError &e) {
-        return e.localizedDescription();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
-}
-
 bool containsHeaderBreakers(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
@@ -167,7 +154,7 @@ QCoro::Task<void> AuthManager::restoreSession()
     } else if (failure) {
         setAuthenticated(true);
         if (self)
-            qCCritical(lcAuth, "Could not validate token (keeping it): %s", qUtf8Printable(describe(failure)));
+            qCCritical(lcAuth, "Could not validate token (keeping it): %s", qUtf8Printable(describeError(failure)));
     } else if (accepted) {
         setAuthenticated(true);
         if (self)
@@ -262,7 +249,7 @@ QCoro::Task<void> AuthManager::handleCallbackURL(QUrl url)
     }
     if (!failure || !self)
         co_return;
-    const QString message = describe(failure);
+    const QString message = describeError(failure);
     setLoginError(message);
     qCCritical(lcAuth, "OAuth callback login failed: %s", qUtf8Printable(message));
 }

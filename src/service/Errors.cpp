@@ -58,3 +58,30 @@ FileAccessError::FileAccessError(QString path, QString message)
     , m_path(std::move(path))
 {
 }
+
+QString describeError(const std::exception &error)
+{
+    if (const auto *userFacing = dynamic_cast<const UserFacingError *>(&error))
+        return userFacing->localizedDescription();
+    return QString::fromUtf8(error.what());
+}
+
+QString describeError(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (...) {
+        return describeCurrentException();
+    }
+}
+
+QString describeCurrentException()
+{
+    try {
+        throw;
+    } catch (const std::exception &error) {
+        return describeError(error);
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+}

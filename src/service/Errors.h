@@ -20,6 +20,12 @@ private:
     QByteArray m_what;
 };
 
+// The text a view shows and a log line names for any failure: a user-facing error's own description, else the
+// library's text.
+QString describeError(const std::exception &error);
+QString describeError(const std::exception_ptr &error);
+QString describeCurrentException(); // inside a catch block
+
 // An answer of the service the client does not accept, or a failed presigned upload.
 class APIError : public UserFacingError
 {

@@ -17,21 +17,3 @@ SyncManagerError SyncManagerError::countMismatch(qsizetype received, qsizetype e
                                                         .arg(qint64(received))
                                                         .arg(qint64(expected)));
 }
-
-QString describeError(const std::exception &error)
-{
-    if (const auto *userFacing = dynamic_cast<const UserFacingError *>(&error))
-        return userFacing->localizedDescription();
-    return QString::fromUtf8(error.what());
-}
-
-QString describeCurrentException()
-{
-    try {
-        throw;
-    } catch (const std::exception &error) {
-        return describeError(error);
-    } catch (...) {
-        return QStringLiteral("unknown error");
-    }
-}

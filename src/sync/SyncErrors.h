@@ -26,7 +26,3 @@ private:
 
     int m_code;
 };
-
-// The text a failed folder shows and a log line names: a user-facing error's own description, else the library's.
-QString describeError(const std::exception &error);
-QString describeCurrentException(); // inside a catch block
