@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// Pages of the service opened in the browser. The base URL's own path is kept; `id` becomes exactly one path
+// segment, so an id holding "/", "?", "#" or dots can never point the browser at another page.
+QUrl webPageURL(const QUrl &baseURL, const QString &page, const QString &id = {});
+
+inline QUrl galleryPageURL(const QUrl &baseURL, const QString &galleryId)
+{
+    return webPageURL(baseURL, QStringLiteral("gallery"), galleryId);
+}
+inline QUrl previewPageURL(const QUrl &baseURL, const QString &galleryId)
+{
+    return webPageURL(baseURL, QStringLiteral("preview"), galleryId);
+}
+inline QUrl dashboardPageURL(const QUrl &baseURL) { return webPageURL(baseURL, QStringLiteral("dashboard")); }
+inline QUrl deviceLoginPageURL(const QUrl &baseURL)
+{
+    return webPageURL(baseURL, QStringLiteral("auth/device-login"));
+}
