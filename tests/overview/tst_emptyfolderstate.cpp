@@ -1,0 +1,176 @@
+// The export-folder chooser, the rescan and the empty folder state, over a real engine and the stand-in service.
+
+#include "overview/EmptyFolderStateView.h"
+#include "service/VarnostimaAPI.h"
+#include "support/StandInService.h"
+#include "support/TempTree.h"
+#include "sync/SyncManager.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+// Generous: a loaded machine may take its time; nothing here asserts how fast anything is.
+#define WAIT_COMPARE(actual, expected) QTRY_COMPARE_WITH_TIMEOUT(actual, expected, 30000)
+#define WAIT_VERIFY(condition) QTRY_VERIFY_WITH_TIMEOUT(condition, 30000)
+using testsupport::TempTree;
+
+namespace {
+
+struct Engine {
+    testsupport::StandInService service;
+    VarnostimaAPI api;
+    TempTree support;
+    TempTree exportTree;
+    SyncManager manager{support.root()};
+
+    Engine()
+    {
+        service.addAccount("token");
+        api.setTimeouts({5s, 5s, 5s});
+        api.setCredentials(service.baseUrl(), QStringLiteral("token"));
+        manager.setAPI(api);
+        exportTree.addFile(QStringLiteral("Bryllup/a.jpg"), 10);
+        exportTree.addFile(QStringLiteral("Konfirmasjon/b.jpg"), 10);
+    }
+
+    QStringList folderNames() const
+    {
+        QStringList names;
+        for (const SyncFolder &folder : manager.folders())
+            names.append(folder.name);
+        names.sort();
+        return names;
+    }
+};
+
+QAbstractButton *button(QWidget &view, const QString &text)
+{
+    for (auto *candidate : view.findChildren<QAbstractButton *>()) {
+        if (candidate->text() == text)
+            return candidate;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestEmptyFolderState : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void requestTexts()
+    {
+        TempTree support;
+        SyncManager manager(support.root());
+        DirectoryRequest request = EmptyFolderStateView::folderRequest(manager);
+        QCOMPARE(request.title, QStringLiteral("Velg mappen der du lagrer ferdigredigerte bilder"));
+        QCOMPARE(request.acceptLabel, QStringLiteral("Velg"));
+        QCOMPARE(request.startDirectory, QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    }
+
+    void folderLine_data()
+    {
+        QTest::addColumn<QString>("watchFolder");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("folder") << QStringLiteral("/Users/foto/Eksport") << QStringLiteral("i «Eksport»");
+        QTest::newRow("trailing slash") << QStringLiteral("/Users/foto/Eksport/") << QStringLiteral("i «Eksport»");
+        QTest::newRow("none") << QString() << QStringLiteral("i «»");
+    }
+    void folderLine()
+    {
+        QFETCH(QString, watchFolder);
+        QFETCH(QString, line);
+        QCOMPARE(EmptyFolderStateView::folderLine(watchFolder), line);
+    }
+
+    // What each answer of the dialog does to an engine that already has an export folder with two galleries.
+    void chooserAnswers_data()
+    {
+        QTest::addColumn<QString>("answer"); // "cancel", "same", "new", "missing", "file"
+        QTest::addColumn<bool>("adopted");
+        QTest::addColumn<QStringList>("error");
+        const QStringList noAccess{QStringLiteral("Får ikke tilgang til eksportmappen")};
+        QTest::newRow("cancelled") << "cancel" << false << QStringList();
+        QTest::newRow("same folder again") << "same" << true << QStringList();
+        QTest::newRow("another folder") << "new" << true << QStringList();
+        QTest::newRow("vanished folder") << "missing" << false << noAccess;
+        QTest::newRow("a file") << "file" << false << noAccess;
+    }
+    void chooserAnswers()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, adopted);
+        QFETCH(QStringList, error);
+        Engine engine;
+        engine.manager.setWatchFolder(engine.exportTree.root());
+        WAIT_COMPARE(engine.folderNames(), QStringList({"Bryllup", "Konfirmasjon"}));
+        WAIT_VERIFY(!engine.manager.isReconciling());
+        const QString before = engine.manager.watchFolder();
+
+        TempTree other;
+        other.addFile(QStringLiteral("Portrett/c.jpg"), 10);
+        const QHash<QString, QString> paths{{"same", engine.exportTree.root()},
+                                            {"new", other.root()},
+                                            {"missing", other.path(QStringLiteral("borte"))},
+                                            {"file", other.path(QStringLiteral("Portrett/c.jpg"))}};
+
+        ScriptedDirectoryChooser chooser;
+        QSignalSpy scans(&engine.manager, &SyncManager::isReconcilingChanged);
+        EmptyFolderStateView::chooseFolder(engine.manager, chooser, nullptr);
+        QCOMPARE(chooser.requests.size(), 1);
+        QCOMPARE(chooser.requests.first().startDirectory, before);
+        chooser.answer(answer == "cancel" ? std::nullopt : std::optional<QString>(paths.value(answer)));
+
+        if (adopted) {
+            WAIT_COMPARE(engine.manager.watchFolder(), paths.value(answer));
+            WAIT_COMPARE(scans.size(), 2); // one scan, started and ended
+            QVERIFY(QFile::exists(engine.manager.bookmarkFilePath()));
+            QCOMPARE(engine.folderNames(), answer == "same" ? QStringList({"Bryllup", "Konfirmasjon"})
+                                                            : QStringList({"Portrett"}));
+        } else {
+            WAIT_COMPARE(chooser.errors, error);
+            QCOMPARE(engine.manager.watchFolder(), before);
+            QCOMPARE(engine.folderNames(), QStringList({"Bryllup", "Konfirmasjon"}));
+            QCOMPARE(scans.size(), 0);
+        }
+        QVERIFY(chooser.errors == error);
+    }
+
+    void viewFollowsEngineAndActs()
+    {
+        Engine engine;
+        ScriptedDirectoryChooser chooser;
+        EmptyFolderStateView view(engine.manager, &chooser);
+        auto labels = view.findChildren<QLabel *>();
+        const auto folderLineShown = [&] {
+            for (QLabel *label : std::as_const(labels)) {
+                if (label->text().startsWith(QStringLiteral("i «")))
+                    return label->text();
+            }
+            return QString();
+        };
+        QCOMPARE(folderLineShown(), QStringLiteral("i «»"));
+
+        engine.manager.setWatchFolder(engine.exportTree.root());
+        QCOMPARE(folderLineShown(), EmptyFolderStateView::folderLine(engine.exportTree.root()));
+        WAIT_VERIFY(!engine.manager.isReconciling());
+
+        // Each press of "Oppdater" is one full scan.
+        QSignalSpy scans(&engine.manager, &SyncManager::isReconcilingChanged);
+        button(view, QStringLiteral("Oppdater"))->click();
+        WAIT_COMPARE(scans.size(), 2);
+
+        button(view, QStringLiteral("Bytt mappe…"))->click();
+        QCOMPARE(chooser.requests.size(), 1);
+        QCOMPARE(chooser.requests.first().acceptLabel, QStringLiteral("Velg"));
+    }
+};
+
+QTEST_MAIN(TestEmptyFolderState)
+#include "tst_emptyfolderstate.moc"
