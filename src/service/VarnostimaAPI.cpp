@@ -1,6 +1,7 @@
 #include "VarnostimaAPI.h"
 
 #include "ServiceLogging.h"
+#include "SingleSendBody.h"
 #include "platform/SecurityScopedAccess.h"
 
 #include <QCoroNetworkReply>
@@ -76,6 +77,7 @@ QUrl VarnostimaAPI::defaultBaseURL()
 VarnostimaAPI::VarnostimaAPI(QObject *parent)
     : QObject(parent)
     , m_network(new QNetworkAccessManager(this))
+    , m_singleUseNetwork(new QNetworkAccessManager(this))
     , m_baseURL(defaultBaseURL())
     , m_scope(&systemSecurityScope())
 {
@@ -101,6 +103,7 @@ void VarnostimaAPI::setTimeouts(const NetworkTimeouts &timeouts)
 {
     m_timeouts = timeouts;
     m_network->setTransferTimeout(static_cast<int>(timeouts.idle.count()));
+    m_singleUseNetwork->setTransferTimeout(static_cast<int>(timeouts.idle.count()));
 }
 
 QUrl VarnostimaAPI::endpointURL(const QString &path) const
@@ -174,7 +177,7 @@ QCoro::Task<QByteArray> VarnostimaAPI::fetch(QUrl url, QByteArray method, std::o
     QNetworkReply *raw = nullptr;
     if (body) {
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        raw = m_network->sendCustomRequest(request, method, *body);
+        raw = sendOnce(request, method, std::move(*body));
     } else {
         raw = m_network->get(request);
     }
@@ -186,6 +189,12 @@ QCoro::Task<QByteArray> VarnostimaAPI::fetch(QUrl url, QByteArray method, std::o
     const std::optional<int> status = httpStatus(*reply);
     if (reply->property(kResourceTimedOut).toBool())
         throw transportError(*reply);
+    if (reply->error() == QNetworkReply::ContentReSendError) {
+        qCWarning(lcAPI, "The connection closed before the answer to %s %s; not sending it again", method.constData(),
+                  qUtf8Printable(url.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery)));
+        throw TransportError(QNetworkReply::RemoteHostClosedError,
+                             QStringLiteral("The connection closed before the answer arrived."));
+    }
     if (!status || (*status >= 200 && *status <= 299)) {
         // Without a status, or with an accepted one that broke off, the answer never arrived whole.
         if (reply->error() != QNetworkReply::NoError)
@@ -193,6 +202,19 @@ QCoro::Task<QByteArray> VarnostimaAPI::fetch(QUrl url, QByteArray method, std::o
     }
     validateResponse(status, reply->url());
     co_return reply->readAll();
+}
+
+// Requests that change something go one to a fresh connection, with a body that cannot be sent twice: Qt would
+// otherwise resend one whose answer was lost, and on a reused connection a server's idle close would fail it.
+QNetworkReply *VarnostimaAPI::sendOnce(QNetworkRequest request, const QByteArray &method, QByteArray body)
+{
+    request.setRawHeader("Connection", "close");
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    auto *device = new SingleSendBody(std::move(body));
+    QNetworkReply *reply = m_singleUseNetwork->sendCustomRequest(request, method, device);
+    device->setParent(reply);
+    return reply;
 }
 
 QCoro::Task<bool> VarnostimaAPI::validateToken()

@@ -106,8 +106,10 @@ private:
     QCoro::Task<QByteArray> fetch(QUrl url, QByteArray method, std::optional<QByteArray> body);
     QNetworkRequest serviceRequest(const QUrl &url) const;
     void armResourceTimer(QNetworkReply *reply) const;
+    QNetworkReply *sendOnce(QNetworkRequest request, const QByteArray &method, QByteArray body);
 
     QNetworkAccessManager *m_network;
+    QNetworkAccessManager *m_singleUseNetwork; // requests that change something: never resent, never on a reused connection
     QUrl m_baseURL;
     std::optional<QString> m_authToken;
     quint64 m_generation = 0;

@@ -131,6 +131,43 @@ private Q_SLOTS:
         QCOMPARE(r.header("Content-Type"), c.body.isEmpty() ? QByteArray() : QByteArray("application/json"));
     }
 
+    // A request that changes something and whose answer is lost is never sent a second time by the network stack,
+    // and it never rides on a connection that an earlier request left open.
+    void changeIsSentOnce_data()
+    {
+        QTest::addColumn<int>("index");
+        for (int i = 0; i < wireCases().size(); ++i) {
+            if (wireCases().at(i).method != "GET")
+                QTest::newRow(wireCases().at(i).name) << i;
+        }
+    }
+    void changeIsSentOnce()
+    {
+        QFETCH(int, index);
+        const WireCase &c = wireCases().at(index);
+        Client client;
+        client.start();
+        client.service->seedGallery(QStringLiteral("T"));
+        awaitTask(discard(client.api->getSyncState()));
+        ScriptedAnswer lost;
+        lost.kind = ScriptedAnswer::Kind::ActThenClose;
+        client.service->script(c.method, c.path, lost, -1);
+
+        const auto failure = awaitFailure(c.call(*client.api));
+
+        QVERIFY(errorOf<TransportError>(failure));
+        const auto sent = client.service->requests();
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent.at(1).method, c.method);
+        QVERIFY(sent.at(1).peerPort != sent.at(0).peerPort);
+        // A later change still gets through, on a connection of its own.
+        client.service->clearScripts();
+        awaitTask(discard(client.api->createFolder({QStringLiteral("N"), std::nullopt})));
+        const auto after = client.service->requests();
+        QCOMPARE(after.size(), 3);
+        QVERIFY(after.at(2).peerPort != after.at(1).peerPort);
+    }
+
     void decoding_data()
     {
         QTest::addColumn<Reader>("reader");

@@ -120,6 +120,7 @@ RecordedRequest describe(const httplib::Request &req)
     const qsizetype question = target.indexOf('?');
     recorded.path = question < 0 ? target : target.left(question);
     recorded.rawQuery = question < 0 ? QByteArray() : target.mid(question + 1);
+    recorded.peerPort = req.remote_port;
     for (const auto &[name, value] : req.headers) {
         // cpp-httplib adds the socket's addresses as headers of its own
         if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT")
@@ -293,7 +294,7 @@ struct StandInService::Impl {
             dropConnection(req);
             return;
         }
-        if (scripted) {
+        if (scripted && scripted->kind != ScriptedAnswer::Kind::ActThenClose) {
             answerScripted(req, res, *scripted);
             return;
         }
@@ -311,6 +312,10 @@ struct StandInService::Impl {
                 request.authorization = recorded.header("Authorization");
             const std::lock_guard lock(mutex);
             reply = state.handleApi(request);
+        }
+        if (scripted) { // acted, but the answer is lost on the way
+            dropConnection(req);
+            return;
         }
         applyReply(res, reply.status, reply.body, reply.contentType, reply.headers);
     }
@@ -338,6 +343,7 @@ struct StandInService::Impl {
         }
         case ScriptedAnswer::Kind::Answer:
         case ScriptedAnswer::Kind::AnswerBeforeBody:
+        case ScriptedAnswer::Kind::ActThenClose:
             applyReply(res, answer.status, answer.body, "application/json", answer.headers);
             return;
         }

@@ -28,7 +28,7 @@
 //   are dropped. The counts in the body are checked for type only.
 // - Qt resends a request once when the connection closes without an answer: a CloseWithoutAnswer script with
 //   times = 1 lets that resend through to the normal behaviour; times = 2 makes the client see the closed
-//   connection. A Hang is cut when the service is destroyed; Qt then reports a closed or refused connection.
+//   connection. An ActThenClose script acts on every request it catches, the resent one included. A Hang is cut when the service is destroyed; Qt then reports a closed or refused connection.
 // - maxPutsInFlight() counts PUTs to "/store/" from their headers to their answer, scripted ones included.
 // - SIGPIPE is ignored in the process (the server writes to sockets that scripts have shut down).
 

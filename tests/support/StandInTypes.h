@@ -22,6 +22,7 @@ struct RecordedRequest {
     QByteArray body;       // the whole body when it is small (see StandInService::kKeptBodyLimit), else empty
     qint64 bodySize = 0;   // always the full size that arrived
     QByteArray bodySha256; // hex, of the full body
+    int peerPort = 0;      // the client's end of the connection: tells one connection from another
 
     QByteArray header(const QByteArray &nameCaseInsensitive) const;
     bool hasHeader(const QByteArray &nameCaseInsensitive) const;
@@ -34,6 +35,7 @@ struct ScriptedAnswer {
         CloseWithoutAnswer,    // reads the request, then closes the connection without a byte of answer
         RedirectToOtherOrigin, // 307 (or `status` when it is 3xx) to the same path and query on another port
         AnswerBeforeBody,      // answers without reading the request body, then closes the connection
+        ActThenClose,          // does what the request asks, then closes the connection without answering
     };
     int status = 200;
     QByteArray body;

@@ -209,6 +209,23 @@ private Q_SLOTS:
         QCOMPARE(changes.modifiedImages, QStringList{path});
     }
 
+    // The service made the gallery but its answer was lost: the pass fails, and the next one finds that gallery.
+    void lostAnswerLeavesOneGallery()
+    {
+        f->writeImage("Album/a.jpg");
+        const SyncFolder folder = f->scan("Album");
+        f->service.script("POST", "/api/gallery", {0, {}, {}, 0, ScriptedAnswer::Kind::ActThenClose}, -1);
+
+        finish(f->manager.syncFolder(folder));
+
+        QCOMPARE(f->entry("Album").status.failureMessage(), QString("Kunne ikke opprette galleri"));
+        QCOMPARE(f->service.requests("POST", "/api/gallery").size(), 1);
+        f->service.clearScripts();
+        finish(f->manager.syncFolder(f->entry("Album")));
+        QCOMPARE(f->service.galleries().size(), 1);
+        QCOMPARE(f->entry("Album").status.galleryId(), f->service.galleries().first().id);
+    }
+
     void folderWithoutImagesSendsNothing()
     {
         SyncFolder folder;
