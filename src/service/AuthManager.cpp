@@ -259,6 +259,8 @@ void AuthManager::logout()
     m_storage.remove(kTokenKey);
     ++m_epoch;
     setIsAuthenticated(false);
+    // A sign-in error from before belongs to the account just left.
+    setLoginError(QString());
 
     // Cleared after this returns; a sign-in that starts first keeps its own token.
     const quint64 generation = m_api.credentialsGeneration();

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "sync/RecentUpload.h"
+
+#include <QAbstractButton>
+#include <QCoroTask>
+#include <QDateTime>
+#include <QHash>
+#include <QImage>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+class ElidedLabel;
+class QVBoxLayout;
+class UrlOpener;
+
+using Clock = std::function<QDateTime()>;
+
+// A gallery's 32-pixel picture, or a grey square with a photo symbol while there is none.
+class RecentUploadThumbnail : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit RecentUploadThumbnail(QWidget *parent = nullptr);
+
+    QImage image() const { return m_image; }
+    void setImage(const QImage &image);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QImage m_image;
+};
+
+// One recent upload: thumbnail, title, "<n> bilder · <age>". A click opens the gallery's page.
+class RecentUploadRow : public QAbstractButton
+{
+    Q_OBJECT
+public:
+    RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL, UrlOpener &opener, Clock clock,
+                    QWidget *parent = nullptr);
+
+    const RecentUpload &upload() const { return m_upload; }
+    // A new state of the same entry; the thumbnail is loaded again only when the folder changed.
+    void setUpload(const RecentUpload &upload, const QUrl &baseURL);
+    // Recomputes the age against the current moment.
+    void refreshAge();
+
+    QUrl galleryURL() const;
+    QString detailText() const;
+    bool hasThumbnail() const { return !m_thumbnail->image().isNull(); }
+    bool isHovering() const { return m_hovering; }
+
+Q_SIGNALS:
+    void thumbnailLoaded();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    void startThumbnailLoad();
+    QCoro::Task<void> loadThumbnail(QString folderPath, quint64 generation);
+
+    RecentUpload m_upload;
+    QUrl m_baseURL;
+    UrlOpener &m_opener;
+    Clock m_clock;
+    RecentUploadThumbnail *m_thumbnail = nullptr;
+    ElidedLabel *m_title = nullptr;
+    ElidedLabel *m_detail = nullptr;
+    bool m_hovering = false;
+    quint64 m_generation = 0;
+};
+
+// "SISTE OPPLASTINGER" and one row per entry. Rows are kept by the entry's identity, so a row that stays in the
+// list keeps its thumbnail and hover state when the list changes. Ages advance while the section is shown.
+class RecentUploadsSection : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kAgeRefreshMs = 30'000;
+
+    RecentUploadsSection(UrlOpener &opener, Clock clock = {}, QWidget *parent = nullptr);
+
+    void setUploads(const QList<RecentUpload> &uploads, const QUrl &baseURL);
+    QList<RecentUploadRow *> rows() const { return m_rows; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    UrlOpener &m_opener;
+    Clock m_clock;
+    QVBoxLayout *m_rowsLayout = nullptr;
+    QList<RecentUploadRow *> m_rows;
+    QTimer m_ageTimer;
+};
+
+// In place of the list while nothing has been uploaded.
+class EmptyHistoryView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit EmptyHistoryView(QWidget *parent = nullptr);
+};

@@ -1,0 +1,258 @@
+// The panel offscreen: what it is made of when signed out, signed in and with a history, the status row's rules,
+// redraws on model changes, and the recent-upload rows.
+
+#include "PanelFixture.h"
+#include "app/menubar/LoginView.h"
+#include "app/menubar/MenuBarPanel.h"
+#include "app/menubar/MenuBarView.h"
+#include "app/theme/Buttons.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QSignalSpy>
+
+Q_DECLARE_METATYPE(MenuBarStatus::Rule)
+
+using panel::Fixture;
+
+class TestMenuBarView : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Fixture> f;
+    int m_overviewOpened = 0;
+
+    std::unique_ptr<MenuBarView> makeView()
+    {
+        MenuBarActions actions;
+        actions.openOverview = [this] { ++m_overviewOpened; };
+        auto view = std::make_unique<MenuBarView>(f->context(), f->opener, actions);
+        view->show();
+        return view;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        f = std::make_unique<Fixture>();
+        m_overviewOpened = 0;
+    }
+    void cleanup() { f.reset(); }
+
+    void compositionFollowsSignInAndHistory()
+    {
+        auto view = makeView();
+        QCOMPARE(view->width(), 300);
+        QWidget *footer = view->footer();
+        // Signed out: sign-in view, one divider, footer without "Logg ut".
+        QList<QWidget *> parts = view->shownParts();
+        QCOMPARE(parts.size(), 3);
+        QCOMPARE(parts.first()->findChild<LoginView *>(), view->loginView());
+        QCOMPARE(parts.last(), footer);
+        QVERIFY(view->footer()->logoutButton()->isHidden());
+
+        // Signed in, empty history: header, divider, empty state, divider, footer with "Logg ut".
+        f->signIn();
+        parts = view->shownParts();
+        QCOMPARE(parts.size(), 5);
+        QCOMPARE(parts.at(0), view->header());
+        QCOMPARE(parts.at(2), view->emptyHistory());
+        QCOMPARE(parts.at(4), footer);
+        QVERIFY(!view->footer()->logoutButton()->isHidden());
+
+        // A recorded upload replaces the empty state with the list, live.
+        f->history->setRecentUploads(f->uploads(1));
+        QCOMPARE(view->shownParts().at(2), view->recentUploads());
+
+        view->header()->openOverviewButton()->click();
+        QCOMPARE(m_overviewOpened, 1);
+
+        // "Logg ut" signs out and brings the sign-in view back.
+        view->footer()->logoutButton()->click();
+        QVERIFY(!f->auth->isAuthenticated());
+        QCOMPARE(view->shownParts().size(), 3);
+    }
+
+    void statusRules_data()
+    {
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("syncing");
+        QTest::addColumn<bool>("completed");
+        QTest::addColumn<bool>("hasFolder");
+        QTest::addColumn<MenuBarStatus::Rule>("rule");
+        QTest::addColumn<QString>("text");
+        using R = MenuBarStatus::Rule;
+        const QString offline = QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen");
+        QTest::newRow("error hides uploads") << offline << 2 << true << true << R::ReconcileError << offline;
+        QTest::newRow("error before first check") << offline << 0 << false << true << R::ReconcileError << offline;
+        QTest::newRow("one folder") << QString() << 1 << true << true << R::Syncing << "1 mappe synkes…";
+        QTest::newRow("three folders") << QString() << 3 << false << true << R::Syncing << "3 mapper synkes…";
+        QTest::newRow("first check") << QString() << 0 << false << true << R::CheckingServer << "Sjekker server…";
+        QTest::newRow("watching") << QString() << 0 << true << true << R::Watching << "Klart — overvåker mappe";
+        QTest::newRow("no folder before check") << QString() << 0 << false << false << R::ChooseFolder
+                                                << "Velg mappe i innstillinger";
+        QTest::newRow("no folder") << QString() << 0 << true << false << R::ChooseFolder << "Velg mappe i innstillinger";
+    }
+    void statusRules()
+    {
+        QFETCH(QString, error);
+        QFETCH(int, syncing);
+        QFETCH(bool, completed);
+        QFETCH(bool, hasFolder);
+        QFETCH(MenuBarStatus::Rule, rule);
+        QFETCH(QString, text);
+        const std::optional<QString> reconcileError = error.isNull() ? std::nullopt : std::optional(error);
+        const MenuBarStatus status = MenuBarStatus::of(reconcileError, syncing, completed, hasFolder);
+        QCOMPARE(status.rule, rule);
+        QCOMPARE(status.text, text);
+    }
+
+    void statusRowRedrawsOnEngineChanges()
+    {
+        MenuBarSyncStatusRow row(*f->sync);
+        row.show();
+        QCOMPARE(row.text(), QStringLiteral("Velg mappe i innstillinger"));
+        QVERIFY(!row.isShowingSpinner());
+
+        QList<SyncFolder> folders(3);
+        folders[0].status = SyncStatus::syncing(0.2);
+        folders[1].status = SyncStatus::syncing(0);
+        folders[2].status = SyncStatus::synced(QStringLiteral("g"), QStringLiteral("s"), 1);
+        f->sync->setFolders(folders);
+        QCOMPARE(row.text(), QStringLiteral("2 mapper synkes…"));
+        QVERIFY(row.isShowingSpinner());
+
+        f->sync->setReconcileError(QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt"));
+        QCOMPARE(row.status().rule, MenuBarStatus::Rule::ReconcileError);
+        QVERIFY(!row.isShowingSpinner());
+
+        f->sync->setReconcileError(std::nullopt);
+        f->sync->setFolders({});
+        f->sync->setHasCompletedInitialReconcile(true);
+        QCOMPARE(row.status().rule, MenuBarStatus::Rule::ChooseFolder);
+    }
+
+    void showsFiveOfSixInOrder_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("five") << 5 << 5;
+        QTest::newRow("six") << 6 << 5;
+        QTest::newRow("seven") << 7 << 5;
+        QTest::newRow("two") << 2 << 2;
+    }
+    void showsFiveOfSixInOrder()
+    {
+        QFETCH(int, stored);
+        QFETCH(int, shown);
+        auto view = makeView();
+        f->signIn();
+        f->history->setRecentUploads(f->uploads(stored));
+        const QList<RecentUploadRow *> rows = view->recentUploads()->rows();
+        QCOMPARE(rows.size(), shown);
+        for (int i = 0; i < shown; ++i)
+            QCOMPARE(rows.at(i)->upload().galleryId, QStringLiteral("g%1").arg(i + 1));
+    }
+
+    void rowsAreKeyedByIdentity()
+    {
+        auto view = makeView();
+        f->signIn();
+        const QList<RecentUpload> three = f->uploads(3);
+        f->history->setRecentUploads(three);
+        const QList<RecentUploadRow *> before = view->recentUploads()->rows();
+        QPointer<RecentUploadRow> dropped = before.at(2);
+
+        // A new upload on top and the oldest gone: the rows that stay are the same widgets, moved down.
+        QList<RecentUpload> next = f->uploads(1, QStringLiteral("n"));
+        next << three.at(0) << three.at(1);
+        next[1].imageCount = 40;
+        f->history->setRecentUploads(next);
+        const QList<RecentUploadRow *> after = view->recentUploads()->rows();
+        QCOMPARE(after.size(), 3);
+        QCOMPARE(after.at(1), before.at(0));
+        QCOMPARE(after.at(2), before.at(1));
+        QVERIFY(after.at(1)->detailText().startsWith(QStringLiteral("40 bilder · ")));
+        QVERIFY(dropped.isNull());
+    }
+
+    void rowOpensItsGalleryAndShowsItsThumbnail()
+    {
+        QList<RecentUpload> uploads = f->uploads(2);
+        uploads[0].imageCount = 1;
+        uploads[1].baseURL = QUrl(QStringLiteral("https://annen.example/base"));
+        QDir().mkpath(uploads[0].folderPath);
+        QImage image(120, 80, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(image.save(uploads[0].folderPath + QStringLiteral("/b.jpg")));
+        QVERIFY(image.save(uploads[0].folderPath + QStringLiteral("/a.jpg")));
+
+        RecentUploadsSection section(f->opener);
+        const QUrl base(QStringLiteral("http://section.example"));
+        section.setUploads(uploads, base);
+        section.show();
+        RecentUploadRow *withFolder = section.rows().at(0);
+        RecentUploadRow *withoutFolder = section.rows().at(1);
+        QVERIFY(withFolder->detailText().startsWith(QStringLiteral("1 bilder · ")));
+        QCOMPARE(withFolder->toolTip(), QStringLiteral("Åpne Galleri g1 i dashboard"));
+
+        withFolder->click();
+        withoutFolder->click();
+        QCOMPARE(f->opener.opened, (QList<QUrl>{QUrl(QStringLiteral("http://section.example/gallery/g1")),
+                                                QUrl(QStringLiteral("https://annen.example/base/gallery/g2"))}));
+
+        QSignalSpy loaded(withFolder, &RecentUploadRow::thumbnailLoaded);
+        QVERIFY(withFolder->hasThumbnail() || loaded.wait(20000));
+        QVERIFY(withFolder->hasThumbnail());
+        QVERIFY(!withoutFolder->hasThumbnail()); // its folder does not exist: the placeholder stays
+    }
+
+    void loginViewFollowsTheAccount()
+    {
+        LoginView view(*f->auth, f->opener);
+        view.show();
+        QVERIFY(!view.isShowingSpinner());
+        view.findChild<ProminentButton *>()->click();
+        QCOMPARE(f->opener.opened, QList<QUrl>{f->service.baseUrl().resolved(QUrl(QStringLiteral("/auth/device-login")))});
+
+        // A refused token: spinner while it is checked, then the error under the button.
+        bool sawSpinner = false;
+        connect(f->auth.get(), &AuthManager::isLoadingChanged, this,
+                [&](bool loading) { sawSpinner = sawSpinner || (loading && view.isShowingSpinner()); });
+        testsupport::awaitTask(f->auth->handleCallbackURL(QUrl(QStringLiteral("varnostima://auth?token=wrong"))));
+        QVERIFY(sawSpinner);
+        QCOMPARE(view.shownError(), QStringLiteral("Ugyldig token — sjekk at du kopierte riktig"));
+
+        // A new sign-in clears it at its start.
+        f->auth->handleCallbackURL(QUrl(QStringLiteral("varnostima://auth?token=") + QString::fromLatin1(panel::kToken)));
+        QVERIFY(view.shownError().isEmpty());
+        QTRY_VERIFY(f->auth->isAuthenticated());
+
+        // Signing out leaves no stale error behind.
+        testsupport::awaitTask(f->auth->handleCallbackURL(QUrl(QStringLiteral("varnostima://auth?token=wrong"))));
+        QVERIFY(!f->auth->loginError().isEmpty());
+        f->auth->logout();
+        QVERIFY(f->auth->loginError().isEmpty());
+        QVERIFY(view.shownError().isEmpty());
+    }
+
+    void panelPlacement_data()
+    {
+        QTest::addColumn<QRect>("icon");
+        QTest::addColumn<QPoint>("expected");
+        QTest::newRow("no icon: top right") << QRect() << QPoint(1920 - 8 - 300, 32 + 8);
+        QTest::newRow("icon in a top bar") << QRect(1700, 4, 24, 24) << QPoint(1561, 32);
+        QTest::newRow("icon at the right edge") << QRect(1900, 4, 20, 24) << QPoint(1612, 32);
+        QTest::newRow("icon in a bottom bar") << QRect(100, 1050, 24, 24) << QPoint(8, 1050 - 4 - 200);
+    }
+    void panelPlacement()
+    {
+        QFETCH(QRect, icon);
+        QFETCH(QPoint, expected);
+        const QRect available(0, 32, 1920, 1048);
+        QCOMPARE(MenuBarPanel::placement(icon, QSize(300, 200), available), expected);
+    }
+};
+
+QTEST_MAIN(TestMenuBarView)
+#include "tst_menubarview.moc"

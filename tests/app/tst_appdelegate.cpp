@@ -1,0 +1,312 @@
+// The composition root over fakes: a stand-in service, a recording browser and notification centre, and a clock
+// the test moves by hand.
+
+#include "app/AppDelegate.h"
+#include "service/AuthManager.h"
+#include "service/SecureStorage.h"
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/LogCapture.h"
+#include "support/StandInService.h"
+#include "support/TempTree.h"
+#include "sync/UploadHistoryStore.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using testsupport::LogCapture;
+
+namespace {
+
+const QString kDelegate = QStringLiteral("no.varnostima.mac.AppDelegate");
+const QByteArray kToken = "delegate-token";
+
+class FakeNotificationCenter final : public NotificationCenter
+{
+public:
+    QCoro::Task<NotificationAuthorizationStatus> authorizationStatus() override { co_return status; }
+    QCoro::Task<bool> requestAuthorization() override
+    {
+        ++requests;
+        status = NotificationAuthorizationStatus::Authorized;
+        co_return true;
+    }
+    void setCategories(const QList<NotificationCategory> &) override {}
+    QCoro::Task<void> add(NotificationContent content) override
+    {
+        posted.append(content);
+        co_return;
+    }
+
+    NotificationAuthorizationStatus status = NotificationAuthorizationStatus::NotDetermined;
+    int requests = 0;
+    QList<NotificationContent> posted;
+};
+
+struct NoLoginItems final : LoginItemService {
+    bool isEnabled() const override { return false; }
+    void registerItem() override {}
+    void unregisterItem() override {}
+};
+
+// "g1@a:10" is gallery g1 under base URL a, uploaded ten minutes before the new upload; "-" stands for no base URL.
+RecentUpload entry(const QString &spec, const QDateTime &now)
+{
+    const QStringList idAndRest = spec.split(QLatin1Char('@'));
+    const QStringList baseAndAge = idAndRest.value(1).split(QLatin1Char(':'));
+    RecentUpload upload;
+    upload.galleryId = idAndRest.value(0);
+    upload.title = upload.galleryId;
+    upload.imageCount = 1;
+    if (baseAndAge.value(0) != QLatin1String("-"))
+        upload.baseURL = QUrl(QStringLiteral("https://") + baseAndAge.value(0) + QStringLiteral(".example"));
+    upload.completedAt = now.addSecs(-qint64(baseAndAge.value(1).toDouble() * 60));
+    return upload;
+}
+
+QString describe(const QList<RecentUpload> &uploads)
+{
+    QStringList parts;
+    for (const RecentUpload &upload : uploads)
+        parts.append(upload.galleryId + QLatin1Char('@')
+                     + (upload.baseURL ? upload.baseURL->host().section(QLatin1Char('.'), 0, 0) : QStringLiteral("-")));
+    return parts.join(QLatin1Char(','));
+}
+
+} // namespace
+
+class TestAppDelegate : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::StandInService> m_service;
+    std::unique_ptr<VarnostimaAPI> m_api;
+    std::unique_ptr<testsupport::TempTree> m_support;
+    QDateTime m_now;
+    FakeNotificationCenter *m_center = nullptr;
+    RecordingUrlOpener *m_opener = nullptr;
+
+    std::unique_ptr<AppDelegate> makeDelegate()
+    {
+        AppPlatform platform;
+        platform.supportDirectory = m_support->root();
+        platform.api = m_api.get();
+        auto center = std::make_unique<FakeNotificationCenter>();
+        m_center = center.get();
+        platform.notificationCenter = std::move(center);
+        auto opener = std::make_unique<RecordingUrlOpener>();
+        m_opener = opener.get();
+        platform.urlOpener = std::move(opener);
+        platform.loginItems = std::make_unique<NoLoginItems>();
+        platform.updater = std::make_unique<FakeUpdater>();
+        platform.clock = [this] { return m_now; };
+        platform.restoreSignInAtStart = false;
+        return std::make_unique<AppDelegate>(std::move(platform));
+    }
+
+    static void signIn(AppDelegate &delegate)
+    {
+        testsupport::awaitTask(delegate.authManager().login(QString::fromLatin1(kToken)));
+        QVERIFY(delegate.authManager().isAuthenticated());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_service = std::make_unique<testsupport::StandInService>();
+        m_service->addAccount(kToken);
+        m_api = std::make_unique<VarnostimaAPI>();
+        m_api->setTimeouts({3s, 3s, 10s});
+        m_support = std::make_unique<testsupport::TempTree>();
+        SecureStorage(m_support->root()).write(QStringLiteral("base-url"), m_service->baseUrl().toString());
+        m_now = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC);
+    }
+    void cleanup()
+    {
+        m_api.reset();
+        m_service.reset();
+        m_support.reset();
+    }
+
+    void wiresCallbacksAndLaunchesInOrder()
+    {
+        LogCapture log;
+        auto delegate = makeDelegate();
+        QVERIFY(delegate->syncManager().onUploadCompleted());
+        QVERIFY(delegate->authManager().onAuthenticated);
+        QVERIFY(delegate->authManager().onLoggedOut);
+        const AppContext context = delegate->context();
+        QCOMPARE(context.authManager, &delegate->authManager());
+        QCOMPARE(context.syncManager, &delegate->syncManager());
+        QCOMPARE(context.uploadHistory, &delegate->historyStore());
+        QVERIFY(context.launchAtLogin && context.notifications && context.updates && context.thumbnails);
+        QVERIFY(!delegate->lastScanTime().isValid());
+
+        delegate->applicationWillFinishLaunching(nullptr);
+        QVERIFY(log.contains(kDelegate, QStringLiteral("Registered URL scheme handler")));
+        // Signed out at launch: permission is asked, no scan starts.
+        delegate->applicationDidFinishLaunching();
+        QTRY_COMPARE(m_center->requests, 1);
+        QCOMPARE(log.count(kDelegate, QStringLiteral("Starting full scan")), 0);
+
+        // A sign-in starts a scan once the account manager has settled.
+        signIn(*delegate);
+        QTRY_COMPARE(log.count(kDelegate, QStringLiteral("Starting full scan (signed in)")), 1);
+        // Signed in at launch: a scan starts at once.
+        delegate->applicationDidFinishLaunching();
+        QCOMPARE(log.count(kDelegate, QStringLiteral("Starting full scan (launch)")), 1);
+
+        // Signing out empties the history and writes the empty list.
+        delegate->recordUpload(UploadKind::updated, QStringLiteral("g1"), QStringLiteral("s"), QStringLiteral("T"),
+                               2, m_support->root());
+        QCOMPARE(delegate->historyStore().recentUploads().size(), 1);
+        delegate->authManager().logout();
+        QVERIFY(delegate->historyStore().recentUploads().isEmpty());
+        QFile file(m_support->path(QStringLiteral("recent-uploads.json")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().trimmed(), QByteArray("[]"));
+    }
+
+    void activationScansAfterThirtySeconds_data()
+    {
+        QTest::addColumn<QList<int>>("activationSeconds");
+        QTest::addColumn<int>("scans");
+        QTest::newRow("first activation") << QList<int>{0} << 1;
+        QTest::newRow("20 s later") << QList<int>{0, 20} << 1;
+        QTest::newRow("exactly 30 s later") << QList<int>{0, 30} << 1;
+        QTest::newRow("31 s later") << QList<int>{0, 31} << 2;
+        QTest::newRow("counted from the last scan") << QList<int>{0, 20, 31, 50, 62} << 3;
+    }
+    void activationScansAfterThirtySeconds()
+    {
+        QFETCH(QList<int>, activationSeconds);
+        QFETCH(int, scans);
+        LogCapture log;
+        auto delegate = makeDelegate();
+        const QDateTime start = m_now;
+        for (const int seconds : activationSeconds) {
+            m_now = start.addSecs(seconds);
+            delegate->applicationDidBecomeActive();
+        }
+        QCOMPARE(log.count(kDelegate, QStringLiteral("Starting full scan (activation)")), scans);
+    }
+
+    void callbackURLsReachTheAccountOnlyByTheirScheme_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("reaches");
+        QTest::newRow("own scheme") << "varnostima://auth?token=abc" << true;
+        QTest::newRow("scheme in capitals") << "VARNOSTIMA://auth?token=abc" << false;
+        QTest::newRow("mixed case") << "Varnostima://auth?token=abc" << false;
+        QTest::newRow("web address") << "https://app.varnostima.no/auth?token=abc" << false;
+        QTest::newRow("no scheme") << "auth?token=abc" << false;
+        QTest::newRow("not a URL") << "" << false;
+    }
+    void callbackURLsReachTheAccountOnlyByTheirScheme()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, reaches);
+        auto delegate = makeDelegate();
+        QSignalSpy loading(&delegate->authManager(), &AuthManager::isLoadingChanged);
+        delegate->handleURLEvent(url);
+        QCOMPARE(!loading.isEmpty(), reaches);
+        if (reaches)
+            QTRY_VERIFY(!delegate->authManager().isLoading()); // the refused token has been checked
+    }
+
+    void callbackWhileSignedInIsIgnored()
+    {
+        LogCapture log;
+        auto delegate = makeDelegate();
+        signIn(*delegate);
+        m_service->addAccount("other-account");
+        QSignalSpy loading(&delegate->authManager(), &AuthManager::isLoadingChanged);
+        delegate->handleURLEvent(QStringLiteral("varnostima://auth?token=other-account"));
+        QVERIFY(loading.isEmpty());
+        QVERIFY(log.contains(kDelegate, QStringLiteral("Ignored sign-in callback")));
+        QCOMPARE(m_api->authToken(), std::optional<QString>(QString::fromLatin1(kToken)));
+
+        // Signing out first still switches accounts.
+        delegate->authManager().logout();
+        delegate->handleURLEvent(QStringLiteral("varnostima://auth?token=other-account"));
+        QVERIFY(!loading.isEmpty());
+        QTRY_VERIFY(delegate->authManager().isAuthenticated());
+        QCOMPARE(m_api->authToken(), std::optional<QString>(QStringLiteral("other-account")));
+    }
+
+    void mergedHistory_data()
+    {
+        QTest::addColumn<QStringList>("history");
+        QTest::addColumn<QString>("upload");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("same gallery 10 min apart") << QStringList{"g2@a:5", "g1@a:10"} << "g1@a" << "g1@a,g2@a";
+        QTest::newRow("newest match 31 min old")
+            << QStringList{"g1@a:31", "g2@a:40", "g1@a:50"} << "g1@a" << "g1@a,g2@a";
+        QTest::newRow("exactly 30 min old is not merged")
+            << QStringList{"g1@a:30", "g1@a:45"} << "g1@a" << "g1@a";
+        QTest::newRow("merge keeps older entries of the gallery")
+            << QStringList{"g1@a:10", "g1@a:40"} << "g1@a" << "g1@a,g1@a";
+        QTest::newRow("entry without base URL matches any")
+            << QStringList{"g1@-:10", "g2@a:20"} << "g1@a" << "g1@a,g2@a";
+        QTest::newRow("other base URL is another gallery")
+            << QStringList{"g1@b:10"} << "g1@a" << "g1@a,g1@b";
+        const QStringList ten{"g1@a:1", "g2@a:2", "g3@a:3", "g4@a:4", "g5@a:5",
+                              "g6@a:6", "g7@a:7", "g8@a:8", "g9@a:9", "g10@a:10"};
+        QTest::newRow("eleventh gallery drops the oldest")
+            << ten << "g11@a" << "g11@a,g1@a,g2@a,g3@a,g4@a,g5@a,g6@a,g7@a,g8@a,g9@a";
+        QStringList withEleventh = ten.mid(0, 9);
+        withEleventh.prepend(QStringLiteral("g11@a:3"));
+        QTest::newRow("second upload to it keeps ten")
+            << withEleventh << "g11@a" << "g11@a,g1@a,g2@a,g3@a,g4@a,g5@a,g6@a,g7@a,g8@a,g9@a";
+        QStringList twelve = ten;
+        twelve << "g12@a:11" << "g13@a:12";
+        QTest::newRow("merge does not cut") << twelve << "g5@a" << "g5@a,g1@a,g2@a,g3@a,g4@a,g6@a,g7@a,g8@a,g9@a,g10@a,g12@a,g13@a";
+    }
+    void mergedHistory()
+    {
+        QFETCH(QStringList, history);
+        QFETCH(QString, upload);
+        QFETCH(QString, expected);
+        QList<RecentUpload> entries;
+        for (const QString &spec : history)
+            entries.append(entry(spec, m_now));
+        const RecentUpload added = entry(upload + QStringLiteral(":0"), m_now);
+        const QList<RecentUpload> result = AppDelegate::mergedHistory(entries, added);
+        QCOMPARE(describe(result), expected);
+        QCOMPARE(result.first().completedAt, m_now);
+    }
+
+    void recordUploadSavesAndAnnouncesNewGalleries_data()
+    {
+        QTest::addColumn<UploadKind>("kind");
+        QTest::addColumn<int>("notifications");
+        QTest::newRow("created") << UploadKind::created << 1;
+        QTest::newRow("updated") << UploadKind::updated << 0;
+    }
+    void recordUploadSavesAndAnnouncesNewGalleries()
+    {
+        QFETCH(UploadKind, kind);
+        QFETCH(int, notifications);
+        auto delegate = makeDelegate();
+        m_center->status = NotificationAuthorizationStatus::Authorized;
+        // Through the engine's callback, as a finished upload calls it.
+        delegate->syncManager().onUploadCompleted()(kind, QStringLiteral("gal-7"), QStringLiteral("bryllup"),
+                                                    QStringLiteral("Bryllup"), 12, QStringLiteral("/bilder/Bryllup"));
+        const RecentUpload &top = delegate->historyStore().recentUploads().value(0);
+        QCOMPARE(top.galleryId, QStringLiteral("gal-7"));
+        QCOMPARE(top.imageCount, 12);
+        QCOMPARE(top.completedAt, m_now);
+        QCOMPARE(top.baseURL, std::optional<QUrl>(m_service->baseUrl()));
+        QCOMPARE(UploadHistoryStore(delegate->historyStore().storeURL()).recentUploads().size(), 1);
+        QTRY_COMPARE(m_center->posted.size(), notifications);
+        if (notifications) {
+            QCOMPARE(m_center->posted.first().title, QStringLiteral("Bryllup"));
+            QCOMPARE(m_center->posted.first().userInfo.value(QStringLiteral("previewURL")).toString(),
+                     m_service->baseUrl().toString() + QStringLiteral("/preview/gal-7"));
+        }
+    }
+};
+
+QTEST_MAIN(TestAppDelegate)
+#include "tst_appdelegate.moc"
