@@ -2,6 +2,7 @@
 
 #include "ServiceLogging.h"
 #include "SingleSendBody.h"
+#include "UploadSource.h"
 #include "platform/SecurityScopedAccess.h"
 
 #include <QCoroNetworkReply>
@@ -305,7 +306,8 @@ QCoro::Task<SuccessResponse> VarnostimaAPI::confirmUpload(QString galleryId, Con
                                      QByteArrayLiteral("POST"), std::move(request));
 }
 
-QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString filePath, QString contentType)
+QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString filePath, QString contentType,
+                                                      std::optional<qint64> declaredSize)
 {
     // Only an absolute web URL: Qt would otherwise happily "put" to a file: URL and overwrite a local file.
     const QUrl target(url, QUrl::StrictMode);
@@ -319,11 +321,9 @@ QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString fileP
 
     const SecurityScopedAccess access(*m_scope, filePath);
 
-    auto file = std::make_unique<QFile>(filePath);
-    if (QFileInfo(filePath).isDir())
-        throw FileAccessError(filePath, QStringLiteral("The file “%1” is a folder.").arg(filePath));
-    if (!file->open(QIODevice::ReadOnly))
-        throw FileAccessError(filePath, file->errorString());
+    UploadSource source(filePath, declaredSize);
+    request.setHeader(QNetworkRequest::ContentLengthHeader, source.size());
+    std::unique_ptr<QFile> file = source.takeFile();
 
     ReplyPtr reply(m_network->put(request, file.get()));
     file.release()->setParent(reply.get()); // the body must outlive the transfer
@@ -337,6 +337,7 @@ QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString fileP
     if (status && *status >= 200 && *status <= 299) {
         if (reply->error() != QNetworkReply::NoError)
             throw transportError(*reply);
+        source.checkUnchangedAfterSending();
         co_return;
     }
     if (!status && reply->error() != QNetworkReply::NoError)

@@ -94,8 +94,10 @@ public:
     QCoro::Task<SyncStateResponse> getSyncState();
 
     QCoro::Task<PresignedResponse> requestPresignedURLs(QString galleryId, QList<PresignedRequest::FileInfo> files);
-    // Puts the file's bytes, streamed from disk, to a presigned URL. Sends no credentials of the service.
-    QCoro::Task<void> uploadToPresignedURL(QString url, QString filePath, QString contentType);
+    // Puts the file's bytes, streamed from disk, to a presigned URL. Sends no credentials of the service. The path
+    // must still be a regular file (not a link) and, when given, hold the size the service was told.
+    QCoro::Task<void> uploadToPresignedURL(QString url, QString filePath, QString contentType,
+                                           std::optional<qint64> declaredSize = std::nullopt);
     QCoro::Task<SuccessResponse> confirmUpload(QString galleryId, ConfirmRequest request);
 
     // The gallery list URL with its optional "cursor" item (exposed for the wire-form tests).

@@ -181,8 +181,13 @@ public:
     QCoro::Task<void> updateFolder(SyncFolder folder);
     // Puts the files (absolute paths) into the gallery, four at a time; records nothing. Throws.
     QCoro::Task<UploadBatchResult> uploadFiles(QStringList files, QString galleryId, SyncFolder folder);
-    // One file to its presigned entry; never throws.
-    QCoro::Task<FileUploadOutcome> uploadOneFile(PresignedResponse::PresignedURL entry, QString filePath);
+    // One file to its presigned entry, failing when it no longer holds the size it was described with; never throws.
+    QCoro::Task<FileUploadOutcome> uploadOneFile(PresignedResponse::PresignedURL entry, QString filePath,
+                                                 std::optional<qint64> declaredSize = std::nullopt);
+    // Test seam: called as the upload pipeline is about to describe its files, and again before it sends them.
+    enum class UploadStep { describing, sending };
+    using UploadStepHook = std::function<void(UploadStep, const QStringList &files)>;
+    void setUploadStepHook(UploadStepHook hook) { m_uploadStepHook = std::move(hook); }
     // The first gallery, over all pages of the list, titled `title` (canonical equivalence). Throws.
     QCoro::Task<std::optional<Gallery>> findExistingGallery(QString title);
     // The id of the deepest server folder of the folder's parent path, created where missing. Throws.
@@ -251,6 +256,7 @@ private:
     VarnostimaAPI *m_api;
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
     std::unique_ptr<SyncStateStore> m_stateStore;
+    UploadStepHook m_uploadStepHook;
 
     // ---- folder actions (SyncManagerActions.cpp): the user's decisions on the entry a window shows. Each finds
     // the live entry by the passed folder's path and does nothing when it is gone; none throws.

@@ -11,6 +11,10 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include <memory>
 #include <vector>
 
@@ -37,6 +41,23 @@ std::optional<qint64> regularFileSize(const QString &path)
     return info.size();
 }
 
+// What the listing found and the upload is about to describe: a regular file with its size, a path where no
+// regular file stands any more (gone, or a folder or link put in its place), or one whose size cannot be read.
+struct Prepared {
+    enum class Kind { file, gone, unreadable } kind;
+    qint64 size = 0;
+};
+
+Prepared prepare(const QString &path)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return {errno == ENOENT || errno == ENOTDIR ? Prepared::Kind::gone : Prepared::Kind::unreadable};
+    if (!S_ISREG(info.st_mode))
+        return {Prepared::Kind::gone};
+    return {Prepared::Kind::file, qint64(info.st_size)};
+}
+
 // Outcomes of one group in the order its uploads finished.
 struct GroupOutcomes {
     QList<FileUploadOutcome> finished;
@@ -54,17 +75,29 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
     QPointer<SyncManager> self(this);
     QPointer<VarnostimaAPI> api(&this->api());
 
+    if (m_uploadStepHook)
+        m_uploadStepHook(UploadStep::describing, files);
+
+    // A file that vanished since the listing is left out; the next scan sees the truth.
+    QStringList listed;
+    std::swap(listed, files);
     QList<PresignedRequest::FileInfo> descriptions;
-    descriptions.reserve(files.size());
-    for (const QString &file : std::as_const(files)) {
+    descriptions.reserve(listed.size());
+    for (const QString &file : std::as_const(listed)) {
         const std::optional<QString> type = mimeTypeOfPath(file);
-        const std::optional<qint64> size = type ? regularFileSize(file) : std::nullopt;
-        if (!type || !size) {
+        const Prepared prepared = type ? prepare(file) : Prepared{Prepared::Kind::unreadable};
+        if (prepared.kind == Prepared::Kind::gone) {
+            qCWarning(lcSync, "Leaving %s in %s out of the upload: it is no longer a file", qUtf8Printable(lastComponent(file)),
+                      qUtf8Printable(folder.name));
+            continue;
+        }
+        if (prepared.kind == Prepared::Kind::unreadable) {
             qCCritical(lcSync, "Cannot prepare upload for %s in %s — missing MIME or unreadable file size",
                        qUtf8Printable(lastComponent(file)), qUtf8Printable(folder.name));
             throw SyncManagerError::unreadable(lastComponent(file));
         }
-        descriptions.append({lastComponent(file), *type, *size});
+        descriptions.append({lastComponent(file), *type, prepared.size});
+        files.append(file);
     }
 
     const PresignedResponse presigned = co_await api->requestPresignedURLs(galleryId, descriptions);
@@ -73,6 +106,9 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
                    qint64(presigned.presignedUrls.size()), qint64(files.size()));
         throw SyncManagerError::countMismatch(presigned.presignedUrls.size(), files.size());
     }
+
+    if (self && self->m_uploadStepHook)
+        self->m_uploadStepHook(UploadStep::sending, files);
 
     const qsizetype total = files.size();
     qint64 successCount = 0;
@@ -88,7 +124,8 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
         for (qsizetype i = start; i < end; ++i) {
             if (!self)
                 break;
-            running.push_back(collectOutcome(uploadOneFile(presigned.presignedUrls.at(i), files.at(i)), group));
+            running.push_back(collectOutcome(
+                uploadOneFile(presigned.presignedUrls.at(i), files.at(i), descriptions.at(i).size), group));
         }
         for (auto &task : running)
             co_await std::move(task);
@@ -120,13 +157,14 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
     co_return UploadBatchResult{successCount, qint64(failedKeys.size()), uploadedNames};
 }
 
-QCoro::Task<FileUploadOutcome> SyncManager::uploadOneFile(PresignedResponse::PresignedURL entry, QString filePath)
+QCoro::Task<FileUploadOutcome> SyncManager::uploadOneFile(PresignedResponse::PresignedURL entry, QString filePath,
+                                                          std::optional<qint64> declaredSize)
 {
     const QString fileName = lastComponent(filePath);
     const QString contentType = mimeTypeOfPath(filePath).value_or(QStringLiteral("application/octet-stream"));
     QPointer<VarnostimaAPI> api(&this->api());
     try {
-        co_await api->uploadToPresignedURL(entry.url, filePath, contentType);
+        co_await api->uploadToPresignedURL(entry.url, filePath, contentType, declaredSize);
     } catch (const UserFacingError &error) {
         qCCritical(lcSync, "Upload failed for %s: %s", qUtf8Printable(fileName),
                    qUtf8Printable(error.localizedDescription()));

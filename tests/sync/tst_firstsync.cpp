@@ -226,6 +226,24 @@ private Q_SLOTS:
         QCOMPARE(f->entry("Album").status.galleryId(), f->service.galleries().first().id);
     }
 
+    void imageGoneBeforeUploadIsLeftOut()
+    {
+        for (const QString name : {"a.jpg", "b.jpg", "c.jpg"})
+            f->writeImage("Album/" + QString(name));
+        const SyncFolder folder = f->scan("Album");
+        f->manager.setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
+            if (step == SyncManager::UploadStep::describing)
+                QFile::remove(f->exportTree.path("Album/b.jpg"));
+        });
+
+        finish(f->manager.syncFolder(folder));
+
+        const SyncFolder entry = f->entry("Album");
+        QVERIFY(entry.status.is(SyncStatus::Case::synced));
+        QCOMPARE(recordNames(entry), (QStringList{"a.jpg", "c.jpg"}));
+        QCOMPARE(f->serverNames(entry.status.galleryId()), (QStringList{"a.jpg", "c.jpg"}));
+    }
+
     void folderWithoutImagesSendsNothing()
     {
         SyncFolder folder;

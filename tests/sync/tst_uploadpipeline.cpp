@@ -5,6 +5,8 @@
 
 #include "sync/SyncErrors.h"
 
+#include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -125,6 +127,59 @@ private Q_SLOTS:
         QCOMPARE(f->service.requests("POST", "/api/upload/presigned").size(), heic ? 0 : 1);
         QVERIFY(f->service.requests("PUT", "/store/*").isEmpty());
         QVERIFY(confirms().isEmpty());
+    }
+
+    // The disk changes between the listing and the upload. What is no longer a file when the run describes its
+    // files is left out; what changes after that fails alone. Nothing outside the folder is ever sent.
+    void diskChangesBetweenListingAndUpload_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("described");
+        QTest::addColumn<int>("failed");
+        const int describing = int(SyncManager::UploadStep::describing);
+        const int sending = int(SyncManager::UploadStep::sending);
+        QTest::newRow("deleted before describing") << describing << "delete" << 3 << 0;
+        QTest::newRow("folder before describing") << describing << "folder" << 3 << 0;
+        QTest::newRow("link before describing") << describing << "link" << 3 << 0;
+        QTest::newRow("deleted before sending") << sending << "delete" << 4 << 1;
+        QTest::newRow("link before sending") << sending << "link" << 4 << 1;
+        QTest::newRow("grown before sending") << sending << "grow" << 4 << 1;
+    }
+    void diskChangesBetweenListingAndUpload()
+    {
+        QFETCH(int, step);
+        QFETCH(QString, change);
+        QFETCH(int, described);
+        QFETCH(int, failed);
+        const QStringList files = makeImages(4);
+        testsupport::TempTree outside;
+        const QString secret = outside.addFile("secret.jpg", 100000 + 37); // the size img1.jpg was described with
+        const QString victim = files.at(1);
+        f->manager.setUploadStepHook([&](SyncManager::UploadStep at, const QStringList &) {
+            if (int(at) != step)
+                return;
+            QFile::remove(victim);
+            if (change == "folder")
+                QDir().mkpath(victim);
+            else if (change == "link")
+                QFile::link(secret, victim);
+            else if (change == "grow")
+                f->writeImage("Album/img1.jpg", 100000 + 38);
+        });
+
+        const UploadBatchResult result = finish(f->manager.uploadFiles(files, m_galleryId, m_folder));
+
+        const auto presign = QJsonDocument::fromJson(f->service.requests("POST", "/api/upload/presigned").first().body);
+        QCOMPARE(presign.object().value("files").toArray().size(), described);
+        QCOMPARE(result.uploadedCount, 3);
+        QCOMPARE(result.failedCount, failed);
+        QVERIFY(!result.succeededFileNames.contains("img1.jpg"));
+        QCOMPARE(lastConfirmBody().value("failedKeys").toArray().size(), failed);
+        const QByteArray secretSha = sha256Hex(QByteArray(100000 + 37, '\0'));
+        for (const auto &put : f->service.requests("PUT", "/store/*"))
+            QVERIFY(put.bodySha256 != secretSha);
+        QCOMPARE(f->service.gallery(m_galleryId)->images.size(), 3);
     }
 
     void upperCaseExtensionAndEmptyList()
