@@ -2,19 +2,40 @@
 
 #include "app/theme/Theme.h"
 
+#include <algorithm>
 #include <cmath>
+
+namespace {
+
+// The usual case answered without building name sets: the records name exactly the files on disk. Anything else
+// (a missing name, duplicates, names that differ only in Unicode form) goes to the full counts.
+bool namesMatchExactly(const SyncFolder &folder)
+{
+    if (!folder.uploadedFiles || !folder.cachedLocalFileNames)
+        return false;
+    const QSet<QString> &local = *folder.cachedLocalFileNames;
+    if (local.size() != folder.uploadedFiles->size())
+        return false;
+    return std::all_of(folder.uploadedFiles->cbegin(), folder.uploadedFiles->cend(),
+                       [&local](const UploadedFileMeta &file) { return local.contains(file.fileName); });
+}
+
+} // namespace
 
 bool hasPendingChanges(const SyncFolder &folder)
 {
-    // Cheapest first: the counts are set differences, the modification test walks every record.
-    return folder.newFileCount() >= 1 || folder.removedFileCount() >= 1 || folder.hasModifiedFiles()
-           || folder.needsMetadataBaseline();
+    if (!namesMatchExactly(folder) && (folder.newFileCount() >= 1 || folder.removedFileCount() >= 1))
+        return true;
+    return folder.hasModifiedFiles() || folder.needsMetadataBaseline();
 }
 
 FolderDisplayState folderDisplayState(const SyncFolder &folder)
 {
-    if (folder.movedFrom)
-        return FolderDisplayState::Moved;
+    return folder.movedFrom ? FolderDisplayState::Moved : statusDisplayState(folder);
+}
+
+FolderDisplayState statusDisplayState(const SyncFolder &folder)
+{
     switch (folder.status.kind()) {
     case SyncStatus::Case::syncing:
         return FolderDisplayState::Syncing;
@@ -65,7 +86,12 @@ int progressPercent(double fraction)
 
 FolderStatusPresentation FolderStatusPresentation::of(const SyncFolder &folder)
 {
-    const FolderDisplayState state = folderDisplayState(folder);
+    return of(folder, statusDisplayState(folder));
+}
+
+FolderStatusPresentation FolderStatusPresentation::of(const SyncFolder &folder, FolderDisplayState statusState)
+{
+    const FolderDisplayState state = folder.movedFrom ? FolderDisplayState::Moved : statusState;
     const QChar minus(0x2212);
     switch (state) {
     case FolderDisplayState::Moved:

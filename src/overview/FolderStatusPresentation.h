@@ -18,6 +18,8 @@ bool hasPendingChanges(const SyncFolder &folder);
 // status; a synced folder splits into clean and pending.
 enum class FolderDisplayState { Moved, Syncing, Synced, PendingChanges, Failed, RemovedLocally, Ignored, NotSynced };
 FolderDisplayState folderDisplayState(const SyncFolder &folder);
+// The status alone, a move not considered (the tree's counts classify by status).
+FolderDisplayState statusDisplayState(const SyncFolder &folder);
 
 // Named colours of the status texts; resolved against a palette when drawn (light and dark differ).
 enum class StatusTone { Purple, Orange, Green, Red, Secondary, Blue };
@@ -33,6 +35,8 @@ struct FolderStatusPresentation {
     QString symbol; // empty while uploading: a spinner stands in
 
     static FolderStatusPresentation of(const SyncFolder &folder);
+    // With the folder's statusDisplayState already known (it is the costly part).
+    static FolderStatusPresentation of(const SyncFolder &folder, FolderDisplayState statusState);
 
     bool showsSpinner() const { return symbol.isEmpty(); }
     QColor color(const QPalette &palette) const { return statusToneColor(tone, palette); }

@@ -3,6 +3,7 @@
 // Folders in every state the overview shows, built the way the engine leaves them.
 
 #include "sync/SyncFolder.h"
+#include "sync/UnicodeNames.h"
 
 #include <QStringList>
 
@@ -16,7 +17,7 @@ inline SyncFolder folder(const QString &relativePath, SyncStatus status = SyncSt
     f.path = QStringLiteral("/eksport/") + relativePath;
     f.parentComponents = relativePath.split(u'/');
     f.name = f.parentComponents.takeLast();
-    f.displayName = f.name;
+    f.displayName = unicodenames::displayName(f.name);
     f.imageCount = imageCount;
     f.status = std::move(status);
     return f;

@@ -1,0 +1,37 @@
+#pragma once
+
+// The overview's two summaries of the whole folder list, as pure functions: the quick-actions bar's counters (each
+// folder in at most one) and the status bar's counters (which overlap on purpose).
+
+#include "sync/SyncFolder.h"
+
+#include <QList>
+
+struct FolderStatistics {
+    qint64 syncingCount = 0;  // not synced or failed: "%lld synkroniseres…"
+    qint64 updatingCount = 0; // synced with pending changes: "%lld oppdateres…"
+    qint64 movedCount = 0;    // movable: "%lld flyttet — Flytt"
+    qint64 removedCount = 0;  // removed locally: "%lld fjernet lokalt"
+
+    bool isEmpty() const { return !syncingCount && !updatingCount && !movedCount && !removedCount; }
+    bool operator==(const FolderStatistics &) const = default;
+};
+
+// A move is carried out only for a synced folder; a moved folder of any other status cannot be moved, so it
+// counts by its status instead of keeping a button that would do nothing.
+bool isMovableFolder(const SyncFolder &folder);
+
+FolderStatistics folderStatistics(const QList<SyncFolder> &folders);
+
+struct StatusBarCounts {
+    qint64 folderCount = 0;
+    qint64 imageCount = 0;
+    qint64 syncedCount = 0;  // synced, nothing pending, not moved: "%lld syncet"
+    qint64 newCount = 0;     // not synced, failed or removed locally, moved or not: "%lld nye"
+    qint64 movedCount = 0;   // moved, any status: "%lld flyttet"
+    qint64 changedCount = 0; // synced with pending changes, not moved: "%lld endret"
+
+    bool operator==(const StatusBarCounts &) const = default;
+};
+
+StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders);

@@ -1,0 +1,235 @@
+#include "FolderRowModel.h"
+
+#include <algorithm>
+
+FolderRowModel::FolderRowModel(QObject *parent) : QAbstractListModel(parent) {}
+
+void FolderRowModel::setFolders(const QList<SyncFolder> &folders)
+{
+    if (folders == m_folders && !m_rows.isEmpty())
+        return;
+    if (updateInPlace(folders))
+        return;
+    m_folders = folders;
+    rebuild();
+}
+
+void FolderRowModel::setCollapsedNodes(const QSet<QString> &collapsed)
+{
+    if (collapsed == m_collapsed)
+        return;
+    m_collapsed = collapsed;
+    rebuild();
+}
+
+std::optional<int> FolderRowModel::rowOfId(const QString &id) const
+{
+    const auto it = m_rowOfId.constFind(id);
+    return it == m_rowOfId.cend() ? std::nullopt : std::optional<int>(*it);
+}
+
+int FolderRowModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+QVariant FolderRowModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    const Row &r = m_rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return r.row.isHeader() ? r.row.node.displayName : r.row.folder.displayName;
+    case Qt::ToolTipRole:
+        return r.row.isHeader() ? QVariant() : QVariant(r.presentation.text);
+    case RowIdRole:
+        return r.id;
+    case IsHeaderRole:
+        return r.row.isHeader();
+    case DepthRole:
+        return r.row.depth;
+    case FolderPathRole:
+        return r.row.isHeader() ? QVariant() : QVariant(r.row.folder.path);
+    case StatusTextRole:
+        return r.row.isHeader() ? QVariant(nodeStatusSummaryText(r.counts)) : QVariant(r.presentation.text);
+    case IsExpandedRole:
+        return r.row.isHeader() ? QVariant(r.expanded) : QVariant();
+    default:
+        return {};
+    }
+}
+
+const FolderTree &FolderRowModel::tree() const
+{
+    if (m_treeStale) {
+        m_tree = buildFolderTree(m_folders);
+        m_treeStale = false;
+    }
+    return m_tree;
+}
+
+FolderRowModel::FolderState FolderRowModel::classify(const SyncFolder &folder) const
+{
+    const FolderDisplayState state = statusDisplayState(folder);
+    return {folder, state, FolderStatusPresentation::of(folder, state)};
+}
+
+NodeCounts FolderRowModel::countNode(const FolderTreeNode &node)
+{
+    NodeCounts c;
+    for (const SyncFolder &folder : node.leafFolders)
+        c.add(m_states.value(folder.path).statusState);
+    for (const FolderTreeNode &child : node.childNodes)
+        c += countNode(child);
+    m_nodeCounts.insert(node.id, c);
+    return c;
+}
+
+bool FolderRowModel::updateInPlace(const QList<SyncFolder> &folders)
+{
+    if (m_rows.isEmpty() || folders.size() != m_folders.size())
+        return false;
+    QList<qsizetype> changed;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const SyncFolder &now = folders.at(i);
+        const SyncFolder &before = m_folders.at(i);
+        if (now == before)
+            continue;
+        if (now.path != before.path || now.parentComponents != before.parentComponents)
+            return false;
+        changed.append(i);
+    }
+
+    QList<int> rows;
+    for (const qsizetype i : std::as_const(changed)) {
+        const SyncFolder &folder = folders.at(i);
+        const FolderState previous = m_states.value(folder.path);
+        const FolderState now = classify(folder);
+        m_states.insert(folder.path, now);
+        if (const auto row = rowOfId(folder.path)) {
+            Row &r = m_rows[*row];
+            r.row.folder = folder;
+            r.presentation = now.presentation;
+            rows.append(*row);
+        }
+        if (now.statusState == previous.statusState)
+            continue;
+        QString nodeId;
+        for (const QString &component : folder.parentComponents) {
+            nodeId = nodeId.isEmpty() ? component : nodeId + QLatin1Char('/') + component;
+            NodeCounts &counts = m_nodeCounts[nodeId];
+            counts.remove(previous.statusState);
+            counts.add(now.statusState);
+            if (const auto row = rowOfId(QStringLiteral("node-") + nodeId)) {
+                Row &r = m_rows[*row];
+                r.counts = counts;
+                r.summary = nodeStatusSummary(counts);
+                rows.append(*row);
+            }
+        }
+    }
+    m_folders = folders;
+    m_treeStale = true;
+    announceChanged(std::move(rows));
+    return true;
+}
+
+void FolderRowModel::announceChanged(QList<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype j = i;
+        while (j + 1 < rows.size() && rows.at(j + 1) == rows.at(j) + 1)
+            ++j;
+        Q_EMIT dataChanged(index(rows.at(i)), index(rows.at(j)));
+        i = j + 1;
+    }
+}
+
+namespace {
+
+bool sameContent(const FolderRowModel::Row &a, const FolderRowModel::Row &b)
+{
+    if (a.row.isHeader())
+        return a.expanded == b.expanded && a.counts == b.counts && a.row.depth == b.row.depth
+               && a.row.node.displayName == b.row.node.displayName;
+    return a.row.depth == b.row.depth && a.presentation == b.presentation && a.row.folder == b.row.folder;
+}
+
+} // namespace
+
+void FolderRowModel::rebuild()
+{
+    QHash<QString, FolderState> previous;
+    previous.swap(m_states);
+    m_states.reserve(m_folders.size());
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        auto it = previous.constFind(folder.path);
+        m_states.insert(folder.path, it != previous.cend() && it->folder == folder ? *it : classify(folder));
+    }
+
+    m_tree = buildFolderTree(m_folders);
+    m_treeStale = false;
+    m_nodeCounts.clear();
+    for (const FolderTreeNode &node : std::as_const(m_tree.nodes))
+        countNode(node);
+
+    const QList<FlatTreeRow> flat = flattenFolderTree(m_tree, m_collapsed);
+    QList<Row> rows;
+    rows.reserve(flat.size());
+    for (const FlatTreeRow &f : flat) {
+        Row r{f, f.id(), {}, {}, {}, true};
+        if (f.isHeader()) {
+            r.counts = m_nodeCounts.value(f.node.id);
+            r.summary = nodeStatusSummary(r.counts);
+            r.expanded = !m_collapsed.contains(f.node.id);
+        } else {
+            r.presentation = m_states.value(f.folder.path).presentation;
+        }
+        rows.append(std::move(r));
+    }
+
+    // Rows keep their place where the ids agree at both ends; only the middle that differs is replaced.
+    const qsizetype oldCount = m_rows.size();
+    const qsizetype newCount = rows.size();
+    qsizetype head = 0;
+    while (head < oldCount && head < newCount && m_rows.at(head).id == rows.at(head).id)
+        ++head;
+    qsizetype tail = 0;
+    while (tail < oldCount - head && tail < newCount - head
+           && m_rows.at(oldCount - 1 - tail).id == rows.at(newCount - 1 - tail).id)
+        ++tail;
+
+    // Changed rows among those that stay, by their new position.
+    QList<int> changed;
+    for (qsizetype i = 0; i < head; ++i) {
+        if (!sameContent(m_rows.at(i), rows.at(i)))
+            changed.append(static_cast<int>(i));
+    }
+    for (qsizetype k = 0; k < tail; ++k) {
+        if (!sameContent(m_rows.at(oldCount - 1 - k), rows.at(newCount - 1 - k)))
+            changed.append(static_cast<int>(newCount - 1 - k));
+    }
+
+    const int first = static_cast<int>(head);
+    if (oldCount - tail > head) {
+        beginRemoveRows({}, first, static_cast<int>(oldCount - tail - 1));
+        m_rows.remove(head, oldCount - tail - head);
+        endRemoveRows();
+    }
+    if (newCount - tail > head) {
+        beginInsertRows({}, first, static_cast<int>(newCount - tail - 1));
+        m_rows.insert(head, newCount - tail - head, Row{});
+        for (qsizetype i = head; i < newCount - tail; ++i)
+            m_rows[i] = rows.at(i);
+        endInsertRows();
+    }
+    m_rows = std::move(rows);
+    m_rowOfId.clear();
+    m_rowOfId.reserve(m_rows.size());
+    for (int i = 0; i < m_rows.size(); ++i)
+        m_rowOfId.insert(m_rows.at(i).id, i);
+    announceChanged(std::move(changed));
+}
