@@ -5,6 +5,7 @@ VARNOSTIMA_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
   qcoro-qt6-dev libcpp-httplib-dev libxkbcommon-dev libicu-dev libwebp-dev
   xvfb xauth dbus dbus-x11 dbus-bin
+  xdg-utils desktop-file-utils
 )
 
 varnostima_install_deps() {

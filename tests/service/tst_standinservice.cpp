@@ -212,6 +212,47 @@ private Q_SLOTS:
             client.send("GET", "/api/sync/state").json().value("galleries").toArray().at(0).toObject();
         QCOMPARE(entry.value("fileNames").toArray(), (QJsonArray{"a.jpg", "b.jpg"}));
     }
+
+    // The pages the app opens in the browser while trying it by hand: text from the library never becomes markup.
+    void webPages_data()
+    {
+        QTest::addColumn<QByteArray>("loginToken");
+        QTest::addColumn<std::string>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArrayList>("contains");
+        const QByteArray title = "&lt;b&gt;Ola &amp; &quot;Kari&quot; &#39;Berg&#39;&lt;/b&gt;";
+        QTest::newRow("sign-in link") << QByteArray("t&k ø") << std::string("/auth/device-login") << 200
+                                      << QByteArrayList{"href=\"varnostima://auth?token=t%26k%20%C3%B8\""};
+        QTest::newRow("no account") << QByteArray() << std::string("/auth/device-login") << 503
+                                    << QByteArrayList{"ingen konto"};
+        QTest::newRow("dashboard") << QByteArray() << std::string("/dashboard") << 200
+                                   << QByteArrayList{title, "href=\"/gallery/gal-1\"", "Kunder / 2026"};
+        QTest::newRow("gallery") << QByteArray() << std::string("/gallery/gal-1") << 200
+                                 << QByteArrayList{title, "a&lt;1&gt;.jpg", "<td class=\"n\">3</td>"};
+        QTest::newRow("preview by slug") << QByteArray() << std::string("/preview/b-ola-kari-berg-b") << 200
+                                         << QByteArrayList{"Forhåndsvisning"};
+        QTest::newRow("unknown gallery") << QByteArray() << std::string("/gallery/%3Cx%3E") << 404
+                                         << QByteArrayList{"&lt;x&gt;"};
+        QTest::newRow("no page") << QByteArray() << std::string("/gallery") << 404 << QByteArrayList{};
+    }
+    void webPages()
+    {
+        QFETCH(QByteArray, loginToken);
+        QFETCH(std::string, path);
+        QFETCH(int, status);
+        QFETCH(QByteArrayList, contains);
+        StandInService service;
+        service.setDeviceLoginToken(loginToken);
+        const QString folder = service.seedFolder(QStringLiteral("2026"), service.seedFolder(QStringLiteral("Kunder")));
+        const QString gallery = service.seedGallery(QStringLiteral("<b>Ola & \"Kari\" 'Berg'</b>"), folder);
+        service.seedImage(gallery, QStringLiteral("a<1>.jpg"), "abc");
+
+        const Reply reply = Client(service, false).send("GET", path);
+        QCOMPARE(reply.status, status);
+        for (const QByteArray &text : contains)
+            QVERIFY2(reply.body.contains(text), reply.body.constData());
+        QVERIFY(!reply.body.contains("<b>"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStandInService)

@@ -451,6 +451,12 @@ void StandInService::removeAccount(const QByteArray &token)
     d->state.removeAccount(token);
 }
 
+void StandInService::setDeviceLoginToken(const QByteArray &token)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state.deviceLoginToken = token;
+}
+
 QString StandInService::seedFolder(const QString &name, const std::optional<QString> &parentId,
                                    std::optional<qint64> sortOrder)
 {

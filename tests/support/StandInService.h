@@ -30,6 +30,8 @@
 //   times = 1 lets that resend through to the normal behaviour; times = 2 makes the client see the closed
 //   connection. An ActThenClose script acts on every request it catches, the resent one included. A Hang is cut when the service is destroyed; Qt then reports a closed or refused connection.
 // - maxPutsInFlight() counts PUTs to "/store/" from their headers to their answer, scripted ones included.
+// - GET "/auth/device-login", "/dashboard", "/gallery/<id or slug>" and "/preview/<id or slug>" are the web pages
+//   the app opens in the browser (StandInPages.h); they need no token.
 // - SIGPIPE is ignored in the process (the server writes to sockets that scripts have shut down).
 
 #include "StandInTypes.h"
@@ -73,6 +75,8 @@ public:
     void addAccount(const QByteArray &token, const QString &userId = QStringLiteral("user-1"),
                     const std::optional<QString> &email = QStringLiteral("fotograf@example.no"));
     void removeAccount(const QByteArray &token);
+    // The token the device-login page's callback link carries; none by default.
+    void setDeviceLoginToken(const QByteArray &token);
 
     // Seeding the library
     QString seedFolder(const QString &name, const std::optional<QString> &parentId = std::nullopt,

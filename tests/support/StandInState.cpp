@@ -1,5 +1,7 @@
 #include "StandInState.h"
 
+#include "StandInPages.h"
+
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -273,13 +275,27 @@ ApiReply StandInState::handleApi(const ApiRequest &request)
     for (qsizetype i = 1; i < rawSegments.size(); ++i)
         segments.append(QUrl::fromPercentEncoding(rawSegments.at(i)));
     if (segments.value(0) != QLatin1String("api"))
-        return error(404, QStringLiteral("not found"));
+        return page(request, segments);
 
     const QByteArray prefix = "Bearer ";
     if (!request.authorization || !request.authorization->startsWith(prefix)
         || !m_accounts.contains(request.authorization->mid(prefix.size())))
         return error(401, QStringLiteral("unauthorized"));
     return route(request, segments);
+}
+
+ApiReply StandInState::page(const ApiRequest &request, const QStringList &segments) const
+{
+    const std::optional<WebPage> found =
+        request.method == "GET" ? webPage(segments, WebLibrary{galleries(), m_folders, deviceLoginToken})
+                                : std::nullopt;
+    if (!found)
+        return error(404, QStringLiteral("not found"));
+    ApiReply reply;
+    reply.status = found->status;
+    reply.body = found->html;
+    reply.contentType = "text/html; charset=utf-8";
+    return reply;
 }
 
 ApiReply StandInState::route(const ApiRequest &request, const QStringList &segments)

@@ -52,6 +52,7 @@ public:
     bool deleteImageOnWeb(const QString &galleryId, const QString &fileName);
 
     int galleryPageSize = 50;
+    QByteArray deviceLoginToken; // handed out by the device-login page
     bool omitImagesWithSize = false;
     std::chrono::milliseconds slotLifetime = std::chrono::minutes(15);
     int withheldSlots = 0;
@@ -81,6 +82,7 @@ private:
     };
 
     ApiReply route(const ApiRequest &request, const QStringList &segments);
+    ApiReply page(const ApiRequest &request, const QStringList &segments) const;
     ApiReply listGalleries(const QByteArray &rawQuery) const;
     ApiReply galleryImages(const QString &galleryId) const;
     ApiReply deleteImages(const QString &galleryId, const QByteArray &body);

@@ -1,6 +1,7 @@
 // The stand-in service as a program, for trying the app by hand:
-//   varnostima-standin --port N [--token T]
-// Serves until SIGINT or SIGTERM. Sign the app in with the printed callback URL's token.
+//   varnostima-standin [--port N] [--token T]
+// Prints its base URL on the first line (a free port unless --port is given), then serves until SIGINT or SIGTERM.
+// Its device-login page hands the app the token.
 
 #include "StandInService.h"
 
@@ -24,8 +25,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Stand-in gallery service on 127.0.0.1."));
     parser.addHelpOption();
-    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on."),
-                                        QStringLiteral("N"));
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on (0: any free one)."),
+                                        QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption tokenOption(QStringLiteral("token"), QStringLiteral("Accepted bearer token."),
                                          QStringLiteral("T"), QStringLiteral("dev-token"));
     parser.addOption(portOption);
@@ -35,8 +36,8 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     bool portOk = false;
     const uint port = parser.value(portOption).toUInt(&portOk);
-    if (!parser.isSet(portOption) || !portOk || port == 0 || port > 65535) {
-        err << "varnostima-standin: --port N (1-65535) is required\n";
+    if (!portOk || port > 65535) {
+        err << "varnostima-standin: --port N must be 0-65535\n";
         return 2;
     }
     const QByteArray token = parser.value(tokenOption).toUtf8();
@@ -48,6 +49,7 @@ int main(int argc, char *argv[])
     try {
         testsupport::StandInService service{quint16(port)};
         service.addAccount(token);
+        service.setDeviceLoginToken(token);
         QTextStream out(stdout);
         out << service.baseUrl().toString() << '\n'
             << "token: " << QString::fromUtf8(token) << '\n';
