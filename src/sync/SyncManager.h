@@ -188,8 +188,10 @@ public:
     enum class UploadStep { describing, sending };
     using UploadStepHook = std::function<void(UploadStep, const QStringList &files)>;
     void setUploadStepHook(UploadStepHook hook) { m_uploadStepHook = std::move(hook); }
-    // The first gallery, over all pages of the list, titled `title` (canonical equivalence). Throws.
+    // The first gallery, over all pages of the list, titled `title` (canonical equivalence). Throws, also when the
+    // list repeats a cursor or runs past the page limit (tests set a small one).
     QCoro::Task<std::optional<Gallery>> findExistingGallery(QString title);
+    void setGalleryPageLimit(int pages) { m_galleryPageLimit = pages; }
     // The id of the deepest server folder of the folder's parent path, created where missing. Throws.
     QCoro::Task<std::optional<QString>> ensureRemoteFolder(SyncFolder folder);
     static QString folderNameForServer(const QString &component);
@@ -257,6 +259,7 @@ private:
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
     std::unique_ptr<SyncStateStore> m_stateStore;
     UploadStepHook m_uploadStepHook;
+    int m_galleryPageLimit = 2000; // 100,000 galleries at 50 a page
 
     // ---- folder actions (SyncManagerActions.cpp): the user's decisions on the entry a window shows. Each finds
     // the live entry by the passed folder's path and does nothing when it is gone; none throws.

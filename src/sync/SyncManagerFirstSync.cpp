@@ -137,8 +137,10 @@ QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder)
 QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString title)
 {
     QPointer<VarnostimaAPI> api(&this->api());
+    const int pageLimit = m_galleryPageLimit;
     std::optional<QString> cursor;
-    for (;;) {
+    QSet<QString> seenCursors;
+    for (int pages = 1;; ++pages) {
         const GalleryListResponse page = co_await api->listGalleries(cursor);
         for (const Gallery &gallery : page.galleries) {
             if (unicodenames::canonicallyEqual(gallery.title, title))
@@ -146,6 +148,16 @@ QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString tit
         }
         if (!page.hasMore || !page.nextCursor || !api)
             co_return std::nullopt;
+        // A service that keeps saying "more" must not hold the pass forever.
+        if (seenCursors.contains(*page.nextCursor)) {
+            qCCritical(lcSync, "The gallery list repeated a cursor after %d pages; stopping", pages);
+            throw APIError::invalidResponse();
+        }
+        if (pages >= pageLimit) {
+            qCCritical(lcSync, "The gallery list went on past %d pages; stopping", pageLimit);
+            throw APIError::invalidResponse();
+        }
+        seenCursors.insert(*page.nextCursor);
         cursor = page.nextCursor;
     }
 }

@@ -107,6 +107,49 @@ private Q_SLOTS:
         }
     }
 
+    // A gallery list that never ends is cut off with an error instead of holding the pass.
+    void galleryListPaging_data()
+    {
+        QTest::addColumn<QStringList>("cursors"); // scripted pages' cursors in order; empty: the service's own pages
+        QTest::addColumn<int>("pageLimit");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<bool>("found");
+        QTest::newRow("same cursor every time") << QStringList{"c"} << 100 << 2 << false;
+        QTest::newRow("cursors in a circle") << QStringList{"a", "b", "a"} << 100 << 3 << false;
+        QTest::newRow("past the page limit") << QStringList() << 3 << 3 << false;
+        QTest::newRow("at the page limit") << QStringList() << 5 << 5 << true;
+    }
+    void galleryListPaging()
+    {
+        QFETCH(QStringList, cursors);
+        QFETCH(int, pageLimit);
+        QFETCH(int, requests);
+        QFETCH(bool, found);
+        f->manager.setGalleryPageLimit(pageLimit);
+        f->service.setGalleryPageSize(1);
+        for (const QString title : {"A", "B", "C", "D", "Målet"})
+            f->service.seedGallery(title);
+        for (qsizetype i = 0; i < cursors.size(); ++i) {
+            const QByteArray page =
+                "{\"galleries\":[],\"hasMore\":true,\"nextCursor\":\"" + cursors.at(i).toUtf8() + "\"}";
+            f->service.script("GET", "/api/gallery/list", {200, page}, i + 1 == cursors.size() ? -1 : 1);
+        }
+
+        const auto failure = testsupport::awaitFailure(f->manager.findExistingGallery("Målet"));
+
+        QCOMPARE(!failure, found);
+        QCOMPARE(f->service.requests("GET", "/api/gallery/list").size(), requests);
+        if (failure) {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const APIError &error) {
+                QCOMPARE(error.errorCase(), APIError::Case::invalidResponse);
+            } catch (...) {
+                QFAIL("not an answer error");
+            }
+        }
+    }
+
     void failuresRecordOnlyWhatIsOnTheService_data()
     {
         QTest::addColumn<QString>("fault");
