@@ -24,6 +24,8 @@ MenuBarPanel::MenuBarPanel(MenuBarView *content, Mode mode, QWidget *parent)
         setWindowFlags(Qt::Window);
     }
     setWindowTitle(QStringLiteral("Varnostima"));
+    // The panel takes the focus itself: no button should open with a focus ring.
+    setFocusPolicy(Qt::StrongFocus);
     auto *layout = new QVBoxLayout(this);
     const int border = m_mode == Mode::Popup ? 1 : 0;
     layout->setContentsMargins(border, border, border, border);
@@ -73,6 +75,12 @@ void MenuBarPanel::changeEvent(QEvent *event)
         hide();
     }
     QWidget::changeEvent(event);
+}
+
+void MenuBarPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    setFocus(Qt::OtherFocusReason);
 }
 
 void MenuBarPanel::paintEvent(QPaintEvent *)

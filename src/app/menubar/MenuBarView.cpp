@@ -11,6 +11,7 @@
 #include "sync/SyncManager.h"
 #include "sync/UploadHistoryStore.h"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLoggingCategory>
 #include <QPushButton>
@@ -36,14 +37,20 @@ MenuBarSyncStatusRow::MenuBarSyncStatusRow(SyncManager &syncManager, QWidget *pa
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    m_symbol = new SymbolView(QString(), 14, this);
-    m_spinner = new Spinner(Spinner::Size::Mini, this);
+    // The symbol and the spinner share one slot, so the text does not move when one replaces the other.
+    auto *leading = new QWidget(this);
+    leading->setFixedSize(14, 14);
+    auto *slot = new QGridLayout(leading);
+    slot->setContentsMargins(0, 0, 0, 0);
+    m_symbol = new SymbolView(QString(), 14, leading);
+    m_spinner = new Spinner(Spinner::Size::Mini, leading);
+    slot->addWidget(m_symbol, 0, 0, Qt::AlignCenter);
+    slot->addWidget(m_spinner, 0, 0, Qt::AlignCenter);
     m_text = new LineLimitedLabel(this);
     m_text->setMaximumLines(2);
     m_text->setFont(Theme::font(Theme::TextStyle::Caption));
     m_text->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    layout->addWidget(m_symbol, 0, Qt::AlignVCenter);
-    layout->addWidget(m_spinner, 0, Qt::AlignVCenter);
+    layout->addWidget(leading, 0, Qt::AlignVCenter);
     layout->addWidget(m_text, 1, Qt::AlignVCenter);
 
     connect(&m_syncManager, &SyncManager::foldersChanged, this, &MenuBarSyncStatusRow::refresh);
@@ -91,7 +98,9 @@ MenuBarStatusHeader::MenuBarStatusHeader(SyncManager &syncManager, std::function
     m_row = new MenuBarSyncStatusRow(syncManager, this);
     layout->addWidget(m_row);
 
-    m_button = new QPushButton(QStringLiteral("Åpne oversikt"), this);
+    // The blank keeps the text off the symbol; the accessible name goes without it.
+    m_button = new QPushButton(QStringLiteral(" Åpne oversikt"), this);
+    m_button->setAccessibleName(QStringLiteral("Åpne oversikt"));
     m_button->setFont(Theme::font(Theme::TextStyle::Subheadline));
     m_button->setIcon(Symbol::icon(QStringLiteral("rectangle.stack"), palette().color(QPalette::ButtonText)));
     m_button->setIconSize(QSize(12, 12));

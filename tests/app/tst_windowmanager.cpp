@@ -1,0 +1,63 @@
+// Each window opens once and is raised again; without a tray host the panel becomes a window of its own.
+
+#include "app/WindowManager.h"
+#include "app/menubar/MenuBarPanel.h"
+#include "app/menubar/TrayController.h"
+#include "menubar/PanelFixture.h"
+#include "platform/Updater.h"
+
+#include <QApplication>
+
+#include <QSignalSpy>
+
+class TestWindowManager : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void eachWindowOpensOnce_data()
+    {
+        QTest::addColumn<WindowManager::Window>("window");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("overview") << WindowManager::Window::Overview << "Varnostima";
+        QTest::newRow("settings") << WindowManager::Window::Settings << "Innstillinger";
+        QTest::newRow("about") << WindowManager::Window::About << "Om Varnostima";
+    }
+    void eachWindowOpensOnce()
+    {
+        QFETCH(WindowManager::Window, window);
+        QFETCH(QString, title);
+        panel::Fixture f;
+        WindowManager windows(f.context());
+        QVERIFY(!windows.window(window));
+        windows.open(window);
+        QPointer<QWidget> first = windows.window(window);
+        QVERIFY(first && first->isVisible());
+        QCOMPARE(first->windowTitle(), title);
+
+        first->close(); // closing hides; the next open shows the same window again
+        windows.open(window);
+        QCOMPARE(windows.window(window), first.data());
+        QVERIFY(first->isVisible());
+        const auto open = QApplication::topLevelWidgets();
+        QCOMPARE(std::count_if(open.begin(), open.end(), [&](QWidget *w) { return w->windowTitle() == title; }), 1);
+    }
+
+    void withoutTrayThePanelIsAWindow()
+    {
+        panel::Fixture f;
+        FakeUpdater updater;
+        TrayController tray(f.context(), f.opener, updater, {});
+        QSignalSpy ready(&tray, &TrayController::ready);
+        tray.start();
+        QVERIFY(ready.wait(20000));
+        QCOMPARE(ready.first().first().toBool(), false);
+        QVERIFY(!tray.trayIcon());
+        QCOMPARE(tray.panel()->mode(), MenuBarPanel::Mode::Window);
+        QCOMPARE(tray.panel()->windowTitle(), QStringLiteral("Varnostima"));
+        QVERIFY(tray.panel()->isVisible());
+    }
+};
+
+QTEST_MAIN(TestWindowManager)
+#include "tst_windowmanager.moc"
