@@ -6,6 +6,7 @@ VARNOSTIMA_PACKAGES=(
   qcoro-qt6-dev libcpp-httplib-dev libxkbcommon-dev libicu-dev libwebp-dev
   xvfb xauth dbus dbus-x11 dbus-bin
   xdg-utils desktop-file-utils
+  openbox trayer dunst xdotool x11-utils
 )
 
 varnostima_install_deps() {

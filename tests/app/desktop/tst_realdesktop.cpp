@@ -1,0 +1,250 @@
+// The app on a real X11 desktop: a window manager, an XEmbed tray host and a notification daemon from the
+// distribution, run by this test on the display and private session bus that CTest gives it. The app binary runs
+// as a user starts it, against the stand-in service. Every wait polls with a generous bound.
+
+#include "support/StandInService.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr int kWaitMs = 60'000;
+const QString kGallery = QStringLiteral("Første galleri");
+const QByteArray kToken = "desktop-token";
+
+struct Output {
+    int exitCode = -1;
+    QString text;
+};
+
+Output run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30'000))
+        return {};
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput())};
+}
+
+QStringList windows(const QStringList &searchArguments)
+{
+    return run(QStringLiteral("xdotool"), QStringList{QStringLiteral("search")} + searchArguments)
+        .text.split(u'\n', Qt::SkipEmptyParts);
+}
+
+struct TrayIcon {
+    QString window; // decimal, as xdotool writes it
+    QPoint centre;
+};
+
+// The app's icon as an XEmbed client inside the tray host's window tree, with its place on the screen.
+std::optional<TrayIcon> dockedIcon()
+{
+    // 0x800006 "Varnostima": ("varnostima" "Varnostima")  22x26+0+0  +1257+1
+    static const QRegularExpression line(QStringLiteral(
+        "(0x[0-9a-f]+) .*\\(\"varnostima\" \"Varnostima\"\\)\\s+(\\d+)x(\\d+)[+-]\\d+[+-]\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)"));
+    for (const QString &host : windows({QStringLiteral("--class"), QStringLiteral("trayer")})) {
+        const QString tree = run(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"), host}).text;
+        const QRegularExpressionMatch match = line.match(tree);
+        if (match.hasMatch()) {
+            return TrayIcon{QString::number(match.captured(1).toULongLong(nullptr, 16)), QPoint(match.captured(4).toInt() + match.captured(2).toInt() / 2,
+                                                      match.captured(5).toInt() + match.captured(3).toInt() / 2)};
+        }
+    }
+    return std::nullopt;
+}
+
+// A visible window of the app at least as wide as the panel, other than the icon.
+bool panelVisible(const QString &iconWindow)
+{
+    for (const QString &window : windows({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
+                                          QStringLiteral("varnostima")})) {
+        const QString geometry = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), window}).text;
+        static const QRegularExpression size(QStringLiteral("Geometry: (\\d+)x\\d+"));
+        const QRegularExpressionMatch match = size.match(geometry);
+        if (window != iconWindow && match.hasMatch() && match.captured(1).toInt() >= 300)
+            return true;
+    }
+    return false;
+}
+
+QJsonArray notificationHistory()
+{
+    const QJsonObject history =
+        QJsonDocument::fromJson(run(QStringLiteral("dunstctl"), {QStringLiteral("history")}).text.toUtf8()).object();
+    return history.value(QStringLiteral("data")).toArray().at(0).toArray();
+}
+
+bool historyHolds(const QString &summary)
+{
+    for (const QJsonValue &entry : notificationHistory()) {
+        const QJsonObject fields = entry.toObject();
+        if (fields.value(QStringLiteral("summary")).toObject().value(QStringLiteral("data")).toString() == summary
+            && fields.value(QStringLiteral("appname")).toObject().value(QStringLiteral("data")).toString()
+                == QLatin1String("Varnostima"))
+            return true;
+    }
+    return false;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+class TestRealDesktop : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    testsupport::StandInService m_service;
+    std::vector<std::unique_ptr<QProcess>> m_desktop; // window manager, tray host, notification daemon
+    QProcess m_app;
+    std::optional<TrayIcon> m_icon;
+
+    void startDesktopProgram(const QString &program, const QStringList &arguments)
+    {
+        auto process = std::make_unique<QProcess>();
+        process->setStandardOutputFile(m_dir.filePath(program + QStringLiteral(".log")));
+        process->setStandardErrorFile(m_dir.filePath(program + QStringLiteral(".log")), QIODevice::Append);
+        process->start(program, arguments);
+        QVERIFY2(process->waitForStarted(), qPrintable(program + QStringLiteral(" is missing: scripts/deps.sh installs it")));
+        m_desktop.push_back(std::move(process));
+    }
+
+    QString appLog() const
+    {
+        QFile log(m_dir.filePath(QStringLiteral("app.log")));
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll().right(4000)) : QString();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a private session bus (dbus-run-session)");
+
+        writeFile(m_dir.filePath(QStringLiteral("dunstrc")),
+                  "[global]\n    origin = bottom-right\n    offset = 16x16\n    font = DejaVu Sans 10\n"
+                  "[urgency_normal]\n    timeout = 0\n");
+        startDesktopProgram(QStringLiteral("openbox"), {});
+        startDesktopProgram(QStringLiteral("trayer"),
+                            {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                             QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+                             QStringLiteral("--height"), QStringLiteral("28"), QStringLiteral("--SetDockType"),
+                             QStringLiteral("true"), QStringLiteral("--transparent"), QStringLiteral("true"),
+                             QStringLiteral("--alpha"), QStringLiteral("0"), QStringLiteral("--tint"),
+                             QStringLiteral("0xe4e4e4")});
+        startDesktopProgram(QStringLiteral("dunst"), {QStringLiteral("-config"), m_dir.filePath(QStringLiteral("dunstrc"))});
+        QTRY_VERIFY_WITH_TIMEOUT(!windows({QStringLiteral("--class"), QStringLiteral("trayer")}).isEmpty(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                     QStringLiteral("org.freedesktop.Notifications")),
+                                 kWaitMs);
+
+        // A signed-in user whose export folder holds one folder the service has never seen.
+        const QString data = m_dir.filePath(QStringLiteral("data/Varnostima"));
+        const QString folder = m_dir.filePath(QStringLiteral("Eksport/") + kGallery);
+        QVERIFY(QDir().mkpath(data) && QDir().mkpath(folder) && QDir().mkpath(m_dir.filePath(QStringLiteral("run"))));
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("run")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const QString &name : {QStringLiteral("IMG_0001.jpg"), QStringLiteral("IMG_0002.jpg")}) {
+            QImage image(320, 200, QImage::Format_RGB32);
+            image.fill(name.endsWith(QLatin1String("1.jpg")) ? QColor(40, 90, 160) : QColor(200, 120, 60));
+            QVERIFY(image.save(folder + u'/' + name, "JPEG"));
+        }
+        m_service.addAccount(kToken);
+        writeFile(data + QStringLiteral("/.api-token"), kToken);
+        writeFile(data + QStringLiteral("/.base-url"), m_service.baseUrl().toString().toUtf8());
+        writeFile(data + QStringLiteral("/watch-folder.bookmark"), m_dir.filePath(QStringLiteral("Eksport")).toUtf8());
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("run")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_app.setProcessEnvironment(environment);
+        m_app.setStandardOutputFile(m_dir.filePath(QStringLiteral("app.log")));
+        m_app.setStandardErrorFile(m_dir.filePath(QStringLiteral("app.log")));
+        m_app.start(QStringLiteral(VARNOSTIMA_APP_BINARY), {});
+        QVERIFY(m_app.waitForStarted());
+    }
+
+    void iconIsDockedInTheTrayHost()
+    {
+        QTRY_VERIFY2_WITH_TIMEOUT((m_icon = dockedIcon()).has_value(), qPrintable(appLog()), kWaitMs);
+    }
+
+    void firstSyncOfANewFolderNotifies()
+    {
+        QTRY_VERIFY2_WITH_TIMEOUT(run(QStringLiteral("dunstctl"), {QStringLiteral("count"), QStringLiteral("displayed")})
+                                          .text.trimmed()
+                                          .toInt()
+                                      > 0,
+                                  qPrintable(appLog()), kWaitMs);
+        const QList<testsupport::StandInGallery> galleries = m_service.galleries();
+        QCOMPARE(galleries.size(), 1);
+        QCOMPARE(galleries.first().title, kGallery);
+        QCOMPARE(galleries.first().images.size(), 2);
+    }
+
+    void clickOnTheIconShowsThePanel()
+    {
+        QVERIFY(m_icon);
+        QVERIFY(!panelVisible(m_icon->window));
+        QCOMPARE(run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(m_icon->centre.x()),
+                                                 QString::number(m_icon->centre.y()), QStringLiteral("click"),
+                                                 QStringLiteral("1")})
+                     .exitCode,
+                 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(panelVisible(m_icon->window), qPrintable(appLog()), kWaitMs);
+
+        // The picture of the whole desktop, with the panel open and the notification still shown.
+        QTest::qWait(500); // lets the panel's first paint reach the screen; nothing is asserted on it
+        QDir().mkpath(QStringLiteral(VARNOSTIMA_SCREENSHOT_DIR));
+        const QString shot = QStringLiteral(VARNOSTIMA_SCREENSHOT_DIR "/real-desktop.png");
+        QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(shot));
+        qInfo("Screenshot: %s", qPrintable(shot));
+    }
+
+    void theDaemonReceivedTheNotification()
+    {
+        QCOMPARE(run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")}).exitCode, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(historyHolds(kGallery), kWaitMs);
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_app.state() != QProcess::NotRunning) {
+            ::kill(pid_t(m_app.processId()), SIGTERM);
+            if (!m_app.waitForFinished(kWaitMs))
+                m_app.kill();
+        }
+        for (auto &process : m_desktop) {
+            process->terminate();
+            if (!process->waitForFinished(10'000))
+                process->kill();
+        }
+    }
+};
+
+QTEST_MAIN(TestRealDesktop)
+#include "tst_realdesktop.moc"
