@@ -2,6 +2,7 @@
 
 #include "WindowManager.h"
 #include "menubar/TrayController.h"
+#include "platform/SingleInstance.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -30,6 +31,9 @@ AppShell::AppShell(AppPlatform platform, SingleInstance *instance, const QString
     });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [delegate] { delegate->applicationWillTerminate(); });
 
+    // Starting the application again while it runs brings its panel forward: the way back to a closed window.
+    if (instance)
+        connect(instance, &SingleInstance::handOverReceived, m_tray.get(), &TrayController::showPanel);
     m_tray->start();
     m_delegate->handleLaunchArguments(launchArguments);
     m_delegate->applicationDidFinishLaunching();

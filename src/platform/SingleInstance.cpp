@@ -167,6 +167,7 @@ void SingleInstance::readFrom(QLocalSocket *socket, HandOver &received)
         socket->disconnectFromServer();
         for (const QString &text : std::as_const(received.messages))
             Q_EMIT messageReceived(text);
+        Q_EMIT handOverReceived();
         return;
     }
 }

@@ -38,6 +38,8 @@ public:
 Q_SIGNALS:
     // A later process handed this over.
     void messageReceived(const QString &message);
+    // A later process has started and ended its hand-over (after its messages, if any).
+    void handOverReceived();
 
 private:
     QCoro::Task<bool> handOver(QStringList messages);

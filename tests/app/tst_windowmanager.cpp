@@ -56,6 +56,12 @@ private Q_SLOTS:
         QCOMPARE(tray.panel()->mode(), MenuBarPanel::Mode::Window);
         QCOMPARE(tray.panel()->windowTitle(), QStringLiteral("Varnostima"));
         QVERIFY(tray.panel()->isVisible());
+
+        // Closed by the user, it comes back when the application is started again.
+        tray.panel()->close();
+        QVERIFY(!tray.panel()->isVisible());
+        tray.showPanel();
+        QVERIFY(tray.panel()->isVisible());
     }
 };
 

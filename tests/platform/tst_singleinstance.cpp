@@ -93,6 +93,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("one URL") << QStringList{QStringLiteral("varnostima://auth?token=abc%20123")};
         QTest::newRow("two, non-ASCII") << QStringList{QStringLiteral("varnostima://å?token=ø"), QStringLiteral("varnostima://x")};
+        QTest::newRow("plain second start") << QStringList{};
     }
     void secondProcessHandsOverAndExits()
     {
@@ -100,6 +101,7 @@ private Q_SLOTS:
         SingleInstance primary(socketPath());
         QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
         QSignalSpy messages(&primary, &SingleInstance::messageReceived);
+        QSignalSpy handOvers(&primary, &SingleInstance::handOverReceived);
         // Only this user may connect.
         struct stat info {};
         QCOMPARE(::stat(QFile::encodeName(socketPath()).constData(), &info), 0);
@@ -116,6 +118,7 @@ private Q_SLOTS:
         for (const auto &signal : std::as_const(messages))
             got.append(signal.constFirst().toString());
         QCOMPARE(got, arguments);
+        QCOMPARE(handOvers.size(), 1); // also without URLs: the running copy then shows itself
     }
 
     void handsOverToAnotherProcess()

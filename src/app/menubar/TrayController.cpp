@@ -66,7 +66,13 @@ void TrayController::togglePanel()
         m_panel->hide();
         return;
     }
-    m_panel->showNear(m_icon ? m_icon->geometry() : QRect());
+    showPanel();
+}
+
+void TrayController::showPanel()
+{
+    if (m_panel)
+        m_panel->showNear(m_icon ? m_icon->geometry() : QRect());
 }
 
 void TrayController::buildMenu()
@@ -82,10 +88,7 @@ void TrayController::buildMenu()
         m_opener.openUrl(deviceLoginPageURL(m_context.authManager->baseURL()));
     });
     m_overview = m_menu->addAction(QStringLiteral("Åpne oversikt"), this, call(m_actions.openOverview));
-    m_menu->addAction(QStringLiteral("Vis panel"), this, [this] {
-        if (m_panel)
-            m_panel->showNear(m_icon ? m_icon->geometry() : QRect());
-    });
+    m_menu->addAction(QStringLiteral("Vis panel"), this, &TrayController::showPanel);
     m_menu->addSeparator();
     m_menu->addAction(QStringLiteral("Innstillinger…"), this, call(m_actions.openSettings));
     m_menu->addAction(new CheckForUpdatesView(m_updater, m_menu.get()));

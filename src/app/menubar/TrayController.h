@@ -32,6 +32,8 @@ public:
     QSystemTrayIcon *trayIcon() const { return m_icon.get(); }
     QMenu *menu() const { return m_menu.get(); }
     void togglePanel();
+    // Shows the panel (by the icon, or as the window) and brings it forward.
+    void showPanel();
 
 Q_SIGNALS:
     // The icon is shown (true) or the panel opened as a window (false).
