@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -73,15 +74,28 @@ struct Listing {
     std::vector<Image> images;           // in scalar order of their names
 };
 
+std::mutex unreadableMutex;
+QSet<QString> unreadableForTesting;
+
+bool failsAsUnreadable(const QString &path)
+{
+    const std::lock_guard lock(unreadableMutex);
+    return !unreadableForTesting.isEmpty() && unreadableForTesting.contains(path);
+}
+
 // Reads one directory once: its visible subdirectories and, when asked, its regular image files with their
-// size and time. Returns false with errno's text when the directory cannot be opened.
-bool readDirectory(const QString &path, bool followLink, bool wantImages, Listing &listing, QString &error)
+// size and time. Returns false with errno's text when the directory cannot be opened; `gone` tells a directory
+// that vanished (or is no directory any more) from one that is there but cannot be read.
+bool readDirectory(const QString &path, bool followLink, bool wantImages, Listing &listing, QString &error,
+                   bool *gone = nullptr)
 {
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (!followLink)
         flags |= O_NOFOLLOW;
-    const int fd = ::open(QFile::encodeName(path).constData(), flags);
+    const int fd = failsAsUnreadable(path) ? (errno = EACCES, -1) : ::open(QFile::encodeName(path).constData(), flags);
     if (fd < 0) {
+        if (gone)
+            *gone = errno == ENOENT || errno == ENOTDIR || errno == ELOOP;
         error = errnoText(errno);
         return false;
     }
@@ -96,8 +110,14 @@ bool readDirectory(const QString &path, bool followLink, bool wantImages, Listin
         if (rawName[0] == '.') // hidden, and "." and ".."
             continue;
         unsigned char type = entry->d_type;
-        const bool mayBeImage = wantImages && (type == DT_REG || type == DT_UNKNOWN);
-        if (type != DT_DIR && !mayBeImage)
+        if (type == DT_UNKNOWN) {
+            // Network mounts, FUSE and older XFS leave the type out of the listing: ask the entry itself.
+            struct stat st;
+            if (::fstatat(fd, rawName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+        }
+        if (type != DT_DIR && !(wantImages && type == DT_REG))
             continue;
         const std::optional<QString> name = strictUtf8(rawName);
         if (!name) {
@@ -109,20 +129,11 @@ bool readDirectory(const QString &path, bool followLink, bool wantImages, Listin
             listing.subdirectories.push_back(*name);
             continue;
         }
-        if (type == DT_UNKNOWN && !isImageFileName(*name)) {
-            // Some file systems leave the type out: only a directory matters among the other names.
-            struct stat st;
-            if (::fstatat(fd, rawName, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
-                listing.subdirectories.push_back(*name);
-            continue;
-        }
         if (!isImageFileName(*name))
             continue;
         struct statx st;
         if (::statx(fd, rawName, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, statxMask, &st) != 0) {
             const int statError = errno;
-            if (type == DT_UNKNOWN)
-                continue; // cannot tell it is a regular file
             // The listing said regular file; it vanished or is unreadable since: keep it without metadata.
             qCDebug(lcSync, "Skip metadata for %s: %s", qUtf8Printable(*name), qUtf8Printable(errnoText(statError)));
             listing.images.push_back({*name, LocalFileMeta{}});
@@ -157,15 +168,19 @@ bool readDirectory(const QString &path, bool followLink, bool wantImages, Listin
 struct TreeWalker {
     QSet<QString> ignoredCanonical;
     QList<SyncFolder> &result;
+    QStringList *unreadable;
 
     void walk(const QString &directory, const QStringList &parentComponents, bool isExportFolder)
     {
         Listing listing;
         QString error;
+        bool gone = false;
         // Images lying directly in the export folder belong to no gallery: they are not even stat'ed.
-        if (!readDirectory(directory, isExportFolder, !isExportFolder, listing, error)) {
+        if (!readDirectory(directory, isExportFolder, !isExportFolder, listing, error, &gone)) {
             qCCritical(lcSync, "Failed to scan directory %s: %s", qUtf8Printable(lastComponent(directory)),
                        qUtf8Printable(error));
+            if (unreadable && !gone)
+                unreadable->append(directory);
             return;
         }
         if (!isExportFolder && !listing.images.empty())
@@ -234,10 +249,17 @@ QCollator folderCollator()
 
 } // namespace
 
-void FolderScanner::scanDirectory(const QString &directory, const QStringList &parentComponents,
-                                  const QSet<QString> &ignoredPaths, QList<SyncFolder> &result)
+void FolderScanner::setUnreadableForTesting(const QSet<QString> &paths)
 {
-    TreeWalker walker{canonicalSet(ignoredPaths), result};
+    const std::lock_guard lock(unreadableMutex);
+    unreadableForTesting = paths;
+}
+
+void FolderScanner::scanDirectory(const QString &directory, const QStringList &parentComponents,
+                                  const QSet<QString> &ignoredPaths, QList<SyncFolder> &result,
+                                  QStringList *unreadable)
+{
+    TreeWalker walker{canonicalSet(ignoredPaths), result, unreadable};
     Listing listing;
     QString error;
     if (!readDirectory(directory, true, false, listing, error)) {
@@ -249,19 +271,25 @@ void FolderScanner::scanDirectory(const QString &directory, const QStringList &p
         walker.walkChild(joinPath(directory, name), parentComponents);
 }
 
-QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths)
+QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths,
+                                                QStringList *unreadable)
 {
     QList<SyncFolder> folders;
-    scanDirectory(exportFolder, {}, ignoredPaths, folders);
+    scanDirectory(exportFolder, {}, ignoredPaths, folders, unreadable);
 
     const QCollator collator = folderCollator();
     std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
     keys.reserve(folders.size());
     for (qsizetype i = 0; i < folders.size(); ++i)
         keys.emplace_back(collator.sortKey(folders.at(i).relativePath), i);
-    // Paths the collator finds equal ("a" and "A") keep the order of the scan.
-    std::stable_sort(keys.begin(), keys.end(),
-                     [](const auto &a, const auto &b) { return a.first.compare(b.first) < 0; });
+    // Paths the collator finds equal ("a" and "A") are ordered by their code points, never by the order the
+    // directory happened to list them in: which of two look-alike folders links first must not vary.
+    std::stable_sort(keys.begin(), keys.end(), [&folders](const auto &a, const auto &b) {
+        const int order = a.first.compare(b.first);
+        if (order != 0)
+            return order < 0;
+        return unicodenames::scalarLess(folders.at(a.second).relativePath, folders.at(b.second).relativePath);
+    });
     QList<SyncFolder> sorted;
     sorted.reserve(folders.size());
     for (const auto &key : keys)

@@ -21,13 +21,20 @@ class FolderScanner
 public:
     FolderScanner() = delete;
 
-    // Appends a folder for every directory below `directory` that directly holds an image, depth first.
+    // Appends a folder for every directory below `directory` that directly holds an image, depth first. The
+    // directories below it that exist but cannot be read go to `unreadable` when given: what lies in them is
+    // unknown, not gone.
     static void scanDirectory(const QString &directory, const QStringList &parentComponents,
-                              const QSet<QString> &ignoredPaths, QList<SyncFolder> &result);
+                              const QSet<QString> &ignoredPaths, QList<SyncFolder> &result,
+                              QStringList *unreadable = nullptr);
 
     // The gallery folders of the export folder, ordered by relative path the way a file browser orders names
-    // (case-insensitive, digit runs by value); ties keep the order of the scan.
-    static QList<SyncFolder> scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths);
+    // (case-insensitive, digit runs by value); paths equal in that order go by code point.
+    static QList<SyncFolder> scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths,
+                                            QStringList *unreadable = nullptr);
+
+    // Test seam: opening these directories fails as if they could not be read (tests run as root, who reads all).
+    static void setUnreadableForTesting(const QSet<QString> &paths);
 
     // Marks with movedFrom each scanned folder that was synced under the same display name at another place, and
     // keeps the movedFrom of a folder whose move is still pending in the previous list.

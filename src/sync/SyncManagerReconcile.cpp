@@ -27,6 +27,11 @@ QList<SyncFolder> scanWithMoves(const QString &exportFolder, const QSet<QString>
     return scanned;
 }
 
+QList<SyncFolder> scanTree(const QString &exportFolder, const QSet<QString> &ignoredPaths)
+{
+    return FolderScanner::scanFolderTree(exportFolder, ignoredPaths);
+}
+
 bool isReadableFolder(const QString &path)
 {
     const QFileInfo info(path);
@@ -151,7 +156,7 @@ QCoro::Task<QList<SyncFolder>> SyncManager::scanForFullReconcile()
 
 QCoro::Task<QList<SyncFolder>> SyncManager::scanForRefresh()
 {
-    co_return co_await QtConcurrent::run(FolderScanner::scanFolderTree, m_watchFolder, m_ignoredPaths);
+    co_return co_await QtConcurrent::run(scanTree, m_watchFolder, m_ignoredPaths);
 }
 
 QCoro::Task<void> SyncManager::fullScanAndReconcile()
