@@ -29,6 +29,9 @@ public:
 
     static QString bodyText(qint64 imageCount);
 
+    // The settings window reads and asks for the permission on the service itself.
+    NotificationCenter &center() const { return m_center; }
+
 private:
     NotificationCenter &m_center;
     UrlOpener &m_opener;

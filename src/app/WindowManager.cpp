@@ -1,5 +1,6 @@
 #include "WindowManager.h"
 
+#include "app/settings/SettingsWindow.h"
 #include "app/theme/Theme.h"
 
 #include <QLabel>
@@ -26,9 +27,9 @@ QWidget *createOverviewWindow(const AppContext &)
     return placeholderWindow(QStringLiteral("Varnostima"), QSize(920, 560));
 }
 
-QWidget *createSettingsWindow(const AppContext &)
+QWidget *createSettingsWindow(const AppContext &context)
 {
-    return placeholderWindow(QStringLiteral("Innstillinger"), QSize(500, 320));
+    return new SettingsWindow(context);
 }
 
 QWidget *createAboutWindow(const AppContext &)

@@ -99,3 +99,19 @@ void AutostartEntry::unregisterItem()
         throw PlatformError(file.errorString());
     qCInfo(lcAutostart, "Removed autostart entry %s", qUtf8Printable(m_entryPath));
 }
+
+void FakeLoginItemService::registerItem()
+{
+    ++registers;
+    if (refuseChanges)
+        throw PlatformError(QStringLiteral("The login item was refused."));
+    enabled = true;
+}
+
+void FakeLoginItemService::unregisterItem()
+{
+    ++unregisters;
+    if (refuseChanges)
+        throw PlatformError(QStringLiteral("The login item was refused."));
+    enabled = false;
+}

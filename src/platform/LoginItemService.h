@@ -36,3 +36,17 @@ private:
     QString m_entryPath;
     QString m_execPath;
 };
+
+// A login item in memory; tests make the system refuse changes.
+class FakeLoginItemService final : public LoginItemService
+{
+public:
+    bool isEnabled() const override { return enabled; }
+    void registerItem() override;
+    void unregisterItem() override;
+
+    bool enabled = false;
+    bool refuseChanges = false;
+    int registers = 0;
+    int unregisters = 0;
+};

@@ -64,3 +64,37 @@ Q_SIGNALS:
     // Only for notifications this center posted.
     void responseReceived(const NotificationResponse &response);
 };
+
+// A notification service whose answers tests set by hand: a request grants or refuses as told and then reports
+// the matching status.
+class FakeNotificationCenter final : public NotificationCenter
+{
+    Q_OBJECT
+public:
+    using NotificationCenter::NotificationCenter;
+
+    QCoro::Task<NotificationAuthorizationStatus> authorizationStatus() override
+    {
+        ++statusReads;
+        co_return status;
+    }
+    QCoro::Task<bool> requestAuthorization() override
+    {
+        ++requests;
+        if (status == NotificationAuthorizationStatus::NotDetermined)
+            status = grantOnRequest ? NotificationAuthorizationStatus::Authorized : NotificationAuthorizationStatus::Denied;
+        co_return status == NotificationAuthorizationStatus::Authorized;
+    }
+    void setCategories(const QList<NotificationCategory> &) override {}
+    QCoro::Task<void> add(NotificationContent content) override
+    {
+        posted.append(content);
+        co_return;
+    }
+
+    NotificationAuthorizationStatus status = NotificationAuthorizationStatus::NotDetermined;
+    bool grantOnRequest = true;
+    int statusReads = 0;
+    int requests = 0;
+    QList<NotificationContent> posted;
+};

@@ -22,28 +22,6 @@ namespace {
 const QString kDelegate = QStringLiteral("no.varnostima.mac.AppDelegate");
 const QByteArray kToken = "delegate-token";
 
-class FakeNotificationCenter final : public NotificationCenter
-{
-public:
-    QCoro::Task<NotificationAuthorizationStatus> authorizationStatus() override { co_return status; }
-    QCoro::Task<bool> requestAuthorization() override
-    {
-        ++requests;
-        status = NotificationAuthorizationStatus::Authorized;
-        co_return true;
-    }
-    void setCategories(const QList<NotificationCategory> &) override {}
-    QCoro::Task<void> add(NotificationContent content) override
-    {
-        posted.append(content);
-        co_return;
-    }
-
-    NotificationAuthorizationStatus status = NotificationAuthorizationStatus::NotDetermined;
-    int requests = 0;
-    QList<NotificationContent> posted;
-};
-
 struct NoLoginItems final : LoginItemService {
     bool isEnabled() const override { return false; }
     void registerItem() override {}

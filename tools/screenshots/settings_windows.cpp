@@ -1,0 +1,198 @@
+// Renders the settings window (every tab in each state) and the empty folder state to PNG, in
+// the light and the dark palette, for a person to look at.
+// Usage: QT_QPA_PLATFORM=offscreen settings_windows [output folder, default /tmp/settings-shots]
+
+#include "app/AppContext.h"
+#include "app/CheckForUpdatesViewModel.h"
+#include "app/LaunchAtLoginManager.h"
+#include "app/NotificationManager.h"
+#include "app/settings/GeneralSettingsTab.h"
+#include "app/settings/SettingsWindow.h"
+#include "app/theme/Fonts.h"
+#include "app/theme/Theme.h"
+#include "overview/EmptyFolderStateView.h"
+#include "platform/LoginItemService.h"
+#include "platform/Updater.h"
+#include "platform/UrlOpener.h"
+#include "service/AuthManager.h"
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/StandInService.h"
+#include "sync/SyncManager.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+struct Desktop {
+    testsupport::StandInService service;
+    VarnostimaAPI api;
+    QTemporaryDir support;
+    QTemporaryDir exportRoot;
+    FakeLoginItemService loginItem;
+    FakeNotificationCenter notificationCenter;
+    RecordingUrlOpener opener;
+    FakeUpdater updater;
+    std::unique_ptr<AuthManager> auth;
+    std::unique_ptr<SyncManager> sync;
+    std::unique_ptr<LaunchAtLoginManager> launchAtLogin;
+    std::unique_ptr<NotificationManager> notifications;
+    std::unique_ptr<CheckForUpdatesViewModel> updates;
+
+    Desktop()
+    {
+        service.addAccount("shot-token");
+        api.setCredentials(service.baseUrl(), QString());
+        QDir(support.path()).mkpath(QStringLiteral("auth"));
+        auth = std::make_unique<AuthManager>(api, SecureStorage(support.path() + QStringLiteral("/auth")),
+                                             AuthManager::StartupRestore::Manual);
+        QDir(support.path()).mkpath(QStringLiteral("sync"));
+        sync = std::make_unique<SyncManager>(support.path() + QStringLiteral("/sync"));
+        sync->setAPI(api);
+        launchAtLogin = std::make_unique<LaunchAtLoginManager>(loginItem);
+        notifications = std::make_unique<NotificationManager>(notificationCenter, opener);
+        updates = std::make_unique<CheckForUpdatesViewModel>(updater);
+    }
+
+    AppContext context() const
+    {
+        AppContext c;
+        c.authManager = auth.get();
+        c.syncManager = sync.get();
+        c.launchAtLogin = launchAtLogin.get();
+        c.notifications = notifications.get();
+        c.updates = updates.get();
+        return c;
+    }
+
+    void signIn(bool signedIn)
+    {
+        if (signedIn && !auth->isAuthenticated())
+            testsupport::awaitTask(auth->login(QStringLiteral("shot-token"), service.baseUrl().toString()));
+        else if (!signedIn && auth->isAuthenticated())
+            auth->logout();
+    }
+};
+
+// Lets queued work (the tab's status read) finish before the picture is taken.
+void settle()
+{
+    QEventLoop loop;
+    QTimer::singleShot(50, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool save(QWidget &widget, const QString &out, const QString &name, int scale = 1)
+{
+    QImage image(widget.size() * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    widget.render(&image);
+    const QString path = scale == 1 ? QStringLiteral("%1/%2.png").arg(out, name)
+                                    : QStringLiteral("%1/%2@%3x.png").arg(out, name).arg(scale);
+    if (!image.save(path))
+        return false;
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+struct GeneralState {
+    const char *name;
+    bool launchAtLogin;
+    NotificationAuthorizationStatus status;
+    bool settingsButton;
+};
+
+bool shootSettings(Desktop &desktop, const QString &out, const QString &look)
+{
+    const GeneralState general[] = {
+        {"undecided", false, NotificationAuthorizationStatus::NotDetermined, true},
+        {"authorized", true, NotificationAuthorizationStatus::Authorized, true},
+        {"denied", false, NotificationAuthorizationStatus::Denied, true},
+        {"denied-no-settings", false, NotificationAuthorizationStatus::Denied, false},
+        {"unknown-status", false, static_cast<NotificationAuthorizationStatus>(7), true},
+    };
+    for (const GeneralState &state : general) {
+        desktop.launchAtLogin->setEnabled(state.launchAtLogin);
+        desktop.notificationCenter.status = state.status;
+        SettingsEnvironment environment;
+        if (state.settingsButton)
+            environment.openNotificationSettings = [] {};
+        SettingsWindow window(desktop.context(), environment);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        window.show();
+        settle();
+        if (!save(window, out, QStringLiteral("settings-general-%1-%2").arg(QLatin1String(state.name), look)))
+            return false;
+    }
+
+    const QString longPath = desktop.exportRoot.path()
+                             + QStringLiteral("/Fotografering/Kunder 2026/Bryllup og portretter/Ferdig redigert eksport");
+    QDir().mkpath(longPath);
+    for (const auto &[name, folder] : {std::pair{"short", desktop.exportRoot.path()}, std::pair{"long", longPath},
+                                       std::pair{"none", QString()}}) {
+        if (folder.isEmpty())
+            desktop.sync->clearWatchFolder();
+        else
+            desktop.sync->setWatchFolder(folder);
+        SettingsWindow window(desktop.context(), SettingsEnvironment{});
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        window.tabs()->setCurrentIndex(1);
+        window.show();
+        settle();
+        if (!save(window, out, QStringLiteral("settings-folder-%1-%2").arg(QLatin1String(name), look)))
+            return false;
+    }
+
+    for (const bool signedIn : {true, false}) {
+        desktop.signIn(signedIn);
+        SettingsWindow window(desktop.context(), SettingsEnvironment{});
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        window.tabs()->setCurrentIndex(2);
+        window.show();
+        settle();
+        if (!save(window, out,
+                  QStringLiteral("settings-account-%1-%2")
+                      .arg(signedIn ? QStringLiteral("signed-in") : QStringLiteral("signed-out"), look)))
+            return false;
+    }
+    return true;
+}
+
+bool shootEmptyState(Desktop &desktop, const QString &out, const QString &look)
+{
+    desktop.sync->setWatchFolder(desktop.exportRoot.path() + QStringLiteral("/Eksport"));
+    EmptyFolderStateView view(*desktop.sync);
+    view.setAutoFillBackground(true);
+    view.resize(560, 420);
+    view.show();
+    settle();
+    return save(view, out, QStringLiteral("empty-folder-state-%1").arg(look));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    registerBundledFonts();
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/settings-shots");
+    QDir().mkpath(out);
+
+    Desktop desktop;
+    for (const auto appearance : {Theme::Appearance::Light, Theme::Appearance::Dark}) {
+        Theme::apply(app, appearance);
+        const QString look = appearance == Theme::Appearance::Light ? QStringLiteral("light") : QStringLiteral("dark");
+        if (!shootSettings(desktop, out, look)
+            || !shootEmptyState(desktop, out, look))
+            return 1;
+    }
+    return 0;
+}
