@@ -1,5 +1,6 @@
 #include "WindowManager.h"
 
+#include "app/settings/AboutWindow.h"
 #include "app/settings/SettingsWindow.h"
 #include "app/theme/Theme.h"
 
@@ -32,9 +33,9 @@ QWidget *createSettingsWindow(const AppContext &context)
     return new SettingsWindow(context);
 }
 
-QWidget *createAboutWindow(const AppContext &)
+QWidget *createAboutWindow(const AppContext &context)
 {
-    return placeholderWindow(QStringLiteral("Om Varnostima"), QSize(340, 280));
+    return new AboutWindow(context);
 }
 
 } // namespace

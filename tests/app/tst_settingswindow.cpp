@@ -4,6 +4,7 @@
 #include "app/LaunchAtLoginManager.h"
 #include "app/NotificationManager.h"
 #include "app/WindowManager.h"
+#include "app/settings/AboutWindow.h"
 #include "app/settings/AccountSettingsTab.h"
 #include "app/settings/FolderWatchSettingsTab.h"
 #include "app/settings/GeneralSettingsTab.h"
@@ -290,11 +291,12 @@ private Q_SLOTS:
     {
         Managers managers;
         WindowManager windows(managers.context());
-        for (const auto which : {WindowManager::Window::Settings}) {
+        for (const auto which : {WindowManager::Window::Settings, WindowManager::Window::About}) {
             windows.open(which);
             QPointer<QWidget> first = windows.window(which);
             QVERIFY(first);
-            QVERIFY(qobject_cast<SettingsWindow *>(first) != nullptr);
+            QVERIFY(which == WindowManager::Window::Settings ? qobject_cast<SettingsWindow *>(first) != nullptr
+                                                             : qobject_cast<AboutWindow *>(first) != nullptr);
             windows.open(which);
             QCOMPARE(windows.window(which), first.data());
 

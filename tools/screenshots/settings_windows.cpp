@@ -1,4 +1,4 @@
-// Renders the settings window (every tab in each state) and the empty folder state to PNG, in
+// Renders the settings window (every tab in each state), the about window and the empty folder state to PNG, in
 // the light and the dark palette, for a person to look at.
 // Usage: QT_QPA_PLATFORM=offscreen settings_windows [output folder, default /tmp/settings-shots]
 
@@ -6,6 +6,7 @@
 #include "app/CheckForUpdatesViewModel.h"
 #include "app/LaunchAtLoginManager.h"
 #include "app/NotificationManager.h"
+#include "app/settings/AboutWindow.h"
 #include "app/settings/GeneralSettingsTab.h"
 #include "app/settings/SettingsWindow.h"
 #include "app/theme/Fonts.h"
@@ -166,6 +167,24 @@ bool shootSettings(Desktop &desktop, const QString &out, const QString &look)
     return true;
 }
 
+bool shootAbout(Desktop &desktop, const QString &out, const QString &look)
+{
+    AboutWindow window(desktop.context());
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.show();
+    settle();
+    AboutInfo missing = AboutInfo::fromBuild();
+    missing.shortVersion.reset();
+    missing.build.reset();
+    AboutWindow unknown(desktop.context(), missing, {});
+    unknown.setAttribute(Qt::WA_DeleteOnClose, false);
+    unknown.show();
+    settle();
+    return save(window, out, QStringLiteral("about-%1").arg(look))
+           && save(window, out, QStringLiteral("about-%1").arg(look), 2)
+           && save(unknown, out, QStringLiteral("about-unknown-version-%1").arg(look));
+}
+
 bool shootEmptyState(Desktop &desktop, const QString &out, const QString &look)
 {
     desktop.sync->setWatchFolder(desktop.exportRoot.path() + QStringLiteral("/Eksport"));
@@ -190,7 +209,7 @@ int main(int argc, char *argv[])
     for (const auto appearance : {Theme::Appearance::Light, Theme::Appearance::Dark}) {
         Theme::apply(app, appearance);
         const QString look = appearance == Theme::Appearance::Light ? QStringLiteral("light") : QStringLiteral("dark");
-        if (!shootSettings(desktop, out, look)
+        if (!shootSettings(desktop, out, look) || !shootAbout(desktop, out, look)
             || !shootEmptyState(desktop, out, look))
             return 1;
     }
