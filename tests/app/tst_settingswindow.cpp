@@ -3,7 +3,6 @@
 
 #include "app/LaunchAtLoginManager.h"
 #include "app/NotificationManager.h"
-#include "app/WindowManager.h"
 #include "app/settings/AboutWindow.h"
 #include "app/settings/AccountSettingsTab.h"
 #include "app/settings/FolderWatchSettingsTab.h"
@@ -284,27 +283,6 @@ private Q_SLOTS:
         QVERIFY(!managers.auth->isAuthenticated());
         QCOMPARE(managers.sync->watchFolder(), managers.exportTree.root());
         WAIT_VERIFY(!managers.sync->isReconciling());
-    }
-
-    // Asking again raises the open window; a closed one is built anew on the next opening.
-    void oneInstanceOfEachWindow()
-    {
-        Managers managers;
-        WindowManager windows(managers.context());
-        for (const auto which : {WindowManager::Window::Settings, WindowManager::Window::About}) {
-            windows.open(which);
-            QPointer<QWidget> first = windows.window(which);
-            QVERIFY(first);
-            QVERIFY(which == WindowManager::Window::Settings ? qobject_cast<SettingsWindow *>(first) != nullptr
-                                                             : qobject_cast<AboutWindow *>(first) != nullptr);
-            windows.open(which);
-            QCOMPARE(windows.window(which), first.data());
-
-            first->close();
-            WAIT_VERIFY(!first);
-            windows.open(which);
-            QVERIFY(windows.window(which));
-        }
     }
 };
 

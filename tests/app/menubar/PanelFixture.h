@@ -3,6 +3,10 @@
 // The objects the panel borrows, over a stand-in service and a temporary support folder.
 
 #include "app/AppContext.h"
+#include "app/LaunchAtLoginManager.h"
+#include "app/NotificationManager.h"
+#include "platform/LoginItemService.h"
+#include "platform/NotificationCenter.h"
 #include "platform/UrlOpener.h"
 #include "service/AuthManager.h"
 #include "service/SecureStorage.h"
@@ -30,6 +34,10 @@ struct Fixture {
     std::unique_ptr<SyncManager> sync;
     std::unique_ptr<UploadHistoryStore> history;
     RecordingUrlOpener opener;
+    FakeLoginItemService loginItem;
+    FakeNotificationCenter notificationCenter;
+    LaunchAtLoginManager launchAtLogin{loginItem};
+    NotificationManager notifications{notificationCenter, opener};
 
     Fixture()
     {
@@ -49,6 +57,8 @@ struct Fixture {
         context.authManager = auth.get();
         context.syncManager = sync.get();
         context.uploadHistory = history.get();
+        context.launchAtLogin = &launchAtLogin;
+        context.notifications = &notifications;
         return context;
     }
 
