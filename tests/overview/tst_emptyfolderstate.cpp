@@ -7,6 +7,8 @@
 #include "sync/SyncManager.h"
 
 #include <QAbstractButton>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -72,6 +74,25 @@ private Q_SLOTS:
         QCOMPARE(request.title, QStringLiteral("Velg mappen der du lagrer ferdigredigerte bilder"));
         QCOMPARE(request.acceptLabel, QStringLiteral("Velg"));
         QCOMPARE(request.startDirectory, QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
+    }
+
+    // The desktop's dialog: one folder, files not choosable, open without blocking; a cancel answers "nothing".
+    void desktopDialog()
+    {
+        QWidget window;
+        std::optional<std::optional<QString>> answer;
+        FileDialogDirectoryChooser::shared().chooseDirectory(
+            &window, DirectoryRequest{QStringLiteral("Velg mappen"), QStringLiteral("Velg"), QDir::tempPath()},
+            [&answer](std::optional<QString> path) { answer = path; });
+        auto *dialog = window.findChild<QFileDialog *>();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+        QVERIFY(dialog->testOption(QFileDialog::ShowDirsOnly));
+        QCOMPARE(dialog->labelText(QFileDialog::Accept), QStringLiteral("Velg"));
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Velg mappen"));
+        QVERIFY(!answer);
+        dialog->reject();
+        QVERIFY(answer && !*answer);
     }
 
     void folderLine_data()
