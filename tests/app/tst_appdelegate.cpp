@@ -65,7 +65,7 @@ class TestAppDelegate : public QObject
     FakeNotificationCenter *m_center = nullptr;
     RecordingUrlOpener *m_opener = nullptr;
 
-    std::unique_ptr<AppDelegate> makeDelegate()
+    std::unique_ptr<AppDelegate> makeDelegate(bool restoreSignIn = false)
     {
         AppPlatform platform;
         platform.supportDirectory = m_support->root();
@@ -79,7 +79,7 @@ class TestAppDelegate : public QObject
         platform.loginItems = std::make_unique<NoLoginItems>();
         platform.updater = std::make_unique<FakeUpdater>();
         platform.clock = [this] { return m_now; };
-        platform.restoreSignInAtStart = false;
+        platform.restoreSignInAtStart = restoreSignIn;
         return std::make_unique<AppDelegate>(std::move(platform));
     }
 
@@ -144,6 +144,36 @@ private Q_SLOTS:
         QFile file(m_support->path(QStringLiteral("recent-uploads.json")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().trimmed(), QByteArray("[]"));
+    }
+
+    // The stored sign-in is checked only after construction, so its outcome reaches the callbacks installed there.
+    void restoredSignInReachesTheCallbacks_data()
+    {
+        QTest::addColumn<QByteArray>("storedToken");
+        QTest::addColumn<int>("scans");
+        QTest::addColumn<int>("historyLeft");
+        QTest::newRow("accepted") << kToken << 1 << 1;
+        QTest::newRow("refused") << QByteArray("revoked") << 0 << 0;
+    }
+    void restoredSignInReachesTheCallbacks()
+    {
+        QFETCH(QByteArray, storedToken);
+        QFETCH(int, scans);
+        QFETCH(int, historyLeft);
+        LogCapture log;
+        SecureStorage(m_support->root()).write(QStringLiteral("api-token"), QString::fromLatin1(storedToken));
+        {
+            UploadHistoryStore history(QUrl::fromLocalFile(m_support->path(QStringLiteral("recent-uploads.json"))));
+            history.setRecentUploads({entry(QStringLiteral("g1@a:5"), m_now)});
+            history.save();
+        }
+        auto delegate = makeDelegate(true);
+        QCOMPARE(delegate->historyStore().recentUploads().size(), 1);
+        const QString auth = QStringLiteral("no.varnostima.mac.Auth");
+        QTRY_VERIFY(log.contains(auth, QStringLiteral("Session restored"))
+                    || log.contains(auth, QStringLiteral("Stored token invalid")));
+        QTRY_COMPARE(log.count(kDelegate, QStringLiteral("Starting full scan (signed in)")), scans);
+        QCOMPARE(delegate->historyStore().recentUploads().size(), historyLeft);
     }
 
     void activationScansAfterThirtySeconds_data()

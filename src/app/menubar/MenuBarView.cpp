@@ -146,7 +146,7 @@ void MenuBarFooter::setAuthenticated(bool isAuthenticated)
 
 // ---- MenuBarView
 
-MenuBarView::MenuBarView(const AppContext &context, UrlOpener &opener, MenuBarActions actions, Clock clock,
+MenuBarView::MenuBarView(const AppContext &context, UrlOpener &opener, MenuBarActions actions, PanelClock clock,
                          QWidget *parent)
     : QWidget(parent), m_context(context), m_actions(std::move(actions))
 {

@@ -88,7 +88,7 @@ class MenuBarView : public QWidget
 public:
     static constexpr int kWidth = 300;
 
-    MenuBarView(const AppContext &context, UrlOpener &opener, MenuBarActions actions, Clock clock = {},
+    MenuBarView(const AppContext &context, UrlOpener &opener, MenuBarActions actions, PanelClock clock = {},
                 QWidget *parent = nullptr);
 
     LoginView *loginView() const { return m_loginView; }

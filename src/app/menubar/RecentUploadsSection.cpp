@@ -67,7 +67,7 @@ void RecentUploadThumbnail::paintEvent(QPaintEvent *)
 
 // ---- RecentUploadRow
 
-RecentUploadRow::RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL, UrlOpener &opener, Clock clock,
+RecentUploadRow::RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL, UrlOpener &opener, PanelClock clock,
                                  QWidget *parent)
     : QAbstractButton(parent), m_upload(upload), m_baseURL(baseURL), m_opener(opener), m_clock(std::move(clock))
 {
@@ -181,7 +181,7 @@ void RecentUploadRow::leaveEvent(QEvent *event)
 
 // ---- RecentUploadsSection
 
-RecentUploadsSection::RecentUploadsSection(UrlOpener &opener, Clock clock, QWidget *parent)
+RecentUploadsSection::RecentUploadsSection(UrlOpener &opener, PanelClock clock, QWidget *parent)
     : QWidget(parent), m_opener(opener), m_clock(std::move(clock))
 {
     auto *layout = new QVBoxLayout(this);

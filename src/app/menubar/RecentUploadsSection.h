@@ -17,7 +17,7 @@ class ElidedLabel;
 class QVBoxLayout;
 class UrlOpener;
 
-using Clock = std::function<QDateTime()>;
+using PanelClock = std::function<QDateTime()>;
 
 // A gallery's 32-pixel picture, or a grey square with a photo symbol while there is none.
 class RecentUploadThumbnail : public QWidget
@@ -41,7 +41,7 @@ class RecentUploadRow : public QAbstractButton
 {
     Q_OBJECT
 public:
-    RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL, UrlOpener &opener, Clock clock,
+    RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL, UrlOpener &opener, PanelClock clock,
                     QWidget *parent = nullptr);
 
     const RecentUpload &upload() const { return m_upload; }
@@ -70,7 +70,7 @@ private:
     RecentUpload m_upload;
     QUrl m_baseURL;
     UrlOpener &m_opener;
-    Clock m_clock;
+    PanelClock m_clock;
     RecentUploadThumbnail *m_thumbnail = nullptr;
     ElidedLabel *m_title = nullptr;
     ElidedLabel *m_detail = nullptr;
@@ -86,7 +86,7 @@ class RecentUploadsSection : public QWidget
 public:
     static constexpr int kAgeRefreshMs = 30'000;
 
-    RecentUploadsSection(UrlOpener &opener, Clock clock = {}, QWidget *parent = nullptr);
+    RecentUploadsSection(UrlOpener &opener, PanelClock clock = {}, QWidget *parent = nullptr);
 
     void setUploads(const QList<RecentUpload> &uploads, const QUrl &baseURL);
     QList<RecentUploadRow *> rows() const { return m_rows; }
@@ -97,7 +97,7 @@ protected:
 
 private:
     UrlOpener &m_opener;
-    Clock m_clock;
+    PanelClock m_clock;
     QVBoxLayout *m_rowsLayout = nullptr;
     QList<RecentUploadRow *> m_rows;
     QTimer m_ageTimer;
