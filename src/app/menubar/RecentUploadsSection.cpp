@@ -200,11 +200,25 @@ RecentUploadsSection::RecentUploadsSection(UrlOpener &opener, PanelClock clock, 
     m_rowsLayout->setSpacing(0);
     layout->addLayout(m_rowsLayout);
 
-    m_ageTimer.setInterval(kAgeRefreshMs);
-    connect(&m_ageTimer, &QTimer::timeout, this, [this] {
-        for (RecentUploadRow *row : std::as_const(m_rows))
-            row->refreshAge();
+    m_ageTimer.setSingleShot(true);
+    connect(&m_ageTimer, &QTimer::timeout, this, &RecentUploadsSection::refreshAges);
+}
+
+int RecentUploadsSection::ageRefreshInterval() const
+{
+    const QDateTime now = m_clock ? m_clock() : QDateTime::currentDateTime();
+    const bool young = std::any_of(m_rows.cbegin(), m_rows.cend(), [&](const RecentUploadRow *row) {
+        return row->upload().completedAt.secsTo(now) < 60;
     });
+    return young ? kYoungAgeRefreshMs : kAgeRefreshMs;
+}
+
+void RecentUploadsSection::refreshAges()
+{
+    for (RecentUploadRow *row : std::as_const(m_rows))
+        row->refreshAge();
+    if (isVisible())
+        m_ageTimer.start(ageRefreshInterval());
 }
 
 void RecentUploadsSection::setUploads(const QList<RecentUpload> &uploads, const QUrl &baseURL)
@@ -230,13 +244,13 @@ void RecentUploadsSection::setUploads(const QList<RecentUpload> &uploads, const 
     }
     for (RecentUploadRow *gone : std::as_const(previous))
         delete gone;
+    if (isVisible())
+        m_ageTimer.start(ageRefreshInterval());
 }
 
 void RecentUploadsSection::showEvent(QShowEvent *event)
 {
-    for (RecentUploadRow *row : std::as_const(m_rows))
-        row->refreshAge();
-    m_ageTimer.start();
+    refreshAges();
     QWidget::showEvent(event);
 }
 

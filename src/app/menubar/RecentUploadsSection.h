@@ -84,18 +84,25 @@ class RecentUploadsSection : public QWidget
 {
     Q_OBJECT
 public:
+    // Ages in seconds change every second; older ones are redrawn every half minute.
     static constexpr int kAgeRefreshMs = 30'000;
+    static constexpr int kYoungAgeRefreshMs = 1'000;
 
     RecentUploadsSection(UrlOpener &opener, PanelClock clock = {}, QWidget *parent = nullptr);
 
     void setUploads(const QList<RecentUpload> &uploads, const QUrl &baseURL);
     QList<RecentUploadRow *> rows() const { return m_rows; }
 
+    // How soon the ages are redrawn next while the section is shown.
+    int ageRefreshInterval() const;
+
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
+    void refreshAges();
+
     UrlOpener &m_opener;
     PanelClock m_clock;
     QVBoxLayout *m_rowsLayout = nullptr;

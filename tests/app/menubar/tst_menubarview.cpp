@@ -207,6 +207,21 @@ private Q_SLOTS:
         QVERIFY(!withoutFolder->hasThumbnail()); // its folder does not exist: the placeholder stays
     }
 
+    void agesAdvanceWhileShown()
+    {
+        QDateTime now = QDateTime::currentDateTime();
+        RecentUploadsSection section(f->opener, [&now] { return now; });
+        QList<RecentUpload> uploads = f->uploads(1);
+        uploads[0].completedAt = now.addSecs(-10);
+        section.setUploads(uploads, f->service.baseUrl());
+        section.show();
+        const QString before = section.rows().first()->detailText();
+        QCOMPARE(section.ageRefreshInterval(), RecentUploadsSection::kYoungAgeRefreshMs);
+        now = now.addSecs(120);
+        QVERIFY(section.rows().first()->detailText() != before);
+        QCOMPARE(section.ageRefreshInterval(), RecentUploadsSection::kAgeRefreshMs);
+    }
+
     void loginViewFollowsTheAccount()
     {
         LoginView view(*f->auth, f->opener);
