@@ -7,7 +7,27 @@ bool isMovableFolder(const SyncFolder &folder)
     return folder.movedFrom && folder.status.is(SyncStatus::Case::synced);
 }
 
-FolderStatistics folderStatistics(const QList<SyncFolder> &folders)
+bool PendingChangesCache::operator()(const SyncFolder &folder)
+{
+    const auto it = m_entries.constFind(folder.path);
+    if (it != m_entries.cend() && it->folder == folder)
+        return it->pending;
+    const bool pending = hasPendingChanges(folder);
+    m_entries.insert(folder.path, {folder, pending});
+    return pending;
+}
+
+void PendingChangesCache::forgetBeyond(qsizetype liveFolders)
+{
+    // Entries of folders that went away are dropped all at once now and then, not tracked one by one.
+    if (m_entries.size() > 2 * liveFolders + 64)
+        m_entries.clear();
+}
+
+namespace {
+
+template <typename Pending>
+FolderStatistics countStatistics(const QList<SyncFolder> &folders, Pending &&hasPending)
 {
     FolderStatistics s;
     for (const SyncFolder &folder : folders) {
@@ -21,7 +41,7 @@ FolderStatistics folderStatistics(const QList<SyncFolder> &folders)
             ++s.syncingCount;
             break;
         case SyncStatus::Case::synced:
-            if (hasPendingChanges(folder))
+            if (hasPending(folder))
                 ++s.updatingCount;
             break;
         case SyncStatus::Case::removedLocally:
@@ -35,7 +55,8 @@ FolderStatistics folderStatistics(const QList<SyncFolder> &folders)
     return s;
 }
 
-StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders)
+template <typename Pending>
+StatusBarCounts countStatusBar(const QList<SyncFolder> &folders, Pending &&hasPending)
 {
     StatusBarCounts c;
     c.folderCount = folders.size();
@@ -51,7 +72,7 @@ StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders)
             break;
         case SyncStatus::Case::synced:
             if (!folder.movedFrom)
-                ++(hasPendingChanges(folder) ? c.changedCount : c.syncedCount);
+                ++(hasPending(folder) ? c.changedCount : c.syncedCount);
             break;
         case SyncStatus::Case::syncing:
         case SyncStatus::Case::ignored:
@@ -59,4 +80,28 @@ StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders)
         }
     }
     return c;
+}
+
+} // namespace
+
+FolderStatistics folderStatistics(const QList<SyncFolder> &folders)
+{
+    return countStatistics(folders, hasPendingChanges);
+}
+
+FolderStatistics folderStatistics(const QList<SyncFolder> &folders, PendingChangesCache &pending)
+{
+    pending.forgetBeyond(folders.size());
+    return countStatistics(folders, pending);
+}
+
+StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders)
+{
+    return countStatusBar(folders, hasPendingChanges);
+}
+
+StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders, PendingChangesCache &pending)
+{
+    pending.forgetBeyond(folders.size());
+    return countStatusBar(folders, pending);
 }

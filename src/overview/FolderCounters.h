@@ -5,6 +5,7 @@
 
 #include "sync/SyncFolder.h"
 
+#include <QHash>
 #include <QList>
 
 struct FolderStatistics {
@@ -21,7 +22,24 @@ struct FolderStatistics {
 // counts by its status instead of keeping a button that would do nothing.
 bool isMovableFolder(const SyncFolder &folder);
 
+// Each folder's pending-changes answer, kept while the folder's value stays the same: the windows count the whole
+// list again on every change of any folder (progress included), and the answer walks the folder's file records.
+class PendingChangesCache
+{
+public:
+    bool operator()(const SyncFolder &folder);
+    void forgetBeyond(qsizetype liveFolders);
+
+private:
+    struct Entry {
+        SyncFolder folder;
+        bool pending = false;
+    };
+    QHash<QString, Entry> m_entries;
+};
+
 FolderStatistics folderStatistics(const QList<SyncFolder> &folders);
+FolderStatistics folderStatistics(const QList<SyncFolder> &folders, PendingChangesCache &pending);
 
 struct StatusBarCounts {
     qint64 folderCount = 0;
@@ -35,3 +53,4 @@ struct StatusBarCounts {
 };
 
 StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders);
+StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders, PendingChangesCache &pending);

@@ -1,0 +1,55 @@
+#pragma once
+
+// One line over the folder list: how many folders wait to be synced or updated, how many moved (a button that
+// moves their galleries on the service, one after another) and how many were removed locally. Takes no room when
+// there is nothing to report.
+
+#include "FolderCounters.h"
+
+#include <QCoroTask>
+#include <QWidget>
+
+#include <functional>
+
+class PlainButton;
+class QLabel;
+
+class QuickActionsBar : public QWidget
+{
+    Q_OBJECT
+public:
+    // Moves one folder's gallery to the place of its folder; never throws (the engine's moveGalleryOnServer).
+    using MoveFolder = std::function<QCoro::Task<void>(SyncFolder)>;
+
+    explicit QuickActionsBar(MoveFolder move, QWidget *parent = nullptr);
+
+    void setFolders(const QList<SyncFolder> &folders);
+    const FolderStatistics &statistics() const { return m_statistics; }
+    // The texts shown, in order (for tests and accessibility).
+    QStringList shownTexts() const;
+    PlainButton *moveButton() const { return m_moveButton; }
+
+    // Moves every movable folder of the list as last shown, one at a time. A press while a run is under way does
+    // nothing: two runs would create the same service folders twice.
+    void moveAllMovedFolders();
+    bool isMoving() const { return m_moving; }
+
+Q_SIGNALS:
+    void movingChanged(bool moving);
+
+private:
+    QCoro::Task<void> runMoves(QList<SyncFolder> folders);
+    void setMoving(bool moving);
+
+    MoveFolder m_move;
+    QList<SyncFolder> m_folders;
+    PendingChangesCache m_pending;
+    FolderStatistics m_statistics;
+    bool m_moving = false;
+    QWidget *m_syncingGroup;
+    QLabel *m_syncingText;
+    QWidget *m_updatingGroup;
+    QLabel *m_updatingText;
+    PlainButton *m_moveButton;
+    QLabel *m_removedText;
+};

@@ -1,0 +1,205 @@
+#include "SyncStatusBar.h"
+
+#include "EmptyFolderStateView.h"
+#include "FolderOpening.h"
+
+#include "app/theme/Buttons.h"
+#include "app/theme/Symbol.h"
+#include "app/theme/Theme.h"
+#include "sync/SyncManager.h"
+
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace {
+
+using Theme::Foreground;
+using Theme::SystemColor;
+
+// A symbol before a text, not pressable: the counters of the row.
+PlainButton *counterLabel(const QString &symbol, QWidget *parent)
+{
+    auto *label = new PlainButton(QString(), parent);
+    label->setSymbol(symbol);
+    label->setFont(Theme::font(Theme::TextStyle::Caption));
+    label->setForeground(Foreground::Secondary);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->setFocusPolicy(Qt::NoFocus);
+    return label;
+}
+
+QFrame *divider(QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setFixedHeight(1);
+    QPalette p = line->palette();
+    p.setColor(QPalette::WindowText, Theme::foreground(p, Foreground::Quaternary));
+    line->setPalette(p);
+    return line;
+}
+
+// Yellow at 10 % behind the error line.
+class Banner : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Theme::withAlpha(Theme::systemColor(SystemColor::Yellow, palette()), 0.1));
+    }
+};
+
+// The yellow triangle beside the error.
+class WarningMark : public QWidget
+{
+public:
+    explicit WarningMark(QWidget *parent) : QWidget(parent) { setFixedSize(12, 12); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        Symbol::paint(&painter, rect(), QStringLiteral("exclamationmark.triangle.fill"),
+                      Theme::systemColor(SystemColor::Yellow, palette()));
+    }
+};
+
+} // namespace
+
+SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const QString &)> revealFolder,
+                             QWidget *parent)
+    : QWidget(parent), m_syncManager(syncManager), m_reveal(std::move(revealFolder))
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    m_banner = new Banner(this);
+    auto *bannerRow = new QHBoxLayout(m_banner);
+    bannerRow->setContentsMargins(16, 6, 16, 6);
+    bannerRow->setSpacing(6);
+    bannerRow->addWidget(new WarningMark(m_banner), 0, Qt::AlignVCenter);
+    m_errorText = new QLabel(m_banner);
+    m_errorText->setFont(Theme::font(Theme::TextStyle::Caption));
+    m_errorText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    bannerRow->addWidget(m_errorText, 1);
+    m_retry = new PlainButton(QStringLiteral("Prøv igjen"), m_banner);
+    m_retry->setFont(Theme::font(Theme::TextStyle::Caption));
+    m_retry->setColor(palette().color(QPalette::Highlight));
+    m_retry->setCursor(Qt::PointingHandCursor);
+    connect(m_retry, &QAbstractButton::clicked, this, &SyncStatusBar::retry);
+    bannerRow->addWidget(m_retry, 0, Qt::AlignVCenter);
+    column->addWidget(m_banner);
+    m_bannerDivider = divider(this);
+    column->addWidget(m_bannerDivider);
+
+    auto *counters = new QWidget(this);
+    auto *row = new QHBoxLayout(counters);
+    row->setContentsMargins(16, 8, 16, 8);
+    row->setSpacing(16);
+    m_folders = counterLabel(QStringLiteral("folder"), counters);
+    m_images = counterLabel(QStringLiteral("photo"), counters);
+    m_synced = counterLabel(QStringLiteral("checkmark.circle"), counters);
+    m_new = counterLabel(QStringLiteral("arrow.up.circle"), counters);
+    m_moved = counterLabel(QStringLiteral("arrow.triangle.branch"), counters);
+    m_changed = counterLabel(QStringLiteral("exclamationmark.triangle"), counters);
+    for (PlainButton *label : {m_folders, m_images, m_synced, m_new, m_moved, m_changed})
+        row->addWidget(label, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    m_folderButton = new PlainButton(QString(), counters);
+    m_folderButton->setSymbol(QStringLiteral("folder"));
+    m_folderButton->setFont(Theme::font(Theme::TextStyle::Caption));
+    m_folderButton->setForeground(Foreground::Secondary);
+    m_folderButton->setToolTip(QStringLiteral("Åpne i Finder"));
+    m_folderButton->setCursor(Qt::PointingHandCursor);
+    connect(m_folderButton, &QAbstractButton::clicked, this, &SyncStatusBar::openExportFolder);
+    row->addWidget(m_folderButton, 0, Qt::AlignVCenter);
+    column->addWidget(counters);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+    connect(&m_syncManager, &SyncManager::foldersChanged, this, &SyncStatusBar::refresh);
+    connect(&m_syncManager, &SyncManager::reconcileErrorChanged, this, &SyncStatusBar::refreshBanner);
+    connect(&m_syncManager, &SyncManager::watchFolderChanged, this, &SyncStatusBar::refreshFolderButton);
+    refresh();
+    refreshBanner();
+    refreshFolderButton();
+}
+
+void SyncStatusBar::retry()
+{
+    EmptyFolderStateView::retryScan(m_syncManager);
+}
+
+void SyncStatusBar::openExportFolder()
+{
+    if (m_syncManager.hasWatchFolder())
+        openPathInFileManager(m_syncManager.watchFolder(), m_reveal);
+}
+
+bool SyncStatusBar::isShowingError() const
+{
+    return !m_banner->isHidden();
+}
+
+QString SyncStatusBar::errorText() const
+{
+    return isShowingError() ? m_errorText->text() : QString();
+}
+
+QStringList SyncStatusBar::counterTexts() const
+{
+    QStringList texts;
+    for (const PlainButton *label : {m_folders, m_images, m_synced, m_new, m_moved, m_changed}) {
+        if (!label->isHidden())
+            texts << label->text();
+    }
+    return texts;
+}
+
+void SyncStatusBar::refresh()
+{
+    m_counts = statusBarCounts(m_syncManager.folders(), m_pending);
+    const StatusBarCounts &c = m_counts;
+    m_folders->setText(QStringLiteral("%1 mapper").arg(c.folderCount));
+    m_images->setText(QStringLiteral("%1 bilder").arg(c.imageCount));
+    const struct {
+        PlainButton *label;
+        qint64 count;
+        const char *format;
+        SystemColor colour;
+    } coloured[] = {
+        {m_synced, c.syncedCount, "%1 syncet", SystemColor::Green},
+        {m_new, c.newCount, "%1 nye", SystemColor::Blue},
+        {m_moved, c.movedCount, "%1 flyttet", SystemColor::Purple},
+        {m_changed, c.changedCount, "%1 endret", SystemColor::Orange},
+    };
+    for (const auto &entry : coloured) {
+        entry.label->setText(QString::fromLatin1(entry.format).arg(entry.count));
+        entry.label->setColor(Theme::systemColor(entry.colour, palette()));
+        entry.label->setVisible(entry.count != 0);
+    }
+}
+
+void SyncStatusBar::refreshBanner()
+{
+    const std::optional<QString> &error = m_syncManager.reconcileError();
+    m_errorText->setText(error.value_or(QString()));
+    m_banner->setVisible(error.has_value());
+    m_bannerDivider->setVisible(error.has_value());
+}
+
+void SyncStatusBar::refreshFolderButton()
+{
+    const QString &folder = m_syncManager.watchFolder();
+    m_folderButton->setText(QFileInfo(folder).fileName());
+    m_folderButton->setVisible(!folder.isEmpty());
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+// The strip under the folder list: the last reconcile error with "Prøv igjen", then one row of counters over the
+// whole export folder, ending in a button that shows the export folder in the file manager.
+
+#include "FolderCounters.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class ElidedLabel;
+class PlainButton;
+class QHBoxLayout;
+class QLabel;
+class SyncManager;
+
+class SyncStatusBar : public QWidget
+{
+    Q_OBJECT
+public:
+    SyncStatusBar(SyncManager &syncManager, std::function<void(const QString &)> revealFolder = {},
+                  QWidget *parent = nullptr);
+
+    // Runs the shared retry: one full scan and reconcile.
+    void retry();
+    void openExportFolder();
+
+    bool isShowingError() const;
+    QString errorText() const;
+    // The counter labels shown, in order ("12 mapper", "340 bilder", "10 syncet", ...).
+    QStringList counterTexts() const;
+    const StatusBarCounts &counts() const { return m_counts; }
+    PlainButton *retryButton() const { return m_retry; }
+    PlainButton *folderButton() const { return m_folderButton; }
+
+private:
+    void refresh();
+    void refreshBanner();
+    void refreshFolderButton();
+
+    SyncManager &m_syncManager;
+    std::function<void(const QString &)> m_reveal;
+    PendingChangesCache m_pending;
+    StatusBarCounts m_counts;
+    QWidget *m_banner;
+    QLabel *m_errorText;
+    PlainButton *m_retry;
+    QWidget *m_bannerDivider;
+    PlainButton *m_folders;
+    PlainButton *m_images;
+    PlainButton *m_synced;
+    PlainButton *m_new;
+    PlainButton *m_moved;
+    PlainButton *m_changed;
+    PlainButton *m_folderButton;
+};

@@ -1,0 +1,253 @@
+// The overview window over a real engine and account manager talking to the stand-in service.
+
+#include "FolderZoo.h"
+#include "overview/FolderListView.h"
+#include "overview/SyncOverviewView.h"
+#include "overview/SyncStatusBar.h"
+#include "platform/UrlOpener.h"
+#include "service/AuthManager.h"
+#include "service/SecureStorage.h"
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/LogCapture.h"
+#include "support/StandInService.h"
+#include "support/TempTree.h"
+#include "sync/SyncManager.h"
+
+#include "app/theme/Buttons.h"
+
+#include <QLabel>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
+
+using namespace std::chrono_literals;
+using testsupport::TempTree;
+
+#define WAIT_VERIFY(condition) QTRY_VERIFY_WITH_TIMEOUT(condition, 60000)
+
+Q_DECLARE_METATYPE(OverviewContent)
+
+namespace {
+
+struct Fixture {
+    testsupport::StandInService service;
+    TempTree support;
+    TempTree exportTree;
+    VarnostimaAPI api;
+    std::unique_ptr<AuthManager> auth;
+    std::unique_ptr<SyncManager> sync;
+    RecordingUrlOpener browser;
+    QStringList revealed;
+
+    Fixture()
+    {
+        service.addAccount("token");
+        api.setTimeouts({5s, 5s, 20s});
+        SecureStorage(support.root()).write(QStringLiteral("base-url"), service.baseUrl().toString());
+        auth = std::make_unique<AuthManager>(api, SecureStorage(support.root()), AuthManager::StartupRestore::Manual);
+        sync = std::make_unique<SyncManager>(support.root(), SyncDelays{50ms, 50ms, 50ms});
+        sync->setAPI(api);
+    }
+
+    OverviewContext context()
+    {
+        OverviewContext c;
+        c.authManager = auth.get();
+        c.syncManager = sync.get();
+        c.browser = &browser;
+        c.makeSignInView = [](QWidget *parent) { return new QLabel(QStringLiteral("Logg inn"), parent); };
+        c.revealFolder = [this](const QString &path) { revealed << path; };
+        return c;
+    }
+
+    void signIn() { testsupport::awaitTask(auth->login(QStringLiteral("token"))); }
+};
+
+} // namespace
+
+class TestSyncOverview : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void contentFollowsAccountAndEngine();
+    void viewStateSurvivesCloseAndReopen();
+    void opening();
+    void statusBar_data();
+    void statusBar();
+    void retryClearsTheBanner();
+    void firstImportWithTheWindowOpen();
+};
+
+void TestSyncOverview::contentFollowsAccountAndEngine()
+{
+    Fixture f;
+    SyncOverviewView window(f.context());
+    window.show();
+    QCOMPARE(window.content(), OverviewContent::SignIn);
+    QCOMPARE(window.size(), SyncOverviewView::kDefaultSize);
+    QCOMPARE(window.minimumSize(), SyncOverviewView::kMinimumSize);
+    QVERIFY(window.dashboardButton()->isVisible());
+    QCOMPARE(window.dashboardButton()->toolTip(), QStringLiteral("Åpne Varnostima i nettleseren"));
+
+    f.signIn();
+    QCOMPARE(window.content(), OverviewContent::ExportFolderPrompt);
+    f.sync->setHasCompletedInitialReconcile(true);
+    QCOMPARE(window.content(), OverviewContent::ExportFolderPrompt); // no folder chosen yet
+    f.auth->logout();
+    QCOMPARE(window.content(), OverviewContent::SignIn);
+}
+
+void TestSyncOverview::viewStateSurvivesCloseAndReopen()
+{
+    Fixture f;
+    f.signIn();
+    SyncOverviewView window(f.context());
+    window.show();
+    f.sync->setFolders({zoo::folder("A/a1"), zoo::folder("A/a2"), zoo::folder("r")});
+    FolderListView *list = window.folderList();
+
+    QVERIFY(window.inspector()->isShowingPlaceholder());
+    QCOMPARE(window.detailsButton()->toolTip(), QStringLiteral("Skjul detaljpanel"));
+    list->setSelectedFolderId(QStringLiteral("/eksport/A/a2"));
+    QCOMPARE(window.inspectedFolder()->name, QStringLiteral("a2"));
+    list->toggleNode(QStringLiteral("A"));
+    QTest::mouseClick(window.detailsButton(), Qt::LeftButton);
+    QVERIFY(!window.showInspector());
+    QCOMPARE(window.detailsButton()->toolTip(), QStringLiteral("Vis detaljpanel"));
+
+    window.close();
+    QVERIFY(!window.isVisible());
+    window.show();
+    QCOMPARE(window.selectedFolderId(), std::optional<QString>(QStringLiteral("/eksport/A/a2")));
+    QCOMPARE(window.collapsedNodes(), QSet<QString>{QStringLiteral("A")});
+    QVERIFY(!window.showInspector());
+
+    // The selected folder vanishes: the selection stays, the inspector falls back to its placeholder.
+    f.sync->setFolders({zoo::folder("A/a1"), zoo::folder("r")});
+    QVERIFY(!window.inspectedFolder());
+    QCOMPARE(window.selectedFolderId(), std::optional<QString>(QStringLiteral("/eksport/A/a2")));
+    QVERIFY(window.inspector()->isShowingPlaceholder());
+}
+
+void TestSyncOverview::opening()
+{
+    Fixture f;
+    testsupport::LogCapture log;
+    SyncOverviewView window(f.context());
+    const SyncFolder removed = zoo::placeholder("g1", "Borte");
+    window.openFolderInFinder(removed);
+    QVERIFY(f.revealed.isEmpty());
+    QVERIFY(log.contains(QStringLiteral("no.varnostima.mac.Overview"), QStringLiteral("__removed__/g1")));
+    window.openFolderInFinder(zoo::folder("A/x"));
+    QCOMPARE(f.revealed, QStringList{QStringLiteral("/eksport/A/x")});
+
+    // Return on a selected placeholder opens nothing either.
+    f.signIn();
+    f.sync->setFolders({removed});
+    window.folderList()->setSelectedFolderId(removed.path);
+    QTest::keyClick(window.folderList(), Qt::Key_Return);
+    QCOMPARE(f.revealed.size(), 1);
+
+    QTest::mouseClick(window.dashboardButton(), Qt::LeftButton);
+    QCOMPARE(f.browser.opened, QList<QUrl>{QUrl(f.service.baseUrl().toString() + QStringLiteral("/dashboard"))});
+}
+
+void TestSyncOverview::statusBar_data()
+{
+    QTest::addColumn<QList<SyncFolder>>("folders");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QStringList>("counters");
+    using namespace zoo;
+    QTest::newRow("empty, with an error") << QList<SyncFolder>{} << "Kunne ikke synkronisere — prøv igjen om litt"
+                                          << QStringList{"0 mapper", "0 bilder"};
+    QTest::newRow("every counter")
+        << QList<SyncFolder>{changed("a", 0, 0), changed("b", 1, 0), moved(changed("c", 0, 0)),
+                             folder("d", SyncStatus::failed("x")), placeholder("g", "e"),
+                             folder("f", SyncStatus::syncing(0.5)), folder("g", SyncStatus::ignored())}
+        << QString() << QStringList{"7 mapper", "16 bilder", "1 syncet", "2 nye", "1 flyttet", "1 endret"};
+    QTest::newRow("baseline is changed") << QList<SyncFolder>{needingBaseline("a")} << QString()
+                                         << QStringList{"1 mapper", "2 bilder", "1 endret"};
+}
+
+void TestSyncOverview::statusBar()
+{
+    QFETCH(QList<SyncFolder>, folders);
+    QFETCH(QString, error);
+    Fixture f;
+    SyncStatusBar bar(*f.sync);
+    bar.show();
+    f.sync->setFolders(folders);
+    f.sync->setReconcileError(error.isEmpty() ? std::nullopt : std::optional<QString>(error));
+    QTEST(bar.counterTexts(), "counters");
+    QCOMPARE(bar.isShowingError(), !error.isEmpty());
+    QCOMPARE(bar.errorText(), error);
+    QVERIFY(bar.folderButton()->isHidden()); // no export folder yet
+}
+
+void TestSyncOverview::retryClearsTheBanner()
+{
+    Fixture f;
+    f.signIn();
+    SyncStatusBar bar(*f.sync, [&f](const QString &path) { f.revealed << path; });
+    bar.show();
+    f.sync->setWatchFolder(f.exportTree.root());
+    WAIT_VERIFY(f.sync->hasCompletedInitialReconcile() && !f.sync->isReconciling());
+    QVERIFY(!bar.folderButton()->isHidden());
+    QCOMPARE(bar.folderButton()->text(), QFileInfo(f.exportTree.root()).fileName());
+    QTest::mouseClick(bar.folderButton(), Qt::LeftButton);
+    QCOMPARE(f.revealed, QStringList{f.exportTree.root()});
+
+    f.sync->setReconcileError(QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen"));
+    QVERIFY(bar.isShowingError());
+    QTest::mouseClick(bar.retryButton(), Qt::LeftButton);
+    WAIT_VERIFY(!bar.isShowingError());
+}
+
+void TestSyncOverview::firstImportWithTheWindowOpen()
+{
+    Fixture f;
+    for (const char *folder : {"Kunder/Bryllup", "Kunder/Portrett", "Landskap"}) {
+        for (int i = 0; i < 6; ++i)
+            f.exportTree.addFile(QStringLiteral("%1/IMG_%2.jpg").arg(QLatin1String(folder)).arg(i), 2000 + i);
+    }
+    f.signIn();
+    SyncOverviewView window(f.context());
+    window.show();
+
+    QList<OverviewContent> seen{window.content()};
+    const auto note = [&] {
+        if (seen.last() != window.content())
+            seen << window.content();
+    };
+    connect(f.sync.get(), &SyncManager::foldersChanged, &window, note);
+    connect(f.sync.get(), &SyncManager::hasCompletedInitialReconcileChanged, &window, note);
+    connect(f.sync.get(), &SyncManager::watchFolderChanged, &window, note);
+    bool sawProgress = false;
+    FolderRowModel *rows = window.folderList()->rowModel();
+    connect(rows, &QAbstractItemModel::dataChanged, &window, [&](const QModelIndex &from, const QModelIndex &to) {
+        for (int r = from.row(); r <= to.row(); ++r)
+            sawProgress |= rows->index(r).data(FolderRowModel::StatusTextRole).toString().startsWith("Laster opp");
+    });
+
+    f.sync->setWatchFolder(f.exportTree.root());
+    const auto allSynced = [&] {
+        const QList<SyncFolder> &folders = f.sync->folders();
+        return folders.size() == 3 && std::all_of(folders.cbegin(), folders.cend(), [](const SyncFolder &s) {
+                   return s.status.is(SyncStatus::Case::synced);
+               });
+    };
+    WAIT_VERIFY(allSynced());
+
+    QCOMPARE(seen, (QList<OverviewContent>{OverviewContent::ExportFolderPrompt, OverviewContent::Loading,
+                                           OverviewContent::Browser}));
+    QVERIFY(sawProgress);
+    QCOMPARE(window.statusBar()->counterTexts(), (QStringList{"3 mapper", "18 bilder", "3 syncet"}));
+    QCOMPARE(window.statusBar()->folderButton()->text(), QFileInfo(f.exportTree.root()).fileName());
+    for (int r = 0; r < rows->rowCount(); ++r) // folders and the node header alike
+        QCOMPARE(rows->index(r).data(FolderRowModel::StatusTextRole).toString(), QStringLiteral("Synkronisert"));
+}
+
+QTEST_MAIN(TestSyncOverview)
+#include "tst_syncoverview.moc"
