@@ -49,8 +49,8 @@ private:
     Updater &m_updater;
     MenuBarActions m_actions;
     TrayHostProbe m_probe;
+    std::unique_ptr<QMenu> m_menu; // outlives the icon that shows it
     std::unique_ptr<QSystemTrayIcon> m_icon;
-    std::unique_ptr<QMenu> m_menu;
     QPointer<MenuBarPanel> m_panel;
     QAction *m_signIn = nullptr;
     QAction *m_overview = nullptr;
