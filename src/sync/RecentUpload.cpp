@@ -126,7 +126,7 @@ QByteArray encodeRecentUploads(const QList<RecentUpload> &uploads)
     return out;
 }
 
-QList<RecentUpload> decodeRecentUploads(const QByteArray &json)
+QList<RecentUpload> decodeRecentUploads(const QByteArray &json, QStringList *skipped)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
@@ -140,18 +140,24 @@ QList<RecentUpload> decodeRecentUploads(const QByteArray &json)
     QList<RecentUpload> uploads;
     uploads.reserve(array.size());
     for (qsizetype i = 0; i < array.size(); ++i) {
-        if (!array.at(i).isObject())
-            fail(i, QStringLiteral("not an object"));
-        const QJsonObject object = array.at(i).toObject();
-        RecentUpload upload;
-        upload.galleryId = requiredString(object, QStringLiteral("galleryId"), i);
-        upload.gallerySlug = requiredString(object, QStringLiteral("gallerySlug"), i);
-        upload.title = requiredString(object, QStringLiteral("title"), i);
-        upload.imageCount = requiredInteger(object, QStringLiteral("imageCount"), i);
-        upload.completedAt = requiredDate(object, QStringLiteral("completedAt"), i);
-        upload.folderPath = requiredString(object, QStringLiteral("folderPath"), i);
-        upload.baseURL = optionalURL(object, QStringLiteral("baseURL"), i);
-        uploads.append(std::move(upload));
+        try {
+            if (!array.at(i).isObject())
+                fail(i, QStringLiteral("not an object"));
+            const QJsonObject object = array.at(i).toObject();
+            RecentUpload upload;
+            upload.galleryId = requiredString(object, QStringLiteral("galleryId"), i);
+            upload.gallerySlug = requiredString(object, QStringLiteral("gallerySlug"), i);
+            upload.title = requiredString(object, QStringLiteral("title"), i);
+            upload.imageCount = requiredInteger(object, QStringLiteral("imageCount"), i);
+            upload.completedAt = requiredDate(object, QStringLiteral("completedAt"), i);
+            upload.folderPath = requiredString(object, QStringLiteral("folderPath"), i);
+            upload.baseURL = optionalURL(object, QStringLiteral("baseURL"), i);
+            uploads.append(std::move(upload));
+        } catch (const RecentUploadDecodingError &error) {
+            // One damaged record must not cost the user the rest of the history.
+            if (skipped)
+                skipped->append(QString::fromUtf8(error.what()));
+        }
     }
     return uploads;
 }

@@ -44,5 +44,6 @@ public:
 QByteArray encodeRecentUploads(const QList<RecentUpload> &uploads);
 
 // Reads what encodeRecentUploads writes. Unknown keys are ignored; a missing or null "baseURL" gives no base URL;
-// any other missing, null or mistyped key fails the whole array. Throws RecentUploadDecodingError.
-QList<RecentUpload> decodeRecentUploads(const QByteArray &json);
+// a record with any other key missing, null or mistyped is skipped and described in `skipped`, the others are
+// kept. Throws RecentUploadDecodingError when the file is not a JSON array.
+QList<RecentUpload> decodeRecentUploads(const QByteArray &json, QStringList *skipped = nullptr);

@@ -126,13 +126,7 @@ void SyncManager::loadState()
     if (restored)
         setWatchFolderPath(*restored);
 
-    std::optional<SyncState> state;
-    try {
-        state = m_stateStore->load();
-    } catch (const SyncDecodingError &error) {
-        qCCritical(lcSync, "Failed to load state: %s", error.what());
-        return;
-    }
+    const std::optional<SyncState> state = m_stateStore->load();
     if (!state)
         return;
 

@@ -3,7 +3,9 @@
 #include "SyncLogging.h"
 #include "service/Json.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -22,6 +24,40 @@ QSet<QString> stringSet(const json::ObjectReader &in, QStringView key)
 {
     const QStringList list = in.optStrings(key).value_or(QStringList());
     return QSet<QString>(list.cbegin(), list.cend());
+}
+
+bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+SyncState readState(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw SyncDecodingError(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw SyncDecodingError(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
+    return decodeSyncState(bytes);
+}
+
+// Moves a file that cannot be read out of the way, under a name no other copy has, so that no save overwrites it.
+void keepAside(const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    QString aside = path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    if (QFile::rename(path, aside))
+        qCWarning(lcSync, "Kept the unreadable state file as %s", qUtf8Printable(QFileInfo(aside).fileName()));
+    else
+        qCCritical(lcSync, "Could not move the unreadable state file %s aside", qUtf8Printable(path));
 }
 
 } // namespace
@@ -73,6 +109,7 @@ SyncState decodeSyncState(const QByteArray &data)
 
 SyncStateStore::SyncStateStore(QString filePath)
     : m_filePath(std::move(filePath))
+    , m_lastGoodPath(m_filePath + QStringLiteral(".last-good"))
 {
     m_writer.setMaxThreadCount(1);
     m_writer.setExpiryTimeout(-1);
@@ -85,12 +122,25 @@ SyncStateStore::~SyncStateStore()
 
 std::optional<SyncState> SyncStateStore::load() const
 {
-    QFile file(m_filePath);
-    if (!file.exists())
+    if (!QFileInfo::exists(m_filePath))
         return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly))
-        throw SyncDecodingError(QStringLiteral("Could not read %1: %2").arg(m_filePath, file.errorString()));
-    return decodeSyncState(file.readAll());
+    try {
+        return readState(m_filePath);
+    } catch (const SyncDecodingError &error) {
+        qCCritical(lcSync, "Failed to load state: %s", error.what());
+    }
+    keepAside(m_filePath);
+    if (!QFileInfo::exists(m_lastGoodPath))
+        return std::nullopt;
+    try {
+        SyncState state = readState(m_lastGoodPath);
+        qCWarning(lcSync, "Loaded the last good state from %s", qUtf8Printable(QFileInfo(m_lastGoodPath).fileName()));
+        return state;
+    } catch (const SyncDecodingError &error) {
+        qCCritical(lcSync, "Failed to load the last good state: %s", error.what());
+    }
+    keepAside(m_lastGoodPath);
+    return std::nullopt;
 }
 
 void SyncStateStore::save(SyncState snapshot)
@@ -123,9 +173,12 @@ void SyncStateStore::drain()
         }
         try {
             const QByteArray bytes = encodeSyncState(snapshot);
-            QSaveFile file(m_filePath);
-            if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-                qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(file.errorString()));
+            // The copy first: whatever later happens to the state file, a good state stands beside it.
+            QString error;
+            if (!writeAtomically(m_lastGoodPath, bytes, &error))
+                qCCritical(lcSync, "Failed to save the last good state: %s", qUtf8Printable(error));
+            if (!writeAtomically(m_filePath, bytes, &error)) {
+                qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(error));
                 continue;
             }
             qCDebug(lcSync, "Saved state (%lld bytes)", static_cast<long long>(bytes.size()));

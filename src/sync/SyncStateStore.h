@@ -51,8 +51,9 @@ public:
 
     const QString &filePath() const { return m_filePath; }
 
-    // The stored state; nothing when there is no file. Throws SyncDecodingError when the file cannot be read or
-    // understood (the file itself stays as it is).
+    // The stored state; nothing when there is no file. A file that cannot be read or understood is logged
+    // ("Failed to load state: %@") and moved aside under a ".damaged-<time>" name, and the copy that every save
+    // leaves beside it (".last-good") is loaded instead. Never throws.
     std::optional<SyncState> load() const;
 
     // Queues the snapshot for writing and returns at once. Failures are logged ("Failed to save state: %@").
@@ -65,6 +66,7 @@ private:
     void drain();
 
     const QString m_filePath;
+    const QString m_lastGoodPath;
     std::mutex m_mutex;
     std::optional<SyncState> m_pending;
     bool m_drainScheduled = false;

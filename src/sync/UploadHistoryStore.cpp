@@ -57,7 +57,10 @@ void UploadHistoryStore::load()
         return;
     }
     try {
-        m_recentUploads = decodeRecentUploads(bytes);
+        QStringList skipped;
+        m_recentUploads = decodeRecentUploads(bytes, &skipped);
+        for (const QString &reason : std::as_const(skipped))
+            qCWarning(lcUploadHistory, "Skipped a damaged recent upload: %s", qUtf8Printable(reason));
     } catch (const RecentUploadDecodingError &error) {
         // The file stays as it is; the next save replaces it.
         qCCritical(lcUploadHistory, "Failed to load recent uploads: %s", error.what());

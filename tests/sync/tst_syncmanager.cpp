@@ -4,6 +4,7 @@
 #include "support/TempTree.h"
 #include "sync/SyncManager.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
@@ -88,31 +89,67 @@ private Q_SLOTS:
         QCOMPARE(third.pendingFolderUploads().value("/e/A"), records);
     }
 
+    // A state file that cannot be read is kept aside and the copy the last save left beside it is loaded instead.
     void stateFileOnLoad_data()
     {
         QTest::addColumn<QByteArray>("contents"); // null: no file
-        QTest::addColumn<bool>("loads");
-        QTest::newRow("no file") << QByteArray() << true;
-        QTest::newRow("not JSON") << QByteArray("{\"ignoredPaths\": [") << false;
-        QTest::newRow("record without fileSize")
-            << QByteArray(R"({"folderUploads":{"/a":[{"fileName":"x.jpg","fileSize":1}],"/b":[{"fileName":"y"}]}})")
-            << false;
-        QTest::newRow("wrong type") << QByteArray(R"({"ignoredPaths":"/a"})") << false;
-        QTest::newRow("record time as text")
-            << QByteArray(R"({"folderUploads":{"/a":[{"fileName":"x.jpg","fileSize":1,"mtime":"1"}]}})") << false;
+        QTest::addColumn<bool>("loads");          // the file itself reads
+        QTest::addColumn<QString>("lastGood");    // "good", "damaged" or "none"
+        const QByteArray good = R"({"ignoredPaths":["/e/i"],"knownGalleryIds":["g1"],"version":2})";
+        QByteArray withNul = good;
+        withNul.insert(good.indexOf(',') + 1, '\0');
+        const auto damaged = [](const char *name, const QByteArray &bytes) {
+            QTest::newRow(name) << bytes << false << "good";
+        };
+        QTest::newRow("no file") << QByteArray() << true << "good";
         QTest::newRow("bare keys, nulls, unknown keys")
-            << QByteArray(R"({"knownGalleryIds":null,"extra":[1],"folderUploads":null})") << true;
+            << QByteArray(R"({"knownGalleryIds":null,"extra":[1],"folderUploads":null})") << true << "good";
+        damaged("empty", "");
+        damaged("not JSON", "{\"ignoredPaths\": [");
+        damaged("truncated", good.left(good.size() / 2));
+        damaged("stray NUL", withNul);
+        damaged("invalid UTF-8", "{\"ignoredPaths\":[\"/e/\xff\"]}");
+        damaged("array at the top", "[]");
+        damaged("paths as text", R"({"ignoredPaths":"/a"})");
+        damaged("ids as number", R"({"knownGalleryIds":[1]})");
+        damaged("folder as number", R"({"watchFolder":7})");
+        damaged("version as text", R"({"version":"2"})");
+        damaged("records as array", R"({"folderUploads":[]})");
+        damaged("record without fileSize",
+                R"({"folderUploads":{"/a":[{"fileName":"x.jpg","fileSize":1}],"/b":[{"fileName":"y"}]}})");
+        damaged("record time as text", R"({"folderUploads":{"/a":[{"fileName":"x.jpg","fileSize":1,"mtime":"1"}]}})");
+        QTest::newRow("damaged, no copy") << QByteArray("{") << false << "none";
+        QTest::newRow("damaged, copy damaged too") << QByteArray("{") << false << "damaged";
     }
 
     void stateFileOnLoad()
     {
         QFETCH(QByteArray, contents);
         QFETCH(bool, loads);
+        QFETCH(QString, lastGood);
         TempTree support;
+        const QList<UploadedFileMeta> records{{"a.jpg", 10, 760000000.5}};
+        {
+            SyncManager earlier(support.root());
+            earlier.setIgnoredPaths({"/e/i"});
+            earlier.setFolders({folderWithRecords("/e/A", records)});
+            earlier.saveState();
+        }
+        const QString statePath = support.path("sync-state.json");
+        const QString copyPath = statePath + ".last-good";
+        const QByteArray saved = readFile(statePath);
+        QCOMPARE(readFile(copyPath), saved);
+        if (lastGood == "none")
+            QVERIFY(QFile::remove(copyPath));
+        if (lastGood == "damaged")
+            writeFile(copyPath, "[");
+        QFile::remove(statePath);
         if (!contents.isNull())
-            writeFile(support.path("sync-state.json"), contents);
+            writeFile(statePath, contents);
+
         testsupport::LogCapture log;
         SyncManager manager(support.root());
+
         QStringList errors; // what a first start without a bookmark logs, and a broken state file
         for (const auto &line : log.lines(syncCategory)) {
             if (line.type == QtCriticalMsg)
@@ -121,14 +158,26 @@ private Q_SLOTS:
         QStringList expected{"Failed to read bookmark data"};
         if (!loads)
             expected.append("Failed to load state");
+        if (!loads && lastGood == "damaged")
+            expected.append("Failed to load the last good state");
         QCOMPARE(errors, expected);
-        QVERIFY(!manager.hasWatchFolder() && !manager.isAccessingWatchFolder());
-        QVERIFY(manager.pendingFolderUploads().isEmpty() && manager.ignoredPaths().isEmpty());
-        manager.flushState();
-        QCOMPARE(readFile(manager.stateFilePath()), contents); // untouched until the next save
+        const bool fellBack = !loads && lastGood == "good"; // a missing file is a first start
+        QCOMPARE(manager.ignoredPaths(), fellBack ? QSet<QString>{"/e/i"} : QSet<QString>());
+        QCOMPARE(manager.pendingFolderUploads().value("/e/A"), fellBack ? records : QList<UploadedFileMeta>());
+        QCOMPARE(log.contains(syncCategory, "Loaded the last good state from sync-state.json.last-good"),
+                 !loads && lastGood == "good");
+
+        // The unreadable files are kept aside, byte for byte; a save writes both files afresh.
+        const QStringList aside = QDir(support.root()).entryList({"*.damaged-*"}, QDir::Files, QDir::Name);
+        QCOMPARE(aside.size(), loads ? 0 : (lastGood == "damaged" ? 2 : 1));
+        if (!loads)
+            QCOMPARE(readFile(support.path(aside.first())), contents);
         manager.saveState();
         manager.flushState();
-        QVERIFY(readFile(manager.stateFilePath()).endsWith("\"version\":2}"));
+        QVERIFY(readFile(statePath).endsWith("\"version\":2}"));
+        QCOMPARE(readFile(copyPath), readFile(statePath));
+        if (fellBack)
+            QCOMPARE(readFile(statePath), saved);
     }
 
     void bookmarkAndStatePath()

@@ -89,26 +89,36 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<int>("loaded"); // -1: the file is unreadable
+        QTest::addColumn<int>("skipped");
         const QByteArray good = encodeRecentUploads({upload("g1", 1)});
-        QTest::newRow("null base URL, unknown key") << QByteArray(good).replace("}]", R"(,"baseURL":null,"x":[1]}])") << 1;
-        QTest::newRow("not JSON") << QByteArray("{ not json") << -1;
-        QTest::newRow("object, not array") << QByteArray("{}") << -1;
-        QTest::newRow("record without title") << QByteArray(good).replace("\"title\":", "\"heading\":") << -1;
-        QTest::newRow("null slug") << QByteArray(good).replace("\"slug-g1\"", "null") << -1;
-        QTest::newRow("fractional count") << QByteArray(good).replace("\"imageCount\":42", "\"imageCount\":4.5") << -1;
-        QTest::newRow("one bad record of two") << good.chopped(1) + ",{}]" << -1;
+        const QByteArray three = encodeRecentUploads({upload("g1", 1), upload("g2", 2), upload("g3", 3)});
+        QTest::newRow("null base URL, unknown key")
+            << QByteArray(good).replace("}]", R"(,"baseURL":null,"x":[1]}])") << 1 << 0;
+        QTest::newRow("not JSON") << QByteArray("{ not json") << -1 << 0;
+        QTest::newRow("object, not array") << QByteArray("{}") << -1 << 0;
+        // A damaged record is skipped alone.
+        QTest::newRow("record without title") << QByteArray(good).replace("\"title\":", "\"heading\":") << 0 << 1;
+        QTest::newRow("null slug") << QByteArray(three).replace("\"slug-g2\"", "null") << 2 << 1;
+        QTest::newRow("fractional count")
+            << QByteArray(good).replace("\"imageCount\":42", "\"imageCount\":4.5") << 0 << 1;
+        QTest::newRow("empty record among good ones") << three.chopped(1) + ",{}]" << 3 << 1;
+        QTest::newRow("number among records") << QByteArray(three).insert(1, "7,") << 3 << 1;
     }
 
     void reading()
     {
         QFETCH(QByteArray, contents);
         QFETCH(int, loaded);
+        QFETCH(int, skipped);
         writeFile(path(), contents);
         testsupport::LogCapture log;
         const UploadHistoryStore store(QUrl::fromLocalFile(path()));
         QCOMPARE(store.recentUploads().size(), qMax(loaded, 0));
         QCOMPARE(log.count(kCategory, QStringLiteral("Failed to load recent uploads: ")), loaded < 0 ? 1 : 0);
-        QCOMPARE(readFile(path()), contents); // an unreadable file is left for the next save to replace
+        QCOMPARE(log.count(kCategory, QStringLiteral("Skipped a damaged recent upload: record ")), skipped);
+        for (const RecentUpload &kept : store.recentUploads())
+            QVERIFY(contents.contains(kept.galleryId.toUtf8()));
+        QCOMPARE(readFile(path()), contents); // the file stays as it is until the next save
     }
 
     void failedWriteKeepsListAndFile()
