@@ -7,6 +7,7 @@ class NotificationManager;
 class SyncManager;
 class ThumbnailCache;
 class UploadHistoryStore;
+class UrlOpener;
 
 // The application-wide objects a window reads and acts on. The delegate owns them; views only borrow them and
 // never outlive the delegate.
@@ -18,4 +19,5 @@ struct AppContext {
     NotificationManager *notifications = nullptr;
     CheckForUpdatesViewModel *updates = nullptr;
     ThumbnailCache *thumbnails = nullptr;
+    UrlOpener *urlOpener = nullptr; // the browser; the desktop's when null
 };

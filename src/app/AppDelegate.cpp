@@ -112,6 +112,7 @@ AppContext AppDelegate::context() const
     context.notifications = m_notificationManager.get();
     context.updates = m_updates.get();
     context.thumbnails = &ThumbnailCache::shared();
+    context.urlOpener = m_platform.urlOpener.get();
     return context;
 }
 

@@ -1,31 +1,35 @@
 #include "WindowManager.h"
 
+#include "app/CheckForUpdatesViewModel.h"
+#include "app/menubar/LoginView.h"
 #include "app/settings/AboutWindow.h"
 #include "app/settings/SettingsWindow.h"
-#include "app/theme/Theme.h"
 
-#include <QLabel>
-#include <QVBoxLayout>
+#include "overview/SyncOverviewView.h"
+#include "platform/UrlOpener.h"
+
+#include <QMenu>
 
 namespace {
 
-// Stands in for a window whose content is still to come.
-QWidget *placeholderWindow(const QString &title, QSize size)
+// Closing it hides it: the next opening finds its selection and collapsed folders as they were.
+QWidget *createOverviewWindow(const AppContext &context, std::function<void()> openAbout)
 {
-    auto *window = new QWidget;
-    window->setWindowTitle(title);
-    auto *layout = new QVBoxLayout(window);
-    auto *label = new QLabel(QStringLiteral("Kommer snart"), window);
-    label->setAlignment(Qt::AlignCenter);
-    label->setFont(Theme::font(Theme::TextStyle::Body));
-    layout->addWidget(label);
-    window->resize(size);
+    OverviewContext overview;
+    overview.authManager = context.authManager;
+    overview.syncManager = context.syncManager;
+    overview.thumbnails = context.thumbnails;
+    overview.browser = context.urlOpener;
+    overview.makeSignInView = [auth = context.authManager, opener = context.urlOpener](QWidget *parent) -> QWidget * {
+        static DesktopUrlOpener desktop;
+        return new LoginView(*auth, opener ? *opener : desktop, parent);
+    };
+    auto *window = new SyncOverviewView(std::move(overview));
+    QMenu *menu = window->applicationMenu();
+    menu->addAction(QStringLiteral("Om Varnostima"), window, std::move(openAbout));
+    if (context.updates && context.updates->updater())
+        menu->addAction(new CheckForUpdatesView(*context.updates->updater(), menu));
     return window;
-}
-
-QWidget *createOverviewWindow(const AppContext &)
-{
-    return placeholderWindow(QStringLiteral("Varnostima"), QSize(920, 560));
 }
 
 QWidget *createSettingsWindow(const AppContext &context)
@@ -48,11 +52,11 @@ WindowManager::~WindowManager()
         delete window.data();
 }
 
-QWidget *WindowManager::create(Window window) const
+QWidget *WindowManager::create(Window window)
 {
     switch (window) {
     case Window::Overview:
-        return createOverviewWindow(m_context);
+        return createOverviewWindow(m_context, [this] { open(Window::About); });
     case Window::Settings:
         return createSettingsWindow(m_context);
     case Window::About:

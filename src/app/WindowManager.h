@@ -24,7 +24,7 @@ public:
     QWidget *window(Window window) const;
 
 private:
-    QWidget *create(Window window) const;
+    QWidget *create(Window window);
 
     AppContext m_context;
     std::array<QPointer<QWidget>, 3> m_windows;

@@ -1,5 +1,6 @@
 #include "QuickActionsBar.h"
 
+#include "FlowLayout.h"
 #include "OverviewLogging.h"
 
 #include "app/theme/Buttons.h"
@@ -42,9 +43,10 @@ QWidget *spinnerGroup(QWidget *parent, QLabel *&text)
 
 QuickActionsBar::QuickActionsBar(MoveFolder move, QWidget *parent) : QWidget(parent), m_move(std::move(move))
 {
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(4, 0, 4, 8);
-    layout->setSpacing(12);
+    // Wraps in a narrow column rather than clipping an item.
+    auto *layout = new FlowLayout(this, 12, 4);
+    // The list's top padding comes with the bar, so that a hidden bar leaves no gap.
+    layout->setContentsMargins(4, 12, 4, 0);
     m_syncingGroup = spinnerGroup(this, m_syncingText);
     m_updatingGroup = spinnerGroup(this, m_updatingText);
     m_moveButton = new PlainButton(QString(), this);
@@ -56,8 +58,6 @@ QuickActionsBar::QuickActionsBar(MoveFolder move, QWidget *parent) : QWidget(par
     layout->addWidget(m_updatingGroup);
     layout->addWidget(m_moveButton);
     layout->addWidget(m_removedText);
-    layout->addStretch(1);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setFolders({});
 }
 

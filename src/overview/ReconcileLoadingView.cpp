@@ -62,7 +62,8 @@ protected:
         arc.setCapStyle(Qt::RoundCap);
         painter.setPen(arc);
         const QRectF circle(centre.x() - 21, centre.y() - 21, 42, 42);
-        painter.drawArc(circle, static_cast<int>(-angle * 16), static_cast<int>(-0.3 * 360 * 16));
+        // Clockwise turn: the head leads, the tail trails counter-clockwise behind it.
+        painter.drawArc(circle, static_cast<int>(-angle * 16), static_cast<int>(0.3 * 360 * 16));
 
         Symbol::paint(&painter, QRectF(centre.x() - 9, centre.y() - 9, 18, 18), QStringLiteral("folder.fill"),
                       Theme::foreground(palette(), Foreground::Secondary));

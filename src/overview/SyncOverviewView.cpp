@@ -151,10 +151,10 @@ SyncOverviewView::SyncOverviewView(OverviewContext context, QWidget *parent)
 
     SyncManager &sync = *m_context.syncManager;
     m_pages = new QStackedWidget(this);
-    m_signIn = m_context.makeSignInView
-                   ? m_context.makeSignInView(m_pages)
-                   : centredText(QStringLiteral("Logg inn fra menylinjen"), Theme::systemFont(13),
-                                 Foreground::Secondary, m_pages);
+    m_signIn = m_context.makeSignInView ? m_context.makeSignInView(m_pages) : nullptr;
+    if (!m_signIn)
+        m_signIn = centredText(QStringLiteral("Logg inn fra menylinjen"), Theme::systemFont(13),
+                               Foreground::Secondary, m_pages);
     m_prompt = new WatchFolderPromptView(sync, m_context.chooser, m_pages);
     m_loading = new ReconcileLoadingView(std::chrono::milliseconds(500), m_pages);
     m_browser = buildBrowser();
@@ -226,7 +226,7 @@ QWidget *SyncOverviewView::buildBrowser()
     m_list->setOnDoubleClick([this](const SyncFolder &folder) { openFolderInFinder(folder); });
     // The bar sits over the list with the list's own side padding.
     auto *barRow = new QHBoxLayout;
-    barRow->setContentsMargins(12, 12, 12, 0);
+    barRow->setContentsMargins(12, 0, 12, 0);
     barRow->addWidget(m_quickActions);
     layout->addLayout(barRow);
     layout->addWidget(m_list, 1);

@@ -1,9 +1,11 @@
 #include "SyncStatusBar.h"
 
 #include "EmptyFolderStateView.h"
+#include "FlowLayout.h"
 #include "FolderOpening.h"
 
 #include "app/theme/Buttons.h"
+#include "app/theme/ElidedLabel.h"
 #include "app/theme/Symbol.h"
 #include "app/theme/Theme.h"
 #include "sync/SyncManager.h"
@@ -88,9 +90,8 @@ SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const 
     bannerRow->setContentsMargins(16, 6, 16, 6);
     bannerRow->setSpacing(6);
     bannerRow->addWidget(new WarningMark(m_banner), 0, Qt::AlignVCenter);
-    m_errorText = new QLabel(m_banner);
+    m_errorText = new ElidedLabel(Qt::ElideRight, m_banner);
     m_errorText->setFont(Theme::font(Theme::TextStyle::Caption));
-    m_errorText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bannerRow->addWidget(m_errorText, 1);
     m_retry = new PlainButton(QStringLiteral("Prøv igjen"), m_banner);
     m_retry->setFont(Theme::font(Theme::TextStyle::Caption));
@@ -103,9 +104,9 @@ SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const 
     column->addWidget(m_bannerDivider);
 
     auto *counters = new QWidget(this);
-    auto *row = new QHBoxLayout(counters);
+    // Wraps in a narrow column rather than clipping a counter.
+    auto *row = new FlowLayout(counters, 16, 4);
     row->setContentsMargins(16, 8, 16, 8);
-    row->setSpacing(16);
     m_folders = counterLabel(QStringLiteral("folder"), counters);
     m_images = counterLabel(QStringLiteral("photo"), counters);
     m_synced = counterLabel(QStringLiteral("checkmark.circle"), counters);
@@ -113,8 +114,7 @@ SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const 
     m_moved = counterLabel(QStringLiteral("arrow.triangle.branch"), counters);
     m_changed = counterLabel(QStringLiteral("exclamationmark.triangle"), counters);
     for (PlainButton *label : {m_folders, m_images, m_synced, m_new, m_moved, m_changed})
-        row->addWidget(label, 0, Qt::AlignVCenter);
-    row->addStretch(1);
+        row->addWidget(label);
     m_folderButton = new PlainButton(QString(), counters);
     m_folderButton->setSymbol(QStringLiteral("folder"));
     m_folderButton->setFont(Theme::font(Theme::TextStyle::Caption));
@@ -122,9 +122,8 @@ SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const 
     m_folderButton->setToolTip(QStringLiteral("Åpne i Finder"));
     m_folderButton->setCursor(Qt::PointingHandCursor);
     connect(m_folderButton, &QAbstractButton::clicked, this, &SyncStatusBar::openExportFolder);
-    row->addWidget(m_folderButton, 0, Qt::AlignVCenter);
+    row->addWidget(m_folderButton);
     column->addWidget(counters);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
     connect(&m_syncManager, &SyncManager::foldersChanged, this, &SyncStatusBar::refresh);
     connect(&m_syncManager, &SyncManager::reconcileErrorChanged, this, &SyncStatusBar::refreshBanner);

@@ -44,7 +44,7 @@ private:
     PendingChangesCache m_pending;
     StatusBarCounts m_counts;
     QWidget *m_banner;
-    QLabel *m_errorText;
+    ElidedLabel *m_errorText;
     PlainButton *m_retry;
     QWidget *m_bannerDivider;
     PlainButton *m_folders;

@@ -1,5 +1,6 @@
 // Each window opens once and is raised again; without a tray host the panel becomes a window of its own.
 
+#include "app/CheckForUpdatesViewModel.h"
 #include "app/WindowManager.h"
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/TrayController.h"
@@ -7,6 +8,9 @@
 #include "platform/Updater.h"
 
 #include <QApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 
 #include <QSignalSpy>
 
@@ -47,6 +51,29 @@ private Q_SLOTS:
         QCOMPARE(windows.window(window) == first.data(), !rebuiltAfterClose);
         const auto open = QApplication::topLevelWidgets();
         QCOMPARE(std::count_if(open.begin(), open.end(), [&](QWidget *w) { return w->windowTitle() == title; }), 1);
+    }
+
+    void overviewMenuHasTheApplicationCommands()
+    {
+        panel::Fixture f;
+        FakeUpdater updater;
+        CheckForUpdatesViewModel updates(updater);
+        AppContext context = f.context();
+        context.updates = &updates;
+        WindowManager windows(context);
+        windows.open(WindowManager::Window::Overview);
+        auto *overview = qobject_cast<QMainWindow *>(windows.window(WindowManager::Window::Overview));
+        QVERIFY(overview);
+        QStringList texts;
+        QAction *about = nullptr;
+        for (QAction *action : overview->menuBar()->actions().first()->menu()->actions()) {
+            texts << action->text();
+            if (action->text() == QLatin1String("Om Varnostima"))
+                about = action;
+        }
+        QCOMPARE(texts, (QStringList{"Om Varnostima", "Se etter oppdateringer…"}));
+        about->trigger();
+        QVERIFY(windows.window(WindowManager::Window::About) && windows.window(WindowManager::Window::About)->isVisible());
     }
 
     void withoutTrayThePanelIsAWindow()

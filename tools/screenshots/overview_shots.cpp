@@ -1,18 +1,29 @@
-// Renders the overview's folder list over a zoo of folders in every state, collapsed and expanded, in the light and
-// the dark palette, for a person to look at.
+// Renders the overview's folder list over a zoo of folders in every state (collapsed and expanded), and every
+// content state of the overview window at its default and its minimum size, in the light and the dark palette,
+// for a person to look at. Signs in through the stand-in service; runs no event loop after that, so the scans
+// the window starts never finish and the states stay as set.
 // Usage: QT_QPA_PLATFORM=offscreen overview_shots [output folder, default /tmp/overview-shots]
 
 #include "overview/FolderZoo.h" // tests/overview: the folders the tests use
 
+#include "app/menubar/LoginView.h"
 #include "app/theme/Fonts.h"
 #include "app/theme/Theme.h"
 #include "overview/FolderListView.h"
+#include "overview/SyncOverviewView.h"
+#include "platform/UrlOpener.h"
+#include "service/AuthManager.h"
+#include "service/SecureStorage.h"
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/StandInService.h"
+#include "sync/SyncManager.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QTemporaryDir>
 
 #include <cstdio>
-#include <functional>
 
 namespace {
 
@@ -46,33 +57,102 @@ bool save(QWidget &widget, const QString &path)
     image.setDevicePixelRatio(2);
     image.fill(Qt::transparent);
     widget.render(&image);
-    widget.hide();
     std::printf("%s\n", qPrintable(path));
     return image.save(path);
 }
+
+struct Shots {
+    QString out;
+    QString tone;
+    bool ok = true;
+
+    void take(QWidget &widget, const QString &name, QSize size = {})
+    {
+        if (size.isValid())
+            widget.resize(size);
+        ok = save(widget, QStringLiteral("%1/%2-%3.png").arg(out, name, tone)) && ok;
+    }
+    // The window at its default and its minimum size.
+    void window(SyncOverviewView &w, const QString &name)
+    {
+        take(w, name + QStringLiteral("-920x560"), SyncOverviewView::kDefaultSize);
+        take(w, name + QStringLiteral("-700x400"), SyncOverviewView::kMinimumSize);
+    }
+};
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    using namespace std::chrono_literals;
     QApplication app(argc, argv);
     registerBundledFonts();
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/overview-shots");
     QDir().mkpath(out);
 
+    testsupport::StandInService service;
+    service.addAccount("token");
+    QTemporaryDir support;
+    QTemporaryDir exportFolder;
+    QDir(exportFolder.path()).mkpath(QStringLiteral("Eksport"));
+    SecureStorage(support.path()).write(QStringLiteral("base-url"), service.baseUrl().toString());
+    VarnostimaAPI api;
+    AuthManager signedOut(api, SecureStorage(support.path() + QStringLiteral("/ute")),
+                          AuthManager::StartupRestore::Manual);
+    AuthManager auth(api, SecureStorage(support.path()), AuthManager::StartupRestore::Manual);
+    testsupport::awaitTask(auth.login(QStringLiteral("token")));
+    RecordingUrlOpener browser;
+
     for (const auto appearance : {Theme::Appearance::Light, Theme::Appearance::Dark}) {
         Theme::apply(app, appearance);
-        const QString tone = appearance == Theme::Appearance::Light ? QStringLiteral("light") : QStringLiteral("dark");
+        Shots shots{out, appearance == Theme::Appearance::Light ? QStringLiteral("light") : QStringLiteral("dark")};
 
         FolderListView list;
         list.resize(560, 820);
         list.setFolders(zooFolders());
         list.setSelectedFolderId(QStringLiteral("/eksport/Kunder/2024/Juni/Portrett"));
-        if (!save(list, QStringLiteral("%1/folderlist-expanded-%2.png").arg(out, tone)))
-            return 1;
+        shots.take(list, QStringLiteral("folderlist-expanded"));
         list.setCollapsedNodes({QStringLiteral("Kunder/2024"), QStringLiteral("Reiser")});
-        if (!save(list, QStringLiteral("%1/folderlist-collapsed-%2.png").arg(out, tone)))
-            return 1;
+        shots.take(list, QStringLiteral("folderlist-collapsed"));
+        list.hide();
+
+        QTemporaryDir state;
+        SyncManager sync(state.path());
+        sync.setAPI(api);
+        OverviewContext context;
+        context.authManager = &signedOut;
+        context.syncManager = &sync;
+        context.browser = &browser;
+        context.makeSignInView = [&](QWidget *parent) { return new LoginView(signedOut, browser, parent); };
+        {
+            SyncOverviewView window(context);
+            shots.window(window, QStringLiteral("overview-1-signin"));
+        }
+
+        context.authManager = &auth;
+        SyncOverviewView window(context);
+        shots.window(window, QStringLiteral("overview-2-prompt"));
+        sync.setWatchFolder(exportFolder.path() + QStringLiteral("/Eksport"));
+        shots.window(window, QStringLiteral("overview-3-loading"));
+        sync.setFolders(zooFolders().mid(0, 12));
+        shots.window(window, QStringLiteral("overview-3-loading-count"));
+        sync.setHasCompletedInitialReconcile(true);
+        sync.setFolders(zooFolders());
+        shots.window(window, QStringLiteral("overview-4-browser"));
+        window.folderList()->setSelectedFolderId(QStringLiteral("/eksport/Kunder/2024/Juni/Portrett"));
+        sync.setReconcileError(QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen"));
+        shots.window(window, QStringLiteral("overview-4-browser-error"));
+        sync.setReconcileError(std::nullopt);
+        window.setShowInspector(false);
+        shots.window(window, QStringLiteral("overview-4-browser-noinspector"));
+        window.setShowInspector(true);
+        QList<SyncFolder> clean{zoo::changed("Bryllup", 0, 0), zoo::changed("Portrett", 0, 0)};
+        sync.setFolders(clean);
+        shots.window(window, QStringLiteral("overview-4-browser-allsynced"));
+        sync.setFolders({});
+        shots.window(window, QStringLiteral("overview-5-empty"));
+        window.hide();
+        sync.clearWatchFolder();
     }
     return 0;
 }
