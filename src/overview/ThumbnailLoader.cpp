@@ -1,5 +1,6 @@
 #include "ThumbnailLoader.h"
 
+#include "ImageFile.h"
 #include "ThumbnailCache.h"
 #include "WebpDecoder.h"
 
@@ -70,8 +71,10 @@ Lookup lookUpThumbnail(const QUrl &fileURL, double maxPixelSize)
     lookup.image = ThumbnailCache::shared().get(lookup.key);
     if (lookup.image.isNull()) {
         const QString path = fileURL.toLocalFile();
-        const bool scalesWhileDecoding = ScaledWebpDecoder(path).isValid()
-            || QImageReader(path).supportsOption(QImageIOHandler::ScaledSize);
+        QFile file;
+        // A file that cannot be opened fails at once, in whichever pool.
+        const bool scalesWhileDecoding = ScaledWebpDecoder(path).isValid() || !openRegularFile(file, path)
+            || QImageReader(&file).supportsOption(QImageIOHandler::ScaledSize);
         lookup.decodePool = scalesWhileDecoding ? thumbnailDecodePool() : fullSizeDecodePool();
     }
     return lookup;
@@ -131,14 +134,16 @@ QImage generateThumbnail(const QUrl &fileURL, double maxPixelSize)
         return toPaintFormat(std::move(image));
     }
 
-    QImageReader reader(fileURL.toLocalFile());
+    // Only a file that cannot be opened has no source at all; unknown or broken data fails as a thumbnail.
+    QFile file;
+    if (!openRegularFile(file, fileURL.toLocalFile())) {
+        qCDebug(lcThumbnail, "Could not create image source for %s", qUtf8Printable(fileURL.fileName()));
+        return {};
+    }
+    QImageReader reader(&file);
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
-        // Only a file that cannot be opened has no source at all; unknown or broken data fails as a thumbnail.
-        if (reader.error() == QImageReader::FileNotFoundError)
-            qCDebug(lcThumbnail, "Could not create image source for %s", qUtf8Printable(fileURL.fileName()));
-        else
-            qCDebug(lcThumbnail, "Could not create thumbnail for %s", qUtf8Printable(fileURL.fileName()));
+        qCDebug(lcThumbnail, "Could not create thumbnail for %s", qUtf8Printable(fileURL.fileName()));
         return {};
     }
     // Scaling inside the reader lets JPEG decode at a fraction of its size. size() is the stored orientation, the
@@ -202,7 +207,11 @@ QList<QUrl> listFolderImagesForPreview(const QUrl &folderURL)
     QStringList names;
     for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
         const QString name = QFile::decodeName(QByteArray::fromStdString(entries->path().filename().native()));
-        if (!name.startsWith(QLatin1Char('.')) && isImageFileName(name))
+        if (name.startsWith(QLatin1Char('.')) || !isImageFileName(name))
+            continue;
+        // Only regular files, links included neither: a pipe named like an image would block a decoding thread.
+        std::error_code typeError;
+        if (entries->symlink_status(typeError).type() == std::filesystem::file_type::regular)
             names.append(name);
     }
     if (error) {

@@ -1,5 +1,7 @@
 #include "WebpDecoder.h"
 
+#include "ImageFile.h"
+
 #include <QColorSpace>
 #include <QFile>
 #include <QTransform>
@@ -82,8 +84,6 @@ QImage applyExifOrientation(const QImage &image, int orientation)
 
 struct ScaledWebpDecoder::Private {
     QFile file;
-    const uchar *data = nullptr;
-    qint64 length = 0;
     int orientation = 1;
     QByteArray iccProfile;
 #ifdef VARNOSTIMA_HAVE_LIBWEBP
@@ -92,41 +92,62 @@ struct ScaledWebpDecoder::Private {
 #endif
 };
 
+namespace {
+
+// Metadata chunks larger than this are not believed (a real ICC profile is a few hundred kilobytes at most).
+constexpr quint32 kMaxMetadataChunk = 16u << 20;
+// Enough for the header and first chunks of nearly every file; the rest is read only when decoding.
+constexpr qint64 kFeaturesPrefix = 64 * 1024;
+
+} // namespace
+
 ScaledWebpDecoder::ScaledWebpDecoder(const QString &path)
     : d(std::make_unique<Private>())
 {
-    d->file.setFileName(path);
-    if (!d->file.open(QIODevice::ReadOnly))
+    // Read, never mapped: a mapped file that the exporter truncates meanwhile kills the process with SIGBUS.
+    if (!openRegularFile(d->file, path))
         return;
-    const QByteArray header = d->file.peek(12);
+    const QByteArray header = d->file.read(12);
     if (header.size() < 12 || !header.startsWith("RIFF") || header.mid(8, 4) != "WEBP")
         return;
-    // Mapped, not read: only the pages the decoder touches come from disk, and the chunk walk skips the image data.
-    const qint64 length = d->file.size();
-    const uchar *data = d->file.map(0, length);
-    if (!data)
-        return;
 
-    // EXIF and ICC profile are chunks of the extended format, the EXIF one usually after the image data.
+    // EXIF and ICC profile are chunks of the extended format, the EXIF one usually after the image data: walk the
+    // chunk headers and read only those two.
+    const qint64 length = d->file.size();
+    const qint64 end = qMin<qint64>(length, 8 + qint64(readLE32(reinterpret_cast<const uchar *>(header.constData()) + 4)));
     qint64 at = 12;
-    const qint64 end = qMin<qint64>(length, 8 + qint64(readLE32(data + 4)));
-    while (at + 8 <= end) {
-        const quint32 chunkLength = readLE32(data + at + 4);
+    while (at + 8 <= end && d->file.seek(at)) {
+        const QByteArray chunkHeader = d->file.read(8);
+        if (chunkHeader.size() < 8)
+            break;
+        const quint32 chunkLength = readLE32(reinterpret_cast<const uchar *>(chunkHeader.constData()) + 4);
         if (qint64(chunkLength) > end - at - 8)
             break;
-        const uchar *payload = data + at + 8;
-        if (std::memcmp(data + at, "EXIF", 4) == 0)
-            d->orientation = orientationFromExif(payload, chunkLength);
-        else if (std::memcmp(data + at, "ICCP", 4) == 0)
-            d->iccProfile = QByteArray(reinterpret_cast<const char *>(payload), qsizetype(chunkLength));
+        const bool exif = chunkHeader.startsWith("EXIF");
+        if ((exif || chunkHeader.startsWith("ICCP")) && chunkLength <= kMaxMetadataChunk) {
+            const QByteArray payload = d->file.read(chunkLength);
+            if (payload.size() != qsizetype(chunkLength))
+                break;
+            if (exif)
+                d->orientation = orientationFromExif(reinterpret_cast<const uchar *>(payload.constData()), chunkLength);
+            else
+                d->iccProfile = payload;
+        }
         at += 8 + qint64(chunkLength) + (chunkLength & 1);
     }
-    d->data = data;
-    d->length = length;
 #ifdef VARNOSTIMA_HAVE_LIBWEBP
     // Qt's reader takes an animation's first frame; libwebp's still decoder refuses animations.
-    d->decodable = WebPGetFeatures(data, size_t(length), &d->features) == VP8_STATUS_OK
-        && !d->features.has_animation;
+    if (!d->file.seek(0))
+        return;
+    QByteArray prefix = d->file.read(kFeaturesPrefix);
+    VP8StatusCode status = WebPGetFeatures(reinterpret_cast<const uint8_t *>(prefix.constData()), size_t(prefix.size()),
+                                           &d->features);
+    if (status == VP8_STATUS_NOT_ENOUGH_DATA && prefix.size() == kFeaturesPrefix) {
+        prefix += d->file.readAll();
+        status = WebPGetFeatures(reinterpret_cast<const uint8_t *>(prefix.constData()), size_t(prefix.size()),
+                                 &d->features);
+    }
+    d->decodable = status == VP8_STATUS_OK && !d->features.has_animation;
 #endif
 }
 
@@ -179,7 +200,12 @@ QImage ScaledWebpDecoder::read(const QSize &scaledSize)
         config.options.scaled_width = scaledSize.width();
         config.options.scaled_height = scaledSize.height();
     }
-    const VP8StatusCode status = WebPDecode(d->data, size_t(d->length), &config);
+    // The whole file in memory: it may be rewritten while it is decoded, and then decodes as broken data.
+    if (!d->file.seek(0))
+        return {};
+    const QByteArray data = d->file.readAll();
+    const VP8StatusCode status = WebPDecode(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()),
+                                            &config);
     WebPFreeDecBuffer(&config.output);
     if (status != VP8_STATUS_OK)
         return {};

@@ -1,5 +1,6 @@
 #include "overview/ThumbnailCache.h"
 #include "overview/ThumbnailLoader.h"
+#include "overview/WebpDecoder.h"
 #include "support/AwaitTask.h"
 #include "support/LogCapture.h"
 
@@ -8,6 +9,9 @@
 #include <QDir>
 #include <QLoggingCategory>
 #include <QPainter>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -241,6 +245,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("logLine");
         QTest::newRow("not a picture") << true << "Could not create thumbnail for x.jpg";
         QTest::newRow("no such file") << false << "Could not create image source for x.jpg";
+        // Opening a pipe for reading would wait for a writer for good.
+        QTest::newRow("a pipe") << false << "Could not create image source for x.jpg";
     }
     void failuresAreNeverCached()
     {
@@ -249,11 +255,32 @@ private Q_SLOTS:
         const QString path = m_dir->filePath(QStringLiteral("x.jpg"));
         if (exists)
             writeBytes(path, "not a picture at all\n");
+        if (QTest::currentDataTag() == QByteArray("a pipe"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         testsupport::LogCapture log;
         for (int attempt = 0; attempt < 2; ++attempt)
             QVERIFY(testsupport::awaitTask(loadThumbnail(QUrl::fromLocalFile(path), 400)).isNull());
         QCOMPARE(log.count(kCategory, logLine), 2);
         QVERIFY(ThumbnailCache::shared().accessOrder().filter(path).isEmpty());
+    }
+
+    // The exporter may rewrite a file while it is decoded: the decode fails, the process lives on.
+    void webpTruncatedWhileDecoding()
+    {
+        const QString path = m_dir->filePath(QStringLiteral("w.webp"));
+        // Noise, so that the file spans many pages of memory.
+        QImage noise(800, 600, QImage::Format_RGB32);
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, QRgb(quint32(x * 2654435761u ^ y * 40503u)));
+        writeBytes(path, encoded(noise, "WEBP"));
+        QVERIFY(QFileInfo(path).size() > 64 * 1024);
+        ScaledWebpDecoder decoder(path);
+        if (!decoder.isValid())
+            QSKIP("built without libwebp");
+        QFile file(path);
+        QVERIFY(file.resize(40));
+        QVERIFY(decoder.read(QSize(300, 200)).isNull());
     }
 
     void sizesAndChangesAreSeparateEntries()
@@ -273,18 +300,36 @@ private Q_SLOTS:
 
     void batchKeepsInputOrder()
     {
-        // The largest file first, so that decodes end in another order than they started; 0 is a broken file.
+        // Later files come from the cache while the decode pool is held busy, so the first file surely ends last;
+        // 0 is a broken file.
         QList<QUrl> urls;
         const QList<int> widths{3000, 2000, 0, 1000, 0, 40};
         for (int i = 0; i < widths.size(); ++i) {
             const QString path = m_dir->filePath(QStringLiteral("%1.png").arg(i));
             writeBytes(path, widths.at(i) ? encoded(solid(widths.at(i), 30), "PNG") : "broken");
             urls.append(QUrl::fromLocalFile(path));
+            if (i > 0 && widths.at(i))
+                ThumbnailCache::shared().set(thumbnailCacheKey(urls.last(), 400), solid(qMin(400, widths.at(i)), 3));
         }
+        ThumbnailCache::shared().set(QStringLiteral("most recent"), solid(1, 1));
+        QSemaphore release;
+        QThreadPool *pool = thumbnailDecodePool();
+        const int held = pool->maxThreadCount();
+        for (int i = 0; i < held; ++i)
+            pool->start([&release] { release.acquire(); });
+        auto unblock = qScopeGuard([&release, held] { release.release(held); });
+
         testsupport::LogCapture log;
-        const QList<Thumbnail> thumbnails = testsupport::awaitTask(loadThumbnails(urls, 400));
-        QCOMPARE(thumbnails.size(), 4);
+        auto batch = loadThumbnails(urls, 400);
+        // Each hit moves its entry behind the last one set: then those loads have their image.
+        QTRY_COMPARE(ThumbnailCache::shared().accessOrder().indexOf(QStringLiteral("most recent")),
+                     ThumbnailCache::shared().count() - 4);
+        unblock.dismiss();
+        release.release(held);
+
+        const QList<Thumbnail> thumbnails = testsupport::awaitTask(std::move(batch));
         const QList<int> expected{0, 1, 3, 5};
+        QCOMPARE(thumbnails.size(), expected.size());
         for (int i = 0; i < expected.size(); ++i) {
             QCOMPARE(thumbnails.at(i).url, urls.at(expected.at(i)));
             QCOMPARE(thumbnails.at(i).image.width(), qMin(400, widths.at(expected.at(i))));
@@ -299,6 +344,9 @@ private Q_SLOTS:
         for (const char *name : {"IMG_10.jpg", "IMG_2.jpg", "IMG_1.JPG", "b.png", "c.jpeg", "a.webp", ".hidden.jpg",
                                  "notes.txt", "jpg", "sub/IMG_3.jpg"})
             writeBytes(dir.filePath(QString::fromLatin1(name)), "x");
+        // Only regular files, as the scan counts them: a pipe would block a decoding thread, a link is not an image.
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("IMG_0001.jpg"))).constData(), 0600), 0);
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("b.png")), dir.filePath(QStringLiteral("link.jpg"))));
         QStringList names;
         for (const QUrl &url : listFolderImagesForPreview(QUrl::fromLocalFile(m_dir->path())))
             names.append(url.toLocalFile().mid(m_dir->path().size()));
