@@ -19,6 +19,11 @@ bool containsHeaderBreakers(const QString &text)
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
 }
 
+bool isWebURL(const QUrl &url)
+{
+    return !url.host().isEmpty() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
 std::optional<QUrl> parseAbsoluteURL(const QString &text)
 {
     const QUrl url(text, QUrl::StrictMode);
@@ -83,8 +88,12 @@ AuthManager::AuthManager(VarnostimaAPI &api, SecureStorage storage, StartupResto
 QUrl AuthManager::baseURL() const
 {
     if (const auto stored = m_storage.read(kBaseURLKey)) {
-        if (const auto url = parseAbsoluteURL(*stored))
+        // Written by hand it often ends in a line break.
+        const auto url = parseAbsoluteURL(stored->trimmed());
+        if (url && isWebURL(*url))
             return *url;
+        qCWarning(lcAuth, "Ignoring the stored base URL \"%s\": not an absolute http(s) URL; using %s",
+                  qUtf8Printable(stored->trimmed()), qUtf8Printable(VarnostimaAPI::defaultBaseURL().toString()));
     }
     return VarnostimaAPI::defaultBaseURL();
 }
@@ -130,6 +139,11 @@ QCoro::Task<void> AuthManager::restoreSession()
     const std::optional<QString> token = m_storage.read(kTokenKey);
     if (!token) {
         qCInfo(lcAuth, "No stored token");
+        co_return;
+    }
+    if (containsHeaderBreakers(*token)) {
+        // It would inject header lines; the service never issued it, so it is neither sent nor deleted.
+        qCCritical(lcAuth, "Stored token holds a line break or NUL — not sent, file kept");
         co_return;
     }
 

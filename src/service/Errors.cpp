@@ -25,6 +25,28 @@ QString apiErrorMessage(APIError::Case errorCase, int statusCode)
     Q_UNREACHABLE();
 }
 
+QString transportMessage(QNetworkReply::NetworkError code, bool timedOut, const QString &libraryMessage)
+{
+    if (timedOut)
+        return QStringLiteral("Tidsavbrudd — serveren svarte ikke");
+    switch (code) {
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("Fant ikke serveren — sjekk internettforbindelsen");
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("Serveren avviste tilkoblingen");
+    case QNetworkReply::UnknownNetworkError: // no route to the host or network, or no network at all
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return QStringLiteral("Ingen nettverksforbindelse til serveren");
+    case QNetworkReply::TimeoutError:
+        return QStringLiteral("Tidsavbrudd — serveren svarte ikke");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("Kunne ikke opprette en sikker forbindelse til serveren");
+    default:
+        return libraryMessage;
+    }
+}
+
 } // namespace
 
 UserFacingError::UserFacingError(QString localizedDescription)
@@ -47,9 +69,10 @@ AuthError::AuthError(Case errorCase)
 }
 
 TransportError::TransportError(QNetworkReply::NetworkError code, QString message, bool timedOut)
-    : UserFacingError(std::move(message))
+    : UserFacingError(transportMessage(code, timedOut, message))
     , m_code(code)
     , m_timedOut(timedOut)
+    , m_libraryMessage(std::move(message))
 {
 }
 

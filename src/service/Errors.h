@@ -84,7 +84,7 @@ private:
 };
 
 // A request that never got a complete HTTP answer: no connection, a dropped connection, a time-out.
-// Keeps the network library's own text.
+// The common failures read in Norwegian; the rest keep the network library's own text.
 class TransportError : public UserFacingError
 {
 public:
@@ -92,10 +92,13 @@ public:
 
     QNetworkReply::NetworkError code() const { return m_code; }
     bool isTimeout() const { return m_timedOut; }
+    // The network library's own text, for the log.
+    QString libraryMessage() const { return m_libraryMessage; }
 
 private:
     QNetworkReply::NetworkError m_code;
     bool m_timedOut;
+    QString m_libraryMessage;
 };
 
 // A local file that could not be opened or read (for example the body of an upload).

@@ -3,6 +3,7 @@
 #include "ServiceLogging.h"
 #include "SingleSendBody.h"
 #include "UploadSource.h"
+#include "WebLinks.h"
 #include "platform/SecurityScopedAccess.h"
 
 #include <QCoroNetworkReply>
@@ -19,6 +20,7 @@
 namespace {
 
 const char *const kResourceTimedOut = "varnostimaResourceTimedOut";
+const char *const kAnswerTooLarge = "varnostimaAnswerTooLarge";
 
 // Replies are only ever released with deleteLater: the code after co_await runs inside their finished() signal.
 struct DeleteLater {
@@ -47,7 +49,8 @@ std::optional<int> httpStatus(const QNetworkReply &reply)
 }
 
 // The error of a request that got no complete answer. The idle time-out ends as OperationCanceledError, the same as
-// abort(); the client aborts only for its own resource time-out, so a cancel here is always a time-out.
+// abort(); the client aborts only for its own resource time-out and for an answer too large, which is checked
+// first, so a cancel here is always a time-out.
 TransportError transportError(const QNetworkReply &reply)
 {
     if (reply.property(kResourceTimedOut).toBool() || reply.error() == QNetworkReply::OperationCanceledError)
@@ -117,6 +120,21 @@ QUrl VarnostimaAPI::endpointURL(const QString &path) const
     return url;
 }
 
+QUrl VarnostimaAPI::galleryURL(const QString &galleryId, const QString &suffix) const
+{
+    const std::optional<QByteArray> segment = pathSegment(galleryId);
+    if (!segment) {
+        qCCritical(lcAPI, "Refusing a request for the gallery id \"%s\"", qUtf8Printable(galleryId));
+        throw APIError::invalidURL();
+    }
+    QByteArray path = m_baseURL.path(QUrl::FullyEncoded).toUtf8();
+    while (path.endsWith('/'))
+        path.chop(1);
+    path += "/api/gallery/" + *segment + QUrl::toPercentEncoding(suffix, "/");
+    const QUrl origin = m_baseURL.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemovePath);
+    return QUrl::fromEncoded(origin.toEncoded() + path, QUrl::StrictMode);
+}
+
 QNetworkRequest VarnostimaAPI::serviceRequest(const QUrl &url) const
 {
     QNetworkRequest request(url);
@@ -139,6 +157,27 @@ void VarnostimaAPI::armResourceTimer(QNetworkReply *reply) const
     });
     connect(reply, &QNetworkReply::finished, timer, &QTimer::stop);
     timer->start();
+}
+
+void VarnostimaAPI::capAnswer(QNetworkReply *reply) const
+{
+    // Ends the transfer as soon as the answer is known to be too large: by its declared size, or by what arrived
+    // (decompressed).
+    const qint64 limit = m_limits.json;
+    const auto stop = [reply] {
+        reply->setProperty(kAnswerTooLarge, true);
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, limit, stop] {
+        bool known = false;
+        const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (known && declared > limit)
+            stop();
+    });
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, limit, stop] {
+        if (reply->bytesAvailable() > limit)
+            stop();
+    });
 }
 
 void VarnostimaAPI::validateResponse(std::optional<int> statusCode, const QUrl &responseURL) const
@@ -184,6 +223,7 @@ QCoro::Task<QByteArray> VarnostimaAPI::fetch(QUrl url, QByteArray method, std::o
     }
     ReplyPtr reply(raw);
     armResourceTimer(raw);
+    capAnswer(raw);
 
     co_await raw;
 
@@ -197,6 +237,11 @@ QCoro::Task<QByteArray> VarnostimaAPI::fetch(QUrl url, QByteArray method, std::o
                              QStringLiteral("The connection closed before the answer arrived."));
     }
     if (!status || (*status >= 200 && *status <= 299)) {
+        if (reply->property(kAnswerTooLarge).toBool()) {
+            qCCritical(lcAPI, "Answer from %s is larger than %lld bytes", qUtf8Printable(url.toString(QUrl::FullyEncoded)),
+                       static_cast<long long>(m_limits.json));
+            throw APIError::invalidResponse();
+        }
         // Without a status, or with an accepted one that broke off, the answer never arrived whole.
         if (reply->error() != QNetworkReply::NoError)
             throw transportError(*reply);
@@ -247,15 +292,20 @@ QCoro::Task<GalleryListResponse> VarnostimaAPI::listGalleries(std::optional<QStr
     co_return co_await getJSON<GalleryListResponse>(url);
 }
 
+// Coroutines, so that a refused id fails through the task like every other failure.
 QCoro::Task<GalleryImagesResponse> VarnostimaAPI::getGalleryImages(QString galleryId)
 {
-    return getJSON<GalleryImagesResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId + QStringLiteral("/images")));
+    const QUrl url = galleryURL(galleryId, QStringLiteral("/images"));
+    auto task = getJSON<GalleryImagesResponse>(url);
+    co_return co_await std::move(task);
 }
 
 QCoro::Task<DeleteImagesResponse> VarnostimaAPI::deleteImages(QString galleryId, QStringList imageIds)
 {
-    return sendJSON<DeleteImagesResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId + QStringLiteral("/images")),
-                                          QByteArrayLiteral("DELETE"), DeleteImagesRequest{std::move(imageIds)});
+    const QUrl url = galleryURL(galleryId, QStringLiteral("/images"));
+    DeleteImagesRequest body{std::move(imageIds)};
+    auto task = sendJSON<DeleteImagesResponse>(url, QByteArrayLiteral("DELETE"), std::move(body));
+    co_return co_await std::move(task);
 }
 
 QCoro::Task<CreateGalleryResponse> VarnostimaAPI::createGallery(CreateGalleryRequest request)
@@ -266,14 +316,16 @@ QCoro::Task<CreateGalleryResponse> VarnostimaAPI::createGallery(CreateGalleryReq
 
 QCoro::Task<SuccessResponse> VarnostimaAPI::updateGallery(QString galleryId, UpdateGalleryRequest request)
 {
-    return sendJSON<SuccessResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId),
-                                     QByteArrayLiteral("PATCH"), std::move(request));
+    const QUrl url = galleryURL(galleryId);
+    auto task = sendJSON<SuccessResponse>(url, QByteArrayLiteral("PATCH"), std::move(request));
+    co_return co_await std::move(task);
 }
 
 QCoro::Task<SuccessResponse> VarnostimaAPI::deleteGallery(QString galleryId)
 {
-    return sendJSON<SuccessResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId),
-                                     QByteArrayLiteral("DELETE"), EmptyBody{});
+    const QUrl url = galleryURL(galleryId);
+    auto task = sendJSON<SuccessResponse>(url, QByteArrayLiteral("DELETE"), EmptyBody{});
+    co_return co_await std::move(task);
 }
 
 QCoro::Task<FolderListResponse> VarnostimaAPI::listFolders()
@@ -302,8 +354,9 @@ QCoro::Task<PresignedResponse> VarnostimaAPI::requestPresignedURLs(QString galle
 
 QCoro::Task<SuccessResponse> VarnostimaAPI::confirmUpload(QString galleryId, ConfirmRequest request)
 {
-    return sendJSON<SuccessResponse>(endpointURL(QStringLiteral("/api/gallery/") + galleryId + QStringLiteral("/confirm")),
-                                     QByteArrayLiteral("POST"), std::move(request));
+    const QUrl url = galleryURL(galleryId, QStringLiteral("/confirm"));
+    auto task = sendJSON<SuccessResponse>(url, QByteArrayLiteral("POST"), std::move(request));
+    co_return co_await std::move(task);
 }
 
 QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString filePath, QString contentType,
@@ -327,22 +380,33 @@ QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString fileP
 
     ReplyPtr reply(m_network->put(request, file.get()));
     file.release()->setParent(reply.get()); // the body must outlive the transfer
-    armResourceTimer(reply.get());
+    // No total limit: a large file on a slow line takes as long as it takes while data flows; the idle limit holds.
+    // Of the answer only its start is kept: it tells an expired link from other refusals.
+    auto answer = std::make_shared<QByteArray>();
+    const qint64 prefixLimit = m_limits.uploadAnswerPrefix;
+    QNetworkReply *raw = reply.get();
+    connect(raw, &QNetworkReply::readyRead, raw, [raw, answer, prefixLimit] {
+        *answer += raw->read(prefixLimit - answer->size());
+        if (raw->bytesAvailable() > 0) {
+            raw->setProperty(kAnswerTooLarge, true);
+            raw->abort();
+        }
+    });
 
-    co_await reply.get();
+    co_await raw;
 
     const std::optional<int> status = httpStatus(*reply);
-    if (reply->property(kResourceTimedOut).toBool())
-        throw transportError(*reply);
+    const bool cutShort = reply->property(kAnswerTooLarge).toBool();
+    *answer += reply->read(qMax<qint64>(0, prefixLimit - answer->size()));
     if (status && *status >= 200 && *status <= 299) {
-        if (reply->error() != QNetworkReply::NoError)
+        if (reply->error() != QNetworkReply::NoError && !cutShort)
             throw transportError(*reply);
         source.checkUnchangedAfterSending();
         co_return;
     }
     if (!status && reply->error() != QNetworkReply::NoError)
         throw transportError(*reply);
-    if (bodySaysExpired(reply->readAll()))
+    if (bodySaysExpired(*answer))
         throw APIError::expiredPresignedURL();
     throw APIError::uploadFailed(status.value_or(-1));
 }

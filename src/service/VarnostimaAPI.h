@@ -26,6 +26,12 @@ struct NetworkTimeouts {
     std::chrono::milliseconds resource{300000}; // the longest one transfer may take in all
 };
 
+// The most of an answer the client takes in: a JSON answer whole, of an upload's answer only the start.
+struct AnswerLimits {
+    qint64 json = qint64(128) << 20; // a sync state of thousands of galleries fits many times over
+    qint64 uploadAnswerPrefix = 64 * 1024;
+};
+
 // The client of the service's JSON API. Lives on the UI thread; its network I/O is asynchronous. Every call reads
 // the base URL and token when it is made, so a request keeps the pair it was built with.
 //
@@ -54,11 +60,16 @@ public:
 
     NetworkTimeouts timeouts() const { return m_timeouts; }
     void setTimeouts(const NetworkTimeouts &timeouts);
+    AnswerLimits answerLimits() const { return m_limits; }
+    void setAnswerLimits(const AnswerLimits &limits) { m_limits = limits; }
     // The scope that grants access to files being uploaded; the system's by default.
     void setSecurityScope(SecurityScope &scope) { m_scope = &scope; }
 
     // The base URL with the path appended (a path that holds "?" or "%" keeps them as path characters).
     QUrl endpointURL(const QString &path) const;
+    // "/api/gallery/<id><suffix>", the id as exactly one path segment. Throws invalidURL for an id that cannot be
+    // one ("", "." and "..").
+    QUrl galleryURL(const QString &galleryId, const QString &suffix = {}) const;
 
     template<typename Response>
     QCoro::Task<Response> getJSON(QUrl url)
@@ -109,6 +120,7 @@ private:
     QNetworkRequest serviceRequest(const QUrl &url) const;
     void armResourceTimer(QNetworkReply *reply) const;
     QNetworkReply *sendOnce(QNetworkRequest request, const QByteArray &method, QByteArray body);
+    void capAnswer(QNetworkReply *reply) const;
 
     QNetworkAccessManager *m_network;
     QNetworkAccessManager *m_singleUseNetwork; // requests that change something: never resent, never on a reused connection
@@ -116,5 +128,6 @@ private:
     std::optional<QString> m_authToken;
     quint64 m_generation = 0;
     NetworkTimeouts m_timeouts;
+    AnswerLimits m_limits;
     SecurityScope *m_scope;
 };

@@ -1,4 +1,5 @@
 #include "ServiceFixture.h"
+#include "support/RawHttpRecorder.h"
 
 using namespace fixture;
 
@@ -37,27 +38,25 @@ private Q_SLOTS:
             QCOMPARE(actual, expected);
     }
 
+    // Checked on the raw request: a parser trims header values, so "Bearer" and "Bearer " look alike after it.
     void authorizationHeader_data()
     {
         QTest::addColumn<std::optional<QString>>("token");
-        QTest::addColumn<QByteArray>("authorization");
-        QTest::newRow("no token") << std::optional<QString>() << QByteArray();
-        // "Bearer " goes out with its space; the stand-in's parser trims trailing white space of a value.
-        QTest::newRow("empty token") << std::optional<QString>(QString()) << QByteArray("Bearer");
-        QTest::newRow("token") << std::optional<QString>(QStringLiteral("abc")) << QByteArray("Bearer abc");
+        QTest::addColumn<QByteArrayList>("lines");
+        QTest::newRow("no token") << std::optional<QString>() << QByteArrayList{};
+        QTest::newRow("empty token") << std::optional<QString>(QString()) << QByteArrayList{"Authorization: Bearer \r\n"};
+        QTest::newRow("token") << std::optional<QString>(QStringLiteral("abc")) << QByteArrayList{"Authorization: Bearer abc\r\n"};
     }
     void authorizationHeader()
     {
         QFETCH(std::optional<QString>, token);
-        QFETCH(QByteArray, authorization);
-        m_c.api->setCredentials(m_c.service->baseUrl(), token);
-        m_c.service->script("GET", "/api/auth/me", answer(200));
+        QFETCH(QByteArrayList, lines);
+        testsupport::RawHttpRecorder recorder;
+        m_c.api->setCredentials(recorder.baseUrl(), token);
         QVERIFY(!getMe());
-        const auto sent = m_c.service->requests();
-        QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent.first().hasHeader("Authorization"), token.has_value());
-        QCOMPARE(sent.first().header("Authorization"), authorization);
-        QVERIFY(!sent.first().hasHeader("Content-Type"));
+        QCOMPARE(recorder.heads().size(), 1);
+        QCOMPARE(recorder.headerLines("Authorization"), lines);
+        QVERIFY(recorder.headerLines("Content-Type").isEmpty());
     }
 
     void statusTable_data()
@@ -129,6 +128,77 @@ private Q_SLOTS:
         const auto error = errorOf<TransportError>(getMe());
         QVERIFY(error);
         QCOMPARE(error->isTimeout(), timeout);
+    }
+
+    // An answer over the limit fails its request instead of filling memory, whether its size was declared or it
+    // only grew when decompressed; an error status keeps its own error.
+    void answerSizeIsCapped_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("padding");
+        QTest::addColumn<bool>("deflated"); // else its size is declared
+        QTest::addColumn<int>("outcome"); // -1: accepted, else the APIError case
+        const int invalid = int(APIError::Case::invalidResponse);
+        QTest::newRow("at the limit") << 200 << 4096 - 16 << false << -1;
+        QTest::newRow("declared over the limit") << 200 << 4096 << false << invalid;
+        QTest::newRow("over the limit when decompressed") << 200 << 100000 << true << invalid;
+        QTest::newRow("error status") << 500 << 100000 << false << int(APIError::Case::serverError);
+    }
+    void answerSizeIsCapped()
+    {
+        QFETCH(int, status);
+        QFETCH(int, padding);
+        QFETCH(bool, deflated);
+        QFETCH(int, outcome);
+        m_c.api->setAnswerLimits({4096, 1024});
+        ScriptedAnswer scripted = answer(status, "{\"success\":true}" + QByteArray(padding, ' '));
+        // The stand-in compresses JSON for a client that accepts it, as Qt does; other types go as they are.
+        if (!deflated)
+            scripted.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/octet-stream")));
+        m_c.service->script("GET", "/api/auth/me", scripted);
+        LogCapture log;
+        const auto failure = getMe();
+        const auto error = errorOf<APIError>(failure);
+        QCOMPARE(error ? int(error->errorCase()) : bool(failure) ? -2 : -1, outcome);
+        QCOMPARE(log.count(kAPI, QStringLiteral("is larger than 4096 bytes")), outcome == int(APIError::Case::invalidResponse) ? 1 : 0);
+    }
+
+    // The common transport failures read in Norwegian; others keep the library's text, which the log keeps too.
+    void transportFailureTexts_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("timedOut");
+        QTest::addColumn<QString>("text");
+        using R = QNetworkReply;
+        const QString unreachable = QStringLiteral("Ingen nettverksforbindelse til serveren");
+        QTest::newRow("host not found") << int(R::HostNotFoundError) << false << QStringLiteral("Fant ikke serveren — sjekk internettforbindelsen");
+        QTest::newRow("refused") << int(R::ConnectionRefusedError) << false << QStringLiteral("Serveren avviste tilkoblingen");
+        QTest::newRow("no route") << int(R::UnknownNetworkError) << false << unreachable;
+        QTest::newRow("network session") << int(R::NetworkSessionFailedError) << false << unreachable;
+        QTest::newRow("timed out") << int(R::TimeoutError) << false << QStringLiteral("Tidsavbrudd — serveren svarte ikke");
+        QTest::newRow("own time-out") << int(R::OperationCanceledError) << true << QStringLiteral("Tidsavbrudd — serveren svarte ikke");
+        QTest::newRow("TLS") << int(R::SslHandshakeFailedError) << false << QStringLiteral("Kunne ikke opprette en sikker forbindelse til serveren");
+        QTest::newRow("other") << int(R::RemoteHostClosedError) << false << QStringLiteral("library text");
+    }
+    void transportFailureTexts()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, timedOut);
+        QFETCH(QString, text);
+        const TransportError error(QNetworkReply::NetworkError(code), QStringLiteral("library text"), timedOut);
+        QCOMPARE(error.localizedDescription(), text);
+        QCOMPARE(error.libraryMessage(), QStringLiteral("library text"));
+    }
+
+    void refusedConnectionReadsInNorwegian()
+    {
+        QUrl closed = m_c.service->baseUrl();
+        m_c.stop(); // nothing listens on that port any more
+        m_c.api = std::make_unique<VarnostimaAPI>();
+        m_c.api->setCredentials(closed, QString::fromLatin1(kToken));
+        const auto error = errorOf<TransportError>(awaitFailure(m_c.api->getJSON<SuccessResponse>(me())));
+        QVERIFY(error);
+        QCOMPARE(error->localizedDescription(), QStringLiteral("Serveren avviste tilkoblingen"));
     }
 
     void tokenNeverLeavesTheOrigin()

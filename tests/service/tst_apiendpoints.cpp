@@ -1,4 +1,5 @@
 #include "ServiceFixture.h"
+#include "service/WebLinks.h"
 
 #include <functional>
 
@@ -166,6 +167,53 @@ private Q_SLOTS:
         const auto after = client.service->requests();
         QCOMPARE(after.size(), 3);
         QVERIFY(after.at(2).peerPort != after.at(1).peerPort);
+    }
+
+    // Every id is one path segment, in requests and in the pages opened in the browser; an id that cannot be one
+    // is refused before anything is sent or opened.
+    void idIsOnePathSegment_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QByteArray>("segment"); // empty: refused
+        QTest::newRow("plain") << QStringLiteral("gal-1") << QByteArray("gal-1");
+        QTest::newRow("climbs out") << QStringLiteral("a/../../folder") << QByteArray("a%2F..%2F..%2Ffolder");
+        QTest::newRow("query and fragment") << QStringLiteral("a?b#c") << QByteArray("a%3Fb%23c");
+        QTest::newRow("percent and space") << QStringLiteral("%2E %") << QByteArray("%252E%20%25");
+        QTest::newRow("non-ASCII") << QStringLiteral("ø") << QByteArray("%C3%B8");
+        QTest::newRow("three dots") << QStringLiteral("...") << QByteArray("...");
+        QTest::newRow("dot") << QStringLiteral(".") << QByteArray();
+        QTest::newRow("dot dot") << QStringLiteral("..") << QByteArray();
+        QTest::newRow("empty") << QStringLiteral("") << QByteArray();
+    }
+    void idIsOnePathSegment()
+    {
+        QFETCH(QString, id);
+        QFETCH(QByteArray, segment);
+        Client client;
+        client.start();
+        const QList<QPair<QByteArray, std::function<QCoro::Task<void>(VarnostimaAPI &)>>> calls{
+            {"/images", [id](VarnostimaAPI &a) { return discard(a.getGalleryImages(id)); }},
+            {"/images", [id](VarnostimaAPI &a) { return discard(a.deleteImages(id, {QStringLiteral("i")})); }},
+            {"", [id](VarnostimaAPI &a) { return discard(a.updateGallery(id, {})); }},
+            {"", [id](VarnostimaAPI &a) { return discard(a.deleteGallery(id)); }},
+            {"/confirm", [id](VarnostimaAPI &a) { return discard(a.confirmUpload(id, {0, 0, std::nullopt})); }},
+        };
+        QByteArrayList expected;
+        for (const auto &[suffix, call] : calls) {
+            const auto error = errorOf<APIError>(awaitFailure(call(*client.api)));
+            QCOMPARE(error && error->errorCase() == APIError::Case::invalidURL, segment.isEmpty());
+            if (!segment.isEmpty())
+                expected.append("/api/gallery/" + segment + suffix);
+        }
+        QByteArrayList sent;
+        for (const auto &request : client.service->requests())
+            sent.append(request.path);
+        QCOMPARE(sent, expected);
+
+        const QUrl base(QStringLiteral("https://app.example/sub/"));
+        const QUrl page = galleryPageURL(base, id);
+        QCOMPARE(page.toEncoded(), segment.isEmpty() ? QByteArray() : "https://app.example/sub/gallery/" + segment);
+        QCOMPARE(previewPageURL(base, id).isEmpty(), segment.isEmpty());
     }
 
     void decoding_data()

@@ -117,6 +117,10 @@ private Q_SLOTS:
         row("400 expired", 400, "ExpiredToken", expired, 0);
         row("case matters", 403, "expiredtoken", failed, 403);
         row("invalid utf-8 body", 403, "ExpiredToken \xff\xfe", failed, 403);
+        // Only the answer's start is read (64 KiB): a huge answer cannot fill memory.
+        row("expired, huge answer", 403, "ExpiredToken" + QByteArray(4 << 20, ' '), expired, 0);
+        row("expired said too late", 403, QByteArray(70000, ' ') + "ExpiredToken", failed, 403);
+        row("200, huge answer", 200, QByteArray(4 << 20, ' '), -1, 0);
         // No usable answer: the call ends, neither hanging nor crashing. An early answer may or may not be seen.
         QTest::newRow("store answers early and closes") << int(ScriptedAnswer::Kind::AnswerBeforeBody) << 403
                                                         << QByteArray() << -4 << 0 << true;
@@ -158,6 +162,14 @@ private Q_SLOTS:
         QVERIFY(log.lines(kAPI).isEmpty());
         QCOMPARE(m_scope.starts, 1);
         QCOMPARE(m_scope.stops, grant ? 1 : 0);
+    }
+
+    // While data flows an upload may take as long as it needs: only the idle limit ends it.
+    void noTotalLimit()
+    {
+        m_c.api->setTimeouts({30s, 30s, 1ms});
+        m_c.service->script("PUT", "/store/*", answer(200, {}, 300));
+        QVERIFY(!put(storeURL(), makeFile(QStringLiteral("a.jpg"), QByteArray(70000, 'x'))));
     }
 
     void unreadableFilePassesThrough_data()
