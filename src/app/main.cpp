@@ -3,6 +3,7 @@
 #include "app/theme/BrandViews.h"
 #include "app/theme/Theme.h"
 #include "overview/ThumbnailLoader.h"
+#include "platform/ProcessArguments.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -26,6 +27,7 @@ int main(int argc, char *argv[])
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] { AppShell::quit(); });
 
     const QStringList launchArguments = QCoreApplication::arguments().mid(1);
+    scrubUrlArguments(argc, argv, "varnostima"); // the sign-in token must not stay readable by other users
     SingleInstance instance;
     std::unique_ptr<AppShell> shell;
     QCoro::connect(instance.start(launchArguments), &app, [&](SingleInstance::Role role) {

@@ -85,6 +85,7 @@ void AutostartEntry::registerItem()
     if (!file.open(QIODevice::WriteOnly))
         throw PlatformError(file.errorString());
     file.write(text.toUtf8());
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner); // like every file of the app
     if (!file.commit())
         throw PlatformError(file.errorString());
     qCInfo(lcAutostart, "Wrote autostart entry %s", qUtf8Printable(m_entryPath));

@@ -249,6 +249,8 @@ bool install(const QString &folder, const QString &release)
         qCWarning(lcCrashReporter, "Cannot create crash report folder %s", qUtf8Printable(folder));
         return false;
     }
+    // Reports hold memory addresses and paths: only their owner may look inside.
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QByteArray encodedFolder = QFile::encodeName(QDir::cleanPath(folder));
     if (size_t(encodedFolder.size()) >= sizeof g_folder - 64) {
         qCWarning(lcCrashReporter, "Crash report folder path is too long");

@@ -61,7 +61,9 @@ std::optional<QByteArray> ExportFolderBookmark::read(QString *error) const
 bool ExportFolderBookmark::write(const QByteArray &data, QString *error) const
 {
     QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
+    // Private to its owner, like every file of the app.
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size()
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !file.commit()) {
         setError(error, QStringLiteral("%1: %2").arg(m_filePath, file.errorString()));
         return false;
     }

@@ -19,6 +19,9 @@ namespace {
 // A hand-over is a few URLs: anything larger is not ours.
 constexpr qint64 kMaxHandOverBytes = 64 * 1024;
 constexpr auto kClientIdleTimeout = 5s;
+// How often the primary checks that it still listens: the server closes itself when accepting fails (say, with no
+// file descriptor left), and a later sign-in callback would then be lost.
+constexpr auto kListenCheckInterval = 1s;
 constexpr auto kAnswerTimeout = 5s;
 // While the primary holds the lock but has not started listening yet.
 constexpr int kConnectAttempts = 30;
@@ -113,6 +116,12 @@ QCoro::Task<bool> SingleInstance::handOver(QStringList messages)
 
 void SingleInstance::listen()
 {
+    if (!m_listenWatch) {
+        m_listenWatch = new QTimer(this);
+        m_listenWatch->setInterval(kListenCheckInterval);
+        connect(m_listenWatch, &QTimer::timeout, this, &SingleInstance::listenAgainIfClosed);
+        m_listenWatch->start();
+    }
     // We hold the lock, so a socket file left here belongs to a process that is gone.
     QLocalServer::removeServer(m_socketPath);
     m_server = std::make_unique<QLocalServer>();
@@ -126,9 +135,25 @@ void SingleInstance::listen()
     qCInfo(lcSingleInstance, "Listening for hand-overs on %s", qUtf8Printable(m_socketPath));
 }
 
+void SingleInstance::listenAgainIfClosed()
+{
+    if (isListening())
+        return;
+    qCWarning(lcSingleInstance, "The hand-over socket stopped listening; listening again");
+    listen();
+}
+
 void SingleInstance::acceptConnections()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        if (m_openConnections >= kMaxConnections) {
+            qCWarning(lcSingleInstance, "Refusing a hand-over: %d already open", m_openConnections);
+            socket->abort();
+            delete socket;
+            continue;
+        }
+        ++m_openConnections;
+        connect(socket, &QObject::destroyed, this, [this] { --m_openConnections; });
         auto received = std::make_shared<HandOver>();
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, received] { readFrom(socket, *received); });

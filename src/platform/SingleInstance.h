@@ -9,6 +9,7 @@
 
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 
 // One running copy per user. The first process holds a lock and listens on a user-only local socket; a later
 // process hands its messages (the URLs it was started with) to the first one and then ends.
@@ -35,6 +36,11 @@ public:
     QString socketPath() const { return m_socketPath; }
     bool isListening() const;
 
+    // Hand-overs served at once; connections beyond are closed at once, so idle clients cannot use up the
+    // process's file descriptors.
+    static constexpr int kMaxConnections = 16;
+    int openConnections() const { return m_openConnections; }
+
 Q_SIGNALS:
     // A later process handed this over.
     void messageReceived(const QString &message);
@@ -44,6 +50,7 @@ Q_SIGNALS:
 private:
     QCoro::Task<bool> handOver(QStringList messages);
     void listen();
+    void listenAgainIfClosed();
     void acceptConnections();
     struct HandOver {
         QStringList messages;
@@ -55,4 +62,6 @@ private:
     QString m_socketPath;
     QLockFile m_lock;
     std::unique_ptr<QLocalServer> m_server;
+    QTimer *m_listenWatch = nullptr;
+    int m_openConnections = 0;
 };

@@ -16,7 +16,12 @@ DownloadPageUpdater::DownloadPageUpdater(QUrl downloadPage, UrlOpener &opener, Q
 
 QUrl DownloadPageUpdater::defaultDownloadPage()
 {
-    return QUrl(QStringLiteral(VARNOSTIMA_DOWNLOAD_PAGE), QUrl::StrictMode);
+    const QString configured = QStringLiteral(VARNOSTIMA_DOWNLOAD_PAGE);
+    if (configured.isEmpty())
+        return QUrl(QStringLiteral("https://varnostima.no/last-ned"));
+    if (configured == QLatin1String("none"))
+        return {};
+    return QUrl(configured, QUrl::StrictMode);
 }
 
 bool DownloadPageUpdater::canCheckForUpdates() const

@@ -29,7 +29,7 @@ class DownloadPageUpdater final : public Updater
 public:
     DownloadPageUpdater(QUrl downloadPage, UrlOpener &opener, QObject *parent = nullptr);
 
-    // The page given at build time (empty when the build has none).
+    // The page given at build time, by default the project's own; empty in a build configured without one.
     static QUrl defaultDownloadPage();
 
     bool canCheckForUpdates() const override;

@@ -34,6 +34,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("page");
         QTest::addColumn<bool>("canCheck");
         QTest::newRow("https page") << QStringLiteral("https://varnostima.example/last-ned") << true;
+        // A default build has a page, so the menu item and the about link work.
+        QTest::newRow("default build") << DownloadPageUpdater::defaultDownloadPage().toString() << true;
         QTest::newRow("none in this build") << QString() << false;
         QTest::newRow("not a web page") << QStringLiteral("file:///tmp/update.sh") << false;
     }

@@ -9,12 +9,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <vector>
 #include <cstring>
 
 namespace {
@@ -69,6 +73,35 @@ bool makeStaleSocket(const QString &path)
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return bound && QFileInfo::exists(path);
+}
+
+// A client of our own that connects and then says nothing; -1 when it cannot connect.
+int connectIdle(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// How many of the clients the server has closed.
+int closedByServer(const std::vector<int> &clients)
+{
+    int closed = 0;
+    for (const int fd : clients) {
+        char byte;
+        const ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+            ++closed;
+    }
+    return closed;
 }
 
 } // namespace
@@ -131,6 +164,52 @@ private Q_SLOTS:
         QCOMPARE(testsupport::awaitTask(second.start({QStringLiteral("varnostima://auth?token=t")})), Role::Secondary);
         QVERIFY(first.waitForLine("received varnostima://auth?token=t"));
         QVERIFY(!second.isListening());
+    }
+
+    // Idle connections beyond the cap are closed at once: they cannot use up the process's file descriptors.
+    void idleConnectionsAreCapped()
+    {
+        SingleInstance primary(socketPath());
+        QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
+        std::vector<int> clients;
+        for (int i = 0; i < SingleInstance::kMaxConnections + 8; ++i)
+            clients.push_back(connectIdle(socketPath()));
+        QVERIFY(std::find(clients.begin(), clients.end(), -1) == clients.end());
+        QTRY_VERIFY(closedByServer(clients) >= 8);
+        QVERIFY(primary.openConnections() <= SingleInstance::kMaxConnections);
+        for (const int fd : clients)
+            ::close(fd);
+    }
+
+    // Accepting fails when the process has no descriptor left, and the server then closes: it listens again, so a
+    // later sign-in callback still arrives.
+    void listensAgainAfterAcceptFailed()
+    {
+        SingleInstance primary(socketPath());
+        QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
+        rlimit original{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);
+        const int client = connectIdle(socketPath()); // waits in the backlog until the event loop runs
+        QVERIFY(client >= 0);
+        rlimit low = original;
+        low.rlim_cur = std::min<rlim_t>(original.rlim_cur, rlim_t(client) + 64);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        std::vector<int> fillers;
+        for (int fd = ::dup(0); fd >= 0; fd = ::dup(0))
+            fillers.push_back(fd);
+        QTRY_VERIFY(!primary.isListening());
+        for (const int fd : fillers)
+            ::close(fd);
+        ::close(client);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &original), 0);
+
+        QTRY_VERIFY_WITH_TIMEOUT(primary.isListening(), 20000);
+        QSignalSpy messages(&primary, &SingleInstance::messageReceived);
+        Helper second;
+        second.start({socketPath(), QStringLiteral("varnostima://after-failure")});
+        QVERIFY(second.waitForExit());
+        QCOMPARE(second.process.exitCode(), 0);
+        QCOMPARE(messages.size(), 1);
     }
 
     void staleSocketIsRecovered_data()
