@@ -29,7 +29,9 @@ QSet<QString> stringSet(const json::ObjectReader &in, QStringView key)
 bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    // Private to its owner, like every file of the app; also mends a file an older version left readable.
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !file.commit()) {
         *error = file.errorString();
         return false;
     }

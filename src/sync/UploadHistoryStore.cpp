@@ -75,6 +75,8 @@ void UploadHistoryStore::save() const
         return;
     }
     const QByteArray bytes = encodeRecentUploads(m_recentUploads);
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    // Private to its owner, like every file of the app.
+    if (file.write(bytes) != bytes.size() || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || !file.commit())
         qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(file.errorString()));
 }
