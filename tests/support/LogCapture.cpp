@@ -1,40 +1,43 @@
 #include "LogCapture.h"
 
 #include <QMutexLocker>
-#include <atomic>
 
 namespace testsupport {
 
 namespace {
-std::atomic<LogCapture *> s_active{nullptr};
+// Guards the active capture: a thread may be inside the handler while the capture is destroyed.
+QBasicMutex s_activeMutex;
+LogCapture *s_active = nullptr;
 }
 
 LogCapture::LogCapture()
 {
-    LogCapture *expected = nullptr;
-    const bool installed = s_active.compare_exchange_strong(expected, this);
-    Q_ASSERT_X(installed, "LogCapture", "only one capture may be alive");
-    Q_UNUSED(installed);
+    QMutexLocker lock(&s_activeMutex);
+    Q_ASSERT_X(!s_active, "LogCapture", "only one capture may be alive");
+    s_active = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
 }
 
 LogCapture::~LogCapture()
 {
+    QMutexLocker lock(&s_activeMutex);
     qInstallMessageHandler(m_previous);
-    s_active.store(nullptr);
+    s_active = nullptr;
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    LogCapture *self = s_active.load();
-    if (!self)
-        return;
+    QtMessageHandler previous = nullptr;
     {
-        QMutexLocker lock(&self->m_mutex);
-        self->m_lines.append({type, QString::fromUtf8(context.category ? context.category : "default"), message});
+        QMutexLocker lock(&s_activeMutex);
+        if (!s_active)
+            return;
+        QMutexLocker linesLock(&s_active->m_mutex);
+        s_active->m_lines.append({type, QString::fromUtf8(context.category ? context.category : "default"), message});
+        previous = s_active->m_previous;
     }
-    if (self->m_previous)
-        self->m_previous(type, context, message);
+    if (previous)
+        previous(type, context, message);
 }
 
 QList<LogLine> LogCapture::lines() const

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <cmath>
+#include <filesystem>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -29,6 +30,15 @@ void makeParent(const QString &path)
 } // namespace
 
 TempTree::TempTree() = default;
+
+TempTree::~TempTree()
+{
+    // By the bytes of the names: QTemporaryDir's own removal gives up on names that are not valid UTF-8.
+    if (!m_dir.isValid())
+        return;
+    std::error_code error;
+    std::filesystem::remove_all(QFile::encodeName(m_dir.path()).toStdString(), error);
+}
 
 QString TempTree::addFile(const QString &relative, qint64 size, std::optional<double> unixMtime)
 {

@@ -14,6 +14,9 @@ class TempTree
 {
 public:
     TempTree();
+    ~TempTree();
+    TempTree(const TempTree &) = delete;
+    TempTree &operator=(const TempTree &) = delete;
 
     bool isValid() const { return m_dir.isValid(); }
     QString root() const { return m_dir.path(); }
