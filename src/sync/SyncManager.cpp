@@ -32,7 +32,7 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     , m_delays(delays)
     , m_api(&VarnostimaAPI::shared())
     , m_bookmark(std::make_unique<ExportFolderBookmark>(m_bookmarkFilePath))
-    , m_stateStore(std::make_unique<SyncStateStore>(m_stateFilePath))
+    , m_stateStore(std::make_unique<SyncStateStore>(m_stateFilePath, delays.stateWrites))
 {
     m_fsDebounceTimer.setSingleShot(true);
     m_fsDebounceTimer.setTimerType(Qt::PreciseTimer);

@@ -41,6 +41,7 @@ struct SyncDelays {
     std::chrono::milliseconds refresh{500};       // after a file-system change, before the rescan
     std::chrono::milliseconds autoSync{3000};     // after a rescan, before automatic sync runs
     std::chrono::milliseconds streamLatency{2000}; // the event stream's coalescing window
+    std::chrono::milliseconds stateWrites{SyncStateStore::defaultMinInterval}; // least time between two writes
 };
 
 class SyncManager : public QObject

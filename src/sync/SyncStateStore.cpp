@@ -1,5 +1,6 @@
 #include "SyncStateStore.h"
 
+#include "StateFileParser.h"
 #include "SyncLogging.h"
 #include "service/Json.h"
 
@@ -88,6 +89,13 @@ QByteArray encodeSyncState(const SyncState &state)
 
 SyncState decodeSyncState(const QByteArray &data)
 {
+    if (std::optional<SyncState> plain = parsePlainSyncState(data))
+        return std::move(*plain);
+    return decodeSyncStateDocument(data);
+}
+
+SyncState decodeSyncStateDocument(const QByteArray &data)
+{
     try {
         const json::ObjectReader in(json::parseObject(data));
         SyncState state;
@@ -109,17 +117,22 @@ SyncState decodeSyncState(const QByteArray &data)
     }
 }
 
-SyncStateStore::SyncStateStore(QString filePath)
+SyncStateStore::SyncStateStore(QString filePath, std::chrono::milliseconds minInterval)
     : m_filePath(std::move(filePath))
     , m_lastGoodPath(m_filePath + QStringLiteral(".last-good"))
+    , m_minInterval(minInterval)
+    , m_writer([this] { run(); })
 {
-    m_writer.setMaxThreadCount(1);
-    m_writer.setExpiryTimeout(-1);
 }
 
 SyncStateStore::~SyncStateStore()
 {
-    flush();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
 }
 
 std::optional<SyncState> SyncStateStore::load() const
@@ -147,45 +160,72 @@ std::optional<SyncState> SyncStateStore::load() const
 
 void SyncStateStore::save(SyncState snapshot)
 {
-    std::lock_guard lock(m_mutex);
-    m_pending = std::move(snapshot);
-    if (m_drainScheduled)
-        return;
-    m_drainScheduled = true;
-    m_writer.start([this] { drain(); });
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending = std::move(snapshot);
+    }
+    m_wake.notify_all();
 }
 
 void SyncStateStore::flush()
 {
-    m_writer.waitForDone();
+    std::unique_lock lock(m_mutex);
+    ++m_flushes;
+    m_wake.notify_all();
+    m_written.wait(lock, [this] { return !m_pending && !m_writing; });
+    --m_flushes;
 }
 
-void SyncStateStore::drain()
+qint64 SyncStateStore::writeCount() const
 {
+    std::lock_guard lock(m_mutex);
+    return m_writeCount;
+}
+
+void SyncStateStore::run()
+{
+    std::unique_lock lock(m_mutex);
     for (;;) {
-        SyncState snapshot;
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_pending) {
-                m_drainScheduled = false;
-                return;
-            }
-            snapshot = std::move(*m_pending);
-            m_pending.reset();
+        m_wake.wait(lock, [this] { return m_pending || m_stopping; });
+        if (!m_pending)
+            return; // stopping with nothing left to write
+        // A burst of saves: hold the newest until the interval since the last write has passed.
+        while (m_lastWriteStart && m_flushes == 0 && !m_stopping) {
+            const Clock::time_point due = *m_lastWriteStart + m_minInterval;
+            if (Clock::now() >= due)
+                break;
+            m_wake.wait_until(lock, due);
         }
-        try {
-            const QByteArray bytes = encodeSyncState(snapshot);
-            // The copy first: whatever later happens to the state file, a good state stands beside it.
-            QString error;
-            if (!writeAtomically(m_lastGoodPath, bytes, &error))
-                qCCritical(lcSync, "Failed to save the last good state: %s", qUtf8Printable(error));
-            if (!writeAtomically(m_filePath, bytes, &error)) {
-                qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(error));
-                continue;
-            }
-            qCDebug(lcSync, "Saved state (%lld bytes)", static_cast<long long>(bytes.size()));
-        } catch (const std::exception &error) {
-            qCCritical(lcSync, "Failed to save state: %s", error.what());
+        SyncState snapshot = std::move(*m_pending);
+        m_pending.reset();
+        m_writing = true;
+        m_lastWriteStart = Clock::now();
+        lock.unlock();
+        const bool written = write(snapshot);
+        lock.lock();
+        m_writing = false;
+        m_writeCount += written ? 1 : 0;
+        if (!m_pending)
+            m_written.notify_all();
+    }
+}
+
+bool SyncStateStore::write(const SyncState &snapshot) const
+{
+    try {
+        const QByteArray bytes = encodeSyncState(snapshot);
+        // The copy first: whatever later happens to the state file, a good state stands beside it.
+        QString error;
+        if (!writeAtomically(m_lastGoodPath, bytes, &error))
+            qCCritical(lcSync, "Failed to save the last good state: %s", qUtf8Printable(error));
+        if (!writeAtomically(m_filePath, bytes, &error)) {
+            qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(error));
+            return false;
         }
+        qCDebug(lcSync, "Saved state (%lld bytes)", static_cast<long long>(bytes.size()));
+        return true;
+    } catch (const std::exception &error) {
+        qCCritical(lcSync, "Failed to save state: %s", error.what());
+        return false;
     }
 }

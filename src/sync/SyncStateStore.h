@@ -8,10 +8,12 @@
 #include <QList>
 #include <QSet>
 #include <QString>
-#include <QThreadPool>
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 using FolderUploadList = QList<std::pair<QString, QList<UploadedFileMeta>>>;
@@ -36,14 +38,20 @@ QByteArray encodeSyncState(const SyncState &state);
 // Every key is optional (missing or null: empty sets, no export folder, no records, version 1); a value of the
 // wrong type anywhere fails the whole file. Throws SyncDecodingError.
 SyncState decodeSyncState(const QByteArray &json);
+// The same through a whole JSON document, for any valid JSON; decodeSyncState takes this road only for files
+// outside the plain shape this program writes.
+SyncState decodeSyncStateDocument(const QByteArray &json);
 
 // Loads the state file and writes it on a background thread. Saves coalesce: the newest snapshot wins, the ones
-// in between may never reach the disk, and each write replaces the whole file atomically. Destruction waits for
-// the last snapshot to be written.
+// in between may never reach the disk, and each write replaces the whole file atomically. Writes start at least
+// minInterval apart: a save after a quiet spell is written at once, a burst of saves becomes one write per
+// interval, the last one within an interval of the last save. Destruction writes the last snapshot first.
 class SyncStateStore
 {
 public:
-    explicit SyncStateStore(QString filePath);
+    static constexpr std::chrono::milliseconds defaultMinInterval{1000};
+
+    explicit SyncStateStore(QString filePath, std::chrono::milliseconds minInterval = defaultMinInterval);
     ~SyncStateStore();
 
     SyncStateStore(const SyncStateStore &) = delete;
@@ -59,16 +67,30 @@ public:
     // Queues the snapshot for writing and returns at once. Failures are logged ("Failed to save state: %@").
     void save(SyncState snapshot);
 
-    // Blocks until every queued snapshot is on disk: for the end of the process and for tests.
+    // Writes the queued snapshot now, without waiting for the interval, and blocks until it is on disk: for the
+    // end of the process and for tests.
     void flush();
 
+    // Files written so far (failed attempts not counted).
+    qint64 writeCount() const;
+
 private:
-    void drain();
+    void run();
+    bool write(const SyncState &snapshot) const;
+
+    using Clock = std::chrono::steady_clock;
 
     const QString m_filePath;
     const QString m_lastGoodPath;
-    std::mutex m_mutex;
+    const std::chrono::milliseconds m_minInterval;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;    // the writer: a snapshot, a flush or the end
+    std::condition_variable m_written; // flush(): the writer went idle
     std::optional<SyncState> m_pending;
-    bool m_drainScheduled = false;
-    QThreadPool m_writer;
+    std::optional<Clock::time_point> m_lastWriteStart;
+    int m_flushes = 0; // flush() calls waiting: the writer skips the interval
+    bool m_writing = false;
+    bool m_stopping = false;
+    qint64 m_writeCount = 0;
+    std::thread m_writer; // last: started once every field above exists
 };

@@ -56,6 +56,7 @@ public:
     {
         server.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
         server.set_keep_alive_max_count(1000);
+        server.set_tcp_nodelay(true); // small answers would otherwise wait for the client's delayed ACK (40 ms)
         setup(server);
         if (wantedPort == 0) {
             const int bound = server.bind_to_any_port("127.0.0.1");

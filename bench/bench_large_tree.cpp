@@ -1,0 +1,371 @@
+// The engine on a photographer's whole archive (2,000 folders x 100 images by default), with the stand-in service
+// in a child process so that this process's figures are the engine's alone:
+//   - the records pass: every folder linked by title to a gallery that holds its images, then the automatic-sync
+//     pass that fills in each folder's records: state writes, bytes written against the final file's size, the
+//     shortest time between two files landing, and the pass's wall time;
+//   - resident memory (all and anonymous) once synced and idle;
+//   - one new image in one folder: CPU of this process from the file landing to its upload being described;
+//   - start-up: reading the state file of every record, and building a manager from it.
+//
+//   bench_large_tree [--folders N] [--images N] [--runs N] [--idle SECONDS]
+//
+// Delays are short (20 ms) so that the run does not wait; they are timers and cost no CPU.
+
+#include "service/VarnostimaAPI.h"
+#include "support/StandInService.h"
+#include "sync/SyncManager.h"
+#include "sync/SyncStateStore.h"
+
+#include "ProcessMemory.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+void writeSparse(const QByteArray &path, qint64 size)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ::ftruncate(fd, size) != 0) {
+        std::fprintf(stderr, "cannot create %s\n", path.constData());
+        std::exit(1);
+    }
+    ::close(fd);
+}
+
+void generateTree(const QString &root, int folders, int imagesPerFolder)
+{
+    for (int f = 0; f < folders; ++f) {
+        const QString dir = QStringLiteral("%1/%2/%3/Shoot_%4").arg(root).arg(2000 + f / 120).arg(f / 10 % 12 + 1).arg(f);
+        QDir().mkpath(dir);
+        const QByteArray base = QFile::encodeName(dir);
+        for (int i = 0; i < imagesPerFolder; ++i)
+            writeSparse(base + "/IMG_" + QByteArray::number(i) + ".jpg", 100000 + (qint64(f) * 7919 + i * 104729) % 9000000);
+    }
+}
+
+double cpuSeconds()
+{
+    rusage ru {};
+    getrusage(RUSAGE_SELF, &ru);
+    const auto seconds = [](const timeval &tv) { return double(tv.tv_sec) + double(tv.tv_usec) / 1e6; };
+    return seconds(ru.ru_utime) + seconds(ru.ru_stime);
+}
+
+double now()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+bool waitUntil(const std::function<bool()> &condition, int limitMs)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    bool met = false;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition()) {
+            met = true;
+            loop.quit();
+        } else if (elapsed.elapsed() > limitMs) {
+            loop.quit();
+        }
+    });
+    poll.start(10);
+    loop.exec();
+    return met;
+}
+
+// The stand-in service, seeded with one gallery per folder holding that folder's images; serves until SIGTERM.
+[[noreturn]] void runService(const QString &exportRoot, int writeFd)
+{
+    prctl(PR_SET_NAME, "standin");
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    int argc = 1;
+    char name[] = "standin";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    testsupport::StandInService service;
+    service.addAccount("bench");
+    for (const SyncFolder &folder : SyncManager::scanFolderTree(exportRoot, {})) {
+        const QString gallery = service.seedGallery(folder.displayName);
+        for (auto it = folder.cachedLocalFileMeta->cbegin(); it != folder.cachedLocalFileMeta->cend(); ++it)
+            service.seedImageOfSize(gallery, it.key(), it.value().size);
+    }
+    const QByteArray url = service.baseUrl().toString().toUtf8() + '\n';
+    if (::write(writeFd, url.constData(), size_t(url.size())) != url.size())
+        std::_Exit(1);
+    ::close(writeFd);
+    int signal = 0;
+    sigwait(&stop, &signal);
+    std::_Exit(0);
+}
+
+// Counts the state file's replacements (and its copy's), with the file's size at each, from a thread of its own.
+class StateWriteCounter
+{
+public:
+    explicit StateWriteCounter(const QString &folder)
+        : m_folder(QFile::encodeName(folder))
+    {
+        m_fd = inotify_init1(IN_CLOEXEC);
+        inotify_add_watch(m_fd, m_folder.constData(), IN_MOVED_TO | IN_CLOSE_WRITE);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~StateWriteCounter()
+    {
+        m_stop = true;
+        const QByteArray poke = m_folder + "/.stop";
+        writeSparse(poke, 0);
+        m_thread.join();
+        ::close(m_fd);
+        ::unlink(poke.constData());
+    }
+    struct Write {
+        double at;
+        qint64 bytes;
+        bool copy; // the copy beside the state file
+    };
+    std::vector<Write> writes() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_writes;
+    }
+    void reset()
+    {
+        std::lock_guard lock(m_mutex);
+        m_writes.clear();
+    }
+
+private:
+    void run()
+    {
+        alignas(inotify_event) char buffer[64 * 1024];
+        while (!m_stop) {
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            for (ssize_t at = 0; at < n;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                at += ssize_t(sizeof(inotify_event) + event->len);
+                // The state file and any copy kept beside it under a longer name.
+                if (!event->len || !(event->mask & IN_MOVED_TO)
+                    || (qstrcmp(event->name, "sync-state.json") != 0
+                        && qstrcmp(event->name, "sync-state.json.last-good") != 0))
+                    continue;
+                struct stat st {};
+                const QByteArray path = m_folder + '/' + event->name;
+                const qint64 bytes = ::stat(path.constData(), &st) == 0 ? qint64(st.st_size) : 0;
+                std::lock_guard lock(m_mutex);
+                m_writes.push_back({now(), bytes, qstrcmp(event->name, "sync-state.json") != 0});
+            }
+        }
+    }
+
+    QByteArray m_folder;
+    int m_fd = -1;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    std::vector<Write> m_writes;
+    std::thread m_thread;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int folders = 2000;
+    int images = 100;
+    int runs = 3;
+    int idleSeconds = 5;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const QByteArray option = argv[i];
+        const int value = atoi(argv[i + 1]);
+        if (option == "--folders")
+            folders = value;
+        else if (option == "--images")
+            images = value;
+        else if (option == "--runs")
+            runs = value;
+        else if (option == "--idle")
+            idleSeconds = value;
+    }
+
+    // The tree and the service's child come before any thread of this process.
+    char exportTemplate[] = "/tmp/bench_large_tree_XXXXXX";
+    char supportTemplate[] = "/tmp/bench_large_tree_support_XXXXXX";
+    const QString exportRoot = QFile::decodeName(mkdtemp(exportTemplate));
+    const QString supportDir = QFile::decodeName(mkdtemp(supportTemplate));
+    std::printf("Generating %d folders x %d images...\n", folders, images);
+    std::fflush(stdout);
+    generateTree(exportRoot, folders, images);
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return 1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        runService(exportRoot, pipeFds[1]);
+    }
+    ::close(pipeFds[1]);
+    QByteArray urlLine;
+    char c = 0;
+    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n')
+        urlLine += c;
+    ::close(pipeFds[0]);
+    const auto cleanUp = [&] {
+        ::kill(child, SIGTERM);
+        ::waitpid(child, nullptr, 0);
+        QDir(exportRoot).removeRecursively();
+        QDir(supportDir).removeRecursively();
+    };
+    if (urlLine.isEmpty()) {
+        std::fprintf(stderr, "the stand-in service did not start\n");
+        cleanUp();
+        return 1;
+    }
+
+    QCoreApplication app(argc, argv);
+    const qint64 rssBeforeKiB = bench::statusKiB("VmRSS:");
+    int exitCode = 0;
+    {
+        VarnostimaAPI api;
+        api.setCredentials(QUrl(QString::fromUtf8(urlLine)), QStringLiteral("bench"));
+        StateWriteCounter counter(supportDir);
+        const SyncDelays delays{20ms, 20ms, 20ms};
+        auto manager = std::make_unique<SyncManager>(supportDir, delays);
+        manager->setAPI(api);
+        const auto recordsComplete = [&] {
+            if (!manager->hasCompletedInitialReconcile() || manager->isAutoSyncing())
+                return false;
+            qint64 complete = 0;
+            for (const SyncFolder &folder : manager->folders())
+                complete += folder.uploadedFiles && !folder.needsMetadataBaseline() ? 1 : 0;
+            return complete >= folders;
+        };
+
+        // The records pass.
+        const double passStart = now();
+        const double passCpuStart = cpuSeconds();
+        manager->setWatchFolder(exportRoot);
+        if (!waitUntil(recordsComplete, 30 * 60 * 1000)) {
+            std::fprintf(stderr, "the records pass did not end\n");
+            exitCode = 1;
+        }
+        const double passEnd = now();
+        const double passCpu = cpuSeconds() - passCpuStart;
+        waitUntil([] { return false; }, 1500); // the last write lands within a second
+        const std::vector<StateWriteCounter::Write> writes = counter.writes();
+        qint64 total = 0;
+        double shortestGap = 0;
+        double lastAt = 0;
+        size_t fileWrites = 0;
+        for (const StateWriteCounter::Write &write : writes) {
+            total += write.bytes;
+            if (write.copy)
+                continue;
+            if (fileWrites == 1 || (fileWrites > 1 && write.at - lastAt < shortestGap))
+                shortestGap = write.at - lastAt;
+            lastAt = write.at;
+            ++fileWrites;
+        }
+        const qint64 finalBytes = QFileInfo(supportDir + "/sync-state.json").size();
+        std::printf("records pass over %d folders: %.1f s, %.1f CPU s\n", folders, passEnd - passStart, passCpu);
+        std::printf("state file written %zu times (and %zu copies beside it), shortest gap %.3f s; %.1f MB written "
+                    "in all, final file %.2f MB, %.1fx its size; last write %.2f s after the pass ended\n",
+                    fileWrites, writes.size() - fileWrites, shortestGap, total / 1e6, finalBytes / 1e6,
+                    finalBytes ? double(total) / double(finalBytes) : 0.0, lastAt - passEnd);
+        std::fflush(stdout);
+
+        // Synced and idle.
+        waitUntil([] { return false; }, idleSeconds * 1000);
+        std::printf("synced, idle %d s: RSS %.1f MB (anonymous %.1f MB); before the engine: %.1f MB\n", idleSeconds,
+                    bench::statusKiB("VmRSS:") / 1024.0, bench::statusKiB("RssAnon:") / 1024.0,
+                    rssBeforeKiB / 1024.0);
+        std::fflush(stdout);
+
+        // One new image.
+        double described = 0;
+        manager->setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
+            if (step == SyncManager::UploadStep::describing && described == 0)
+                described = cpuSeconds();
+        });
+        const QList<SyncFolder> listed = manager->folders();
+        for (int r = 0; r < runs; ++r) {
+            const SyncFolder &target = listed.at((r * 7919 + 13) % listed.size());
+            described = 0;
+            const double cpuStart = cpuSeconds();
+            const double wallStart = now();
+            writeSparse(QFile::encodeName(target.path + QStringLiteral("/NEW_%1.jpg").arg(r)), 123456);
+            if (!waitUntil([&] { return described != 0; }, 120000)) {
+                std::fprintf(stderr, "run %d: the upload never started\n", r + 1);
+                exitCode = 1;
+                break;
+            }
+            std::printf("new image, run %d: %.1f ms CPU from the file landing to its upload (%.0f ms wall, "
+                        "%lld ms of it specified waits)\n",
+                        r + 1, (described - cpuStart) * 1e3, (now() - wallStart) * 1e3,
+                        qint64((delays.streamLatency + delays.refresh + delays.autoSync).count()));
+            std::fflush(stdout);
+            waitUntil([&] { return !manager->isAutoSyncing(); }, 120000);
+        }
+        manager.reset();
+    }
+
+    // Start-up.
+    const QString stateFile = supportDir + "/sync-state.json";
+    double bestLoad = 1e300;
+    double bestManager = 1e300;
+    qint64 records = 0;
+    for (int r = 0; r < runs; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        const std::optional<SyncState> state = SyncStateStore(stateFile).load();
+        bestLoad = std::min(bestLoad, timer.nsecsElapsed() / 1e9);
+        records = 0;
+        if (state && state->folderUploads) {
+            for (const auto &entry : *state->folderUploads)
+                records += entry.second.size();
+        }
+        timer.restart();
+        {
+            SyncManager fresh(supportDir);
+            bestManager = std::min(bestManager, timer.nsecsElapsed() / 1e9);
+        }
+    }
+    std::printf("start-up: state file of %lld records (%.2f MB) read in %.3f s; a manager built from it in %.3f s\n",
+                records, QFileInfo(stateFile).size() / 1e6, bestLoad, bestManager);
+    cleanUp();
+    return exitCode;
+}

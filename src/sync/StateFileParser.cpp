@@ -1,0 +1,287 @@
+#include "StateFileParser.h"
+
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// Thrown at the first thing outside the plain subset; caught at the top.
+struct NotPlain {
+};
+
+class Parser
+{
+public:
+    explicit Parser(QByteArrayView json)
+        : m_at(json.begin())
+        , m_end(json.end())
+    {
+    }
+
+    SyncState state()
+    {
+        SyncState state;
+        state.version = 1;
+        unsigned seen = 0;
+        expect('{');
+        if (!take('}')) {
+            do {
+                const QByteArrayView key = rawString();
+                expect(':');
+                if (key == "watchFolder") {
+                    once(seen, 1);
+                    if (!takeNull())
+                        state.watchFolder = string();
+                } else if (key == "ignoredPaths") {
+                    once(seen, 2);
+                    state.ignoredPaths = stringSet();
+                } else if (key == "knownGalleryIds") {
+                    once(seen, 4);
+                    state.knownGalleryIds = stringSet();
+                } else if (key == "folderUploads") {
+                    once(seen, 8);
+                    if (!takeNull())
+                        state.folderUploads = folderUploads();
+                } else if (key == "version") {
+                    once(seen, 16);
+                    if (!takeNull())
+                        state.version = integer();
+                } else {
+                    throw NotPlain();
+                }
+            } while (take(','));
+            expect('}');
+        }
+        skipSpace();
+        if (m_at != m_end)
+            throw NotPlain();
+        return state;
+    }
+
+private:
+    static void once(unsigned &seen, unsigned bit)
+    {
+        if (seen & bit)
+            throw NotPlain();
+        seen |= bit;
+    }
+
+    void skipSpace()
+    {
+        while (m_at != m_end && (*m_at == ' ' || *m_at == '\n' || *m_at == '\r' || *m_at == '\t'))
+            ++m_at;
+    }
+
+    bool take(char c)
+    {
+        skipSpace();
+        if (m_at != m_end && *m_at == c) {
+            ++m_at;
+            return true;
+        }
+        return false;
+    }
+
+    void expect(char c)
+    {
+        if (!take(c))
+            throw NotPlain();
+    }
+
+    bool takeNull()
+    {
+        skipSpace();
+        if (m_end - m_at >= 4 && std::equal(m_at, m_at + 4, "null")) {
+            m_at += 4;
+            return true;
+        }
+        return false;
+    }
+
+    // The bytes between the quotes; no escapes, no control characters.
+    QByteArrayView rawString()
+    {
+        expect('"');
+        const char *start = m_at;
+        while (m_at != m_end) {
+            const auto c = static_cast<unsigned char>(*m_at);
+            if (c == '"') {
+                const QByteArrayView raw(start, m_at - start);
+                ++m_at;
+                return raw;
+            }
+            if (c == '\\' || c < 0x20)
+                throw NotPlain();
+            ++m_at;
+        }
+        throw NotPlain();
+    }
+
+    QString string()
+    {
+        const QByteArrayView raw = rawString();
+        if (std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return QString::fromLatin1(raw);
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString text = decoder(raw);
+        if (decoder.hasError())
+            throw NotPlain();
+        return text;
+    }
+
+    QSet<QString> stringSet()
+    {
+        QSet<QString> set;
+        if (takeNull())
+            return set;
+        expect('[');
+        if (take(']'))
+            return set;
+        do {
+            set.insert(string());
+        } while (take(','));
+        expect(']');
+        return set;
+    }
+
+    // The number's text, checked against the JSON grammar; whether it has a fraction or an exponent.
+    QByteArrayView numberText(bool &whole)
+    {
+        skipSpace();
+        const char *start = m_at;
+        const auto digits = [this] {
+            const char *from = m_at;
+            while (m_at != m_end && *m_at >= '0' && *m_at <= '9')
+                ++m_at;
+            return m_at - from;
+        };
+        if (m_at != m_end && *m_at == '-')
+            ++m_at;
+        const char *intStart = m_at;
+        const auto intDigits = digits();
+        if (intDigits == 0 || (intDigits > 1 && *intStart == '0'))
+            throw NotPlain();
+        whole = true;
+        if (m_at != m_end && *m_at == '.') {
+            ++m_at;
+            if (digits() == 0)
+                throw NotPlain();
+            whole = false;
+        }
+        if (m_at != m_end && (*m_at == 'e' || *m_at == 'E')) {
+            ++m_at;
+            if (m_at != m_end && (*m_at == '+' || *m_at == '-'))
+                ++m_at;
+            if (digits() == 0)
+                throw NotPlain();
+            whole = false;
+        }
+        return QByteArrayView(start, m_at - start);
+    }
+
+    qint64 integer()
+    {
+        bool whole = false;
+        const QByteArrayView text = numberText(whole);
+        qint64 value = 0;
+        const auto [end, error] = std::from_chars(text.begin(), text.end(), value);
+        if (!whole || error != std::errc() || end != text.end())
+            throw NotPlain();
+        return value;
+    }
+
+    double number()
+    {
+        bool whole = false;
+        const QByteArrayView text = numberText(whole);
+        double value = 0;
+        const auto [end, error] = std::from_chars(text.begin(), text.end(), value);
+        if (error != std::errc() || end != text.end() || !std::isfinite(value))
+            throw NotPlain();
+        return value;
+    }
+
+    UploadedFileMeta record()
+    {
+        UploadedFileMeta meta;
+        unsigned seen = 0;
+        expect('{');
+        if (!take('}')) {
+            do {
+                const QByteArrayView key = rawString();
+                expect(':');
+                if (key == "fileName") {
+                    once(seen, 1);
+                    meta.fileName = string();
+                } else if (key == "fileSize") {
+                    once(seen, 2);
+                    meta.fileSize = integer();
+                } else if (key == "mtime") {
+                    once(seen, 4);
+                    if (!takeNull())
+                        meta.mtime = number();
+                } else {
+                    throw NotPlain();
+                }
+            } while (take(','));
+            expect('}');
+        }
+        if ((seen & 3) != 3)
+            throw NotPlain();
+        return meta;
+    }
+
+    FolderUploadList folderUploads()
+    {
+        // Raw path bytes beside each entry: UTF-8 byte order is code point order, the general reader's key order.
+        std::vector<std::pair<QByteArrayView, std::pair<QString, QList<UploadedFileMeta>>>> entries;
+        expect('{');
+        if (!take('}')) {
+            do {
+                skipSpace();
+                const char *pathStart = m_at;
+                QString path = string();
+                const QByteArrayView raw(pathStart + 1, m_at - pathStart - 2);
+                expect(':');
+                expect('[');
+                QList<UploadedFileMeta> files;
+                if (!take(']')) {
+                    do {
+                        files.append(record());
+                    } while (take(','));
+                    expect(']');
+                }
+                entries.push_back({raw, {std::move(path), std::move(files)}});
+            } while (take(','));
+            expect('}');
+        }
+        std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        const auto repeated = std::adjacent_find(entries.cbegin(), entries.cend(),
+                                                 [](const auto &a, const auto &b) { return a.first == b.first; });
+        if (repeated != entries.cend())
+            throw NotPlain();
+        FolderUploadList list;
+        list.reserve(qsizetype(entries.size()));
+        for (auto &entry : entries)
+            list.append(std::move(entry.second));
+        return list;
+    }
+
+    const char *m_at;
+    const char *m_end;
+};
+
+} // namespace
+
+std::optional<SyncState> parsePlainSyncState(QByteArrayView json)
+{
+    try {
+        return Parser(json).state();
+    } catch (const NotPlain &) {
+        return std::nullopt;
+    }
+}

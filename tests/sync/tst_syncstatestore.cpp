@@ -1,0 +1,172 @@
+// The state file's writer: how saves turn into writes, and what reaches the disk.
+
+#include "support/TempTree.h"
+#include "sync/StateFileParser.h"
+#include "sync/SyncStateStore.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using testsupport::TempTree;
+
+namespace {
+
+SyncState stateWithGallery(const QString &id)
+{
+    SyncState state;
+    state.knownGalleryIds = {id};
+    return state;
+}
+
+QSet<QString> galleriesOnDisk(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return decodeSyncState(file.readAll()).knownGalleryIds;
+}
+
+// A decoded state or the error message, so that two readers can be compared whole.
+QString outcome(SyncState (*decode)(const QByteArray &), const QByteArray &json)
+{
+    try {
+        const SyncState state = decode(json);
+        QStringList parts{state.watchFolder.value_or("<none>"), QString::number(state.version)};
+        QStringList ignored(state.ignoredPaths.cbegin(), state.ignoredPaths.cend());
+        QStringList known(state.knownGalleryIds.cbegin(), state.knownGalleryIds.cend());
+        ignored.sort();
+        known.sort();
+        parts << ignored.join('|') << known.join('|');
+        if (!state.folderUploads)
+            parts << "<no uploads>";
+        for (const auto &[path, files] : state.folderUploads.value_or(FolderUploadList())) {
+            parts << path;
+            for (const UploadedFileMeta &f : files) {
+                parts << QStringLiteral("%1/%2/%3").arg(f.fileName).arg(f.fileSize).arg(
+                    f.mtime ? QString::number(*f.mtime, 'g', 17) : "-");
+            }
+        }
+        return parts.join('\n');
+    } catch (const SyncDecodingError &error) {
+        return "error: " + error.description();
+    }
+}
+
+} // namespace
+
+class TestSyncStateStore : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void burstBecomesOneWritePerInterval()
+    {
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        {
+            SyncStateStore store(path, 1h);
+            store.save(stateWithGallery("a"));
+            QTRY_COMPARE(store.writeCount(), 1); // after a quiet spell: at once
+            store.save(stateWithGallery("b"));
+            store.save(stateWithGallery("c"));
+            QCOMPARE(galleriesOnDisk(path), QSet<QString>{"a"}); // held until the interval has passed
+            QCOMPARE(store.writeCount(), 1);
+            store.flush(); // the newest, now
+            QCOMPARE(galleriesOnDisk(path), QSet<QString>{"c"});
+            QCOMPARE(store.writeCount(), 2);
+            store.save(stateWithGallery("d"));
+        } // destruction writes what is held
+        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"d"});
+    }
+
+    void heldSnapshotLandsWhenTheIntervalEnds()
+    {
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        SyncStateStore store(path, 20ms);
+        for (const QString id : {"a", "b", "c", "d"})
+            store.save(stateWithGallery(id));
+        QTRY_COMPARE(galleriesOnDisk(path), QSet<QString>{"d"}); // no flush: the writer's own timer
+        QVERIFY(store.writeCount() <= 2);
+    }
+
+    // Both readers give the same state or the same error; the writer's own shape takes the fast road.
+    void readersAgree_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("plain");
+        SyncState written;
+        written.watchFolder = QStringLiteral("/home/fotograf/Eksport æøå");
+        written.ignoredPaths = {"/e/a", "/e/Bryllup"};
+        written.knownGalleryIds = {"g1", "g2"};
+        written.folderUploads = FolderUploadList{
+            {"/e/z", {{"a.jpg", 1, 760000000.123456}, {"b.jpg", 0, std::nullopt}}},
+            {"/e/\uFF21", {{"c.jpg", 9223372036854775807, 1.5}}},
+            {"/e/\U0001F600", {}},
+            {"/e/Å", {{"æ.webp", 3, -12.25}}},
+        };
+        QTest::newRow("as written") << encodeSyncState(written) << true;
+        QTest::newRow("empty object") << QByteArray("{}") << true;
+        QTest::newRow("spaces and any order")
+            << QByteArray(" {\n \"version\" : 2 ,\"folderUploads\":{ \"/e\" : [ {\"mtime\":null, \"fileSize\":7,"
+                          "\"fileName\":\"x.jpg\"} ] }, \"watchFolder\": \"/e\"}\n")
+            << true;
+        QTest::newRow("nulls") << QByteArray(R"({"watchFolder":null,"ignoredPaths":null,"knownGalleryIds":null,)"
+                                             R"("folderUploads":null,"version":null})")
+                               << true;
+        QTest::newRow("numbers") << QByteArray(R"({"folderUploads":{"/e":[{"fileName":"a","fileSize":-0,)"
+                                               R"("mtime":12345678901234567890},{"fileName":"b","fileSize":0,)"
+                                               R"("mtime":1E-7},{"fileName":"c","fileSize":5,"mtime":0.1e+2}]}})")
+                                 << true;
+        QTest::newRow("escapes") << QByteArray(R"({"watchFolder":"/e/"q"æ","ignoredPaths":["a\/b"]})")
+                                 << false;
+        QTest::newRow("unknown key") << QByteArray(R"({"other":[1,{}],"version":2})") << false;
+        QTest::newRow("repeated key") << QByteArray(R"({"version":1,"version":2})") << false;
+        QTest::newRow("repeated folder")
+            << QByteArray(R"({"folderUploads":{"/e":[],"/e":[{"fileName":"a","fileSize":1}]}})") << false;
+        QTest::newRow("whole number as float") << QByteArray(R"({"version":2.0})") << false;
+        QTest::newRow("size with exponent")
+            << QByteArray(R"({"folderUploads":{"/e":[{"fileName":"a","fileSize":1e3}]}})") << false;
+        QTest::newRow("size missing") << QByteArray(R"({"folderUploads":{"/e":[{"fileName":"a"}]}})") << false;
+        QTest::newRow("size fraction")
+            << QByteArray(R"({"folderUploads":{"/e":[{"fileName":"a","fileSize":1.5}]}})") << false;
+        QTest::newRow("size too big")
+            << QByteArray(R"({"folderUploads":{"/e":[{"fileName":"a","fileSize":9223372036854775808}]}})") << false;
+        QTest::newRow("size as text")
+            << QByteArray(R"({"folderUploads":{"/e":[{"fileName":"a","fileSize":"1"}]}})") << false;
+        QTest::newRow("name null")
+            << QByteArray(R"({"folderUploads":{"/e":[{"fileName":null,"fileSize":1}]}})") << false;
+        QTest::newRow("mtime as text")
+            << QByteArray(R"({"folderUploads":{"/e":[{"fileName":"a","fileSize":1,"mtime":"x"}]}})") << false;
+        QTest::newRow("records null") << QByteArray(R"({"folderUploads":{"/e":null}})") << false;
+        QTest::newRow("uploads as list") << QByteArray(R"({"folderUploads":[]})") << false;
+        QTest::newRow("leading zero") << QByteArray(R"({"version":02})") << false;
+        QTest::newRow("bad utf-8") << QByteArray("{\"watchFolder\":\"/e/\xc3\x28\"}") << false;
+        QTest::newRow("control character") << QByteArray("{\"watchFolder\":\"/e/\x01\"}") << false;
+        QTest::newRow("trailing text") << QByteArray(R"({"version":2} x)") << false;
+        QTest::newRow("cut short") << QByteArray(R"({"folderUploads":{"/e":[{"fileName":"a")") << false;
+        QTest::newRow("not an object") << QByteArray("[]") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+
+    void readersAgree()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, plain);
+        QCOMPARE(parsePlainSyncState(json).has_value(), plain);
+        QCOMPARE(outcome(&decodeSyncState, json), outcome(&decodeSyncStateDocument, json));
+    }
+
+    void flushWithNothingQueuedReturns()
+    {
+        TempTree dir;
+        SyncStateStore store(dir.path("sync-state.json"), 1h);
+        store.flush();
+        QCOMPARE(store.writeCount(), 0);
+        QVERIFY(!QFile::exists(dir.path("sync-state.json")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncStateStore)
+#include "tst_syncstatestore.moc"
