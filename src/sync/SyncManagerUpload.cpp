@@ -176,5 +176,7 @@ QCoro::Task<FileUploadOutcome> SyncManager::uploadOneFile(PresignedResponse::Pre
         qCCritical(lcSync, "Upload failed for %s: unknown error", qUtf8Printable(fileName));
         co_return FileUploadOutcome{fileName, entry.key, 0};
     }
-    co_return FileUploadOutcome{fileName, std::nullopt, regularFileSize(filePath).value_or(0)};
+    // The upload checked that the file held the declared size from start to end: that is what was sent.
+    co_return FileUploadOutcome{fileName, std::nullopt,
+                                declaredSize ? *declaredSize : regularFileSize(filePath).value_or(0)};
 }
