@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -312,12 +314,13 @@ private Q_SLOTS:
                 ThumbnailCache::shared().set(thumbnailCacheKey(urls.last(), 400), solid(qMin(400, widths.at(i)), 3));
         }
         ThumbnailCache::shared().set(QStringLiteral("most recent"), solid(1, 1));
-        QSemaphore release;
+        // Shared with the holding tasks: they still touch it after being released, maybe after this test returned.
+        const auto release = std::make_shared<QSemaphore>();
         QThreadPool *pool = thumbnailDecodePool();
         const int held = pool->maxThreadCount();
         for (int i = 0; i < held; ++i)
-            pool->start([&release] { release.acquire(); });
-        auto unblock = qScopeGuard([&release, held] { release.release(held); });
+            pool->start([release] { release->acquire(); });
+        auto unblock = qScopeGuard([release, held] { release->release(held); });
 
         testsupport::LogCapture log;
         auto batch = loadThumbnails(urls, 400);
@@ -325,7 +328,7 @@ private Q_SLOTS:
         QTRY_COMPARE(ThumbnailCache::shared().accessOrder().indexOf(QStringLiteral("most recent")),
                      ThumbnailCache::shared().count() - 4);
         unblock.dismiss();
-        release.release(held);
+        release->release(held);
 
         const QList<Thumbnail> thumbnails = testsupport::awaitTask(std::move(batch));
         const QList<int> expected{0, 1, 3, 5};
