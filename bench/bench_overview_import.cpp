@@ -1,0 +1,212 @@
+// The overview window while a first import runs, and its memory with a photographer-sized state.
+//
+//   bench_overview_import [--folders N] [--images N] [--record-folders N] [--records N]
+//
+// 1. Memory: a signed-in engine holding --record-folders folders of --records upload records each (2,000 x 100 =
+//    200,000 records by default, with the scan's file lists), the overview window shown over them; the process's
+//    RSS before and after, and its peak.
+// 2. Stalls: the window open while the engine imports a new export folder of --folders x --images small images
+//    (2,000 x 20 by default) into the stand-in service; a 10 ms timer on the UI thread records how late each tick
+//    comes. Prints the longest stall, the 99th percentile, the import time and how many folder-list updates the
+//    window took.
+
+#include "ProcessMemory.h"
+
+#include "overview/SyncOverviewView.h"
+#include "platform/UrlOpener.h"
+#include "service/AuthManager.h"
+#include "service/SecureStorage.h"
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/StandInService.h"
+#include "sync/SyncManager.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(50);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    poll.start();
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+QList<SyncFolder> recordedFolders(int count, int records)
+{
+    QList<SyncFolder> folders;
+    folders.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        SyncFolder f;
+        f.parentComponents = {QString::number(2000 + i / 200), QStringLiteral("%1-Kunde").arg((i / 20) % 10)};
+        f.name = QStringLiteral("Shoot_%1").arg(i);
+        f.displayName = QStringLiteral("Shoot %1").arg(i);
+        f.relativePath = f.parentComponents.join(u'/') + u'/' + f.name;
+        f.path = QStringLiteral("/eksport/") + f.relativePath;
+        f.imageCount = records;
+        QList<UploadedFileMeta> uploaded;
+        QSet<QString> names;
+        LocalFileMetaMap meta;
+        for (int k = 0; k < records; ++k) {
+            const QString file = QStringLiteral("IMG_%1_%2.jpg").arg(i).arg(k, 4, 10, QLatin1Char('0'));
+            uploaded.append({file, 5'000'000 + k, 700'000'000.0 + k});
+            names.insert(file);
+            meta.insert(file, {5'000'000 + k, 700'000'000.0 + k});
+        }
+        f.uploadedFiles = uploaded;
+        f.cachedLocalFileNames = names;
+        f.cachedLocalFileMeta = meta;
+        f.status = SyncStatus::synced(QStringLiteral("g%1").arg(i), QStringLiteral("s%1").arg(i), records);
+        folders.append(f);
+    }
+    return folders;
+}
+
+void generateTree(const QString &root, int folders, int images)
+{
+    for (int f = 0; f < folders; ++f) {
+        const QString dir = QStringLiteral("%1/%2/%3-Kunde/Shoot_%4").arg(root).arg(2000 + f / 200).arg((f / 20) % 10).arg(f);
+        QDir().mkpath(dir);
+        for (int i = 0; i < images; ++i) {
+            QFile file(QStringLiteral("%1/IMG_%2.jpg").arg(dir).arg(i, 4, 10, QLatin1Char('0')));
+            if (file.open(QIODevice::WriteOnly))
+                file.write(QByteArray(512 + i, 'x'));
+        }
+    }
+}
+
+struct Signed {
+    testsupport::StandInService service;
+    QTemporaryDir support;
+    VarnostimaAPI api;
+    std::unique_ptr<AuthManager> auth;
+    RecordingUrlOpener browser;
+
+    Signed()
+    {
+        service.addAccount("bench");
+        api.setTimeouts({30s, 30s, 60s});
+        SecureStorage(support.path()).write(QStringLiteral("base-url"), service.baseUrl().toString());
+        auth = std::make_unique<AuthManager>(api, SecureStorage(support.path()), AuthManager::StartupRestore::Manual);
+        testsupport::awaitTask(auth->login(QStringLiteral("bench")));
+    }
+
+    OverviewContext context(SyncManager &sync)
+    {
+        OverviewContext c;
+        c.authManager = auth.get();
+        c.syncManager = &sync;
+        c.browser = &browser;
+        c.revealFolder = [](const QString &) {};
+        return c;
+    }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    int folders = 2000, images = 20, recordFolders = 2000, records = 100;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        const int value = args.at(i + 1).toInt();
+        if (args.at(i) == QLatin1String("--folders"))
+            folders = value;
+        else if (args.at(i) == QLatin1String("--images"))
+            images = value;
+        else if (args.at(i) == QLatin1String("--record-folders"))
+            recordFolders = value;
+        else if (args.at(i) == QLatin1String("--records"))
+            records = value;
+    }
+
+    {
+        Signed account;
+        const qint64 before = bench::statusKiB("VmRSS:");
+        QTemporaryDir state;
+        SyncManager sync(state.path());
+        sync.setAPI(account.api);
+        sync.setFolders(recordedFolders(recordFolders, records));
+        sync.setHasCompletedInitialReconcile(true);
+        SyncOverviewView window(account.context(sync));
+        window.show();
+        QImage frame(window.size(), QImage::Format_ARGB32_Premultiplied);
+        window.render(&frame);
+        std::printf("Memory, %d folders x %d records (%lld records) with the window shown: RSS %.1f MB "
+                    "(%.1f MB before the state), peak %.1f MB\n",
+                    recordFolders, records, qint64(recordFolders) * records,
+                    bench::statusKiB("VmRSS:") / 1024.0, before / 1024.0, bench::statusKiB("VmHWM:") / 1024.0);
+        std::fflush(stdout);
+    }
+
+    Signed account;
+    QTemporaryDir exportDir;
+    QTemporaryDir state;
+    std::printf("Generating %d folders x %d images...\n", folders, images);
+    std::fflush(stdout);
+    generateTree(exportDir.path(), folders, images);
+    SyncManager sync(state.path(), SyncDelays{200ms, 200ms, 200ms});
+    sync.setAPI(account.api);
+    SyncOverviewView window(account.context(sync));
+    if (!qEnvironmentVariableIsSet("BENCH_NO_WINDOW"))
+        window.show();
+
+    qint64 updates = 0;
+    QObject::connect(&sync, &SyncManager::foldersChanged, &window, [&] { ++updates; });
+    QList<double> late;
+    QElapsedTimer clock;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(10);
+    qint64 last = 0;
+    QObject::connect(&probe, &QTimer::timeout, &window, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        late << std::max(0.0, (now - last) / 1e6 - 10.0);
+        if (qEnvironmentVariableIsSet("BENCH_TRACE") && late.last() > 30)
+            std::printf("  stall %.1f ms at %.2f s\n", late.last(), now / 1e9);
+        last = now;
+    });
+    clock.start();
+    last = clock.nsecsElapsed();
+    probe.start();
+
+    sync.setWatchFolder(exportDir.path());
+    const auto allSynced = [&] {
+        const QList<SyncFolder> &list = sync.folders();
+        return list.size() == folders && std::all_of(list.cbegin(), list.cend(), [](const SyncFolder &f) {
+                   return f.status.is(SyncStatus::Case::synced);
+               });
+    };
+    const bool done = waitUntil(allSynced, 30 * 60 * 1000);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    probe.stop();
+    std::sort(late.begin(), late.end());
+    const double p99 = late.isEmpty() ? 0 : late.at(std::min<qsizetype>(late.size() - 1, late.size() * 99 / 100));
+    std::printf("Import of %d folders x %d images with the window open: %s in %.1f s, %lld folder-list updates; "
+                "UI thread stall: longest %.1f ms, 99th percentile %.1f ms (%lld probe ticks); RSS %.1f MB\n",
+                folders, images, done ? "done" : "NOT DONE", seconds, updates, late.isEmpty() ? 0 : late.last(), p99,
+                qint64(late.size()), bench::statusKiB("VmRSS:") / 1024.0);
+    return done ? 0 : 1;
+}
