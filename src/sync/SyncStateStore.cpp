@@ -190,8 +190,8 @@ void SyncStateStore::run()
         if (!m_pending)
             return; // stopping with nothing left to write
         // A burst of saves: hold the newest until the interval since the last write has passed.
-        while (m_lastWriteStart && m_flushes == 0 && !m_stopping) {
-            const Clock::time_point due = *m_lastWriteStart + m_minInterval;
+        while (m_lastWriteEnd && m_flushes == 0 && !m_stopping) {
+            const Clock::time_point due = *m_lastWriteEnd + m_minInterval;
             if (Clock::now() >= due)
                 break;
             m_wake.wait_until(lock, due);
@@ -199,11 +199,11 @@ void SyncStateStore::run()
         SyncState snapshot = std::move(*m_pending);
         m_pending.reset();
         m_writing = true;
-        m_lastWriteStart = Clock::now();
         lock.unlock();
         const bool written = write(snapshot);
         lock.lock();
         m_writing = false;
+        m_lastWriteEnd = Clock::now(); // from the end: files land at least an interval apart
         m_writeCount += written ? 1 : 0;
         if (!m_pending)
             m_written.notify_all();

@@ -43,9 +43,9 @@ SyncState decodeSyncState(const QByteArray &json);
 SyncState decodeSyncStateDocument(const QByteArray &json);
 
 // Loads the state file and writes it on a background thread. Saves coalesce: the newest snapshot wins, the ones
-// in between may never reach the disk, and each write replaces the whole file atomically. Writes start at least
-// minInterval apart: a save after a quiet spell is written at once, a burst of saves becomes one write per
-// interval, the last one within an interval of the last save. Destruction writes the last snapshot first.
+// in between may never reach the disk, and each write replaces the whole file atomically. A write starts no
+// sooner than minInterval after the previous one ended: a save after a quiet spell is written at once, a burst of
+// saves becomes one write per interval, the last one within an interval (and a write) of the last save. Destruction writes the last snapshot first.
 class SyncStateStore
 {
 public:
@@ -87,7 +87,7 @@ private:
     std::condition_variable m_wake;    // the writer: a snapshot, a flush or the end
     std::condition_variable m_written; // flush(): the writer went idle
     std::optional<SyncState> m_pending;
-    std::optional<Clock::time_point> m_lastWriteStart;
+    std::optional<Clock::time_point> m_lastWriteEnd;
     int m_flushes = 0; // flush() calls waiting: the writer skips the interval
     bool m_writing = false;
     bool m_stopping = false;
