@@ -65,7 +65,7 @@ struct Client {
         service = std::make_unique<StandInService>();
         service->addAccount(kToken);
         api = std::make_unique<VarnostimaAPI>();
-        api->setTimeouts({3s, 3s, 10s});
+        api->setTimeouts({15s, 15s, 15s}); // only a fault waits this long; awaitTask gives up at 20 s
         api->setCredentials(service->baseUrl(), QString::fromLatin1(kToken));
     }
     void stop()

@@ -18,8 +18,15 @@ private Q_SLOTS:
     void init() { m_c.start(); }
     void cleanup() { m_c.stop(); }
 
-    void errorMessages()
+    // The common transport failures read in Norwegian too; others keep the library's text, which the log keeps.
+    void userTexts()
     {
+        using R = QNetworkReply;
+        const auto transport = [](R::NetworkError code, bool timedOut = false) {
+            return TransportError(code, QStringLiteral("library text"), timedOut).localizedDescription();
+        };
+        const QString unreachable = QStringLiteral("Ingen nettverksforbindelse til serveren");
+        const QString timedOut = QStringLiteral("Tidsavbrudd — serveren svarte ikke");
         const QList<QPair<QString, QString>> cases{
             {APIError::uploadFailed(413).localizedDescription(), QStringLiteral("Opplasting feilet (HTTP 413)")},
             {APIError::uploadFailed(-1).localizedDescription(), QStringLiteral("Opplasting feilet (HTTP -1)")},
@@ -33,9 +40,19 @@ private Q_SLOTS:
              QStringLiteral("Opplastingslenken har utløpt — prøv igjen")},
             {AuthError::invalidToken().localizedDescription(),
              QStringLiteral("Ugyldig token — sjekk at du kopierte riktig")},
+            {transport(R::HostNotFoundError), QStringLiteral("Fant ikke serveren — sjekk internettforbindelsen")},
+            {transport(R::ConnectionRefusedError), QStringLiteral("Serveren avviste tilkoblingen")},
+            {transport(R::UnknownNetworkError), unreachable},
+            {transport(R::NetworkSessionFailedError), unreachable},
+            {transport(R::TimeoutError), timedOut},
+            {transport(R::OperationCanceledError, true), timedOut},
+            {transport(R::SslHandshakeFailedError), QStringLiteral("Kunne ikke opprette en sikker forbindelse til serveren")},
+            {transport(R::RemoteHostClosedError), QStringLiteral("library text")},
         };
         for (const auto &[actual, expected] : cases)
             QCOMPARE(actual, expected);
+        QCOMPARE(TransportError(R::HostNotFoundError, QStringLiteral("library text"), false).libraryMessage(),
+                 QStringLiteral("library text"));
     }
 
     // Checked on the raw request: a parser trims header values, so "Bearer" and "Bearer " look alike after it.
@@ -105,29 +122,35 @@ private Q_SLOTS:
         }
     }
 
-    // No complete answer: the call ends with a transport error instead of hanging.
+    // No complete answer: the call ends with a transport error instead of hanging, and says why.
     void noCompleteAnswer_data()
     {
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("kind"); // -1: nothing listens on the port
         QTest::addColumn<int>("idleMs");
         QTest::addColumn<int>("resourceMs");
-        QTest::addColumn<bool>("timeout");
-        QTest::newRow("idle time-out") << int(ScriptedAnswer::Kind::Hang) << 150 << 60000 << true;
-        QTest::newRow("resource time-out") << int(ScriptedAnswer::Kind::Hang) << 60000 << 150 << true;
-        QTest::newRow("connection closed") << int(ScriptedAnswer::Kind::CloseWithoutAnswer) << 3000 << 10000 << false;
+        QTest::addColumn<QString>("text"); // null: the library's own
+        const QString timedOut = QStringLiteral("Tidsavbrudd — serveren svarte ikke");
+        QTest::newRow("idle time-out") << int(ScriptedAnswer::Kind::Hang) << 150 << 60000 << timedOut;
+        QTest::newRow("resource time-out") << int(ScriptedAnswer::Kind::Hang) << 60000 << 150 << timedOut;
+        QTest::newRow("connection closed") << int(ScriptedAnswer::Kind::CloseWithoutAnswer) << 60000 << 60000 << QString();
+        QTest::newRow("refused") << -1 << 60000 << 60000 << QStringLiteral("Serveren avviste tilkoblingen");
     }
     void noCompleteAnswer()
     {
         QFETCH(int, kind);
         QFETCH(int, idleMs);
         QFETCH(int, resourceMs);
-        QFETCH(bool, timeout);
+        QFETCH(QString, text);
         m_c.api->setTimeouts({std::chrono::milliseconds(idleMs), std::chrono::milliseconds(idleMs),
                               std::chrono::milliseconds(resourceMs)});
-        m_c.service->script("GET", "/api/auth/me", ofKind(ScriptedAnswer::Kind(kind)), -1);
+        if (kind < 0)
+            m_c.service.reset();
+        else
+            m_c.service->script("GET", "/api/auth/me", ofKind(ScriptedAnswer::Kind(kind)), -1);
         const auto error = errorOf<TransportError>(getMe());
         QVERIFY(error);
-        QCOMPARE(error->isTimeout(), timeout);
+        QCOMPARE(error->isTimeout(), idleMs < 1000 || resourceMs < 1000);
+        QCOMPARE(error->localizedDescription(), text.isNull() ? error->libraryMessage() : text);
     }
 
     // An answer over the limit fails its request instead of filling memory, whether its size was declared or it
@@ -161,44 +184,6 @@ private Q_SLOTS:
         const auto error = errorOf<APIError>(failure);
         QCOMPARE(error ? int(error->errorCase()) : bool(failure) ? -2 : -1, outcome);
         QCOMPARE(log.count(kAPI, QStringLiteral("is larger than 4096 bytes")), outcome == int(APIError::Case::invalidResponse) ? 1 : 0);
-    }
-
-    // The common transport failures read in Norwegian; others keep the library's text, which the log keeps too.
-    void transportFailureTexts_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<bool>("timedOut");
-        QTest::addColumn<QString>("text");
-        using R = QNetworkReply;
-        const QString unreachable = QStringLiteral("Ingen nettverksforbindelse til serveren");
-        QTest::newRow("host not found") << int(R::HostNotFoundError) << false << QStringLiteral("Fant ikke serveren — sjekk internettforbindelsen");
-        QTest::newRow("refused") << int(R::ConnectionRefusedError) << false << QStringLiteral("Serveren avviste tilkoblingen");
-        QTest::newRow("no route") << int(R::UnknownNetworkError) << false << unreachable;
-        QTest::newRow("network session") << int(R::NetworkSessionFailedError) << false << unreachable;
-        QTest::newRow("timed out") << int(R::TimeoutError) << false << QStringLiteral("Tidsavbrudd — serveren svarte ikke");
-        QTest::newRow("own time-out") << int(R::OperationCanceledError) << true << QStringLiteral("Tidsavbrudd — serveren svarte ikke");
-        QTest::newRow("TLS") << int(R::SslHandshakeFailedError) << false << QStringLiteral("Kunne ikke opprette en sikker forbindelse til serveren");
-        QTest::newRow("other") << int(R::RemoteHostClosedError) << false << QStringLiteral("library text");
-    }
-    void transportFailureTexts()
-    {
-        QFETCH(int, code);
-        QFETCH(bool, timedOut);
-        QFETCH(QString, text);
-        const TransportError error(QNetworkReply::NetworkError(code), QStringLiteral("library text"), timedOut);
-        QCOMPARE(error.localizedDescription(), text);
-        QCOMPARE(error.libraryMessage(), QStringLiteral("library text"));
-    }
-
-    void refusedConnectionReadsInNorwegian()
-    {
-        QUrl closed = m_c.service->baseUrl();
-        m_c.stop(); // nothing listens on that port any more
-        m_c.api = std::make_unique<VarnostimaAPI>();
-        m_c.api->setCredentials(closed, QString::fromLatin1(kToken));
-        const auto error = errorOf<TransportError>(awaitFailure(m_c.api->getJSON<SuccessResponse>(me())));
-        QVERIFY(error);
-        QCOMPARE(error->localizedDescription(), QStringLiteral("Serveren avviste tilkoblingen"));
     }
 
     void tokenNeverLeavesTheOrigin()
@@ -235,7 +220,6 @@ private Q_SLOTS:
 
     void requestKeepsTheCredentialsItWasBuiltWith()
     {
-        m_c.service->script("GET", "/api/auth/me", answer(200, "{}", 200));
         auto task = m_c.api->getJSON<SuccessResponse>(me());
         m_c.api->clearAuthToken();
         awaitTask(std::move(task));

@@ -234,10 +234,13 @@ private Q_SLOTS:
         QFETCH(QString, signInToken);
         QFETCH(QString, kept);
         storeToken(QStringLiteral("old"));
-        m_c.service->script("GET", "/api/auth/me", answer(restoreStatus, "{}", 1000));
+        ScriptedAnswer late = answer(restoreStatus);
+        late.held = true; // until the sign-in has ended
+        m_c.service->script("GET", "/api/auth/me", late);
         auto restore = m_auth->restoreSession();
         QTRY_COMPARE(m_c.service->requests().size(), 1); // the script went to the restore, not to the sign-in
         awaitFailure(m_auth->login(signInToken));
+        m_c.service->releaseHeld();
         awaitTask(std::move(restore));
         QVERIFY(m_auth->isAuthenticated());
         QCOMPARE(m_authenticatedCalls, 1);

@@ -252,6 +252,13 @@ struct StandInService::Impl {
         return !released.wait_for(lock, *delay, [this] { return stopping; });
     }
 
+    bool waitForRelease()
+    {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [this] { return heldReleased || stopping; });
+        return !stopping;
+    }
+
     void dropConnection(const httplib::Request &req) const
     {
         standin::shutDownConnections(mainPort, req.remote_port);
@@ -323,7 +330,9 @@ struct StandInService::Impl {
 
     void answerScripted(const httplib::Request &req, httplib::Response &res, const ScriptedAnswer &answer)
     {
-        if (answer.delayMs > 0 && !wait(std::chrono::milliseconds(answer.delayMs))) {
+        const bool goOn = (!answer.held || waitForRelease())
+            && (answer.delayMs <= 0 || wait(std::chrono::milliseconds(answer.delayMs)));
+        if (!goOn) {
             dropConnection(req);
             return;
         }
@@ -364,6 +373,7 @@ struct StandInService::Impl {
     std::condition_variable released;
     bool stopping = false;
     bool ready = false;
+    bool heldReleased = false;
     quint16 mainPort = 0;
     quint16 otherPort = 0;
     QList<RecordedRequest> requests;
@@ -427,6 +437,15 @@ void StandInService::clearScripts()
 {
     const std::lock_guard lock(d->mutex);
     d->scripts.clear();
+}
+
+void StandInService::releaseHeld()
+{
+    {
+        const std::lock_guard lock(d->mutex);
+        d->heldReleased = true;
+    }
+    d->released.notify_all();
 }
 
 QUrl StandInService::otherOriginUrl() const

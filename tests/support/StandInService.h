@@ -66,6 +66,8 @@ public:
     // behaviour. The earliest script that still has uses wins.
     void script(const QByteArray &method, const QByteArray &pathPattern, ScriptedAnswer answer, int times = 1);
     void clearScripts();
+    // Lets every held answer go on, now and from now on: orders an answer after what the test did meanwhile.
+    void releaseHeld();
 
     // The second origin that RedirectToOtherOrigin points at. It answers 200 "{}" and records what it received.
     QUrl otherOriginUrl() const;

@@ -42,6 +42,7 @@ struct ScriptedAnswer {
     QList<QPair<QByteArray, QByteArray>> headers;
     int delayMs = 0; // waited after the body was read, before the answer (or the close)
     Kind kind = Kind::Answer;
+    bool held = false; // before the delay, waits until StandInService::releaseHeld() (or the service's end)
 };
 
 struct StandInImage {
