@@ -18,90 +18,73 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <vector>
 #include <cstring>
+#include <vector>
 
 namespace {
 
 using Role = SingleInstance::Role;
 
-// Runs the helper to its end (or until it prints the line `until`) without blocking our event loop.
+// Another copy of the application, run without blocking our event loop; killed if still running at the end.
 struct Helper {
     QProcess process;
+    QByteArray output;
 
-    void start(const QStringList &arguments)
+    explicit Helper(const QStringList &arguments)
     {
-        process.setProgram(QStringLiteral(HELPER_PATH));
-        process.setArguments(arguments);
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start();
+        process.start(QStringLiteral(HELPER_PATH), arguments);
     }
     bool waitForLine(const QByteArray &line)
     {
-        return QTest::qWaitFor([&] { return output().contains(line + '\n'); }, 20000);
+        return QTest::qWaitFor([&] { return (output += process.readAllStandardOutput()).contains(line + '\n'); }, 20000);
     }
-    bool waitForExit()
+    bool exitedCleanly()
     {
-        return process.state() == QProcess::NotRunning
-            || QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000);
-    }
-    QByteArray output()
-    {
-        m_output += process.readAllStandardOutput();
-        return m_output;
+        return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000)
+            && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
     ~Helper()
     {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
+        process.kill();
+        process.waitForFinished(5000);
     }
-
-private:
-    QByteArray m_output;
 };
 
-// A socket file nobody listens on, as a killed process leaves it.
-bool makeStaleSocket(const QString &path)
+// What the primary receives from a second copy started with `arguments`, which must then exit cleanly.
+QStringList handOver(SingleInstance &primary, const QString &socket, const QStringList &arguments)
 {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray encoded = QFile::encodeName(path);
-    std::strncpy(address.sun_path, encoded.constData(), sizeof address.sun_path - 1);
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return bound && QFileInfo::exists(path);
+    QSignalSpy messages(&primary, &SingleInstance::messageReceived);
+    Helper second(QStringList{socket} + arguments);
+    if (!second.exitedCleanly())
+        return {QStringLiteral("second copy did not exit cleanly")};
+    QStringList got;
+    for (const auto &signal : std::as_const(messages))
+        got.append(signal.constFirst().toString());
+    return got;
 }
 
 // A client of our own that connects and then says nothing; -1 when it cannot connect.
 int connectIdle(const QString &path)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
 }
 
 // How many of the clients the server has closed.
 int closedByServer(const std::vector<int> &clients)
 {
-    int closed = 0;
-    for (const int fd : clients) {
+    return int(std::ranges::count_if(clients, [](int fd) {
         char byte;
         const ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
-            ++closed;
-    }
-    return closed;
+        return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+    }));
 }
 
 } // namespace
@@ -110,9 +93,15 @@ class TestSingleInstance : public QObject
 {
     Q_OBJECT
 
-private:
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SingleInstance> m_primary;
     QString socketPath() const { return m_dir->path() + QStringLiteral("/varnostima.socket"); }
+    void startPrimary(const QStringList &messages = {})
+    {
+        m_primary = std::make_unique<SingleInstance>(socketPath());
+        QCOMPARE(testsupport::awaitTask(m_primary->start(messages)), Role::Primary);
+        QVERIFY(m_primary->isListening());
+    }
 
 private Q_SLOTS:
     void init()
@@ -120,6 +109,7 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
     }
+    void cleanup() { m_primary.reset(); }
 
     void secondProcessHandsOverAndExits_data()
     {
@@ -131,62 +121,61 @@ private Q_SLOTS:
     void secondProcessHandsOverAndExits()
     {
         QFETCH(QStringList, arguments);
-        SingleInstance primary(socketPath());
-        QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
-        QSignalSpy messages(&primary, &SingleInstance::messageReceived);
-        QSignalSpy handOvers(&primary, &SingleInstance::handOverReceived);
+        startPrimary();
         // Only this user may connect.
         struct stat info {};
         QCOMPARE(::stat(QFile::encodeName(socketPath()).constData(), &info), 0);
         QVERIFY(S_ISSOCK(info.st_mode));
         QCOMPARE(info.st_mode & (S_IRWXG | S_IRWXO), mode_t(0));
 
-        Helper second;
-        second.start(QStringList{socketPath()} + arguments);
-        QVERIFY(second.waitForExit());
-
-        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.process.exitCode(), 0);
-        QStringList got;
-        for (const auto &signal : std::as_const(messages))
-            got.append(signal.constFirst().toString());
-        QCOMPARE(got, arguments);
+        QSignalSpy handOvers(m_primary.get(), &SingleInstance::handOverReceived);
+        QCOMPARE(handOver(*m_primary, socketPath(), arguments), arguments);
         QCOMPARE(handOvers.size(), 1); // also without URLs: the running copy then shows itself
     }
 
     void handsOverToAnotherProcess()
     {
-        Helper first;
-        first.start({socketPath(), QStringLiteral("--hold")});
+        Helper first({socketPath(), QStringLiteral("--hold")});
         QVERIFY(first.waitForLine("primary"));
-
         SingleInstance second(socketPath());
         QCOMPARE(testsupport::awaitTask(second.start({QStringLiteral("varnostima://auth?token=t")})), Role::Secondary);
         QVERIFY(first.waitForLine("received varnostima://auth?token=t"));
         QVERIFY(!second.isListening());
     }
 
+    // The socket file of a killed primary is taken over.
+    void staleSocketIsRecovered()
+    {
+        {
+            Helper first({socketPath(), QStringLiteral("--hold")});
+            QVERIFY(first.waitForLine("primary"));
+            ::kill(pid_t(first.process.processId()), SIGKILL);
+            QVERIFY(first.process.waitForFinished(20000));
+        }
+        QVERIFY(QFileInfo::exists(socketPath()));
+        startPrimary({QStringLiteral("varnostima://lost")});
+        QCOMPARE(handOver(*m_primary, socketPath(), {QStringLiteral("varnostima://after-stale")}),
+                 QStringList{QStringLiteral("varnostima://after-stale")});
+    }
+
     // Idle connections beyond the cap are closed at once: they cannot use up the process's file descriptors.
     void idleConnectionsAreCapped()
     {
-        SingleInstance primary(socketPath());
-        QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
+        startPrimary();
         std::vector<int> clients;
         for (int i = 0; i < SingleInstance::kMaxConnections + 8; ++i)
             clients.push_back(connectIdle(socketPath()));
-        QVERIFY(std::find(clients.begin(), clients.end(), -1) == clients.end());
-        QTRY_VERIFY(closedByServer(clients) >= 8);
-        QVERIFY(primary.openConnections() <= SingleInstance::kMaxConnections);
-        for (const int fd : clients)
-            ::close(fd);
+        QVERIFY(std::ranges::find(clients, -1) == clients.end());
+        QTRY_VERIFY_WITH_TIMEOUT(closedByServer(clients) >= 8, 20000);
+        QVERIFY(m_primary->openConnections() <= SingleInstance::kMaxConnections);
+        std::ranges::for_each(clients, ::close);
     }
 
     // Accepting fails when the process has no descriptor left, and the server then closes: it listens again, so a
     // later sign-in callback still arrives.
     void listensAgainAfterAcceptFailed()
     {
-        SingleInstance primary(socketPath());
-        QCOMPARE(testsupport::awaitTask(primary.start({})), Role::Primary);
+        startPrimary();
         rlimit original{};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &original), 0);
         const int client = connectIdle(socketPath()); // waits in the backlog until the event loop runs
@@ -197,51 +186,14 @@ private Q_SLOTS:
         std::vector<int> fillers;
         for (int fd = ::dup(0); fd >= 0; fd = ::dup(0))
             fillers.push_back(fd);
-        QTRY_VERIFY(!primary.isListening());
-        for (const int fd : fillers)
-            ::close(fd);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_primary->isListening(), 20000);
+        std::ranges::for_each(fillers, ::close);
         ::close(client);
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &original), 0);
 
-        QTRY_VERIFY_WITH_TIMEOUT(primary.isListening(), 20000);
-        QSignalSpy messages(&primary, &SingleInstance::messageReceived);
-        Helper second;
-        second.start({socketPath(), QStringLiteral("varnostima://after-failure")});
-        QVERIFY(second.waitForExit());
-        QCOMPARE(second.process.exitCode(), 0);
-        QCOMPARE(messages.size(), 1);
-    }
-
-    void staleSocketIsRecovered_data()
-    {
-        QTest::addColumn<bool>("killedPrimary");
-        QTest::newRow("socket file left behind") << false;
-        QTest::newRow("primary killed") << true;
-    }
-    void staleSocketIsRecovered()
-    {
-        QFETCH(bool, killedPrimary);
-        if (killedPrimary) {
-            Helper first;
-            first.start({socketPath(), QStringLiteral("--hold")});
-            QVERIFY(first.waitForLine("primary"));
-            ::kill(pid_t(first.process.processId()), SIGKILL);
-            QVERIFY(first.waitForExit());
-        } else {
-            QVERIFY(makeStaleSocket(socketPath()));
-        }
-        QVERIFY(QFileInfo::exists(socketPath()));
-
-        SingleInstance primary(socketPath());
-        QCOMPARE(testsupport::awaitTask(primary.start({QStringLiteral("varnostima://lost")})), Role::Primary);
-        QVERIFY(primary.isListening());
-        QSignalSpy messages(&primary, &SingleInstance::messageReceived);
-
-        Helper second;
-        second.start({socketPath(), QStringLiteral("varnostima://after-stale")});
-        QVERIFY(second.waitForExit());
-        QCOMPARE(second.process.exitCode(), 0);
-        QCOMPARE(messages.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(m_primary->isListening(), 20000);
+        QCOMPARE(handOver(*m_primary, socketPath(), {QStringLiteral("varnostima://after-failure")}),
+                 QStringList{QStringLiteral("varnostima://after-failure")});
     }
 };
 
