@@ -174,6 +174,16 @@ std::optional<QSet<QString>> SyncFolder::uploadedFileNameSet() const
     return names;
 }
 
+std::optional<QString> SyncFolder::removedGalleryId() const
+{
+    if (status.is(SyncStatus::Case::removedLocally))
+        return status.galleryId();
+    static const QString placeholderPrefix = QStringLiteral("__removed__/");
+    if (status.is(SyncStatus::Case::failed) && path.startsWith(placeholderPrefix))
+        return path.mid(placeholderPrefix.size());
+    return std::nullopt;
+}
+
 QStringList SyncFolder::newFileNames() const
 {
     if (!uploadedFiles)

@@ -128,6 +128,9 @@ struct SyncFolder {
     std::optional<LocalFileMetaMap> cachedLocalFileMeta;
 
     const QString &id() const { return path; }
+    // The gallery of a placeholder for a folder removed locally, also once a failed deletion has turned its status
+    // into `failed`; nothing for a real folder.
+    std::optional<QString> removedGalleryId() const;
 
     // Reads the legacy "uploadedFileNames" when "uploadedFiles" is absent; never writes it.
     static SyncFolder fromJson(const json::ObjectReader &in);

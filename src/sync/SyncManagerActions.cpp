@@ -109,14 +109,15 @@ QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
 
 QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
 {
-    if (!folder.status.is(SyncStatus::Case::removedLocally))
+    // A placeholder whose deletion failed is still offered: the user may try again.
+    const std::optional<QString> removedId = folder.removedGalleryId();
+    if (!removedId)
         co_return;
-    const QString galleryId = folder.status.galleryId();
+    const QString galleryId = *removedId;
     // A deletion cannot be undone: a window's stale copy (the folder came back, or the entry was already dealt
     // with) must not delete a gallery the live list no longer offers for deletion.
     const bool offered = std::any_of(m_folders.cbegin(), m_folders.cend(), [&](const SyncFolder &entry) {
-        return samePath(entry, folder.path) && entry.status.is(SyncStatus::Case::removedLocally)
-            && entry.status.galleryId() == galleryId;
+        return samePath(entry, folder.path) && entry.removedGalleryId() == galleryId;
     });
     if (!offered)
         co_return;
@@ -145,8 +146,9 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
 
 void SyncManager::forgetFolder(SyncFolder folder)
 {
-    if (!folder.status.is(SyncStatus::Case::removedLocally))
+    const std::optional<QString> galleryId = folder.removedGalleryId();
+    if (!galleryId)
         return;
-    removeActionEntries(folder.path, folder.status.galleryId());
+    removeActionEntries(folder.path, *galleryId);
     saveState();
 }

@@ -186,7 +186,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("live"); // what the live list holds at the stale copy's path
         QTest::newRow("the entry is gone") << "gone";
-        QTest::newRow("the entry failed meanwhile") << "failed";
         QTest::newRow("the folder came back") << "synced";
         QTest::newRow("the path holds another gallery") << "other";
     }
@@ -198,8 +197,6 @@ private Q_SLOTS:
         QList<SyncFolder> liveList{stale};
         if (live == "gone")
             liveList.clear();
-        else if (live == "failed")
-            liveList.first().status = SyncStatus::failed("Sletting feilet: x");
         else if (live == "synced")
             liveList.first().status = SyncStatus::synced(galleryId, "vinter", 3);
         else
@@ -212,6 +209,32 @@ private Q_SLOTS:
         QVERIFY(f->service.requests("DELETE", "/api/gallery/*").isEmpty());
         QCOMPARE(f->manager.folders(), liveList);
         QCOMPARE(f->manager.knownGalleryIds(), QSet<QString>{galleryId});
+    }
+
+    // A placeholder whose deletion failed still stands for its gallery: deleting again or forgetting it works.
+    void failedPlaceholderStaysActionable_data()
+    {
+        QTest::addColumn<bool>("remove");
+        QTest::newRow("delete again") << true;
+        QTest::newRow("forget") << false;
+    }
+    void failedPlaceholderStaysActionable()
+    {
+        QFETCH(bool, remove);
+        const QString galleryId = f->service.seedGallery("Vinter");
+        SyncFolder failed = removedPlaceholder(galleryId);
+        failed.status = SyncStatus::failed("Sletting feilet: x");
+        f->manager.setFolders({failed});
+        f->manager.setKnownGalleryIds({galleryId});
+
+        if (remove)
+            finish(f->manager.deleteGalleryOnServer(failed));
+        else
+            f->manager.forgetFolder(failed);
+
+        QVERIFY(f->manager.folders().isEmpty());
+        QVERIFY(f->manager.knownGalleryIds().isEmpty());
+        QCOMPARE(bool(f->service.gallery(galleryId)), !remove);
     }
 
     // What the state file keeps of each decision, read back by a second manager.

@@ -1,0 +1,90 @@
+#pragma once
+
+// The images of the selected folder: the first 50 as thumbnails in three columns of unequal height, loaded six at a
+// time off the UI thread; a click opens the large preview.
+
+#include "ImagePreviewSheet.h"
+#include "ThumbnailLoader.h"
+#include "sync/SyncFolder.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QSizeF>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class ThumbnailCache;
+
+// For each column, left to right, the positions of the thumbnails placed in it: each goes to the column that is
+// shortest so far (the leftmost on a tie), counting a thumbnail as 1 / aspect high, with heights below 1 counted as
+// 1 and aspects below 0.1 as 0.1.
+QList<QList<qsizetype>> distributeIntoColumns(const QList<QSizeF> &imageSizes, int columns);
+
+// Where the grid's slow work comes from; tests replace them.
+struct PreviewLoaders {
+    std::function<QFuture<QList<QUrl>>(QUrl)> listImages;               // listFolderImagesForPreviewInBackground
+    std::function<QCoro::Task<QList<Thumbnail>>(QList<QUrl>, double)> loadBatch; // loadThumbnails
+    ImageLoader loadImage;                                                // loadThumbnail, for the sheet
+};
+
+class FolderDetailPreview : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kColumns = 3;
+    static constexpr qreal kSpacing = 2;
+    static constexpr qsizetype kMaxThumbnails = 50;
+    static constexpr qsizetype kBatchSize = 6;
+    static constexpr double kThumbnailSize = 400;
+
+    // cache: the shared cache when null.
+    explicit FolderDetailPreview(ThumbnailCache *cache = nullptr, PreviewLoaders loaders = {},
+                                 QWidget *parent = nullptr);
+
+    // Loads the folder's images again when its path differs from the one shown.
+    void setFolder(const SyncFolder &folder);
+
+    enum class State { Loading, Empty, Grid };
+    State state() const;
+    const QList<Thumbnail> &thumbnails() const { return m_thumbnails; }
+    const QList<QUrl> &allImageURLs() const { return m_allImageURLs; }
+    // "120 bilder totalt" below a grid of a folder with more than 50 images; empty otherwise.
+    QString totalText() const;
+    // The position in allImageURLs of the image whose sheet is open.
+    std::optional<int> previewIndex() const { return m_previewIndex; }
+    ImagePreviewSheet *sheet() const { return m_sheet; }
+    // The rectangle of each tile in the grid, by position in allImageURLs; for tests and the screenshots.
+    QHash<int, QRect> tileRects() const;
+
+    // Opens the sheet on an image, as a click on its tile does.
+    void openPreview(int index);
+
+Q_SIGNALS:
+    // The folder's listing and every batch are in (or the folder changed meanwhile: then nothing is emitted).
+    void loadFinished();
+    void stateChanged();
+
+private:
+    void startLoading();
+    QCoro::Task<void> load(QUrl folderURL, quint64 generation);
+    void refresh();
+
+    ThumbnailCache *m_cache;
+    PreviewLoaders m_loaders;
+    std::optional<QString> m_path;
+    quint64 m_generation = 0;
+    bool m_isLoading = true;
+    QList<Thumbnail> m_thumbnails;
+    QList<QUrl> m_allImageURLs;
+    std::optional<int> m_previewIndex;
+    QPointer<ImagePreviewSheet> m_sheet;
+
+    QWidget *m_placeholders;
+    QWidget *m_empty;
+    class MasonryGrid *m_grid;
+    QLabel *m_total;
+};

@@ -1,0 +1,296 @@
+// The preview grid and the preview sheet over real image files: which state shows, which tiles, and that a quick
+// change of folder or image never shows the pixels of the one left behind.
+
+#include "overview/FolderDetailPreview.h"
+#include "overview/ThumbnailCache.h"
+#include "support/TempTree.h"
+
+#include <QAbstractButton>
+#include <QCoroSignal>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+QColor colourOf(int index)
+{
+    return QColor::fromHsv((index * 47) % 360, 220, 220);
+}
+
+// count images named IMG_<n>.png of one colour per folder (or one colour per image when colour is invalid).
+QString writeImages(testsupport::TempTree &tree, const QString &folder, int count, QColor colour = {},
+                    QSize size = {40, 30})
+{
+    const QString dir = tree.addDir(folder);
+    for (int i = 0; i < count; ++i) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(colour.isValid() ? colour : colourOf(i));
+        image.save(QStringLiteral("%1/IMG_%2.png").arg(dir).arg(i + 1));
+    }
+    return dir;
+}
+
+SyncFolder folderAt(const QString &path)
+{
+    SyncFolder f;
+    f.path = path;
+    return f;
+}
+
+bool near(QColor a, QColor b)
+{
+    return qAbs(a.red() - b.red()) < 8 && qAbs(a.green() - b.green()) < 8 && qAbs(a.blue() - b.blue()) < 8;
+}
+
+// Holds every batch until opened; counts what waits and what has come back.
+class Gate : public QObject
+{
+    Q_OBJECT
+public:
+    QCoro::Task<QList<Thumbnail>> load(QList<QUrl> urls, double size)
+    {
+        ++waiting;
+        folders << urls.value(0).adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash).toLocalFile();
+        if (!isOpen) {
+            auto opening = qCoro(this, &Gate::opened);
+            co_await std::move(opening);
+        }
+        QPointer<Gate> self(this); // a stale batch may come back after the test has ended
+        QCoro::Task<QList<Thumbnail>> loading = loadThumbnails(urls, size);
+        QList<Thumbnail> result = co_await std::move(loading);
+        if (self)
+            ++returned;
+        co_return result;
+    }
+    void open()
+    {
+        isOpen = true;
+        Q_EMIT opened();
+    }
+    PreviewLoaders loaders()
+    {
+        PreviewLoaders l;
+        l.loadBatch = [this](QList<QUrl> urls, double size) { return load(std::move(urls), size); };
+        return l;
+    }
+    bool isOpen = false;
+    int waiting = 0;
+    int returned = 0;
+    QStringList folders; // of each batch asked for
+
+Q_SIGNALS:
+    void opened();
+};
+
+} // namespace
+
+class TestFolderDetailPreview : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void columns_data()
+    {
+        QTest::addColumn<QList<QSizeF>>("sizes");
+        QTest::addColumn<QList<QList<qsizetype>>>("columns");
+        QTest::newRow("portrait, landscape, square, then the shortest")
+            << QList<QSizeF>{{300, 400}, {400, 300}, {300, 300}, {300, 300}}
+            << QList<QList<qsizetype>>{{0}, {1, 3}, {2}};
+        // 0 px high counts as 1; more than ten times taller than wide counts as ten times.
+        QTest::newRow("flat and very tall") << QList<QSizeF>{{10, 0}, {1, 100}, {10, 100}, {1, 1}}
+                                            << QList<QList<qsizetype>>{{0, 3}, {1}, {2}};
+    }
+    void columns()
+    {
+        QFETCH(QList<QSizeF>, sizes);
+        QFETCH(QList<QList<qsizetype>>, columns);
+        QCOMPARE(distributeIntoColumns(sizes, 3), columns);
+    }
+
+    void gridStates_data()
+    {
+        QTest::addColumn<int>("images");
+        QTest::addColumn<QList<qsizetype>>("batches");
+        QTest::addColumn<QString>("total");
+        QTest::newRow("none") << 0 << QList<qsizetype>{} << "";
+        QTest::newRow("7") << 7 << QList<qsizetype>{6, 1} << "";
+        QTest::newRow("50") << 50 << QList<qsizetype>{6, 6, 6, 6, 6, 6, 6, 6, 2} << "";
+        QTest::newRow("120") << 120 << QList<qsizetype>{6, 6, 6, 6, 6, 6, 6, 6, 2} << "120 bilder totalt";
+    }
+    void gridStates()
+    {
+        QFETCH(int, images);
+        QFETCH(QList<qsizetype>, batches);
+        QFETCH(QString, total);
+        testsupport::TempTree tree;
+        const QString dir = writeImages(tree, "Bryllup", images);
+        QList<qsizetype> requested;
+        PreviewLoaders loaders;
+        loaders.loadBatch = [&requested](QList<QUrl> urls, double size) {
+            requested << urls.size();
+            return loadThumbnails(std::move(urls), size);
+        };
+        FolderDetailPreview preview(nullptr, loaders);
+        preview.resize(400, 800);
+        QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
+
+        preview.setFolder(folderAt(dir));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000); // may already have come: a listing can be done at once
+
+        QCOMPARE(requested, batches);
+        QCOMPARE(preview.state(), images ? FolderDetailPreview::State::Grid : FolderDetailPreview::State::Empty);
+        QCOMPARE(preview.thumbnails().size(), qMin(images, 50));
+        QCOMPARE(preview.allImageURLs().size(), images);
+        QCOMPARE(preview.tileRects().size(), qMin(images, 50));
+        QCOMPARE(preview.totalText(), total);
+        if (images < 50)
+            return;
+        // The 50th tile opens the sheet at position 49; the sheet steps on through the whole folder.
+        preview.openPreview(49);
+        QVERIFY(preview.sheet());
+        QCOMPARE(preview.previewIndex(), 49);
+        for (int i = 0; i < images; ++i)
+            preview.sheet()->showNext();
+        QCOMPARE(preview.sheet()->positionText(), QStringLiteral("%1 av %1").arg(images));
+        preview.sheet()->reject();
+        QVERIFY(!preview.previewIndex());
+    }
+
+    // A batch that comes back after another folder was selected is dropped.
+    void staleBatchesNeverShow()
+    {
+        testsupport::TempTree tree;
+        const QString first = writeImages(tree, "A", 7, Qt::red);
+        const QString second = writeImages(tree, "B", 7, Qt::blue);
+        const QString empty = tree.addDir("Tom");
+        Gate gate;
+        FolderDetailPreview preview(nullptr, gate.loaders());
+        QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
+
+        preview.setFolder(folderAt(first));
+        QTRY_COMPARE_WITH_TIMEOUT(gate.waiting, 1, 20000);
+        preview.setFolder(folderAt(empty));
+        QTRY_COMPARE_WITH_TIMEOUT(preview.state(), FolderDetailPreview::State::Empty, 20000);
+        gate.open();
+        QTRY_COMPARE_WITH_TIMEOUT(gate.returned, 1, 20000);
+        QCOMPARE(preview.state(), FolderDetailPreview::State::Empty);
+        QVERIFY(preview.thumbnails().isEmpty());
+
+        // A -> B -> A while A's first batch is held: A's tiles once, none of B's.
+        gate.isOpen = false;
+        preview.setFolder(folderAt(first));
+        QTRY_COMPARE_WITH_TIMEOUT(gate.folders.count(first), 2, 20000);
+        preview.setFolder(folderAt(second));
+        preview.setFolder(folderAt(first));
+        // B's batch may be asked for too, when its listing is done before it is awaited; it is dropped as well.
+        QTRY_COMPARE_WITH_TIMEOUT(gate.folders.count(first), 3, 20000);
+        finished.clear();
+        gate.open();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(preview.thumbnails().size(), 7);
+        QSet<QUrl> urls;
+        for (const Thumbnail &t : preview.thumbnails()) {
+            urls.insert(t.url);
+            QVERIFY(t.url.toLocalFile().startsWith(first + '/'));
+            QVERIFY(near(t.image.pixelColor(2, 2), Qt::red));
+        }
+        QCOMPARE(urls.size(), 7);
+    }
+
+    // Showing a folder drops its cached thumbnails (plain text prefix), so a re-export shows its new pixels.
+    void showingAFolderDecodesItAfresh()
+    {
+        testsupport::TempTree tree;
+        const QString dir = writeImages(tree, "Bryllup", 1, Qt::red);
+        ThumbnailCache cache;
+        cache.set(dir + " 2/x.png@400@0", QImage(4, 4, QImage::Format_RGB32));
+        cache.set("/other/x.png@400@0", QImage(4, 4, QImage::Format_RGB32));
+        FolderDetailPreview preview(&cache);
+        preview.setFolder(folderAt(dir));
+        QCOMPARE(cache.accessOrder(), QStringList{"/other/x.png@400@0"});
+    }
+
+    void rapidSteppingShowsTheLastImage()
+    {
+        testsupport::TempTree tree;
+        const QString dir = writeImages(tree, "Bryllup", 8, {}, {600, 400});
+        QList<QUrl> urls;
+        for (int i = 1; i <= 8; ++i)
+            urls << QUrl::fromLocalFile(QStringLiteral("%1/IMG_%2.png").arg(dir).arg(i));
+        ImagePreviewSheet sheet(urls, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet.isLoading(), 20000);
+        QCOMPARE(sheet.content(), ImagePreviewSheet::Content::Image);
+        QVERIFY(!sheet.previousButton()->isEnabled());
+        QTest::keyClick(&sheet, Qt::Key_Left);
+        QCOMPARE(sheet.currentIndex(), 0);
+
+        for (int i = 0; i < 10; ++i)
+            QTest::keyClick(&sheet, Qt::Key_Right);
+        QCOMPARE(sheet.currentIndex(), 7);
+        QCOMPARE(sheet.positionText(), "8 av 8");
+        QCOMPARE(sheet.fileNameText(), "IMG_8.png");
+        QVERIFY(!sheet.nextButton()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet.isLoading(), 20000);
+        QVERIFY(near(sheet.currentImage().pixelColor(10, 10), colourOf(7)));
+    }
+
+    void undecodableImageShowsError()
+    {
+        testsupport::TempTree tree;
+        const QString dir = writeImages(tree, "Bryllup", 1, Qt::green);
+        QFile broken(tree.addFile("Bryllup/IMG_0.jpg"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("not an image");
+        broken.close();
+
+        FolderDetailPreview preview;
+        QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
+        preview.setFolder(folderAt(dir));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(preview.allImageURLs().size(), 2);
+        QCOMPARE(preview.thumbnails().size(), 1);
+
+        preview.openPreview(0);
+        ImagePreviewSheet *sheet = preview.sheet();
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet->isLoading(), 20000);
+        QCOMPARE(sheet->content(), ImagePreviewSheet::Content::Error);
+        sheet->showNext();
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet->isLoading(), 20000);
+        QCOMPARE(sheet->content(), ImagePreviewSheet::Content::Image);
+        sheet->reject();
+
+        ImagePreviewSheet outOfBounds({}, 0);
+        QVERIFY(!outOfBounds.isLoading());
+        QCOMPARE(outOfBounds.content(), ImagePreviewSheet::Content::Error);
+        QCOMPARE(outOfBounds.positionText(), QString());
+    }
+
+    void closing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("Ctrl+W") << "ctrl+w";
+        QTest::newRow("Ferdig") << "done";
+    }
+    void closing()
+    {
+        QFETCH(QString, how);
+        ImagePreviewSheet sheet({QUrl::fromLocalFile("/nowhere/a.jpg")}, 0);
+        sheet.show();
+        QApplication::setActiveWindow(&sheet);
+        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        QSignalSpy rejected(&sheet, &QDialog::rejected);
+        if (how == "escape")
+            QTest::keyClick(&sheet, Qt::Key_Escape);
+        else if (how == "ctrl+w")
+            QTest::keyClick(&sheet, Qt::Key_W, Qt::ControlModifier);
+        else
+            sheet.doneButton()->click();
+        QCOMPARE(rejected.size(), 1);
+        QVERIFY(!sheet.isVisible());
+    }
+};
+
+QTEST_MAIN(TestFolderDetailPreview)
+#include "tst_folderdetailpreview.moc"

@@ -1,0 +1,259 @@
+// The inspector as a whole: its header and counters, the changes section, the gallery link, the copied flag, and
+// two actions end to end against the stand-in service.
+
+#include "overview/FolderDetailChanges.h"
+#include "overview/FolderDetailHeader.h"
+#include "overview/FolderDetailView.h"
+#include "platform/UrlOpener.h"
+#include "service/AuthManager.h"
+#include "service/SecureStorage.h"
+#include "sync/UploadTestFixture.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+SyncFolder syncedFolder(const QString &path, const QString &galleryId)
+{
+    SyncFolder f;
+    f.path = path;
+    f.name = QFileInfo(path).fileName();
+    f.displayName = f.name;
+    f.relativePath = f.name;
+    f.imageCount = 2;
+    f.status = SyncStatus::synced(galleryId, "slug", 2);
+    f.uploadedFiles = QList<UploadedFileMeta>{{"a.jpg", 10, 1.0}, {"b.jpg", 20, 2.0}};
+    f.cachedLocalFileNames = QSet<QString>{"a.jpg", "b.jpg"};
+    return f;
+}
+
+QStringList names(int count)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << QStringLiteral("IMG_%1.jpg").arg(i, 3, 10, QLatin1Char('0'));
+    return list;
+}
+
+// The view over the stand-in service, the engine, and an account whose base URL file the test writes.
+struct Inspector {
+    uploadtest::Fixture engine;
+    testsupport::TempTree accountFolder;
+    SecureStorage storage{accountFolder.root()};
+    AuthManager auth{engine.api, storage, AuthManager::StartupRestore::Manual};
+    RecordingUrlOpener browser;
+    QStringList revealed;
+    FolderDetailView view;
+
+    explicit Inspector(std::chrono::milliseconds copiedFor = 1h)
+        : view(FolderDetailContext{&engine.manager, &auth, nullptr, &browser,
+                                   [this](const QString &path) { revealed << path; }, copiedFor, {}})
+    {
+    }
+};
+
+} // namespace
+
+class TestFolderDetailView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void parentPath_data()
+    {
+        QTest::addColumn<QStringList>("components");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("top level") << QStringList{} << "";
+        QTest::newRow("underscores and hyphens") << QStringList{"2024_05--Bryllup"} << "2024 05 Bryllup";
+        QTest::newRow("three blanks become two") << QStringList{"A___B"} << "A  B";
+        QTest::newRow("trimmed, joined") << QStringList{"_Kunder_", "\tOslo "} << "Kunder \u203A Oslo";
+    }
+    void parentPath()
+    {
+        QFETCH(QStringList, components);
+        QFETCH(QString, text);
+        QCOMPARE(parentPathText(components), text);
+    }
+
+    void progress_data()
+    {
+        QTest::addColumn<double>("progress");
+        QTest::addColumn<double>("bar");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("start") << 0.0 << 0.02 << "Laster opp… 0%";
+        QTest::newRow("truncated") << 0.4567 << 0.4567 << "Laster opp… 45%";
+        QTest::newRow("done") << 1.0 << 1.0 << "Laster opp… 100%";
+        QTest::newRow("not a number") << std::nan("") << 0.02 << "Laster opp… 0%";
+        QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << 0.02 << "Laster opp… 0%";
+    }
+    void progress()
+    {
+        QFETCH(double, progress);
+        QFETCH(double, bar);
+        QFETCH(QString, text);
+        FolderDetailInfo info;
+        SyncFolder folder;
+        folder.status = SyncStatus::syncing(progress);
+        info.setFolder(folder);
+        QCOMPARE(info.progressValue(), bar);
+        QCOMPARE(info.progressText(), text);
+        QCOMPARE(info.badgeTexts(), QStringList{"Bilder 0"});
+    }
+
+    void changesGroups_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("more");
+        QTest::newRow("15 names") << names(15) << qint64(15) << "15 nye" << 15 << "";
+        QTest::newRow("16 names") << names(16) << qint64(16) << "16 nye" << 15 << "… og 1 til";
+        QTest::newRow("40 names") << names(40) << qint64(40) << "40 nye" << 15 << "… og 25 til";
+        QTest::newRow("a count without names") << QStringList{} << qint64(4) << "+4 nye" << 0 << "";
+        QTest::newRow("nothing") << QStringList{} << qint64(0) << "" << 0 << "";
+    }
+    void changesGroups()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(qint64, count);
+        QFETCH(QString, label);
+        QFETCH(int, rows);
+        QFETCH(QString, more);
+        const ChangesGroup group = ChangesGroup::of(ChangesGroup::Kind::New, names, count);
+        QCOMPARE(group.label, label);
+        QCOMPARE(group.rows, names.mid(0, rows));
+        QCOMPARE(group.moreRow, more);
+        QCOMPARE(ChangesGroup::of(ChangesGroup::Kind::Removed, {}, 2).label, QString("\u2212" "2 fjernet"));
+    }
+
+    // Header, counters and whether the changes section shows, per state.
+    void sections_data()
+    {
+        QTest::addColumn<SyncFolder>("folder");
+        QTest::addColumn<QStringList>("badges");
+        QTest::addColumn<bool>("changes");
+        SyncFolder clean = syncedFolder("/e/Kunder/Bryllup_Oslo", "g1");
+        clean.parentComponents = {"Kunder"};
+        SyncFolder added = clean;
+        added.cachedLocalFileNames->insert("c.jpg");
+        SyncFolder baseline = clean;
+        (*baseline.uploadedFiles)[0] = UploadedFileMeta{"a.jpg", 0, std::nullopt};
+        SyncFolder notSynced = clean;
+        notSynced.status = SyncStatus::notSynced();
+        notSynced.uploadedFiles.reset();
+        QTest::newRow("synced, clean") << clean << QStringList{"Bilder 2", "Lastet opp 2"} << false;
+        QTest::newRow("synced, a new image") << added << QStringList{"Bilder 2", "Lastet opp 2"} << true;
+        QTest::newRow("synced, only a missing baseline") << baseline << QStringList{"Bilder 2", "Lastet opp 2"} << true;
+        QTest::newRow("not synced, never uploaded images") << notSynced << QStringList{"Bilder 2"} << false;
+    }
+    void sections()
+    {
+        QFETCH(SyncFolder, folder);
+        QFETCH(QStringList, badges);
+        QFETCH(bool, changes);
+        Inspector inspector;
+        inspector.view.setFolder(folder);
+        QCOMPARE(inspector.view.header()->title(), folder.displayName);
+        QCOMPARE(inspector.view.header()->parentPath(), "Kunder");
+        QCOMPARE(inspector.view.info()->badgeTexts(), badges);
+        QCOMPARE(inspector.view.info()->chipText(), "Bryllup_Oslo");
+        QCOMPARE(inspector.view.info()->chipToolTip(), folder.path);
+        QCOMPARE(inspector.view.showsChanges(), changes);
+    }
+
+    // The link follows the base URL of the moment of the click, with the id as one encoded segment.
+    void copyAndOpenLink()
+    {
+        Inspector inspector;
+        inspector.storage.write("base-url", "https://a.example/app/");
+        inspector.view.setFolder(syncedFolder("/e/Bryllup", "g/1"));
+        inspector.view.actions()->trigger(FolderAction::CopyLink);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "https://a.example/app/gallery/g%2F1");
+        QVERIFY(inspector.view.isCopied());
+
+        inspector.storage.write("base-url", "https://b.example");
+        inspector.view.actions()->trigger(FolderAction::CopyLink);
+        QCOMPARE(QGuiApplication::clipboard()->text(), "https://b.example/gallery/g%2F1");
+        inspector.view.actions()->trigger(FolderAction::OpenDashboard);
+        QCOMPARE(inspector.browser.opened, QList<QUrl>{QUrl("https://b.example/gallery/g%2F1")});
+        inspector.view.actions()->trigger(FolderAction::OpenFinder);
+        QCOMPARE(inspector.revealed, QStringList{"/e/Bryllup"});
+    }
+
+    // "Kopiert!" belongs to the folder whose link was copied, and goes after its wait.
+    void copiedBelongsToItsFolder()
+    {
+        Inspector inspector;
+        const SyncFolder first = syncedFolder("/e/A", "g1");
+        const SyncFolder second = syncedFolder("/e/B", "g2");
+        inspector.view.setFolder(first);
+        inspector.view.actions()->trigger(FolderAction::CopyLink);
+        QCOMPARE(inspector.view.actions()->button(FolderAction::CopyLink)->text(), "Kopiert!");
+        inspector.view.setFolder(second);
+        QCOMPARE(inspector.view.actions()->button(FolderAction::CopyLink)->text(), "Kopier");
+        inspector.view.setFolder(first);
+        QCOMPARE(inspector.view.actions()->button(FolderAction::CopyLink)->text(), "Kopiert!");
+
+        Inspector quick(0ms);
+        quick.view.setFolder(first);
+        quick.view.actions()->trigger(FolderAction::CopyLink);
+        QVERIFY(quick.view.isCopied());
+        QTRY_VERIFY_WITH_TIMEOUT(!quick.view.isCopied(), 20000);
+        QCOMPARE(quick.view.actions()->button(FolderAction::CopyLink)->text(), "Kopier");
+    }
+
+    void deleteRemovedFolderOnServer()
+    {
+        Inspector inspector;
+        const QString galleryId = inspector.engine.service.seedGallery("Vinter");
+        SyncFolder placeholder;
+        placeholder.path = "__removed__/" + galleryId;
+        placeholder.name = placeholder.displayName = placeholder.relativePath = "Vinter";
+        placeholder.status = SyncStatus::removedLocally(galleryId, "vinter");
+        inspector.engine.manager.setFolders({placeholder});
+        inspector.engine.manager.setKnownGalleryIds({galleryId});
+        inspector.view.setFolder(placeholder);
+
+        inspector.view.actions()->trigger(FolderAction::DeleteFromServer);
+        QVERIFY(inspector.view.actions()->isWorking());
+        QTRY_VERIFY_WITH_TIMEOUT(!inspector.view.actions()->isWorking(), 20000);
+        QVERIFY(!inspector.engine.service.gallery(galleryId));
+        QVERIFY(inspector.engine.manager.folders().isEmpty());
+    }
+
+    void moveGalleryOnServer()
+    {
+        Inspector inspector;
+        const QString oldFolder = inspector.engine.service.seedFolder("Gammelt");
+        const QString galleryId = inspector.engine.service.seedGallery("Bryllup", oldFolder);
+        SyncFolder moved = syncedFolder("/e/Ny/Bryllup", galleryId);
+        moved.parentComponents = {"Ny"};
+        moved.relativePath = "Ny/Bryllup";
+        moved.movedFrom = "Gammelt/Bryllup";
+        inspector.engine.manager.setFolders({moved});
+        inspector.view.setFolder(moved);
+
+        inspector.view.actions()->trigger(FolderAction::Move);
+        QTRY_VERIFY_WITH_TIMEOUT(!inspector.view.actions()->isWorking(), 20000);
+        const auto gallery = inspector.engine.service.gallery(galleryId);
+        QVERIFY(gallery && gallery->folderId);
+        const auto folders = inspector.engine.service.folders();
+        const auto target = std::find_if(folders.cbegin(), folders.cend(),
+                                         [&](const auto &f) { return f.id == *gallery->folderId; });
+        QVERIFY(target != folders.cend());
+        QCOMPARE(target->name, "Ny");
+        QVERIFY(!inspector.engine.manager.folders().first().movedFrom);
+    }
+};
+
+QTEST_MAIN(TestFolderDetailView)
+#include "tst_folderdetailview.moc"
