@@ -1,6 +1,7 @@
 #include "app/theme/BrandMarks.h"
 #include "app/theme/BrandViews.h"
 
+#include <QPainter>
 #include <QTest>
 
 namespace {
@@ -105,6 +106,7 @@ private Q_SLOTS:
         QCOMPARE(logo.height(), qreal(logoHeight));
         QCOMPARE_LT(std::abs(logo.width() - logoHeight * 23.0 / 28.0), 1e-9);
         const QFont font = wordmark.textFont();
+        QCOMPARE(font.family(), QStringLiteral("Bricolage Grotesque"));
         QCOMPARE(font.pixelSize(), textSize);
         QCOMPARE(font.weight(), QFont::Bold);
         QCOMPARE(font.letterSpacing(), -0.5);
@@ -112,6 +114,25 @@ private Q_SLOTS:
         QCOMPARE_LT(std::abs(wordmark.textRect().left() - logo.right() - 8), 1e-9);
         QCOMPARE_LT(std::abs(logo.center().y() - wordmark.textRect().center().y()), 1.0);
         QVERIFY(QRectF(wordmark.rect()).contains(wordmark.textRect()));
+
+        // What is painted there is the product name in lower case, and nothing else is.
+        wordmark.setColor(Qt::black);
+        const QRect area = wordmark.textRect().toAlignedRect();
+        QImage shown(wordmark.size(), QImage::Format_ARGB32_Premultiplied);
+        shown.fill(Qt::transparent);
+        wordmark.render(&shown, {}, {}, QWidget::DrawChildren); // no window background
+        QImage expected(wordmark.size(), QImage::Format_ARGB32_Premultiplied);
+        expected.fill(Qt::transparent);
+        {
+            QPainter painter(&expected);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::black);
+            painter.setFont(font);
+            painter.drawText(wordmark.textRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                             QStringLiteral("varnostima"));
+        }
+        QVERIFY(expected.copy(area) != QImage(area.size(), expected.format())); // the text is visible at all
+        QCOMPARE(shown.copy(area), expected.copy(area));
     }
 };
 
