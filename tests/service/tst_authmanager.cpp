@@ -1,6 +1,5 @@
 #include "ServiceFixture.h"
 #include "service/AuthManager.h"
-#include "support/RawHttpRecorder.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -69,8 +68,8 @@ private Q_SLOTS:
         QTest::newRow("accepted") << QString::fromLatin1(kGood) << 0 << true << true << QStringLiteral("Session restored");
         QTest::newRow("401") << QStringLiteral("stale") << 0 << false << false
                              << QStringLiteral("Stored token invalid — deleted");
-        QTest::newRow("empty token, 401") << QStringLiteral("") << 401 << false << false
-                                          << QStringLiteral("Stored token invalid — deleted");
+        QTest::newRow("empty token") << QStringLiteral("") << 0 << false << false
+                                     << QStringLiteral("Stored token invalid — deleted");
         // Never issued by the service: neither sent nor deleted.
         QTest::newRow("line break") << QStringLiteral("good-token\n") << 0 << false << true
                                     << QStringLiteral("Stored token holds a line break or NUL — not sent, file kept");
@@ -88,16 +87,9 @@ private Q_SLOTS:
         QFETCH(QString, logLine);
         if (!token.isNull())
             storeToken(token);
-        // The empty token's header is checked as sent: the stand-in's parser trims "Bearer " to "Bearer".
-        std::optional<testsupport::RawHttpRecorder> raw;
-        if (!token.isNull() && token.isEmpty()) {
-            raw.emplace(status);
-            storage().write(QStringLiteral("base-url"), raw->baseUrl().toString());
-        } else if (status > 0) {
-            m_c.service->script("GET", "/api/auth/me", answer(status));
-        }
-        if (status < 0)
-            m_c.service->script("GET", "/api/auth/me", ofKind(ScriptedAnswer::Kind::CloseWithoutAnswer), -1);
+        if (status)
+            m_c.service->script("GET", "/api/auth/me",
+                                status > 0 ? answer(status) : ofKind(ScriptedAnswer::Kind::CloseWithoutAnswer), -1);
         QSignalSpy loading(m_auth.get(), &AuthManager::isLoadingChanged);
         LogCapture log;
         awaitTask(m_auth->restoreSession());
@@ -110,10 +102,8 @@ private Q_SLOTS:
         QCOMPARE(loading.size(), sent ? 2 : 0);
         QVERIFY(!m_auth->isLoading());
         QCOMPARE(log.count(kAuth, logLine), 1);
-        if (raw)
-            QCOMPARE(raw->headerLines("Authorization"), QByteArrayList{"Authorization: Bearer \r\n"});
-        else if (!sent)
-            QVERIFY(m_c.service->requests().isEmpty());
+        // The stored token as it is, the empty one too (the stand-in's parser trims "Bearer " to "Bearer").
+        QCOMPARE(sentTokens().value(0), sent ? ("Bearer " + token.toUtf8()).trimmed() : QByteArray());
     }
 
     // A base URL written by hand is read without its surrounding white space; one that cannot be used is said so.

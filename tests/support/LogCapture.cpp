@@ -67,10 +67,4 @@ int LogCapture::count(const QString &category, const QString &text) const
     return n;
 }
 
-void LogCapture::clear()
-{
-    QMutexLocker lock(&m_mutex);
-    m_lines.clear();
-}
-
 } // namespace testsupport

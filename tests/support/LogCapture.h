@@ -30,7 +30,6 @@ public:
     // How many lines of the category contain the text.
     int count(const QString &category, const QString &contains) const;
     bool contains(const QString &category, const QString &contains) const { return count(category, contains) > 0; }
-    void clear();
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);

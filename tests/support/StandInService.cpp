@@ -448,11 +448,6 @@ void StandInService::releaseHeld()
     d->released.notify_all();
 }
 
-QUrl StandInService::otherOriginUrl() const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(d->otherPort));
-}
-
 QList<RecordedRequest> StandInService::otherOriginRequests() const
 {
     const std::lock_guard lock(d->mutex);
@@ -463,12 +458,6 @@ void StandInService::addAccount(const QByteArray &token, const QString &userId, 
 {
     const std::lock_guard lock(d->mutex);
     d->state.addAccount(token, StandInAccount{userId, email});
-}
-
-void StandInService::removeAccount(const QByteArray &token)
-{
-    const std::lock_guard lock(d->mutex);
-    d->state.removeAccount(token);
 }
 
 void StandInService::setDeviceLoginToken(const QByteArray &token)
@@ -513,12 +502,6 @@ void StandInService::setGalleryPageSize(int size)
 {
     const std::lock_guard lock(d->mutex);
     d->state.galleryPageSize = size;
-}
-
-int StandInService::galleryPageSize() const
-{
-    const std::lock_guard lock(d->mutex);
-    return d->state.galleryPageSize;
 }
 
 void StandInService::setOmitImagesWithSize(bool omit)
@@ -580,18 +563,6 @@ int StandInService::maxPutsInFlight() const
 {
     const std::lock_guard lock(d->mutex);
     return d->maxPutsInFlight;
-}
-
-void StandInService::resetMaxPutsInFlight()
-{
-    const std::lock_guard lock(d->mutex);
-    d->maxPutsInFlight = d->putsInFlight;
-}
-
-int StandInService::slotsHandedOut() const
-{
-    const std::lock_guard lock(d->mutex);
-    return d->state.slotsHandedOut();
 }
 
 } // namespace testsupport

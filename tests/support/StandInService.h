@@ -11,8 +11,8 @@
 //   gallery or folder id in the path: 404, in a body: 400. Errors carry {"error": text}.
 // - POST "/api/gallery" and POST "/api/folder" answer 201; the other successes answer 200.
 // - The gallery list and the sync state list galleries in creation (seeding) order, folders likewise. A page holds
-//   galleryPageSize() galleries; its "nextCursor" is the id of its last gallery and is present only while
-//   "hasMore" is true. An empty cursor asks for the first page; an unknown one gives 400.
+//   setGalleryPageSize() galleries (50 by default); its "nextCursor" is the id of its last gallery and is present
+//   only while "hasMore" is true. An empty cursor asks for the first page; an unknown one gives 400.
 // - Slugs are made from the title (ASCII letters and digits, marks dropped, runs of others as "-"), made unique
 //   with "-2", "-3", ...; titles may repeat. Ids are "gal-N", "fld-N" and "img-N".
 // - New folders get the sort order one above the highest among their siblings.
@@ -69,14 +69,12 @@ public:
     // Lets every held answer go on, now and from now on: orders an answer after what the test did meanwhile.
     void releaseHeld();
 
-    // The second origin that RedirectToOtherOrigin points at. It answers 200 "{}" and records what it received.
-    QUrl otherOriginUrl() const;
+    // What the second origin, which RedirectToOtherOrigin points at, received; it answers 200 "{}".
     QList<RecordedRequest> otherOriginRequests() const;
 
     // Accounts
     void addAccount(const QByteArray &token, const QString &userId = QStringLiteral("user-1"),
                     const std::optional<QString> &email = QStringLiteral("fotograf@example.no"));
-    void removeAccount(const QByteArray &token);
     // The token the device-login page's callback link carries; none by default.
     void setDeviceLoginToken(const QByteArray &token);
 
@@ -89,8 +87,7 @@ public:
     bool deleteImageOnWeb(const QString &galleryId, const QString &fileName); // first active image of that name
 
     // Behaviour
-    void setGalleryPageSize(int size); // default 50
-    int galleryPageSize() const;
+    void setGalleryPageSize(int size);
     void setOmitImagesWithSize(bool omit);
     void setSlotLifetime(std::chrono::milliseconds lifetime); // default 15 minutes
     void expireSlots();                                       // every slot handed out so far
@@ -103,8 +100,6 @@ public:
     QList<StandInFolder> folders() const;
     int putsInFlight() const;
     int maxPutsInFlight() const;
-    void resetMaxPutsInFlight();
-    int slotsHandedOut() const;
 
 private:
     struct Impl;

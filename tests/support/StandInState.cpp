@@ -178,11 +178,6 @@ void StandInState::addAccount(const QByteArray &token, StandInAccount account)
     m_accounts.insert(token, std::move(account));
 }
 
-void StandInState::removeAccount(const QByteArray &token)
-{
-    m_accounts.remove(token);
-}
-
 QString StandInState::seedFolder(const QString &name, const std::optional<QString> &parentId,
                                  std::optional<qint64> sortOrder)
 {

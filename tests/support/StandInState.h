@@ -44,7 +44,6 @@ public:
                             const QDateTime &arrival, const StoredObject &object);
 
     void addAccount(const QByteArray &token, StandInAccount account);
-    void removeAccount(const QByteArray &token);
 
     QString seedFolder(const QString &name, const std::optional<QString> &parentId, std::optional<qint64> sortOrder);
     QString seedGallery(const QString &title, const std::optional<QString> &folderId);
@@ -59,7 +58,6 @@ public:
     std::optional<QString> slotUrlOverride;
     int slotUrlOverrideIndex = -1;
     void expireSlots();
-    int slotsHandedOut() const { return int(m_slots.size()); }
 
     QList<StandInGallery> galleries() const;
     std::optional<StandInGallery> gallery(const QString &id) const;
