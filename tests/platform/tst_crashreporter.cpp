@@ -6,8 +6,7 @@
 #include "platform/CrashReportSender.h"
 
 #include "support/AwaitTask.h"
-
-#include <httplib.h>
+#include "support/StandInService.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -18,50 +17,19 @@
 #include <QTest>
 
 #include <csignal>
-#include <mutex>
-#include <thread>
 
 namespace {
 
-// An envelope endpoint on 127.0.0.1 that answers every report with a fixed status.
-class Collector
+// The stand-in service as the collector: every report it receives is answered with `status`.
+std::unique_ptr<testsupport::StandInService> collector(int status)
 {
-public:
-    explicit Collector(int status) : m_status(status)
-    {
-        m_server.Post(R"(/api/(\d+)/envelope/)", [this](const httplib::Request &request, httplib::Response &response) {
-            std::lock_guard lock(m_mutex);
-            m_requests.push_back(request);
-            response.status = m_status;
-            response.set_content("{}", "application/json");
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        if (m_port <= 0)
-            qFatal("cannot bind the collector");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running())
-            std::this_thread::yield();
-    }
-    ~Collector()
-    {
-        m_server.stop();
-        m_thread.join();
-    }
-    int port() const { return m_port; }
-    std::vector<httplib::Request> requests()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_requests;
-    }
-
-private:
-    httplib::Server m_server;
-    int m_status;
-    int m_port = 0;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::vector<httplib::Request> m_requests;
-};
+    auto service = std::make_unique<testsupport::StandInService>();
+    testsupport::ScriptedAnswer answer;
+    answer.status = status;
+    answer.body = "{}";
+    service->script("POST", "/api/*", answer, -1);
+    return service;
+}
 
 QStringList reports(const QString &folder)
 {
@@ -153,19 +121,18 @@ private Q_SLOTS:
                                        QByteArray("\nframe 0x"), QByteArray("crash_helper\n")})
             QVERIFY2(report.contains(line), line.constData());
 
-        Collector collector(status);
-        const QString dsn = QStringLiteral("http://pubkey@127.0.0.1:%1/42").arg(collector.port());
+        const auto service = collector(status);
+        const QString dsn = QStringLiteral("http://pubkey@127.0.0.1:%1/42").arg(service->port());
         CrashReportSender sender(*CrashReportDsn::parse(dsn), folder, sendDefaultPii);
         QCOMPARE(testsupport::awaitTask(sender.sendPending()), status == 200 ? 1 : 0);
         QCOMPARE(reports(folder).size(), kept ? 1 : 0);
 
-        const auto requests = collector.requests();
-        QCOMPARE(requests.size(), size_t(1));
-        const httplib::Request &request = requests.front();
-        QCOMPARE(request.path, std::string("/api/42/envelope/"));
-        QVERIFY(request.get_header_value("X-Sentry-Auth").find("sentry_key=pubkey") != std::string::npos);
+        const auto requests = service->requests();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.first().path, QByteArray("/api/42/envelope/"));
+        QVERIFY(requests.first().header("X-Sentry-Auth").contains("sentry_key=pubkey"));
 
-        const QList<QByteArray> lines = QByteArray::fromStdString(request.body).split('\n');
+        const QList<QByteArray> lines = requests.first().body.split('\n');
         QVERIFY(lines.size() >= 3);
         const auto object = [&lines](int i) { return QJsonDocument::fromJson(lines.at(i)).object(); };
         const QJsonObject header = object(0), item = object(1), event = object(2);
@@ -190,12 +157,12 @@ private Q_SLOTS:
         QVERIFY(garbage.open(QIODevice::WriteOnly));
         garbage.write("not a report\n");
         garbage.close();
-        Collector collector(200);
-        CrashReportSender sender(*CrashReportDsn::parse(QStringLiteral("http://k@127.0.0.1:%1/1").arg(collector.port())),
+        const auto service = collector(200);
+        CrashReportSender sender(*CrashReportDsn::parse(QStringLiteral("http://k@127.0.0.1:%1/1").arg(service->port())),
                                  dir.path(), false);
         QCOMPARE(testsupport::awaitTask(sender.sendPending()), 0);
         QVERIFY(reports(dir.path()).isEmpty());
-        QVERIFY(collector.requests().empty());
+        QVERIFY(service->requests().isEmpty());
     }
 };
 
