@@ -25,13 +25,7 @@ struct Outcome {
     bool done = false;
     QEventLoop *loop = nullptr;
     std::exception_ptr error;
-    std::optional<T> value;
-};
-template<>
-struct Outcome<void> {
-    bool done = false;
-    QEventLoop *loop = nullptr;
-    std::exception_ptr error;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value; // unused for void
 };
 
 template<typename T>
