@@ -229,13 +229,14 @@ void TestFileEventStream::stoppedStreamStaysSilent()
     connect(stream.get(), &FileEventStream::changed, this, [&delivered] { ++delivered; });
     startAndWait(*stream, m_root);
 
-    // Let the reader hand a batch over without running the event loop, so it waits in the queue.
+    // Let the reader hand a batch over without running the event loop, so it waits in the queue. A loaded machine
+    // may split the write's events into more batches: all of them wait.
     writeFile(m_root + "/1.jpg");
     QElapsedTimer waited;
     waited.start();
     while (stream->batchCount() == 0 && waited.elapsed() < kWait)
         QThread::msleep(1);
-    QCOMPARE(stream->batchCount(), 1u);
+    QVERIFY(stream->batchCount() > 0);
 
     if (how == "stop")
         stream->stop();

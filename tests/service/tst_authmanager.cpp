@@ -137,7 +137,7 @@ private Q_SLOTS:
         makeManager(AuthManager::StartupRestore::Scheduled);
         QVERIFY(!m_auth->isLoading()); // only scheduled so far
         QSignalSpy spy(m_auth.get(), &AuthManager::isAuthenticatedChanged);
-        QVERIFY(spy.wait(5000));
+        QVERIFY(spy.wait(20000));
         QCOMPARE(m_authenticatedCalls, 1);
     }
 
