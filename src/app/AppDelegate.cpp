@@ -146,6 +146,9 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::applicationDidBecomeActive()
 {
+    // Signed out, a scan can only fail at the service and leave its error behind; signing in starts one anyway.
+    if (!m_authManager->isAuthenticated())
+        return;
     const QDateTime current = now();
     const bool due = !m_lastScanTime.isValid()
                      || m_lastScanTime.msecsTo(current) > kActivationScanInterval * 1000;

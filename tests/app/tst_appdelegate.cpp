@@ -178,20 +178,25 @@ private Q_SLOTS:
 
     void activationScansAfterThirtySeconds_data()
     {
+        QTest::addColumn<bool>("signedIn");
         QTest::addColumn<QList<int>>("activationSeconds");
         QTest::addColumn<int>("scans");
-        QTest::newRow("first activation") << QList<int>{0} << 1;
-        QTest::newRow("20 s later") << QList<int>{0, 20} << 1;
-        QTest::newRow("exactly 30 s later") << QList<int>{0, 30} << 1;
-        QTest::newRow("31 s later") << QList<int>{0, 31} << 2;
-        QTest::newRow("counted from the last scan") << QList<int>{0, 20, 31, 50, 62} << 3;
+        QTest::newRow("first activation") << true << QList<int>{0} << 1;
+        QTest::newRow("20 s later") << true << QList<int>{0, 20} << 1;
+        QTest::newRow("exactly 30 s later") << true << QList<int>{0, 30} << 1;
+        QTest::newRow("31 s later") << true << QList<int>{0, 31} << 2;
+        QTest::newRow("counted from the last scan") << true << QList<int>{0, 20, 31, 50, 62} << 3;
+        QTest::newRow("signed out: never") << false << QList<int>{0, 31} << 0;
     }
     void activationScansAfterThirtySeconds()
     {
+        QFETCH(bool, signedIn);
         QFETCH(QList<int>, activationSeconds);
         QFETCH(int, scans);
         LogCapture log;
         auto delegate = makeDelegate();
+        if (signedIn)
+            signIn(*delegate);
         const QDateTime start = m_now;
         for (const int seconds : activationSeconds) {
             m_now = start.addSecs(seconds);

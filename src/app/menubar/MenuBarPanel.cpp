@@ -3,8 +3,10 @@
 #include "MenuBarView.h"
 #include "app/theme/Theme.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -33,6 +35,13 @@ MenuBarPanel::MenuBarPanel(MenuBarView *content, Mode mode, QWidget *parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     content->setParent(this);
     layout->addWidget(content);
+
+    // Signing in or out hides the button just pressed, and Qt hands the focus to the next button, which then shows
+    // a focus ring nobody asked for: the panel takes the focus back instead.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if (old && now && isAncestorOf(old) && isAncestorOf(now) && !old->isVisibleTo(this))
+            setFocus(Qt::OtherFocusReason);
+    });
 }
 
 QPoint MenuBarPanel::placement(const QRect &iconGeometry, const QSize &size, const QRect &available)
@@ -75,6 +84,16 @@ void MenuBarPanel::changeEvent(QEvent *event)
         hide();
     }
     QWidget::changeEvent(event);
+}
+
+void MenuBarPanel::keyPressEvent(QKeyEvent *event)
+{
+    // Like any popup: Escape puts it away. The window form stays, as the app's only way in without a tray.
+    if (m_mode == Mode::Popup && event->key() == Qt::Key_Escape) {
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void MenuBarPanel::showEvent(QShowEvent *event)

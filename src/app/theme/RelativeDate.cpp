@@ -106,7 +106,8 @@ QString relativeAge(const QDateTime &moment, const QDateTime &now)
         break;
     }
 
-    // No difference reads as "om 0 sek", as the platform formats it: a negative zero would say "for 0 sek siden".
-    const double signedValue = past && chosen.value > 0 ? -static_cast<double>(chosen.value) : static_cast<double>(chosen.value);
+    // An upload that has just finished is in the past: with no difference the negative zero makes that
+    // "for 0 sek siden", where a plain zero would read "om 0 sek" (in 0 seconds).
+    const double signedValue = past ? -static_cast<double>(chosen.value) : static_cast<double>(chosen.value);
     return formatter().format(signedValue, chosen.unit);
 }

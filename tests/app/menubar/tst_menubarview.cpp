@@ -7,6 +7,7 @@
 #include "app/menubar/MenuBarView.h"
 #include "app/theme/Buttons.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -249,6 +250,32 @@ private Q_SLOTS:
         f->auth->logout();
         QVERIFY(f->auth->loginError().isEmpty());
         QVERIFY(view.shownError().isEmpty());
+    }
+
+    // Signing in or out hides the button just pressed: the focus goes back to the panel, not to the next button
+    // with a focus ring. Escape puts the popup away; the window form stays.
+    void panelKeepsItsFocusAndClosesOnEscape()
+    {
+        MenuBarPanel popup(new MenuBarView(f->context(), f->opener, MenuBarActions{}), MenuBarPanel::Mode::Popup);
+        popup.showNear(QRect());
+        QVERIFY(QTest::qWaitForWindowActive(&popup));
+        popup.content()->loginView()->findChild<ProminentButton *>()->setFocus();
+        f->signIn();
+        QCOMPARE(QApplication::focusWidget(), &popup);
+
+        auto *logout = popup.content()->footer()->logoutButton();
+        logout->setFocus();
+        logout->click();
+        QVERIFY(!f->auth->isAuthenticated());
+        QCOMPARE(QApplication::focusWidget(), &popup);
+
+        QTest::keyClick(&popup, Qt::Key_Escape);
+        QVERIFY(popup.isHidden());
+
+        MenuBarPanel window(new MenuBarView(f->context(), f->opener, MenuBarActions{}), MenuBarPanel::Mode::Window);
+        window.showNear(QRect());
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(window.isVisible());
     }
 
     void panelPlacement_data()

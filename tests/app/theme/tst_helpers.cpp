@@ -44,7 +44,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         // A fixed moment in UTC: no daylight-saving step in the span.
         const QDateTime now(QDate(2024, 6, 15), QTime(12, 0), QTimeZone::utc());
-        QTest::newRow("now") << now << "om 0 sek";
+        QTest::newRow("now") << now << "for 0 sek siden";
+        QTest::newRow("a second ahead") << now.addSecs(1) << "om 1 sek";
         QTest::newRow("12 min 20 s") << now.addSecs(-(12 * 60 + 20)) << "for 12 min siden";
         QTest::newRow("12 min 40 s rounds up") << now.addSecs(-(12 * 60 + 40)) << "for 13 min siden";
         QTest::newRow("1 h 40 min rounds up") << now.addSecs(-6000) << "for 2 t siden";
