@@ -37,6 +37,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -58,6 +59,8 @@ void writeSparse(const QByteArray &path, qint64 size)
     ::close(fd);
 }
 
+// Every image name differs from every other in the tree, as after an export that renames: no name is shared
+// between folders.
 void generateTree(const QString &root, int folders, int imagesPerFolder)
 {
     for (int f = 0; f < folders; ++f) {
@@ -65,7 +68,8 @@ void generateTree(const QString &root, int folders, int imagesPerFolder)
         QDir().mkpath(dir);
         const QByteArray base = QFile::encodeName(dir);
         for (int i = 0; i < imagesPerFolder; ++i)
-            writeSparse(base + "/IMG_" + QByteArray::number(i) + ".jpg", 100000 + (qint64(f) * 7919 + i * 104729) % 9000000);
+            writeSparse(base + "/IMG_" + QByteArray::number(f) + "_" + QByteArray::number(i) + ".jpg",
+                        100000 + (qint64(f) * 7919 + i * 104729) % 9000000);
     }
 }
 
@@ -313,6 +317,9 @@ int main(int argc, char **argv)
         std::printf("synced, idle %d s: RSS %.1f MB (anonymous %.1f MB); before the engine: %.1f MB\n", idleSeconds,
                     bench::statusKiB("VmRSS:") / 1024.0, bench::statusKiB("RssAnon:") / 1024.0,
                     rssBeforeKiB / 1024.0);
+        malloc_trim(0);
+        std::printf("  after handing freed heap back (malloc_trim): RSS %.1f MB (anonymous %.1f MB)\n",
+                    bench::statusKiB("VmRSS:") / 1024.0, bench::statusKiB("RssAnon:") / 1024.0);
         std::fflush(stdout);
 
         // One new image.

@@ -413,7 +413,7 @@ QList<UploadedFileMeta> FolderScanner::uploadedMetaList(const QStringList &fileN
         if (found == metadata.cend())
             result.append(UploadedFileMeta{name, 0, std::nullopt});
         else
-            result.append(UploadedFileMeta{name, found->size, found->mtime});
+            result.append(UploadedFileMeta{found.key(), found->size, found->mtime}); // shares the cache's name
     }
     return result;
 }

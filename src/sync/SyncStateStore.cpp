@@ -11,6 +11,10 @@
 
 #include <algorithm>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 // Sorted, so that equal states give equal bytes.
@@ -201,6 +205,10 @@ void SyncStateStore::run()
         m_writing = true;
         lock.unlock();
         const bool written = write(snapshot);
+#ifdef __GLIBC__
+        // The encoded file was one large block: give the heap it leaves behind back to the system.
+        malloc_trim(0);
+#endif
         lock.lock();
         m_writing = false;
         m_lastWriteEnd = Clock::now(); // from the end: files land at least an interval apart
