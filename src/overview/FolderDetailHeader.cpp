@@ -37,14 +37,16 @@ public:
         auto *icon = new InspectorSymbol(symbol, QFontMetrics(caption).height(), this);
         icon->setForeground(Theme::Foreground::Secondary);
         row->addWidget(icon);
-        auto *valueText = new ElidedLabel(value, Qt::ElideNone, this);
+        auto *valueText = new QLabel(value, this);
         QFont bold = Theme::font(Theme::TextStyle::Callout);
         bold.setWeight(QFont::Bold);
         valueText->setFont(bold);
         row->addWidget(valueText);
-        auto *labelText = new ElidedLabel(label, Qt::ElideNone, this);
+        auto *labelText = new QLabel(label, this);
         labelText->setFont(caption);
-        labelText->setForeground(Theme::Foreground::Secondary);
+        QPalette secondary = labelText->palette();
+        secondary.setColor(QPalette::WindowText, Theme::foreground(secondary, Theme::Foreground::Secondary));
+        labelText->setPalette(secondary);
         row->addWidget(labelText);
     }
     const QString &text() const { return m_text; }
@@ -224,6 +226,8 @@ void FolderDetailInfo::setFolder(const SyncFolder &folder)
     }
 
     m_chipName->setText(folder.name);
+    // A few pixels of slack: text drawn at a higher device pixel ratio can run a little wider than measured.
+    m_chipName->setMinimumWidth(std::min(m_chipName->fontMetrics().horizontalAdvance(folder.name) + 6, 220));
     m_chip->setToolTip(folder.path);
     m_chipName->setToolTip(folder.path);
 

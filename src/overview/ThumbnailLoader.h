@@ -14,8 +14,9 @@ struct Thumbnail {
     QImage image;
 };
 
-// Lets decoding accept images up to 1 GB decoded (a 54-megapixel WebP needs 216 MB; Qt refuses above 128 MB).
-// Call once at start-up before any image is read; the decode pool also calls it when first used.
+// Lets decoding accept images up to 1 GB decoded (a 54-megapixel WebP needs 216 MB; Qt refuses above 128 MB), and
+// makes freed decode buffers go back to the system. Call once at start-up before any image is read; the decode pool
+// also calls it when first used.
 void raiseImageAllocationLimit();
 
 // The low-priority pool that decodes thumbnails and lists folders for previews.

@@ -1,0 +1,213 @@
+// Renders the folder inspector for a folder in every state, the changes section opened, the preview grid while it
+// loads, empty and full, and the preview sheet with an image and with an image that cannot be decoded, in the light
+// and the dark palette, for a person to look at.
+// Usage: QT_QPA_PLATFORM=offscreen inspector_shots [output folder, default /tmp/inspector-shots]
+
+#include "overview/FolderZoo.h" // tests/overview: the folders the tests use
+
+#include "app/theme/Fonts.h"
+#include "app/theme/Theme.h"
+#include "overview/FolderDetailActions.h"
+#include "overview/FolderDetailChanges.h"
+#include "overview/FolderDetailView.h"
+#include "platform/UrlOpener.h"
+#include "service/AuthManager.h"
+#include "service/SecureStorage.h"
+#include "service/VarnostimaAPI.h"
+#include "sync/SyncManager.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFutureInterface>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kWidth = 480;
+
+bool save(QWidget &widget, const QString &path)
+{
+    widget.show();
+    // Layouts settle through posted requests; a window in use has had its event loop run by now.
+    for (int round = 0; round < 4; ++round)
+        QCoreApplication::sendPostedEvents();
+    QImage image(widget.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(2);
+    image.fill(Qt::transparent);
+    widget.render(&image);
+    std::printf("%s\n", qPrintable(path));
+    return image.save(path);
+}
+
+// Photographs stand-ins: a sky, a sun and a horizon, in the shape asked for.
+void writePhoto(const QString &path, QSize size, int hue)
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, 0, size.height());
+    sky.setColorAt(0, QColor::fromHsv(hue, 120, 230));
+    sky.setColorAt(1, QColor::fromHsv((hue + 40) % 360, 200, 120));
+    painter.fillRect(image.rect(), sky);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromHsv((hue + 180) % 360, 160, 250));
+    painter.drawEllipse(QPointF(size.width() * 0.7, size.height() * 0.3), size.width() * 0.1, size.width() * 0.1);
+    painter.setBrush(QColor::fromHsv((hue + 90) % 360, 180, 80));
+    painter.drawRect(0, size.height() * 2 / 3, size.width(), size.height() / 3);
+    painter.end();
+    image.save(path);
+}
+
+void waitFor(QObject *sender, const char *signal)
+{
+    QEventLoop loop;
+    QObject::connect(sender, signal, &loop, SLOT(quit()));
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+struct Shots {
+    QString out;
+    QString tone;
+    bool ok = true;
+
+    // The pane as the window shows it; whole: as tall as its content.
+    void inspector(FolderDetailView &view, const QString &name, bool whole = false)
+    {
+        view.resize(kWidth, 760);
+        if (whole) {
+            view.widget()->adjustSize();
+            view.resize(kWidth, std::max(300, view.widget()->heightForWidth(kWidth)));
+        }
+        ok = save(view, QStringLiteral("%1/inspector-%2-%3.png").arg(out, name, tone)) && ok;
+    }
+    void take(QWidget &widget, const QString &name)
+    {
+        ok = save(widget, QStringLiteral("%1/%2-%3.png").arg(out, name, tone)) && ok;
+    }
+};
+
+SyncFolder withPath(SyncFolder folder, const QString &path)
+{
+    folder.path = path;
+    return folder;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    using namespace std::chrono_literals;
+    QApplication app(argc, argv);
+    registerBundledFonts();
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/inspector-shots");
+    QDir().mkpath(out);
+
+    // Image folders: 120 photographs in several shapes, one empty folder, one broken file.
+    QTemporaryDir images;
+    const QString full = images.path() + QStringLiteral("/Kunder/2024_05--Bryllup/Bryllup_Hansen-og-Berg");
+    const QString few = images.path() + QStringLiteral("/Reiser/Lofoten");
+    const QString empty = images.path() + QStringLiteral("/Tom");
+    for (const QString &dir : {full, few, empty})
+        QDir().mkpath(dir);
+    const QList<QSize> shapes{{600, 400}, {400, 600}, {500, 500}, {640, 360}, {450, 600}};
+    for (int i = 0; i < 120; ++i)
+        writePhoto(QStringLiteral("%1/IMG_%2.jpg").arg(full).arg(i + 1, 4, 10, QLatin1Char('0')),
+                   shapes.at(i % shapes.size()), (i * 29) % 360);
+    for (int i = 0; i < 7; ++i)
+        writePhoto(QStringLiteral("%1/DSC_%2.jpg").arg(few).arg(i + 1), shapes.at((i + 2) % shapes.size()), i * 50);
+    QFile broken(few + QStringLiteral("/DSC_0.jpg"));
+    broken.open(QIODevice::WriteOnly);
+    broken.write("not an image");
+    broken.close();
+
+    QTemporaryDir support;
+    SecureStorage(support.path()).write(QStringLiteral("base-url"), QStringLiteral("https://app.varnostima.no"));
+    VarnostimaAPI api;
+    AuthManager auth(api, SecureStorage(support.path()), AuthManager::StartupRestore::Manual);
+    QTemporaryDir state;
+    SyncManager sync(state.path());
+    RecordingUrlOpener browser;
+
+    using namespace zoo;
+    SyncFolder pending = changed("Kunder/2024_05--Bryllup/Bryllup_Hansen-og-Berg", 18, 3);
+    pending.cachedLocalFileNames->insert(QStringLiteral("Et_veldig_langt_filnavn_fra_eksporten_som_ikke_faar_plass_2024-05-18.jpg"));
+    pending = withPath(pending, full);
+    SyncFolder failedPlaceholder = placeholder("g9", "Vinter 2022");
+    failedPlaceholder.status = SyncStatus::failed(QStringLiteral("Sletting feilet: Serverfeil (500)"));
+    const QList<std::pair<QString, SyncFolder>> states{
+        {"synced", withPath(changed("Reiser/Lofoten", 0, 0, 7), few)},
+        {"pending", pending},
+        {"baseline", withPath(needingBaseline("Reiser/Lofoten"), few)},
+        {"moved", withPath(moved(changed("Reiser/Lofoten", 2, 0), "Gammelt/Lofoten"), few)},
+        {"syncing", withPath(folder("Reiser/Lofoten", SyncStatus::syncing(0.4567), 7), few)},
+        {"failed", withPath(folder("Reiser/Lofoten",
+                                   SyncStatus::failed(QStringLiteral(
+                                       "Ingen kontakt med Varnostima — sjekk internettforbindelsen")), 7), few)},
+        {"removed", placeholder("g42", "Sommerfest 2021")},
+        {"removed-failed", failedPlaceholder},
+        {"notsynced", withPath(folder("Reiser/Lofoten", SyncStatus::notSynced(), 7), few)},
+        {"ignored", withPath(folder("Reiser/Lofoten", SyncStatus::ignored(), 7), few)},
+        {"empty", withPath(folder("Tom", SyncStatus::notSynced(), 0), empty)},
+    };
+
+    for (const auto appearance : {Theme::Appearance::Light, Theme::Appearance::Dark}) {
+        Theme::apply(app, appearance);
+        Shots shots{out, appearance == Theme::Appearance::Light ? QStringLiteral("light") : QStringLiteral("dark")};
+
+        for (const auto &[name, folder] : states) {
+            FolderDetailView view(FolderDetailContext{&sync, &auth, nullptr, &browser, [](const QString &) {}, 1h, {}});
+            view.setFolder(folder);
+            if (view.preview()->state() == FolderDetailPreview::State::Loading)
+                waitFor(view.preview(), SIGNAL(loadFinished()));
+            if (name == QLatin1String("pending")) {
+                // The grid of the 120 images with its total line, then the same with the groups opened and the
+                // link copied.
+                shots.inspector(view, name + QStringLiteral("-whole"), true);
+                shots.inspector(view, name);
+                for (QAbstractButton *group : view.changes()->findChildren<QAbstractButton *>())
+                    group->click();
+                view.actions()->trigger(FolderAction::CopyLink);
+                shots.inspector(view, name + QStringLiteral("-opened-copied"));
+                continue;
+            }
+            shots.inspector(view, name);
+        }
+
+        // The grid before its first batch.
+        {
+            PreviewLoaders held;
+            // A listing that never ends: the placeholder tiles stay.
+            static QFutureInterface<QList<QUrl>> never;
+            never.reportStarted();
+            held.listImages = [](QUrl) { return never.future(); };
+            FolderDetailContext context{&sync, &auth, nullptr, &browser, [](const QString &) {}, 1h, held};
+            FolderDetailView view(context);
+            view.setFolder(states.at(5).second);
+            shots.inspector(view, QStringLiteral("grid-loading"));
+        }
+
+        // The sheet over the 7-image folder, on an image and on the broken file.
+        FolderDetailPreview preview;
+        preview.setFolder(states.at(0).second);
+        waitFor(&preview, SIGNAL(loadFinished()));
+        preview.openPreview(3);
+        if (preview.sheet()->isLoading())
+            waitFor(preview.sheet(), SIGNAL(imageSettled()));
+        preview.sheet()->resize(900, 640);
+        shots.take(*preview.sheet(), QStringLiteral("sheet-image"));
+        preview.sheet()->reject();
+        preview.openPreview(0);
+        if (preview.sheet()->isLoading())
+            waitFor(preview.sheet(), SIGNAL(imageSettled()));
+        preview.sheet()->resize(900, 640);
+        shots.take(*preview.sheet(), QStringLiteral("sheet-error"));
+        preview.sheet()->reject();
+    }
+    return 0;
+}
