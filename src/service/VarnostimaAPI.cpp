@@ -397,7 +397,8 @@ QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString fileP
 
     const std::optional<int> status = httpStatus(*reply);
     const bool cutShort = reply->property(kAnswerTooLarge).toBool();
-    *answer += reply->read(qMax<qint64>(0, prefixLimit - answer->size()));
+    if (reply->isOpen()) // closed when cut short
+        *answer += reply->read(qMax<qint64>(0, prefixLimit - answer->size()));
     if (status && *status >= 200 && *status <= 299) {
         if (reply->error() != QNetworkReply::NoError && !cutShort)
             throw transportError(*reply);
