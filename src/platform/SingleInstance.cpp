@@ -21,7 +21,7 @@ constexpr qint64 kMaxHandOverBytes = 64 * 1024;
 constexpr auto kClientIdleTimeout = 5s;
 // How often the primary checks that it still listens: the server closes itself when accepting fails (say, with no
 // file descriptor left), and a later sign-in callback would then be lost.
-constexpr auto kListenCheckInterval = 1s;
+constexpr auto kListenCheckInterval = 2s;
 constexpr auto kAnswerTimeout = 5s;
 // While the primary holds the lock but has not started listening yet.
 constexpr int kConnectAttempts = 30;
@@ -119,6 +119,7 @@ void SingleInstance::listen()
     if (!m_listenWatch) {
         m_listenWatch = new QTimer(this);
         m_listenWatch->setInterval(kListenCheckInterval);
+        m_listenWatch->setTimerType(Qt::VeryCoarseTimer); // wakes up with the system's other timers
         connect(m_listenWatch, &QTimer::timeout, this, &SingleInstance::listenAgainIfClosed);
         m_listenWatch->start();
     }
