@@ -225,6 +225,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, removed); });
     }
 
+    QSet<QString> leftOut; // canonical names of images that were gone when their upload described them
     // Modification phase: delete the old version, then upload the new one.
     for (const QString &image : std::as_const(changes.modifiedImages)) {
         const QString name = QFileInfo(image).fileName();
@@ -285,6 +286,13 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             });
             continue;
         }
+        if (!result.leftOutFileNames.isEmpty()) {
+            // Gone from the disk since the listing, and its old version from the service: nothing to record.
+            editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
+            leftOut.unite(
+                canonicalSet(QSet<QString>(result.leftOutFileNames.cbegin(), result.leftOutFileNames.cend())));
+            continue;
+        }
         if (result.uploadedCount != 1) {
             editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
             fail(run, QStringLiteral("Opplasting feilet for ") + name + QStringLiteral(" — prøv igjen"));
@@ -316,7 +324,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         if (!manager)
             co_return;
         qCInfo(lcSync, "Uploaded %lld new images to %s", qint64(result.uploadedCount), qUtf8Printable(folder.name));
-        if (result.uploadedCount < changes.newImages.size()) {
+        leftOut.unite(canonicalSet(QSet<QString>(result.leftOutFileNames.cbegin(), result.leftOutFileNames.cend())));
+        if (result.failedCount > 0) {
             qint64 recordCount = 0;
             const QSet<QString> succeeded(result.succeededFileNames.cbegin(), result.succeededFileNames.cend());
             const bool listed = editRecords(run, [&](QList<UploadedFileMeta> &records) {
@@ -325,8 +334,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                 recordCount = records.size();
             });
             if (listed) {
-                fail(run, QStringLiteral("Opplasting feilet for %1 bilde(r)")
-                              .arg(qint64(changes.newImages.size()) - result.uploadedCount));
+                fail(run, QStringLiteral("Opplasting feilet for %1 bilde(r)").arg(result.failedCount));
                 manager->saveState();
             }
             if (changes.modifiedImages.size() + result.uploadedCount >= 1 && manager->onUploadCompleted())
@@ -337,10 +345,14 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
     }
 
     // Completion: every local image is recorded, touched by this run or not.
+    // Images that vanished before their upload are not recorded: the next scan sees whatever stands there now.
     QStringList names;
-    for (const QString &image : local.images)
-        names.append(QFileInfo(image).fileName());
-    const qint64 count = local.images.size();
+    for (const QString &image : local.images) {
+        const QString name = QFileInfo(image).fileName();
+        if (!leftOut.contains(canonical(name)))
+            names.append(name);
+    }
+    const qint64 count = names.size();
     const bool listed = editFolderEntry(*manager, folder.path, [&](SyncFolder &entry) {
         entry.status = SyncStatus::synced(run.galleryId, run.gallerySlug, count);
         entry.uploadedFiles = SyncManager::uploadedMetaList(names, local.metadata);

@@ -81,6 +81,7 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
     // A file that vanished since the listing is left out; the next scan sees the truth.
     QStringList listed;
     std::swap(listed, files);
+    QStringList leftOut;
     QList<PresignedRequest::FileInfo> descriptions;
     descriptions.reserve(listed.size());
     for (const QString &file : std::as_const(listed)) {
@@ -89,6 +90,7 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
         if (prepared.kind == Prepared::Kind::gone) {
             qCWarning(lcSync, "Leaving %s in %s out of the upload: it is no longer a file", qUtf8Printable(lastComponent(file)),
                       qUtf8Printable(folder.name));
+            leftOut.append(lastComponent(file));
             continue;
         }
         if (prepared.kind == Prepared::Kind::unreadable) {
@@ -154,7 +156,7 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
         confirm.failedKeys = failedKeys;
     co_await api->confirmUpload(galleryId, confirm);
 
-    co_return UploadBatchResult{successCount, qint64(failedKeys.size()), uploadedNames};
+    co_return UploadBatchResult{successCount, qint64(failedKeys.size()), uploadedNames, leftOut};
 }
 
 QCoro::Task<FileUploadOutcome> SyncManager::uploadOneFile(PresignedResponse::PresignedURL entry, QString filePath,

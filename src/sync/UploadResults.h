@@ -20,4 +20,5 @@ struct UploadBatchResult {
     qint64 uploadedCount = 0;
     qint64 failedCount = 0;
     QStringList succeededFileNames; // in the order the uploads finished
+    QStringList leftOutFileNames;   // no longer a file when the run described its files: neither sent nor failed
 };

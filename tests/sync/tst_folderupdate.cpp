@@ -65,6 +65,37 @@ private Q_SLOTS:
         QCOMPARE(m_lastCount, 3);
     }
 
+    // An image that is gone when its upload describes it is left out and not recorded; the rest of the update
+    // goes on and the folder ends synced.
+    void imageGoneBeforeUpload_data()
+    {
+        QTest::addColumn<QString>("gone");
+        QTest::newRow("modified image") << "b.jpg";
+        QTest::newRow("new image") << "e.jpg";
+    }
+    void imageGoneBeforeUpload()
+    {
+        QFETCH(QString, gone);
+        const QString galleryId = syncedAlbum();
+        f->writeImage("Album/b.jpg", 7777);
+        f->writeImage("Album/d.jpg");
+        f->writeImage("Album/e.jpg");
+        f->manager.setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
+            if (step == SyncManager::UploadStep::describing)
+                TempTree::remove(f->exportTree.path("Album/" + gone));
+        });
+
+        finish(f->manager.updateFolder(f->entry("Album")));
+
+        QStringList kept{"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg"};
+        kept.removeOne(gone);
+        const SyncFolder entry = f->entry("Album");
+        QVERIFY(entry.status.is(SyncStatus::Case::synced));
+        QCOMPARE(entry.status.uploadedCount(), 4);
+        QCOMPARE(recordNames(entry), kept);
+        QCOMPARE(f->serverNames(galleryId), kept);
+    }
+
     void imageDeletedOnWebIsNotUploadedAgain()
     {
         const QString galleryId = f->service.seedGallery("Album");

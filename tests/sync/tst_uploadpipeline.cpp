@@ -174,6 +174,7 @@ private Q_SLOTS:
         QCOMPARE(presign.object().value("files").toArray().size(), described);
         QCOMPARE(result.uploadedCount, 3);
         QCOMPARE(result.failedCount, failed);
+        QCOMPARE(result.leftOutFileNames, described == 3 ? QStringList{"img1.jpg"} : QStringList());
         QVERIFY(!result.succeededFileNames.contains("img1.jpg"));
         QCOMPARE(lastConfirmBody().value("failedKeys").toArray().size(), failed);
         const QByteArray secretSha = sha256Hex(QByteArray(100000 + 37, '\0'));
