@@ -182,9 +182,14 @@ int main(int argc, char *argv[])
     QDir().mkpath(folder);
     const QString vipsOut = folder + QStringLiteral("/vips-out");
     QDir().mkpath(vipsOut);
-    const bool haveVips = !QStandardPaths::findExecutable(QStringLiteral("vipsthumbnail")).isEmpty();
-    if (!haveVips)
-        out() << "vipsthumbnail not found: install libvips-tools for the comparison" << Qt::endl;
+    // Both come with libvips-tools: vips writes the WebP and PNG sources, vipsthumbnail is the comparison.
+    for (const QString &tool : {QStringLiteral("vips"), QStringLiteral("vipsthumbnail")}) {
+        if (QStandardPaths::findExecutable(tool).isEmpty()) {
+            qCritical("%s not found: install the package libvips-tools (apt-get install libvips-tools)",
+                      qPrintable(tool));
+            return 2;
+        }
+    }
 
     const QList<Source> sources{{QStringLiteral("24mp"), QSize(6000, 4000)}, {QStringLiteral("54mp"), QSize(9000, 6000)}};
     QHash<QString, QStringList> files;
@@ -205,17 +210,23 @@ int main(int argc, char *argv[])
                              .arg(QStringLiteral("ours/vips"), 10)
                              .arg(QStringLiteral("file MB"), 8)
           << Qt::endl;
+    // A timing that failed reads "failed", never a number, and the program then ends with an error.
+    bool failed = false;
+    const auto figure = [&failed](double ms, int precision = 1) {
+        failed = failed || ms < 0;
+        return ms < 0 ? QStringLiteral("failed") : QString::number(ms, 'f', precision);
+    };
     for (const Source &source : sources) {
         for (const QString &file : files.value(source.label)) {
             for (const int size : {64, 400, 2400}) {
                 const double ours = timeOurs(file, size);
-                const double vips = haveVips ? timeVips(file, size, vipsOut) : -1;
+                const double vips = timeVips(file, size, vipsOut);
                 out() << QStringLiteral("%1 %2 %3 %4 %5 %6")
                              .arg(QFileInfo(file).fileName(), -14)
                              .arg(size, 6)
-                             .arg(ours, 10, 'f', 1)
-                             .arg(vips, 10, 'f', 1)
-                             .arg(vips > 0 ? ours / vips : 0.0, 10, 'f', 2)
+                             .arg(figure(ours), 10)
+                             .arg(figure(vips), 10)
+                             .arg(ours > 0 && vips > 0 ? QString::number(ours / vips, 'f', 2) : QStringLiteral("-"), 10)
                              .arg(QFileInfo(file).size() / 1e6, 8, 'f', 1)
                       << Qt::endl;
             }
@@ -226,5 +237,5 @@ int main(int argc, char *argv[])
     measureGrid(folder, QStringLiteral("24mp-jpeg"), files.value(QStringLiteral("24mp")).at(0));
     measureGrid(folder, QStringLiteral("54mp-webp"), files.value(QStringLiteral("54mp")).at(1));
     measureGrid(folder, QStringLiteral("54mp-png"), files.value(QStringLiteral("54mp")).at(2));
-    return 0;
+    return failed ? 1 : 0;
 }
