@@ -18,6 +18,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCoroSignal>
 #include <QDir>
 #include <QEventLoop>
 #include <QFutureInterface>
@@ -90,6 +91,20 @@ struct Shots {
     {
         ok = save(widget, QStringLiteral("%1/%2-%3.png").arg(out, name, tone)) && ok;
     }
+};
+
+// An action that never ends: its button stays busy.
+class Never : public QObject
+{
+    Q_OBJECT
+public:
+    QCoro::Task<void> wait()
+    {
+        auto forever = qCoro(this, &Never::done);
+        co_await std::move(forever);
+    }
+Q_SIGNALS:
+    void done();
 };
 
 SyncFolder withPath(SyncFolder folder, const QString &path)
@@ -192,6 +207,18 @@ int main(int argc, char *argv[])
             shots.inspector(view, QStringLiteral("grid-loading"));
         }
 
+        // The actions while "Prøv igjen" runs.
+        {
+            Never never;
+            FolderDetailCallbacks callbacks;
+            callbacks.onSync = [&never] { return never.wait(); };
+            FolderDetailActions actions(callbacks);
+            actions.setFolder(states.at(5).second);
+            actions.trigger(FolderAction::Sync);
+            actions.resize(kWidth, actions.sizeHint().height());
+            shots.take(actions, QStringLiteral("actions-working"));
+        }
+
         // The sheet over the 7-image folder, on an image and on the broken file.
         FolderDetailPreview preview;
         preview.setFolder(states.at(0).second);
@@ -211,3 +238,5 @@ int main(int argc, char *argv[])
     }
     return 0;
 }
+
+#include "inspector_shots.moc"
