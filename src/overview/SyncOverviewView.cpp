@@ -1,6 +1,7 @@
 #include "SyncOverviewView.h"
 
 #include "EmptyFolderStateView.h"
+#include "FolderDetailView.h"
 #include "FolderListView.h"
 #include "FolderOpening.h"
 #include "OverviewLogging.h"
@@ -100,7 +101,22 @@ QCoro::Task<void> moveOnServer(QPointer<SyncManager> syncManager, SyncFolder fol
 
 // ---- inspector column
 
-InspectorColumn::InspectorColumn(const OverviewContext &, QWidget *parent)
+namespace {
+
+FolderDetailContext detailContext(const OverviewContext &context)
+{
+    FolderDetailContext details;
+    details.syncManager = context.syncManager;
+    details.authManager = context.authManager;
+    details.thumbnails = context.thumbnails;
+    details.browser = context.browser;
+    details.revealFolder = context.revealFolder;
+    return details;
+}
+
+} // namespace
+
+InspectorColumn::InspectorColumn(const OverviewContext &context, QWidget *parent)
     : QWidget(parent), m_stack(new QStackedWidget(this))
 {
     auto *layout = new QVBoxLayout(this);
@@ -108,8 +124,9 @@ InspectorColumn::InspectorColumn(const OverviewContext &, QWidget *parent)
     layout->addWidget(m_stack);
     m_placeholder = unavailableContent(QStringLiteral("sidebar.right"), QStringLiteral("Velg en mappe"),
                                        QStringLiteral("Klikk på en mappe for å se detaljer"), this);
-    m_details = m_placeholder;
+    m_details = new FolderDetailView(detailContext(context), this);
     m_stack->addWidget(m_placeholder);
+    m_stack->addWidget(m_details);
     setMinimumWidth(SyncOverviewView::kInspectorMinimum);
     setMaximumWidth(SyncOverviewView::kInspectorMaximum);
     setAutoFillBackground(true);
@@ -118,7 +135,11 @@ InspectorColumn::InspectorColumn(const OverviewContext &, QWidget *parent)
 
 void InspectorColumn::setFolder(const std::optional<SyncFolder> &folder)
 {
-    m_stack->setCurrentWidget(folder && m_details != m_placeholder ? m_details : m_placeholder);
+    // Every change of any folder reaches here; the details redraw only when their own folder changed.
+    if (folder && folder != m_shown)
+        m_details->setFolder(*folder);
+    m_shown = folder;
+    m_stack->setCurrentWidget(folder ? static_cast<QWidget *>(m_details) : m_placeholder);
 }
 
 bool InspectorColumn::isShowingPlaceholder() const

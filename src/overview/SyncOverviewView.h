@@ -15,6 +15,7 @@
 #include <optional>
 
 class EmptyFolderStateView;
+class FolderDetailView;
 class FolderListView;
 class InspectorColumn;
 class QAction;
@@ -109,10 +110,12 @@ public:
 
     void setFolder(const std::optional<SyncFolder> &folder);
     bool isShowingPlaceholder() const;
+    FolderDetailView *details() const { return m_details; }
     QSize sizeHint() const override;
 
 private:
     QStackedWidget *m_stack;
     QWidget *m_placeholder;
-    QWidget *m_details;
+    FolderDetailView *m_details;
+    std::optional<SyncFolder> m_shown; // what the details were last given
 };

@@ -1,6 +1,7 @@
 // The overview window over a real engine and account manager talking to the stand-in service.
 
 #include "FolderZoo.h"
+#include "overview/FolderDetailView.h"
 #include "overview/FolderListView.h"
 #include "overview/SyncOverviewView.h"
 #include "overview/SyncStatusBar.h"
@@ -112,6 +113,8 @@ void TestSyncOverview::viewStateSurvivesCloseAndReopen()
     QCOMPARE(window.detailsButton()->toolTip(), QStringLiteral("Skjul detaljpanel"));
     list->setSelectedFolderId(QStringLiteral("/eksport/A/a2"));
     QCOMPARE(window.inspectedFolder()->name, QStringLiteral("a2"));
+    QVERIFY(!window.inspector()->isShowingPlaceholder());
+    QCOMPARE(window.inspector()->details()->folder()->path, QStringLiteral("/eksport/A/a2"));
     list->toggleNode(QStringLiteral("A"));
     QTest::mouseClick(window.detailsButton(), Qt::LeftButton);
     QVERIFY(!window.showInspector());
