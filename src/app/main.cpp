@@ -1,4 +1,5 @@
 #include "app/AppShell.h"
+#include "app/QtTexts.h"
 #include "app/QuitSignals.h"
 #include "app/theme/BrandViews.h"
 #include "app/theme/Theme.h"
@@ -20,6 +21,8 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("varnostima"));
     // A tray application: closing its last window never ends it; "Avslutt" and the quit signals do.
     QApplication::setQuitOnLastWindowClosed(false);
+    QtTexts qtTexts;
+    QCoreApplication::installTranslator(&qtTexts);
     // Before any image is read: large WebP exports exceed Qt's default allocation limit.
     raiseImageAllocationLimit();
 
