@@ -88,9 +88,14 @@ WebPage gallery(const QString &id, bool preview, const WebLibrary &library)
                     .arg(image.fileSize)
                     .arg(escaped(QString::fromLatin1(image.sha256.left(16))));
     }
-    QString body = QStringLiteral("<p>%1%2 · lenke: %3</p>\n")
-                       .arg(preview ? QStringLiteral("Forhåndsvisning · ") : QString(),
-                            escaped(folderPath(it->folderId, library.folders)), escaped(it->slug));
+    QStringList facts;
+    if (preview)
+        facts << QStringLiteral("Forhåndsvisning");
+    const QString path = folderPath(it->folderId, library.folders);
+    if (!path.isEmpty())
+        facts << escaped(path);
+    facts << QStringLiteral("lenke: ") + escaped(it->slug);
+    QString body = QStringLiteral("<p>%1</p>\n").arg(facts.join(QStringLiteral(" · ")));
     body += rows.isEmpty() ? QStringLiteral("<p>Ingen bilder i lageret.</p>\n")
                            : QStringLiteral("<table><tr><th>Fil</th><th class=\"n\">Byte</th><th>SHA-256</th></tr>\n"
                                             "%1</table>\n")
