@@ -46,3 +46,22 @@ inline bool setFolderStatus(SyncManager &manager, const QString &path, const Syn
 {
     return editFolderEntry(manager, path, [&status](SyncFolder &f) { f.status = status; });
 }
+
+// A sync or update owns its entry while the entry reads syncing. Once someone else changed the status (the user
+// ignored the folder, a reconcile replaced the list), the run's later writes are skipped: the user's decision wins.
+template<typename Edit>
+bool editRunningEntry(SyncManager &manager, const QString &path, Edit edit)
+{
+    const qsizetype index = folderEntryIndex(manager.folders(), path);
+    if (index < 0 || !manager.folders().at(index).status.is(SyncStatus::Case::syncing))
+        return false;
+    QList<SyncFolder> folders = manager.folders();
+    edit(folders[index]);
+    manager.setFolders(folders);
+    return true;
+}
+
+inline bool setRunningStatus(SyncManager &manager, const QString &path, const SyncStatus &status)
+{
+    return editRunningEntry(manager, path, [&status](SyncFolder &f) { f.status = status; });
+}

@@ -40,6 +40,8 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     m_autoSyncTimer.setSingleShot(true);
     m_autoSyncTimer.setTimerType(Qt::PreciseTimer);
     m_autoSyncTimer.setInterval(m_delays.autoSync);
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &SyncManager::scheduleAutoSync);
     wireWatching();
     loadState();
 }
@@ -192,6 +194,8 @@ void SyncManager::stopWatchingAndAutoSync()
     m_fsStream.reset();
     m_fsDebounceTimer.stop();
     m_autoSyncTimer.stop();
+    m_retryTimer.stop();
+    m_retries.clear();
     setNeedsResyncAfterAutoSync(false);
 }
 

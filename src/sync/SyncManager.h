@@ -42,6 +42,12 @@ struct SyncDelays {
     std::chrono::milliseconds autoSync{3000};     // after a rescan, before automatic sync runs
     std::chrono::milliseconds streamLatency{2000}; // the event stream's coalescing window
     std::chrono::milliseconds stateWrites{SyncStateStore::defaultMinInterval}; // least time between two writes
+    std::chrono::milliseconds firstRetry{60000};  // before automatic sync retries a failed folder, doubling
+    std::chrono::milliseconds maxRetry{3600000};  // up to this
+    // An image written within this span may still be being written: it waits for a pass after it settles.
+    std::chrono::milliseconds settle{2000};
+    // The wall clock the settling is measured against, in seconds since the reference date; empty: the real one.
+    std::function<double()> clock;
 };
 
 class SyncManager : public QObject
@@ -134,10 +140,14 @@ public:
     QCoro::Task<void> fullScanAndReconcile();
 
     // ---- scanning, off the UI thread
+    struct TreeScan {
+        QList<SyncFolder> folders;
+        QStringList unreadable; // directories that exist but could not be read: their folders are unknown
+    };
     // The scan of a full scan: the folder tree with moved folders marked against the current folder list.
-    QCoro::Task<QList<SyncFolder>> scanForFullReconcile();
+    QCoro::Task<TreeScan> scanForFullReconcile();
     // The scan of a refresh after file-system changes: the folder tree alone.
-    QCoro::Task<QList<SyncFolder>> scanForRefresh();
+    QCoro::Task<TreeScan> scanForRefresh();
 
     // ---- file checks that need no instance (any thread unless noted)
     static void scanDirectory(const QString &directory, const QStringList &parentComponents,
@@ -176,10 +186,15 @@ public:
 
     // ---- uploading: first sync, the upload pipeline, folder update (SyncManagerFirstSync.cpp,
     // SyncManagerUpload.cpp, SyncManagerUpdate.cpp)
-    // Turns a folder without a gallery into one; never throws, every failure ends in the folder's status.
+    // Turns a folder without a gallery into one; never throws, every failure ends in the folder's status. Called
+    // by the user, it also starts the retries of a failed folder afresh.
     QCoro::Task<void> syncFolder(SyncFolder folder);
     // Brings a synced folder's gallery up to date with the disk; never throws.
     QCoro::Task<void> updateFolder(SyncFolder folder);
+    // How long automatic sync waits before it retries a folder that failed `failures` times in a row.
+    std::chrono::milliseconds retryDelay(int failures) const;
+    // True when the image's size or time changed too recently for it to be a finished file.
+    bool isSettling(const LocalFileMeta &meta) const;
     // Puts the files (absolute paths) into the gallery, four at a time; records nothing. Throws.
     QCoro::Task<UploadBatchResult> uploadFiles(QStringList files, QString galleryId, SyncFolder folder);
     // One file to its presigned entry, failing when it no longer holds the size it was described with; never throws.
@@ -305,9 +320,37 @@ public:
 private:
     QCoro::Task<void> scanAndReconcile(quint64 generation);
     void reconcileFailed(const std::exception *error, QList<SyncFolder> scanned);
+    void finishReconcile(); // what every reconcile that got past its checks does at its end
+    static bool isBelowAny(const QString &path, const QStringList &directories);
+    // Entries and records of folders below unreadable directories, as they were: unknown is not removed.
+    void keepUnreadable(QList<SyncFolder> &result, const QStringList &unreadable,
+                        QSet<QString> *claimedGalleryIds) const;
     void wireWatching(); // once, from the constructor
     void fsEventCallback();
     QCoro::Task<void> runRefresh(QSet<QString> knownPaths, quint64 generation);
     QCoro::Task<void> runAutoSyncTask();
     bool m_reconcileAgain = false; // a change arrived that the running reconcile may have missed
+    // A change (a file-system event, a refresh, a pass that had to stand back) arrived while a reconcile ran: its
+    // older scan may have overwritten it, so a refresh and a pass follow it.
+    bool m_changedDuringReconcile = false;
+    QSet<QString> m_deletedGalleryIds; // deleted on the service by this process: a stale answer brings none back
+    QStringList m_unreadableFolders;   // found by the last scan or refresh
+
+    // ---- runs of the first sync and the update, and their retries (SyncManagerRetry.cpp)
+public:
+    enum class RunOrigin { user, automatic };
+    QCoro::Task<void> syncFolder(SyncFolder folder, RunOrigin origin);
+    QCoro::Task<void> updateFolder(SyncFolder folder, RunOrigin origin);
+
+private:
+    struct RetryState {
+        int failures = 0;
+        std::optional<SyncStatus> linked; // the synced status to return to before an update is retried
+        std::chrono::steady_clock::time_point due;
+    };
+    void noteRunEnded(const QString &path, const std::optional<SyncStatus> &linked);
+    void armRetryTimer();
+    QList<SyncFolder> dueRetries();
+    QHash<QString, RetryState> m_retries; // by canonical path
+    QTimer m_retryTimer;
 };

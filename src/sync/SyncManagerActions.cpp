@@ -133,6 +133,7 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
         co_return;
 
     if (!failure) {
+        m_deletedGalleryIds.insert(galleryId);
         removeActionEntries(folder.path, galleryId);
         saveState();
         qCInfo(lcSync, "Deleted gallery %s from server", qUtf8Printable(folder.displayName));

@@ -10,6 +10,7 @@
 #include "service/VarnostimaAPI.h"
 
 #include <QCoroFuture>
+#include <QFileInfo>
 #include <QPointer>
 #include <QtConcurrent>
 
@@ -26,14 +27,16 @@ bool galleryHeldByOtherFolder(const QList<SyncFolder> &folders, const QString &p
 
 QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
 {
-    if (folderEntryIndex(manager->folders(), folder.path) < 0)
+    const std::optional<SyncFolder> snapshot = liveFolderEntry(*manager, folder.path);
+    if (!snapshot)
         co_return;
-    if (folder.status.is(SyncStatus::Case::synced)) {
+    // The caller's copy may be stale (a window's): the live entry decides. A folder already linked must never get
+    // a second gallery, and one syncing already has a run of its own.
+    if (folder.status.is(SyncStatus::Case::synced) || snapshot->status.is(SyncStatus::Case::synced)) {
         qCInfo(lcSync, "Skipping already synced folder: %s", qUtf8Printable(folder.name));
         co_return;
     }
-    // A second first sync of the same folder would create a second gallery.
-    if (liveFolderEntry(*manager, folder.path)->status.is(SyncStatus::Case::syncing))
+    if (!snapshot->status.is(SyncStatus::Case::notSynced) && !snapshot->status.is(SyncStatus::Case::failed))
         co_return;
     setFolderStatus(*manager, folder.path, SyncStatus::syncing(0));
 
@@ -42,8 +45,17 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     const FolderScanner::LocalImages local = co_await reading;
     if (!manager)
         co_return;
-    if (local.images.isEmpty()) {
-        setFolderStatus(*manager, folder.path, SyncStatus::notSynced());
+    // An image still being written waits for a pass after it settles; the rest go now.
+    QStringList images;
+    for (const QString &image : local.images) {
+        if (!manager->isSettling(local.metadata.value(QFileInfo(image).fileName())))
+            images.append(image);
+    }
+    const bool deferred = images.size() < local.images.size();
+    if (images.isEmpty()) {
+        setRunningStatus(*manager, folder.path, SyncStatus::notSynced());
+        if (deferred)
+            manager->scheduleAutoSync();
         co_return;
     }
 
@@ -51,13 +63,20 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     try {
         existing = co_await manager->findExistingGallery(folder.displayName);
     } catch (...) {
-        qCCritical(lcSync, "Could not check for existing gallery: %s", qUtf8Printable(describeCurrentException()));
+        // Going on without knowing would make a second gallery of the same title: fail, and let a retry ask again.
+        const QString description = describeCurrentException();
+        if (!manager)
+            co_return;
+        setRunningStatus(*manager, folder.path, SyncStatus::failed(description));
+        qCCritical(lcSync, "Could not check for existing gallery: %s", qUtf8Printable(description));
+        co_return;
     }
     if (!manager)
         co_return;
     if (existing && !galleryHeldByOtherFolder(manager->folders(), folder.path, existing->id)) {
-        setFolderStatus(*manager, folder.path, SyncStatus::synced(existing->id, existing->slug, existing->imageCount));
-        qCInfo(lcSync, "Found existing gallery for %s, skipping upload", qUtf8Printable(folder.displayName));
+        if (setRunningStatus(*manager, folder.path,
+                             SyncStatus::synced(existing->id, existing->slug, existing->imageCount)))
+            qCInfo(lcSync, "Found existing gallery for %s, skipping upload", qUtf8Printable(folder.displayName));
         co_return;
     }
 
@@ -68,7 +87,7 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
         const QString description = describeCurrentException();
         if (!manager)
             co_return;
-        setFolderStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette mappe")));
+        setRunningStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette mappe")));
         qCCritical(lcSync, "Failed to create folders for %s: %s", qUtf8Printable(folder.name),
                    qUtf8Printable(description));
         co_return;
@@ -85,7 +104,7 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
         const QString description = describeCurrentException();
         if (!manager)
             co_return;
-        setFolderStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette galleri")));
+        setRunningStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette galleri")));
         qCCritical(lcSync, "Failed to create gallery for %s: %s", qUtf8Printable(folder.name),
                    qUtf8Printable(description));
         co_return;
@@ -95,12 +114,12 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
 
     UploadBatchResult result;
     try {
-        result = co_await manager->uploadFiles(local.images, gallery.id, folder);
+        result = co_await manager->uploadFiles(images, gallery.id, folder);
     } catch (...) {
         const QString description = describeCurrentException();
         if (!manager)
             co_return;
-        setFolderStatus(*manager, folder.path, SyncStatus::failed(description));
+        setRunningStatus(*manager, folder.path, SyncStatus::failed(description));
         qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(folder.name), qUtf8Printable(description));
         co_return;
     }
@@ -108,15 +127,21 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
         co_return;
 
     const QList<UploadedFileMeta> records = SyncManager::uploadedMetaList(result.succeededFileNames, local.metadata);
-    const bool listed = editFolderEntry(*manager, folder.path, [&](SyncFolder &entry) {
+    bool refreshedMeanwhile = false;
+    const bool listed = editRunningEntry(*manager, folder.path, [&](SyncFolder &entry) {
         entry.status = SyncStatus::synced(gallery.id, gallery.slug, result.uploadedCount);
         entry.uploadedFiles = records;
-        entry.cachedLocalFileMeta = local.metadata;
+        // A refresh that merged during the upload saw the disk later than this run did: its caches stay.
+        refreshedMeanwhile = entry.cachedLocalFileMeta != snapshot->cachedLocalFileMeta;
+        if (!refreshedMeanwhile)
+            entry.cachedLocalFileMeta = local.metadata;
     });
     if (listed)
         manager->saveState();
     qCInfo(lcSync, "Synced %s: %lld images to folder path %s", qUtf8Printable(folder.name),
            qint64(result.uploadedCount), qUtf8Printable(folder.relativePath));
+    if (listed && (refreshedMeanwhile || deferred))
+        manager->scheduleAutoSync();
     if (result.uploadedCount >= 1 && manager->onUploadCompleted())
         manager->onUploadCompleted()(UploadKind::created, gallery.id, gallery.slug, folder.displayName,
                                      result.uploadedCount, folder.path);
@@ -124,14 +149,20 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
 
 } // namespace
 
-QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder)
+QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder, RunOrigin origin)
 {
     const QString name = folder.name;
+    const QString path = folder.path;
+    if (origin == RunOrigin::user)
+        m_retries.remove(unicodenames::canonical(path));
+    QPointer<SyncManager> self(this);
     try {
-        co_await runFirstSync(QPointer<SyncManager>(this), std::move(folder));
+        co_await runFirstSync(self, std::move(folder));
     } catch (...) {
         qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(name), qUtf8Printable(describeCurrentException()));
     }
+    if (self)
+        noteRunEnded(path, std::nullopt);
 }
 
 QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString title)

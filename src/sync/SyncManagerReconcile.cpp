@@ -19,17 +19,34 @@ namespace {
 
 const QString removedPathPrefix = QStringLiteral("__removed__/");
 
-QList<SyncFolder> scanWithMoves(const QString &exportFolder, const QSet<QString> &ignoredPaths,
-                                const QList<SyncFolder> &previous)
+SyncManager::TreeScan scanWithMoves(const QString &exportFolder, const QSet<QString> &ignoredPaths,
+                                    const QList<SyncFolder> &previous)
 {
-    QList<SyncFolder> scanned = FolderScanner::scanFolderTree(exportFolder, ignoredPaths);
-    FolderScanner::detectMovedFolders(scanned, previous);
-    return scanned;
+    SyncManager::TreeScan scan;
+    scan.folders = FolderScanner::scanFolderTree(exportFolder, ignoredPaths, &scan.unreadable);
+    FolderScanner::detectMovedFolders(scan.folders, previous);
+    return scan;
 }
 
-QList<SyncFolder> scanTree(const QString &exportFolder, const QSet<QString> &ignoredPaths)
+SyncManager::TreeScan scanTree(const QString &exportFolder, const QSet<QString> &ignoredPaths)
 {
-    return FolderScanner::scanFolderTree(exportFolder, ignoredPaths);
+    SyncManager::TreeScan scan;
+    scan.folders = FolderScanner::scanFolderTree(exportFolder, ignoredPaths, &scan.unreadable);
+    return scan;
+}
+
+// Ids ordered so that a choice among equals never depends on the order the service listed them in.
+bool idLess(const QString &a, const QString &b)
+{
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+QSet<QString> canonicalNames(const QList<UploadedFileMeta> &records)
+{
+    QSet<QString> names;
+    for (const UploadedFileMeta &record : records)
+        names.insert(canonical(record.fileName));
+    return names;
 }
 
 bool isReadableFolder(const QString &path)
@@ -130,6 +147,17 @@ bool isNoContactError(const TransportError &error)
 
 } // namespace
 
+bool SyncManager::isBelowAny(const QString &path, const QStringList &directories)
+{
+    const QString key = canonical(path);
+    for (const QString &directory : directories) {
+        const QString dir = canonical(directory);
+        if (key == dir || key.startsWith(dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
 QString SyncManager::reconcileErrorMessage(const std::exception *error)
 {
     const auto *transport = dynamic_cast<const TransportError *>(error);
@@ -148,13 +176,13 @@ QString SyncManager::noExportFolderAccessText()
     return QStringLiteral("Får ikke tilgang til eksportmappen");
 }
 
-QCoro::Task<QList<SyncFolder>> SyncManager::scanForFullReconcile()
+QCoro::Task<SyncManager::TreeScan> SyncManager::scanForFullReconcile()
 {
     // Copies taken here, on the UI thread: the worker sees the state as it was when the scan started.
     co_return co_await QtConcurrent::run(scanWithMoves, m_watchFolder, m_ignoredPaths, m_folders);
 }
 
-QCoro::Task<QList<SyncFolder>> SyncManager::scanForRefresh()
+QCoro::Task<SyncManager::TreeScan> SyncManager::scanForRefresh()
 {
     co_return co_await QtConcurrent::run(scanTree, m_watchFolder, m_ignoredPaths);
 }
@@ -176,6 +204,7 @@ QCoro::Task<void> SyncManager::fullScanAndReconcile()
     setIsReconciling(true);
     setReconcileError(std::nullopt);
     m_reconcileAgain = false;
+    m_changedDuringReconcile = false;
 
     QPointer<SyncManager> self(this);
     try {
@@ -205,9 +234,10 @@ void SyncManager::requestFullScanAndReconcile()
 QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
 {
     QPointer<SyncManager> self(this);
-    QList<SyncFolder> scanned = co_await scanForFullReconcile();
+    TreeScan scan = co_await scanForFullReconcile();
     if (!self)
         co_return;
+    QList<SyncFolder> scanned = std::move(scan.folders);
     if (generation != m_watchFolderGeneration) {
         // The new folder's own start found this run busy.
         qCInfo(lcSync, "The watch folder changed during the scan — discarding its result");
@@ -230,6 +260,7 @@ QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
         m_reconcileAgain = true;
         co_return;
     }
+    m_unreadableFolders = scan.unreadable;
     if (state) {
         reconcileWithServer(std::move(scanned), *state);
         co_return;
@@ -253,14 +284,83 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     QHash<QString, QList<const SyncStateGallery *>> galleriesByTitle;
     QHash<QString, const SyncStateGallery *> galleryById;
     for (const SyncStateGallery &gallery : state.galleries) {
+        if (m_deletedGalleryIds.contains(gallery.id))
+            continue; // deleted by this app while the answer was on its way
         galleriesByTitle[canonical(gallery.title)].append(&gallery);
         galleryById.insert(gallery.id, &gallery);
     }
 
+    QHash<QString, const SyncFolder *> previousByPath;
+    for (const SyncFolder &folder : std::as_const(m_folders))
+        previousByPath.insert(canonical(folder.path), &folder);
+    QHash<QString, const QList<UploadedFileMeta> *> pending;
+    for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it)
+        pending.insert(canonical(it.key()), &it.value());
+    // What this app recorded for a folder: the live list's records, else those waiting from the state file.
+    const auto recordedNames = [&](const QString &key) {
+        const SyncFolder *previous = previousByPath.value(key);
+        if (previous && previous->uploadedFiles)
+            return canonicalNames(*previous->uploadedFiles);
+        const QList<UploadedFileMeta> *stored = pending.value(key);
+        return stored ? canonicalNames(*stored) : QSet<QString>();
+    };
+
+    // Folders that could not be read stay as they were, with their galleries. After a start only their records
+    // are known: no gallery of their title is linked elsewhere or offered for deletion.
     QSet<QString> usedGalleryIds;
+    QList<SyncFolder> kept;
+    keepUnreadable(kept, m_unreadableFolders, &usedGalleryIds);
+    for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it) {
+        if (!isBelowAny(it.key(), m_unreadableFolders))
+            continue;
+        const QString title = unicodenames::displayName(it.key().section(QLatin1Char('/'), -1));
+        for (const SyncStateGallery *gallery : galleriesByTitle.value(canonical(title)))
+            usedGalleryIds.insert(gallery->id);
+    }
+
     qint64 matchedCount = 0;
+    const auto link = [&](SyncFolder &folder, const SyncStateGallery &match) {
+        // A repeated id takes the names of its last entry.
+        const SyncStateGallery *names = galleryById.value(match.id);
+        folder.status = SyncStatus::synced(match.id, match.slug, match.imageCount);
+        // Records only for names this app saw in the folder: on disk now, or recorded before. A name known only
+        // from the service is never deleted by an update, and one deleted on the web and gone from the disk
+        // stays out of the pending removals. A name deleted on the web that is still on disk keeps its record,
+        // so it is never sent again.
+        QSet<QString> seen = recordedNames(canonical(folder.path));
+        for (const QString &name : folder.cachedLocalFileNames.value_or(QSet<QString>()))
+            seen.insert(canonical(name));
+        QStringList recorded;
+        for (const QString &name : names->fileNames + names->deletedFileNames) {
+            if (seen.contains(canonical(name)))
+                recorded.append(name);
+        }
+        folder.uploadedFiles = recordsForNames(recorded);
+        ++matchedCount;
+        usedGalleryIds.insert(match.id);
+    };
+
+    // A folder linked to a gallery keeps it while the service lists that id, whatever its title now and however
+    // many galleries share it: a rename on the web, or a look-alike, must not move a folder to another gallery.
     for (SyncFolder &folder : scannedFolders) {
-        if (folder.status.is(SyncStatus::Case::ignored) || galleriesByTitle.isEmpty())
+        if (folder.status.is(SyncStatus::Case::ignored))
+            continue;
+        const SyncFolder *previous = previousByPath.value(canonical(folder.path));
+        std::optional<QString> linkedId;
+        if (previous && previous->status.is(SyncStatus::Case::synced))
+            linkedId = previous->status.galleryId();
+        else if (const auto retry = m_retries.constFind(canonical(folder.path)); retry != m_retries.cend()
+                                                                                 && retry->linked)
+            linkedId = retry->linked->galleryId();
+        const SyncStateGallery *gallery = linkedId ? galleryById.value(*linkedId) : nullptr;
+        if (gallery && !usedGalleryIds.contains(gallery->id))
+            link(folder, *gallery);
+    }
+
+    // The others by title. Among several candidates: the one holding most of the names recorded for the folder,
+    // then the one in the server folder of the folder's parent path, then the lowest id.
+    for (SyncFolder &folder : scannedFolders) {
+        if (folder.status.is(SyncStatus::Case::ignored) || folder.uploadedFiles)
             continue;
         const auto titled = galleriesByTitle.constFind(canonical(folder.displayName));
         if (titled == galleriesByTitle.cend())
@@ -275,32 +375,44 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         const SyncStateGallery *match = candidates.first();
         if (candidates.size() > 1) {
             const std::optional<QString> parentId = resolveParentFolderId(folder.parentComponents, state.folders);
+            const QSet<QString> recorded = recordedNames(canonical(folder.path));
+            const auto rank = [&](const SyncStateGallery *gallery) {
+                qint64 overlap = 0;
+                for (const QString &name : galleryById.value(gallery->id)->fileNames)
+                    overlap += recorded.contains(canonical(name)) ? 1 : 0;
+                return std::pair(overlap, gallery->folderId == parentId ? 1 : 0);
+            };
             for (const SyncStateGallery *candidate : std::as_const(candidates)) {
-                if (candidate->folderId == parentId) {
+                const auto a = rank(candidate);
+                const auto b = rank(match);
+                if (a > b || (a == b && idLess(candidate->id, match->id)))
                     match = candidate;
-                    break;
-                }
             }
         }
-        // A repeated id takes the names of its last entry.
-        const SyncStateGallery *names = galleryById.value(match->id);
-        folder.status = SyncStatus::synced(match->id, match->slug, match->imageCount);
-        // Names deleted on the web count as uploaded, so an image still on disk is never sent again.
-        folder.uploadedFiles = recordsForNames(names->fileNames + names->deletedFileNames);
-        ++matchedCount;
-        usedGalleryIds.insert(match->id);
+        link(folder, *match);
+    }
+
+    // A moved folder that found no gallery has none to move: it is a new folder.
+    for (SyncFolder &folder : scannedFolders) {
+        if (folder.movedFrom && folder.status.is(SyncStatus::Case::notSynced)) {
+            qCInfo(lcSync, "No gallery left for moved folder %s — treating it as new",
+                   qUtf8Printable(folder.relativePath));
+            folder.movedFrom.reset();
+        }
     }
 
     QSet<QString> known = m_knownGalleryIds;
     for (const SyncStateGallery &gallery : state.galleries) {
-        if (gallery.folderId)
+        if (gallery.folderId && !m_deletedGalleryIds.contains(gallery.id))
             known.insert(gallery.id);
     }
     known.unite(usedGalleryIds);
     QList<SyncFolder> result = std::move(scannedFolders);
+    result.append(kept);
     qint64 placeholderCount = 0;
     for (const SyncStateGallery &gallery : state.galleries) {
-        if (known.contains(gallery.id) && !usedGalleryIds.contains(gallery.id)) {
+        if (known.contains(gallery.id) && !usedGalleryIds.contains(gallery.id)
+            && !m_deletedGalleryIds.contains(gallery.id)) {
             result.append(removedPlaceholder(gallery));
             ++placeholderCount;
         }
@@ -311,18 +423,13 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
 
     // The list of this moment, with whatever first syncs and actions changed while the run waited.
     QHash<QString, const SyncFolder *> keptWork;
-    QHash<QString, const SyncFolder *> previousByPath;
     for (const SyncFolder &folder : std::as_const(m_folders)) {
         const QString key = canonical(folder.path);
-        previousByPath.insert(key, &folder);
         if (folder.status.is(SyncStatus::Case::syncing) || folder.status.is(SyncStatus::Case::failed))
             keptWork.insert(key, &folder);
         else
             keptWork.remove(key);
     }
-    QHash<QString, const QList<UploadedFileMeta> *> pending;
-    for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it)
-        pending.insert(canonical(it.key()), &it.value());
 
     for (SyncFolder &folder : result) {
         const QString key = canonical(folder.path);
@@ -338,12 +445,18 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         }
     }
 
+    // Records of folders that could not be read wait for a later run.
+    PendingFolderUploads unread;
+    for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it) {
+        if (isBelowAny(it.key(), m_unreadableFolders))
+            unread.insert(it.key(), it.value());
+    }
     setFolders(result);
-    setPendingFolderUploads({});
+    setPendingFolderUploads(unread);
     saveState();
     setHasCompletedInitialReconcile(true);
     setIsReconciling(false);
-    startWatching();
+    finishReconcile();
 
     const bool hasWork = std::any_of(m_folders.cbegin(), m_folders.cend(), [](const SyncFolder &folder) {
         if (folder.status.is(SyncStatus::Case::notSynced))
@@ -378,10 +491,48 @@ void SyncManager::reconcileFailed(const std::exception *error, QList<SyncFolder>
             folder.uploadedFiles = *stored;
         }
     }
+    keepUnreadable(scanned, m_unreadableFolders, nullptr);
     setFolders(scanned);
     setHasCompletedInitialReconcile(true);
     setIsReconciling(false);
+    finishReconcile();
+}
+
+void SyncManager::finishReconcile()
+{
     startWatching();
+    if (!m_changedDuringReconcile)
+        return;
+    // The reconcile's scan may be older than a change seen while it ran: look again, and sync what differs.
+    m_changedDuringReconcile = false;
+    qCInfo(lcSync, "Changes arrived during the reconcile — refreshing");
+    m_fsDebounceTimer.start();
+    scheduleAutoSync();
+}
+
+void SyncManager::keepUnreadable(QList<SyncFolder> &result, const QStringList &unreadable,
+                                 QSet<QString> *claimedGalleryIds) const
+{
+    if (unreadable.isEmpty())
+        return;
+    QSet<QString> listed;
+    for (const SyncFolder &folder : std::as_const(result))
+        listed.insert(canonical(folder.path));
+    for (const SyncFolder &folder : m_folders) {
+        if (folder.status.is(SyncStatus::Case::removedLocally) || !isBelowAny(folder.path, unreadable)
+            || listed.contains(canonical(folder.path)))
+            continue;
+        qCWarning(lcSync, "Cannot read %s — keeping its entry and records as they were",
+                  qUtf8Printable(folder.relativePath));
+        result.append(folder);
+        listed.insert(canonical(folder.path));
+        if (claimedGalleryIds && folder.status.is(SyncStatus::Case::synced))
+            claimedGalleryIds->insert(folder.status.galleryId());
+    }
+    for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it) {
+        if (isBelowAny(it.key(), unreadable))
+            qCWarning(lcSync, "Cannot read %s — keeping its records for a later scan", qUtf8Printable(it.key()));
+    }
 }
 
 QCoro::Task<void> SyncManager::runFullScanAndReconcile()

@@ -80,16 +80,16 @@ QCoro::Task<QHash<QString, QString>> fetchServerImageIds(UpdateRun *run)
 template<typename Edit>
 bool editRecords(UpdateRun &run, Edit edit)
 {
-    return editFolderEntry(*run.manager, run.folder.path, [&](SyncFolder &entry) {
+    return editRunningEntry(*run.manager, run.folder.path, [&](SyncFolder &entry) {
         QList<UploadedFileMeta> records = entry.uploadedFiles.value_or(run.baseline);
         edit(records);
         entry.uploadedFiles = records;
     });
 }
 
-void fail(UpdateRun &run, const QString &message)
+bool fail(UpdateRun &run, const QString &message)
 {
-    setFolderStatus(*run.manager, run.folder.path, SyncStatus::failed(message));
+    return setRunningStatus(*run.manager, run.folder.path, SyncStatus::failed(message));
 }
 
 QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
@@ -118,8 +118,16 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
     if (!manager)
         co_return;
     QSet<QString> localNames;
-    for (const QString &image : local.images)
-        localNames.insert(QFileInfo(image).fileName());
+    QSet<QString> settling; // canonical names of images still being written: they wait for a later pass
+    for (const QString &image : local.images) {
+        const QString name = QFileInfo(image).fileName();
+        localNames.insert(name);
+        if (manager->isSettling(local.metadata.value(name)))
+            settling.insert(canonical(name));
+    }
+    const auto isSettlingImage = [&settling](const QString &image) {
+        return settling.contains(canonical(QFileInfo(image).fileName()));
+    };
 
     // Baseline: the stored records while they carry metadata, else the service's images.
     QSet<QString> webDeleted;
@@ -171,24 +179,37 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
     }
     run.webDeleted = canonicalSet(webDeleted);
     changes.removedNames.removeIf([&](const QString &name) { return run.webDeleted.contains(canonical(name)); });
+    // Only what this app saw in the folder (it uploaded it or matched it to a local file) is deleted: an image
+    // known only from the service (added on the web, or by another machine) stays.
+    QSet<QString> recorded;
+    for (const UploadedFileMeta &record : snapshot.uploadedFiles.value_or(QList<UploadedFileMeta>()))
+        recorded.insert(canonical(record.fileName));
+    changes.removedNames.removeIf([&](const QString &name) { return !recorded.contains(canonical(name)); });
+    changes.newImages.removeIf(isSettlingImage);
+    changes.modifiedImages.removeIf(isSettlingImage);
+    const bool deferred = !settling.isEmpty();
 
     if (changes.newImages.isEmpty() && changes.modifiedImages.isEmpty() && changes.removedNames.isEmpty()) {
-        if (!liveFolderEntry(*manager, folder.path))
-            co_return;
-        // An empty listing would record an empty baseline and make every image new once it can be read again.
-        if (snapshot.needsMetadataBaseline() && !local.images.isEmpty()) {
+        // An empty listing would record an empty baseline and make every image new once it can be read again; an
+        // image still being written would be recorded as uploaded.
+        if (snapshot.needsMetadataBaseline() && !local.images.isEmpty() && !deferred) {
             QStringList names;
             for (const QString &image : local.images)
                 names.append(QFileInfo(image).fileName());
-            editFolderEntry(*manager, folder.path, [&](SyncFolder &entry) {
+            const bool listed = editRunningEntry(*manager, folder.path, [&](SyncFolder &entry) {
                 entry.uploadedFiles = SyncManager::uploadedMetaList(names, local.metadata);
                 entry.cachedLocalFileMeta = local.metadata;
             });
-            manager->saveState();
-            qCInfo(lcSync, "Established metadata baseline for %s (%lld files)", qUtf8Printable(folder.name),
-                   qint64(local.images.size()));
+            if (listed) {
+                manager->saveState();
+                qCInfo(lcSync, "Established metadata baseline for %s (%lld files)", qUtf8Printable(folder.name),
+                       qint64(local.images.size()));
+            }
         }
-        setFolderStatus(*manager, folder.path, SyncStatus::synced(run.galleryId, run.gallerySlug, folder.imageCount));
+        if (setRunningStatus(*manager, folder.path,
+                             SyncStatus::synced(run.galleryId, run.gallerySlug, folder.imageCount))
+            && deferred)
+            manager->scheduleAutoSync();
         co_return;
     }
 
@@ -236,8 +257,9 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         try {
             const QHash<QString, QString> ids = co_await fetchServerImageIds(&run);
             const auto id = ids.constFind(canonical(name));
-            // Re-exporting an image the user deleted on the web does not bring it back.
-            if (run.webDeleted.contains(canonical(name))) {
+            // Re-exporting an image the user deleted on the web does not bring it back; an active image of the
+            // same name is replaced all the same.
+            if (id == ids.cend() && run.webDeleted.contains(canonical(name))) {
                 deletedOnWeb = true;
             } else if (id != ids.cend()) {
                 const QStringList oldId(*id);
@@ -265,8 +287,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             // While the old version is still on the service, its record stays so the replacement is retried.
             if (oldVersionGone)
                 editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
-            fail(run, description);
-            manager->saveState();
+            if (fail(run, description))
+                manager->saveState();
             qCCritical(lcSync, "Modification phase failed for %s/%s: %s", qUtf8Printable(folder.name),
                        qUtf8Printable(name), qUtf8Printable(description));
             co_return;
@@ -295,8 +317,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         }
         if (result.uploadedCount != 1) {
             editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
-            fail(run, QStringLiteral("Opplasting feilet for ") + name + QStringLiteral(" — prøv igjen"));
-            manager->saveState();
+            if (fail(run, QStringLiteral("Opplasting feilet for ") + name + QStringLiteral(" — prøv igjen")))
+                manager->saveState();
             qCCritical(lcSync, "Modification phase failed for %s/%s — upload returned %lld/1 successes",
                        qUtf8Printable(folder.name), qUtf8Printable(name), qint64(result.uploadedCount));
             co_return;
@@ -333,10 +355,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                 records.append(SyncManager::uploadedMetaList(result.succeededFileNames, local.metadata));
                 recordCount = records.size();
             });
-            if (listed) {
-                fail(run, QStringLiteral("Opplasting feilet for %1 bilde(r)").arg(result.failedCount));
+            if (listed && fail(run, QStringLiteral("Opplasting feilet for %1 bilde(r)").arg(result.failedCount)))
                 manager->saveState();
-            }
             if (changes.modifiedImages.size() + result.uploadedCount >= 1 && manager->onUploadCompleted())
                 manager->onUploadCompleted()(UploadKind::updated, run.galleryId, run.gallerySlug, folder.displayName,
                                              recordCount, folder.path);
@@ -344,24 +364,43 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         }
     }
 
-    // Completion: every local image is recorded, touched by this run or not.
-    // Images that vanished before their upload are not recorded: the next scan sees whatever stands there now.
+    // Completion: every local image is recorded, touched by this run or not; one still being written keeps the
+    // record it had. Images that vanished before their upload are not recorded: the next scan sees whatever
+    // stands there now.
     QStringList names;
+    qint64 count = 0;
     for (const QString &image : local.images) {
         const QString name = QFileInfo(image).fileName();
-        if (!leftOut.contains(canonical(name)))
+        if (leftOut.contains(canonical(name)))
+            continue;
+        ++count;
+        if (!isSettlingImage(image))
             names.append(name);
     }
-    const qint64 count = names.size();
-    const bool listed = editFolderEntry(*manager, folder.path, [&](SyncFolder &entry) {
+    bool refreshedMeanwhile = false;
+    const bool listed = editRunningEntry(*manager, folder.path, [&](SyncFolder &entry) {
+        QList<UploadedFileMeta> records = SyncManager::uploadedMetaList(names, local.metadata);
+        for (const UploadedFileMeta &old : entry.uploadedFiles.value_or(run.baseline)) {
+            if (settling.contains(canonical(old.fileName)))
+                records.append(old);
+        }
         entry.status = SyncStatus::synced(run.galleryId, run.gallerySlug, count);
-        entry.uploadedFiles = SyncManager::uploadedMetaList(names, local.metadata);
-        entry.cachedLocalFileNames = localNames;
-        entry.cachedLocalFileMeta = local.metadata;
-        entry.imageCount = count;
+        entry.uploadedFiles = records;
+        // A refresh that merged during the run saw the disk later than this run did: its caches stay, and the
+        // difference leads to another pass.
+        refreshedMeanwhile = entry.imageCount != snapshot.imageCount
+                             || entry.cachedLocalFileNames != snapshot.cachedLocalFileNames
+                             || entry.cachedLocalFileMeta != snapshot.cachedLocalFileMeta;
+        if (!refreshedMeanwhile) {
+            entry.cachedLocalFileNames = localNames;
+            entry.cachedLocalFileMeta = local.metadata;
+            entry.imageCount = count;
+        }
     });
     if (listed)
         manager->saveState();
+    if (listed && (refreshedMeanwhile || deferred))
+        manager->scheduleAutoSync();
     if (manager->onUploadCompleted())
         manager->onUploadCompleted()(UploadKind::updated, run.galleryId, run.gallerySlug, folder.displayName, count,
                                      folder.path);
@@ -369,13 +408,22 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
 
 } // namespace
 
-QCoro::Task<void> SyncManager::updateFolder(SyncFolder folder)
+QCoro::Task<void> SyncManager::updateFolder(SyncFolder folder, RunOrigin origin)
 {
     const QString name = folder.name;
+    const QString path = folder.path;
+    const std::optional<SyncFolder> live = liveFolderEntry(*this, path);
+    const std::optional<SyncStatus> linked =
+        live && live->status.is(SyncStatus::Case::synced) ? std::optional<SyncStatus>(live->status) : std::nullopt;
+    if (origin == RunOrigin::user && linked)
+        m_retries.remove(canonical(path));
+    QPointer<SyncManager> self(this);
     try {
-        co_await runUpdate(QPointer<SyncManager>(this), std::move(folder));
+        co_await runUpdate(self, std::move(folder));
     } catch (...) {
         qCCritical(lcSync, "Update failed for %s: %s", qUtf8Printable(name),
                    qUtf8Printable(describeCurrentException()));
     }
+    if (self && linked)
+        noteRunEnded(path, linked);
 }

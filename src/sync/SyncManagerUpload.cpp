@@ -143,7 +143,7 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
         }
         if (self) {
             const double progress = double(successCount) / double(total);
-            setFolderStatus(*self, folder.path, SyncStatus::syncing(progress));
+            setRunningStatus(*self, folder.path, SyncStatus::syncing(progress));
         }
         if (!self || !api)
             throw std::runtime_error("the sync engine went away during an upload");

@@ -3,10 +3,12 @@
 
 #include "SyncManager.h"
 
+#include "FolderEntryEdit.h"
 #include "SyncLogging.h"
 #include "UnicodeNames.h"
 #include "platform/FileEventStream.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 
@@ -64,6 +66,11 @@ bool SyncManager::isWatching() const
 
 void SyncManager::startWatching()
 {
+    // A stream already on this folder keeps running: stopping it would drop the batch it is gathering and the
+    // refresh waiting to run, and with them changes made while the reconcile ran.
+    if (m_fsStream && m_fsStream->isRunning() && !m_watchFolder.isEmpty()
+        && m_fsStream->rootPath() == QDir::cleanPath(QFileInfo(m_watchFolder).absoluteFilePath()))
+        return;
     stopWatching();
     if (m_watchFolder.isEmpty())
         return;
@@ -89,6 +96,8 @@ void SyncManager::stopWatching()
 void SyncManager::fsEventCallback()
 {
     qCDebug(lcSync, "FSEvent received — scheduling refresh");
+    if (m_isReconciling)
+        m_changedDuringReconcile = true;
     m_fsDebounceTimer.start(); // restarts a pending wait
 }
 
@@ -106,10 +115,11 @@ QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 gene
 {
     QPointer<SyncManager> self(this);
     try {
-        QList<SyncFolder> scanned = co_await scanForRefresh();
+        TreeScan scan = co_await scanForRefresh();
         if (!self || generation != m_watchFolderGeneration)
             co_return; // a scan of a folder that is no longer the export folder
-        mergeRefreshedFolders(scanned, knownPaths);
+        m_unreadableFolders = scan.unreadable;
+        mergeRefreshedFolders(scan.folders, knownPaths);
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Refresh failed: %s", error.what());
     } catch (...) {
@@ -164,6 +174,8 @@ void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const 
         if (entry.status.is(SyncStatus::Case::removedLocally))
             continue;
         const SyncFolder *found = scannedByPath.value(canonical(entry.path));
+        if (!found && isBelowAny(entry.path, m_unreadableFolders))
+            continue; // unknown, not empty
         if (!found) {
             if (entry.imageCount != 0) {
                 entry.imageCount = 0;
@@ -180,6 +192,9 @@ void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const 
     }
 
     if (appended > 0 || updated > 0) {
+        // The running reconcile publishes an older scan over this: it refreshes again when it ends.
+        if (m_isReconciling)
+            m_changedDuringReconcile = true;
         setFolders(folders);
         scheduleAutoSync();
     }
@@ -220,8 +235,10 @@ QCoro::Task<void> SyncManager::runAutoSyncTask()
 
 QCoro::Task<void> SyncManager::runAutoSync()
 {
-    if (m_isReconciling)
+    if (m_isReconciling) {
+        m_changedDuringReconcile = true; // the pass follows the reconcile
         co_return;
+    }
     QPointer<SyncManager> self(this);
 
     QList<SyncFolder> newFolders;
@@ -235,7 +252,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
         if (!live || !isAutoSyncCandidate(*live))
             continue;
         qCInfo(lcSync, "Auto-syncing new folder: %s", qUtf8Printable(folder.displayName));
-        co_await syncFolder(*live);
+        co_await syncFolder(*live, RunOrigin::automatic);
         if (!self)
             co_return;
     }
@@ -250,7 +267,28 @@ QCoro::Task<void> SyncManager::runAutoSync()
         if (!live || !isAutoUpdateCandidate(*live))
             continue;
         qCInfo(lcSync, "Auto-updating changed folder: %s", qUtf8Printable(folder.displayName));
-        co_await updateFolder(*live);
+        co_await updateFolder(*live, RunOrigin::automatic);
+        if (!self)
+            co_return;
+    }
+
+    // Failed folders whose wait is over.
+    const QList<SyncFolder> due = dueRetries();
+    for (const SyncFolder &folder : due) {
+        const SyncFolder *live = findByPath(m_folders, folder.path);
+        if (!live || !live->status.is(SyncStatus::Case::failed) || live->movedFrom)
+            continue;
+        const auto retry = m_retries.constFind(canonical(folder.path));
+        if (retry == m_retries.cend())
+            continue;
+        qCInfo(lcSync, "Retrying failed folder: %s", qUtf8Printable(folder.displayName));
+        if (retry->linked) {
+            const SyncStatus linked = *retry->linked;
+            setFolderStatus(*this, folder.path, linked);
+            co_await updateFolder(*findByPath(m_folders, folder.path), RunOrigin::automatic);
+        } else {
+            co_await syncFolder(*live, RunOrigin::automatic);
+        }
         if (!self)
             co_return;
     }

@@ -510,6 +510,18 @@ void StandInService::setOmitImagesWithSize(bool omit)
     d->state.omitImagesWithSize = omit;
 }
 
+void StandInService::setSyncStateReversed(bool reversed)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state.syncStateReversed = reversed;
+}
+
+bool StandInService::renameGallery(const QString &galleryId, const QString &title)
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state.renameGallery(galleryId, title);
+}
+
 void StandInService::setSlotLifetime(std::chrono::milliseconds lifetime)
 {
     const std::lock_guard lock(d->mutex);

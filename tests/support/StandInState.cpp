@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <cmath>
 
 namespace testsupport::standin {
@@ -489,10 +490,21 @@ ApiReply StandInState::createFolder(const QByteArray &body)
     return json(201, QJsonObject{{QStringLiteral("folder"), folderJson(m_folders.constLast())}});
 }
 
+bool StandInState::renameGallery(const QString &galleryId, const QString &title)
+{
+    Gallery *gallery = findGallery(galleryId);
+    if (gallery)
+        gallery->value.title = title;
+    return gallery != nullptr;
+}
+
 ApiReply StandInState::syncState() const
 {
     QJsonArray galleries;
-    for (const Gallery &entry : m_galleries) {
+    QList<Gallery> ordered = m_galleries;
+    if (syncStateReversed)
+        std::reverse(ordered.begin(), ordered.end());
+    for (const Gallery &entry : std::as_const(ordered)) {
         const StandInGallery &gallery = entry.value;
         QStringList fileNames;
         for (const StandInImage &image : gallery.images)

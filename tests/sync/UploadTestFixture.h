@@ -42,7 +42,8 @@ struct Fixture {
     VarnostimaAPI api;
     testsupport::TempTree support;
     testsupport::TempTree exportTree;
-    SyncManager manager{support.root()};
+    // Images are written just before each run: none of them counts as still being written.
+    SyncManager manager{support.root(), SyncDelays{.autoSync = 1h, .settle = 0ms}};
 
     Fixture()
     {

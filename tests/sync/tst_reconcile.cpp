@@ -22,7 +22,7 @@ namespace {
 const QByteArray token = "tok-1";
 const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
 // Neither a refresh nor automatic sync starts inside these tests: they look at what the reconcile alone decided.
-const SyncDelays quietDelays{1h, 1h, 50ms};
+const SyncDelays quietDelays{.refresh = 1h, .autoSync = 1h, .streamLatency = 50ms, .settle = 0ms};
 
 void writeState(const QString &supportDir, const QString &watchFolder, const FolderUploadList &uploads,
                 const QStringList &knownIds = {})
@@ -122,8 +122,8 @@ private Q_SLOTS:
         QCOMPARE(s->status, SyncStatus::synced(sommer, service.gallery(sommer)->slug,
                                                qint64(service.gallery(sommer)->images.size())));
         // The service decides the names, the stored records keep size and time; the name deleted on the web
-        // stays recorded so it is never uploaded again.
-        const QList<UploadedFileMeta> expected{stored[0], {"c.jpg", 0, std::nullopt}, stored[2]};
+        // stays recorded so it is never uploaded again; c.jpg, known only from the service, gets no record.
+        const QList<UploadedFileMeta> expected{stored[0], stored[2]};
         QCOMPARE(*s->uploadedFiles, expected);
         QCOMPARE(s->newFileNames(), QStringList{"b.jpg"});
 

@@ -21,8 +21,9 @@ namespace {
 
 const QByteArray token = "tok-1";
 const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
-const SyncDelays fastDelays{50ms, 150ms, 100ms};
-const SyncDelays noAutoSync{50ms, 1h, 100ms}; // passes run only when a test runs them
+const SyncDelays fastDelays{.refresh = 50ms, .autoSync = 150ms, .streamLatency = 100ms, .settle = 0ms};
+// Passes run only when a test runs them.
+const SyncDelays noAutoSync{.refresh = 50ms, .autoSync = 1h, .streamLatency = 100ms, .settle = 0ms};
 
 const SyncFolder *folderAt(const QList<SyncFolder> &folders, const QString &path)
 {

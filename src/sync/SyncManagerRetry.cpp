@@ -1,0 +1,90 @@
+// The runs of the first sync and the update as the engine starts them, and their retries: a folder whose run
+// failed is tried again by automatic sync after a wait that doubles with every failure in a row, so a passing
+// network fault does not leave it unsynced until the next start.
+
+#include "SyncManager.h"
+
+#include "FolderEntryEdit.h"
+#include "SyncLogging.h"
+#include "UnicodeNames.h"
+
+#include <QDateTime>
+#include <QPointer>
+
+using unicodenames::canonical;
+
+QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder)
+{
+    co_await syncFolder(std::move(folder), RunOrigin::user);
+}
+
+QCoro::Task<void> SyncManager::updateFolder(SyncFolder folder)
+{
+    co_await updateFolder(std::move(folder), RunOrigin::user);
+}
+
+std::chrono::milliseconds SyncManager::retryDelay(int failures) const
+{
+    std::chrono::milliseconds delay = m_delays.firstRetry;
+    for (int i = 1; i < failures && delay < m_delays.maxRetry; ++i)
+        delay *= 2;
+    return std::min(delay, m_delays.maxRetry);
+}
+
+bool SyncManager::isSettling(const LocalFileMeta &meta) const
+{
+    if (!meta.mtime || m_delays.settle.count() <= 0)
+        return false;
+    const double now = m_delays.clock ? m_delays.clock()
+                                      : referencedate::fromDateTime(QDateTime::currentDateTimeUtc());
+    const double settle = double(m_delays.settle.count()) / 1000.0;
+    return std::abs(now - *meta.mtime) < settle;
+}
+
+void SyncManager::noteRunEnded(const QString &path, const std::optional<SyncStatus> &linked)
+{
+    const QString key = canonical(path);
+    const std::optional<SyncFolder> live = liveFolderEntry(*this, path);
+    if (!live || !live->status.is(SyncStatus::Case::failed)) {
+        m_retries.remove(key);
+        armRetryTimer();
+        return;
+    }
+    RetryState &retry = m_retries[key];
+    ++retry.failures;
+    if (linked)
+        retry.linked = linked;
+    const std::chrono::milliseconds delay = retryDelay(retry.failures);
+    retry.due = std::chrono::steady_clock::now() + delay;
+    qCInfo(lcSync, "Will retry %s in %lld s", qUtf8Printable(live->displayName),
+           qint64(std::chrono::duration_cast<std::chrono::seconds>(delay).count()));
+    armRetryTimer();
+}
+
+void SyncManager::armRetryTimer()
+{
+    if (m_retries.isEmpty()) {
+        m_retryTimer.stop();
+        return;
+    }
+    auto earliest = std::chrono::steady_clock::time_point::max();
+    for (const RetryState &retry : std::as_const(m_retries))
+        earliest = std::min(earliest, retry.due);
+    using std::chrono::milliseconds;
+    const auto wait = std::chrono::duration_cast<milliseconds>(earliest - std::chrono::steady_clock::now());
+    m_retryTimer.start(std::max(wait, milliseconds(0)));
+}
+
+QList<SyncFolder> SyncManager::dueRetries()
+{
+    const auto now = std::chrono::steady_clock::now();
+    QList<SyncFolder> due;
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (!folder.status.is(SyncStatus::Case::failed) || folder.movedFrom)
+            continue;
+        const auto retry = m_retries.constFind(canonical(folder.path));
+        if (retry != m_retries.cend() && retry->due <= now)
+            due.append(folder);
+    }
+    return due;
+}

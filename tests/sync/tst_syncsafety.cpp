@@ -1,0 +1,571 @@
+// The engine end to end against the stand-in service and real folders, on the roads where a change could be lost,
+// a second gallery made, an image deleted that the user never deleted, or a folder left stuck.
+
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/LogCapture.h"
+#include "support/StandInService.h"
+#include "support/TempTree.h"
+#include "sync/FolderScanner.h"
+#include "sync/SyncManager.h"
+
+#include <QDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+using testsupport::awaitTask;
+using testsupport::ScriptedAnswer;
+using testsupport::StandInService;
+using testsupport::TempTree;
+
+namespace {
+
+const QByteArray token = "tok-1";
+const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
+// Passes run only when a test runs them; nothing written by a test counts as still being written.
+const SyncDelays manualPasses{.refresh = 50ms, .autoSync = 1h, .streamLatency = 100ms, .settle = 0ms};
+const SyncDelays ownPasses{.refresh = 50ms, .autoSync = 50ms, .streamLatency = 100ms, .settle = 0ms};
+
+struct Engine {
+    StandInService service;
+    TempTree support;
+    TempTree tree;
+    VarnostimaAPI api;
+    std::unique_ptr<SyncManager> manager;
+
+    explicit Engine(SyncDelays delays = manualPasses)
+    {
+        service.addAccount(token);
+        api.setCredentials(service.baseUrl(), QString::fromLatin1(token));
+        api.setTimeouts({2s, 2s, 5s});
+        restart(delays);
+    }
+
+    // A new manager over the same support folder, as after a start of the app; it picks up the export folder.
+    void restart(SyncDelays delays = manualPasses)
+    {
+        if (manager)
+            manager->flushState();
+        manager.reset();
+        manager = std::make_unique<SyncManager>(support.root(), delays);
+        manager->setAPI(api);
+    }
+
+    void watch()
+    {
+        manager->setWatchFolder(tree.root());
+        QTRY_VERIFY(manager->hasCompletedInitialReconcile() && !manager->isReconciling());
+    }
+    void reconcile() { awaitTask(manager->fullScanAndReconcile()); }
+    void pass() { awaitTask(manager->runAutoSync()); }
+    // What a refresh after file-system events would merge.
+    void refresh()
+    {
+        QSet<QString> known;
+        for (const SyncFolder &folder : manager->folders())
+            known.insert(folder.path);
+        manager->mergeRefreshedFolders(SyncManager::scanFolderTree(tree.root(), {}), known);
+    }
+
+    SyncFolder entry(const QString &relative) const
+    {
+        for (const SyncFolder &folder : manager->folders()) {
+            if (folder.path == tree.path(relative))
+                return folder;
+        }
+        return {};
+    }
+    bool hasEntry(const QString &path) const
+    {
+        return std::any_of(manager->folders().cbegin(), manager->folders().cend(),
+                           [&](const SyncFolder &f) { return f.path == path; });
+    }
+    QStringList names(const QString &galleryId) const
+    {
+        QStringList result;
+        if (const auto gallery = service.gallery(galleryId)) {
+            for (const auto &image : gallery->images)
+                result.append(image.fileName);
+        }
+        result.sort();
+        return result;
+    }
+    QStringList galleryIds(const QString &title) const
+    {
+        QStringList ids;
+        for (const auto &gallery : service.galleries()) {
+            if (gallery.title == title)
+                ids.append(gallery.id);
+        }
+        return ids;
+    }
+};
+
+QStringList recordNames(const SyncFolder &folder)
+{
+    QStringList names;
+    for (const UploadedFileMeta &record : folder.uploadedFiles.value_or(QList<UploadedFileMeta>()))
+        names.append(record.fileName);
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class TestSyncSafety : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup() { FolderScanner::setUnreadableForTesting({}); }
+
+    // ---- lost or wrong results
+
+    // A refresh that merges while a run uploads saw the disk after the run read it: its image is uploaded by a
+    // pass after the run.
+    void changesDuringARunAreUploaded_data()
+    {
+        QTest::addColumn<bool>("update");
+        QTest::newRow("first sync") << false;
+        QTest::newRow("update") << true;
+    }
+
+    void changesDuringARunAreUploaded()
+    {
+        QFETCH(bool, update);
+        // Runs the user starts, no watching: only the run itself can ask for the pass that follows it. A pass asked
+        // for during the run starts at once, so it finds the folder busy.
+        SyncDelays delays = ownPasses;
+        delays.autoSync = 0ms;
+        Engine e(delays);
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.manager->setFolders(SyncManager::scanFolderTree(e.tree.root(), {}));
+        if (update)
+            awaitTask(e.manager->syncFolder(e.entry("Shoot")));
+        for (int i = 0; i < 5; ++i)
+            e.tree.addFile(QStringLiteral("Shoot/%1.jpg").arg(i), 20 + i);
+        bool added = false;
+        connect(e.manager.get(), &SyncManager::foldersChanged, this, [&] {
+            const SyncFolder folder = e.entry("Shoot");
+            if (added || !folder.status.is(SyncStatus::Case::syncing) || folder.status.progress() <= 0)
+                return;
+            added = true;
+            e.tree.addFile("Shoot/late.jpg", 7);
+            e.refresh();
+        });
+        if (update)
+            awaitTask(e.manager->updateFolder(e.entry("Shoot")));
+        else
+            awaitTask(e.manager->syncFolder(e.entry("Shoot")));
+        QVERIFY(added);
+        const QString id = e.entry("Shoot").status.galleryId();
+        const QStringList all{"0.jpg", "1.jpg", "2.jpg", "3.jpg", "4.jpg", "a.jpg", "late.jpg"};
+        QTRY_COMPARE_WITH_TIMEOUT(e.names(id), all, 10000);
+        QTRY_COMPARE(recordNames(e.entry("Shoot")), all);
+        QCOMPARE(e.galleryIds("Shoot").size(), 1);
+    }
+
+    // Any change seen while a full scan and reconcile waits for the service leads to a refresh and a pass after it.
+    void changesDuringAReconcileAreUploaded()
+    {
+        Engine e(ownPasses);
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        QTRY_VERIFY_WITH_TIMEOUT(e.entry("Shoot").status.is(SyncStatus::Case::synced), 10000);
+        QTRY_VERIFY(e.manager->isWatching());
+        const QString id = e.entry("Shoot").status.galleryId();
+        const auto gallery = e.service.gallery(id);
+        // The service's answer, held back long enough for the change below to be seen while the reconcile waits.
+        const QByteArray state =
+            QStringLiteral(R"({"galleries":[{"id":"%1","slug":"%2","title":"Shoot","imageCount":1,"status":"%3",)"
+                           R"("createdAt":"%4","fileNames":["a.jpg"],"deletedFileNames":[]}],"folders":[]})")
+                .arg(id, gallery->slug, gallery->status, gallery->createdAt)
+                .toUtf8();
+        e.service.script("GET", "/api/sync/state", {200, state, {}, 1500});
+        const qsizetype asked = e.service.requests("GET", "/api/sync/state").size();
+        auto reconcile = e.manager->fullScanAndReconcile();
+        QTRY_COMPARE(e.service.requests("GET", "/api/sync/state").size(), asked + 1); // its scan is done
+        e.tree.addFile("Shoot/new.jpg", 11);
+        awaitTask(std::move(reconcile));
+        QTRY_COMPARE_WITH_TIMEOUT(e.names(id), (QStringList{"a.jpg", "new.jpg"}), 10000);
+    }
+
+    // A changed image whose name was also deleted on the web, while an active image of that name exists, is
+    // replaced like any changed image.
+    void changedImageAlsoDeletedOnTheWebIsReplaced()
+    {
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass();
+        const QString id = e.entry("Shoot").status.galleryId();
+        e.service.seedImageOfSize(id, "a.jpg", 10);
+        QVERIFY(e.service.deleteImageOnWeb(id, "a.jpg")); // the uploaded one; the seeded copy stays active
+        e.tree.addFile("Shoot/a.jpg", 99);
+        e.refresh();
+        e.pass();
+        const auto gallery = e.service.gallery(id);
+        QCOMPARE(gallery->images.size(), 1);
+        QCOMPARE(gallery->images.first().fileSize, 99);
+        QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::synced);
+    }
+
+    // An image whose size or time changed within the settling span waits for a pass after it settles.
+    void imagesStillBeingWrittenWait()
+    {
+        double now = 0;
+        SyncDelays delays = manualPasses;
+        delays.settle = 2s;
+        delays.clock = [&now] { return now; };
+        Engine e(delays);
+        const double written = 1700000000.0;
+        const double reference = written - referencedate::unixOffsetSeconds;
+        e.tree.addFile("Shoot/a.jpg", 10, written);
+        now = reference + 0.5;
+        e.watch();
+        e.pass();
+        QVERIFY(e.galleryIds("Shoot").isEmpty());
+        QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::notSynced);
+        now = reference + 10;
+        e.pass();
+        const QString id = e.entry("Shoot").status.galleryId();
+        QCOMPARE(e.names(id), QStringList{"a.jpg"});
+
+        // The update: a new image and a rewritten one wait, the rewritten one keeps its old record meanwhile.
+        e.tree.addFile("Shoot/b.jpg", 5, written + 100);
+        e.tree.addFile("Shoot/a.jpg", 12, written + 100);
+        e.refresh();
+        now = reference + 101;
+        e.pass();
+        QCOMPARE(e.service.gallery(id)->images.first().fileSize, 10);
+        QCOMPARE(e.names(id), QStringList{"a.jpg"});
+        QCOMPARE(e.entry("Shoot").uploadedFiles->first().fileSize, 10);
+        QCOMPARE(e.entry("Shoot").newFileCount(), 1);
+        now = reference + 110;
+        e.pass();
+        QCOMPARE(e.names(id), (QStringList{"a.jpg", "b.jpg"}));
+        QCOMPARE(e.service.gallery(id)->images.first().fileSize, 12);
+    }
+
+    // A folder that exists but cannot be read is unknown, not removed: its entry, records and gallery stay.
+    void unreadableFolderKeepsItsEntry_data()
+    {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("while running") << false;
+        QTest::newRow("after a start") << true;
+    }
+
+    void unreadableFolderKeepsItsEntry()
+    {
+        QFETCH(bool, restart);
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.tree.addFile("Other/o.jpg", 10);
+        e.watch();
+        e.pass();
+        const SyncFolder before = e.entry("Shoot");
+        const QString id = before.status.galleryId();
+        QVERIFY(before.uploadedFiles);
+
+        FolderScanner::setUnreadableForTesting({e.tree.path("Shoot")});
+        if (restart)
+            e.restart();
+        testsupport::LogCapture log;
+        e.reconcile();
+        QVERIFY(log.contains(syncCategory, "Cannot read"));
+        QVERIFY(!e.hasEntry("__removed__/" + id));
+        if (restart) {
+            QCOMPARE(e.manager->pendingFolderUploads().value(before.path), *before.uploadedFiles);
+        } else {
+            QCOMPARE(e.entry("Shoot"), before);
+            e.refresh();
+            QCOMPARE(e.entry("Shoot"), before);
+        }
+        e.pass();
+        QCOMPARE(e.names(id), QStringList{"a.jpg"});
+
+        FolderScanner::setUnreadableForTesting({});
+        e.restart();
+        e.reconcile();
+        QCOMPARE(e.entry("Shoot").status.galleryId(), id);
+        QCOMPARE(*e.entry("Shoot").uploadedFiles, *before.uploadedFiles);
+    }
+
+    // ---- duplicates
+
+    void firstSyncNeverMakesASecondGallery_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::newRow("lookup of existing galleries fails") << "lookup";
+        QTest::newRow("stale copy of a synced folder") << "stale";
+    }
+
+    void firstSyncNeverMakesASecondGallery()
+    {
+        QFETCH(QString, road);
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        const SyncFolder stale = e.entry("Shoot");
+        if (road == "lookup") {
+            e.service.seedGallery("Shoot"); // made on the web: the lookup would have found it
+            e.service.script("GET", "/api/gallery/list", {500, R"({"error":"boom"})"});
+        } else {
+            e.pass();
+        }
+        e.service.clearRequests();
+        awaitTask(e.manager->syncFolder(stale));
+        QCOMPARE(e.galleryIds("Shoot").size(), 1);
+        QVERIFY(e.service.requests("POST", "/api/gallery").isEmpty());
+        if (road == "lookup")
+            QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::failed);
+        else
+            QVERIFY(e.service.requests().isEmpty());
+    }
+
+    // A synced folder keeps its gallery by id while the service lists it, whatever its title and however many
+    // galleries share it; only folders without a link are matched by title, never by the order of the list.
+    void linkedFolderKeepsItsGallery_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("twist");
+        QTest::addColumn<bool>("restart");
+        const QStringList siblings{"Ola Nordmann/a.jpg", "Ola_Nordmann/b.jpg"};
+        QTest::newRow("renamed on the web") << QStringList{"Shoot/a.jpg"} << "rename" << false;
+        QTest::newRow("look-alike siblings, list reversed") << siblings << "reverse" << false;
+        QTest::newRow("look-alike siblings, list reversed, after a start") << siblings << "reverse" << true;
+        QTest::newRow("empty twin in the same server folder") << QStringList{"2024/Fest/a.jpg"} << "twin" << false;
+        QTest::newRow("empty twin in the same server folder, after a start")
+            << QStringList{"2024/Fest/a.jpg"} << "twin" << true;
+    }
+
+    void linkedFolderKeepsItsGallery()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, twist);
+        QFETCH(bool, restart);
+        Engine e;
+        const QString f2024 = e.service.seedFolder("2024");
+        for (const QString &file : files)
+            e.tree.addFile(file, 10);
+        e.watch();
+        e.pass();
+        QHash<QString, QString> linked; // folder path -> gallery id
+        QHash<QString, QStringList> images;
+        for (const SyncFolder &folder : e.manager->folders()) {
+            QVERIFY(folder.status.is(SyncStatus::Case::synced));
+            linked.insert(folder.path, folder.status.galleryId());
+            images.insert(folder.path, e.names(folder.status.galleryId()));
+        }
+        QCOMPARE(linked.size(), files.size());
+        const qsizetype galleries = e.service.galleries().size();
+
+        if (twist == "rename")
+            QVERIFY(e.service.renameGallery(linked.value(e.tree.path("Shoot")), "Shoot (levert)"));
+        if (twist == "twin")
+            e.service.seedGallery("Fest", f2024);
+        e.service.setSyncStateReversed(true);
+        if (restart)
+            e.restart();
+        e.reconcile();
+        e.pass();
+        for (auto it = linked.cbegin(); it != linked.cend(); ++it) {
+            QCOMPARE(e.entry(QDir(e.tree.root()).relativeFilePath(it.key())).status.galleryId(), it.value());
+            QCOMPARE(e.names(it.value()), images.value(it.key()));
+        }
+        QCOMPARE(e.service.galleries().size(), galleries + (twist == "twin" ? 1 : 0));
+        QVERIFY(e.service.requests("POST", "/api/upload/presigned").size() == qsizetype(files.size()));
+    }
+
+    // ---- deletions the user did not make
+
+    // Images known only from the service (added on the web, or by another machine) are never deleted.
+    void webOnlyImagesStay_data()
+    {
+        QTest::addColumn<bool>("adopted");
+        QTest::newRow("matched by the reconcile") << false;
+        QTest::newRow("adopted by the first sync") << true;
+    }
+
+    void webOnlyImagesStay()
+    {
+        QFETCH(bool, adopted);
+        Engine e;
+        e.tree.addFile("Web/a.jpg", 10);
+        e.tree.addFile("Web/n.jpg", 11);
+        QString id;
+        const auto seed = [&] {
+            id = e.service.seedGallery("Web");
+            e.service.seedImageOfSize(id, "a.jpg", 10);
+            e.service.seedImageOfSize(id, "w.jpg", 12);
+        };
+        if (!adopted)
+            seed();
+        e.watch();
+        if (adopted) {
+            seed(); // made on the web after the reconcile
+            e.pass();
+            QCOMPARE(e.entry("Web").status.galleryId(), id);
+            awaitTask(e.manager->updateFolder(e.entry("Web")));
+        } else {
+            e.pass();
+        }
+        QCOMPARE(e.names(id), (QStringList{"a.jpg", "n.jpg", "w.jpg"}));
+        QCOMPARE(recordNames(e.entry("Web")), (QStringList{"a.jpg", "n.jpg"}));
+
+        // Deleting a local image still deletes it from the gallery.
+        QVERIFY(TempTree::remove(e.tree.path("Web/a.jpg")));
+        e.refresh();
+        e.pass();
+        QCOMPARE(e.names(id), (QStringList{"n.jpg", "w.jpg"}));
+    }
+
+    // A name deleted on the web and gone from the disk leaves no pending removal: no listing, no failure.
+    void webDeletedNamesLeaveNoWork()
+    {
+        Engine e;
+        const QString id = e.service.seedGallery("Shoot");
+        e.service.seedImageOfSize(id, "a.jpg", 10);
+        e.service.seedImageOfSize(id, "d.jpg", 10);
+        QVERIFY(e.service.deleteImageOnWeb(id, "d.jpg"));
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass(); // the metadata baseline
+        e.reconcile();
+        const SyncFolder shoot = e.entry("Shoot");
+        QCOMPARE(shoot.removedFileCount(), 0);
+        QVERIFY(!shoot.needsMetadataBaseline());
+        e.service.clearRequests();
+        e.service.script("GET", "/api/gallery/*", {500, R"({"error":"boom"})"}, -1);
+        e.pass();
+        QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::synced);
+        QVERIFY(e.service.requests().isEmpty());
+    }
+
+    // ---- stuck states
+
+    // A moved folder whose gallery is gone or renamed has nothing to move: it is a new folder.
+    void movedFolderWithoutGalleryIsNew_data()
+    {
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("gallery deleted on the web") << true;
+        QTest::newRow("gallery renamed on the web") << false;
+    }
+
+    void movedFolderWithoutGalleryIsNew()
+    {
+        QFETCH(bool, deleted);
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass();
+        const QString old = e.entry("Shoot").status.galleryId();
+        QVERIFY(QDir().mkpath(e.tree.path("Arkiv")));
+        QVERIFY(QDir().rename(e.tree.path("Shoot"), e.tree.path("Arkiv/Shoot")));
+        if (deleted)
+            awaitTask(e.api.deleteGallery(old));
+        else
+            QVERIFY(e.service.renameGallery(old, "Annet"));
+        e.reconcile();
+        QCOMPARE(e.entry("Arkiv/Shoot").status.kind(), SyncStatus::Case::notSynced);
+        QVERIFY(!e.entry("Arkiv/Shoot").movedFrom);
+        e.pass();
+        const SyncFolder moved = e.entry("Arkiv/Shoot");
+        QCOMPARE(moved.status.kind(), SyncStatus::Case::synced);
+        QVERIFY(moved.status.galleryId() != old);
+        QCOMPARE(e.names(moved.status.galleryId()), QStringList{"a.jpg"});
+    }
+
+    void retryDelaysGrow()
+    {
+        const TempTree support;
+        const SyncManager manager(support.root());
+        QList<qint64> minutes;
+        for (int failures = 1; failures <= 8; ++failures)
+            minutes.append(std::chrono::duration_cast<std::chrono::minutes>(manager.retryDelay(failures)).count());
+        QCOMPARE(minutes, (QList<qint64>{1, 2, 4, 8, 16, 32, 60, 60}));
+    }
+
+    // A failed first sync and a failed update are tried again by automatic sync on their own.
+    void failedFoldersAreRetried()
+    {
+        SyncDelays delays = ownPasses;
+        delays.firstRetry = 50ms;
+        delays.maxRetry = 100ms;
+        Engine e(delays);
+        e.tree.addFile("Shoot/a.jpg", 10);
+        testsupport::LogCapture log;
+        e.service.script("POST", "/api/gallery", {500, R"({"error":"boom"})"});
+        e.watch();
+        QTRY_VERIFY_WITH_TIMEOUT(e.entry("Shoot").status.is(SyncStatus::Case::synced), 10000);
+        QVERIFY(log.contains(syncCategory, "Failed to create gallery for Shoot"));
+        const QString id = e.entry("Shoot").status.galleryId();
+
+        e.service.script("POST", "/api/upload/presigned", {500, R"({"error":"boom"})"});
+        e.tree.addFile("Shoot/b.jpg", 11);
+        e.refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(e.names(id), (QStringList{"a.jpg", "b.jpg"}), 10000);
+        QTRY_VERIFY(e.entry("Shoot").status.is(SyncStatus::Case::synced));
+        QCOMPARE(log.count(syncCategory, "Retrying failed folder: Shoot"), 2);
+        QCOMPARE(e.galleryIds("Shoot").size(), 1);
+    }
+
+    // Ignoring a folder while its sync or update runs wins over the run's progress and end.
+    void ignoringWinsOverARunningUpload_data()
+    {
+        QTest::addColumn<bool>("update");
+        QTest::newRow("first sync") << false;
+        QTest::newRow("update") << true;
+    }
+
+    void ignoringWinsOverARunningUpload()
+    {
+        QFETCH(bool, update);
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        if (update)
+            e.pass();
+        for (int i = 0; i < 5; ++i)
+            e.tree.addFile(QStringLiteral("Shoot/%1.jpg").arg(i), 20 + i);
+        e.refresh();
+        bool ignored = false;
+        connect(e.manager.get(), &SyncManager::foldersChanged, this, [&] {
+            const SyncFolder folder = e.entry("Shoot");
+            if (ignored || !folder.status.is(SyncStatus::Case::syncing) || folder.status.progress() <= 0)
+                return;
+            ignored = true;
+            e.manager->ignoreFolder(folder);
+        });
+        e.pass();
+        QVERIFY(ignored);
+        const SyncFolder shoot = e.entry("Shoot");
+        QCOMPARE(shoot.status.kind(), SyncStatus::Case::ignored);
+        QVERIFY(!shoot.uploadedFiles);
+        e.restart();
+        QVERIFY(!e.manager->pendingFolderUploads().contains(shoot.path));
+        QVERIFY(e.manager->ignoredPaths().contains(shoot.path));
+    }
+
+    // Deleting a removed folder's gallery while a reconcile waits does not bring the entry back.
+    void deletedGalleryStaysGone()
+    {
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        const QString gone = e.service.seedGallery("Borte", e.service.seedFolder("2024"));
+        e.watch();
+        const SyncFolder placeholder = *std::find_if(
+            e.manager->folders().cbegin(), e.manager->folders().cend(),
+            [](const SyncFolder &f) { return f.status.is(SyncStatus::Case::removedLocally); });
+        QCOMPARE(placeholder.status.galleryId(), gone);
+        const SyncStateResponse answered = awaitTask(e.api.getSyncState()); // still lists it
+        awaitTask(e.manager->deleteGalleryOnServer(placeholder));
+        QVERIFY(!e.hasEntry(placeholder.path));
+        e.manager->reconcileWithServer(SyncManager::scanFolderTree(e.tree.root(), {}), answered);
+        QVERIFY(!e.hasEntry(placeholder.path));
+        QVERIFY(!e.manager->knownGalleryIds().contains(gone));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSyncSafety)
+#include "tst_syncsafety.moc"
