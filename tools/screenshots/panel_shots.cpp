@@ -194,6 +194,11 @@ int main(int argc, char *argv[])
             folders[2].status = SyncStatus::syncing(0);
             scene.sync->setFolders(folders);
             check(scene.save(file(QStringLiteral("06-status-syncing-three"))));
+            folders[0].status = SyncStatus::failed(QStringLiteral("Tidsavbrudd — serveren svarte ikke"));
+            folders[1].status = SyncStatus::failed(QStringLiteral("Tidsavbrudd — serveren svarte ikke"));
+            folders[2].status = SyncStatus::notSynced();
+            scene.sync->setFolders(folders);
+            check(scene.save(file(QStringLiteral("06b-status-folders-failed"))));
             scene.sync->setFolders({});
             check(scene.save(file(QStringLiteral("07-status-checking-server"))));
             scene.sync->setHasCompletedInitialReconcile(true);

@@ -3,13 +3,18 @@
 #include "sync/SyncManager.h"
 
 MenuBarStatus MenuBarStatus::of(const std::optional<QString> &reconcileError, qsizetype syncingFolders,
-                                bool hasCompletedInitialReconcile, bool hasWatchFolder)
+                                qsizetype failedFolders, bool hasCompletedInitialReconcile, bool hasWatchFolder)
 {
     if (reconcileError)
         return {Rule::ReconcileError, *reconcileError};
     if (syncingFolders > 0) {
         const QString noun = syncingFolders == 1 ? QStringLiteral("mappe synkes") : QStringLiteral("mapper synkes");
         return {Rule::Syncing, QString::number(syncingFolders) + QLatin1Char(' ') + noun + QStringLiteral("…")};
+    }
+    if (failedFolders > 0) {
+        const QString noun = failedFolders == 1 ? QStringLiteral("mappe feilet") : QStringLiteral("mapper feilet");
+        return {Rule::FolderFailed, QString::number(failedFolders) + QLatin1Char(' ') + noun
+                                        + QStringLiteral(" — se oversikten")};
     }
     if (!hasCompletedInitialReconcile && hasWatchFolder)
         return {Rule::CheckingServer, QStringLiteral("Sjekker server…")};
@@ -20,10 +25,10 @@ MenuBarStatus MenuBarStatus::of(const std::optional<QString> &reconcileError, qs
 
 MenuBarStatus MenuBarStatus::of(const SyncManager &syncManager)
 {
-    const auto syncing = std::count_if(syncManager.folders().cbegin(), syncManager.folders().cend(),
-                                       [](const SyncFolder &folder) {
-                                           return folder.status.is(SyncStatus::Case::syncing);
-                                       });
-    return of(syncManager.reconcileError(), syncing, syncManager.hasCompletedInitialReconcile(),
-              syncManager.hasWatchFolder());
+    const auto count = [&syncManager](SyncStatus::Case kind) {
+        return std::count_if(syncManager.folders().cbegin(), syncManager.folders().cend(),
+                             [kind](const SyncFolder &folder) { return folder.status.is(kind); });
+    };
+    return of(syncManager.reconcileError(), count(SyncStatus::Case::syncing), count(SyncStatus::Case::failed),
+              syncManager.hasCompletedInitialReconcile(), syncManager.hasWatchFolder());
 }

@@ -11,6 +11,7 @@ struct MenuBarStatus {
     enum class Rule {
         ReconcileError, // the last reconcile failed: its text, with a warning sign
         Syncing,        // n folders upload: spinner
+        FolderFailed,   // n folders failed to sync: with a warning sign, so a failure never reads as all well
         CheckingServer, // the first reconcile has not ended yet: spinner
         Watching,       // all is well and the export folder is watched
         ChooseFolder,   // no export folder yet
@@ -20,10 +21,11 @@ struct MenuBarStatus {
     QString text;
 
     bool showsSpinner() const { return rule == Rule::Syncing || rule == Rule::CheckingServer; }
-    // The texts of the first two rules are the news; the others are quiet.
-    bool isPrimaryText() const { return rule == Rule::ReconcileError || rule == Rule::Syncing; }
+    bool showsWarning() const { return rule == Rule::ReconcileError || rule == Rule::FolderFailed; }
+    // The texts of the first three rules are the news; the others are quiet.
+    bool isPrimaryText() const { return showsWarning() || rule == Rule::Syncing; }
 
     static MenuBarStatus of(const std::optional<QString> &reconcileError, qsizetype syncingFolders,
-                            bool hasCompletedInitialReconcile, bool hasWatchFolder);
+                            qsizetype failedFolders, bool hasCompletedInitialReconcile, bool hasWatchFolder);
     static MenuBarStatus of(const SyncManager &syncManager);
 };

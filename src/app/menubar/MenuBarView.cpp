@@ -65,7 +65,7 @@ void MenuBarSyncStatusRow::refresh()
     m_status = MenuBarStatus::of(m_syncManager);
     m_spinner->setVisible(m_status.showsSpinner());
     m_symbol->setVisible(!m_status.showsSpinner());
-    if (m_status.rule == MenuBarStatus::Rule::ReconcileError) {
+    if (m_status.showsWarning()) {
         m_symbol->setSymbol(QStringLiteral("exclamationmark.triangle.fill"));
         m_symbol->setColor(Theme::systemColor(Theme::SystemColor::Yellow, palette()));
     } else {

@@ -78,32 +78,38 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("syncing");
+        QTest::addColumn<int>("failed");
         QTest::addColumn<bool>("completed");
         QTest::addColumn<bool>("hasFolder");
         QTest::addColumn<MenuBarStatus::Rule>("rule");
         QTest::addColumn<QString>("text");
         using R = MenuBarStatus::Rule;
         const QString offline = QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen");
-        QTest::newRow("error hides uploads") << offline << 2 << true << true << R::ReconcileError << offline;
-        QTest::newRow("error before first check") << offline << 0 << false << true << R::ReconcileError << offline;
-        QTest::newRow("one folder") << QString() << 1 << true << true << R::Syncing << "1 mappe synkes…";
-        QTest::newRow("three folders") << QString() << 3 << false << true << R::Syncing << "3 mapper synkes…";
-        QTest::newRow("first check") << QString() << 0 << false << true << R::CheckingServer << "Sjekker server…";
-        QTest::newRow("watching") << QString() << 0 << true << true << R::Watching << "Klart — overvåker mappe";
-        QTest::newRow("no folder before check") << QString() << 0 << false << false << R::ChooseFolder
+        QTest::newRow("error hides uploads") << offline << 2 << 1 << true << true << R::ReconcileError << offline;
+        QTest::newRow("error before first check") << offline << 0 << 1 << false << true << R::ReconcileError << offline;
+        QTest::newRow("one folder") << QString() << 1 << 1 << true << true << R::Syncing << "1 mappe synkes…";
+        QTest::newRow("three folders") << QString() << 3 << 0 << false << true << R::Syncing << "3 mapper synkes…";
+        QTest::newRow("one failed") << QString() << 0 << 1 << true << true << R::FolderFailed
+                                    << "1 mappe feilet — se oversikten";
+        QTest::newRow("two failed before first check") << QString() << 0 << 2 << false << true << R::FolderFailed
+                                                       << "2 mapper feilet — se oversikten";
+        QTest::newRow("first check") << QString() << 0 << 0 << false << true << R::CheckingServer << "Sjekker server…";
+        QTest::newRow("watching") << QString() << 0 << 0 << true << true << R::Watching << "Klart — overvåker mappe";
+        QTest::newRow("no folder before check") << QString() << 0 << 0 << false << false << R::ChooseFolder
                                                 << "Velg mappe i innstillinger";
-        QTest::newRow("no folder") << QString() << 0 << true << false << R::ChooseFolder << "Velg mappe i innstillinger";
+        QTest::newRow("no folder") << QString() << 0 << 0 << true << false << R::ChooseFolder << "Velg mappe i innstillinger";
     }
     void statusRules()
     {
         QFETCH(QString, error);
         QFETCH(int, syncing);
+        QFETCH(int, failed);
         QFETCH(bool, completed);
         QFETCH(bool, hasFolder);
         QFETCH(MenuBarStatus::Rule, rule);
         QFETCH(QString, text);
         const std::optional<QString> reconcileError = error.isNull() ? std::nullopt : std::optional(error);
-        const MenuBarStatus status = MenuBarStatus::of(reconcileError, syncing, completed, hasFolder);
+        const MenuBarStatus status = MenuBarStatus::of(reconcileError, syncing, failed, completed, hasFolder);
         QCOMPARE(status.rule, rule);
         QCOMPARE(status.text, text);
     }
@@ -122,6 +128,12 @@ private Q_SLOTS:
         f->sync->setFolders(folders);
         QCOMPARE(row.text(), QStringLiteral("2 mapper synkes…"));
         QVERIFY(row.isShowingSpinner());
+
+        folders[0].status = SyncStatus::failed(QStringLiteral("Tidsavbrudd — serveren svarte ikke"));
+        folders[1].status = SyncStatus::synced(QStringLiteral("h"), QStringLiteral("t"), 1);
+        f->sync->setFolders(folders);
+        QCOMPARE(row.text(), QStringLiteral("1 mappe feilet — se oversikten"));
+        QVERIFY(!row.isShowingSpinner());
 
         f->sync->setReconcileError(QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt"));
         QCOMPARE(row.status().rule, MenuBarStatus::Rule::ReconcileError);
