@@ -310,6 +310,7 @@ public:
     void startWatching();
     void stopWatching();
     bool isWatching() const;
+    bool isAutoSyncScheduled() const { return m_autoSyncTimer.isActive(); } // a pass waits to run
     // Rescans the export folder off the UI thread and merges the result; returns at once.
     void refreshFolders();
     void mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths);

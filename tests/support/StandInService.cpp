@@ -280,6 +280,7 @@ struct StandInService::Impl {
                     return;
                 const std::lock_guard lock(impl->mutex);
                 impl->maxPutsInFlight = std::max(impl->maxPutsInFlight, ++impl->putsInFlight);
+                impl->putsInFlightAtArrival.append(impl->putsInFlight);
             }
             ~InFlight()
             {
@@ -381,6 +382,7 @@ struct StandInService::Impl {
     QList<Script> scripts;
     StandInState state;
     int putsInFlight = 0;
+    QList<int> putsInFlightAtArrival;
     int maxPutsInFlight = 0;
     // Declared last: destroyed first, while the members their handlers use still exist.
     std::unique_ptr<Listener> other;
@@ -569,6 +571,12 @@ int StandInService::putsInFlight() const
 {
     const std::lock_guard lock(d->mutex);
     return d->putsInFlight;
+}
+
+QList<int> StandInService::putsInFlightAtArrival() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->putsInFlightAtArrival;
 }
 
 int StandInService::maxPutsInFlight() const

@@ -102,6 +102,7 @@ public:
     QList<StandInFolder> folders() const;
     int putsInFlight() const;
     int maxPutsInFlight() const;
+    QList<int> putsInFlightAtArrival() const; // per PUT to "/store/", in arrival order, itself included
 
 private:
     struct Impl;

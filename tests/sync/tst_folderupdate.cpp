@@ -3,6 +3,10 @@
 
 #include "UploadTestFixture.h"
 
+#include "support/LogCapture.h"
+#include "service/Errors.h"
+
+#include <QDir>
 #include <QTest>
 
 using namespace uploadtest;
@@ -189,6 +193,56 @@ private Q_SLOTS:
         QVERIFY(f->entry("Album").status.is(SyncStatus::Case::synced));
         QCOMPARE(recordNames(f->entry("Album")), (QStringList{"a.jpg", "b.jpg", "c.jpg"}));
         QCOMPARE(m_completions, 0);
+    }
+
+    // Runs that end without an upload: the folder gone from disk, a metadata baseline, an upload step that throws.
+    void runsWithoutUpload_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("local folder missing") << "missing" << "Skipping update for Album — local folder is missing";
+        QTest::newRow("no change, baseline") << "baseline" << "Established metadata baseline for Album (3 files)";
+        QTest::newRow("upload step throws") << "throws" << "Upload phase failed for Album: ";
+    }
+    void runsWithoutUpload()
+    {
+        QFETCH(QString, road);
+        QFETCH(QString, logged);
+        syncedAlbum();
+        SyncFolder entry = f->entry("Album");
+        if (road == "missing") {
+            QVERIFY(QDir(entry.path).removeRecursively());
+        } else if (road == "baseline") {
+            entry.uploadedFiles = legacyUploadedFiles({"a.jpg", "b.jpg", "c.jpg"});
+            f->manager.setFolders({entry});
+        } else {
+            f->writeImage("Album/d.jpg");
+            f->service.script("POST", "/api/upload/presigned", {500, R"({"error":"boom"})"});
+        }
+        const QList<UploadedFileMeta> before = *f->entry("Album").uploadedFiles;
+        testsupport::LogCapture log;
+
+        finish(f->manager.updateFolder(f->entry("Album")));
+
+        QVERIFY(log.contains("no.varnostima.mac.Sync", logged));
+        QVERIFY(f->service.requests("PUT", "/store/*").isEmpty());
+        QCOMPARE(m_completions, 0);
+        const SyncFolder after = f->entry("Album");
+        if (road == "throws") {
+            QCOMPARE(after.status.failureMessage(), APIError::serverError(500).localizedDescription());
+            QCOMPARE(*after.uploadedFiles, before);
+            return;
+        }
+        QVERIFY(after.status.is(SyncStatus::Case::synced));
+        if (road == "missing") {
+            QVERIFY(f->service.requests().isEmpty());
+            QCOMPARE(*after.uploadedFiles, before);
+        } else {
+            QVERIFY(!after.needsMetadataBaseline());
+            QCOMPARE(*after.uploadedFiles, SyncManager::uploadedMetaList({"a.jpg", "b.jpg", "c.jpg"},
+                                                                        *f->entry("Album").cachedLocalFileMeta));
+            QCOMPARE(f->service.requests("GET", "/api/gallery/*").size(), 1);
+        }
     }
 
     void failedReplacementOrUpload_data()

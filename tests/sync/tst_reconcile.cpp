@@ -148,6 +148,51 @@ private Q_SLOTS:
         QVERIFY(saved.contains(fest2023.toUtf8()));
     }
 
+    // Automatic sync is asked for only when a folder is new or a synced one without a pending move changed.
+    void schedulesAutoSyncOnlyForWork_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("scheduled");
+        QTest::newRow("nothing changed") << "none" << false;
+        QTest::newRow("new folder") << "new" << true;
+        QTest::newRow("new image") << "image" << true;
+        QTest::newRow("moved folder") << "moved" << false;
+        QTest::newRow("failed service") << "fail" << false;
+    }
+
+    void schedulesAutoSyncOnlyForWork()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, scheduled);
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree tree;
+        const double written = 1700000000.0;
+        tree.addFile("Shoot/a.jpg", 3, written);
+        const QString shoot = service.seedGallery("Shoot");
+        service.seedImageOfSize(shoot, "a.jpg", 3);
+        const UploadedFileMeta record{"a.jpg", 3, written - referencedate::unixOffsetSeconds};
+        writeState(support.root(), tree.root(), {{tree.path("Shoot"), {record}}});
+        Engine engine(service.baseUrl(), support.root());
+        SyncManager &manager = engine.manager;
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        QVERIFY(!manager.isAutoSyncScheduled());
+        if (change == "new")
+            tree.addFile("Ny/n.jpg", 1);
+        if (change == "image")
+            tree.addFile("Shoot/b.jpg", 1);
+        if (change == "moved") {
+            QVERIFY(QDir().mkpath(tree.path("Arkiv")));
+            QVERIFY(QDir().rename(tree.path("Shoot"), tree.path("Arkiv/Shoot")));
+            tree.addFile("Arkiv/Shoot/b.jpg", 1);
+        }
+        if (change == "fail")
+            service.script("GET", "/api/sync/state", {500, R"({"error":"boom"})"});
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        QCOMPARE(manager.isAutoSyncScheduled(), scheduled);
+    }
+
     void failureKeepsFolders_data()
     {
         QTest::addColumn<int>("fault");

@@ -92,6 +92,18 @@ private Q_SLOTS:
         QVERIFY(!confirm.contains("failedKeys"));
     }
 
+    // Groups, not a sliding window: with the first upload slow, the next group starts with nothing in flight.
+    void aGroupWaitsForItsSlowestUpload()
+    {
+        const QStringList files = makeImages(9);
+        f->service.script("PUT", "/store/*", {200, "", {}, 300});
+        finish(f->manager.uploadFiles(files, m_galleryId, m_folder));
+        const QList<int> inFlight = f->service.putsInFlightAtArrival();
+        QCOMPARE(inFlight.size(), 9);
+        QCOMPARE(inFlight.at(4), 1);
+        QCOMPARE(inFlight.at(8), 1);
+    }
+
     void engineErrorsStopBeforeAnyUpload_data()
     {
         QTest::addColumn<bool>("heic");

@@ -139,6 +139,32 @@ private Q_SLOTS:
         QCOMPARE(service.galleries().size(), 2);
     }
 
+    // The slower one: the real waits (2.0 s stream, 0.5 s refresh, 3.0 s automatic sync). A burst of writes makes
+    // one rescan and one pass that uploads all of it in one batch. Outcomes and order only, never durations.
+    void realWaitsCoalesceABurst()
+    {
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree tree;
+        tree.addFile("Start/a.jpg", 10);
+        SyncDelays delays;
+        delays.settle = 0ms;
+        Engine engine(service, support.root(), delays);
+        testsupport::LogCapture log;
+        engine.manager.setWatchFolder(tree.root());
+        QTRY_VERIFY_WITH_TIMEOUT(galleryTitled(service, "Start").has_value(), 20000);
+        QTRY_VERIFY(engine.manager.isWatching() && !engine.manager.isAutoSyncing());
+        const qsizetype presigns = service.requests("POST", "/api/upload/presigned").size();
+
+        for (int i = 0; i < 5; ++i)
+            tree.addFile(QStringLiteral("Burst/%1.jpg").arg(i), 10 + i);
+        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Burst").size(), 5, 20000);
+        QCOMPARE(service.requests("POST", "/api/upload/presigned").size(), presigns + 1);
+        QCOMPARE(log.count(syncCategory, "Auto-syncing new folder: Burst"), 1);
+        QCOMPARE(log.count(syncCategory, "Auto-updating changed folder: Burst"), 0);
+    }
+
     void requestsDuringAPassGiveOneMorePass()
     {
         StandInService service;
