@@ -151,10 +151,15 @@ int main(int argc, char *argv[])
         sync.setAPI(account.api);
         sync.setFolders(recordedFolders(recordFolders, records));
         sync.setHasCompletedInitialReconcile(true);
+        QElapsedTimer firstBuild;
+        firstBuild.start();
         SyncOverviewView window(account.context(sync));
+        const double buildMs = firstBuild.nsecsElapsed() / 1e6;
         window.show();
         QImage frame(window.size(), QImage::Format_ARGB32_Premultiplied);
         window.render(&frame);
+        std::printf("The window's first build over %d folders x %d records: %.1f ms\n", recordFolders, records,
+                    buildMs);
         std::printf("Memory, %d folders x %d records (%lld records) with the window shown: RSS %.1f MB "
                     "(%.1f MB before the state), peak %.1f MB\n",
                     recordFolders, records, qint64(recordFolders) * records,
@@ -175,6 +180,26 @@ int main(int argc, char *argv[])
         std::sort(costs.begin(), costs.end());
         std::printf("One folder's progress through the shown window: median %.2f ms, worst %.2f ms\n",
                     costs.at(costs.size() / 2), costs.last());
+
+        // A folder appearing and going again: the rows change shape.
+        QList<double> shapes;
+        for (int i = 0; i < 10; ++i) {
+            QList<SyncFolder> grown = list;
+            SyncFolder extra = list.at(i);
+            extra.path += QStringLiteral("_ny");
+            extra.name += QStringLiteral("_ny");
+            extra.relativePath += QStringLiteral("_ny");
+            grown.insert(i + 1, extra);
+            for (const QList<SyncFolder> *next : {&grown, &list}) {
+                QElapsedTimer t;
+                t.start();
+                sync.setFolders(*next);
+                shapes << t.nsecsElapsed() / 1e6;
+            }
+        }
+        std::sort(shapes.begin(), shapes.end());
+        std::printf("A folder appearing or going in the shown window: median %.2f ms, worst %.2f ms\n",
+                    shapes.at(shapes.size() / 2), shapes.last());
         std::fflush(stdout);
     }
 

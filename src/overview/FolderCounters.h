@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QList>
 
+#include <memory>
+
 struct FolderStatistics {
     qint64 syncingCount = 0;  // not synced or failed: "%lld synkroniseres…"
     qint64 updatingCount = 0; // synced with pending changes: "%lld oppdateres…"
@@ -24,6 +26,7 @@ bool isMovableFolder(const SyncFolder &folder);
 
 // Each folder's pending-changes answer, kept while the folder's value stays the same: the windows count the whole
 // list again on every change of any folder (progress included), and the answer walks the folder's file records.
+// The overview window shares one between its list and both bars, so each folder's records are walked once.
 class PendingChangesCache
 {
 public:

@@ -32,6 +32,7 @@ public:
     void setOnDoubleClick(OpenHandler handler) { m_onDoubleClick = std::move(handler); }
 
     FolderRowModel *rowModel() const { return m_model; }
+    void setPendingCache(std::shared_ptr<PendingChangesCache> pending) { m_model->setPendingCache(std::move(pending)); }
 
     void selectFolder(const SyncFolder &folder);
     void toggleNode(const QString &nodeId);

@@ -71,7 +71,7 @@ const FolderTree &FolderRowModel::tree() const
 
 FolderRowModel::FolderState FolderRowModel::classify(const SyncFolder &folder) const
 {
-    const FolderDisplayState state = statusDisplayState(folder);
+    const FolderDisplayState state = statusDisplayState(folder, [this](const SyncFolder &f) { return (*m_pending)(f); });
     return {folder, state, FolderStatusPresentation::of(folder, state)};
 }
 
@@ -165,6 +165,7 @@ void FolderRowModel::rebuild()
     QHash<QString, FolderState> previous;
     previous.swap(m_states);
     m_states.reserve(m_folders.size());
+    m_pending->forgetBeyond(m_folders.size());
     for (const SyncFolder &folder : std::as_const(m_folders)) {
         auto it = previous.constFind(folder.path);
         m_states.insert(folder.path, it != previous.cend() && it->folder == folder ? *it : classify(folder));

@@ -5,6 +5,7 @@
 // (progress, a status change) only emits dataChanged for the rows that changed; a changed set of ids replaces the
 // rows that differ with row removals and insertions, never a reset.
 
+#include "FolderCounters.h"
 #include "FolderStatusPresentation.h"
 #include "FolderTree.h"
 
@@ -41,6 +42,8 @@ public:
     void setFolders(const QList<SyncFolder> &folders);
     const QList<SyncFolder> &folders() const { return m_folders; }
     void setCollapsedNodes(const QSet<QString> &collapsed);
+    // Pending-changes answers shared with other views of the same list (the model keeps its own otherwise).
+    void setPendingCache(std::shared_ptr<PendingChangesCache> pending) { m_pending = std::move(pending); }
     const QSet<QString> &collapsedNodes() const { return m_collapsed; }
 
     // The tree of the current folders (built again on demand after in-place updates).
@@ -65,6 +68,7 @@ private:
     FolderState classify(const SyncFolder &folder) const;
     NodeCounts countNode(const FolderTreeNode &node);
 
+    std::shared_ptr<PendingChangesCache> m_pending = std::make_shared<PendingChangesCache>();
     QList<SyncFolder> m_folders;
     QSet<QString> m_collapsed;
     mutable FolderTree m_tree;

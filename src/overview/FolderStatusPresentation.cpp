@@ -36,11 +36,17 @@ FolderDisplayState folderDisplayState(const SyncFolder &folder)
 
 FolderDisplayState statusDisplayState(const SyncFolder &folder)
 {
+    return statusDisplayState(folder, hasPendingChanges);
+}
+
+FolderDisplayState statusDisplayState(const SyncFolder &folder,
+                                      const std::function<bool(const SyncFolder &)> &hasPending)
+{
     switch (folder.status.kind()) {
     case SyncStatus::Case::syncing:
         return FolderDisplayState::Syncing;
     case SyncStatus::Case::synced:
-        return hasPendingChanges(folder) ? FolderDisplayState::PendingChanges : FolderDisplayState::Synced;
+        return hasPending(folder) ? FolderDisplayState::PendingChanges : FolderDisplayState::Synced;
     case SyncStatus::Case::failed:
         return FolderDisplayState::Failed;
     case SyncStatus::Case::removedLocally:

@@ -8,6 +8,8 @@
 #include <QColor>
 #include <QString>
 
+#include <functional>
+
 class QPalette;
 
 // Any of the four changes waiting in a folder's uploaded gallery: new images, removed images, modified images, a
@@ -20,6 +22,10 @@ enum class FolderDisplayState { Moved, Syncing, Synced, PendingChanges, Failed, 
 FolderDisplayState folderDisplayState(const SyncFolder &folder);
 // The status alone, a move not considered (the tree's counts classify by status).
 FolderDisplayState statusDisplayState(const SyncFolder &folder);
+// The same, asking hasPending (asked only for a synced folder) in place of hasPendingChanges: lets a caller reuse
+// answers it keeps.
+FolderDisplayState statusDisplayState(const SyncFolder &folder,
+                                      const std::function<bool(const SyncFolder &)> &hasPending);
 
 // Named colours of the status texts; resolved against a palette when drawn (light and dark differ).
 enum class StatusTone { Purple, Orange, Green, Red, Secondary, Blue };

@@ -64,7 +64,7 @@ QuickActionsBar::QuickActionsBar(MoveFolder move, QWidget *parent) : QWidget(par
 void QuickActionsBar::setFolders(const QList<SyncFolder> &folders)
 {
     m_folders = folders;
-    m_statistics = folderStatistics(folders, m_pending);
+    m_statistics = folderStatistics(folders, *m_pending);
     const FolderStatistics &s = m_statistics;
 
     setTextColour(m_syncingText, Theme::foreground(palette(), Theme::Foreground::Secondary));

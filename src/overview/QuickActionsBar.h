@@ -24,6 +24,8 @@ public:
     explicit QuickActionsBar(MoveFolder move, QWidget *parent = nullptr);
 
     void setFolders(const QList<SyncFolder> &folders);
+    // Pending-changes answers shared with other views of the same list (the bar keeps its own otherwise).
+    void setPendingCache(std::shared_ptr<PendingChangesCache> pending) { m_pending = std::move(pending); }
     const FolderStatistics &statistics() const { return m_statistics; }
     // The texts shown, in order (for tests and accessibility).
     QStringList shownTexts() const;
@@ -43,7 +45,7 @@ private:
 
     MoveFolder m_move;
     QList<SyncFolder> m_folders;
-    PendingChangesCache m_pending;
+    std::shared_ptr<PendingChangesCache> m_pending = std::make_shared<PendingChangesCache>();
     FolderStatistics m_statistics;
     bool m_moving = false;
     QWidget *m_syncingGroup;

@@ -244,6 +244,10 @@ QWidget *SyncOverviewView::buildBrowser()
         },
         column);
     m_list = new FolderListView(column);
+    // One set of pending-changes answers for the list and both bars: each folder's records are walked once.
+    auto pending = std::make_shared<PendingChangesCache>();
+    m_quickActions->setPendingCache(pending);
+    m_list->setPendingCache(pending);
     m_list->setOnDoubleClick([this](const SyncFolder &folder) { openFolderInFinder(folder); });
     // The bar sits over the list with the list's own side padding.
     auto *barRow = new QHBoxLayout;
@@ -258,7 +262,7 @@ QWidget *SyncOverviewView::buildBrowser()
     p.setColor(QPalette::WindowText, Theme::foreground(p, Foreground::Quaternary));
     line->setPalette(p);
     layout->addWidget(line);
-    m_statusBar = new SyncStatusBar(sync, m_context.revealFolder, column);
+    m_statusBar = new SyncStatusBar(sync, m_context.revealFolder, column, pending);
     layout->addWidget(m_statusBar);
     column->setMinimumWidth(kMinimumSize.width() - kInspectorMinimum - 1);
 

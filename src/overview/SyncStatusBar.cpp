@@ -78,8 +78,11 @@ protected:
 } // namespace
 
 SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const QString &)> revealFolder,
-                             QWidget *parent)
-    : QWidget(parent), m_syncManager(syncManager), m_reveal(std::move(revealFolder))
+                             QWidget *parent, std::shared_ptr<PendingChangesCache> pending)
+    : QWidget(parent)
+    , m_syncManager(syncManager)
+    , m_reveal(std::move(revealFolder))
+    , m_pending(pending ? std::move(pending) : std::make_shared<PendingChangesCache>())
 {
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -166,7 +169,7 @@ QStringList SyncStatusBar::counterTexts() const
 
 void SyncStatusBar::refresh()
 {
-    m_counts = statusBarCounts(m_syncManager.folders(), m_pending);
+    m_counts = statusBarCounts(m_syncManager.folders(), *m_pending);
     const StatusBarCounts &c = m_counts;
     m_folders->setText(QStringLiteral("%1 mapper").arg(c.folderCount));
     m_images->setText(QStringLiteral("%1 bilder").arg(c.imageCount));

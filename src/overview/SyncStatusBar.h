@@ -19,8 +19,9 @@ class SyncStatusBar : public QWidget
 {
     Q_OBJECT
 public:
+    // pending: answers shared with other views of the same list; the bar keeps its own without one.
     SyncStatusBar(SyncManager &syncManager, std::function<void(const QString &)> revealFolder = {},
-                  QWidget *parent = nullptr);
+                  QWidget *parent = nullptr, std::shared_ptr<PendingChangesCache> pending = {});
 
     // Runs the shared retry: one full scan and reconcile.
     void retry();
@@ -41,7 +42,7 @@ private:
 
     SyncManager &m_syncManager;
     std::function<void(const QString &)> m_reveal;
-    PendingChangesCache m_pending;
+    std::shared_ptr<PendingChangesCache> m_pending;
     StatusBarCounts m_counts;
     QWidget *m_banner;
     ElidedLabel *m_errorText;
