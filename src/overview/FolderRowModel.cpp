@@ -79,11 +79,40 @@ NodeCounts FolderRowModel::countNode(const FolderTreeNode &node)
 {
     NodeCounts c;
     for (const SyncFolder &folder : node.leafFolders)
-        c.add(m_states.value(folder.path).statusState);
+        c.add(stateOf(folder.path).statusState);
     for (const FolderTreeNode &child : node.childNodes)
         c += countNode(child);
     m_nodeCounts.insert(node.id, c);
     return c;
+}
+
+const FolderRowModel::FolderState &FolderRowModel::stateOf(const QString &path) const
+{
+    static const FolderState none{};
+    const auto it = m_states.constFind(path);
+    return it == m_states.cend() ? none : *it;
+}
+
+void FolderRowModel::refreshStates()
+{
+    // Entries are updated where they stand: rebuilding the table on every change of shape costs more than the
+    // classifications it saves.
+    m_pending->forgetBeyond(m_folders.size());
+    m_states.reserve(m_folders.size());
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        const auto it = m_states.find(folder.path);
+        if (it == m_states.end())
+            m_states.insert(folder.path, classify(folder));
+        else if (!(it->folder == folder))
+            *it = classify(folder);
+    }
+    if (m_states.size() > m_folders.size()) {
+        QSet<QString> live;
+        live.reserve(m_folders.size());
+        for (const SyncFolder &folder : std::as_const(m_folders))
+            live.insert(folder.path);
+        m_states.removeIf([&live](const auto &entry) { return !live.contains(entry.key()); });
+    }
 }
 
 bool FolderRowModel::updateInPlace(const QList<SyncFolder> &folders)
@@ -104,7 +133,7 @@ bool FolderRowModel::updateInPlace(const QList<SyncFolder> &folders)
     QList<int> rows;
     for (const qsizetype i : std::as_const(changed)) {
         const SyncFolder &folder = folders.at(i);
-        const FolderState previous = m_states.value(folder.path);
+        const FolderState previous = stateOf(folder.path);
         const FolderState now = classify(folder);
         m_states.insert(folder.path, now);
         if (const auto row = rowOfId(folder.path)) {
@@ -162,14 +191,7 @@ bool sameContent(const FolderRowModel::Row &a, const FolderRowModel::Row &b)
 
 void FolderRowModel::rebuild()
 {
-    QHash<QString, FolderState> previous;
-    previous.swap(m_states);
-    m_states.reserve(m_folders.size());
-    m_pending->forgetBeyond(m_folders.size());
-    for (const SyncFolder &folder : std::as_const(m_folders)) {
-        auto it = previous.constFind(folder.path);
-        m_states.insert(folder.path, it != previous.cend() && it->folder == folder ? *it : classify(folder));
-    }
+    refreshStates();
 
     m_tree = buildFolderTree(m_folders);
     m_treeStale = false;
@@ -187,7 +209,7 @@ void FolderRowModel::rebuild()
             r.summary = nodeStatusSummary(r.counts);
             r.expanded = !m_collapsed.contains(f.node.id);
         } else {
-            r.presentation = m_states.value(f.folder.path).presentation;
+            r.presentation = stateOf(f.folder.path).presentation;
         }
         rows.append(std::move(r));
     }

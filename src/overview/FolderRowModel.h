@@ -66,6 +66,8 @@ private:
     bool updateInPlace(const QList<SyncFolder> &folders);
     void announceChanged(QList<int> rows);
     FolderState classify(const SyncFolder &folder) const;
+    const FolderState &stateOf(const QString &path) const;
+    void refreshStates();
     NodeCounts countNode(const FolderTreeNode &node);
 
     std::shared_ptr<PendingChangesCache> m_pending = std::make_shared<PendingChangesCache>();
