@@ -101,6 +101,10 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
     const QFileInfo folderInfo(snapshot.path);
     if (!folderInfo.exists() || !folderInfo.isDir()) {
         qCCritical(lcSync, "Skipping update for %s — local folder is missing", qUtf8Printable(folder.displayName));
+        // A refresh never removes an entry, so only a full scan turns it into a removed folder: without one the
+        // folder would wait for an update that can never run, shown as pending for as long as the app runs.
+        qCInfo(lcSync, "A synced folder is gone — running a full scan and reconcile");
+        manager->requestFullScanAndReconcile();
         co_return;
     }
 

@@ -235,6 +235,7 @@ private Q_SLOTS:
         }
         QVERIFY(after.status.is(SyncStatus::Case::synced));
         if (road == "missing") {
+            QVERIFY(log.contains("no.varnostima.mac.Sync", "A synced folder is gone — running a full scan and reconcile"));
             QVERIFY(f->service.requests().isEmpty());
             QCOMPARE(*after.uploadedFiles, before);
         } else {
