@@ -24,13 +24,31 @@ void PendingChangesCache::forgetBeyond(qsizetype liveFolders)
         m_entries.clear();
 }
 
+const QList<bool> &PendingChangesCache::answers(const QList<SyncFolder> &folders)
+{
+    if (folders.size() == m_list.size() && folders.constData() == m_list.constData())
+        return m_answers;
+    QList<bool> answers(folders.size(), false);
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const SyncFolder &folder = folders.at(i);
+        if (!folder.status.is(SyncStatus::Case::synced))
+            continue;
+        answers[i] = i < m_list.size() && m_list.at(i) == folder ? m_answers.at(i) : (*this)(folder);
+    }
+    forgetBeyond(folders.size());
+    m_list = folders;
+    m_answers = std::move(answers);
+    return m_answers;
+}
+
 namespace {
 
 template <typename Pending>
 FolderStatistics countStatistics(const QList<SyncFolder> &folders, Pending &&hasPending)
 {
     FolderStatistics s;
-    for (const SyncFolder &folder : folders) {
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const SyncFolder &folder = folders.at(i);
         if (isMovableFolder(folder)) {
             ++s.movedCount;
             continue;
@@ -41,7 +59,7 @@ FolderStatistics countStatistics(const QList<SyncFolder> &folders, Pending &&has
             ++s.syncingCount;
             break;
         case SyncStatus::Case::synced:
-            if (hasPending(folder))
+            if (hasPending(i, folder))
                 ++s.updatingCount;
             break;
         case SyncStatus::Case::removedLocally:
@@ -60,7 +78,8 @@ StatusBarCounts countStatusBar(const QList<SyncFolder> &folders, Pending &&hasPe
 {
     StatusBarCounts c;
     c.folderCount = folders.size();
-    for (const SyncFolder &folder : folders) {
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const SyncFolder &folder = folders.at(i);
         c.imageCount += folder.imageCount;
         if (folder.movedFrom)
             ++c.movedCount;
@@ -72,7 +91,7 @@ StatusBarCounts countStatusBar(const QList<SyncFolder> &folders, Pending &&hasPe
             break;
         case SyncStatus::Case::synced:
             if (!folder.movedFrom)
-                ++(hasPending(folder) ? c.changedCount : c.syncedCount);
+                ++(hasPending(i, folder) ? c.changedCount : c.syncedCount);
             break;
         case SyncStatus::Case::syncing:
         case SyncStatus::Case::ignored:
@@ -86,22 +105,22 @@ StatusBarCounts countStatusBar(const QList<SyncFolder> &folders, Pending &&hasPe
 
 FolderStatistics folderStatistics(const QList<SyncFolder> &folders)
 {
-    return countStatistics(folders, hasPendingChanges);
+    return countStatistics(folders, [](qsizetype, const SyncFolder &folder) { return hasPendingChanges(folder); });
 }
 
 FolderStatistics folderStatistics(const QList<SyncFolder> &folders, PendingChangesCache &pending)
 {
-    pending.forgetBeyond(folders.size());
-    return countStatistics(folders, pending);
+    const QList<bool> &answers = pending.answers(folders);
+    return countStatistics(folders, [&answers](qsizetype i, const SyncFolder &) { return answers.at(i); });
 }
 
 StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders)
 {
-    return countStatusBar(folders, hasPendingChanges);
+    return countStatusBar(folders, [](qsizetype, const SyncFolder &folder) { return hasPendingChanges(folder); });
 }
 
 StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders, PendingChangesCache &pending)
 {
-    pending.forgetBeyond(folders.size());
-    return countStatusBar(folders, pending);
+    const QList<bool> &answers = pending.answers(folders);
+    return countStatusBar(folders, [&answers](qsizetype i, const SyncFolder &) { return answers.at(i); });
 }

@@ -32,6 +32,10 @@ class PendingChangesCache
 public:
     bool operator()(const SyncFolder &folder);
     void forgetBeyond(qsizetype liveFolders);
+    // The answer of every synced folder of a list, by position (false for the others). A folder equal to the one
+    // at its place in the last list asked reuses that answer without a lookup, and the same list asked again
+    // (both bars count the one list) is answered at once.
+    const QList<bool> &answers(const QList<SyncFolder> &folders);
 
 private:
     struct Entry {
@@ -39,6 +43,8 @@ private:
         bool pending = false;
     };
     QHash<QString, Entry> m_entries;
+    QList<SyncFolder> m_list; // the last list asked, kept shared so that equal data means equal contents
+    QList<bool> m_answers;
 };
 
 FolderStatistics folderStatistics(const QList<SyncFolder> &folders);

@@ -180,6 +180,14 @@ void TestFolderTree::countsAndCounters()
     const StatusBarCounts b = statusBarCounts(folders);
     QCOMPARE((QList<qint64>{b.folderCount, b.imageCount, b.syncedCount, b.newCount, b.movedCount, b.changedCount}),
              statusBar);
+
+    // Kept answers give the same counts: one cache across the rows (each list meets the previous row's answers at
+    // the same places) and each list asked twice (the second time as the same list).
+    static PendingChangesCache shared;
+    for (int pass = 0; pass < 2; ++pass) {
+        QVERIFY(folderStatistics(folders, shared) == s);
+        QVERIFY(statusBarCounts(folders, shared) == b);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFolderTree)
