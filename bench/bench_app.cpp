@@ -11,6 +11,7 @@
 // Needs an X11 display: run it through bench/run_bench_app.sh, which gives it Xvfb and a private session bus. It
 // starts the tray host (trayer) and the notification daemon (dunst) itself.
 
+#include "BenchSupport.h"
 #include "ProcessMemory.h"
 #include "app/AppShell.h"
 #include "app/menubar/MenuBarPanel.h"
@@ -49,48 +50,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void writeSparse(const QString &path, qint64 size)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || ::ftruncate(fd, size) != 0) {
-        std::fprintf(stderr, "cannot create %s\n", name.constData());
-        std::exit(1);
-    }
-    ::close(fd);
-}
-
-bool waitUntil(const std::function<bool()> &condition, int limitMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    bool met = condition();
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition()) {
-            met = true;
-            loop.quit();
-        } else if (elapsed.elapsed() > limitMs) {
-            loop.quit();
-        }
-    });
-    if (!met) {
-        poll.start(5);
-        loop.exec();
-    }
-    return met;
-}
+using bench::median;
+using bench::waitUntil;
+using bench::writeSparse;
 
 void pause(int ms)
 {
-    waitUntil([] { return false; }, ms);
-}
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+    waitUntil([] { return false; }, ms, 5);
 }
 
 qint64 rssKiB(qint64 pid)
@@ -196,7 +162,7 @@ ProcessRun runBinary(const Fixture &fixture)
     app.start(QStringLiteral(VARNOSTIMA_APP_BINARY), {});
     if (!app.waitForStarted())
         return result;
-    waitUntil([&] { return result.iconSeconds >= 0 && result.reconcileSeconds >= 0; }, 120'000);
+    waitUntil([&] { return result.iconSeconds >= 0 && result.reconcileSeconds >= 0; }, 120'000, 5);
     pause(6'000); // the automatic sync after the reconcile (3 s) has nothing to do; then the process idles
     result.idleRssKiB = rssKiB(app.processId());
     ::kill(pid_t(app.processId()), SIGTERM);
@@ -232,11 +198,11 @@ double openPanel(TrayController &tray)
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(centre.x()),
                                                   QString::number(centre.y()), QStringLiteral("click"),
                                                   QStringLiteral("1")});
-    waitUntil([&] { return watcher.exposed; }, 10'000);
+    waitUntil([&] { return watcher.exposed; }, 10'000, 5);
     // The zero timer runs once the exposure that painted and flushed the panel has been handled.
     double seconds = -1;
     QTimer::singleShot(0, [&] { seconds = watcher.clock.nsecsElapsed() / 1e9; });
-    waitUntil([&] { return seconds >= 0; }, 10'000);
+    waitUntil([&] { return seconds >= 0; }, 10'000, 5);
     qApp->removeEventFilter(&watcher);
     window->removeEventFilter(&watcher);
     return watcher.exposed ? seconds : -1;
@@ -297,7 +263,7 @@ int main(int argc, char **argv)
     if (!openbox.waitForStarted() || !trayer.waitForStarted() || !dunst.waitForStarted()
         || !waitUntil([] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(
                                       QStringLiteral("org.freedesktop.Notifications")); },
-                      30'000)) {
+                      30'000, 5)) {
         std::fprintf(stderr, "openbox, trayer and dunst are needed (scripts/deps.sh installs them)\n");
         return 2;
     }
@@ -334,7 +300,7 @@ int main(int argc, char **argv)
     Theme::apply(app, Theme::systemAppearance());
     AppShell shell(AppPlatform::desktop(), nullptr, {});
     SyncManager &sync = shell.delegate().syncManager();
-    if (!waitUntil([&] { return shell.tray().trayIcon() && sync.hasCompletedInitialReconcile(); }, 120'000)) {
+    if (!waitUntil([&] { return shell.tray().trayIcon() && sync.hasCompletedInitialReconcile(); }, 120'000, 5)) {
         std::fprintf(stderr, "in process: tray icon %s, first reconcile %s\n", shell.tray().trayIcon() ? "shown" : "missing",
                      sync.hasCompletedInitialReconcile() ? "done" : "not done");
         return 1;
@@ -398,7 +364,7 @@ int main(int argc, char **argv)
             std::this_thread::sleep_for(250ms);
         }
     });
-    const bool done = waitUntil([&] { return imported.load(); }, 600'000);
+    const bool done = waitUntil([&] { return imported.load(); }, 600'000, 5);
     const double importSeconds = importClock.nsecsElapsed() / 1e9;
     probe.stop();
     stop = true;

@@ -7,6 +7,7 @@
 // --fast uses 20/20/20 ms delays, which shows the engine's own share alone. The engine's share is the measured
 // time minus the specified waits; it should stay within one rescan of the tree (the refresh walks it whole).
 
+#include "BenchSupport.h"
 #include "service/VarnostimaAPI.h"
 #include "support/StandInService.h"
 #include "sync/SyncManager.h"
@@ -30,16 +31,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void writeSparse(const QString &path, qint64 size)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || ::ftruncate(fd, size) != 0) {
-        std::fprintf(stderr, "cannot create %s\n", name.constData());
-        std::exit(1);
-    }
-    ::close(fd);
-}
+using bench::waitUntil;
+using bench::writeSparse;
 
 void generateTree(const QString &root, int folders, int imagesPerFolder)
 {
@@ -49,27 +42,6 @@ void generateTree(const QString &root, int folders, int imagesPerFolder)
         for (int i = 0; i < imagesPerFolder; ++i)
             writeSparse(dir + QStringLiteral("/IMG_%1.jpg").arg(i), 1000 + i);
     }
-}
-
-// Spins the event loop until the condition holds (checked every 5 ms) or the limit passes.
-bool waitUntil(const std::function<bool()> &condition, int limitMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    bool met = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition()) {
-            met = true;
-            loop.quit();
-        } else if (elapsed.elapsed() > limitMs) {
-            loop.quit();
-        }
-    });
-    poll.start(5);
-    loop.exec();
-    return met;
 }
 
 } // namespace
@@ -133,13 +105,13 @@ int main(int argc, char **argv)
     manager.setAPI(api);
     timer.restart();
     manager.setWatchFolder(exportDir.path());
-    if (!waitUntil([&] { return manager.hasCompletedInitialReconcile() && manager.isWatching(); }, 120000)) {
+    if (!waitUntil([&] { return manager.hasCompletedInitialReconcile() && manager.isWatching(); }, 120000, 5)) {
         std::fprintf(stderr, "the first reconcile did not end\n");
         return 1;
     }
     const double reconcileSeconds = timer.nsecsElapsed() / 1e9;
     // Let the first reconcile's automatic sync (if any) settle before measuring.
-    waitUntil([&] { return false; }, int(delays.autoSync.count()) + 500);
+    waitUntil([&] { return false; }, int(delays.autoSync.count()) + 500, 5);
 
     std::printf("Tree: %lld folders, %lld images; scan %.3f s; first full scan and reconcile %.3f s\n",
                 qint64(scanned.size()), qint64(scanned.size()) * images, scanSeconds, reconcileSeconds);
@@ -176,7 +148,7 @@ int main(int argc, char **argv)
                 return g && std::any_of(g->images.cbegin(), g->images.cend(),
                                         [&](const auto &image) { return image.fileName == name; });
             },
-            120000);
+            120000, 5);
         const double seconds = timer.nsecsElapsed() / 1e9;
         if (!confirmed) {
             std::fprintf(stderr, "run %d: the upload was never confirmed\n", r + 1);
@@ -190,7 +162,7 @@ int main(int argc, char **argv)
                     r + 1, seconds, seconds - waitsSeconds, mergedAt - mergeWaits,
                     passStartedAt - mergedAt - delays.autoSync.count() / 1000.0, seconds - passStartedAt);
         std::fflush(stdout);
-        waitUntil([&] { return !manager.isAutoSyncing(); }, 60000);
+        waitUntil([&] { return !manager.isAutoSyncing(); }, 60000, 5);
     }
     std::printf("best %.3f s, worst %.3f s; engine's share best %.3f s, worst %.3f s (one scan: %.3f s)\n", best,
                 worst, best - waitsSeconds, worst - waitsSeconds, scanSeconds);

@@ -7,6 +7,7 @@
 // through the model and the shown list (rows announced changed, time to repaint); scrolling the whole list one
 // frame at a time (the slowest frame). Offscreen, best or median of --runs.
 
+#include "BenchSupport.h"
 #include "app/theme/Theme.h"
 #include "overview/FolderListView.h"
 #include "overview/FolderTree.h"
@@ -22,30 +23,18 @@
 
 namespace {
 
+using bench::median;
+using bench::recordedFolder;
+
 QList<SyncFolder> archive(int count)
 {
+    QStringList files;
+    for (int k = 0; k < 100; ++k)
+        files.append(QStringLiteral("IMG_%1.jpg").arg(k, 4, 10, QLatin1Char('0')));
     QList<SyncFolder> folders;
     folders.reserve(count);
     for (int i = 0; i < count; ++i) {
-        SyncFolder f;
-        f.parentComponents = {QString::number(2000 + i / 200), QStringLiteral("%1-Kunde").arg((i / 20) % 10)};
-        f.name = QStringLiteral("Shoot_%1").arg(i);
-        f.displayName = QStringLiteral("Shoot %1").arg(i);
-        f.relativePath = f.parentComponents.join(u'/') + u'/' + f.name;
-        f.path = QStringLiteral("/eksport/") + f.relativePath;
-        f.imageCount = 100;
-        QList<UploadedFileMeta> records;
-        QSet<QString> names;
-        LocalFileMetaMap meta;
-        for (int k = 0; k < 100; ++k) {
-            const QString file = QStringLiteral("IMG_%1.jpg").arg(k, 4, 10, QLatin1Char('0'));
-            records.append({file, 5'000'000 + k, 700'000'000.0 + k});
-            names.insert(file);
-            meta.insert(file, {5'000'000 + k, 700'000'000.0 + k});
-        }
-        f.uploadedFiles = records;
-        f.cachedLocalFileNames = names;
-        f.cachedLocalFileMeta = meta;
+        SyncFolder f = recordedFolder(i, files);
         f.status = i % 7 == 0 ? SyncStatus::notSynced() : SyncStatus::synced(QStringLiteral("g"), QStringLiteral("s"), 100);
         folders.append(f);
     }
@@ -66,12 +55,6 @@ double best(int runs, const std::function<void()> &work)
     for (int i = 0; i < runs; ++i)
         b = std::min(b, millis(work));
     return b;
-}
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? 0 : values.at(values.size() / 2);
 }
 
 } // namespace

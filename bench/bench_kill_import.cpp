@@ -6,6 +6,7 @@
 // The stand-in service lives in this process; each run of the engine is a child process (this program again, with
 // --child) that keeps its state folder across the kills, as the app would.
 
+#include "BenchSupport.h"
 #include "service/VarnostimaAPI.h"
 #include "support/StandInService.h"
 #include "sync/SyncManager.h"
@@ -32,25 +33,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool waitUntil(const std::function<bool()> &condition, int limitMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    bool met = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition()) {
-            met = true;
-            loop.quit();
-        } else if (elapsed.elapsed() > limitMs) {
-            loop.quit();
-        }
-    });
-    poll.start(10);
-    loop.exec();
-    return met;
-}
+using bench::waitUntil;
 
 // The engine until every folder is synced with nothing new, then a clean exit (status 0), or 1 after two minutes.
 int runChild(const QString &support, const QString &exportRoot, const QString &url)

@@ -11,6 +11,7 @@
 //
 // Delays are short (20 ms) so that the run does not wait; they are timers and cost no CPU.
 
+#include "BenchSupport.h"
 #include "service/VarnostimaAPI.h"
 #include "support/StandInService.h"
 #include "sync/SyncManager.h"
@@ -49,15 +50,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void writeSparse(const QByteArray &path, qint64 size)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || ::ftruncate(fd, size) != 0) {
-        std::fprintf(stderr, "cannot create %s\n", path.constData());
-        std::exit(1);
-    }
-    ::close(fd);
-}
+using bench::waitUntil;
+using bench::writeSparse;
 
 // Every image name differs from every other in the tree, as after an export that renames: no name is shared
 // between folders.
@@ -66,9 +60,8 @@ void generateTree(const QString &root, int folders, int imagesPerFolder)
     for (int f = 0; f < folders; ++f) {
         const QString dir = QStringLiteral("%1/%2/%3/Shoot_%4").arg(root).arg(2000 + f / 120).arg(f / 10 % 12 + 1).arg(f);
         QDir().mkpath(dir);
-        const QByteArray base = QFile::encodeName(dir);
         for (int i = 0; i < imagesPerFolder; ++i)
-            writeSparse(base + "/IMG_" + QByteArray::number(f) + "_" + QByteArray::number(i) + ".jpg",
+            writeSparse(dir + QStringLiteral("/IMG_%1_%2.jpg").arg(f).arg(i),
                         100000 + (qint64(f) * 7919 + i * 104729) % 9000000);
     }
 }
@@ -86,26 +79,6 @@ double now()
     timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-bool waitUntil(const std::function<bool()> &condition, int limitMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    bool met = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition()) {
-            met = true;
-            loop.quit();
-        } else if (elapsed.elapsed() > limitMs) {
-            loop.quit();
-        }
-    });
-    poll.start(10);
-    loop.exec();
-    return met;
 }
 
 // The stand-in service, seeded with one gallery per folder holding that folder's images; serves until SIGTERM.
@@ -151,7 +124,7 @@ public:
     {
         m_stop = true;
         const QByteArray poke = m_folder + "/.stop";
-        writeSparse(poke, 0);
+        writeSparse(QFile::decodeName(poke), 0);
         m_thread.join();
         ::close(m_fd);
         ::unlink(poke.constData());
@@ -334,7 +307,7 @@ int main(int argc, char **argv)
             described = 0;
             const double cpuStart = cpuSeconds();
             const double wallStart = now();
-            writeSparse(QFile::encodeName(target.path + QStringLiteral("/NEW_%1.jpg").arg(r)), 123456);
+            writeSparse(target.path + QStringLiteral("/NEW_%1.jpg").arg(r), 123456);
             if (!waitUntil([&] { return described != 0; }, 120000)) {
                 std::fprintf(stderr, "run %d: the upload never started\n", r + 1);
                 exitCode = 1;

@@ -10,6 +10,7 @@
 //    comes. Prints the longest stall, the 99th percentile, the import time and how many folder-list updates the
 //    window took.
 
+#include "BenchSupport.h"
 #include "ProcessMemory.h"
 
 #include "overview/SyncOverviewView.h"
@@ -37,46 +38,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(50);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start();
-    if (!done())
-        loop.exec();
-    return done();
-}
+using bench::recordedFolder;
+using bench::waitUntil;
 
 QList<SyncFolder> recordedFolders(int count, int records)
 {
     QList<SyncFolder> folders;
     folders.reserve(count);
     for (int i = 0; i < count; ++i) {
-        SyncFolder f;
-        f.parentComponents = {QString::number(2000 + i / 200), QStringLiteral("%1-Kunde").arg((i / 20) % 10)};
-        f.name = QStringLiteral("Shoot_%1").arg(i);
-        f.displayName = QStringLiteral("Shoot %1").arg(i);
-        f.relativePath = f.parentComponents.join(u'/') + u'/' + f.name;
-        f.path = QStringLiteral("/eksport/") + f.relativePath;
-        f.imageCount = records;
-        QList<UploadedFileMeta> uploaded;
-        QSet<QString> names;
-        LocalFileMetaMap meta;
-        for (int k = 0; k < records; ++k) {
-            const QString file = QStringLiteral("IMG_%1_%2.jpg").arg(i).arg(k, 4, 10, QLatin1Char('0'));
-            uploaded.append({file, 5'000'000 + k, 700'000'000.0 + k});
-            names.insert(file);
-            meta.insert(file, {5'000'000 + k, 700'000'000.0 + k});
-        }
-        f.uploadedFiles = uploaded;
-        f.cachedLocalFileNames = names;
-        f.cachedLocalFileMeta = meta;
+        QStringList files;
+        for (int k = 0; k < records; ++k)
+            files.append(QStringLiteral("IMG_%1_%2.jpg").arg(i).arg(k, 4, 10, QLatin1Char('0')));
+        SyncFolder f = recordedFolder(i, files);
         f.status = SyncStatus::synced(QStringLiteral("g%1").arg(i), QStringLiteral("s%1").arg(i), records);
         folders.append(f);
     }
@@ -247,7 +220,7 @@ int main(int argc, char *argv[])
                    return f.status.is(SyncStatus::Case::synced);
                });
     };
-    const bool done = waitUntil(allSynced, 30 * 60 * 1000);
+    const bool done = waitUntil(allSynced, 30 * 60 * 1000, 50);
     const double seconds = clock.nsecsElapsed() / 1e9;
     probe.stop();
     std::sort(late.begin(), late.end());

@@ -3,6 +3,7 @@
 // Usage: bench_preview [work folder] [images to step through]
 //   (default /tmp/varnostima-bench-preview and 300; the one source image is kept, the folders hold hard links)
 
+#include "BenchSupport.h"
 #include "ProcessMemory.h"
 #include "overview/FolderDetailPreview.h"
 #include "overview/ImagePreviewSheet.h"
@@ -23,39 +24,10 @@
 
 namespace {
 
+using bench::out;
+using bench::photoLike;
+
 constexpr int kGridRuns = 3;
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-// Gradients, shapes and a little noise: compresses like a photograph (about 5 MB at 24 MP).
-QImage photoLike(QSize size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    quint32 seed = 2463534242u;
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            seed ^= seed << 13;
-            seed ^= seed >> 17;
-            seed ^= seed << 5;
-            const int noise = int(seed & 15) - 8;
-            line[x] = qRgb(qBound(0, 255 * x / size.width() + noise, 255), qBound(0, 255 * y / size.height() + noise, 255),
-                           qBound(0, 128 + ((x / 97 + y / 89) % 2) * 64 + noise, 255));
-        }
-    }
-    QPainter painter(&image);
-    painter.setPen(Qt::NoPen);
-    for (int i = 0; i < 40; ++i) {
-        painter.setBrush(QColor::fromHsv((i * 37) % 360, 180, 200, 120));
-        painter.drawEllipse(QPointF(size.width() * ((i * 7919) % 100) / 100.0, size.height() * ((i * 104729) % 100) / 100.0),
-                            size.width() / 12.0, size.height() / 9.0);
-    }
-    return image;
-}
 
 // A folder of `count` hard links to the source, named IMG_0001.jpg on; each path is its own cache entry.
 QString linkedFolder(const QString &root, const QString &name, const QString &source, int count)
@@ -87,7 +59,7 @@ int main(int argc, char **argv)
     QDir().mkpath(root);
     const QString source = root + QStringLiteral("/source-24mp.jpg");
     if (!QFile::exists(source))
-        photoLike(QSize(6000, 4000)).save(source, "JPEG", 92);
+        photoLike(QSize(6000, 4000), false).save(source, "JPEG", 92);
     out() << "Source: 6000 x 4000 JPEG, " << QFile(source).size() / 1024 << " KiB; "
           << QThread::idealThreadCount() << " cores\n";
 

@@ -2,6 +2,7 @@
 // Usage: bench_thumbnails [work folder]   (default /tmp/varnostima-bench-thumbnails; large images are kept there)
 // Needs the vips command-line tools (libvips-tools) for the comparison and for writing the WebP and PNG sources.
 
+#include "BenchSupport.h"
 #include "ProcessMemory.h"
 #include "overview/ThumbnailCache.h"
 #include "overview/ThumbnailLoader.h"
@@ -24,47 +25,16 @@
 
 namespace {
 
+using bench::median;
+using bench::out;
+using bench::photoLike;
+
 constexpr int kRuns = 3;
 
 struct Source {
     QString label;
     QSize size;
 };
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-// Smooth gradients with shapes and a little noise: compresses like a photograph, not like noise or flat colour.
-QImage photoLike(QSize size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    quint32 seed = 2463534242u;
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            seed ^= seed << 13;
-            seed ^= seed >> 17;
-            seed ^= seed << 5;
-            const int noise = int(seed & 15) - 8;
-            const int r = qBound(0, 255 * x / size.width() + noise, 255);
-            const int g = qBound(0, 255 * y / size.height() + noise, 255);
-            const int b = qBound(0, 128 + ((x / 97 + y / 89) % 2) * 64 + noise, 255);
-            line[x] = qRgb(r, g, b);
-        }
-    }
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    for (int i = 0; i < 40; ++i) {
-        painter.setBrush(QColor::fromHsv((i * 37) % 360, 180, 200, 120));
-        painter.setPen(Qt::NoPen);
-        painter.drawEllipse(QPointF(size.width() * ((i * 7919) % 100) / 100.0, size.height() * ((i * 104729) % 100) / 100.0),
-                            size.width() / 12.0, size.height() / 9.0);
-    }
-    return image;
-}
 
 bool runVips(const QStringList &arguments)
 {
@@ -79,7 +49,7 @@ QStringList ensureSources(const QString &folder, const Source &source)
     const QString jpeg = folder + QLatin1Char('/') + source.label + QStringLiteral(".jpg");
     if (!QFile::exists(jpeg)) {
         out() << "writing " << jpeg << Qt::endl;
-        photoLike(source.size).save(jpeg, "JPG", 90);
+        photoLike(source.size, true).save(jpeg, "JPG", 90);
     }
     QStringList files{jpeg};
     for (const QString &format : {QStringLiteral("webp"), QStringLiteral("png")}) {
@@ -95,12 +65,6 @@ QStringList ensureSources(const QString &folder, const Source &source)
     return files;
 }
 
-double medianMs(QList<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return samples.at(samples.size() / 2);
-}
-
 double timeOurs(const QString &file, int size)
 {
     QList<double> samples;
@@ -112,7 +76,7 @@ double timeOurs(const QString &file, int size)
         if (image.isNull())
             return -1;
     }
-    return medianMs(samples);
+    return median(samples);
 }
 
 double timeVips(const QString &file, int size, const QString &outputFolder)
@@ -129,7 +93,7 @@ double timeVips(const QString &file, int size, const QString &outputFolder)
             return -1;
         samples.append(timer.nsecsElapsed() / 1e6);
     }
-    return medianMs(samples);
+    return median(samples);
 }
 
 // The preview grid's way: 50 images, six at a time, at 400 px.
