@@ -27,35 +27,29 @@ public:
         SyncState state;
         state.version = 1;
         unsigned seen = 0;
-        expect('{');
-        if (!take('}')) {
-            do {
-                const QByteArrayView key = rawString();
-                expect(':');
-                if (key == "watchFolder") {
-                    once(seen, 1);
-                    if (!takeNull())
-                        state.watchFolder = string();
-                } else if (key == "ignoredPaths") {
-                    once(seen, 2);
-                    state.ignoredPaths = stringSet();
-                } else if (key == "knownGalleryIds") {
-                    once(seen, 4);
-                    state.knownGalleryIds = stringSet();
-                } else if (key == "folderUploads") {
-                    once(seen, 8);
-                    if (!takeNull())
-                        state.folderUploads = folderUploads();
-                } else if (key == "version") {
-                    once(seen, 16);
-                    if (!takeNull())
-                        state.version = integer();
-                } else {
-                    throw NotPlain();
-                }
-            } while (take(','));
-            expect('}');
-        }
+        members([&](QByteArrayView key) {
+            if (key == "watchFolder") {
+                once(seen, 1);
+                if (!takeNull())
+                    state.watchFolder = string();
+            } else if (key == "ignoredPaths") {
+                once(seen, 2);
+                state.ignoredPaths = stringSet();
+            } else if (key == "knownGalleryIds") {
+                once(seen, 4);
+                state.knownGalleryIds = stringSet();
+            } else if (key == "folderUploads") {
+                once(seen, 8);
+                if (!takeNull())
+                    state.folderUploads = folderUploads();
+            } else if (key == "version") {
+                once(seen, 16);
+                if (!takeNull())
+                    state.version = integer();
+            } else {
+                throw NotPlain();
+            }
+        });
         skipSpace();
         if (m_at != m_end)
             throw NotPlain();
@@ -68,6 +62,29 @@ private:
         if (seen & bit)
             throw NotPlain();
         seen |= bit;
+    }
+
+    // open, then items separated by commas, then close; an empty list is allowed.
+    template <typename Item>
+    void items(char open, char close, Item item)
+    {
+        expect(open);
+        if (take(close))
+            return;
+        do {
+            item();
+        } while (take(','));
+        expect(close);
+    }
+
+    template <typename Member>
+    void members(Member member)
+    {
+        items('{', '}', [&] {
+            const QByteArrayView key = rawString();
+            expect(':');
+            member(key);
+        });
     }
 
     void skipSpace()
@@ -138,13 +155,7 @@ private:
         QSet<QString> set;
         if (takeNull())
             return set;
-        expect('[');
-        if (take(']'))
-            return set;
-        do {
-            set.insert(string());
-        } while (take(','));
-        expect(']');
+        items('[', ']', [&] { set.insert(string()); });
         return set;
     }
 
@@ -209,27 +220,21 @@ private:
     {
         UploadedFileMeta meta;
         unsigned seen = 0;
-        expect('{');
-        if (!take('}')) {
-            do {
-                const QByteArrayView key = rawString();
-                expect(':');
-                if (key == "fileName") {
-                    once(seen, 1);
-                    meta.fileName = string();
-                } else if (key == "fileSize") {
-                    once(seen, 2);
-                    meta.fileSize = integer();
-                } else if (key == "mtime") {
-                    once(seen, 4);
-                    if (!takeNull())
-                        meta.mtime = number();
-                } else {
-                    throw NotPlain();
-                }
-            } while (take(','));
-            expect('}');
-        }
+        members([&](QByteArrayView key) {
+            if (key == "fileName") {
+                once(seen, 1);
+                meta.fileName = string();
+            } else if (key == "fileSize") {
+                once(seen, 2);
+                meta.fileSize = integer();
+            } else if (key == "mtime") {
+                once(seen, 4);
+                if (!takeNull())
+                    meta.mtime = number();
+            } else {
+                throw NotPlain();
+            }
+        });
         if ((seen & 3) != 3)
             throw NotPlain();
         return meta;
@@ -239,26 +244,16 @@ private:
     {
         // Raw path bytes beside each entry: UTF-8 byte order is code point order, the general reader's key order.
         std::vector<std::pair<QByteArrayView, std::pair<QString, QList<UploadedFileMeta>>>> entries;
-        expect('{');
-        if (!take('}')) {
-            do {
-                skipSpace();
-                const char *pathStart = m_at;
-                QString path = string();
-                const QByteArrayView raw(pathStart + 1, m_at - pathStart - 2);
-                expect(':');
-                expect('[');
-                QList<UploadedFileMeta> files;
-                if (!take(']')) {
-                    do {
-                        files.append(record());
-                    } while (take(','));
-                    expect(']');
-                }
-                entries.push_back({raw, {std::move(path), std::move(files)}});
-            } while (take(','));
-            expect('}');
-        }
+        items('{', '}', [&] {
+            skipSpace();
+            const char *pathStart = m_at;
+            QString path = string();
+            const QByteArrayView raw(pathStart + 1, m_at - pathStart - 2);
+            expect(':');
+            QList<UploadedFileMeta> files;
+            items('[', ']', [&] { files.append(record()); });
+            entries.push_back({raw, {std::move(path), std::move(files)}});
+        });
         std::sort(entries.begin(), entries.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
         const auto repeated = std::adjacent_find(entries.cbegin(), entries.cend(),
                                                  [](const auto &a, const auto &b) { return a.first == b.first; });
