@@ -49,6 +49,21 @@ QSet<QString> canonicalNames(const QList<UploadedFileMeta> &records)
     return names;
 }
 
+// What this app knew before a reconcile, by canonical path: the live list's folders, and the state file's records
+// still waiting for their folder. Points into both; they must outlive it unchanged.
+struct KnownFolders {
+    KnownFolders(const QList<SyncFolder> &folders, const PendingFolderUploads &pendingUploads)
+    {
+        for (const SyncFolder &folder : folders)
+            previousByPath.insert(canonical(folder.path), &folder);
+        for (auto it = pendingUploads.cbegin(); it != pendingUploads.cend(); ++it)
+            pending.insert(canonical(it.key()), &it.value());
+    }
+
+    QHash<QString, const SyncFolder *> previousByPath;
+    QHash<QString, const QList<UploadedFileMeta> *> pending;
+};
+
 bool isReadableFolder(const QString &path)
 {
     const QFileInfo info(path);
@@ -290,12 +305,9 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         galleryById.insert(gallery.id, &gallery);
     }
 
-    QHash<QString, const SyncFolder *> previousByPath;
-    for (const SyncFolder &folder : std::as_const(m_folders))
-        previousByPath.insert(canonical(folder.path), &folder);
-    QHash<QString, const QList<UploadedFileMeta> *> pending;
-    for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it)
-        pending.insert(canonical(it.key()), &it.value());
+    const KnownFolders before(m_folders, m_pendingFolderUploads);
+    const auto &previousByPath = before.previousByPath;
+    const auto &pending = before.pending;
     // What this app recorded for a folder: the live list's records, else those waiting from the state file.
     const auto recordedNames = [&](const QString &key) {
         const SyncFolder *previous = previousByPath.value(key);
@@ -474,12 +486,9 @@ void SyncManager::reconcileFailed(const std::exception *error, QList<SyncFolder>
 {
     setReconcileError(reconcileErrorMessage(error));
 
-    QHash<QString, const SyncFolder *> previousByPath;
-    for (const SyncFolder &folder : std::as_const(m_folders))
-        previousByPath.insert(canonical(folder.path), &folder);
-    QHash<QString, const QList<UploadedFileMeta> *> pending;
-    for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it)
-        pending.insert(canonical(it.key()), &it.value());
+    const KnownFolders before(m_folders, m_pendingFolderUploads);
+    const auto &previousByPath = before.previousByPath;
+    const auto &pending = before.pending;
 
     for (SyncFolder &folder : scanned) {
         const QString key = canonical(folder.path);
