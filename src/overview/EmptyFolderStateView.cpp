@@ -1,7 +1,8 @@
 #include "EmptyFolderStateView.h"
 
+#include "SymbolTile.h"
+
 #include "app/theme/Buttons.h"
-#include "app/theme/Symbol.h"
 #include "app/theme/Theme.h"
 #include "sync/SyncManager.h"
 
@@ -11,7 +12,6 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -71,26 +71,6 @@ QLabel *centredLabel(const QString &text, const QFont &font)
     return label;
 }
 
-// The faint rounded tile with the photo symbol.
-class IconTile : public QWidget
-{
-public:
-    IconTile() { setFixedSize(80, 80); }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Theme::foreground(palette(), Foreground::Quaternary));
-        painter.drawRoundedRect(QRectF(rect()), 16, 16);
-        const QRectF symbol(22, 22, 36, 36);
-        Symbol::paint(&painter, symbol, QStringLiteral("photo.on.rectangle"),
-                      Theme::foreground(palette(), Foreground::Secondary));
-    }
-};
-
 } // namespace
 
 EmptyFolderStateView::EmptyFolderStateView(SyncManager &syncManager, DirectoryChooser *chooser, QWidget *parent)
@@ -101,7 +81,7 @@ EmptyFolderStateView::EmptyFolderStateView(SyncManager &syncManager, DirectoryCh
     stack->setContentsMargins(40, 40, 40, 40);
     stack->setSpacing(16);
     stack->addStretch();
-    stack->addWidget(new IconTile, 0, Qt::AlignHCenter);
+    stack->addWidget(new SymbolTile(QStringLiteral("photo.on.rectangle")), 0, Qt::AlignHCenter);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(6);

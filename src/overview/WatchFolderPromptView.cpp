@@ -1,39 +1,18 @@
 #include "WatchFolderPromptView.h"
 
 #include "EmptyFolderStateView.h"
+#include "SymbolTile.h"
 
 #include "app/theme/Buttons.h"
 #include "app/theme/Color.h"
-#include "app/theme/Symbol.h"
 #include "app/theme/Theme.h"
 
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
 #include <QVBoxLayout>
 
 namespace {
 
 using Theme::Foreground;
-
-// A rounded square in the faintest foreground with the folder-and-gear symbol on it.
-class PromptIcon : public QWidget
-{
-public:
-    explicit PromptIcon(QWidget *parent) : QWidget(parent) { setFixedSize(80, 80); }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Theme::foreground(palette(), Foreground::Quaternary));
-        painter.drawRoundedRect(QRectF(rect()), 16, 16);
-        Symbol::paint(&painter, QRectF(22, 22, 36, 36), QStringLiteral("folder.badge.gearshape"),
-                      Theme::foreground(palette(), Foreground::Secondary));
-    }
-};
 
 QLabel *label(const QString &text, const QFont &font, const QColor &colour, QWidget *parent)
 {
@@ -55,7 +34,7 @@ WatchFolderPromptView::WatchFolderPromptView(SyncManager &syncManager, Directory
     layout->setContentsMargins(40, 40, 40, 40);
     layout->setSpacing(20);
     layout->addStretch(1);
-    layout->addWidget(new PromptIcon(this), 0, Qt::AlignHCenter);
+    layout->addWidget(new SymbolTile(QStringLiteral("folder.badge.gearshape"), this), 0, Qt::AlignHCenter);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(6);
