@@ -1,7 +1,8 @@
 #pragma once
 
-// What the engine's upload and action tests share: a stand-in service with one account, a client pointed at it,
-// a manager over a temporary support folder and an export folder with real bytes.
+// What the engine's tests share: a stand-in service with one account, a client pointed at it, a manager over a
+// temporary support folder and an export folder with real bytes; and ways to look at the folder list and the
+// service's galleries.
 
 #include "support/AwaitTask.h"
 #include "support/StandInService.h"
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
+
 namespace uploadtest {
 
 using namespace std::chrono_literals;
@@ -21,6 +24,31 @@ template<typename T>
 T finish(QCoro::Task<T> task)
 {
     return testsupport::awaitTask(std::move(task));
+}
+
+// The entry for the folder at path, or null.
+inline const SyncFolder *folderAt(const QList<SyncFolder> &folders, const QString &path)
+{
+    const auto found =
+        std::find_if(folders.cbegin(), folders.cend(), [&](const SyncFolder &f) { return f.path == path; });
+    return found == folders.cend() ? nullptr : &*found;
+}
+
+inline const SyncFolder *folderAt(const SyncManager &manager, const QString &path)
+{
+    return folderAt(manager.folders(), path);
+}
+
+// The gallery's image names, sorted; empty while there is no such gallery.
+inline QStringList galleryImageNames(const testsupport::StandInService &service, const QString &galleryId)
+{
+    QStringList names;
+    if (const auto gallery = service.gallery(galleryId)) { // keep the copy alive while walking it
+        for (const auto &image : gallery->images)
+            names.append(image.fileName);
+    }
+    names.sort();
+    return names;
 }
 
 inline QByteArray randomBytes(qsizetype size)
@@ -79,15 +107,7 @@ struct Fixture {
         return {};
     }
 
-    QStringList serverNames(const QString &galleryId) const
-    {
-        QStringList names;
-        const auto gallery = service.gallery(galleryId); // keep the copy alive while walking it
-        for (const auto &image : gallery->images)
-            names.append(image.fileName);
-        names.sort();
-        return names;
-    }
+    QStringList serverNames(const QString &galleryId) const { return galleryImageNames(service, galleryId); }
 };
 
 inline QStringList recordNames(const SyncFolder &folder)

@@ -1,5 +1,7 @@
 // The full scan and reconcile against the stand-in service over real HTTP and real temporary export folders.
 
+#include "UploadTestFixture.h"
+
 #include "service/VarnostimaAPI.h"
 #include "support/AwaitTask.h"
 #include "support/LogCapture.h"
@@ -16,6 +18,7 @@ using namespace std::chrono_literals;
 using testsupport::ScriptedAnswer;
 using testsupport::StandInService;
 using testsupport::TempTree;
+using uploadtest::folderAt;
 
 namespace {
 
@@ -57,14 +60,6 @@ struct Engine {
     VarnostimaAPI api;
     SyncManager manager;
 };
-
-const SyncFolder *folderAt(const SyncManager &manager, const QString &path)
-{
-    const auto &folders = manager.folders();
-    const auto found =
-        std::find_if(folders.cbegin(), folders.cend(), [&](const SyncFolder &f) { return f.path == path; });
-    return found == folders.cend() ? nullptr : &*found;
-}
 
 } // namespace
 

@@ -1,6 +1,8 @@
 // The engine end to end against the stand-in service and real folders, on the roads where a change could be lost,
 // a second gallery made, an image deleted that the user never deleted, or a folder left stuck.
 
+#include "UploadTestFixture.h"
+
 #include "service/VarnostimaAPI.h"
 #include "support/AwaitTask.h"
 #include "support/LogCapture.h"
@@ -14,6 +16,7 @@
 
 using namespace std::chrono_literals;
 using testsupport::awaitTask;
+using uploadtest::recordNames;
 using testsupport::ScriptedAnswer;
 using testsupport::StandInService;
 using testsupport::TempTree;
@@ -80,16 +83,7 @@ struct Engine {
         return std::any_of(manager->folders().cbegin(), manager->folders().cend(),
                            [&](const SyncFolder &f) { return f.path == path; });
     }
-    QStringList names(const QString &galleryId) const
-    {
-        QStringList result;
-        if (const auto gallery = service.gallery(galleryId)) {
-            for (const auto &image : gallery->images)
-                result.append(image.fileName);
-        }
-        result.sort();
-        return result;
-    }
+    QStringList names(const QString &galleryId) const { return uploadtest::galleryImageNames(service, galleryId); }
     QStringList galleryIds(const QString &title) const
     {
         QStringList ids;
@@ -100,15 +94,6 @@ struct Engine {
         return ids;
     }
 };
-
-QStringList recordNames(const SyncFolder &folder)
-{
-    QStringList names;
-    for (const UploadedFileMeta &record : folder.uploadedFiles.value_or(QList<UploadedFileMeta>()))
-        names.append(record.fileName);
-    names.sort();
-    return names;
-}
 
 } // namespace
 

@@ -1,6 +1,8 @@
 // Watching and automatic sync: the refresh merge, and the engine on its own against the stand-in service with a
 // real export folder that changes while it runs.
 
+#include "UploadTestFixture.h"
+
 #include "service/VarnostimaAPI.h"
 #include "support/AwaitTask.h"
 #include "support/LogCapture.h"
@@ -16,6 +18,7 @@
 using namespace std::chrono_literals;
 using testsupport::StandInService;
 using testsupport::TempTree;
+using uploadtest::folderAt;
 
 namespace {
 
@@ -24,13 +27,6 @@ const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
 const SyncDelays fastDelays{.refresh = 50ms, .autoSync = 150ms, .streamLatency = 100ms, .settle = 0ms};
 // Passes run only when a test runs them.
 const SyncDelays noAutoSync{.refresh = 50ms, .autoSync = 1h, .streamLatency = 100ms, .settle = 0ms};
-
-const SyncFolder *folderAt(const QList<SyncFolder> &folders, const QString &path)
-{
-    const auto found =
-        std::find_if(folders.cbegin(), folders.cend(), [&](const SyncFolder &f) { return f.path == path; });
-    return found == folders.cend() ? nullptr : &*found;
-}
 
 std::optional<QString> galleryTitled(const StandInService &service, const QString &title)
 {
@@ -44,14 +40,8 @@ std::optional<QString> galleryTitled(const StandInService &service, const QStrin
 // The active image names of the gallery titled so, sorted; empty while there is none.
 QStringList activeNames(const StandInService &service, const QString &title)
 {
-    QStringList names;
-    if (const std::optional<QString> id = galleryTitled(service, title)) {
-        const auto gallery = service.gallery(*id); // keep the copy alive while walking it
-        for (const auto &image : gallery->images)
-            names.append(image.fileName);
-    }
-    names.sort();
-    return names;
+    const std::optional<QString> id = galleryTitled(service, title);
+    return id ? uploadtest::galleryImageNames(service, *id) : QStringList();
 }
 
 struct Engine {
