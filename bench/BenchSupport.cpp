@@ -1,5 +1,6 @@
 #include "BenchSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -25,6 +26,21 @@ void writeSparse(const QString &path, qint64 size)
         std::exit(1);
     }
     ::close(fd);
+}
+
+QString shootFolder(const QString &root, int index)
+{
+    return QStringLiteral("%1/%2/%3/Shoot_%4").arg(root).arg(2000 + index / 120).arg(index / 10 % 12 + 1).arg(index);
+}
+
+void generateTree(const QString &root, int folders, int imagesPerFolder)
+{
+    for (int f = 0; f < folders; ++f) {
+        const QString dir = shootFolder(root, f);
+        QDir().mkpath(dir);
+        for (int i = 0; i < imagesPerFolder; ++i)
+            writeSparse(dir + QStringLiteral("/IMG_%1.jpg").arg(i), 1000 + i);
+    }
 }
 
 bool waitUntil(const std::function<bool()> &condition, int limitMs, int pollMs)

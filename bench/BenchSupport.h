@@ -19,6 +19,12 @@ namespace bench {
 // A file of `size` bytes that takes no disk; exits the program if it cannot be made.
 void writeSparse(const QString &path, qint64 size);
 
+// Folder `index` of a bench export tree: year / month / Shoot_N under root.
+QString shootFolder(const QString &root, int index);
+
+// The export tree of `folders` shoot folders, each with IMG_0.jpg on (sparse, 1000 + i bytes).
+void generateTree(const QString &root, int folders, int imagesPerFolder);
+
 // Spins the event loop until the condition holds (checked first, then every pollMs) or the limit passes.
 bool waitUntil(const std::function<bool()> &condition, int limitMs, int pollMs = 10);
 

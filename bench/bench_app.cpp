@@ -52,7 +52,6 @@ namespace {
 
 using bench::median;
 using bench::waitUntil;
-using bench::writeSparse;
 
 void pause(int ms)
 {
@@ -88,13 +87,7 @@ void buildLibrary(Fixture &fixture, int folders, int images)
     QDir().mkpath(fixture.dir.filePath(QStringLiteral("run")));
     QFile::setPermissions(fixture.dir.filePath(QStringLiteral("run")),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    for (int f = 0; f < folders; ++f) {
-        const QString folder =
-            QStringLiteral("%1/%2/%3/Shoot_%4").arg(fixture.exportRoot).arg(2000 + f / 120).arg(f / 10 % 12 + 1).arg(f);
-        QDir().mkpath(folder);
-        for (int i = 0; i < images; ++i)
-            writeSparse(folder + QStringLiteral("/IMG_%1.jpg").arg(i), 1000 + i);
-    }
+    bench::generateTree(fixture.exportRoot, folders, images);
     fixture.service.addAccount("bench");
     FolderUploadList uploads;
     for (const SyncFolder &folder : SyncManager::scanFolderTree(fixture.exportRoot, {})) {

@@ -31,18 +31,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using bench::generateTree;
 using bench::waitUntil;
 using bench::writeSparse;
-
-void generateTree(const QString &root, int folders, int imagesPerFolder)
-{
-    for (int f = 0; f < folders; ++f) {
-        const QString dir = QStringLiteral("%1/%2/%3/Shoot_%4").arg(root).arg(2000 + f / 120).arg(f / 10 % 12 + 1).arg(f);
-        QDir().mkpath(dir);
-        for (int i = 0; i < imagesPerFolder; ++i)
-            writeSparse(dir + QStringLiteral("/IMG_%1.jpg").arg(i), 1000 + i);
-    }
-}
 
 } // namespace
 

@@ -58,7 +58,7 @@ using bench::writeSparse;
 void generateTree(const QString &root, int folders, int imagesPerFolder)
 {
     for (int f = 0; f < folders; ++f) {
-        const QString dir = QStringLiteral("%1/%2/%3/Shoot_%4").arg(root).arg(2000 + f / 120).arg(f / 10 % 12 + 1).arg(f);
+        const QString dir = bench::shootFolder(root, f);
         QDir().mkpath(dir);
         for (int i = 0; i < imagesPerFolder; ++i)
             writeSparse(dir + QStringLiteral("/IMG_%1_%2.jpg").arg(f).arg(i),
