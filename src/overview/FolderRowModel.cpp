@@ -244,12 +244,11 @@ void FolderRowModel::rebuild()
     }
     if (newCount - tail > head) {
         beginInsertRows({}, first, static_cast<int>(newCount - tail - 1));
-        m_rows.insert(head, newCount - tail - head, Row{});
-        for (qsizetype i = head; i < newCount - tail; ++i)
-            m_rows[i] = rows.at(i);
+        m_rows = std::move(rows);
         endInsertRows();
+    } else {
+        m_rows = std::move(rows);
     }
-    m_rows = std::move(rows);
     m_rowOfId.clear();
     m_rowOfId.reserve(m_rows.size());
     for (int i = 0; i < m_rows.size(); ++i)

@@ -25,17 +25,19 @@ const QCollator &nameCollator()
     return collator;
 }
 
-// Groups folders by their parent component at `depth`, keeping input order within a group; the rest are leaves.
+// Groups folders (positions in `all`) by their parent component at `depth`, keeping input order within a group;
+// the rest are leaves. Positions, not copies: a folder is copied once, into the node that holds it.
 struct Grouping {
     QStringList keys;
-    QHash<QString, QList<SyncFolder>> groups;
+    QHash<QString, QList<qsizetype>> groups;
     QList<SyncFolder> leaves;
 };
 
-Grouping groupByComponent(const QList<SyncFolder> &folders, int depth)
+Grouping groupByComponent(const QList<SyncFolder> &all, const QList<qsizetype> &members, int depth)
 {
     Grouping g;
-    for (const SyncFolder &folder : folders) {
+    for (const qsizetype i : members) {
+        const SyncFolder &folder = all.at(i);
         if (folder.parentComponents.size() > depth) {
             const QString &key = folder.parentComponents.at(depth);
             auto it = g.groups.find(key);
@@ -43,13 +45,35 @@ Grouping groupByComponent(const QList<SyncFolder> &folders, int depth)
                 it = g.groups.insert(key, {});
                 g.keys.append(key);
             }
-            it->append(folder);
+            it->append(i);
         } else {
             g.leaves.append(folder);
         }
     }
     sortNodeNames(g.keys);
     return g;
+}
+
+QList<qsizetype> allPositions(const QList<SyncFolder> &folders)
+{
+    QList<qsizetype> positions(folders.size());
+    for (qsizetype i = 0; i < folders.size(); ++i)
+        positions[i] = i;
+    return positions;
+}
+
+FolderTreeNode buildNode(const QString &name, const QList<SyncFolder> &all, const QList<qsizetype> &members,
+                         int depth, const QString &parentPath)
+{
+    FolderTreeNode node;
+    node.id = parentPath.isEmpty() ? name : parentPath + QLatin1Char('/') + name;
+    node.displayName = unicodenames::displayName(name);
+    Grouping g = groupByComponent(all, members, depth);
+    node.leafFolders = std::move(g.leaves);
+    node.childNodes.reserve(g.keys.size());
+    for (const QString &key : std::as_const(g.keys))
+        node.childNodes.append(buildNode(key, all, g.groups.value(key), depth + 1, node.id));
+    return node;
 }
 
 void flattenNode(const FolderTreeNode &node, int depth, const QSet<QString> &collapsed, QList<FlatTreeRow> &rows)
@@ -75,26 +99,18 @@ void sortNodeNames(QStringList &names)
 FolderTree buildFolderTree(const QList<SyncFolder> &folders)
 {
     FolderTree tree;
-    Grouping g = groupByComponent(folders, 0);
+    Grouping g = groupByComponent(folders, allPositions(folders), 0);
     tree.topLevelFolders = std::move(g.leaves);
     tree.nodes.reserve(g.keys.size());
     for (const QString &key : std::as_const(g.keys))
-        tree.nodes.append(buildFolderTreeNode(key, g.groups.value(key), 1, QString()));
+        tree.nodes.append(buildNode(key, folders, g.groups.value(key), 1, QString()));
     return tree;
 }
 
 FolderTreeNode buildFolderTreeNode(const QString &name, const QList<SyncFolder> &folders, int depth,
                                    const QString &parentPath)
 {
-    FolderTreeNode node;
-    node.id = parentPath.isEmpty() ? name : parentPath + QLatin1Char('/') + name;
-    node.displayName = unicodenames::displayName(name);
-    Grouping g = groupByComponent(folders, depth);
-    node.leafFolders = std::move(g.leaves);
-    node.childNodes.reserve(g.keys.size());
-    for (const QString &key : std::as_const(g.keys))
-        node.childNodes.append(buildFolderTreeNode(key, g.groups.value(key), depth + 1, node.id));
-    return node;
+    return buildNode(name, folders, allPositions(folders), depth, parentPath);
 }
 
 QList<FlatTreeRow> flattenFolderTree(const FolderTree &tree, const QSet<QString> &collapsedNodes)
