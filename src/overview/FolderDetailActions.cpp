@@ -1,7 +1,7 @@
 #include "FolderDetailActions.h"
 
 #include "FolderStatusPresentation.h"
-#include "InspectorWidgets.h"
+#include "DetailWidgets.h"
 #include "app/theme/Buttons.h"
 #include "app/theme/Color.h"
 #include "app/theme/LineLimitedLabel.h"

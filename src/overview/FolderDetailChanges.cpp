@@ -1,6 +1,6 @@
 #include "FolderDetailChanges.h"
 
-#include "InspectorWidgets.h"
+#include "DetailWidgets.h"
 #include "app/theme/ElidedLabel.h"
 #include "app/theme/Symbol.h"
 
@@ -105,7 +105,7 @@ ChangesGroup ChangesGroup::removedFiles(const SyncFolder &folder)
 }
 
 FolderDetailChanges::FolderDetailChanges(QWidget *parent)
-    : InspectorSection(QStringLiteral("Endringer"), QStringLiteral("arrow.triangle.2.circlepath"), parent)
+    : DetailSection(QStringLiteral("Endringer"), QStringLiteral("arrow.triangle.2.circlepath"), parent)
 {
 }
 

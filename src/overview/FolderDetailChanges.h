@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InspectorSection.h"
+#include "DetailSection.h"
 #include "sync/SyncFolder.h"
 
 #include <QStringList>
@@ -23,7 +23,7 @@ struct ChangesGroup {
 };
 
 // The "Endringer" section: the images a synced folder's next update will upload and delete, by name.
-class FolderDetailChanges : public InspectorSection
+class FolderDetailChanges : public DetailSection
 {
     Q_OBJECT
 public:

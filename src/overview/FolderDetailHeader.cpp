@@ -2,7 +2,7 @@
 
 #include "FolderStatusPresentation.h"
 #include "FolderStatusViews.h"
-#include "InspectorWidgets.h"
+#include "DetailWidgets.h"
 #include "app/theme/Color.h"
 #include "app/theme/ElidedLabel.h"
 #include "app/theme/LineLimitedLabel.h"
@@ -34,7 +34,7 @@ public:
         row->setContentsMargins(10, 6, 10, 6);
         row->setSpacing(6);
         const QFont caption = Theme::font(Theme::TextStyle::Caption);
-        auto *icon = new InspectorSymbol(symbol, QFontMetrics(caption).height(), this);
+        auto *icon = new DetailSymbol(symbol, QFontMetrics(caption).height(), this);
         icon->setForeground(Theme::Foreground::Secondary);
         row->addWidget(icon);
         auto *valueText = new QLabel(value, this);
@@ -190,7 +190,7 @@ FolderDetailInfo::FolderDetailInfo(QWidget *parent)
     chipRow->setContentsMargins(10, 5, 10, 5);
     chipRow->setSpacing(6);
     const QFont caption = Theme::font(Theme::TextStyle::Caption);
-    auto *folderSymbol = new InspectorSymbol(QStringLiteral("folder"), QFontMetrics(caption).height(), m_chip);
+    auto *folderSymbol = new DetailSymbol(QStringLiteral("folder"), QFontMetrics(caption).height(), m_chip);
     folderSymbol->setForeground(Theme::Foreground::Tertiary);
     chipRow->addWidget(folderSymbol);
     m_chipName->setFont(caption);

@@ -1,6 +1,6 @@
 #include "FolderDetailPreview.h"
 
-#include "InspectorWidgets.h"
+#include "DetailWidgets.h"
 #include "ThumbnailCache.h"
 #include "app/theme/Theme.h"
 
@@ -84,7 +84,7 @@ QWidget *emptyState(QWidget *parent)
     column->setContentsMargins(0, 8, 0, 8);
     column->setSpacing(6);
     const QFont titleFont = Theme::font(Theme::TextStyle::Title2);
-    auto *symbol = new InspectorSymbol(QStringLiteral("photo.on.rectangle.angled"), QFontMetrics(titleFont).height(), box);
+    auto *symbol = new DetailSymbol(QStringLiteral("photo.on.rectangle.angled"), QFontMetrics(titleFont).height(), box);
     symbol->setForeground(Theme::Foreground::Quaternary);
     column->addWidget(symbol, 0, Qt::AlignHCenter);
     auto *text = new QLabel(QStringLiteral("Ingen bilder"), box);

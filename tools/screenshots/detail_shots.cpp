@@ -1,7 +1,7 @@
 // Renders the folder inspector for a folder in every state, the changes section opened, the preview grid while it
 // loads, empty and full, and the preview sheet with an image and with an image that cannot be decoded, in the light
 // and the dark palette, for a person to look at.
-// Usage: QT_QPA_PLATFORM=offscreen inspector_shots [output folder, default /tmp/inspector-shots]
+// Usage: QT_QPA_PLATFORM=offscreen detail_shots [output folder, default /tmp/detail-shots]
 
 #include "overview/FolderZoo.h" // tests/overview: the folders the tests use
 
@@ -120,7 +120,7 @@ int main(int argc, char *argv[])
     using namespace std::chrono_literals;
     QApplication app(argc, argv);
     registerBundledFonts();
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/inspector-shots");
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/detail-shots");
     QDir().mkpath(out);
 
     // Image folders: 120 photographs in several shapes, one empty folder, one broken file.
@@ -239,4 +239,4 @@ int main(int argc, char *argv[])
     return 0;
 }
 
-#include "inspector_shots.moc"
+#include "detail_shots.moc"

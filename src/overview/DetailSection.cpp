@@ -1,4 +1,4 @@
-#include "InspectorSection.h"
+#include "DetailSection.h"
 
 #include "app/theme/ElidedLabel.h"
 #include "app/theme/Symbol.h"
@@ -51,7 +51,7 @@ private:
 
 } // namespace
 
-InspectorSection::InspectorSection(const QString &title, const QString &symbol, QWidget *parent)
+DetailSection::DetailSection(const QString &title, const QString &symbol, QWidget *parent)
     : QWidget(parent), m_panel(new SectionPanel(this)), m_content(new QVBoxLayout(m_panel))
 {
     auto *outer = new QVBoxLayout(this);
@@ -81,7 +81,7 @@ InspectorSection::InspectorSection(const QString &title, const QString &symbol, 
     outer->addWidget(m_panel);
 }
 
-QString InspectorSection::displayedTitle() const
+QString DetailSection::displayedTitle() const
 {
     return m_title ? m_title->text() : QString();
 }

@@ -1,15 +1,15 @@
-#include "InspectorWidgets.h"
+#include "DetailWidgets.h"
 
 #include "app/theme/Symbol.h"
 
 #include <QPainter>
 
-InspectorSymbol::InspectorSymbol(const QString &name, int side, QWidget *parent) : QWidget(parent), m_name(name)
+DetailSymbol::DetailSymbol(const QString &name, int side, QWidget *parent) : QWidget(parent), m_name(name)
 {
     setFixedSize(side, side);
 }
 
-void InspectorSymbol::setSymbol(const QString &name)
+void DetailSymbol::setSymbol(const QString &name)
 {
     if (m_name == name)
         return;
@@ -17,7 +17,7 @@ void InspectorSymbol::setSymbol(const QString &name)
     update();
 }
 
-void InspectorSymbol::setForeground(Theme::Foreground level)
+void DetailSymbol::setForeground(Theme::Foreground level)
 {
     m_level = level;
     m_colour.reset();
@@ -25,27 +25,27 @@ void InspectorSymbol::setForeground(Theme::Foreground level)
     update();
 }
 
-void InspectorSymbol::setColor(const QColor &colour)
+void DetailSymbol::setColor(const QColor &colour)
 {
     m_colour = colour;
     m_system.reset();
     update();
 }
 
-void InspectorSymbol::setSystemColor(Theme::SystemColor colour)
+void DetailSymbol::setSystemColor(Theme::SystemColor colour)
 {
     m_system = colour;
     m_colour.reset();
     update();
 }
 
-void InspectorSymbol::setOpacity(qreal opacity)
+void DetailSymbol::setOpacity(qreal opacity)
 {
     m_opacity = opacity;
     update();
 }
 
-void InspectorSymbol::paintEvent(QPaintEvent *)
+void DetailSymbol::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -11,11 +11,11 @@
 
 // One named symbol, square, in a foreground level of the palette or in a fixed colour (read when painted, so it
 // follows a change of appearance).
-class InspectorSymbol : public QWidget
+class DetailSymbol : public QWidget
 {
     Q_OBJECT
 public:
-    InspectorSymbol(const QString &name, int side, QWidget *parent = nullptr);
+    DetailSymbol(const QString &name, int side, QWidget *parent = nullptr);
 
     QString symbol() const { return m_name; }
     void setSymbol(const QString &name);
