@@ -59,9 +59,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("dsn");
         QTest::addColumn<QString>("endpoint");
         QTest::addColumn<QString>("key");
-        QTest::newRow("https") << QStringLiteral("https://abc123@o1.ingest.example.com/4501")
-                               << QStringLiteral("https://o1.ingest.example.com/api/4501/envelope/")
-                               << QStringLiteral("abc123");
         QTest::newRow("https with path and port") << QStringLiteral("https://k@crash.example.no:8443/relay/7")
                                                   << QStringLiteral("https://crash.example.no:8443/relay/api/7/envelope/")
                                                   << QStringLiteral("k");

@@ -228,7 +228,6 @@ private Q_SLOTS:
         const auto images = &reads<GalleryImagesResponse>;
         const auto state = &reads<SyncStateResponse>;
         row("empty body", page, "", false);
-        row("array at top", page, "[]", false);
         row("invalid utf-8", &reads<FolderListResponse>, "{'folders':[{'id':'\xff','name':'n','createdAt':'c'}]}", false);
         row("page without hasMore", page, "{'galleries':[]}", false);
         row("page, entry not an object", page, "{'galleries':[1],'hasMore':false}", false);
@@ -239,26 +238,20 @@ private Q_SLOTS:
             "'address':null,'coverUrl':null,'folderId':null}],'hasMore':false}", true);
         row("page, gallery without createdAt", page,
             "{'galleries':[{'id':'g','slug':'s','title':'t','status':'a','imageCount':1}],'hasMore':false}", false);
-        row("images only", images, "{'images':[{'id':'i','fileName':'a.jpg'}]}", true);
         row("images missing", images, "{'deletedFileNames':[]}", false);
         row("size above 4 GiB", images, "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':4294967297}]}", true);
         row("size int64 max", images,
             "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':9223372036854775807}]}", true);
         row("size 2^63", images,
             "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':9223372036854775808}]}", false);
-        row("size int64 min", images,
-            "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':-9223372036854775808}]}", true);
         row("size 1.5", images, "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':1.5}]}", false);
         row("deleted names as text", images, "{'images':[],'deletedFileNames':'a.jpg'}", false);
         row("deleted name not text", images, "{'images':[],'deletedFileNames':['a.jpg',2]}", false);
-        row("size as text", images, "{'images':[],'imagesWithSize':[{'id':'i','fileName':'a','fileSize':'1'}]}", false);
-        row("delete answer false", &reads<DeleteImagesResponse>, "{'success':false,'deletedCount':0}", true);
         row("delete answer without count", &reads<DeleteImagesResponse>, "{'success':true}", false);
         row("created gallery null", &reads<CreateGalleryResponse>, "{'gallery':null}", false);
         row("folder without parent", &reads<FolderListResponse>, "{'folders':[{'id':'f','name':'n','createdAt':'c'}]}", true);
         row("folder parent as number", &reads<FolderListResponse>,
             "{'folders':[{'id':'f','name':'n','parentId':3,'createdAt':'c'}]}", false);
-        row("sync state empty", state, "{'galleries':[],'folders':[]}", true);
 #define SG "'id':'g','slug':'s','title':'t','imageCount':1,'status':'a','createdAt':'whenever'"
         row("sync state, folderId missing and null", state,
             "{'galleries':[{" SG ",'fileNames':[],'deletedFileNames':[]},{" SG
@@ -274,8 +267,6 @@ private Q_SLOTS:
         row("me, null user", &reads<MeResponse>, "{'user':null}", true);
         row("success null", &reads<SuccessResponse>, "{'success':null}", true);
         row("success as text", &reads<SuccessResponse>, "{'success':'yes'}", false);
-        row("slot", &reads<PresignedResponse>,
-            "{'presignedUrls':[{'key':'k','url':'u','fileName':'a','size':1,'type':'image/jpeg'}]}", true);
         row("slot without url", &reads<PresignedResponse>,
             "{'presignedUrls':[{'key':'k','fileName':'a','size':1,'type':'image/jpeg'}]}", false);
     }
