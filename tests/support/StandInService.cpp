@@ -506,12 +506,6 @@ void StandInService::setGalleryPageSize(int size)
     d->state.galleryPageSize = size;
 }
 
-void StandInService::setOmitImagesWithSize(bool omit)
-{
-    const std::lock_guard lock(d->mutex);
-    d->state.omitImagesWithSize = omit;
-}
-
 void StandInService::setSyncStateReversed(bool reversed)
 {
     const std::lock_guard lock(d->mutex);

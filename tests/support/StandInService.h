@@ -88,7 +88,6 @@ public:
 
     // Behaviour
     void setGalleryPageSize(int size);
-    void setOmitImagesWithSize(bool omit);
     void setSyncStateReversed(bool reversed); // the sync state lists galleries newest first
     bool renameGallery(const QString &galleryId, const QString &title); // as the web does
     void setSlotLifetime(std::chrono::milliseconds lifetime); // default 15 minutes

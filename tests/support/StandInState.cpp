@@ -391,11 +391,9 @@ ApiReply StandInState::galleryImages(const QString &galleryId) const
                                     {QStringLiteral("fileName"), image.fileName},
                                     {QStringLiteral("fileSize"), image.fileSize}});
     }
-    QJsonObject object{{QStringLiteral("images"), images},
-                       {QStringLiteral("deletedFileNames"), textArray(gallery->value.deletedFileNames)}};
-    if (!omitImagesWithSize)
-        object.insert(QStringLiteral("imagesWithSize"), withSize);
-    return json(200, object);
+    return json(200, QJsonObject{{QStringLiteral("images"), images},
+                                 {QStringLiteral("imagesWithSize"), withSize},
+                                 {QStringLiteral("deletedFileNames"), textArray(gallery->value.deletedFileNames)}});
 }
 
 ApiReply StandInState::deleteImages(const QString &galleryId, const QByteArray &body)

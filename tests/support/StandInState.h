@@ -52,7 +52,6 @@ public:
 
     int galleryPageSize = 50;
     QByteArray deviceLoginToken; // handed out by the device-login page
-    bool omitImagesWithSize = false;
     bool syncStateReversed = false;
     bool renameGallery(const QString &galleryId, const QString &title);
     std::chrono::milliseconds slotLifetime = std::chrono::minutes(15);
