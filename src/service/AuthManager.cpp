@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "ServiceLogging.h"
 #include "VarnostimaAPI.h"
+#include "platform/UrlOpener.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -17,11 +18,6 @@ const QString kBaseURLKey = QStringLiteral("base-url");
 bool containsHeaderBreakers(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(0));
-}
-
-bool isWebURL(const QUrl &url)
-{
-    return !url.host().isEmpty() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
 }
 
 std::optional<QUrl> parseAbsoluteURL(const QString &text)
@@ -90,7 +86,7 @@ QUrl AuthManager::baseURL() const
     if (const auto stored = m_storage.read(kBaseURLKey)) {
         // Written by hand it often ends in a line break.
         const auto url = parseAbsoluteURL(stored->trimmed());
-        if (url && isWebURL(*url))
+        if (url && UrlOpener::isWebUrl(*url))
             return *url;
         qCWarning(lcAuth, "Ignoring the stored base URL \"%s\": not an absolute http(s) URL; using %s",
                   qUtf8Printable(stored->trimmed()), qUtf8Printable(VarnostimaAPI::defaultBaseURL().toString()));
