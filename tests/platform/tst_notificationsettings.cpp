@@ -26,7 +26,6 @@ private Q_SLOTS:
         QTest::newRow("lower case") << "kde" << all << QStringList{"/usr/bin/systemsettings", "kcm_notifications"};
         QTest::newRow("GNOME without its settings") << "GNOME" << QStringList{"systemsettings"} << QStringList();
         QTest::newRow("unknown desktop") << "sway" << all << QStringList();
-        QTest::newRow("no desktop") << "" << all << QStringList();
     }
     void command()
     {

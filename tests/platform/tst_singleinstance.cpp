@@ -114,7 +114,6 @@ private Q_SLOTS:
     void secondProcessHandsOverAndExits_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("one URL") << QStringList{QStringLiteral("varnostima://auth?token=abc%20123")};
         QTest::newRow("two, non-ASCII") << QStringList{QStringLiteral("varnostima://å?token=ø"), QStringLiteral("varnostima://x")};
         QTest::newRow("plain second start") << QStringList{};
     }
