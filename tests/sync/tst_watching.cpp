@@ -108,27 +108,6 @@ private Q_SLOTS:
         QCOMPARE(changed.count(), 0);
     }
 
-    // The end-to-end road: nothing but the start of the engine; the disk changes and the service follows.
-    void changesReachTheServiceByThemselves()
-    {
-        StandInService service;
-        service.addAccount(token);
-        TempTree support;
-        TempTree tree;
-        tree.addFile("Start/a.jpg", 10);
-        Engine engine(service, support.root());
-        engine.manager.setWatchFolder(tree.root());
-        QTRY_VERIFY_WITH_TIMEOUT(galleryTitled(service, "Start").has_value(), 10000);
-        QTRY_VERIFY(engine.manager.isWatching());
-
-        tree.addFile("2024/Bryllup/1.jpg", 11);
-        tree.addFile("2024/Bryllup/2.jpg", 12);
-        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Bryllup"), (QStringList{"1.jpg", "2.jpg"}), 10000);
-        tree.addFile("2024/Bryllup/3.jpg", 13);
-        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Bryllup"), (QStringList{"1.jpg", "2.jpg", "3.jpg"}), 10000);
-        QCOMPARE(service.galleries().size(), 2);
-    }
-
     // The slower one: the real waits (2.0 s stream, 0.5 s refresh, 3.0 s automatic sync). A burst of writes makes
     // one rescan and one pass that uploads all of it in one batch. Outcomes and order only, never durations.
     void realWaitsCoalesceABurst()
