@@ -279,40 +279,6 @@ private Q_SLOTS:
         QCOMPARE(linked->movedFrom, std::optional<QString>("Flytt"));
     }
 
-    // A damaged state file costs the user none of their decisions: the ignored folder stays ignored and is not
-    // uploaded by the next pass.
-    void damagedStateFileKeepsTheIgnoredFolder()
-    {
-        StandInService service;
-        service.addAccount(token);
-        TempTree support;
-        TempTree tree;
-        tree.addFile("Privat/a.jpg", 10);
-        tree.addFile("Ferie/b.jpg", 10);
-        writeState(support.root(), tree.root(), {});
-        {
-            Engine earlier(service.baseUrl(), support.root());
-            earlier.manager.setIgnoredPaths({tree.path("Privat")});
-            earlier.manager.saveState();
-        }
-        const QString statePath = support.path("sync-state.json");
-        QByteArray damaged = readFile(statePath);
-        damaged.chop(3);
-        QFile file(statePath);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(damaged);
-        file.close();
-
-        Engine engine(service.baseUrl(), support.root());
-        testsupport::awaitTask(engine.manager.fullScanAndReconcile());
-        testsupport::awaitTask(engine.manager.runAutoSync());
-
-        QCOMPARE(folderAt(engine.manager, tree.path("Privat"))->status.kind(), SyncStatus::Case::ignored);
-        QCOMPARE(folderAt(engine.manager, tree.path("Ferie"))->status.kind(), SyncStatus::Case::synced);
-        QCOMPARE(service.galleries().size(), 1);
-        QCOMPARE(service.galleries().first().title, QString("Ferie"));
-    }
-
     void unreadableExportFolderChangesNothing()
     {
         StandInService service;
