@@ -5,7 +5,7 @@
 #include "app/settings/FolderWatchSettingsTab.h"
 #include "app/settings/GeneralSettingsTab.h"
 #include "app/settings/SettingsForm.h"
-#include "menubar/PanelFixture.h"
+#include "support/PanelFixture.h"
 #include "overview/DirectoryChooser.h"
 #include "support/TempTree.h"
 

@@ -4,7 +4,7 @@
 #include "app/WindowManager.h"
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/TrayController.h"
-#include "menubar/PanelFixture.h"
+#include "support/PanelFixture.h"
 #include "platform/Updater.h"
 
 #include <QApplication>

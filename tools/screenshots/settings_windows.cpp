@@ -2,24 +2,15 @@
 // the light and the dark palette, for a person to look at.
 // Usage: QT_QPA_PLATFORM=offscreen settings_windows [output folder, default /tmp/settings-shots]
 
-#include "app/AppContext.h"
 #include "app/CheckForUpdatesViewModel.h"
-#include "app/LaunchAtLoginManager.h"
-#include "app/NotificationManager.h"
 #include "app/settings/AboutWindow.h"
 #include "app/settings/GeneralSettingsTab.h"
 #include "app/settings/SettingsWindow.h"
 #include "app/theme/Fonts.h"
 #include "app/theme/Theme.h"
 #include "overview/EmptyFolderStateView.h"
-#include "platform/LoginItemService.h"
 #include "platform/Updater.h"
-#include "platform/UrlOpener.h"
-#include "service/AuthManager.h"
-#include "service/VarnostimaAPI.h"
-#include "support/AwaitTask.h"
-#include "support/StandInService.h"
-#include "sync/SyncManager.h"
+#include "support/PanelFixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,51 +23,23 @@
 
 namespace {
 
-struct Desktop {
-    testsupport::StandInService service;
-    VarnostimaAPI api;
-    QTemporaryDir support;
+// The tests' fixture, with an update command and an export folder of its own.
+struct Desktop : panel::Fixture {
     QTemporaryDir exportRoot;
-    FakeLoginItemService loginItem;
-    FakeNotificationCenter notificationCenter;
-    RecordingUrlOpener opener;
     FakeUpdater updater;
-    std::unique_ptr<AuthManager> auth;
-    std::unique_ptr<SyncManager> sync;
-    std::unique_ptr<LaunchAtLoginManager> launchAtLogin;
-    std::unique_ptr<NotificationManager> notifications;
-    std::unique_ptr<CheckForUpdatesViewModel> updates;
+    CheckForUpdatesViewModel updates{updater};
 
-    Desktop()
+    AppContext context()
     {
-        service.addAccount("shot-token");
-        api.setCredentials(service.baseUrl(), QString());
-        QDir(support.path()).mkpath(QStringLiteral("auth"));
-        auth = std::make_unique<AuthManager>(api, SecureStorage(support.path() + QStringLiteral("/auth")),
-                                             AuthManager::StartupRestore::Manual);
-        QDir(support.path()).mkpath(QStringLiteral("sync"));
-        sync = std::make_unique<SyncManager>(support.path() + QStringLiteral("/sync"));
-        sync->setAPI(api);
-        launchAtLogin = std::make_unique<LaunchAtLoginManager>(loginItem);
-        notifications = std::make_unique<NotificationManager>(notificationCenter, opener);
-        updates = std::make_unique<CheckForUpdatesViewModel>(updater);
-    }
-
-    AppContext context() const
-    {
-        AppContext c;
-        c.authManager = auth.get();
-        c.syncManager = sync.get();
-        c.launchAtLogin = launchAtLogin.get();
-        c.notifications = notifications.get();
-        c.updates = updates.get();
+        AppContext c = Fixture::context();
+        c.updates = &updates;
         return c;
     }
 
     void signIn(bool signedIn)
     {
         if (signedIn && !auth->isAuthenticated())
-            testsupport::awaitTask(auth->login(QStringLiteral("shot-token"), service.baseUrl().toString()));
+            Fixture::signIn();
         else if (!signedIn && auth->isAuthenticated())
             auth->logout();
     }
@@ -121,7 +84,7 @@ bool shootSettings(Desktop &desktop, const QString &out, const QString &look)
         {"unknown-status", false, static_cast<NotificationAuthorizationStatus>(7), true},
     };
     for (const GeneralState &state : general) {
-        desktop.launchAtLogin->setEnabled(state.launchAtLogin);
+        desktop.launchAtLogin.setEnabled(state.launchAtLogin);
         desktop.notificationCenter.status = state.status;
         SettingsEnvironment environment;
         if (state.settingsButton)

@@ -1,6 +1,7 @@
 #pragma once
 
-// The objects the panel borrows, over a stand-in service and a temporary support folder.
+// The objects the panel and the settings windows borrow, over a stand-in service and a temporary support folder.
+// Shared by the app tests and the screenshot tools.
 
 #include "app/AppContext.h"
 #include "app/LaunchAtLoginManager.h"
