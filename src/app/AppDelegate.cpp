@@ -154,7 +154,7 @@ void AppDelegate::applicationDidBecomeActive()
                      || m_lastScanTime.msecsTo(current) > kActivationScanInterval * 1000;
     if (!due)
         return;
-    m_lastScanTime = now();
+    m_lastScanTime = current;
     startFullScan("activation");
 }
 
