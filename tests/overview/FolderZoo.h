@@ -5,6 +5,7 @@
 #include "sync/SyncFolder.h"
 #include "sync/UnicodeNames.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 namespace zoo {
@@ -67,6 +68,21 @@ inline SyncFolder needingBaseline(const QString &relativePath)
 inline SyncFolder moved(SyncFolder f, const QString &from = QStringLiteral("Gammel/sted"))
 {
     f.movedFrom = from;
+    return f;
+}
+
+// A folder at an absolute path as the inspector gets it; synced ones hold a.jpg and b.jpg in records and on disk.
+inline SyncFolder at(const QString &path, SyncStatus status)
+{
+    SyncFolder f;
+    f.path = path;
+    f.name = f.displayName = f.relativePath = QFileInfo(path).fileName();
+    f.imageCount = 2;
+    f.status = std::move(status);
+    if (f.status.is(SyncStatus::Case::synced)) {
+        f.uploadedFiles = QList<UploadedFileMeta>{{QStringLiteral("a.jpg"), 10, 1.0}, {QStringLiteral("b.jpg"), 20, 2.0}};
+        f.cachedLocalFileNames = QSet<QString>{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")};
+    }
     return f;
 }
 

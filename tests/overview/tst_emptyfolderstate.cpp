@@ -1,10 +1,7 @@
 // The export-folder chooser, the rescan and the empty folder state, over a real engine and the stand-in service.
 
 #include "overview/EmptyFolderStateView.h"
-#include "service/VarnostimaAPI.h"
-#include "support/StandInService.h"
-#include "support/TempTree.h"
-#include "sync/SyncManager.h"
+#include "sync/UploadTestFixture.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -14,8 +11,6 @@
 #include <QStandardPaths>
 #include <QTest>
 
-using namespace std::chrono_literals;
-
 // Generous: a loaded machine may take its time; nothing here asserts how fast anything is.
 #define WAIT_COMPARE(actual, expected) QTRY_COMPARE_WITH_TIMEOUT(actual, expected, 30000)
 #define WAIT_VERIFY(condition) QTRY_VERIFY_WITH_TIMEOUT(condition, 30000)
@@ -23,19 +18,10 @@ using testsupport::TempTree;
 
 namespace {
 
-struct Engine {
-    testsupport::StandInService service;
-    VarnostimaAPI api;
-    TempTree support;
-    TempTree exportTree;
-    SyncManager manager{support.root()};
-
+// The engine's own fixture with two galleries' folders on disk.
+struct Engine : uploadtest::Fixture {
     Engine()
     {
-        service.addAccount("token");
-        api.setTimeouts({5s, 5s, 5s});
-        api.setCredentials(service.baseUrl(), QStringLiteral("token"));
-        manager.setAPI(api);
         exportTree.addFile(QStringLiteral("Bryllup/a.jpg"), 10);
         exportTree.addFile(QStringLiteral("Konfirmasjon/b.jpg"), 10);
     }
@@ -66,16 +52,6 @@ class TestEmptyFolderState : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void requestTexts()
-    {
-        TempTree support;
-        SyncManager manager(support.root());
-        DirectoryRequest request = EmptyFolderStateView::folderRequest(manager);
-        QCOMPARE(request.title, QStringLiteral("Velg mappen der du lagrer ferdigredigerte bilder"));
-        QCOMPARE(request.acceptLabel, QStringLiteral("Velg"));
-        QCOMPARE(request.startDirectory, QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
-    }
-
     // The desktop's dialog: one folder, files not choosable, open without blocking; a cancel answers "nothing".
     void desktopDialog()
     {
@@ -177,6 +153,8 @@ private Q_SLOTS:
             return QString();
         };
         QCOMPARE(folderLineShown(), QStringLiteral("i «»"));
+        QCOMPARE(EmptyFolderStateView::folderRequest(engine.manager).startDirectory,
+                 QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)); // no folder chosen yet
 
         engine.manager.setWatchFolder(engine.exportTree.root());
         QCOMPARE(folderLineShown(), EmptyFolderStateView::folderLine(engine.exportTree.root()));

@@ -1,5 +1,6 @@
 // The inspector's actions: what each folder state offers, what each button calls, and whose busy state it is.
 
+#include "FolderZoo.h"
 #include "overview/FolderDetailActions.h"
 
 #include <QAbstractButton>
@@ -14,16 +15,7 @@ using P = FolderActionPlan::Primary;
 
 SyncFolder folderIn(const SyncStatus &status, const QString &path = "/eksport/Bryllup")
 {
-    SyncFolder f;
-    f.path = path;
-    f.name = f.displayName = f.relativePath = "Bryllup";
-    f.imageCount = 2;
-    f.status = status;
-    if (status.is(SyncStatus::Case::synced)) {
-        f.uploadedFiles = QList<UploadedFileMeta>{{"a.jpg", 10, 1.0}, {"b.jpg", 20, 2.0}};
-        f.cachedLocalFileNames = QSet<QString>{"a.jpg", "b.jpg"};
-    }
-    return f;
+    return zoo::at(path, status);
 }
 
 // A one-shot gate an asynchronous callback waits on, so a test decides when the action ends.
@@ -161,17 +153,6 @@ private Q_SLOTS:
             QVERIFY(texts.contains("Mappen er fjernet lokalt, men galleriet finnes på serveren."));
         if (primary == P::Waiting)
             QVERIFY(texts.contains("Synkroniseres snart…"));
-    }
-
-    void copiedLabel()
-    {
-        FolderDetailActions view(recording());
-        view.setFolder(folderIn(SyncStatus::synced("g1", "s", 2)));
-        QCOMPARE(view.button(A::CopyLink)->text(), "Kopier");
-        view.setCopied(true);
-        QCOMPARE(view.button(A::CopyLink)->text(), "Kopiert!");
-        view.setCopied(false);
-        QCOMPARE(view.button(A::CopyLink)->text(), "Kopier");
     }
 
     // The busy state belongs to the folder whose action runs.

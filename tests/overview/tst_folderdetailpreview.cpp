@@ -114,7 +114,6 @@ private Q_SLOTS:
         QTest::addColumn<QList<qsizetype>>("batches");
         QTest::addColumn<QString>("total");
         QTest::newRow("none") << 0 << QList<qsizetype>{} << "";
-        QTest::newRow("7") << 7 << QList<qsizetype>{6, 1} << "";
         QTest::newRow("50") << 50 << QList<qsizetype>{6, 6, 6, 6, 6, 6, 6, 6, 2} << "";
         QTest::newRow("120") << 120 << QList<qsizetype>{6, 6, 6, 6, 6, 6, 6, 6, 2} << "120 bilder totalt";
     }

@@ -52,7 +52,6 @@ void TestFolderListView::keys_data()
     QTest::newRow("vanished selection, up: first")
         << QStringList{} << "gone" << int(Qt::Key_Up) << "A/a1" << "";
     QTest::newRow("return opens") << QStringList{} << "A/a2" << int(Qt::Key_Return) << "A/a2" << "A/a2";
-    QTest::newRow("enter opens") << QStringList{} << "r" << int(Qt::Key_Enter) << "r" << "r";
     QTest::newRow("return opens a hidden selection")
         << QStringList{"A"} << "A/a1" << int(Qt::Key_Return) << "A/a1" << "A/a1";
     QTest::newRow("return without selection") << QStringList{} << "" << int(Qt::Key_Return) << "" << "";

@@ -38,8 +38,6 @@ void TestFolderStatus::presentation_data()
     QTest::newRow("moved wins over failed")
         << zoo::moved(zoo::folder("A/x", SyncStatus::failed("Nei"))) << S::Moved << "Flyttet" << T::Purple
         << "arrow.triangle.branch";
-    QTest::newRow("moved synced") << zoo::moved(zoo::changed("A/y", 0, 0)) << S::Moved << "Flyttet" << T::Purple
-                                  << "arrow.triangle.branch";
     QTest::newRow("syncing half") << zoo::folder("x", SyncStatus::syncing(0.5)) << S::Syncing << "Laster opp 50%"
                                   << T::Orange << QString();
     QTest::newRow("synced clean") << zoo::changed("x", 0, 0) << S::Synced << "Synkronisert" << T::Green
@@ -84,16 +82,12 @@ void TestFolderStatus::progress_data()
 {
     QTest::addColumn<double>("fraction");
     QTest::addColumn<int>("percent");
-    QTest::newRow("0") << 0.0 << 0;
-    QTest::newRow("0.5") << 0.5 << 50;
     QTest::newRow("0.57 stays 57") << 0.57 << 57;
     QTest::newRow("0.999 truncates") << 0.999 << 99;
-    QTest::newRow("1") << 1.0 << 100;
     QTest::newRow("below 0") << -0.3 << 0;
     QTest::newRow("above 1") << 7.5 << 100;
     QTest::newRow("nan") << std::numeric_limits<double>::quiet_NaN() << 0;
     QTest::newRow("+inf") << std::numeric_limits<double>::infinity() << 0;
-    QTest::newRow("-inf") << -std::numeric_limits<double>::infinity() << 0;
     QTest::newRow("huge") << 1e300 << 100;
 }
 

@@ -76,10 +76,9 @@ void TestOverviewState::scanTrigger()
     QFETCH(QStringList, steps);
     int scans = 0;
     QStringList started;
-    ScanTrigger *trigger = nullptr;
     quint64 generation = 0;
     ScanTrigger t([&] { ++scans; });
-    trigger = &t;
+    ScanTrigger *trigger = &t;
     bool signedIn = false;
     QString folder;
     for (const QString &step : steps) {

@@ -75,7 +75,6 @@ private Q_SLOTS:
     void contentFollowsAccountAndEngine();
     void viewStateSurvivesCloseAndReopen();
     void opening();
-    void statusBar_data();
     void statusBar();
     void retryClearsTheBanner();
     void firstImportWithTheWindowOpen();
@@ -87,10 +86,6 @@ void TestSyncOverview::contentFollowsAccountAndEngine()
     SyncOverviewView window(f.context());
     window.show();
     QCOMPARE(window.content(), OverviewContent::SignIn);
-    QCOMPARE(window.size(), SyncOverviewView::kDefaultSize);
-    QCOMPARE(window.minimumSize(), SyncOverviewView::kMinimumSize);
-    QVERIFY(window.dashboardButton()->isVisible());
-    QCOMPARE(window.dashboardButton()->toolTip(), QStringLiteral("Åpne Varnostima i nettleseren"));
 
     f.signIn();
     QCOMPARE(window.content(), OverviewContent::ExportFolderPrompt);
@@ -110,7 +105,6 @@ void TestSyncOverview::viewStateSurvivesCloseAndReopen()
     FolderListView *list = window.folderList();
 
     QVERIFY(window.inspector()->isShowingPlaceholder());
-    QCOMPARE(window.detailsButton()->toolTip(), QStringLiteral("Skjul detaljpanel"));
     list->setSelectedFolderId(QStringLiteral("/eksport/A/a2"));
     QCOMPARE(window.inspectedFolder()->name, QStringLiteral("a2"));
     QVERIFY(!window.inspector()->isShowingPlaceholder());
@@ -118,10 +112,8 @@ void TestSyncOverview::viewStateSurvivesCloseAndReopen()
     list->toggleNode(QStringLiteral("A"));
     QTest::mouseClick(window.detailsButton(), Qt::LeftButton);
     QVERIFY(!window.showInspector());
-    QCOMPARE(window.detailsButton()->toolTip(), QStringLiteral("Vis detaljpanel"));
 
     window.close();
-    QVERIFY(!window.isVisible());
     window.show();
     QCOMPARE(window.selectedFolderId(), std::optional<QString>(QStringLiteral("/eksport/A/a2")));
     QCOMPARE(window.collapsedNodes(), QSet<QString>{QStringLiteral("A")});
@@ -157,34 +149,19 @@ void TestSyncOverview::opening()
     QCOMPARE(f.browser.opened, QList<QUrl>{QUrl(f.service.baseUrl().toString() + QStringLiteral("/dashboard"))});
 }
 
-void TestSyncOverview::statusBar_data()
-{
-    QTest::addColumn<QList<SyncFolder>>("folders");
-    QTest::addColumn<QString>("error");
-    QTest::addColumn<QStringList>("counters");
-    using namespace zoo;
-    QTest::newRow("empty, with an error") << QList<SyncFolder>{} << "Kunne ikke synkronisere — prøv igjen om litt"
-                                          << QStringList{"0 mapper", "0 bilder"};
-    QTest::newRow("every counter")
-        << QList<SyncFolder>{changed("a", 0, 0), changed("b", 1, 0), moved(changed("c", 0, 0)),
-                             folder("d", SyncStatus::failed("x")), placeholder("g", "e"),
-                             folder("f", SyncStatus::syncing(0.5)), folder("g", SyncStatus::ignored())}
-        << QString() << QStringList{"7 mapper", "16 bilder", "1 syncet", "2 nye", "1 flyttet", "1 endret"};
-    QTest::newRow("baseline is changed") << QList<SyncFolder>{needingBaseline("a")} << QString()
-                                         << QStringList{"1 mapper", "2 bilder", "1 endret"};
-}
-
+// The counters' words and which are left out; the counts themselves are covered with the folder tree.
 void TestSyncOverview::statusBar()
 {
-    QFETCH(QList<SyncFolder>, folders);
-    QFETCH(QString, error);
+    using namespace zoo;
     Fixture f;
     SyncStatusBar bar(*f.sync);
     bar.show();
-    f.sync->setFolders(folders);
-    f.sync->setReconcileError(error.isEmpty() ? std::nullopt : std::optional<QString>(error));
-    QTEST(bar.counterTexts(), "counters");
-    QCOMPARE(bar.isShowingError(), !error.isEmpty());
+    f.sync->setFolders({changed("a", 0, 0), changed("b", 1, 0), moved(changed("c", 0, 0)),
+                        folder("d", SyncStatus::failed("x")), placeholder("g", "e"),
+                        folder("f", SyncStatus::syncing(0.5)), folder("g", SyncStatus::ignored())});
+    const QString error = QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt");
+    f.sync->setReconcileError(error);
+    QCOMPARE(bar.counterTexts(), (QStringList{"7 mapper", "16 bilder", "1 syncet", "2 nye", "1 flyttet", "1 endret"}));
     QCOMPARE(bar.errorText(), error);
     QVERIFY(bar.folderButton()->isHidden()); // no export folder yet
 }

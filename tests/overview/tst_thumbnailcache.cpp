@@ -112,19 +112,7 @@ private Q_SLOTS:
         QVERIFY(m_dir->isValid());
     }
 
-    void countBoundEvictsLeastRecentlyUsed()
-    {
-        ThumbnailCache cache;
-        for (int i = 0; i < 500; ++i)
-            cache.set(QStringLiteral("k%1").arg(i), solid(1, 1));
-        QVERIFY(!cache.get(QStringLiteral("k0")).isNull()); // protects k0 from the next eviction
-        cache.set(QStringLiteral("k500"), solid(1, 1));
-
-        QCOMPARE(cache.count(), 500);
-        QVERIFY(cache.get(QStringLiteral("k1")).isNull());
-    }
-
-    void byteBudgetEvictsLeastRecentlyUsed()
+    void boundsEvictLeastRecentlyUsed()
     {
         const qint64 tile = solid(10, 10).sizeInBytes();
         ThumbnailCache cache(500, 3 * tile);
@@ -139,6 +127,12 @@ private Q_SLOTS:
         cache.set(QStringLiteral("null"), QImage());
         QCOMPARE(cache.accessOrder(), QStringList({"d", "a"}));
         QCOMPARE(cache.byteCount(), 3 * tile);
+
+        ThumbnailCache counted; // the count bound on its own
+        for (int i = 0; i < 501; ++i)
+            counted.set(QStringLiteral("k%1").arg(i), solid(1, 1));
+        QCOMPARE(counted.count(), 500);
+        QVERIFY(counted.get(QStringLiteral("k0")).isNull());
     }
 
     void removeByPrefixIsPlainText()
