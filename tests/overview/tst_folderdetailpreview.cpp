@@ -1,6 +1,7 @@
 // The preview grid and the preview sheet over real image files: which state shows, which tiles, and that a quick
 // change of folder or image never shows the pixels of the one left behind.
 
+#include "FolderZoo.h"
 #include "overview/FolderDetailPreview.h"
 #include "overview/ThumbnailCache.h"
 #include "support/TempTree.h"
@@ -29,13 +30,6 @@ QString writeImages(testsupport::TempTree &tree, const QString &folder, int coun
         image.save(QStringLiteral("%1/IMG_%2.png").arg(dir).arg(i + 1));
     }
     return dir;
-}
-
-SyncFolder folderAt(const QString &path)
-{
-    SyncFolder f;
-    f.path = path;
-    return f;
 }
 
 bool near(QColor a, QColor b)
@@ -134,7 +128,7 @@ private Q_SLOTS:
         preview.resize(400, 800);
         QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
 
-        preview.setFolder(folderAt(dir));
+        preview.setFolder(zoo::at(dir, {}));
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000); // may already have come: a listing can be done at once
 
         QCOMPARE(requested, batches);
@@ -167,9 +161,9 @@ private Q_SLOTS:
         FolderDetailPreview preview(nullptr, gate.loaders());
         QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
 
-        preview.setFolder(folderAt(first));
+        preview.setFolder(zoo::at(first, {}));
         QTRY_COMPARE_WITH_TIMEOUT(gate.waiting, 1, 20000);
-        preview.setFolder(folderAt(empty));
+        preview.setFolder(zoo::at(empty, {}));
         QTRY_COMPARE_WITH_TIMEOUT(preview.state(), FolderDetailPreview::State::Empty, 20000);
         gate.open();
         QTRY_COMPARE_WITH_TIMEOUT(gate.returned, 1, 20000);
@@ -178,10 +172,10 @@ private Q_SLOTS:
 
         // A -> B -> A while A's first batch is held: A's tiles once, none of B's.
         gate.isOpen = false;
-        preview.setFolder(folderAt(first));
+        preview.setFolder(zoo::at(first, {}));
         QTRY_COMPARE_WITH_TIMEOUT(gate.folders.count(first), 2, 20000);
-        preview.setFolder(folderAt(second));
-        preview.setFolder(folderAt(first));
+        preview.setFolder(zoo::at(second, {}));
+        preview.setFolder(zoo::at(first, {}));
         // B's batch may be asked for too, when its listing is done before it is awaited; it is dropped as well.
         QTRY_COMPARE_WITH_TIMEOUT(gate.folders.count(first), 3, 20000);
         finished.clear();
@@ -206,7 +200,7 @@ private Q_SLOTS:
         cache.set(dir + " 2/x.png@400@0", QImage(4, 4, QImage::Format_RGB32));
         cache.set("/other/x.png@400@0", QImage(4, 4, QImage::Format_RGB32));
         FolderDetailPreview preview(&cache);
-        preview.setFolder(folderAt(dir));
+        preview.setFolder(zoo::at(dir, {}));
         QCOMPARE(cache.accessOrder(), QStringList{"/other/x.png@400@0"});
     }
 
@@ -245,7 +239,7 @@ private Q_SLOTS:
 
         FolderDetailPreview preview;
         QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
-        preview.setFolder(folderAt(dir));
+        preview.setFolder(zoo::at(dir, {}));
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
         QCOMPARE(preview.allImageURLs().size(), 2);
         QCOMPARE(preview.thumbnails().size(), 1);
