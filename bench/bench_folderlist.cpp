@@ -8,9 +8,9 @@
 // frame at a time (the slowest frame). Offscreen, best or median of --runs.
 
 #include "BenchSupport.h"
-#include "app/theme/Theme.h"
-#include "overview/FolderListView.h"
-#include "overview/FolderTree.h"
+#include "ui/Theme.h"
+#include "overview/list/FolderListView.h"
+#include "overview/list/FolderTree.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,9 +5,9 @@
 
 #include "BenchSupport.h"
 #include "ProcessMemory.h"
-#include "overview/FolderDetailPreview.h"
-#include "overview/ImagePreviewSheet.h"
-#include "overview/ThumbnailCache.h"
+#include "overview/detail/FolderDetailPreview.h"
+#include "overview/detail/ImagePreviewSheet.h"
+#include "thumbnails/ThumbnailCache.h"
 
 #include <QApplication>
 #include <QDir>

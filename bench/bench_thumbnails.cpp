@@ -4,9 +4,9 @@
 
 #include "BenchSupport.h"
 #include "ProcessMemory.h"
-#include "overview/ThumbnailCache.h"
-#include "overview/ThumbnailLoader.h"
-#include "overview/WebpDecoder.h"
+#include "thumbnails/ThumbnailCache.h"
+#include "thumbnails/ThumbnailLoader.h"
+#include "thumbnails/WebpDecoder.h"
 
 #include <QCoroTask>
 #include <QDir>

@@ -8,11 +8,15 @@ function(varnostima_warnings target)
   target_compile_definitions(${target} PRIVATE QT_NO_KEYWORDS)
 endfunction()
 
-# varnostima_library(<name> DIR <dir> [LIBS ...])
-# A static library of every .cpp/.h in <dir> (not recursive), public include root src/.
+# varnostima_library(<name> DIR <dir> [<dir> ...] [LIBS ...])
+# A static library of every .cpp/.h in each <dir> (not recursive), public include root src/.
 function(varnostima_library name)
-  cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
-  file(GLOB _sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/*.h" "${ARG_DIR}/*.qrc")
+  cmake_parse_arguments(ARG "" "" "DIR;LIBS" ${ARGN})
+  set(_sources "")
+  foreach(_dir IN LISTS ARG_DIR)
+    file(GLOB _dir_sources CONFIGURE_DEPENDS "${_dir}/*.cpp" "${_dir}/*.h" "${_dir}/*.qrc")
+    list(APPEND _sources ${_dir_sources})
+  endforeach()
   if(NOT _sources MATCHES "\\.cpp")
     # A library whose sources are still to come: keep the target real so dependants link.
     set(_stub "${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp")

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AppContext.h"
-#include "app/CallbackUrlHandler.h"
+#include "AppContext.h"
+#include "CallbackUrlHandler.h"
 #include "platform/LoginItemService.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Updater.h"

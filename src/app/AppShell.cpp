@@ -1,7 +1,7 @@
 #include "AppShell.h"
 
 #include "WindowManager.h"
-#include "menubar/TrayController.h"
+#include "app/menubar/TrayController.h"
 #include "platform/SingleInstance.h"
 
 #include <QCoreApplication>

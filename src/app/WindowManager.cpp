@@ -1,6 +1,6 @@
 #include "WindowManager.h"
 
-#include "app/CheckForUpdatesViewModel.h"
+#include "CheckForUpdatesViewModel.h"
 #include "app/menubar/LoginView.h"
 #include "app/settings/AboutWindow.h"
 #include "app/settings/SettingsWindow.h"

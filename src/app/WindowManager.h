@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppContext.h"
+#include "AppContext.h"
 
 #include <QObject>
 #include <QPointer>

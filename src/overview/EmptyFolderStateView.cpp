@@ -2,8 +2,8 @@
 
 #include "SymbolTile.h"
 
-#include "app/theme/Buttons.h"
-#include "app/theme/Theme.h"
+#include "ui/Buttons.h"
+#include "ui/Theme.h"
 #include "sync/SyncManager.h"
 
 #include <QCoroFuture>

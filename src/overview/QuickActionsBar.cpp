@@ -3,9 +3,9 @@
 #include "FlowLayout.h"
 #include "OverviewLogging.h"
 
-#include "app/theme/Buttons.h"
-#include "app/theme/Spinner.h"
-#include "app/theme/Theme.h"
+#include "ui/Buttons.h"
+#include "ui/Spinner.h"
+#include "ui/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

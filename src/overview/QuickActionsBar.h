@@ -4,7 +4,7 @@
 // moves their galleries on the service, one after another) and how many were removed locally. Takes no room when
 // there is nothing to report.
 
-#include "FolderCounters.h"
+#include "overview/list/FolderCounters.h"
 
 #include <QCoroTask>
 #include <QWidget>

@@ -1,7 +1,7 @@
 #include "ReconcileLoadingView.h"
 
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 
 #include <QConicalGradient>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "SymbolTile.h"
 
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 
 #include <QPainter>
 

@@ -4,10 +4,10 @@
 #include "FlowLayout.h"
 #include "FolderOpening.h"
 
-#include "app/theme/Buttons.h"
-#include "app/theme/ElidedLabel.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/Buttons.h"
+#include "ui/ElidedLabel.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 #include "sync/SyncManager.h"
 
 #include <QFileInfo>

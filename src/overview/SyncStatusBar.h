@@ -3,7 +3,7 @@
 // The strip under the folder list: the last reconcile error with "Prøv igjen", then one row of counters over the
 // whole export folder, ending in a button that shows the export folder in the file manager.
 
-#include "FolderCounters.h"
+#include "overview/list/FolderCounters.h"
 
 #include <QWidget>
 

@@ -3,9 +3,9 @@
 #include "EmptyFolderStateView.h"
 #include "SymbolTile.h"
 
-#include "app/theme/Buttons.h"
-#include "app/theme/Color.h"
-#include "app/theme/Theme.h"
+#include "ui/Buttons.h"
+#include "ui/Color.h"
+#include "ui/Theme.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -1,4 +1,4 @@
-#include "service/WebLinks.h"
+#include "WebLinks.h"
 
 #include "ServiceLogging.h"
 

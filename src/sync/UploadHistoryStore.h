@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sync/RecentUpload.h"
+#include "RecentUpload.h"
 
 #include <QList>
 #include <QObject>

@@ -2,7 +2,7 @@
 
 #include "app/CheckForUpdatesViewModel.h"
 #include "app/settings/AboutWindow.h"
-#include "app/theme/CapsuleLabel.h"
+#include "ui/CapsuleLabel.h"
 #include "platform/Updater.h"
 
 #include <QTest>

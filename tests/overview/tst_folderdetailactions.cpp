@@ -1,7 +1,7 @@
 // The inspector's actions: what each folder state offers, what each button calls, and whose busy state it is.
 
 #include "FolderZoo.h"
-#include "overview/FolderDetailActions.h"
+#include "overview/detail/FolderDetailActions.h"
 
 #include <QAbstractButton>
 #include <QCoroSignal>

@@ -2,8 +2,8 @@
 // change of folder or image never shows the pixels of the one left behind.
 
 #include "FolderZoo.h"
-#include "overview/FolderDetailPreview.h"
-#include "overview/ThumbnailCache.h"
+#include "overview/detail/FolderDetailPreview.h"
+#include "thumbnails/ThumbnailCache.h"
 #include "support/TempTree.h"
 
 #include <QAbstractButton>

@@ -2,9 +2,9 @@
 // two actions end to end against the stand-in service.
 
 #include "FolderZoo.h"
-#include "overview/FolderDetailChanges.h"
-#include "overview/FolderDetailHeader.h"
-#include "overview/FolderDetailView.h"
+#include "overview/detail/FolderDetailChanges.h"
+#include "overview/detail/FolderDetailHeader.h"
+#include "overview/detail/FolderDetailView.h"
 #include "platform/UrlOpener.h"
 #include "service/AuthManager.h"
 #include "service/SecureStorage.h"

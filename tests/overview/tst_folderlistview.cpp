@@ -1,5 +1,5 @@
 #include "FolderZoo.h"
-#include "overview/FolderListView.h"
+#include "overview/list/FolderListView.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,8 +1,8 @@
 #include "FolderZoo.h"
-#include "overview/FolderStatusPresentation.h"
-#include "overview/FolderStatusViews.h"
+#include "overview/list/FolderStatusPresentation.h"
+#include "overview/list/FolderStatusViews.h"
 
-#include "app/theme/Theme.h"
+#include "ui/Theme.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #include "FolderZoo.h"
-#include "overview/FolderCounters.h"
-#include "overview/FolderTree.h"
+#include "overview/list/FolderCounters.h"
+#include "overview/list/FolderTree.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 #include "FolderZoo.h"
 #include "overview/QuickActionsBar.h"
 
-#include "app/theme/Buttons.h"
+#include "ui/Buttons.h"
 
 #include <QCoroSignal>
 #include <QTest>

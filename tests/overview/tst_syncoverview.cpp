@@ -1,8 +1,8 @@
 // The overview window over a real engine and account manager talking to the stand-in service.
 
 #include "FolderZoo.h"
-#include "overview/FolderDetailView.h"
-#include "overview/FolderListView.h"
+#include "overview/detail/FolderDetailView.h"
+#include "overview/list/FolderListView.h"
 #include "overview/SyncOverviewView.h"
 #include "overview/SyncStatusBar.h"
 #include "platform/UrlOpener.h"
@@ -15,7 +15,7 @@
 #include "support/TempTree.h"
 #include "sync/SyncManager.h"
 
-#include "app/theme/Buttons.h"
+#include "ui/Buttons.h"
 
 #include <QLabel>
 #include <QStackedWidget>

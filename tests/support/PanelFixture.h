@@ -12,9 +12,9 @@
 #include "service/AuthManager.h"
 #include "service/SecureStorage.h"
 #include "service/VarnostimaAPI.h"
-#include "support/AwaitTask.h"
-#include "support/StandInService.h"
-#include "support/TempTree.h"
+#include "AwaitTask.h"
+#include "StandInService.h"
+#include "TempTree.h"
 #include "sync/SyncManager.h"
 #include "sync/UploadHistoryStore.h"
 

@@ -5,11 +5,11 @@
 
 #include "overview/FolderZoo.h" // tests/overview: the folders the tests use
 
-#include "app/theme/Fonts.h"
-#include "app/theme/Theme.h"
-#include "overview/FolderDetailActions.h"
-#include "overview/FolderDetailChanges.h"
-#include "overview/FolderDetailView.h"
+#include "ui/Fonts.h"
+#include "ui/Theme.h"
+#include "overview/detail/FolderDetailActions.h"
+#include "overview/detail/FolderDetailChanges.h"
+#include "overview/detail/FolderDetailView.h"
 #include "platform/UrlOpener.h"
 #include "service/AuthManager.h"
 #include "service/SecureStorage.h"

@@ -7,9 +7,9 @@
 #include "overview/FolderZoo.h" // tests/overview: the folders the tests use
 
 #include "app/menubar/LoginView.h"
-#include "app/theme/Fonts.h"
-#include "app/theme/Theme.h"
-#include "overview/FolderListView.h"
+#include "ui/Fonts.h"
+#include "ui/Theme.h"
+#include "overview/list/FolderListView.h"
 #include "overview/SyncOverviewView.h"
 #include "platform/UrlOpener.h"
 #include "service/AuthManager.h"

@@ -2,19 +2,19 @@
 // the text styles, in the light and the dark palette at scale 1 and 2.
 // Usage: QT_QPA_PLATFORM=offscreen theme_showcase [output folder, default /tmp/theme-shots]
 
-#include "app/theme/BrandMarks.h"
-#include "app/theme/BrandViews.h"
-#include "app/theme/Buttons.h"
-#include "app/theme/CapsuleLabel.h"
-#include "app/theme/Color.h"
-#include "app/theme/ElidedLabel.h"
-#include "app/theme/Fonts.h"
-#include "app/theme/LineLimitedLabel.h"
-#include "app/theme/RelativeDate.h"
-#include "app/theme/Spinner.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
-#include "app/theme/UrlPaths.h"
+#include "ui/BrandMarks.h"
+#include "ui/BrandViews.h"
+#include "ui/Buttons.h"
+#include "ui/CapsuleLabel.h"
+#include "ui/Color.h"
+#include "ui/ElidedLabel.h"
+#include "ui/Fonts.h"
+#include "ui/LineLimitedLabel.h"
+#include "ui/RelativeDate.h"
+#include "ui/Spinner.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
+#include "ui/UrlPaths.h"
 
 #include <QApplication>
 #include <QDir>

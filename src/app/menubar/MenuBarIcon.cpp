@@ -1,8 +1,8 @@
 #include "MenuBarIcon.h"
 
-#include "app/theme/BrandMarks.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/BrandMarks.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 
 #include <QGuiApplication>
 #include <QPainter>

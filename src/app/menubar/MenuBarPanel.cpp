@@ -1,7 +1,7 @@
 #include "MenuBarPanel.h"
 
 #include "MenuBarView.h"
-#include "app/theme/Theme.h"
+#include "ui/Theme.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #include "PanelWidgets.h"
 
-#include "app/theme/Symbol.h"
+#include "ui/Symbol.h"
 
 #include <QPainter>
 

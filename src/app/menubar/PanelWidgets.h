@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/theme/Theme.h"
+#include "ui/Theme.h"
 
 #include <QColor>
 #include <QString>

@@ -1,11 +1,11 @@
 #include "RecentUploadsSection.h"
 
 #include "PanelWidgets.h"
-#include "app/theme/ElidedLabel.h"
-#include "app/theme/RelativeDate.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
-#include "overview/ThumbnailLoader.h"
+#include "ui/ElidedLabel.h"
+#include "ui/RelativeDate.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
+#include "thumbnails/ThumbnailLoader.h"
 #include "platform/UrlOpener.h"
 #include "service/WebLinks.h"
 

@@ -1,11 +1,11 @@
 #include "AboutWindow.h"
 
 #include "app/CheckForUpdatesViewModel.h"
-#include "app/theme/BrandViews.h"
-#include "app/theme/CapsuleLabel.h"
-#include "app/theme/Color.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/BrandViews.h"
+#include "ui/CapsuleLabel.h"
+#include "ui/Color.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 #include "platform/Updater.h"
 
 #include <QDesktopServices>

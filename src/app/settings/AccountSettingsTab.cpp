@@ -1,7 +1,7 @@
 #include "AccountSettingsTab.h"
 
 #include "SettingsForm.h"
-#include "app/theme/Symbol.h"
+#include "ui/Symbol.h"
 #include "service/AuthManager.h"
 
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "FolderWatchSettingsTab.h"
 
 #include "SettingsForm.h"
-#include "app/theme/ElidedLabel.h"
+#include "ui/ElidedLabel.h"
 #include "overview/EmptyFolderStateView.h"
 #include "sync/SyncManager.h"
 

@@ -2,7 +2,7 @@
 
 #include "SettingsForm.h"
 #include "app/LaunchAtLoginManager.h"
-#include "app/theme/Symbol.h"
+#include "ui/Symbol.h"
 
 #include <QCoroTask>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "SettingsForm.h"
 
-#include "app/theme/Color.h"
-#include "app/theme/ElidedLabel.h"
+#include "ui/Color.h"
+#include "ui/ElidedLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -4,8 +4,8 @@
 #include "FolderWatchSettingsTab.h"
 #include "GeneralSettingsTab.h"
 #include "app/NotificationManager.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 #include "platform/NotificationSettings.h"
 
 #include <QTabWidget>

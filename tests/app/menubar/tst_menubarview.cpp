@@ -5,7 +5,7 @@
 #include "app/menubar/LoginView.h"
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/MenuBarView.h"
-#include "app/theme/Buttons.h"
+#include "ui/Buttons.h"
 
 #include <QApplication>
 #include <QDir>

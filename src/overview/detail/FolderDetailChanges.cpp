@@ -1,8 +1,8 @@
 #include "FolderDetailChanges.h"
 
 #include "DetailWidgets.h"
-#include "app/theme/ElidedLabel.h"
-#include "app/theme/Symbol.h"
+#include "ui/ElidedLabel.h"
+#include "ui/Symbol.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>

@@ -1,5 +1,5 @@
-#include "app/theme/RelativeDate.h"
-#include "app/theme/UrlPaths.h"
+#include "ui/RelativeDate.h"
+#include "ui/UrlPaths.h"
 
 #include <QTest>
 #include <QTimeZone>

@@ -1,5 +1,5 @@
-#include "app/theme/BrandMarks.h"
-#include "app/theme/BrandViews.h"
+#include "ui/BrandMarks.h"
+#include "ui/BrandViews.h"
 
 #include <QPainter>
 #include <QTest>

@@ -4,7 +4,7 @@
 // time off the UI thread; a click opens the large preview.
 
 #include "ImagePreviewSheet.h"
-#include "ThumbnailLoader.h"
+#include "thumbnails/ThumbnailLoader.h"
 #include "sync/SyncFolder.h"
 
 #include <QCoroTask>

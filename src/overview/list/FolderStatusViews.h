@@ -3,7 +3,7 @@
 // The two small views of a folder's status and the capsule drawing the row delegate shares with them.
 
 #include "FolderStatusPresentation.h"
-#include "app/theme/CapsuleLabel.h"
+#include "ui/CapsuleLabel.h"
 
 #include <QWidget>
 

@@ -1,12 +1,12 @@
 #include "FolderDetailHeader.h"
 
-#include "FolderStatusPresentation.h"
-#include "FolderStatusViews.h"
+#include "overview/list/FolderStatusPresentation.h"
+#include "overview/list/FolderStatusViews.h"
 #include "DetailWidgets.h"
-#include "app/theme/Color.h"
-#include "app/theme/ElidedLabel.h"
-#include "app/theme/LineLimitedLabel.h"
-#include "app/theme/Theme.h"
+#include "ui/Color.h"
+#include "ui/ElidedLabel.h"
+#include "ui/LineLimitedLabel.h"
+#include "ui/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

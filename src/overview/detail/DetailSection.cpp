@@ -1,8 +1,8 @@
 #include "DetailSection.h"
 
-#include "app/theme/ElidedLabel.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/ElidedLabel.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -2,7 +2,7 @@
 
 // Small drawing blocks the inspector's sections share.
 
-#include "app/theme/Theme.h"
+#include "ui/Theme.h"
 
 #include <QColor>
 #include <QWidget>

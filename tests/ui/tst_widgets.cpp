@@ -1,6 +1,6 @@
-#include "app/theme/ElidedLabel.h"
-#include "app/theme/LineLimitedLabel.h"
-#include "app/theme/Symbol.h"
+#include "ui/ElidedLabel.h"
+#include "ui/LineLimitedLabel.h"
+#include "ui/Symbol.h"
 #include "support/LogCapture.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/theme/Fonts.h"
+#include "ui/Fonts.h"
 #include "support/LogCapture.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "FolderStatusPresentation.h"
 
-#include "app/theme/Theme.h"
+#include "ui/Theme.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,12 +1,12 @@
 #include "FolderDetailActions.h"
 
-#include "FolderStatusPresentation.h"
+#include "overview/list/FolderStatusPresentation.h"
 #include "DetailWidgets.h"
-#include "app/theme/Buttons.h"
-#include "app/theme/Color.h"
-#include "app/theme/LineLimitedLabel.h"
-#include "app/theme/Spinner.h"
-#include "app/theme/Symbol.h"
+#include "ui/Buttons.h"
+#include "ui/Color.h"
+#include "ui/LineLimitedLabel.h"
+#include "ui/Spinner.h"
+#include "ui/Symbol.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

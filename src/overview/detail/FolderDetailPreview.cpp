@@ -1,8 +1,8 @@
 #include "FolderDetailPreview.h"
 
 #include "DetailWidgets.h"
-#include "ThumbnailCache.h"
-#include "app/theme/Theme.h"
+#include "thumbnails/ThumbnailCache.h"
+#include "ui/Theme.h"
 
 #include <QCoroFuture>
 #include <QDir>

@@ -3,8 +3,8 @@
 #include "FolderRowModel.h"
 #include "FolderStatusViews.h"
 
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,8 +1,8 @@
 #include "FolderStatusViews.h"
 
-#include "app/theme/Spinner.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "ui/Spinner.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 
 #include <QEvent>
 #include <QFontInfo>

@@ -1,6 +1,6 @@
-#include "overview/ThumbnailCache.h"
-#include "overview/ThumbnailLoader.h"
-#include "overview/WebpDecoder.h"
+#include "thumbnails/ThumbnailCache.h"
+#include "thumbnails/ThumbnailLoader.h"
+#include "thumbnails/WebpDecoder.h"
 #include "support/AwaitTask.h"
 #include "support/LogCapture.h"
 

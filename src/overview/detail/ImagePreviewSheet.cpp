@@ -1,10 +1,10 @@
 #include "ImagePreviewSheet.h"
 
-#include "ThumbnailLoader.h"
-#include "app/theme/Buttons.h"
-#include "app/theme/Spinner.h"
-#include "app/theme/Symbol.h"
-#include "app/theme/Theme.h"
+#include "thumbnails/ThumbnailLoader.h"
+#include "ui/Buttons.h"
+#include "ui/Spinner.h"
+#include "ui/Symbol.h"
+#include "ui/Theme.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
