@@ -251,6 +251,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
     }
 
     QSet<QString> leftOut; // canonical names of images that were gone when their upload described them
+    qint64 uploadedOrReplaced = 0; // what the shell is told of this run
     // Modification phase: delete the old version, then upload the new one.
     for (const QString &image : std::as_const(changes.modifiedImages)) {
         const QString name = QFileInfo(image).fileName();
@@ -331,6 +332,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             dropRecordsNamed(records, named);
             records.append(record);
         });
+        ++uploadedOrReplaced;
     }
 
     // Upload phase.
@@ -351,19 +353,18 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             co_return;
         qCInfo(lcSync, "Uploaded %lld new images to %s", qint64(result.uploadedCount), qUtf8Printable(folder.name));
         leftOut.unite(canonicalSet(QSet<QString>(result.leftOutFileNames.cbegin(), result.leftOutFileNames.cend())));
+        uploadedOrReplaced += result.uploadedCount;
         if (result.failedCount > 0) {
-            qint64 recordCount = 0;
             const QSet<QString> succeeded(result.succeededFileNames.cbegin(), result.succeededFileNames.cend());
             const bool listed = editRecords(run, [&](QList<UploadedFileMeta> &records) {
                 dropRecordsNamed(records, canonicalSet(succeeded));
                 records.append(SyncManager::uploadedMetaList(result.succeededFileNames, local.metadata));
-                recordCount = records.size();
             });
             if (listed && fail(run, QStringLiteral("Opplasting feilet for %1 bilde(r)").arg(result.failedCount)))
                 manager->saveState();
-            if (changes.modifiedImages.size() + result.uploadedCount >= 1 && manager->onUploadCompleted())
+            if (uploadedOrReplaced >= 1 && manager->onUploadCompleted())
                 manager->onUploadCompleted()(UploadKind::updated, run.galleryId, run.gallerySlug, folder.displayName,
-                                             recordCount, folder.path);
+                                             uploadedOrReplaced, folder.path);
             co_return;
         }
     }
@@ -405,9 +406,10 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         manager->saveState();
     if (listed && (refreshedMeanwhile || deferred))
         manager->scheduleAutoSync();
-    if (manager->onUploadCompleted())
-        manager->onUploadCompleted()(UploadKind::updated, run.galleryId, run.gallerySlug, folder.displayName, count,
-                                     folder.path);
+    // A run that uploaded and replaced nothing (it only deleted images, say) reports nothing.
+    if (uploadedOrReplaced >= 1 && manager->onUploadCompleted())
+        manager->onUploadCompleted()(UploadKind::updated, run.galleryId, run.gallerySlug, folder.displayName,
+                                     uploadedOrReplaced, folder.path);
 }
 
 } // namespace

@@ -27,6 +27,7 @@ class TestFolderUpdate : public QObject
             f->writeImage("Album/" + name);
         finish(f->manager.syncFolder(f->scan("Album")));
         m_completions = 0;
+        m_lastCount = -1;
         f->service.clearRequests();
         return f->entry("Album").status.galleryId();
     }
@@ -66,7 +67,36 @@ private Q_SLOTS:
                 QCOMPARE(image.sha256, sha256Hex(newB));
         }
         QCOMPARE(m_completions, 1);
-        QCOMPARE(m_lastCount, 3);
+        QCOMPARE(m_lastCount, 2); // b replaced, d uploaded
+    }
+
+    // The shell is told how many images the run uploaded or replaced, and nothing after a run that did neither.
+    void reportsWhatItPublished_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<qint64>("reported"); // -1: not reported
+        QTest::newRow("one image deleted") << "delete" << qint64(-1);
+        QTest::newRow("one image added") << "add" << qint64(1);
+        QTest::newRow("one image replaced") << "replace" << qint64(1);
+    }
+    void reportsWhatItPublished()
+    {
+        QFETCH(QString, change);
+        QFETCH(qint64, reported);
+        const QString galleryId = syncedAlbum();
+        if (change == "delete")
+            TempTree::remove(f->exportTree.path("Album/a.jpg"));
+        else if (change == "add")
+            f->writeImage("Album/d.jpg");
+        else
+            f->writeImage("Album/b.jpg", 7777);
+
+        finish(f->manager.updateFolder(f->entry("Album")));
+
+        QVERIFY(f->entry("Album").status.is(SyncStatus::Case::synced));
+        QCOMPARE(f->serverNames(galleryId).size(), change == "delete" ? 2 : change == "add" ? 4 : 3);
+        QCOMPARE(m_completions, reported < 0 ? 0 : 1);
+        QCOMPARE(m_lastCount, reported);
     }
 
     // An image that is gone when its upload describes it is left out and not recorded; the rest of the update
@@ -260,7 +290,7 @@ private Q_SLOTS:
             << QStringList{"a.jpg", "c.jpg"} << QStringList{"a.jpg", "c.jpg"} << qint64(-1);
         QTest::newRow("one of two new images")
             << "new" << "Opplasting feilet for 1 bilde(r)" << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"}
-            << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"} << qint64(4);
+            << QStringList{"a.jpg", "b.jpg", "c.jpg", "d.jpg"} << qint64(1);
     }
     void failedReplacementOrUpload()
     {
