@@ -58,11 +58,14 @@ TransportError transportError(const QNetworkReply &reply)
     return TransportError(reply.error(), reply.errorString());
 }
 
+// Object stores say it in their own words: "ExpiredToken" on some, S3-compatible ones answer AccessDenied with
+// "Request has expired".
 bool bodySaysExpired(const QByteArray &body)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder(body);
-    return !decoder.hasError() && text.contains(QLatin1String("ExpiredToken"));
+    return !decoder.hasError()
+        && (text.contains(QLatin1String("ExpiredToken")) || text.contains(QLatin1String("Request has expired")));
 }
 
 } // namespace

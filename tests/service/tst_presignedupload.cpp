@@ -110,7 +110,10 @@ private Q_SLOTS:
         row("403", 403, "<Code>AccessDenied</Code>", failed, 403);
         row("403 expired", 403, "<Error><Code>ExpiredToken</Code></Error>", expired, 0);
         row("400 expired", 400, "ExpiredToken", expired, 0);
+        row("403 S3 request has expired", 403,
+            "<Error><Code>AccessDenied</Code><Message>Request has expired</Message></Error>", expired, 0);
         row("case matters", 403, "expiredtoken", failed, 403);
+        row("case matters, S3", 403, "<Code>AccessDenied</Code><Message>request has expired</Message>", failed, 403);
         row("invalid utf-8 body", 403, "ExpiredToken \xff\xfe", failed, 403);
         // Only the answer's start is read (64 KiB): a huge answer cannot fill memory.
         row("expired, huge answer", 403, "ExpiredToken" + QByteArray(4 << 20, ' '), expired, 0);
