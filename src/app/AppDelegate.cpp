@@ -171,9 +171,13 @@ void AppDelegate::handleURLEvent(const QString &text)
 
 void AppDelegate::handleCallbackURL(const QUrl &url)
 {
+    // Any web page or local program can send this URL; taking it would move automatic sync to another account.
     if (m_authManager->isAuthenticated()) {
-        // Any web page or local program can send this URL; taking it would move automatic sync to another account.
         qCWarning(lcAppDelegate, "Ignored sign-in callback: already signed in (sign out first to switch accounts)");
+        return;
+    }
+    if (m_authManager->isCheckingStoredSignIn()) {
+        qCWarning(lcAppDelegate, "Ignored sign-in callback: the stored sign-in is being checked");
         return;
     }
     m_authManager->handleCallbackURL(url);

@@ -77,6 +77,8 @@ AuthManager::AuthManager(VarnostimaAPI &api, SecureStorage storage, StartupResto
 {
     if (restore == StartupRestore::Scheduled) {
         // Runs once the caller is back in the event loop, so callbacks installed right after construction are set.
+        if (const auto token = m_storage.read(kTokenKey); token && !containsHeaderBreakers(*token))
+            m_restoringEpoch = m_epoch;
         QTimer::singleShot(0, this, [this] { restoreSession(); });
     }
 }
@@ -132,6 +134,7 @@ void AuthManager::endCheck()
 
 QCoro::Task<void> AuthManager::restoreSession()
 {
+    m_restoringEpoch.reset();
     const std::optional<QString> token = m_storage.read(kTokenKey);
     if (!token) {
         qCInfo(lcAuth, "No stored token");
@@ -145,6 +148,7 @@ QCoro::Task<void> AuthManager::restoreSession()
 
     QPointer<AuthManager> self(this);
     const quint64 epoch = m_epoch;
+    m_restoringEpoch = epoch;
     beginCheck();
     m_api.setCredentials(baseURL(), *token);
 
@@ -158,6 +162,8 @@ QCoro::Task<void> AuthManager::restoreSession()
     if (!self)
         co_return;
 
+    if (m_restoringEpoch == epoch)
+        m_restoringEpoch.reset();
     if (epoch != m_epoch) {
         // A sign-in or sign-out happened meanwhile; its outcome is the one that counts.
         qCInfo(lcAuth, "Session restore outcome dropped: the sign-in changed meanwhile");
@@ -184,9 +190,10 @@ QCoro::Task<void> AuthManager::restoreSession()
 
 QCoro::Task<void> AuthManager::login(QString token, std::optional<QString> baseURLText)
 {
-    if (containsHeaderBreakers(token)) {
-        // Would inject header lines; no service issues such a token.
-        qCCritical(lcAuth, "Refused a token that holds a line break or NUL");
+    if (token.isEmpty() || containsHeaderBreakers(token)) {
+        // An empty one would go out as a bare "Bearer "; one with a line break would inject header lines. No
+        // service issues either.
+        qCCritical(lcAuth, "Refused a token that is empty or holds a line break or NUL");
         throw AuthError::invalidToken();
     }
 

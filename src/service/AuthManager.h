@@ -30,6 +30,8 @@ public:
 
     bool isAuthenticated() const { return m_isAuthenticated; }
     bool isLoading() const { return m_checksRunning > 0; }
+    // A stored sign-in waits for its check at start or is being checked: until its outcome it counts as signed in.
+    bool isCheckingStoredSignIn() const { return m_restoringEpoch == m_epoch; }
     // The message of the last failed sign-in through a callback URL; a null string when there is none.
     QString loginError() const { return m_loginError; }
 
@@ -67,4 +69,6 @@ private:
     QString m_loginError;
     // Counts sign-ins and sign-outs, so that a restore that finishes after one of them knows its outcome is stale.
     quint64 m_epoch = 0;
+    // The epoch in which a restore is pending or running; another value when none is.
+    std::optional<quint64> m_restoringEpoch;
 };

@@ -219,24 +219,50 @@ private Q_SLOTS:
             QTRY_VERIFY(!delegate->authManager().isLoading()); // the refused token has been checked
     }
 
+    // Any page can send the link: while the user counts as signed in (a stored sign-in still being checked too), it
+    // must not switch accounts.
+    void callbackWhileSignedInIsIgnored_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::newRow("signed in") << "signed in";
+        QTest::newRow("at launch, stored sign-in not checked yet") << "launch";
+        QTest::newRow("stored sign-in being checked") << "checking";
+    }
     void callbackWhileSignedInIsIgnored()
     {
+        QFETCH(QString, when);
         LogCapture log;
-        auto delegate = makeDelegate();
-        signIn(*delegate);
         m_service->addAccount("other-account");
-        QSignalSpy loading(&delegate->authManager(), &AuthManager::isLoadingChanged);
-        delegate->handleURLEvent(QStringLiteral("varnostima://auth?token=other-account"));
-        QVERIFY(loading.isEmpty());
+        const QString link = QStringLiteral("varnostima://auth?token=other-account");
+        std::unique_ptr<AppDelegate> delegate;
+        if (when == QLatin1String("signed in")) {
+            delegate = makeDelegate();
+            signIn(*delegate);
+            delegate->handleURLEvent(link);
+        } else {
+            SecureStorage(m_support->root()).write(QStringLiteral("api-token"), QString::fromLatin1(kToken));
+            testsupport::ScriptedAnswer late{200, "{}"};
+            late.held = when == QLatin1String("checking");
+            m_service->script("GET", "/api/auth/me", late);
+            delegate = makeDelegate(true);
+            if (late.held)
+                QTRY_VERIFY(!m_service->requests("GET", "/api/auth/me").isEmpty());
+            delegate->handleURLEvent(link);
+            m_service->releaseHeld();
+            QTRY_VERIFY(delegate->authManager().isAuthenticated());
+            QTRY_VERIFY(!delegate->authManager().isLoading());
+        }
         QVERIFY(log.contains(kDelegate, QStringLiteral("Ignored sign-in callback")));
+        for (const auto &request : m_service->requests("GET", "/api/auth/me"))
+            QCOMPARE(request.header("Authorization"), "Bearer " + kToken);
         QCOMPARE(m_api->authToken(), std::optional<QString>(QString::fromLatin1(kToken)));
+        QCOMPARE(SecureStorage(m_support->root()).read(QStringLiteral("api-token")), QString::fromLatin1(kToken));
 
         // Signing out first still switches accounts.
         delegate->authManager().logout();
-        delegate->handleURLEvent(QStringLiteral("varnostima://auth?token=other-account"));
-        QVERIFY(!loading.isEmpty());
+        delegate->handleURLEvent(link);
+        QTRY_COMPARE(m_api->authToken(), std::optional<QString>(QStringLiteral("other-account")));
         QTRY_VERIFY(delegate->authManager().isAuthenticated());
-        QCOMPARE(m_api->authToken(), std::optional<QString>(QStringLiteral("other-account")));
     }
 
     void mergedHistory_data()
