@@ -61,11 +61,15 @@ void SyncManager::unignoreFolder(SyncFolder folder)
     ignored.removeIf([&folder](const QString &path) { return unicodenames::canonicallyEqual(path, folder.path); });
     setIgnoredPaths(ignored);
     saveState();
+    // No file event will come for a folder that did not change on disk: without a pass it would wait.
+    scheduleAutoSync();
 }
 
 void SyncManager::clearMovedFrom(SyncFolder folder)
 {
-    editFolderEntry(*this, folder.path, [](SyncFolder &entry) { entry.movedFrom.reset(); });
+    // The move held back the folder's update; whatever changed meanwhile goes now.
+    if (editFolderEntry(*this, folder.path, [](SyncFolder &entry) { entry.movedFrom.reset(); }))
+        scheduleAutoSync();
 }
 
 QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)

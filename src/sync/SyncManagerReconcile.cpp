@@ -54,13 +54,31 @@ QSet<QString> canonicalNames(const QList<UploadedFileMeta> &records)
 struct KnownFolders {
     KnownFolders(const QList<SyncFolder> &folders, const PendingFolderUploads &pendingUploads)
     {
-        for (const SyncFolder &folder : folders)
+        for (const SyncFolder &folder : folders) {
             previousByPath.insert(canonical(folder.path), &folder);
+            if (folder.status.is(SyncStatus::Case::synced))
+                previousByPlace.insert(canonical(folder.relativePath), &folder);
+        }
         for (auto it = pendingUploads.cbegin(); it != pendingUploads.cend(); ++it)
             pending.insert(canonical(it.key()), &it.value());
     }
 
+    // The folder's entry before this run: at its path, or for a folder just found moved, at the place it left
+    // while the folder is linked to the gallery it had there (or not linked yet). A move keeps the sizes and times
+    // recorded for its images: without them it would wait for a baseline the user never asked for.
+    const SyncFolder *previousOf(const SyncFolder &folder) const
+    {
+        if (const SyncFolder *previous = previousByPath.value(canonical(folder.path)))
+            return previous;
+        const SyncFolder *left = folder.movedFrom ? previousByPlace.value(canonical(*folder.movedFrom)) : nullptr;
+        if (!left || (folder.status.is(SyncStatus::Case::synced)
+                      && folder.status.galleryId() != left->status.galleryId()))
+            return nullptr;
+        return left;
+    }
+
     QHash<QString, const SyncFolder *> previousByPath;
+    QHash<QString, const SyncFolder *> previousByPlace; // synced folders by relative path
     QHash<QString, const QList<UploadedFileMeta> *> pending;
 };
 
@@ -306,14 +324,13 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     }
 
     const KnownFolders before(m_folders, m_pendingFolderUploads);
-    const auto &previousByPath = before.previousByPath;
     const auto &pending = before.pending;
     // What this app recorded for a folder: the live list's records, else those waiting from the state file.
-    const auto recordedNames = [&](const QString &key) {
-        const SyncFolder *previous = previousByPath.value(key);
+    const auto recordedNames = [&](const SyncFolder &folder) {
+        const SyncFolder *previous = before.previousOf(folder);
         if (previous && previous->uploadedFiles)
             return canonicalNames(*previous->uploadedFiles);
-        const QList<UploadedFileMeta> *stored = pending.value(key);
+        const QList<UploadedFileMeta> *stored = pending.value(canonical(folder.path));
         return stored ? canonicalNames(*stored) : QSet<QString>();
     };
 
@@ -339,7 +356,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         // from the service is never deleted by an update, and one deleted on the web and gone from the disk
         // stays out of the pending removals. A name deleted on the web that is still on disk keeps its record,
         // so it is never sent again.
-        QSet<QString> seen = recordedNames(canonical(folder.path));
+        QSet<QString> seen = recordedNames(folder);
         for (const QString &name : folder.cachedLocalFileNames.value_or(QSet<QString>()))
             seen.insert(canonical(name));
         QStringList recorded;
@@ -357,7 +374,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     for (SyncFolder &folder : scannedFolders) {
         if (folder.status.is(SyncStatus::Case::ignored))
             continue;
-        const SyncFolder *previous = previousByPath.value(canonical(folder.path));
+        const SyncFolder *previous = before.previousByPath.value(canonical(folder.path));
         std::optional<QString> linkedId;
         if (previous && previous->status.is(SyncStatus::Case::synced))
             linkedId = previous->status.galleryId();
@@ -387,7 +404,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         const SyncStateGallery *match = candidates.first();
         if (candidates.size() > 1) {
             const std::optional<QString> parentId = resolveParentFolderId(folder.parentComponents, state.folders);
-            const QSet<QString> recorded = recordedNames(canonical(folder.path));
+            const QSet<QString> recorded = recordedNames(folder);
             const auto rank = [&](const SyncStateGallery *gallery) {
                 qint64 overlap = 0;
                 for (const QString &name : galleryById.value(gallery->id)->fileNames)
@@ -449,7 +466,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
             folder.status = kept->status;
             folder.uploadedFiles = kept->uploadedFiles;
         } else if (folder.uploadedFiles) {
-            const SyncFolder *previous = previousByPath.value(key);
+            const SyncFolder *previous = before.previousOf(folder);
             if (previous && previous->uploadedFiles)
                 folder.uploadedFiles = mergeRecords(*previous->uploadedFiles, *folder.uploadedFiles);
             else if (const QList<UploadedFileMeta> *stored = pending.value(key))

@@ -461,6 +461,69 @@ private Q_SLOTS:
         QCOMPARE(e.names(moved.status.galleryId()), QStringList{"a.jpg"});
     }
 
+    // Taking an ignore back, moving a moved folder's gallery or keeping it where it is changes nothing on disk, so no
+    // file event follows: the action itself asks for the pass that syncs the folder or brings it up to date. A
+    // move keeps the sizes and times recorded for the folder's images.
+    void actionsLeaveNoFolderWaiting_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("take an ignore back") << "unignore";
+        QTest::newRow("move the gallery on the service") << "move";
+        QTest::newRow("keep the gallery where it is") << "keep";
+    }
+
+    void actionsLeaveNoFolderWaiting()
+    {
+        QFETCH(QString, action);
+        Engine e(ownPasses);
+        const bool moved = action != "unignore";
+        const QString place = moved ? "Nytt/Fest" : "Fest";
+        QList<UploadedFileMeta> recorded;
+        if (moved) {
+            e.tree.addFile("Gammelt/Fest/a.jpg", 10);
+            e.tree.addFile("Gammelt/Fest/b.jpg", 11);
+            e.watch();
+            QTRY_VERIFY_WITH_TIMEOUT(e.entry("Gammelt/Fest").status.is(SyncStatus::Case::synced), 10000);
+            QTRY_VERIFY(!e.manager->isAutoSyncing() && !e.manager->isAutoSyncScheduled());
+            recorded = *e.entry("Gammelt/Fest").uploadedFiles;
+            e.manager->stopWatching(); // the move below is found by the reconcile, not by a refresh
+            QVERIFY(QDir().mkpath(e.tree.path("Nytt")));
+            QVERIFY(QDir().rename(e.tree.path("Gammelt/Fest"), e.tree.path(place)));
+            e.tree.addFile(place + "/c.jpg", 12);
+            e.reconcile();
+            const SyncFolder found = e.entry(place);
+            QCOMPARE(found.movedFrom, std::optional<QString>("Gammelt/Fest"));
+            QCOMPARE(found.uploadedFiles, std::optional(recorded));
+        } else {
+            e.tree.addFile("Fest/a.jpg", 10);
+            e.tree.addFile("Fest/b.jpg", 11);
+            e.tree.addFile("Fest/c.jpg", 12);
+            e.manager->setIgnoredPaths({e.tree.path(place)});
+            e.watch();
+            QCOMPARE(e.entry(place).status.kind(), SyncStatus::Case::ignored);
+        }
+        QVERIFY(!e.manager->isAutoSyncScheduled()); // nothing else would sync the folder
+
+        const SyncFolder folder = e.entry(place);
+        if (action == "unignore")
+            e.manager->unignoreFolder(folder);
+        else if (action == "move")
+            awaitTask(e.manager->moveGalleryOnServer(folder));
+        else
+            e.manager->clearMovedFrom(folder);
+
+        const QStringList all{"a.jpg", "b.jpg", "c.jpg"};
+        QTRY_COMPARE_WITH_TIMEOUT(e.galleryIds("Fest").size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.names(e.galleryIds("Fest").first()), all, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(e.entry(place).status.is(SyncStatus::Case::synced), 10000);
+        const SyncFolder after = e.entry(place);
+        QVERIFY(!after.movedFrom);
+        QCOMPARE(recordNames(after), all);
+        QVERIFY(!after.needsMetadataBaseline() && !after.hasModifiedFiles() && after.newFileCount() == 0);
+        for (const UploadedFileMeta &record : recorded)
+            QVERIFY(after.uploadedFiles->contains(record)); // untouched by the update
+    }
+
     void retryDelaysGrow()
     {
         const TempTree support;
