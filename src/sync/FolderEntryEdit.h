@@ -4,18 +4,12 @@
 // looks the entry up again by path and is skipped when it is gone.
 
 #include "SyncManager.h"
-#include "UnicodeNames.h"
 
-// Paths compare under canonical equivalence; the exact pass first keeps the usual case free of normalising.
+// Paths compare exactly: two names that differ only in Unicode normalisation are two folders on disk.
 inline qsizetype folderEntryIndex(const QList<SyncFolder> &folders, const QString &path)
 {
     for (qsizetype i = 0; i < folders.size(); ++i) {
         if (folders.at(i).path == path)
-            return i;
-    }
-    const QString wanted = unicodenames::canonical(path);
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        if (unicodenames::canonical(folders.at(i).path) == wanted)
             return i;
     }
     return -1;

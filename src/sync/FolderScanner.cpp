@@ -166,7 +166,7 @@ bool readDirectory(const QString &path, bool followLink, bool wantImages, Listin
 }
 
 struct TreeWalker {
-    QSet<QString> ignoredCanonical;
+    const QSet<QString> &ignoredPaths;
     QList<SyncFolder> &result;
     QStringList *unreadable;
 
@@ -210,7 +210,7 @@ struct TreeWalker {
             : parentComponents.join(QLatin1Char('/')) + QLatin1Char('/') + folder.name;
         folder.parentComponents = parentComponents;
         folder.imageCount = qint64(listing.images.size());
-        folder.status = ignoredCanonical.contains(canonical(directory)) ? SyncStatus::ignored()
+        folder.status = ignoredPaths.contains(directory) ? SyncStatus::ignored()
                                                                         : SyncStatus::notSynced();
         QSet<QString> names;
         LocalFileMetaMap meta;
@@ -225,15 +225,6 @@ struct TreeWalker {
         result.append(std::move(folder));
     }
 };
-
-QSet<QString> canonicalSet(const QSet<QString> &strings)
-{
-    QSet<QString> result;
-    result.reserve(strings.size());
-    for (const auto &s : strings)
-        result.insert(canonical(s));
-    return result;
-}
 
 QCollator folderCollator()
 {
@@ -259,7 +250,7 @@ void FolderScanner::scanDirectory(const QString &directory, const QStringList &p
                                   const QSet<QString> &ignoredPaths, QList<SyncFolder> &result,
                                   QStringList *unreadable)
 {
-    TreeWalker walker{canonicalSet(ignoredPaths), result, unreadable};
+    TreeWalker walker{ignoredPaths, result, unreadable};
     Listing listing;
     QString error;
     if (!readDirectory(directory, true, false, listing, error)) {
@@ -302,21 +293,21 @@ QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, con
 // move before the user could act on it. The move is moot once a folder stands at its old place again.
 static void keepPendingMoves(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous)
 {
-    QHash<QString, QString> pending; // canonical path -> where the folder moved from
+    QHash<QString, QString> pending; // path -> where the folder moved from
     for (const SyncFolder &folder : previous) {
         if (folder.movedFrom)
-            pending.insert(canonical(folder.path), *folder.movedFrom);
+            pending.insert(folder.path, *folder.movedFrom);
     }
     if (pending.isEmpty())
         return;
     QSet<QString> scannedPlaces;
     for (const SyncFolder &folder : std::as_const(scanned))
-        scannedPlaces.insert(canonical(folder.relativePath));
+        scannedPlaces.insert(folder.relativePath);
     for (SyncFolder &folder : scanned) {
         if (folder.movedFrom)
             continue;
-        const auto source = pending.constFind(canonical(folder.path));
-        if (source != pending.cend() && !scannedPlaces.contains(canonical(*source)))
+        const auto source = pending.constFind(folder.path);
+        if (source != pending.cend() && !scannedPlaces.contains(*source))
             folder.movedFrom = *source;
     }
 }
@@ -345,10 +336,9 @@ void FolderScanner::detectNewlyMovedFolders(QList<SyncFolder> &scanned, const QL
         const auto group = groups.constFind(key);
         if (group == groups.cend())
             continue;
-        const QString path = canonical(folder.path);
         for (const SyncFolder *old : *group) {
-            if (canonical(old->path) == path) {
-                unchangedPaths.insert(path);
+            if (old->path == folder.path) {
+                unchangedPaths.insert(folder.path);
                 break;
             }
         }
@@ -357,12 +347,10 @@ void FolderScanner::detectNewlyMovedFolders(QList<SyncFolder> &scanned, const QL
     for (SyncFolder &folder : scanned) {
         const QString key = canonical(folder.displayName);
         const auto group = groups.constFind(key);
-        const QString path = canonical(folder.path);
-        if (group == groups.cend() || unchangedPaths.contains(path) || bearers.value(key) != 1)
+        if (group == groups.cend() || unchangedPaths.contains(folder.path) || bearers.value(key) != 1)
             continue;
         for (const SyncFolder *old : *group) {
-            const QString oldPath = canonical(old->path);
-            if (oldPath != path && !unchangedPaths.contains(oldPath)) {
+            if (old->path != folder.path && !unchangedPaths.contains(old->path)) {
                 folder.movedFrom = old->relativePath;
                 break;
             }

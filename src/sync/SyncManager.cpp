@@ -1,7 +1,6 @@
 #include "SyncManager.h"
 
 #include "SyncLogging.h"
-#include "UnicodeNames.h"
 #include "platform/ExportFolderBookmark.h"
 #include "platform/FileEventStream.h"
 #include "service/AppSupport.h"
@@ -241,10 +240,10 @@ void SyncManager::clearWatchFolder()
 SyncState SyncManager::stateSnapshot() const
 {
     FolderUploadList uploads;
-    QHash<QString, qsizetype> indexOfPath; // canonical path -> entry
+    QHash<QString, qsizetype> indexOfPath; // path -> entry
     QSet<QString> listedPaths;
     for (const SyncFolder &folder : m_folders) {
-        const QString key = unicodenames::canonical(folder.path);
+        const QString &key = folder.path;
         listedPaths.insert(key);
         if (!folder.uploadedFiles)
             continue;
@@ -259,7 +258,7 @@ SyncState SyncManager::stateSnapshot() const
     // Records not yet attached to a scanned folder must survive a save (a save before the first reconcile, or
     // while the export folder's disk is away).
     for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it) {
-        if (!listedPaths.contains(unicodenames::canonical(it.key())))
+        if (!listedPaths.contains(it.key()))
             uploads.append({it.key(), it.value()});
     }
 

@@ -293,7 +293,7 @@ public:
 
 private:
     void removeActionEntries(const QString &path, const QString &galleryId);
-    QSet<QString> m_movesUnderWay; // canonical paths of folders whose gallery move is on the way
+    QSet<QString> m_movesUnderWay; // paths of folders whose gallery move is on the way
     // ---- full scan and reconcile, watching and automatic sync (SyncManagerReconcile.cpp,
     // SyncManagerWatching.cpp)
 public:
@@ -352,6 +352,6 @@ private:
     void noteRunEnded(const QString &path, const std::optional<SyncStatus> &linked);
     void armRetryTimer();
     QList<SyncFolder> dueRetries();
-    QHash<QString, RetryState> m_retries; // by canonical path
+    QHash<QString, RetryState> m_retries; // by path
     QTimer m_retryTimer;
 };

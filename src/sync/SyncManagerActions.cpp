@@ -9,7 +9,6 @@
 #include "FolderEntryEdit.h"
 #include "SyncErrors.h"
 #include "SyncLogging.h"
-#include "UnicodeNames.h"
 #include "service/VarnostimaAPI.h"
 
 #include <QPointer>
@@ -20,7 +19,7 @@ namespace {
 
 bool samePath(const SyncFolder &entry, const QString &path)
 {
-    return unicodenames::canonicallyEqual(entry.path, path);
+    return entry.path == path;
 }
 
 } // namespace
@@ -56,9 +55,8 @@ void SyncManager::unignoreFolder(SyncFolder folder)
     if (!setFolderStatus(*this, folder.path, SyncStatus::notSynced()))
         return;
 
-    // The scan compares ignored paths canonically, so every spelling of the path has to go.
     QSet<QString> ignored = m_ignoredPaths;
-    ignored.removeIf([&folder](const QString &path) { return unicodenames::canonicallyEqual(path, folder.path); });
+    ignored.remove(folder.path);
     setIgnoredPaths(ignored);
     saveState();
     // No file event will come for a folder that did not change on disk: without a pass it would wait.
@@ -79,7 +77,7 @@ QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
     if (!folder.status.is(SyncStatus::Case::synced) || !folder.movedFrom)
         co_return;
     // A second press while the first move runs would create the server folders twice.
-    const QString moveKey = unicodenames::canonical(folder.path);
+    const QString moveKey = folder.path;
     if (m_movesUnderWay.contains(moveKey))
         co_return;
     m_movesUnderWay.insert(moveKey);

@@ -154,7 +154,7 @@ QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder, RunOrigin origin)
     const QString name = folder.name;
     const QString path = folder.path;
     if (origin == RunOrigin::user)
-        m_retries.remove(unicodenames::canonical(path));
+        m_retries.remove(path);
     QPointer<SyncManager> self(this);
     try {
         co_await runFirstSync(self, std::move(folder));

@@ -49,18 +49,18 @@ QSet<QString> canonicalNames(const QList<UploadedFileMeta> &records)
     return names;
 }
 
-// What this app knew before a reconcile, by canonical path: the live list's folders, and the state file's records
+// What this app knew before a reconcile, by path: the live list's folders, and the state file's records
 // still waiting for their folder. Points into both; they must outlive it unchanged.
 struct KnownFolders {
     KnownFolders(const QList<SyncFolder> &folders, const PendingFolderUploads &pendingUploads)
     {
         for (const SyncFolder &folder : folders) {
-            previousByPath.insert(canonical(folder.path), &folder);
+            previousByPath.insert(folder.path, &folder);
             if (folder.status.is(SyncStatus::Case::synced))
-                previousByPlace.insert(canonical(folder.relativePath), &folder);
+                previousByPlace.insert(folder.relativePath, &folder);
         }
         for (auto it = pendingUploads.cbegin(); it != pendingUploads.cend(); ++it)
-            pending.insert(canonical(it.key()), &it.value());
+            pending.insert(it.key(), &it.value());
     }
 
     // The folder's entry before this run: at its path, or for a folder just found moved, at the place it left
@@ -68,9 +68,9 @@ struct KnownFolders {
     // recorded for its images: without them it would wait for a baseline the user never asked for.
     const SyncFolder *previousOf(const SyncFolder &folder) const
     {
-        if (const SyncFolder *previous = previousByPath.value(canonical(folder.path)))
+        if (const SyncFolder *previous = previousByPath.value(folder.path))
             return previous;
-        const SyncFolder *left = folder.movedFrom ? previousByPlace.value(canonical(*folder.movedFrom)) : nullptr;
+        const SyncFolder *left = folder.movedFrom ? previousByPlace.value(*folder.movedFrom) : nullptr;
         if (!left || (folder.status.is(SyncStatus::Case::synced)
                       && folder.status.galleryId() != left->status.galleryId()))
             return nullptr;
@@ -182,10 +182,8 @@ bool isNoContactError(const TransportError &error)
 
 bool SyncManager::isBelowAny(const QString &path, const QStringList &directories)
 {
-    const QString key = canonical(path);
-    for (const QString &directory : directories) {
-        const QString dir = canonical(directory);
-        if (key == dir || key.startsWith(dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/')))
+    for (const QString &dir : directories) {
+        if (path == dir || path.startsWith(dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/')))
             return true;
     }
     return false;
@@ -330,7 +328,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         const SyncFolder *previous = before.previousOf(folder);
         if (previous && previous->uploadedFiles)
             return canonicalNames(*previous->uploadedFiles);
-        const QList<UploadedFileMeta> *stored = pending.value(canonical(folder.path));
+        const QList<UploadedFileMeta> *stored = pending.value(folder.path);
         return stored ? canonicalNames(*stored) : QSet<QString>();
     };
 
@@ -374,12 +372,11 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     for (SyncFolder &folder : scannedFolders) {
         if (folder.status.is(SyncStatus::Case::ignored))
             continue;
-        const SyncFolder *previous = before.previousByPath.value(canonical(folder.path));
+        const SyncFolder *previous = before.previousByPath.value(folder.path);
         std::optional<QString> linkedId;
         if (previous && previous->status.is(SyncStatus::Case::synced))
             linkedId = previous->status.galleryId();
-        else if (const auto retry = m_retries.constFind(canonical(folder.path)); retry != m_retries.cend()
-                                                                                 && retry->linked)
+        else if (const auto retry = m_retries.constFind(folder.path); retry != m_retries.cend() && retry->linked)
             linkedId = retry->linked->galleryId();
         const SyncStateGallery *gallery = linkedId ? galleryById.value(*linkedId) : nullptr;
         if (gallery && !usedGalleryIds.contains(gallery->id))
@@ -453,7 +450,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     // The list of this moment, with whatever first syncs and actions changed while the run waited.
     QHash<QString, const SyncFolder *> keptWork;
     for (const SyncFolder &folder : std::as_const(m_folders)) {
-        const QString key = canonical(folder.path);
+        const QString &key = folder.path;
         if (folder.status.is(SyncStatus::Case::syncing) || folder.status.is(SyncStatus::Case::failed))
             keptWork.insert(key, &folder);
         else
@@ -461,7 +458,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     }
 
     for (SyncFolder &folder : result) {
-        const QString key = canonical(folder.path);
+        const QString &key = folder.path;
         if (const SyncFolder *kept = keptWork.value(key)) {
             folder.status = kept->status;
             folder.uploadedFiles = kept->uploadedFiles;
@@ -508,7 +505,7 @@ void SyncManager::reconcileFailed(const std::exception *error, QList<SyncFolder>
     const auto &pending = before.pending;
 
     for (SyncFolder &folder : scanned) {
-        const QString key = canonical(folder.path);
+        const QString &key = folder.path;
         if (const SyncFolder *previous = previousByPath.value(key)) {
             folder.status = previous->status;
             folder.uploadedFiles = previous->uploadedFiles;
@@ -543,15 +540,15 @@ void SyncManager::keepUnreadable(QList<SyncFolder> &result, const QStringList &u
         return;
     QSet<QString> listed;
     for (const SyncFolder &folder : std::as_const(result))
-        listed.insert(canonical(folder.path));
+        listed.insert(folder.path);
     for (const SyncFolder &folder : m_folders) {
         if (folder.status.is(SyncStatus::Case::removedLocally) || !isBelowAny(folder.path, unreadable)
-            || listed.contains(canonical(folder.path)))
+            || listed.contains(folder.path))
             continue;
         qCWarning(lcSync, "Cannot read %s — keeping its entry and records as they were",
                   qUtf8Printable(folder.relativePath));
         result.append(folder);
-        listed.insert(canonical(folder.path));
+        listed.insert(folder.path);
         if (claimedGalleryIds && folder.status.is(SyncStatus::Case::synced))
             claimedGalleryIds->insert(folder.status.galleryId());
     }

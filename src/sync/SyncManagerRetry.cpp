@@ -6,12 +6,9 @@
 
 #include "FolderEntryEdit.h"
 #include "SyncLogging.h"
-#include "UnicodeNames.h"
 
 #include <QDateTime>
 #include <QPointer>
-
-using unicodenames::canonical;
 
 QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder)
 {
@@ -43,7 +40,7 @@ bool SyncManager::isSettling(const LocalFileMeta &meta) const
 
 void SyncManager::noteRunEnded(const QString &path, const std::optional<SyncStatus> &linked)
 {
-    const QString key = canonical(path);
+    const QString &key = path;
     const std::optional<SyncFolder> live = liveFolderEntry(*this, path);
     if (!live || !live->status.is(SyncStatus::Case::failed)) {
         m_retries.remove(key);
@@ -82,7 +79,7 @@ QList<SyncFolder> SyncManager::dueRetries()
     for (const SyncFolder &folder : std::as_const(m_folders)) {
         if (!folder.status.is(SyncStatus::Case::failed) || folder.movedFrom)
             continue;
-        const auto retry = m_retries.constFind(canonical(folder.path));
+        const auto retry = m_retries.constFind(folder.path);
         if (retry != m_retries.cend() && retry->due <= now)
             due.append(folder);
     }

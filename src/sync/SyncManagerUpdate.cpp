@@ -422,7 +422,7 @@ QCoro::Task<void> SyncManager::updateFolder(SyncFolder folder, RunOrigin origin)
     const std::optional<SyncStatus> linked =
         live && live->status.is(SyncStatus::Case::synced) ? std::optional<SyncStatus>(live->status) : std::nullopt;
     if (origin == RunOrigin::user && linked)
-        m_retries.remove(canonical(path));
+        m_retries.remove(path);
     QPointer<SyncManager> self(this);
     try {
         co_await runUpdate(self, std::move(folder));

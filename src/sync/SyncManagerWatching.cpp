@@ -36,9 +36,8 @@ bool isAutoUpdateCandidate(const SyncFolder &folder)
 
 const SyncFolder *findByPath(const QList<SyncFolder> &folders, const QString &path)
 {
-    const QString key = canonical(path);
     for (const SyncFolder &folder : folders) {
-        if (canonical(folder.path) == key)
+        if (folder.path == path)
             return &folder;
     }
     return nullptr;
@@ -131,18 +130,18 @@ void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const 
 {
     QSet<QString> known;
     for (const QString &path : knownPaths)
-        known.insert(canonical(path));
+        known.insert(path);
     // Against the list as it is now too: an overlapping refresh or a reconcile may have added the path meanwhile.
     for (const SyncFolder &folder : std::as_const(m_folders))
-        known.insert(canonical(folder.path));
+        known.insert(folder.path);
 
     QSet<QString> scannedPaths;
     for (const SyncFolder &folder : scanned)
-        scannedPaths.insert(canonical(folder.path));
+        scannedPaths.insert(folder.path);
     // Synced folders the disk no longer has: a new folder of the same name may be one of them, moved.
     QSet<QString> vanishedSyncedNames;
     for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (folder.status.is(SyncStatus::Case::synced) && !scannedPaths.contains(canonical(folder.path)))
+        if (folder.status.is(SyncStatus::Case::synced) && !scannedPaths.contains(folder.path))
             vanishedSyncedNames.insert(canonical(folder.displayName));
     }
 
@@ -150,10 +149,9 @@ void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const 
     qint64 appended = 0;
     bool possibleMove = false;
     for (const SyncFolder &folder : scanned) {
-        const QString key = canonical(folder.path);
-        if (known.contains(key))
+        if (known.contains(folder.path))
             continue;
-        known.insert(key);
+        known.insert(folder.path);
         if (vanishedSyncedNames.contains(canonical(folder.displayName))) {
             // A first sync would make a second gallery and upload every image again; the full scan marks the
             // move and leaves it to the user.
@@ -168,12 +166,12 @@ void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const 
 
     QHash<QString, const SyncFolder *> scannedByPath;
     for (const SyncFolder &folder : scanned)
-        scannedByPath.insert(canonical(folder.path), &folder);
+        scannedByPath.insert(folder.path, &folder);
     qint64 updated = 0;
     for (SyncFolder &entry : folders) {
         if (entry.status.is(SyncStatus::Case::removedLocally))
             continue;
-        const SyncFolder *found = scannedByPath.value(canonical(entry.path));
+        const SyncFolder *found = scannedByPath.value(entry.path);
         if (!found && isBelowAny(entry.path, m_unreadableFolders))
             continue; // unknown, not empty
         if (!found) {
@@ -278,7 +276,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
         const SyncFolder *live = findByPath(m_folders, folder.path);
         if (!live || !live->status.is(SyncStatus::Case::failed) || live->movedFrom)
             continue;
-        const auto retry = m_retries.constFind(canonical(folder.path));
+        const auto retry = m_retries.constFind(folder.path);
         if (retry == m_retries.cend())
             continue;
         qCInfo(lcSync, "Retrying failed folder: %s", qUtf8Printable(folder.displayName));

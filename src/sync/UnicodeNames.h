@@ -5,6 +5,7 @@
 
 // Names compare under Unicode canonical equivalence: "é" as one code point equals "e" plus a combining accent.
 // The engine keeps names exactly as the disk or the service gave them and compares their canonical forms.
+// Folder paths compare exactly: two spellings of one name are two folders on disk.
 namespace unicodenames {
 
 // The NFC form of a name. Names without code points from U+0300 up are already NFC and are returned shared,

@@ -319,6 +319,11 @@ private Q_SLOTS:
         QTest::newRow("renamed on the web") << QStringList{"Shoot/a.jpg"} << "rename" << false;
         QTest::newRow("look-alike siblings, list reversed") << siblings << "reverse" << false;
         QTest::newRow("look-alike siblings, list reversed, after a start") << siblings << "reverse" << true;
+        // Names that differ only in Unicode normalisation are two folders on disk, each with its own gallery.
+        const QStringList normalised{"\u00C5sg\u00E5rd/a.jpg", "A\u030Asga\u030Ard/b.jpg"};
+        QTest::newRow("siblings differing in normalisation") << normalised << "reverse" << false;
+        QTest::newRow("siblings differing in normalisation, after a start") << normalised << "reverse" << true;
+        QTest::newRow("siblings differing in normalisation, one added later") << normalised << "later" << true;
         QTest::newRow("empty twin in the same server folder") << QStringList{"2024/Fest/a.jpg"} << "twin" << false;
         QTest::newRow("empty twin in the same server folder, after a start")
             << QStringList{"2024/Fest/a.jpg"} << "twin" << true;
@@ -331,10 +336,16 @@ private Q_SLOTS:
         QFETCH(bool, restart);
         Engine e;
         const QString f2024 = e.service.seedFolder("2024");
-        for (const QString &file : files)
+        const bool later = twist == "later";
+        for (const QString &file : later ? files.mid(0, files.size() - 1) : files)
             e.tree.addFile(file, 10);
         e.watch();
         e.pass();
+        if (later) {
+            e.tree.addFile(files.last(), 10);
+            e.refresh();
+            e.pass();
+        }
         QHash<QString, QString> linked; // folder path -> gallery id
         QHash<QString, QStringList> images;
         for (const SyncFolder &folder : e.manager->folders()) {
