@@ -76,6 +76,35 @@ private Q_SLOTS:
         QVERIFY(windows.window(WindowManager::Window::About) && windows.window(WindowManager::Window::About)->isVisible());
     }
 
+    // The icon's menu names and orders its commands as the panel and the application menu do.
+    void trayMenuFollowsThePanelsWords_data()
+    {
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("signed out") << false
+                                    << QStringList{"Logg inn med Google", "Vis panel", "", "Innstillinger", "Om Varnostima",
+                                                   "Se etter oppdateringer…", "", "Avslutt"};
+        QTest::newRow("signed in") << true
+                                   << QStringList{"Åpne oversikt", "Vis panel", "", "Innstillinger", "Om Varnostima",
+                                                  "Se etter oppdateringer…", "", "Logg ut", "Avslutt"};
+    }
+    void trayMenuFollowsThePanelsWords()
+    {
+        QFETCH(bool, signedIn);
+        QFETCH(QStringList, texts);
+        panel::Fixture f;
+        if (signedIn)
+            f.signIn();
+        FakeUpdater updater;
+        TrayController tray(f.context(), f.opener, updater, {});
+        QStringList shown;
+        for (const QAction *action : tray.menu()->actions()) {
+            if (action->isVisible())
+                shown << action->text();
+        }
+        QCOMPARE(shown, texts);
+    }
+
     void withoutTrayThePanelIsAWindow()
     {
         panel::Fixture f;

@@ -21,6 +21,7 @@ TrayController::TrayController(const AppContext &context, UrlOpener &opener, Upd
     : QObject(parent), m_context(context), m_opener(opener), m_updater(updater), m_actions(std::move(actions))
 {
     connect(&m_probe, &TrayHostProbe::decided, this, &TrayController::onTrayDecided);
+    buildMenu();
 }
 
 TrayController::~TrayController()
@@ -45,7 +46,6 @@ void TrayController::onTrayDecided(bool available)
         return;
     }
 
-    buildMenu();
     m_icon = std::make_unique<QSystemTrayIcon>(MenuBarIcon::icon(m_panel->palette()));
     m_icon->setToolTip(QStringLiteral("Varnostima"));
     m_icon->setContextMenu(m_menu.get());
@@ -90,9 +90,9 @@ void TrayController::buildMenu()
     m_overview = m_menu->addAction(QStringLiteral("Åpne oversikt"), this, call(m_actions.openOverview));
     m_menu->addAction(QStringLiteral("Vis panel"), this, &TrayController::showPanel);
     m_menu->addSeparator();
-    m_menu->addAction(QStringLiteral("Innstillinger…"), this, call(m_actions.openSettings));
-    m_menu->addAction(new CheckForUpdatesView(m_updater, m_menu.get()));
+    m_menu->addAction(QStringLiteral("Innstillinger"), this, call(m_actions.openSettings));
     m_menu->addAction(QStringLiteral("Om Varnostima"), this, call(m_actions.openAbout));
+    m_menu->addAction(new CheckForUpdatesView(m_updater, m_menu.get()));
     m_menu->addSeparator();
     m_signOut = m_menu->addAction(QStringLiteral("Logg ut"), this, [this] { m_context.authManager->logout(); });
     m_menu->addAction(QStringLiteral("Avslutt"), this, call(m_actions.quit));
