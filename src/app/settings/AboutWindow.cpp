@@ -1,5 +1,7 @@
 #include "AboutWindow.h"
 
+#include "BuildNumber.h"
+
 #include "app/CheckForUpdatesViewModel.h"
 #include "ui/BrandViews.h"
 #include "ui/CapsuleLabel.h"
