@@ -1,5 +1,6 @@
 #include "DesktopNotifications.h"
 
+#include "AppIcon.h"
 #include "DesktopLogging.h"
 #include "PlatformError.h"
 
@@ -22,8 +23,14 @@ QDBusMessage busCall(const QString &method)
 
 } // namespace
 
-DesktopNotifications::DesktopNotifications(QDBusConnection bus, QObject *parent)
-    : NotificationCenter(parent), m_bus(std::move(bus))
+QString DesktopNotifications::defaultAppIcon()
+{
+    const QString file = appIconFile();
+    return file.isEmpty() ? QStringLiteral("varnostima") : file;
+}
+
+DesktopNotifications::DesktopNotifications(QDBusConnection bus, QString appIcon, QObject *parent)
+    : NotificationCenter(parent), m_bus(std::move(bus)), m_appIcon(std::move(appIcon))
 {
     // Bound to the well-known name, so another client cannot fake answers to our notifications.
     m_bus.connect(ServiceName, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
@@ -54,10 +61,10 @@ QCoro::Task<NotificationAuthorizationStatus> DesktopNotifications::authorization
 {
     if (!m_bus.isConnected()) {
         qCWarning(lcDesktopNotifications, "No session bus: notifications are unavailable");
-        co_return NotificationAuthorizationStatus::Denied;
+        co_return NotificationAuthorizationStatus::NoService;
     }
     const bool available = co_await serviceAvailable();
-    co_return available ? NotificationAuthorizationStatus::Authorized : NotificationAuthorizationStatus::Denied;
+    co_return available ? NotificationAuthorizationStatus::Authorized : NotificationAuthorizationStatus::NoService;
 }
 
 QCoro::Task<bool> DesktopNotifications::requestAuthorization()
@@ -94,7 +101,7 @@ QCoro::Task<void> DesktopNotifications::add(NotificationContent content)
         hints.insert(QStringLiteral("suppress-sound"), true);
 
     QDBusMessage notify = QDBusMessage::createMethodCall(ServiceName, kPath, kInterface, QStringLiteral("Notify"));
-    notify << QStringLiteral("Varnostima") << uint(0) << QStringLiteral("varnostima") << content.title << content.body
+    notify << QStringLiteral("Varnostima") << uint(0) << m_appIcon << content.title << content.body
            << actions << hints << int(-1);
 
     QPointer<DesktopNotifications> self(this);

@@ -13,9 +13,14 @@ class DesktopNotifications final : public NotificationCenter
 public:
     static inline const QString ServiceName = QStringLiteral("org.freedesktop.Notifications");
 
-    explicit DesktopNotifications(QDBusConnection bus = QDBusConnection::sessionBus(), QObject *parent = nullptr);
+    // appIcon: the icon file or theme name sent with every notification.
+    explicit DesktopNotifications(QDBusConnection bus = QDBusConnection::sessionBus(), QString appIcon = defaultAppIcon(),
+                                  QObject *parent = nullptr);
 
-    // Authorized when the service runs or the bus can start it; there is nothing to ask the user.
+    // The icon file of this installation, or the theme name where no file is found.
+    static QString defaultAppIcon();
+
+    // Authorized when the service runs or the bus can start it, else NoService; there is nothing to ask the user.
     QCoro::Task<NotificationAuthorizationStatus> authorizationStatus() override;
     QCoro::Task<bool> requestAuthorization() override;
     void setCategories(const QList<NotificationCategory> &categories) override;
@@ -32,6 +37,7 @@ private:
     QCoro::Task<bool> serviceAvailable();
 
     QDBusConnection m_bus;
+    QString m_appIcon;
     QHash<QString, NotificationCategory> m_categories;
     QHash<uint, QVariantMap> m_pending;
 };

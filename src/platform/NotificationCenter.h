@@ -13,6 +13,8 @@ enum class NotificationAuthorizationStatus {
     Authorized = 2,
     Provisional = 3,
     Ephemeral = 4,
+    // This desktop's own: no notification service runs on the session bus, and none can be started there.
+    NoService = 5,
 };
 
 struct NotificationAction {

@@ -11,7 +11,10 @@
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -116,6 +119,43 @@ private Q_SLOTS:
         QVERIFY(log.contains(kCategory, QStringLiteral("Notification queued: Høst i Lofoten")));
     }
 
+    // Daemons show the icon only when they can find it: it goes as the file, from where it is installed.
+    void sendsTheAppIconAsAFile_data()
+    {
+        QTest::addColumn<QString>("installedIn"); // "data home", "data dirs" or nowhere
+        QTest::newRow("for the user") << QStringLiteral("data home");
+        QTest::newRow("for all users") << QStringLiteral("data dirs");
+        QTest::newRow("not installed: the build's own") << QString();
+    }
+    void sendsTheAppIconAsAFile()
+    {
+        QFETCH(QString, installedIn);
+        QTemporaryDir home, dirs;
+        QString installed;
+        if (!installedIn.isEmpty()) {
+            const QDir root(installedIn == QLatin1String("data home") ? home.path() : dirs.path());
+            installed = root.filePath(QStringLiteral("icons/hicolor/scalable/apps/varnostima.svg"));
+            QVERIFY(QDir().mkpath(QFileInfo(installed).path()));
+            QFile icon(installed);
+            QVERIFY(icon.open(QIODevice::WriteOnly) && icon.write("<svg/>") > 0);
+        }
+        const QByteArray oldHome = qgetenv("XDG_DATA_HOME"), oldDirs = qgetenv("XDG_DATA_DIRS");
+        qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        qputenv("XDG_DATA_DIRS", dirs.path().toUtf8());
+        DesktopNotifications center;
+        qputenv("XDG_DATA_HOME", oldHome);
+        qputenv("XDG_DATA_DIRS", oldDirs);
+        RecordingUrlOpener opener;
+        NotificationManager manager(center, opener);
+
+        QVERIFY(post(manager, kPreview) != 0);
+        const QFileInfo icon(m_fake->lastCall.at(2).toString());
+        QVERIFY2(icon.isAbsolute() && icon.isFile(), qPrintable(icon.filePath()));
+        QCOMPARE(icon.fileName(), QStringLiteral("varnostima.svg"));
+        if (!installed.isEmpty())
+            QCOMPARE(icon.filePath(), installed);
+    }
+
     void answersOnlyOurOwnNotifications_data()
     {
         QTest::addColumn<QString>("action");
@@ -173,7 +213,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("serviceRuns");
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("no notification service")
-            << false << QStringList{"Notification status before request: 1", "Skipping notification — not authorized"};
+            << false << QStringList{"Notification status before request: 5", "Skipping notification — not authorized"};
         QTest::newRow("service refuses")
             << true << QStringList{"Notification status before request: 2", "Failed to deliver notification: quota"};
     }

@@ -122,6 +122,8 @@ private Q_SLOTS:
         QTest::newRow("not determined") << 0 << true << QString() << true << QStringList{header, ask};
         QTest::newRow("denied") << 1 << true << QString() << true << QStringList{header, off, open};
         QTest::newRow("denied, no known settings") << 1 << false << QString() << true << QStringList{header, off};
+        const QString noService = QStringLiteral("Ingen varslingstjeneste kjører på skrivebordet");
+        QTest::newRow("no notification service") << 5 << true << QString() << true << QStringList{header, noService};
         QTest::newRow("unknown status") << 9 << true << QString() << true << QStringList{header};
         QTest::newRow("asked and allowed") << 0 << true << ask << true << QStringList{header, on};
         QTest::newRow("asked and refused") << 0 << true << ask << false << QStringList{header, off, open};

@@ -81,6 +81,7 @@ bool shootSettings(Desktop &desktop, const QString &out, const QString &look)
         {"authorized", true, NotificationAuthorizationStatus::Authorized, true},
         {"denied", false, NotificationAuthorizationStatus::Denied, true},
         {"denied-no-settings", false, NotificationAuthorizationStatus::Denied, false},
+        {"no-service", false, NotificationAuthorizationStatus::NoService, true},
         {"unknown-status", false, static_cast<NotificationAuthorizationStatus>(7), true},
     };
     for (const GeneralState &state : general) {

@@ -148,15 +148,19 @@ void GeneralSettingsTab::rebuildNotificationSection()
         m_notificationSection->addRow(SettingsForm::plainRow(ask));
         break;
     }
-    case NotificationAuthorizationStatus::Denied: {
+    case NotificationAuthorizationStatus::Denied:
+    case NotificationAuthorizationStatus::NoService: {
+        const bool denied = m_notificationStatus == NotificationAuthorizationStatus::Denied;
         auto *stack = new QWidget;
         auto *layout = new QVBoxLayout(stack);
         layout->setContentsMargins(0, 4, 0, 4);
         layout->setSpacing(6);
-        auto *text = new QLabel(QStringLiteral("Varslinger er av i Systeminnstillinger"));
+        // Without a service the desktop's settings cannot bring notifications back: no button then.
+        auto *text = new QLabel(denied ? QStringLiteral("Varslinger er av i Systeminnstillinger")
+                                       : QStringLiteral("Ingen varslingstjeneste kjører på skrivebordet"));
         text->setFont(Theme::font(Theme::TextStyle::Callout));
         layout->addWidget(text);
-        if (m_openNotificationSettings) {
+        if (denied && m_openNotificationSettings) {
             auto *open = SettingsForm::button(QStringLiteral("Åpne Systeminnstillinger…"));
             connect(open, &QPushButton::clicked, this, [this] { m_openNotificationSettings(); });
             layout->addWidget(open, 0, Qt::AlignLeft);

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
@@ -91,16 +92,18 @@ QJsonArray notificationHistory()
     return history.value(QStringLiteral("data")).toArray().at(0).toArray();
 }
 
-bool historyHolds(const QString &summary)
+// The icon file the daemon found for the notification with this summary from the app; empty when it found none.
+std::optional<QString> historyHolds(const QString &summary)
 {
     for (const QJsonValue &entry : notificationHistory()) {
         const QJsonObject fields = entry.toObject();
-        if (fields.value(QStringLiteral("summary")).toObject().value(QStringLiteral("data")).toString() == summary
-            && fields.value(QStringLiteral("appname")).toObject().value(QStringLiteral("data")).toString()
-                == QLatin1String("Varnostima"))
-            return true;
+        const auto field = [&fields](const char *name) {
+            return fields.value(QLatin1String(name)).toObject().value(QStringLiteral("data")).toString();
+        };
+        if (field("summary") == summary && field("appname") == QLatin1String("Varnostima"))
+            return field("icon_path");
     }
-    return false;
+    return std::nullopt;
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -228,7 +231,10 @@ private Q_SLOTS:
     void theDaemonReceivedTheNotification()
     {
         QCOMPARE(run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")}).exitCode, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(historyHolds(kGallery), kWaitMs);
+        std::optional<QString> icon;
+        QTRY_VERIFY_WITH_TIMEOUT((icon = historyHolds(kGallery)).has_value(), kWaitMs);
+        // The daemon found the app's icon: it was sent as a file, not a name it cannot look up.
+        QVERIFY2(!icon->isEmpty() && QFileInfo(*icon).isFile(), qPrintable(*icon));
     }
 
     void cleanupTestCase()
