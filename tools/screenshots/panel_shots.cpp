@@ -5,6 +5,7 @@
 #include "app/AppContext.h"
 #include "app/menubar/MenuBarIcon.h"
 #include "app/menubar/MenuBarPanel.h"
+#include "app/menubar/LoginView.h"
 #include "app/menubar/MenuBarView.h"
 #include "ui/Fonts.h"
 #include "ui/Theme.h"
@@ -168,6 +169,12 @@ int main(int argc, char *argv[])
             Scene scene(service);
             testsupport::awaitTask(scene.auth->handleCallbackURL(QUrl(QStringLiteral("varnostima://auth?token=feil"))));
             check(scene.save(file(QStringLiteral("02-sign-in-error"))));
+        }
+        {
+            Scene scene(service);
+            scene.opener.noBrowser = true;
+            scene.panel->content()->loginView()->openDeviceLogin();
+            check(scene.save(file(QStringLiteral("02b-sign-in-no-browser"))));
         }
         {
             Scene scene(service);

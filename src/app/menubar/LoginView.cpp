@@ -9,8 +9,12 @@
 #include "service/AuthManager.h"
 #include "service/WebLinks.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
 #include <QVBoxLayout>
 
 namespace {
@@ -61,6 +65,37 @@ LoginView::LoginView(AuthManager &auth, UrlOpener &opener, QWidget *parent)
     m_error->setTextFormat(Qt::PlainText);
     layout->addWidget(m_error);
 
+    // Where no browser takes the page: its address, to copy into one.
+    m_fallback = new QWidget(this);
+    auto *fallback = new QVBoxLayout(m_fallback);
+    fallback->setContentsMargins(0, 0, 0, 0);
+    fallback->setSpacing(8);
+    auto *explanation =
+        wrappedLabel(Theme::dmSans(11), Theme::foreground(palette(), Theme::Foreground::Secondary), m_fallback);
+    explanation->setText(QStringLiteral("Fant ingen nettleser som kunne åpne innloggingssiden. Kopier lenken og åpne "
+                                        "den i en nettleser:"));
+    fallback->addWidget(explanation);
+    auto *linkRow = new QHBoxLayout;
+    linkRow->setSpacing(6);
+    m_link = new QLineEdit(m_fallback);
+    m_link->setReadOnly(true);
+    m_link->setFont(Theme::font(Theme::TextStyle::Caption));
+    m_link->setAccessibleName(QStringLiteral("Lenke til innlogging"));
+    linkRow->addWidget(m_link, 1);
+    auto *copy = new PlainButton(QStringLiteral("Kopier"), m_fallback);
+    copy->setSymbol(QStringLiteral("link"));
+    copy->setFont(Theme::font(Theme::TextStyle::Caption));
+    copy->setCursor(Qt::PointingHandCursor);
+    connect(copy, &QAbstractButton::clicked, this, [this] {
+        if (QClipboard *clipboard = QGuiApplication::clipboard())
+            clipboard->setText(m_link->text());
+        m_link->selectAll();
+    });
+    linkRow->addWidget(copy);
+    fallback->addLayout(linkRow);
+    m_fallback->hide();
+    layout->addWidget(m_fallback);
+
     connect(&m_auth, &AuthManager::isLoadingChanged, this, &LoginView::refresh);
     connect(&m_auth, &AuthManager::loginErrorChanged, this, &LoginView::refresh);
     connect(&m_auth, &AuthManager::isAuthenticatedChanged, this, &LoginView::refresh);
@@ -75,11 +110,32 @@ void LoginView::refresh()
     const QString error = (loading || m_auth.isAuthenticated()) ? QString() : m_auth.loginError();
     m_error->setText(error);
     m_error->setVisible(!error.isEmpty());
+    if (m_auth.isAuthenticated())
+        m_fallback->hide();
 }
 
 void LoginView::openDeviceLogin()
 {
-    m_opener.openUrl(deviceLoginPageURL(m_auth.baseURL()));
+    const QUrl page = deviceLoginPageURL(m_auth.baseURL());
+    m_fallback->hide();
+    QPointer<LoginView> self(this);
+    m_opener.openUrl(page, [self, page] {
+        if (self)
+            self->showLink(page);
+    });
+}
+
+void LoginView::showLink(const QUrl &link)
+{
+    m_link->setText(link.toString(QUrl::FullyEncoded));
+    m_link->setCursorPosition(0);
+    m_fallback->show();
+    Q_EMIT linkShown();
+}
+
+QString LoginView::shownLink() const
+{
+    return m_fallback->isHidden() ? QString() : m_link->text();
 }
 
 bool LoginView::isShowingSpinner() const

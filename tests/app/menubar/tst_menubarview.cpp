@@ -5,9 +5,12 @@
 #include "app/menubar/LoginView.h"
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/MenuBarView.h"
+#include "app/WindowManager.h"
 #include "ui/Buttons.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
 #include <QDir>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -254,6 +257,53 @@ private Q_SLOTS:
         f->auth->logout();
         QVERIFY(f->auth->loginError().isEmpty());
         QVERIFY(view.shownError().isEmpty());
+    }
+
+    // Where no browser takes the sign-in page, both sign-in views say so and show its address to copy.
+    void withoutABrowserTheLinkShows_data()
+    {
+        QTest::addColumn<bool>("inOverview");
+        QTest::newRow("panel") << false;
+        QTest::newRow("overview window") << true;
+    }
+    void withoutABrowserTheLinkShows()
+    {
+        QFETCH(bool, inOverview);
+        AppContext context = f->context();
+        context.urlOpener = &f->opener;
+        WindowManager windows(context);
+        std::unique_ptr<MenuBarView> panel;
+        LoginView *login = nullptr;
+        if (inOverview) {
+            windows.open(WindowManager::Window::Overview);
+            login = windows.window(WindowManager::Window::Overview)->findChild<LoginView *>();
+        } else {
+            panel = makeView();
+            login = panel->loginView();
+        }
+        QVERIFY(login && login->isVisible() && login->shownLink().isEmpty());
+        const QString page = f->service.baseUrl().resolved(QUrl(QStringLiteral("/auth/device-login"))).toString();
+
+        f->opener.noBrowser = true;
+        QSignalSpy shown(login, &LoginView::linkShown);
+        login->findChild<ProminentButton *>()->click();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(login->shownLink(), page);
+        const auto explanation = login->findChildren<QLabel *>();
+        QVERIFY(std::any_of(explanation.begin(), explanation.end(), [](const QLabel *label) {
+            return label->isVisible() && label->text().startsWith(QStringLiteral("Fant ingen nettleser"));
+        }));
+        for (PlainButton *button : login->findChildren<PlainButton *>()) {
+            if (button->text() == QStringLiteral("Kopier"))
+                button->click();
+        }
+        QCOMPARE(QGuiApplication::clipboard()->text(), page);
+
+        // With a browser again the page opens and the address goes.
+        f->opener.noBrowser = false;
+        login->findChild<ProminentButton *>()->click();
+        QCOMPARE(f->opener.opened, QList<QUrl>{QUrl(page)});
+        QVERIFY(login->shownLink().isEmpty());
     }
 
     // Signing in or out hides the button just pressed: the focus goes back to the panel, not to the next button
