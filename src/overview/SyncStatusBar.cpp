@@ -122,7 +122,7 @@ SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const 
     m_folderButton->setSymbol(QStringLiteral("folder"));
     m_folderButton->setFont(Theme::font(Theme::TextStyle::Caption));
     m_folderButton->setForeground(Foreground::Secondary);
-    m_folderButton->setToolTip(QStringLiteral("Åpne i Finder"));
+    m_folderButton->setToolTip(QStringLiteral("Åpne i filbehandler"));
     m_folderButton->setCursor(Qt::PointingHandCursor);
     connect(m_folderButton, &QAbstractButton::clicked, this, &SyncStatusBar::openExportFolder);
     row->addWidget(m_folderButton);

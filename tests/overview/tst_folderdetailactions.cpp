@@ -6,6 +6,8 @@
 #include <QAbstractButton>
 #include <QCoroSignal>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 namespace {
@@ -45,6 +47,16 @@ class TestFolderDetailActions : public QObject
 
     QStringList calls;
     Gate gate;
+
+    void answer(const FolderDetailActions &view, const QString &button)
+    {
+        QMessageBox *box = view.deleteConfirmation();
+        QVERIFY(box);
+        for (QAbstractButton *candidate : box->buttons()) {
+            if (candidate->text() == button)
+                candidate->click();
+        }
+    }
 
     FolderDetailCallbacks recording()
     {
@@ -127,6 +139,8 @@ private Q_SLOTS:
         if (const auto action = plan.primaryAction()) {
             QVERIFY(view.button(*action));
             view.trigger(*action);
+            if (*action == A::DeleteFromServer)
+                answer(view, QStringLiteral("Slett"));
             if (*action != A::Unignore) { // asynchronous: busy until the callback's task ends
                 QVERIFY(view.isWorking());
                 QVERIFY(!view.button(*action)->isEnabled());
@@ -139,6 +153,9 @@ private Q_SLOTS:
         for (const A action : secondary)
             view.trigger(action);
         QCOMPARE(calls, expectedCalls);
+        // This desktop's file manager has no name of its own.
+        QCOMPARE(view.button(A::OpenFinder)->text(), QStringLiteral("Filbehandler"));
+        QCOMPARE(view.button(A::OpenFinder)->toolTip(), QStringLiteral("Vis i filbehandler"));
 
         // The explanation or failure text above the button.
         const auto texts = [&view] {
@@ -153,6 +170,52 @@ private Q_SLOTS:
             QVERIFY(texts.contains("Mappen er fjernet lokalt, men galleriet finnes på serveren."));
         if (primary == P::Waiting)
             QVERIFY(texts.contains("Synkroniseres snart…"));
+    }
+
+    // "Slett fra server" deletes only after the user has said yes to a question naming the gallery and its images.
+    void deleteAsksFirst_data()
+    {
+        QTest::addColumn<qint64>("images");
+        QTest::addColumn<QString>("answer"); // the button clicked, or "escape"
+        QTest::addColumn<bool>("deletes");
+        QTest::newRow("yes") << qint64(12) << QStringLiteral("Slett") << true;
+        QTest::newRow("cancelled") << qint64(12) << QStringLiteral("Avbryt") << false;
+        QTest::newRow("escape") << qint64(1) << QStringLiteral("escape") << false;
+        QTest::newRow("return takes the default") << qint64(1) << QStringLiteral("return") << false;
+    }
+    void deleteAsksFirst()
+    {
+        QFETCH(qint64, images);
+        QFETCH(QString, answer);
+        QFETCH(bool, deletes);
+        SyncFolder removed = zoo::placeholder(QStringLiteral("g7"), QStringLiteral("Bryllup 2024"));
+        removed.imageCount = images;
+        FolderDetailActions view(recording());
+        view.setFolder(removed);
+        view.show();
+        view.trigger(A::DeleteFromServer);
+
+        QMessageBox *box = view.deleteConfirmation();
+        QVERIFY(box && box->isVisible());
+        QCOMPARE(box->windowModality(), Qt::WindowModal);
+        QVERIFY(calls.isEmpty() && !view.isWorking()); // nothing runs while the question is open
+        QVERIFY(box->text().contains(QStringLiteral("Bryllup 2024")));
+        QVERIFY(box->informativeText().contains(images == 1 ? QStringLiteral("1 bilde.") : QStringLiteral("12 bilder.")));
+        QCOMPARE(box->defaultButton()->text(), QStringLiteral("Avbryt"));
+        view.trigger(A::DeleteFromServer); // a second press asks no second question
+        QCOMPARE(view.deleteConfirmation(), box);
+
+        if (answer == QLatin1String("escape"))
+            QTest::keyClick(box, Qt::Key_Escape);
+        else if (answer == QLatin1String("return"))
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            this->answer(view, answer);
+        QTRY_VERIFY(!view.deleteConfirmation());
+        QCOMPARE(calls, deletes ? QStringList{"delete"} : QStringList{});
+        QCOMPARE(view.isWorking(), deletes);
+        Q_EMIT gate.opened();
+        QTRY_VERIFY_WITH_TIMEOUT(!view.isWorking(), 20000);
     }
 
     // The busy state belongs to the folder whose action runs.

@@ -176,6 +176,7 @@ void TestSyncOverview::retryClearsTheBanner()
     WAIT_VERIFY(f.sync->hasCompletedInitialReconcile() && !f.sync->isReconciling());
     QVERIFY(!bar.folderButton()->isHidden());
     QCOMPARE(bar.folderButton()->text(), QFileInfo(f.exportTree.root()).fileName());
+    QCOMPARE(bar.folderButton()->toolTip(), QStringLiteral("Åpne i filbehandler"));
     QTest::mouseClick(bar.folderButton(), Qt::LeftButton);
     QCOMPARE(f.revealed, QStringList{f.exportTree.root()});
 

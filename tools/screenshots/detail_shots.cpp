@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFutureInterface>
+#include <QMessageBox>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -217,6 +218,23 @@ int main(int argc, char *argv[])
             actions.trigger(FolderAction::Sync);
             actions.resize(kWidth, actions.sizeHint().height());
             shots.take(actions, QStringLiteral("actions-working"));
+        }
+
+        // The question "Slett fra server" asks first.
+        {
+            Never never;
+            FolderDetailCallbacks callbacks;
+            callbacks.onDeleteFromServer = [&never] { return never.wait(); };
+            FolderDetailActions actions(callbacks);
+            SyncFolder removed = placeholder("g42", "Sommerfest 2021");
+            removed.imageCount = 148;
+            actions.setFolder(removed);
+            actions.trigger(FolderAction::DeleteFromServer);
+            if (QMessageBox *question = actions.deleteConfirmation()) {
+                question->adjustSize();
+                shots.take(*question, QStringLiteral("delete-confirmation"));
+                question->reject();
+            }
         }
 
         // The sheet over the 7-image folder, on an image and on the broken file.

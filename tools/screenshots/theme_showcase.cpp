@@ -228,7 +228,7 @@ QWidget *widgetSection()
     link->setSymbolSize(10);
     link->setColor(Color::brand());
     plainRow->addWidget(link);
-    for (const auto &[label, symbol] : {std::pair{QStringLiteral("Finder"), QStringLiteral("folder")},
+    for (const auto &[label, symbol] : {std::pair{QStringLiteral("Filbehandler"), QStringLiteral("folder")},
                                         std::pair{QStringLiteral("Kopier"), QStringLiteral("link")},
                                         std::pair{QStringLiteral("Ignorer"), QStringLiteral("eye.slash")}}) {
         auto *compact = new PlainButton(label);

@@ -11,6 +11,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPainter>
 #include <QPointer>
 #include <QVBoxLayout>
@@ -160,7 +162,7 @@ PlainButton *compactButton(const FolderActionLook &look, QWidget *parent)
     button->setSpacing(2);
     button->setFont(Theme::systemFont(9, QFont::Medium));
     button->setForeground(Theme::Foreground::Secondary);
-    button->setToolTip(look.title);
+    button->setToolTip(look.toolTip());
     button->setCursor(Qt::PointingHandCursor);
     button->setMinimumHeight(36);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -252,7 +254,8 @@ std::optional<FolderAction> FolderActionPlan::primaryAction() const
 FolderActionLook FolderActionLook::of(FolderAction action, bool copied)
 {
     switch (action) {
-    case FolderAction::OpenFinder: return {QStringLiteral("Finder"), QStringLiteral("folder")};
+    case FolderAction::OpenFinder:
+        return {QStringLiteral("Filbehandler"), QStringLiteral("folder"), QStringLiteral("Vis i filbehandler")};
     case FolderAction::OpenDashboard: return {QStringLiteral("Dashboard"), QStringLiteral("arrow.up.right.square")};
     case FolderAction::CopyLink:
         return copied ? FolderActionLook{QStringLiteral("Kopiert!"), QStringLiteral("checkmark")}
@@ -297,7 +300,7 @@ void FolderDetailActions::setCopied(bool copied)
         const FolderActionLook look = FolderActionLook::of(FolderAction::CopyLink, copied);
         copy->setText(look.title);
         copy->setSymbol(look.symbol);
-        copy->setToolTip(look.title);
+        copy->setToolTip(look.toolTip());
     }
 }
 
@@ -427,8 +430,40 @@ void FolderDetailActions::run(FolderAction action)
     case FolderAction::Sync: startAsync(m_callbacks.onSync); break;
     case FolderAction::Update: startAsync(m_callbacks.onUpdate); break;
     case FolderAction::Move: startAsync(m_callbacks.onMove); break;
-    case FolderAction::DeleteFromServer: startAsync(m_callbacks.onDeleteFromServer); break;
+    case FolderAction::DeleteFromServer: confirmDeleteFromServer(); break;
     }
+}
+
+void FolderDetailActions::confirmDeleteFromServer()
+{
+    if (!m_callbacks.onDeleteFromServer || isWorking() || m_deleteConfirmation)
+        return;
+    // The name is isolated so that direction marks in it cannot turn the sentence around it.
+    const QString gallery = QChar(0x2068) + m_folder.displayName + QChar(0x2069);
+    const QString images = m_folder.imageCount == 1 ? QStringLiteral("1 bilde")
+                                                    : QStringLiteral("%1 bilder").arg(m_folder.imageCount);
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Slett fra server"),
+                                QStringLiteral("Vil du slette galleriet «%1» fra serveren?").arg(gallery),
+                                QMessageBox::NoButton, window());
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(
+        QStringLiteral("Galleriet har %1. Mappen finnes ikke lenger på disken, så galleriet kan ha den siste kopien "
+                       "av bildene. Slettingen kan ikke angres.")
+            .arg(images));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton *cancel = box->addButton(QStringLiteral("Avbryt"), QMessageBox::RejectRole);
+    QPushButton *remove = box->addButton(QStringLiteral("Slett"), QMessageBox::DestructiveRole);
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    m_deleteConfirmation = box;
+
+    const QString path = m_folder.path;
+    connect(box, &QMessageBox::buttonClicked, this, [this, path, remove](QAbstractButton *clicked) {
+        // Only the folder asked about, and only while it still offers the deletion.
+        if (clicked == remove && path == m_folder.path && m_plan.primaryAction() == FolderAction::DeleteFromServer)
+            startAsync(m_callbacks.onDeleteFromServer);
+    });
+    box->open();
 }
 
 void FolderDetailActions::startAsync(const std::function<QCoro::Task<void>()> &callback)

@@ -7,6 +7,8 @@
 
 #include <QCoroTask>
 #include <QList>
+#include <QMessageBox>
+#include <QPointer>
 #include <QSet>
 #include <QWidget>
 
@@ -53,6 +55,9 @@ struct FolderActionPlan {
 struct FolderActionLook {
     QString title;
     QString symbol;
+    QString help; // the tooltip, where it says more than the title
+
+    QString toolTip() const { return help.isEmpty() ? title : help; }
     static FolderActionLook of(FolderAction action, bool copied = false);
 };
 
@@ -95,6 +100,8 @@ public:
     QAbstractButton *button(FolderAction action) const;
     // Presses an action's button as the user would; does nothing when the folder's state does not offer it.
     void trigger(FolderAction action);
+    // The question "Slett fra server" asks before anything is deleted, while it is open; else null.
+    QMessageBox *deleteConfirmation() const { return m_deleteConfirmation; }
 
 Q_SIGNALS:
     void workingChanged();
@@ -105,6 +112,8 @@ private:
     QWidget *buildSecondary();
     void run(FolderAction action);
     void startAsync(const std::function<QCoro::Task<void>()> &callback);
+    // The folder may hold the last copy of its images: the deletion waits for the user's yes.
+    void confirmDeleteFromServer();
     QCoro::Task<void> awaitAction(QString path, QCoro::Task<void> task);
 
     FolderDetailCallbacks m_callbacks;
@@ -116,4 +125,5 @@ private:
     QWidget *m_primary = nullptr;
     QWidget *m_secondary = nullptr;
     QHash<FolderAction, QAbstractButton *> m_buttons;
+    QPointer<QMessageBox> m_deleteConfirmation;
 };
