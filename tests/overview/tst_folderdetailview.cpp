@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QTest>
 
 #include <cmath>
@@ -210,6 +211,14 @@ private Q_SLOTS:
         inspector.view.setFolder(placeholder);
 
         inspector.view.actions()->trigger(FolderAction::DeleteFromServer);
+        // Nothing is deleted before the user says yes.
+        QMessageBox *question = inspector.view.actions()->deleteConfirmation();
+        QVERIFY(question && !inspector.view.actions()->isWorking());
+        QVERIFY(inspector.engine.service.gallery(galleryId));
+        for (QAbstractButton *button : question->buttons()) {
+            if (button->text() == QLatin1String("Slett"))
+                button->click();
+        }
         QVERIFY(inspector.view.actions()->isWorking());
         QTRY_VERIFY_WITH_TIMEOUT(!inspector.view.actions()->isWorking(), 20000);
         QVERIFY(!inspector.engine.service.gallery(galleryId));
