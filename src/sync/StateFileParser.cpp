@@ -42,6 +42,14 @@ public:
                 once(seen, 8);
                 if (!takeNull())
                     state.folderUploads = folderUploads();
+            } else if (key == "folderGalleryIds") {
+                once(seen, 32);
+                if (!takeNull())
+                    state.folderGalleryIds = galleryIds();
+            } else if (key == "uploadsInFlight") {
+                once(seen, 64);
+                if (!takeNull())
+                    state.uploadsInFlight = uploadsInFlight();
             } else if (key == "version") {
                 once(seen, 16);
                 if (!takeNull())
@@ -238,6 +246,48 @@ private:
         if ((seen & 3) != 3)
             throw NotPlain();
         return meta;
+    }
+
+    // Keyed by path; a repeated path is left to the general reader, whose rule (the last wins) counts.
+    template <typename Value, typename Read>
+    QMap<QString, Value> byPath(Read read)
+    {
+        QMap<QString, Value> map;
+        items('{', '}', [&] {
+            QString path = string();
+            expect(':');
+            if (map.contains(path))
+                throw NotPlain();
+            map.insert(std::move(path), read());
+        });
+        return map;
+    }
+
+    QMap<QString, QString> galleryIds()
+    {
+        return byPath<QString>([this] { return string(); });
+    }
+
+    QMap<QString, UploadInFlight> uploadsInFlight()
+    {
+        return byPath<UploadInFlight>([this] {
+            UploadInFlight run;
+            unsigned seen = 0;
+            members([&](QByteArrayView key) {
+                if (key == "galleryId") {
+                    once(seen, 1);
+                    run.galleryId = string();
+                } else if (key == "fileNames") {
+                    once(seen, 2);
+                    items('[', ']', [&] { run.fileNames.append(string()); });
+                } else {
+                    throw NotPlain();
+                }
+            });
+            if (seen != 3)
+                throw NotPlain();
+            return run;
+        });
     }
 
     FolderUploadList folderUploads()

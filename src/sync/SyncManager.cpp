@@ -6,9 +6,11 @@
 #include "service/AppSupport.h"
 #include "service/VarnostimaAPI.h"
 
+#include <QCoroFuture>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -31,7 +33,7 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     , m_delays(delays)
     , m_api(&VarnostimaAPI::shared())
     , m_bookmark(std::make_unique<ExportFolderBookmark>(m_bookmarkFilePath))
-    , m_stateStore(std::make_unique<SyncStateStore>(m_stateFilePath, delays.stateWrites))
+    , m_stateStore(std::make_shared<SyncStateStore>(m_stateFilePath, delays.stateWrites))
 {
     m_fsDebounceTimer.setSingleShot(true);
     m_fsDebounceTimer.setTimerType(Qt::PreciseTimer);
@@ -139,6 +141,10 @@ void SyncManager::loadState()
             pending.insert(path, files);
     }
     setPendingFolderUploads(pending);
+    for (auto it = state->folderGalleryIds.cbegin(); it != state->folderGalleryIds.cend(); ++it)
+        m_galleryLinks.insert(it.key(), it.value());
+    for (auto it = state->uploadsInFlight.cbegin(); it != state->uploadsInFlight.cend(); ++it)
+        m_uploadsInFlight.insert(it.key(), it.value());
 
     // A path from the state file comes without access of its own; the full scan checks it can be read.
     if (!restored && state->watchFolder && !state->watchFolder->isEmpty())
@@ -269,12 +275,88 @@ SyncState SyncManager::stateSnapshot() const
     state.knownGalleryIds = m_knownGalleryIds;
     if (!uploads.isEmpty())
         state.folderUploads = std::move(uploads);
+    state.folderGalleryIds = currentGalleryLinks();
+    for (auto it = m_uploadsInFlight.cbegin(); it != m_uploadsInFlight.cend(); ++it)
+        state.uploadsInFlight.insert(it.key(), it.value());
     return state;
+}
+
+// Each synced folder's gallery. A folder whose run is under way or failed keeps the link it had, and so do the
+// records still waiting for their folder; a folder gone from the list takes its link with it.
+QMap<QString, QString> SyncManager::currentGalleryLinks() const
+{
+    QMap<QString, QString> links;
+    QSet<QString> listed;
+    for (const SyncFolder &folder : m_folders) {
+        listed.insert(folder.path);
+        if (folder.status.is(SyncStatus::Case::synced))
+            links.insert(folder.path, folder.status.galleryId());
+        else if (const auto stored = m_galleryLinks.constFind(folder.path);
+                 stored != m_galleryLinks.cend() && !folder.status.is(SyncStatus::Case::removedLocally))
+            links.insert(folder.path, *stored);
+    }
+    for (auto it = m_galleryLinks.cbegin(); it != m_galleryLinks.cend(); ++it) {
+        if (!listed.contains(it.key()) && m_pendingFolderUploads.contains(it.key()))
+            links.insert(it.key(), it.value());
+    }
+    return links;
 }
 
 void SyncManager::saveState()
 {
-    m_stateStore->save(stateSnapshot());
+    SyncState state = stateSnapshot();
+    m_galleryLinks.clear();
+    for (auto it = state.folderGalleryIds.cbegin(); it != state.folderGalleryIds.cend(); ++it)
+        m_galleryLinks.insert(it.key(), it.value());
+    m_stateStore->save(std::move(state));
+}
+
+QCoro::Task<void> SyncManager::stateOnDisk()
+{
+    // The store is shared with the waiting thread: it outlives a manager destroyed meanwhile.
+    const std::shared_ptr<SyncStateStore> store = m_stateStore;
+    QFuture<void> written = QtConcurrent::run([store] { store->flush(); });
+    co_await written;
+}
+
+QString SyncManager::storedGalleryId(const QString &folderPath) const
+{
+    return m_galleryLinks.value(folderPath);
+}
+
+std::optional<UploadInFlight> SyncManager::uploadInFlight(const QString &folderPath) const
+{
+    const auto found = m_uploadsInFlight.constFind(folderPath);
+    return found == m_uploadsInFlight.cend() ? std::nullopt : std::optional(*found);
+}
+
+bool SyncManager::needsGalleryCheck(const QString &folderPath) const
+{
+    return m_galleryChecks.contains(folderPath) || m_uploadsInFlight.contains(folderPath);
+}
+
+void SyncManager::galleryChecked(const QString &folderPath)
+{
+    m_galleryChecks.remove(folderPath);
+    m_uploadsInFlight.remove(folderPath);
+}
+
+void SyncManager::noteUploadInFlight(const QString &folderPath, const QString &galleryId,
+                                     const QStringList &fileNames)
+{
+    m_uploadsInFlight.insert(folderPath, {galleryId, fileNames});
+    saveState();
+}
+
+void SyncManager::endUploadInFlight(const QString &folderPath, bool outcomeKnown)
+{
+    if (outcomeKnown) {
+        // The save that records the run's result drops it from the file.
+        m_uploadsInFlight.remove(folderPath);
+        return;
+    }
+    m_galleryChecks.insert(folderPath);
+    saveState(); // the run stays in the file: a start after a kill asks the gallery too
 }
 
 void SyncManager::flushState()

@@ -184,6 +184,19 @@ public:
     }
     static const QSet<QString> &imageFileExtensions();
 
+    // ---- what a save keeps beyond the folder records
+    // The gallery the folder is linked to, as the last save wrote it (or the state file at start); empty when none.
+    QString storedGalleryId(const QString &folderPath) const;
+    // A run whose confirmation may have reached the service: recorded (and saved) before the run asks for its
+    // upload URLs, so that after a kill the next run asks the gallery what it holds.
+    std::optional<UploadInFlight> uploadInFlight(const QString &folderPath) const;
+    // True while what the gallery holds is unsure: a run whose confirmation got no answer, or records built from
+    // the service's listing at a reconcile, which may predate a confirmation. The next upload of the folder asks
+    // the gallery first.
+    bool needsGalleryCheck(const QString &folderPath) const;
+    // The gallery was asked: what it holds counts from here on.
+    void galleryChecked(const QString &folderPath);
+
     // ---- uploading: first sync, the upload pipeline, folder update (SyncManagerFirstSync.cpp,
     // SyncManagerUpload.cpp, SyncManagerUpdate.cpp)
     // Turns a folder without a gallery into one; never throws, every failure ends in the folder's status. Called
@@ -247,6 +260,12 @@ private:
     void stopAccessingWatchFolder();
     void stopWatchingAndAutoSync();
     SyncState stateSnapshot() const;
+    QMap<QString, QString> currentGalleryLinks() const;
+    // The run in flight: noted before the presigned request, ended by the confirmation's answer (kept, and the
+    // folder marked for a check, when no answer came).
+    void noteUploadInFlight(const QString &folderPath, const QString &galleryId, const QStringList &fileNames);
+    void endUploadInFlight(const QString &folderPath, bool outcomeKnown);
+    QCoro::Task<void> stateOnDisk(); // the last saved snapshot written, waited for off the UI thread
     QCoro::Task<void> runFullScanAndReconcile(); // the unawaited start: catches everything
 
     // Observed state.
@@ -273,7 +292,11 @@ private:
     const SyncDelays m_delays;
     VarnostimaAPI *m_api;
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
-    std::unique_ptr<SyncStateStore> m_stateStore;
+    std::shared_ptr<SyncStateStore> m_stateStore; // shared with a wait for it off the UI thread
+    // By folder path.
+    QHash<QString, QString> m_galleryLinks; // gallery ids as last saved
+    QHash<QString, UploadInFlight> m_uploadsInFlight;
+    QSet<QString> m_galleryChecks;
     UploadStepHook m_uploadStepHook;
     int m_galleryPageLimit = 2000; // 100,000 galleries at 50 a page
 

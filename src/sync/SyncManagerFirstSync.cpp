@@ -25,26 +25,27 @@ bool galleryHeldByOtherFolder(const QList<SyncFolder> &folders, const QString &p
     return false;
 }
 
-QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
+// True when the folder adopted an existing gallery: the caller brings it up to date.
+QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
 {
     const std::optional<SyncFolder> snapshot = liveFolderEntry(*manager, folder.path);
     if (!snapshot)
-        co_return;
+        co_return false;
     // The caller's copy may be stale (a window's): the live entry decides. A folder already linked must never get
     // a second gallery, and one syncing already has a run of its own.
     if (folder.status.is(SyncStatus::Case::synced) || snapshot->status.is(SyncStatus::Case::synced)) {
         qCInfo(lcSync, "Skipping already synced folder: %s", qUtf8Printable(folder.name));
-        co_return;
+        co_return false;
     }
     if (!snapshot->status.is(SyncStatus::Case::notSynced) && !snapshot->status.is(SyncStatus::Case::failed))
-        co_return;
+        co_return false;
     setFolderStatus(*manager, folder.path, SyncStatus::syncing(0));
 
     // Size and time as they were before the upload: a file rewritten meanwhile shows as modified at the next update.
     QFuture<FolderScanner::LocalImages> reading = QtConcurrent::run(&FolderScanner::readLocalImages, folder.path);
     const FolderScanner::LocalImages local = co_await reading;
     if (!manager)
-        co_return;
+        co_return false;
     // An image still being written waits for a pass after it settles; the rest go now.
     QStringList images;
     for (const QString &image : local.images) {
@@ -56,7 +57,7 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
         setRunningStatus(*manager, folder.path, SyncStatus::notSynced());
         if (deferred)
             manager->scheduleAutoSync();
-        co_return;
+        co_return false;
     }
 
     std::optional<Gallery> existing;
@@ -66,18 +67,18 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
         // Going on without knowing would make a second gallery of the same title: fail, and let a retry ask again.
         const QString description = describeCurrentException();
         if (!manager)
-            co_return;
+            co_return false;
         setRunningStatus(*manager, folder.path, SyncStatus::failed(description));
         qCCritical(lcSync, "Could not check for existing gallery: %s", qUtf8Printable(description));
-        co_return;
+        co_return false;
     }
     if (!manager)
-        co_return;
+        co_return false;
     if (existing && !galleryHeldByOtherFolder(manager->folders(), folder.path, existing->id)) {
         if (setRunningStatus(*manager, folder.path,
                              SyncStatus::synced(existing->id, existing->slug, existing->imageCount)))
             qCInfo(lcSync, "Found existing gallery for %s, skipping upload", qUtf8Printable(folder.displayName));
-        co_return;
+        co_return true;
     }
 
     std::optional<QString> folderId;
@@ -86,14 +87,14 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     } catch (...) {
         const QString description = describeCurrentException();
         if (!manager)
-            co_return;
+            co_return false;
         setRunningStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette mappe")));
         qCCritical(lcSync, "Failed to create folders for %s: %s", qUtf8Printable(folder.name),
                    qUtf8Printable(description));
-        co_return;
+        co_return false;
     }
     if (!manager)
-        co_return;
+        co_return false;
 
     Gallery gallery;
     try {
@@ -103,14 +104,14 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     } catch (...) {
         const QString description = describeCurrentException();
         if (!manager)
-            co_return;
+            co_return false;
         setRunningStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette galleri")));
         qCCritical(lcSync, "Failed to create gallery for %s: %s", qUtf8Printable(folder.name),
                    qUtf8Printable(description));
-        co_return;
+        co_return false;
     }
     if (!manager)
-        co_return;
+        co_return false;
 
     UploadBatchResult result;
     try {
@@ -118,13 +119,13 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     } catch (...) {
         const QString description = describeCurrentException();
         if (!manager)
-            co_return;
+            co_return false;
         setRunningStatus(*manager, folder.path, SyncStatus::failed(description));
         qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(folder.name), qUtf8Printable(description));
-        co_return;
+        co_return false;
     }
     if (!manager)
-        co_return;
+        co_return false;
 
     const QList<UploadedFileMeta> records = SyncManager::uploadedMetaList(result.succeededFileNames, local.metadata);
     bool refreshedMeanwhile = false;
@@ -145,6 +146,7 @@ QCoro::Task<void> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     if (result.uploadedCount >= 1 && manager->onUploadCompleted())
         manager->onUploadCompleted()(UploadKind::created, gallery.id, gallery.slug, folder.displayName,
                                      result.uploadedCount, folder.path);
+    co_return false;
 }
 
 } // namespace
@@ -156,13 +158,24 @@ QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder, RunOrigin origin)
     if (origin == RunOrigin::user)
         m_retries.remove(path);
     QPointer<SyncManager> self(this);
+    bool adopted = false;
     try {
-        co_await runFirstSync(self, std::move(folder));
+        adopted = co_await runFirstSync(self, std::move(folder));
     } catch (...) {
         qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(name), qUtf8Printable(describeCurrentException()));
     }
-    if (self)
-        noteRunEnded(path, std::nullopt);
+    if (!self)
+        co_return;
+    // An adopted gallery may lack images the folder holds (a first sync that failed after making it, say): the
+    // update brings it up to date in the same pass, and notes the run's end itself.
+    if (adopted) {
+        if (const std::optional<SyncFolder> live = liveFolderEntry(*this, path);
+            live && live->status.is(SyncStatus::Case::synced)) {
+            co_await updateFolder(*live, origin);
+            co_return;
+        }
+    }
+    noteRunEnded(path, std::nullopt);
 }
 
 QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString title)

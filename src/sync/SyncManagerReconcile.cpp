@@ -378,6 +378,10 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
             linkedId = previous->status.galleryId();
         else if (const auto retry = m_retries.constFind(folder.path); retry != m_retries.cend() && retry->linked)
             linkedId = retry->linked->galleryId();
+        else if (const QString stored = storedGalleryId(folder.path); !stored.isEmpty())
+            linkedId = stored; // the link as saved before a restart
+        else if (const std::optional<UploadInFlight> run = uploadInFlight(folder.path))
+            linkedId = run->galleryId; // a first sync killed before it could record its gallery
         const SyncStateGallery *gallery = linkedId ? galleryById.value(*linkedId) : nullptr;
         if (gallery && !usedGalleryIds.contains(gallery->id))
             link(folder, *gallery);
@@ -469,6 +473,14 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
             else if (const QList<UploadedFileMeta> *stored = pending.value(key))
                 folder.uploadedFiles = mergeRecords(*stored, *folder.uploadedFiles);
         }
+    }
+
+    // Records built from the listing that leave local images new may only mean that the listing predates a
+    // confirmation: the gallery is asked before they are uploaded.
+    for (const SyncFolder &folder : std::as_const(result)) {
+        if (!keptWork.contains(folder.path) && folder.status.is(SyncStatus::Case::synced) && folder.uploadedFiles
+            && folder.newFileCount() > 0)
+            m_galleryChecks.insert(folder.path);
     }
 
     // Records of folders that could not be read wait for a later run.

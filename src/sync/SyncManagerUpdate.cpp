@@ -32,6 +32,7 @@ struct UpdateRun {
     std::optional<QHash<QString, QString>> idMap; // canonical file name to image id
     QList<UploadedFileMeta> baseline;
     QSet<QString> webDeleted; // canonical names the service reports deleted, as far as this run has asked
+    bool askedGallery = false; // the service's images were fetched by this run
 };
 
 QSet<QString> canonicalSet(const QSet<QString> &names)
@@ -67,6 +68,7 @@ QCoro::Task<QHash<QString, QString>> fetchServerImageIds(UpdateRun *run)
     }
     if (run->serverImages.isEmpty()) {
         const GalleryImagesResponse answer = co_await run->api->getGalleryImages(run->galleryId);
+        run->askedGallery = true;
         run->serverImages = answer.images;
         for (const QString &name : answer.deletedFileNames.value_or(QStringList()))
             run->webDeleted.insert(canonical(name));
@@ -90,6 +92,13 @@ bool editRecords(UpdateRun &run, Edit edit)
 bool fail(UpdateRun &run, const QString &message)
 {
     return setRunningStatus(*run.manager, run.folder.path, SyncStatus::failed(message));
+}
+
+void failedToFetch(UpdateRun &run, const QString &description)
+{
+    fail(run, description);
+    qCCritical(lcSync, "Failed to fetch server images for %s: %s", qUtf8Printable(run.folder.name),
+               qUtf8Printable(description));
 }
 
 QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
@@ -145,13 +154,12 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             const QString description = describeCurrentException();
             if (!manager)
                 co_return;
-            fail(run, description);
-            qCCritical(lcSync, "Failed to fetch server images for %s: %s", qUtf8Printable(folder.name),
-                       qUtf8Printable(description));
+            failedToFetch(run, description);
             co_return;
         }
         if (!manager)
             co_return;
+        run.askedGallery = true;
         run.serverImages = answer.images;
         const QStringList deleted = answer.deletedFileNames.value_or(QStringList());
         webDeleted = QSet<QString>(deleted.cbegin(), deleted.cend());
@@ -193,10 +201,45 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
     changes.modifiedImages.removeIf(isSettlingImage);
     const bool deferred = !settling.isEmpty();
 
+    // Records that may lack a confirmed run (its answer was lost, or the listing they were built from predates it):
+    // what the gallery holds now is not sent again.
+    QSet<QString> heldByGallery; // canonical names
+    if (!changes.newImages.isEmpty() && manager->needsGalleryCheck(folder.path)) {
+        try {
+            if (!run.askedGallery) {
+                run.serverImages.clear();
+                run.idMap.reset();
+            }
+            const QHash<QString, QString> ids = co_await fetchServerImageIds(&run);
+            if (!manager)
+                co_return;
+            changes.newImages.removeIf([&](const QString &image) {
+                const QString key = canonical(QFileInfo(image).fileName());
+                if (!ids.contains(key) && !run.webDeleted.contains(key))
+                    return false;
+                heldByGallery.insert(key);
+                return true;
+            });
+        } catch (...) {
+            const QString description = describeCurrentException();
+            if (!manager)
+                co_return;
+            failedToFetch(run, description);
+            co_return;
+        }
+        manager->galleryChecked(folder.path);
+        if (!heldByGallery.isEmpty())
+            qCInfo(lcSync, "%lld images of %s are in the gallery already — not sending them again",
+                   qint64(heldByGallery.size()), qUtf8Printable(folder.name));
+    } else if (run.askedGallery) {
+        manager->galleryChecked(folder.path);
+    }
+
     if (changes.newImages.isEmpty() && changes.modifiedImages.isEmpty() && changes.removedNames.isEmpty()) {
         // An empty listing would record an empty baseline and make every image new once it can be read again; an
         // image still being written would be recorded as uploaded.
-        if (snapshot.needsMetadataBaseline() && !local.images.isEmpty() && !deferred) {
+        const bool unrecorded = !snapshot.uploadedFiles || snapshot.needsMetadataBaseline() || !heldByGallery.isEmpty();
+        if (unrecorded && !local.images.isEmpty() && !deferred) {
             QStringList names;
             for (const QString &image : local.images)
                 names.append(QFileInfo(image).fileName());

@@ -6,6 +6,7 @@
 #include "SyncLogging.h"
 #include "SyncManager.h"
 
+#include "service/Errors.h"
 #include "service/VarnostimaAPI.h"
 
 #include <QFileInfo>
@@ -58,6 +59,18 @@ Prepared prepare(const QString &path)
     return {Prepared::Kind::file, qint64(info.st_size)};
 }
 
+// An error status that the service answered with, as opposed to no answer or one that could not be read.
+bool answeredError(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const APIError &apiError) {
+        return apiError.errorCase() != APIError::Case::invalidResponse;
+    } catch (...) {
+        return false;
+    }
+}
+
 // Outcomes of one group in the order its uploads finished.
 struct GroupOutcomes {
     QList<FileUploadOutcome> finished;
@@ -102,7 +115,21 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
         files.append(file);
     }
 
-    const PresignedResponse presigned = co_await api->requestPresignedURLs(galleryId, descriptions);
+    QStringList names;
+    for (const PresignedRequest::FileInfo &description : std::as_const(descriptions))
+        names.append(description.name);
+    noteUploadInFlight(folder.path, galleryId, names);
+    PresignedResponse presigned;
+    try {
+        presigned = co_await api->requestPresignedURLs(galleryId, descriptions);
+    } catch (...) {
+        // Nothing was put: there is nothing the service could have confirmed.
+        if (self)
+            self->endUploadInFlight(folder.path, true);
+        throw;
+    }
+    if (self && presigned.presignedUrls.size() != files.size())
+        self->endUploadInFlight(folder.path, true);
     if (presigned.presignedUrls.size() != files.size()) {
         qCCritical(lcSync, "Presigned URL count mismatch in %s: got %lld, expected %lld", qUtf8Printable(folder.name),
                    qint64(presigned.presignedUrls.size()), qint64(files.size()));
@@ -154,7 +181,29 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
     confirm.totalBytes = totalBytes;
     if (!failedKeys.isEmpty())
         confirm.failedKeys = failedKeys;
-    co_await api->confirmUpload(galleryId, confirm);
+    // A kill after the confirmation went out must find the run in the file.
+    if (!self || !api)
+        throw std::runtime_error("the sync engine went away during an upload");
+    co_await self->stateOnDisk();
+    if (!self || !api)
+        throw std::runtime_error("the sync engine went away during an upload");
+    try {
+        co_await api->confirmUpload(galleryId, confirm);
+    } catch (...) {
+        // An answered error: the run was not applied, its uploads are abandoned. No answer (or one that could not
+        // be read): the service may have applied it.
+        const bool answered = answeredError(std::current_exception());
+        if (self && answered)
+            self->endUploadInFlight(folder.path, true);
+        if (self && !answered) {
+            qCWarning(lcSync, "The confirmation for %s got no answer — the gallery is asked before the next upload",
+                      qUtf8Printable(folder.name));
+            self->endUploadInFlight(folder.path, false);
+        }
+        throw;
+    }
+    if (self)
+        self->endUploadInFlight(folder.path, true);
 
     co_return UploadBatchResult{successCount, qint64(failedKeys.size()), uploadedNames, leftOut};
 }

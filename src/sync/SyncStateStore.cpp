@@ -87,6 +87,22 @@ QByteArray encodeSyncState(const SyncState &state)
                 byFolder.objects(path, files);
         });
     }
+    if (!state.folderGalleryIds.isEmpty()) {
+        out.objectWith(u"folderGalleryIds", [&state](json::ObjectWriter &byFolder) {
+            for (auto it = state.folderGalleryIds.cbegin(); it != state.folderGalleryIds.cend(); ++it)
+                byFolder.string(it.key(), it.value());
+        });
+    }
+    if (!state.uploadsInFlight.isEmpty()) {
+        out.objectWith(u"uploadsInFlight", [&state](json::ObjectWriter &byFolder) {
+            for (auto it = state.uploadsInFlight.cbegin(); it != state.uploadsInFlight.cend(); ++it) {
+                byFolder.objectWith(it.key(), [&it](json::ObjectWriter &run) {
+                    run.string(u"galleryId", it->galleryId);
+                    run.strings(u"fileNames", it->fileNames);
+                });
+            }
+        });
+    }
     out.integer(u"version", state.version);
     return out.finish();
 }
@@ -113,6 +129,16 @@ SyncState decodeSyncStateDocument(const QByteArray &data)
             for (const QString &path : paths)
                 list.append({path, byFolder->objects<UploadedFileMeta>(path)});
             state.folderUploads = std::move(list);
+        }
+        if (const auto byFolder = in.optChild(u"folderGalleryIds")) {
+            for (const QString &path : byFolder->keys())
+                state.folderGalleryIds.insert(path, byFolder->string(path));
+        }
+        if (const auto byFolder = in.optChild(u"uploadsInFlight")) {
+            for (const QString &path : byFolder->keys()) {
+                const json::ObjectReader run = byFolder->child(path);
+                state.uploadsInFlight.insert(path, {run.string(u"galleryId"), run.strings(u"fileNames")});
+            }
         }
         state.version = in.optInteger(u"version").value_or(1);
         return state;

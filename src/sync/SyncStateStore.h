@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QSet>
 #include <QString>
 
@@ -18,6 +19,15 @@
 
 using FolderUploadList = QList<std::pair<QString, QList<UploadedFileMeta>>>;
 
+// An upload run whose confirmation may have reached the service: written before the run asks for its upload URLs,
+// dropped by the save that records what the confirmation's answer said.
+struct UploadInFlight {
+    QString galleryId;
+    QStringList fileNames;
+
+    bool operator==(const UploadInFlight &) const = default;
+};
+
 struct SyncState {
     static constexpr qint64 currentVersion = 2;
 
@@ -25,13 +35,15 @@ struct SyncState {
     QSet<QString> ignoredPaths;
     QSet<QString> knownGalleryIds;
     std::optional<FolderUploadList> folderUploads; // folder path to its upload records, in writing order
+    QMap<QString, QString> folderGalleryIds;        // folder path to the id of the gallery it is linked to
+    QMap<QString, UploadInFlight> uploadsInFlight;  // folder path to its run in flight
     qint64 version = currentVersion;        // a file without it is version 1; nothing depends on it
 
     bool operator==(const SyncState &) const = default;
 };
 
-// One compact JSON object with the keys "watchFolder", "ignoredPaths", "knownGalleryIds", "folderUploads" and
-// "version" in that order; absent optionals are left out. The sets are written sorted so that equal states give
+// One compact JSON object with the keys "watchFolder", "ignoredPaths", "knownGalleryIds", "folderUploads",
+// "folderGalleryIds", "uploadsInFlight" and "version" in that order; absent optionals and empty maps are left out. The sets are written sorted so that equal states give
 // equal bytes. Throws EncodingError for a time stamp that is not a finite number.
 QByteArray encodeSyncState(const SyncState &state);
 

@@ -307,6 +307,12 @@ struct StandInService::Impl {
             answerScripted(req, res, *scripted);
             return;
         }
+        // Acted on later, whether or not the client is still there to hear of it.
+        if (scripted && ((scripted->held && !waitForRelease())
+                         || (scripted->delayMs > 0 && !wait(std::chrono::milliseconds(scripted->delayMs))))) {
+            dropConnection(req);
+            return;
+        }
 
         ApiReply reply;
         if (storePut) {

@@ -23,12 +23,16 @@
 //   unknown slot gives 403 "SignatureDoesNotMatch" / 404 "NoSuchKey", an expired slot 403 with "ExpiredToken",
 //   and a PUT that carries "Authorization" 400 "InvalidArgument" (a store refuses a second auth mechanism). A
 //   second PUT to a slot replaces its bytes. Success answers 200 with an ETag.
-// - Confirm adds, in slot order, every slot of the gallery that holds bytes, is not yet confirmed and whose key is
-//   not in "failedKeys"; each becomes an image with the slot's file name and the stored size. Slots without bytes
-//   are dropped. The counts in the body are checked for type only.
+// - Each presigned request opens a run of the gallery. Confirm closes the run that the gallery's latest presigned
+//   request opened (at the moment the confirmation is acted on): it adds, in slot order, every slot of that run
+//   that holds bytes, is not yet confirmed and whose key is not in "failedKeys"; each becomes an image with the
+//   slot's file name and the stored size. Slots without bytes are dropped. Slots of an earlier run that was never
+//   confirmed are abandoned, as a store expires unconfirmed uploads: they never become images. The counts in the
+//   body are checked for type only.
 // - Qt resends a request once when the connection closes without an answer: a CloseWithoutAnswer script with
 //   times = 1 lets that resend through to the normal behaviour; times = 2 makes the client see the closed
-//   connection. An ActThenClose script acts on every request it catches, the resent one included. A Hang is cut when the service is destroyed; Qt then reports a closed or refused connection.
+//   connection. An ActThenClose script acts on every request it catches, the resent one included, after its delay
+//   (or release, when held): a client killed meanwhile still has its request carried out. A Hang is cut when the service is destroyed; Qt then reports a closed or refused connection.
 // - maxPutsInFlight() counts PUTs to "/store/" from their headers to their answer, scripted ones included.
 // - GET "/auth/device-login", "/dashboard", "/gallery/<id or slug>" and "/preview/<id or slug>" are the web pages
 //   the app opens in the browser (StandInPages.h); they need no token.

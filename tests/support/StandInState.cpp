@@ -550,6 +550,8 @@ ApiReply StandInState::presign(const QByteArray &body)
             return error(400, QStringLiteral("every file needs name, type and size"));
     }
 
+    // A new run: the uploads of an earlier one that was never confirmed are abandoned, as a store expires them.
+    const int run = ++m_latestRun[galleryId];
     const QDateTime expiresAt = QDateTime::currentDateTimeUtc().addMSecs(slotLifetime.count());
     const qsizetype handedOut = std::max<qsizetype>(0, files.size() - std::max(0, withheldSlots));
     withheldSlots = 0;
@@ -560,6 +562,7 @@ ApiReply StandInState::presign(const QByteArray &body)
         slot.id = randomHex(12);
         slot.key = QStringLiteral("uploads/%1/%2").arg(galleryId, slot.id);
         slot.galleryId = galleryId;
+        slot.run = run;
         slot.fileName = info.value(QStringLiteral("name")).toString();
         slot.signature = randomHex(16);
         slot.expiresAt = expiresAt;
@@ -601,8 +604,9 @@ ApiReply StandInState::confirm(const QString &galleryId, const QByteArray &body)
             failedKeys.append(key.toString());
         }
     }
+    const int run = m_latestRun.value(galleryId);
     for (Slot &slot : m_slots) {
-        if (slot.galleryId != galleryId || slot.settled)
+        if (slot.galleryId != galleryId || slot.run != run || slot.settled)
             continue;
         slot.settled = true;
         if (slot.object && !failedKeys.contains(slot.key))

@@ -77,6 +77,7 @@ private:
         QString signature;
         QDateTime expiresAt;
         std::optional<StoredObject> object;
+        int run = 0;          // the presigned request that handed it out, counted per gallery
         bool settled = false; // confirmed or dropped
     };
 
@@ -106,6 +107,7 @@ private:
     QList<Gallery> m_galleries;
     QList<StandInFolder> m_folders;
     QList<Slot> m_slots;
+    QHash<QString, int> m_latestRun; // by gallery id: the run its latest presigned request opened
     QMap<QByteArray, int> m_counters;
 };
 

@@ -40,7 +40,9 @@ struct ScriptedAnswer {
     int status = 200;
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
-    int delayMs = 0; // waited after the body was read, before the answer (or the close)
+    // Waited after the body was read, before the answer (or the close); an ActThenClose acts only after it (and
+    // after the release when held), also when the client has gone meanwhile.
+    int delayMs = 0;
     Kind kind = Kind::Answer;
     bool held = false; // before the delay, waits until StandInService::releaseHeld() (or the service's end)
 };

@@ -12,6 +12,7 @@
 #include "sync/SyncManager.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -20,6 +21,8 @@ using uploadtest::recordNames;
 using testsupport::ScriptedAnswer;
 using testsupport::StandInService;
 using testsupport::TempTree;
+
+Q_DECLARE_METATYPE(testsupport::ScriptedAnswer)
 
 namespace {
 
@@ -317,6 +320,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("restart");
         const QStringList siblings{"Ola Nordmann/a.jpg", "Ola_Nordmann/b.jpg"};
         QTest::newRow("renamed on the web") << QStringList{"Shoot/a.jpg"} << "rename" << false;
+        QTest::newRow("renamed on the web, after a start") << QStringList{"Shoot/a.jpg"} << "rename" << true;
         QTest::newRow("look-alike siblings, list reversed") << siblings << "reverse" << false;
         QTest::newRow("look-alike siblings, list reversed, after a start") << siblings << "reverse" << true;
         // Names that differ only in Unicode normalisation are two folders on disk, each with its own gallery.
@@ -371,6 +375,96 @@ private Q_SLOTS:
         }
         QCOMPARE(e.service.galleries().size(), galleries + (twist == "twin" ? 1 : 0));
         QVERIFY(e.service.requests("POST", "/api/upload/presigned").size() == qsizetype(files.size()));
+    }
+
+    // A run that failed is tried again; whatever the service made of the failed run, each image ends up in the
+    // gallery once: a confirmation that got no answer may have been applied (the gallery is asked before sending
+    // again), one answered with an error was not (its uploads are abandoned, nothing is asked), and a gallery the
+    // failed first sync had made is adopted and brought up to date.
+    void retriedRunsLeaveEachImageOnce_data()
+    {
+        QTest::addColumn<bool>("update");
+        QTest::addColumn<QByteArray>("failing"); // the request that fails once
+        QTest::addColumn<ScriptedAnswer>("answer");
+        QTest::addColumn<bool>("asked"); // whether the gallery's images are asked for after the failure
+        const ScriptedAnswer lost{0, {}, {}, 0, ScriptedAnswer::Kind::ActThenClose};
+        const ScriptedAnswer refused{500, R"({"error":"boom"})"};
+        QTest::newRow("update, confirmation's answer lost") << true << QByteArray("confirm") << lost << true;
+        QTest::newRow("update, confirmation refused") << true << QByteArray("confirm") << refused << false;
+        QTest::newRow("first sync, confirmation's answer lost") << false << QByteArray("confirm") << lost << true;
+        QTest::newRow("first sync, presigned request refused after the gallery was made")
+            << false << QByteArray("presigned") << refused << true;
+    }
+
+    void retriedRunsLeaveEachImageOnce()
+    {
+        QFETCH(bool, update);
+        QFETCH(QByteArray, failing);
+        QFETCH(ScriptedAnswer, answer);
+        QFETCH(bool, asked);
+        SyncDelays delays = ownPasses;
+        delays.firstRetry = 50ms;
+        Engine e(delays);
+        QStringList all{"a.jpg"};
+        e.tree.addFile("Shoot/a.jpg", 10);
+        if (update) {
+            e.watch();
+            QTRY_VERIFY_WITH_TIMEOUT(e.entry("Shoot").status.is(SyncStatus::Case::synced), 10000);
+        }
+        for (const QString name : {"b.jpg", "c.jpg", "d.jpg"}) {
+            e.tree.addFile("Shoot/" + name, 20);
+            all.append(name);
+        }
+        testsupport::LogCapture log;
+        e.service.script("POST", failing == "confirm" ? "/api/gallery/*" : "/api/upload/presigned", answer);
+        if (update)
+            e.refresh();
+        else
+            e.watch();
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(syncCategory, "Will retry Shoot"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(e.entry("Shoot").status.is(SyncStatus::Case::synced)
+                                     && e.entry("Shoot").newFileCount() == 0,
+                                 10000);
+        const QStringList ids = e.galleryIds("Shoot");
+        QCOMPARE(ids.size(), 1);
+        QCOMPARE(e.names(ids.first()), all); // sorted, so a repeat would show
+        QCOMPARE(recordNames(e.entry("Shoot")), all);
+        QCOMPARE(!e.service.requests("GET", "/api/gallery/" + ids.first().toUtf8() + "/images").isEmpty(), asked);
+    }
+
+    // A process killed while the service still applies its confirmation: after the start, the reconcile reads the
+    // gallery before the images are in it; the pass asks again before it sends anything.
+    void killedWhileTheConfirmationIsAppliedSendsNothingTwice()
+    {
+        Engine e;
+        QStringList all;
+        for (int i = 0; i < 20; ++i) {
+            all.append(QStringLiteral("%1.jpg").arg(i, 2, 10, QLatin1Char('0')));
+            e.tree.addFile("Shoot/" + all.last(), 10 + i);
+        }
+        e.watch();
+        ScriptedAnswer late{0, {}, {}, 0, ScriptedAnswer::Kind::ActThenClose};
+        late.held = true; // acted on only after the process is gone and started again
+        e.service.script("POST", "/api/gallery/*", late);
+        auto killed = e.manager->runAutoSync();
+        QTRY_COMPARE_WITH_TIMEOUT(e.service.requests("POST", "/api/gallery/*").size(), 1, 10000); // confirming
+        // The run is on disk before its confirmation goes out: a kill loses nothing of it.
+        QFile file(e.manager->stateFilePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains(R"("uploadsInFlight")"));
+        e.manager.reset();
+        e.restart();
+        e.reconcile();
+        const QString id = e.entry("Shoot").status.galleryId();
+        QCOMPARE(e.names(id), QStringList());
+        e.service.releaseHeld();
+        QTRY_COMPARE(e.names(id), all);
+        awaitTask(std::move(killed));
+        e.pass();
+        QCOMPARE(e.names(id), all);
+        QCOMPARE(e.galleryIds("Shoot").size(), 1);
+        QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::synced);
+        QCOMPARE(recordNames(e.entry("Shoot")), all);
     }
 
     // ---- deletions the user did not make

@@ -47,6 +47,10 @@ QString outcome(SyncState (*decode)(const QByteArray &), const QByteArray &json)
                     f.mtime ? QString::number(*f.mtime, 'g', 17) : "-");
             }
         }
+        for (auto it = state.folderGalleryIds.cbegin(); it != state.folderGalleryIds.cend(); ++it)
+            parts << it.key() + " -> " + it.value();
+        for (auto it = state.uploadsInFlight.cbegin(); it != state.uploadsInFlight.cend(); ++it)
+            parts << it.key() + " in flight to " + it->galleryId + ": " + it->fileNames.join('|');
         return parts.join('\n');
     } catch (const SyncDecodingError &error) {
         return "error: " + error.description();
@@ -106,6 +110,13 @@ private Q_SLOTS:
             {"/e/Å", {{"æ.webp", 3, -12.25}}},
         };
         QTest::newRow("as written") << encodeSyncState(written) << true;
+        written.folderGalleryIds = {{"/e/z", "gal-1"}, {"/e/Å", "gal-2"}};
+        written.uploadsInFlight = {{"/e/z", {"gal-1", {"a.jpg", "æ.jpg"}}}, {"/e/y", {"gal-3", {}}}};
+        QTest::newRow("as written, with links and runs in flight") << encodeSyncState(written) << true;
+        QTest::newRow("run in flight without names")
+            << QByteArray(R"({"uploadsInFlight":{"/e":{"galleryId":"g"}}})") << false;
+        QTest::newRow("link to a number") << QByteArray(R"({"folderGalleryIds":{"/e":1}})") << false;
+        QTest::newRow("repeated link") << QByteArray(R"({"folderGalleryIds":{"/e":"a","/e":"b"}})") << false;
         QTest::newRow("empty object") << QByteArray("{}") << true;
         QTest::newRow("spaces and any order")
             << QByteArray(" {\n \"version\" : 2 ,\"folderUploads\":{ \"/e\" : [ {\"mtime\":null, \"fileSize\":7,"
