@@ -19,6 +19,7 @@
 #include "sync/UploadHistoryStore.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLoggingCategory>
 #include <QPointer>
 
@@ -40,8 +41,11 @@ AppPlatform AppPlatform::desktop()
     platform.supportDirectory = appSupportDirectory();
     platform.notificationCenter = std::make_unique<DesktopNotifications>();
     platform.urlOpener = std::make_unique<DesktopUrlOpener>();
-    platform.loginItems =
-        std::make_unique<AutostartEntry>(AutostartEntry::defaultEntryPath(), QCoreApplication::applicationFilePath());
+    // Started at login, the app is to find the data folder it runs with now (a trial's, say), not the default one.
+    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    platform.loginItems = std::make_unique<AutostartEntry>(
+        AutostartEntry::defaultEntryPath(), QCoreApplication::applicationFilePath(),
+        QDir::isAbsolutePath(dataHome) ? QDir::cleanPath(dataHome) : QString());
     platform.updater = std::make_unique<DownloadPageUpdater>(DownloadPageUpdater::defaultDownloadPage(),
                                                              *platform.urlOpener);
     platform.clock = [] { return QDateTime::currentDateTime(); };

@@ -9,9 +9,17 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-AutostartEntry::AutostartEntry(QString entryPath, QString execPath)
-    : m_entryPath(std::move(entryPath)), m_execPath(std::move(execPath))
+AutostartEntry::AutostartEntry(QString entryPath, QString execPath, QString dataHome)
+    : m_entryPath(std::move(entryPath)), m_execPath(std::move(execPath)), m_dataHome(std::move(dataHome))
 {
+}
+
+QString AutostartEntry::command() const
+{
+    if (m_dataHome.isEmpty())
+        return execLine(m_execPath);
+    return QStringLiteral("env ") + execLine(QStringLiteral("XDG_DATA_HOME=") + m_dataHome) + QLatin1Char(' ')
+        + execLine(m_execPath);
 }
 
 QString AutostartEntry::defaultEntryPath()
@@ -80,7 +88,7 @@ void AutostartEntry::registerItem()
                                         "Icon=varnostima\n"
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
-                             .arg(execLine(m_execPath));
+                             .arg(command());
     QSaveFile file(m_entryPath);
     if (!file.open(QIODevice::WriteOnly))
         throw PlatformError(file.errorString());

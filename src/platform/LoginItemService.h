@@ -17,8 +17,9 @@ public:
 class AutostartEntry final : public LoginItemService
 {
 public:
-    // entryPath: the desktop file; execPath: the program it starts.
-    AutostartEntry(QString entryPath, QString execPath);
+    // entryPath: the desktop file; execPath: the program it starts; dataHome: the XDG_DATA_HOME the program is to
+    // run with, so that it starts on the data folder it was registered from (empty: the session's own).
+    AutostartEntry(QString entryPath, QString execPath, QString dataHome = {});
 
     // $XDG_CONFIG_HOME/autostart/varnostima.desktop
     static QString defaultEntryPath();
@@ -31,10 +32,13 @@ public:
 
     // The Exec value for a program path, quoted as desktop entries require.
     static QString execLine(const QString &program);
+    // The whole Exec value of the entry.
+    QString command() const;
 
 private:
     QString m_entryPath;
     QString m_execPath;
+    QString m_dataHome;
 };
 
 // A login item in memory; tests make the system refuse changes.

@@ -115,6 +115,28 @@ private Q_SLOTS:
                              QStringLiteral("Failed to update launch-at-login: ")));
     }
 
+    // Started at login, the app finds the data folder it was registered from: a trial never starts on the user's.
+    void entryKeepsTheDataFolder_data()
+    {
+        QTest::addColumn<QString>("dataHome");
+        QTest::addColumn<QByteArray>("exec");
+        QTest::newRow("the session's") << QString() << QByteArray("Exec=/opt/v/varnostima\n");
+        QTest::newRow("a trial's") << QStringLiteral("/src/build/trial/data")
+                                   << QByteArray("Exec=env XDG_DATA_HOME=/src/build/trial/data /opt/v/varnostima\n");
+        QTest::newRow("quoted") << QStringLiteral("/a b/data")
+                                << QByteArray("Exec=env \"XDG_DATA_HOME=/a b/data\" /opt/v/varnostima\n");
+    }
+    void entryKeepsTheDataFolder()
+    {
+        QFETCH(QString, dataHome);
+        QFETCH(QByteArray, exec);
+        AutostartEntry entry(AutostartEntry::defaultEntryPath(), QStringLiteral("/opt/v/varnostima"), dataHome);
+        entry.registerItem();
+        QFile file(entry.entryPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll().contains("\n" + exec), exec.constData());
+    }
+
     void execLineEscapesTwice()
     {
         // Quoting rules of Exec first, then the string escaping of every desktop-entry value.

@@ -9,10 +9,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 using testsupport::ScriptedAnswer;
@@ -28,7 +31,8 @@ struct Reply {
 
 // One kept-alive connection; sends "Authorization: Bearer token-1" unless made without it.
 struct Client {
-    explicit Client(const StandInService &service, bool authorize = true) : http("127.0.0.1", service.port())
+    explicit Client(const StandInService &service, bool authorize = true) : Client(service.port(), authorize) {}
+    explicit Client(int port, bool authorize = true) : http("127.0.0.1", port)
     {
         if (authorize)
             headers.emplace("Authorization", "Bearer token-1");
@@ -211,6 +215,76 @@ private Q_SLOTS:
         const QJsonObject entry =
             client.send("GET", "/api/sync/state").json().value("galleries").toArray().at(0).toObject();
         QCOMPARE(entry.value("fileNames").toArray(), (QJsonArray{"a.jpg", "b.jpg"}));
+    }
+
+    // Everything of a gallery survives the round trip: its images, the names deleted on the web, its folder.
+    void libraryRoundTrip()
+    {
+        StandInService first;
+        const QString folderId = first.seedFolder(QStringLiteral("Reiser"));
+        const QString galleryId = first.seedGallery(QStringLiteral("Lofoten"), folderId);
+        first.seedImage(galleryId, QStringLiteral("a.jpg"), "aaaa");
+        first.seedImage(galleryId, QStringLiteral("b.jpg"), "bbbbbb");
+        QVERIFY(first.deleteImageOnWeb(galleryId, QStringLiteral("a.jpg")));
+
+        StandInService second;
+        QVERIFY(!second.loadLibrary("not a library"));
+        QVERIFY(second.loadLibrary(first.saveLibrary()));
+        QCOMPARE(second.saveLibrary(), first.saveLibrary());
+        const std::optional gallery = second.gallery(galleryId);
+        QCOMPARE(gallery.value().folderId, std::optional(folderId));
+        QCOMPARE(gallery->images.size(), 1);
+        QCOMPARE(gallery->images.at(0).sha256, sha("bbbbbb"));
+        QCOMPARE(gallery->deletedFileNames, QStringList{QStringLiteral("a.jpg")});
+    }
+
+    // The trial keeps its galleries: the stand-in program writes its library to --state and reads it back.
+    void libraryOutlivesTheProgram()
+    {
+        QTemporaryDir dir;
+        const QString state = dir.filePath(QStringLiteral("library.json"));
+        QProcess program;
+        const auto start = [&] {
+            program.start(QStringLiteral(VARNOSTIMA_STANDIN_PROGRAM),
+                          {QStringLiteral("--token"), QStringLiteral("token-1"), QStringLiteral("--state"), state});
+            QVERIFY(program.waitForReadyRead(30000));
+        };
+        const auto stop = [&] {
+            ::kill(pid_t(program.processId()), SIGTERM);
+            QVERIFY(program.waitForFinished(30000));
+            QCOMPARE(program.exitCode(), 0);
+        };
+        const auto client = [&] {
+            const QUrl base(QString::fromUtf8(program.readLine().trimmed()));
+            return std::make_unique<Client>(base.port());
+        };
+
+        start();
+        auto first = client();
+        const QString folderId = first->post("/api/folder", {{"name", "Reiser"}}).json().value("folder").toObject().value("id").toString();
+        const QJsonObject made =
+            first->post("/api/gallery", {{"title", "Lofoten"}, {"folderId", folderId}}).json().value("gallery").toObject();
+        QVERIFY(!folderId.isEmpty() && !made.value("id").toString().isEmpty());
+        stop();
+
+        start();
+        auto second = client();
+        const QJsonArray listed = second->send("GET", "/api/gallery/list").json().value("galleries").toArray();
+        QCOMPARE(listed.size(), 1);
+        QCOMPARE(listed.at(0).toObject().value("id"), made.value("id"));
+        QCOMPARE(listed.at(0).toObject().value("folderId").toString(), folderId);
+        // New ids go on from the saved ones.
+        const QJsonObject next = second->post("/api/gallery", {{"title", "Senja"}}).json().value("gallery").toObject();
+        QVERIFY(next.value("id") != made.value("id"));
+        stop();
+
+        // A file it did not write is refused, not taken for an empty library.
+        QFile damaged(state);
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("{\"galleries\": 3}") > 0);
+        damaged.close();
+        program.start(QStringLiteral(VARNOSTIMA_STANDIN_PROGRAM), {QStringLiteral("--state"), state});
+        QVERIFY(program.waitForFinished(30000));
+        QCOMPARE(program.exitCode(), 1);
     }
 
     // The pages the app opens in the browser while trying it by hand: text from the library never becomes markup.

@@ -549,6 +549,18 @@ void StandInService::overrideSlotUrlOnNextPresign(const QString &url, int index)
     d->state.slotUrlOverrideIndex = index;
 }
 
+QByteArray StandInService::saveLibrary() const
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state.saveLibrary();
+}
+
+bool StandInService::loadLibrary(const QByteArray &saved)
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state.loadLibrary(saved);
+}
+
 QList<StandInGallery> StandInService::galleries() const
 {
     const std::lock_guard lock(d->mutex);

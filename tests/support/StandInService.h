@@ -99,6 +99,10 @@ public:
     void withholdSlotsOnNextPresign(int count);               // the next answer lists `count` slots too few
     void overrideSlotUrlOnNextPresign(const QString &url, int index = -1); // -1: every slot of that answer
 
+    // The library (folders, galleries, images) as bytes to keep, and back; see StandInState::saveLibrary.
+    QByteArray saveLibrary() const;
+    bool loadLibrary(const QByteArray &saved);
+
     // Inspection
     QList<StandInGallery> galleries() const;
     std::optional<StandInGallery> gallery(const QString &id) const;

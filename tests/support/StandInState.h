@@ -60,6 +60,12 @@ public:
     int slotUrlOverrideIndex = -1;
     void expireSlots();
 
+    // The library (folders, galleries with their images, the id counters) as JSON, to carry it over a restart;
+    // accounts, slots and behaviour settings are not part of it.
+    QByteArray saveLibrary() const;
+    // Replaces the library with a saved one; false, and nothing changed, when the bytes are not one.
+    bool loadLibrary(const QByteArray &saved);
+
     QList<StandInGallery> galleries() const;
     std::optional<StandInGallery> gallery(const QString &id) const;
     QList<StandInFolder> folders() const { return m_folders; }

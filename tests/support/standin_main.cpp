@@ -1,12 +1,15 @@
 // The stand-in service as a program, for trying the app by hand:
-//   varnostima-standin [--port N] [--token T]
+//   varnostima-standin [--port N] [--token T] [--state FILE]
 // Prints its base URL on the first line (a free port unless --port is given), then serves until SIGINT or SIGTERM.
-// Its device-login page hands the app the token.
+// Its device-login page hands the app the token. With --state its library (folders, galleries, images) is read from
+// FILE at start when FILE exists, and written back within a second of each change and at the end.
 
 #include "StandInService.h"
 
 #include <QCoreApplication>
 #include <QCommandLineParser>
+#include <QFile>
+#include <QSaveFile>
 #include <QTextStream>
 
 #include <csignal>
@@ -29,8 +32,11 @@ int main(int argc, char *argv[])
                                         QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption tokenOption(QStringLiteral("token"), QStringLiteral("Accepted bearer token."),
                                          QStringLiteral("T"), QStringLiteral("dev-token"));
+    const QCommandLineOption stateOption(QStringLiteral("state"), QStringLiteral("File that keeps the library."),
+                                         QStringLiteral("FILE"));
     parser.addOption(portOption);
     parser.addOption(tokenOption);
+    parser.addOption(stateOption);
     parser.process(app);
 
     QTextStream err(stderr);
@@ -50,12 +56,33 @@ int main(int argc, char *argv[])
         testsupport::StandInService service{quint16(port)};
         service.addAccount(token);
         service.setDeviceLoginToken(token);
+        const QString stateFile = parser.value(stateOption);
+        QByteArray saved;
+        if (!stateFile.isEmpty() && QFile::exists(stateFile)) {
+            QFile file(stateFile);
+            if (!file.open(QIODevice::ReadOnly) || !service.loadLibrary(saved = file.readAll())) {
+                err << "varnostima-standin: " << stateFile << " is not a library this program saved\n";
+                return 1;
+            }
+        }
+        const auto save = [&] {
+            const QByteArray library = service.saveLibrary();
+            if (stateFile.isEmpty() || library == saved)
+                return;
+            QSaveFile file(stateFile);
+            if (file.open(QIODevice::WriteOnly) && file.write(library) == library.size() && file.commit())
+                saved = library;
+            else
+                err << "varnostima-standin: could not write " << stateFile << '\n' << Qt::flush;
+        };
         QTextStream out(stdout);
         out << service.baseUrl().toString() << '\n'
             << "token: " << QString::fromUtf8(token) << '\n';
         out.flush();
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        const timespec tick{1, 0};
+        while (sigtimedwait(&stopSignals, nullptr, &tick) < 0)
+            save();
+        save();
     } catch (const std::exception &e) {
         err << "varnostima-standin: " << e.what() << '\n';
         return 1;
