@@ -129,6 +129,7 @@ bool StandInState::loadLibrary(const QByteArray &saved)
     m_galleries = galleries;
     m_counters = counters;
     m_slots.clear();
+    m_latestRun.clear();
     return true;
 }
 
