@@ -2,6 +2,7 @@
 
 #include "app/CheckForUpdatesViewModel.h"
 #include "app/WindowManager.h"
+#include "app/menubar/LoginView.h"
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/TrayController.h"
 #include "support/PanelFixture.h"
@@ -124,6 +125,16 @@ private Q_SLOTS:
         QVERIFY(!tray.panel()->isVisible());
         tray.showPanel();
         QVERIFY(tray.panel()->isVisible());
+
+        // Signing in from the icon's menu where no browser takes the page brings the panel with its address.
+        tray.panel()->close();
+        f.opener.noBrowser = true;
+        for (QAction *action : tray.menu()->actions()) {
+            if (action->text() == QLatin1String("Logg inn med Google"))
+                action->trigger();
+        }
+        QVERIFY(tray.panel()->isVisible());
+        QVERIFY(!tray.panel()->content()->loginView()->shownLink().isEmpty());
     }
 };
 

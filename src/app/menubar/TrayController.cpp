@@ -1,5 +1,6 @@
 #include "TrayController.h"
 
+#include "LoginView.h"
 #include "MenuBarIcon.h"
 #include "MenuBarPanel.h"
 #include "app/CheckForUpdatesViewModel.h"
@@ -85,7 +86,12 @@ void TrayController::buildMenu()
         };
     };
     m_signIn = m_menu->addAction(QStringLiteral("Logg inn med Google"), this, [this] {
-        m_opener.openUrl(deviceLoginPageURL(m_context.authManager->baseURL()));
+        if (!m_panel)
+            return;
+        // Through the panel's sign-in view: where no browser takes the page, the panel comes up with its address.
+        LoginView *login = m_panel->content()->loginView();
+        connect(login, &LoginView::linkShown, this, &TrayController::showPanel, Qt::SingleShotConnection);
+        login->openDeviceLogin();
     });
     m_overview = m_menu->addAction(QStringLiteral("Åpne oversikt"), this, call(m_actions.openOverview));
     m_menu->addAction(QStringLiteral("Vis panel"), this, &TrayController::showPanel);
