@@ -7,6 +7,7 @@ VARNOSTIMA_PACKAGES=(
   xvfb xauth dbus dbus-x11 dbus-bin
   xdg-utils desktop-file-utils
   openbox trayer dunst xdotool x11-utils
+  librsvg2-common # lets the notification daemon draw the app's SVG icon
 )
 
 varnostima_install_deps() {
