@@ -127,6 +127,11 @@ int main(int argc, char *argv[])
         {
             SyncOverviewView window(context);
             shots.window(window, QStringLiteral("overview-1-signin"));
+            // No browser took the sign-in page: its address to copy.
+            browser.noBrowser = true;
+            window.findChild<LoginView *>()->openDeviceLogin();
+            browser.noBrowser = false;
+            shots.window(window, QStringLiteral("overview-1-signin-no-browser"));
         }
 
         context.authManager = &auth;

@@ -94,7 +94,10 @@ LoginView::LoginView(AuthManager &auth, UrlOpener &opener, QWidget *parent)
     linkRow->addWidget(copy);
     fallback->addLayout(linkRow);
     m_fallback->hide();
-    layout->addWidget(m_fallback);
+    // As wide as the panel allows, and no wider in the overview window.
+    m_fallback->setMaximumWidth(420);
+    m_fallback->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    layout->addWidget(m_fallback, 0, Qt::AlignHCenter);
 
     connect(&m_auth, &AuthManager::isLoadingChanged, this, &LoginView::refresh);
     connect(&m_auth, &AuthManager::loginErrorChanged, this, &LoginView::refresh);
