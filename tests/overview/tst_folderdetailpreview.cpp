@@ -204,6 +204,59 @@ private Q_SLOTS:
         QCOMPARE(cache.accessOrder(), QStringList{"/other/x.png@400@0"});
     }
 
+    // The grid follows the folder's files: shown again after being hidden, or given another image list, it lists
+    // and decodes them anew; an upload's progress alone loads nothing.
+    void reloadsWhenShownOrChanged_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("reloads");
+        QTest::newRow("shown again") << "show" << true;
+        QTest::newRow("image list changed") << "list" << true;
+        QTest::newRow("progress only") << "progress" << false;
+    }
+    void reloadsWhenShownOrChanged()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, reloads);
+        testsupport::TempTree tree;
+        const QString dir = writeImages(tree, "Bryllup", 3, Qt::red);
+        int listings = 0;
+        PreviewLoaders loaders;
+        loaders.listImages = [&listings](QUrl folder) {
+            ++listings;
+            return listFolderImagesForPreviewInBackground(folder);
+        };
+        FolderDetailPreview preview(nullptr, loaders);
+        preview.resize(400, 600);
+        preview.show();
+        QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
+        SyncFolder folder = zoo::at(dir, zoo::synced(3));
+        folder.cachedLocalFileNames = QSet<QString>{"IMG_1.png", "IMG_2.png", "IMG_3.png"};
+        preview.setFolder(folder);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(preview.allImageURLs().size(), 3);
+
+        QVERIFY(QFile::remove(dir + "/IMG_3.png"));
+        if (change == "show") {
+            preview.hide(); // the overview closed, then opened again
+            preview.show();
+        } else if (change == "list") {
+            folder.imageCount = 2;
+            folder.cachedLocalFileNames = QSet<QString>{"IMG_1.png", "IMG_2.png"};
+            preview.setFolder(folder);
+        } else {
+            folder.status = SyncStatus::syncing(0.5);
+            preview.setFolder(folder);
+        }
+        QCOMPARE(listings, reloads ? 2 : 1);
+        if (!reloads)
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
+        QCOMPARE(preview.allImageURLs(), (QList<QUrl>{QUrl::fromLocalFile(dir + "/IMG_1.png"),
+                                                       QUrl::fromLocalFile(dir + "/IMG_2.png")}));
+        QCOMPARE(preview.tileRects().size(), 2);
+    }
+
     void rapidSteppingShowsTheLastImage()
     {
         testsupport::TempTree tree;

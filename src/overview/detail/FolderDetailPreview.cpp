@@ -235,10 +235,28 @@ FolderDetailPreview::FolderDetailPreview(ThumbnailCache *cache, PreviewLoaders l
 
 void FolderDetailPreview::setFolder(const SyncFolder &folder)
 {
-    if (m_path == folder.path)
+    Source source{folder.path, folder.imageCount, folder.cachedLocalFileNames, folder.cachedLocalFileMeta};
+    if (m_source == source)
         return;
+    m_source = std::move(source);
     m_path = folder.path;
     startLoading();
+}
+
+void FolderDetailPreview::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Images added or deleted while the window was closed show as they are now; a restore from the taskbar
+    // (spontaneous) hid nothing.
+    if (m_hiddenSinceLoad && m_path)
+        startLoading();
+}
+
+void FolderDetailPreview::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous())
+        m_hiddenSinceLoad = true;
 }
 
 FolderDetailPreview::State FolderDetailPreview::state() const
@@ -283,6 +301,7 @@ void FolderDetailPreview::openPreview(int index)
 void FolderDetailPreview::startLoading()
 {
     const quint64 generation = ++m_generation;
+    m_hiddenSinceLoad = false;
     m_isLoading = true;
     m_thumbnails.clear();
     m_allImageURLs.clear();

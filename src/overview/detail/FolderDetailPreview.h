@@ -45,7 +45,8 @@ public:
     explicit FolderDetailPreview(ThumbnailCache *cache = nullptr, PreviewLoaders loaders = {},
                                  QWidget *parent = nullptr);
 
-    // Loads the folder's images again when its path differs from the one shown.
+    // Loads the folder's images again when its path or its image files (as the last scan found them) differ from
+    // the ones shown. Shown again after being hidden, the grid loads them again too.
     void setFolder(const SyncFolder &folder);
 
     enum class State { Loading, Empty, Grid };
@@ -68,7 +69,20 @@ Q_SIGNALS:
     void loadFinished();
     void stateChanged();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
 private:
+    // What of a folder the grid depends on.
+    struct Source {
+        QString path;
+        qint64 imageCount = 0;
+        std::optional<QSet<QString>> names;
+        std::optional<LocalFileMetaMap> meta;
+        bool operator==(const Source &) const = default;
+    };
+
     void startLoading();
     QCoro::Task<void> load(QUrl folderURL, quint64 generation);
     void refresh();
@@ -76,6 +90,8 @@ private:
     ThumbnailCache *m_cache;
     PreviewLoaders m_loaders;
     std::optional<QString> m_path;
+    std::optional<Source> m_source;
+    bool m_hiddenSinceLoad = false; // the folder may have changed unseen: load again when shown
     quint64 m_generation = 0;
     bool m_isLoading = true;
     QList<Thumbnail> m_thumbnails;
