@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace {
@@ -98,7 +99,6 @@ RecentUploadRow::RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL
     connect(this, &QAbstractButton::clicked, this, [this] { m_opener.openUrl(galleryURL()); });
 
     setUpload(upload, baseURL);
-    startThumbnailLoad();
 }
 
 void RecentUploadRow::setUpload(const RecentUpload &upload, const QUrl &baseURL)
@@ -111,7 +111,7 @@ void RecentUploadRow::setUpload(const RecentUpload &upload, const QUrl &baseURL)
     setToolTip(tip);
     setAccessibleName(tip);
     refreshAge();
-    if (folderChanged)
+    if (folderChanged && isVisible())
         startThumbnailLoad();
 }
 
@@ -142,13 +142,16 @@ QCoro::Task<void> RecentUploadRow::loadThumbnail(QString folderPath, quint64 gen
     try {
         const QUrl folderURL = QUrl::fromLocalFile(folderPath);
         const QList<QUrl> images = co_await listFolderImagesForPreviewInBackground(folderURL);
-        if (!self || generation != m_generation || images.isEmpty())
-            co_return;
-        const QUrl first = images.first();
-        const QImage image = co_await ::loadThumbnail(first, kThumbnailPixels);
         if (!self || generation != m_generation)
             co_return;
-        m_thumbnail->setImage(image);
+        if (!images.isEmpty()) {
+            const QUrl first = images.first();
+            // From the shared cache while the file is unchanged.
+            const QImage image = co_await ::loadThumbnail(first, kThumbnailPixels);
+            if (!self || generation != m_generation)
+                co_return;
+            m_thumbnail->setImage(image);
+        }
         Q_EMIT thumbnailLoaded();
     } catch (const std::exception &error) {
         qCWarning(lcMenuBar, "Thumbnail of a recent upload failed: %s", error.what());
@@ -163,6 +166,13 @@ void RecentUploadRow::paintEvent(QPaintEvent *)
         return;
     QPainter painter(this);
     painter.fillRect(rect(), hoverFill(palette()));
+}
+
+void RecentUploadRow::showEvent(QShowEvent *event)
+{
+    QAbstractButton::showEvent(event);
+    if (!event->spontaneous())
+        startThumbnailLoad();
 }
 
 void RecentUploadRow::enterEvent(QEnterEvent *event)

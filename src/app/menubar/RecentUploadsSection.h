@@ -45,7 +45,8 @@ public:
                     QWidget *parent = nullptr);
 
     const RecentUpload &upload() const { return m_upload; }
-    // A new state of the same entry; the thumbnail is loaded again only when the folder changed.
+    // A new state of the same entry; the thumbnail is loaded again when the folder changed. Each time the row is
+    // shown it loads the thumbnail afresh, so a folder that was empty or not mounted gets its picture later.
     void setUpload(const RecentUpload &upload, const QUrl &baseURL);
     // Recomputes the age against the current moment.
     void refreshAge();
@@ -56,10 +57,12 @@ public:
     bool isHovering() const { return m_hovering; }
 
 Q_SIGNALS:
+    // A load of the thumbnail ended; the picture stays as it was when the folder held no image.
     void thumbnailLoaded();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
 

@@ -215,6 +215,35 @@ private Q_SLOTS:
         QVERIFY(!withoutFolder->hasThumbnail()); // its folder does not exist: the placeholder stays
     }
 
+    // A folder that was missing (a disk not mounted yet) when the panel first showed gets its picture the next
+    // time the panel opens; a folder that empties keeps the picture it had.
+    void rowLoadsItsThumbnailEachTimeItShows()
+    {
+        QList<RecentUpload> uploads = f->uploads(1);
+        RecentUploadsSection section(f->opener);
+        section.setUploads(uploads, f->service.baseUrl());
+        RecentUploadRow *row = section.rows().at(0);
+        QSignalSpy loaded(row, &RecentUploadRow::thumbnailLoaded);
+        section.show();
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, 20000);
+        QVERIFY(!row->hasThumbnail());
+
+        QDir().mkpath(uploads[0].folderPath);
+        QImage image(120, 80, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(image.save(uploads[0].folderPath + QStringLiteral("/a.jpg")));
+        section.hide();
+        section.show();
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 2, 20000);
+        QVERIFY(row->hasThumbnail());
+
+        QVERIFY(QFile::remove(uploads[0].folderPath + QStringLiteral("/a.jpg")));
+        section.hide();
+        section.show();
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 3, 20000);
+        QVERIFY(row->hasThumbnail());
+    }
+
     void agesAdvanceWhileShown()
     {
         QDateTime now = QDateTime::currentDateTime();
