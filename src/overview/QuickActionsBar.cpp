@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QPointer>
 
+#include <algorithm>
+
 namespace {
 
 QLabel *smallText(QWidget *parent)
@@ -79,6 +81,8 @@ void QuickActionsBar::setFolders(const QList<SyncFolder> &folders)
     m_syncingGroup->setVisible(s.syncingCount > 0);
     m_updatingGroup->setVisible(s.updatingCount > 0);
     m_moveButton->setVisible(s.movedCount > 0);
+    m_hasMovable = std::any_of(folders.cbegin(), folders.cend(), isMovableFolder);
+    m_moveButton->setEnabled(m_hasMovable && !m_moving);
     m_removedText->setVisible(s.removedCount > 0);
     setVisible(!s.isEmpty());
 }
@@ -134,6 +138,6 @@ void QuickActionsBar::setMoving(bool moving)
     if (moving == m_moving)
         return;
     m_moving = moving;
-    m_moveButton->setEnabled(!moving);
+    m_moveButton->setEnabled(m_hasMovable && !moving);
     Q_EMIT movingChanged(moving);
 }

@@ -32,7 +32,8 @@ public:
     PlainButton *moveButton() const { return m_moveButton; }
 
     // Moves every movable folder of the list as last shown, one at a time. A press while a run is under way does
-    // nothing: two runs would create the same service folders twice.
+    // nothing: two runs would create the same service folders twice. The button is disabled while no folder of the
+    // list can be moved.
     void moveAllMovedFolders();
     bool isMoving() const { return m_moving; }
 
@@ -48,6 +49,7 @@ private:
     std::shared_ptr<PendingChangesCache> m_pending = std::make_shared<PendingChangesCache>();
     FolderStatistics m_statistics;
     bool m_moving = false;
+    bool m_hasMovable = false; // a failed move counts as moved, but only a synced folder can be moved
     QWidget *m_syncingGroup;
     QLabel *m_syncingText;
     QWidget *m_updatingGroup;

@@ -97,4 +97,12 @@ inline SyncFolder placeholder(const QString &galleryId, const QString &title)
     return f;
 }
 
+// A placeholder whose "Slett fra server" failed.
+inline SyncFolder failedDeletion(const QString &galleryId, const QString &title)
+{
+    SyncFolder f = placeholder(galleryId, title);
+    f.status = SyncStatus::failed(QStringLiteral("Sletting feilet: x"));
+    return f;
+}
+
 } // namespace zoo

@@ -133,10 +133,13 @@ void TestFolderTree::countsAndCounters_data()
     QTest::newRow("moved synced") << Folders{moved(changed("N/a", 1, 0))} << "1 endret"
                                   << QList<qint64>{1, 0, 1, 0, 0} << QList<qint64>{0, 0, 1, 0}
                                   << QList<qint64>{1, 3, 0, 0, 1, 0};
-    // A move that failed cannot be moved again from the bar: it counts as failed there.
+    // Nothing syncs a failed move or deletion: the bar counts each where its row is, under no spinner.
     QTest::newRow("moved failed") << Folders{moved(folder("N/a", SyncStatus::failed("Flytting feilet: x")))}
-                                  << "1 nye" << QList<qint64>{1, 0, 0, 1, 0} << QList<qint64>{1, 0, 0, 0}
+                                  << "1 nye" << QList<qint64>{1, 0, 0, 1, 0} << QList<qint64>{0, 0, 1, 0}
                                   << QList<qint64>{1, 3, 0, 1, 1, 0};
+    QTest::newRow("deletion failed") << Folders{failedDeletion("g1", "x"), changed("N/y", 0, 0)} << "Synkronisert"
+                                     << QList<qint64>{1, 1, 0, 0, 0} << QList<qint64>{0, 0, 0, 1}
+                                     << QList<qint64>{2, 2, 1, 1, 0, 0};
     QTest::newRow("placeholder top level, nested node") << Folders{placeholder("g1", "N"), changed("N/x/y", 0, 0)}
                                         << "Synkronisert" << QList<qint64>{1, 1, 0, 0, 0} << QList<qint64>{0, 0, 0, 1}
                                         << QList<qint64>{2, 2, 1, 1, 0, 0};

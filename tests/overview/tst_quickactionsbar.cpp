@@ -48,6 +48,10 @@ void TestQuickActionsBar::texts_data()
                                           << QStringList{};
     QTest::newRow("not synced and failed") << QList<SyncFolder>{folder("a"), folder("b", SyncStatus::failed("x"))}
                                            << QStringList{"2 synkroniseres…"};
+    QTest::newRow("failed move and deletion")
+        << QList<SyncFolder>{moved(folder("m", SyncStatus::failed("Flytting feilet: x"))), placeholder("g", "x"),
+                             failedDeletion("h", "y")}
+        << QStringList{"1 flyttet — Flytt", "2 fjernet lokalt"};
     QTest::newRow("one of each, in order")
         << QList<SyncFolder>{placeholder("g", "x"), moved(changed("m", 0, 0)), needingBaseline("u"), folder("n")}
         << QStringList{"1 synkroniseres…", "1 oppdateres…", "1 flyttet — Flytt", "1 fjernet lokalt"};
@@ -62,6 +66,8 @@ void TestQuickActionsBar::texts()
     bar.setFolders(folders);
     QCOMPARE(bar.isVisible(), !shown.isEmpty());
     QCOMPARE(bar.shownTexts(), shown);
+    // Only a synced folder can be moved: a failed move alone leaves the button with nothing to do.
+    QCOMPARE(bar.moveButton()->isEnabled(), std::any_of(folders.cbegin(), folders.cend(), isMovableFolder));
 }
 
 void TestQuickActionsBar::movesOneAfterAnotherAndIgnoresASecondPress()
@@ -71,7 +77,7 @@ void TestQuickActionsBar::movesOneAfterAnotherAndIgnoresASecondPress()
     bar.show();
     bar.setFolders({zoo::moved(zoo::changed("A/en", 0, 0)), zoo::changed("to", 0, 0),
                     zoo::moved(zoo::folder("tre", SyncStatus::failed("x"))), zoo::moved(zoo::changed("fire", 0, 0))});
-    QCOMPARE(bar.shownTexts().last(), QStringLiteral("2 flyttet — Flytt"));
+    QCOMPARE(bar.shownTexts().last(), QStringLiteral("3 flyttet — Flytt"));
 
     QTest::mouseClick(bar.moveButton(), Qt::LeftButton);
     QVERIFY(bar.isMoving());

@@ -49,14 +49,17 @@ FolderStatistics countStatistics(const QList<SyncFolder> &folders, Pending &&has
     FolderStatistics s;
     for (qsizetype i = 0; i < folders.size(); ++i) {
         const SyncFolder &folder = folders.at(i);
-        if (isMovableFolder(folder)) {
+        // Nothing runs for a failed move or deletion: each counts where its row and actions are.
+        if (folder.movedFrom) {
             ++s.movedCount;
             continue;
         }
         switch (folder.status.kind()) {
         case SyncStatus::Case::notSynced:
-        case SyncStatus::Case::failed:
             ++s.syncingCount;
+            break;
+        case SyncStatus::Case::failed:
+            ++(folder.removedGalleryId() ? s.removedCount : s.syncingCount);
             break;
         case SyncStatus::Case::synced:
             if (hasPending(i, folder))

@@ -11,17 +11,17 @@
 #include <memory>
 
 struct FolderStatistics {
-    qint64 syncingCount = 0;  // not synced or failed: "%lld synkroniseres…"
+    qint64 syncingCount = 0;  // not synced or failed, which the engine syncs: "%lld synkroniseres…"
     qint64 updatingCount = 0; // synced with pending changes: "%lld oppdateres…"
-    qint64 movedCount = 0;    // movable: "%lld flyttet — Flytt"
-    qint64 removedCount = 0;  // removed locally: "%lld fjernet lokalt"
+    qint64 movedCount = 0;    // moved, whatever the status: "%lld flyttet — Flytt"
+    qint64 removedCount = 0;  // removed locally, also when deleting its gallery failed: "%lld fjernet lokalt"
 
     bool isEmpty() const { return !syncingCount && !updatingCount && !movedCount && !removedCount; }
     bool operator==(const FolderStatistics &) const = default;
 };
 
-// A move is carried out only for a synced folder; a moved folder of any other status cannot be moved, so it
-// counts by its status instead of keeping a button that would do nothing.
+// A move is carried out only for a synced folder. A moved folder of another status (a move that failed) still
+// counts as moved, where its row shows it, but the bar's button leaves it alone.
 bool isMovableFolder(const SyncFolder &folder);
 
 // Each folder's pending-changes answer, kept while the folder's value stays the same: the windows count the whole
