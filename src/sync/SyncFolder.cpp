@@ -232,29 +232,61 @@ qint64 SyncFolder::removedFileCount() const
     return removedFileNames().size();
 }
 
-bool SyncFolder::hasModifiedFiles() const
+namespace {
+
+// Calls visit with each upload record whose local file differs from it, until visit returns false.
+template <typename Visit>
+void forEachModifiedRecord(const SyncFolder &folder, Visit &&visit)
 {
-    if (!uploadedFiles || uploadedFiles->isEmpty() || !cachedLocalFileMeta)
-        return false;
+    if (!folder.uploadedFiles || folder.uploadedFiles->isEmpty() || !folder.cachedLocalFileMeta)
+        return;
+    const LocalFileMetaMap &meta = *folder.cachedLocalFileMeta;
     // Most names match as they stand; the canonical index is built only for one that does not.
     std::optional<LocalFileMetaMap> canonicalMeta;
-    for (const auto &file : *uploadedFiles) {
-        auto found = cachedLocalFileMeta->constFind(file.fileName);
-        const LocalFileMeta *local = found != cachedLocalFileMeta->cend() ? &found.value() : nullptr;
+    for (const auto &file : *folder.uploadedFiles) {
+        auto found = meta.constFind(file.fileName);
+        const LocalFileMeta *local = found != meta.cend() ? &found.value() : nullptr;
         if (!local) {
             if (!canonicalMeta) {
                 canonicalMeta.emplace();
-                for (auto it = cachedLocalFileMeta->cbegin(); it != cachedLocalFileMeta->cend(); ++it)
+                for (auto it = meta.cbegin(); it != meta.cend(); ++it)
                     canonicalMeta->insert(canonical(it.key()), it.value());
             }
             found = canonicalMeta->constFind(canonical(file.fileName));
             if (found != canonicalMeta->cend())
                 local = &found.value();
         }
-        if (local && isModified(file, *local))
-            return true;
+        if (local && isModified(file, *local) && !visit(file))
+            return;
     }
-    return false;
+}
+
+} // namespace
+
+bool SyncFolder::hasModifiedFiles() const
+{
+    bool modified = false;
+    forEachModifiedRecord(*this, [&modified](const UploadedFileMeta &) {
+        modified = true;
+        return false;
+    });
+    return modified;
+}
+
+QStringList SyncFolder::modifiedFileNames() const
+{
+    QSet<QString> seen;
+    QStringList result;
+    forEachModifiedRecord(*this, [&](const UploadedFileMeta &file) {
+        const QString key = canonical(file.fileName);
+        if (!seen.contains(key)) {
+            seen.insert(key);
+            result.append(file.fileName);
+        }
+        return true;
+    });
+    unicodenames::sortByScalars(result);
+    return result;
 }
 
 bool SyncFolder::needsMetadataBaseline() const

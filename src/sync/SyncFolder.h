@@ -142,6 +142,8 @@ struct SyncFolder {
     QStringList removedFileNames() const;
     qint64 removedFileCount() const;
     bool hasModifiedFiles() const;
+    // The recorded names whose local file differs from its record (isModified), sorted like newFileNames.
+    QStringList modifiedFileNames() const;
     bool needsMetadataBaseline() const;
 
     bool operator==(const SyncFolder &) const = default;

@@ -129,7 +129,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<SyncFolder>("folder");
         QTest::addColumn<QStringList>("badges");
-        QTest::addColumn<bool>("changes");
+        QTest::addColumn<QStringList>("changes"); // the groups of "Endringer"; none: the section is absent
         SyncFolder clean = syncedFolder("/e/Kunder/Bryllup_Oslo", "g1");
         clean.parentComponents = {"Kunder"};
         SyncFolder added = clean;
@@ -139,16 +139,21 @@ private Q_SLOTS:
         SyncFolder notSynced = clean;
         notSynced.status = SyncStatus::notSynced();
         notSynced.uploadedFiles.reset();
-        QTest::newRow("synced, clean") << clean << QStringList{"Bilder 2", "Lastet opp 2"} << false;
-        QTest::newRow("synced, a new image") << added << QStringList{"Bilder 2", "Lastet opp 2"} << true;
-        QTest::newRow("synced, only a missing baseline") << baseline << QStringList{"Bilder 2", "Lastet opp 2"} << true;
-        QTest::newRow("not synced, never uploaded images") << notSynced << QStringList{"Bilder 2"} << false;
+        SyncFolder modified = clean;
+        modified.cachedLocalFileMeta = LocalFileMetaMap{{"a.jpg", {11, 1.0}}, {"b.jpg", {20, 2.0}}};
+        const QStringList badges{"Bilder 2", "Lastet opp 2"};
+        QTest::newRow("synced, clean") << clean << badges << QStringList{};
+        QTest::newRow("synced, a new image") << added << badges << QStringList{"1 nye"};
+        QTest::newRow("synced, only a missing baseline")
+            << baseline << badges << QStringList{"1 bilde kontrolleres mot galleriet"};
+        QTest::newRow("synced, only a modified image") << modified << badges << QStringList{"1 endret"};
+        QTest::newRow("not synced, never uploaded images") << notSynced << QStringList{"Bilder 2"} << QStringList{};
     }
     void sections()
     {
         QFETCH(SyncFolder, folder);
         QFETCH(QStringList, badges);
-        QFETCH(bool, changes);
+        QFETCH(QStringList, changes);
         Inspector inspector;
         inspector.view.setFolder(folder);
         QCOMPARE(inspector.view.header()->title(), folder.displayName);
@@ -156,7 +161,9 @@ private Q_SLOTS:
         QCOMPARE(inspector.view.info()->badgeTexts(), badges);
         QCOMPARE(inspector.view.info()->chipText(), "Bryllup_Oslo");
         QCOMPARE(inspector.view.info()->chipToolTip(), folder.path);
-        QCOMPARE(inspector.view.showsChanges(), changes);
+        QCOMPARE(inspector.view.showsChanges(), !changes.isEmpty());
+        if (!changes.isEmpty())
+            QCOMPARE(inspector.view.changes()->labels(), changes);
     }
 
     // The link follows the base URL of the moment of the click, with the id as one encoded segment.

@@ -9,16 +9,39 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const QChar kMinusSign(0x2212);
+
+struct GroupLook {
+    QString symbol;
+    QColor colour;
+};
+
+GroupLook lookOf(ChangesGroup::Kind kind, const QPalette &palette)
+{
+    using Theme::SystemColor;
+    switch (kind) {
+    case ChangesGroup::Kind::New:
+        return {QStringLiteral("plus.circle.fill"), Theme::systemColor(SystemColor::Blue, palette)};
+    case ChangesGroup::Kind::Removed:
+        return {QStringLiteral("minus.circle.fill"), Theme::systemColor(SystemColor::Red, palette)};
+    case ChangesGroup::Kind::Modified:
+        return {QStringLiteral("exclamationmark.triangle.fill"), Theme::systemColor(SystemColor::Orange, palette)};
+    case ChangesGroup::Kind::Checked:
+        break;
+    }
+    return {QStringLiteral("checkmark.circle"), Theme::foreground(palette, Theme::Foreground::Secondary)};
+}
 
 // The group's label: a chevron when it discloses, the group's symbol, the text; all in the group's colour.
 class GroupLabel : public QAbstractButton
 {
 public:
-    GroupLabel(const ChangesGroup &group, ChangesGroup::Kind kind, QWidget *parent)
-        : QAbstractButton(parent), m_disclosure(group.form == ChangesGroup::Form::Disclosure), m_kind(kind)
+    GroupLabel(const ChangesGroup &group, QWidget *parent)
+        : QAbstractButton(parent), m_disclosure(group.form == ChangesGroup::Form::Disclosure), m_kind(group.kind)
     {
         setText(group.label);
         setFont(Theme::font(Theme::TextStyle::Callout));
@@ -39,8 +62,8 @@ protected:
     {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        const QColor colour = Theme::systemColor(
-            m_kind == ChangesGroup::Kind::New ? Theme::SystemColor::Blue : Theme::SystemColor::Red, palette());
+        const GroupLook look = lookOf(m_kind, palette());
+        const QColor &colour = look.colour;
         const QFontMetrics fm = fontMetrics();
         const qreal side = fm.height() - 2;
         qreal x = 0;
@@ -58,10 +81,7 @@ protected:
             painter.restore();
             x += chevronWidth();
         }
-        Symbol::paint(&painter, QRectF(x, (height() - side) / 2, side, side),
-                      m_kind == ChangesGroup::Kind::New ? QStringLiteral("plus.circle.fill")
-                                                        : QStringLiteral("minus.circle.fill"),
-                      colour);
+        Symbol::paint(&painter, QRectF(x, (height() - side) / 2, side, side), look.symbol, colour);
         x += side + 4;
         painter.setPen(colour);
         painter.drawText(QRectF(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
@@ -79,17 +99,35 @@ private:
 ChangesGroup ChangesGroup::of(Kind kind, const QStringList &names, qint64 count)
 {
     ChangesGroup group;
-    const QString word = kind == Kind::New ? QStringLiteral("nye") : QStringLiteral("fjernet");
-    if (!names.isEmpty()) {
+    group.kind = kind;
+    if (!names.isEmpty() && kind != Kind::Checked) {
+        const QString word = kind == Kind::New       ? QStringLiteral("nye")
+                             : kind == Kind::Removed ? QStringLiteral("fjernet")
+                                                     : QStringLiteral("endret");
         group.form = Form::Disclosure;
         group.label = QString::number(names.size()) + u' ' + word;
         group.rows = names.mid(0, kMaxRows);
         if (names.size() > kMaxRows)
             group.moreRow = QStringLiteral("… og %1 til").arg(names.size() - kMaxRows);
-    } else if (count >= 1) {
-        group.form = Form::Count;
-        group.label = (kind == Kind::New ? QStringLiteral("+") : QString(kMinusSign)) + QString::number(count) + u' '
-                    + word;
+        return group;
+    }
+    if (count < 1)
+        return group;
+    group.form = Form::Count;
+    switch (kind) {
+    case Kind::New:
+        group.label = QStringLiteral("+%1 nye").arg(count);
+        break;
+    case Kind::Removed:
+        group.label = QString(kMinusSign) + QStringLiteral("%1 fjernet").arg(count);
+        break;
+    case Kind::Modified:
+        group.label = QStringLiteral("%1 endret").arg(count);
+        break;
+    case Kind::Checked:
+        group.label = (count == 1 ? QStringLiteral("1 bilde") : QStringLiteral("%1 bilder").arg(count))
+                      + QStringLiteral(" kontrolleres mot galleriet");
+        break;
     }
     return group;
 }
@@ -104,41 +142,66 @@ ChangesGroup ChangesGroup::removedFiles(const SyncFolder &folder)
     return of(Kind::Removed, folder.removedFileNames(), folder.removedFileCount());
 }
 
+ChangesGroup ChangesGroup::modifiedFiles(const SyncFolder &folder)
+{
+    const QStringList names = folder.modifiedFileNames();
+    return of(Kind::Modified, names, names.size());
+}
+
+ChangesGroup ChangesGroup::checkedFiles(const SyncFolder &folder)
+{
+    // Records that knew only names: the update compares these images with the gallery's.
+    qint64 unknown = 0;
+    if (folder.uploadedFiles) {
+        unknown = std::count_if(folder.uploadedFiles->cbegin(), folder.uploadedFiles->cend(),
+                                [](const UploadedFileMeta &record) { return record.fileSize == 0 && !record.mtime; });
+    }
+    return of(Kind::Checked, {}, unknown);
+}
+
 FolderDetailChanges::FolderDetailChanges(QWidget *parent)
     : DetailSection(QStringLiteral("Endringer"), QStringLiteral("arrow.triangle.2.circlepath"), parent)
 {
 }
 
-void FolderDetailChanges::setFolder(const SyncFolder &folder)
+QStringList FolderDetailChanges::labels() const
 {
-    ChangesGroup newGroup = ChangesGroup::newFiles(folder);
-    ChangesGroup removedGroup = ChangesGroup::removedFiles(folder);
-    if (m_groups && newGroup.label == m_new.label && newGroup.rows == m_new.rows
-        && removedGroup.label == m_removed.label && removedGroup.rows == m_removed.rows)
-        return; // keeps open groups open while the folder's other values change
-    m_new = std::move(newGroup);
-    m_removed = std::move(removedGroup);
-
-    delete m_groups;
-    m_groups = new QWidget(panel());
-    auto *column = new QVBoxLayout(m_groups);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(8);
-    if (m_new.form != ChangesGroup::Form::Absent)
-        column->addWidget(buildGroup(m_new, ChangesGroup::Kind::New));
-    if (m_removed.form != ChangesGroup::Form::Absent)
-        column->addWidget(buildGroup(m_removed, ChangesGroup::Kind::Removed));
-    m_groups->setVisible(column->count() > 0);
-    contentLayout()->addWidget(m_groups);
+    QStringList labels;
+    for (const ChangesGroup &group : m_groups)
+        labels << group.label;
+    return labels;
 }
 
-QWidget *FolderDetailChanges::buildGroup(const ChangesGroup &group, ChangesGroup::Kind kind)
+void FolderDetailChanges::setFolder(const SyncFolder &folder)
 {
-    auto *box = new QWidget(m_groups);
+    QList<ChangesGroup> groups;
+    for (ChangesGroup group : {ChangesGroup::newFiles(folder), ChangesGroup::removedFiles(folder),
+                               ChangesGroup::modifiedFiles(folder), ChangesGroup::checkedFiles(folder)}) {
+        if (group.form != ChangesGroup::Form::Absent)
+            groups.append(std::move(group));
+    }
+    if (m_box && groups == m_groups)
+        return; // keeps open groups open while the folder's other values change
+    m_groups = std::move(groups);
+
+    delete m_box;
+    m_box = new QWidget(panel());
+    auto *column = new QVBoxLayout(m_box);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    for (const ChangesGroup &group : std::as_const(m_groups))
+        column->addWidget(buildGroup(group));
+    m_box->setVisible(!m_groups.isEmpty());
+    contentLayout()->addWidget(m_box);
+}
+
+QWidget *FolderDetailChanges::buildGroup(const ChangesGroup &group)
+{
+    auto *box = new QWidget(m_box);
     auto *column = new QVBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(4);
-    auto *label = new GroupLabel(group, kind, box);
+    auto *label = new GroupLabel(group, box);
     column->addWidget(label);
     if (group.form != ChangesGroup::Form::Disclosure)
         return box;

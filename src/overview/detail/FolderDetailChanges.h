@@ -8,9 +8,12 @@
 // What one group of the changes section shows: a disclosure with the names when they are known, else a plain
 // count, else nothing.
 struct ChangesGroup {
-    enum class Kind { New, Removed };
+    // New and removed images; modified ones, which the update replaces; records without size and time, which the
+    // update checks against the gallery.
+    enum class Kind { New, Removed, Modified, Checked };
     enum class Form { Absent, Count, Disclosure };
 
+    Kind kind = Kind::New;
     Form form = Form::Absent;
     QString label;
     QStringList rows;  // at most 15 names
@@ -20,9 +23,14 @@ struct ChangesGroup {
     static ChangesGroup of(Kind kind, const QStringList &names, qint64 count);
     static ChangesGroup newFiles(const SyncFolder &folder);
     static ChangesGroup removedFiles(const SyncFolder &folder);
+    static ChangesGroup modifiedFiles(const SyncFolder &folder);
+    static ChangesGroup checkedFiles(const SyncFolder &folder);
+
+    bool operator==(const ChangesGroup &) const = default;
 };
 
-// The "Endringer" section: the images a synced folder's next update will upload and delete, by name.
+// The "Endringer" section: what a synced folder's next update will do, by name: the images it uploads, deletes and
+// replaces, and how many it checks against the gallery.
 class FolderDetailChanges : public DetailSection
 {
     Q_OBJECT
@@ -30,13 +38,13 @@ public:
     explicit FolderDetailChanges(QWidget *parent = nullptr);
 
     void setFolder(const SyncFolder &folder);
-    const ChangesGroup &newGroup() const { return m_new; }
-    const ChangesGroup &removedGroup() const { return m_removed; }
+    // The groups shown, top to bottom; none when the folder has nothing pending.
+    const QList<ChangesGroup> &groups() const { return m_groups; }
+    QStringList labels() const;
 
 private:
-    QWidget *buildGroup(const ChangesGroup &group, ChangesGroup::Kind kind);
+    QWidget *buildGroup(const ChangesGroup &group);
 
-    QWidget *m_groups = nullptr;
-    ChangesGroup m_new;
-    ChangesGroup m_removed;
+    QWidget *m_box = nullptr;
+    QList<ChangesGroup> m_groups;
 };

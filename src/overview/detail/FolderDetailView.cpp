@@ -69,7 +69,8 @@ void FolderDetailView::setFolder(const SyncFolder &folder)
     const bool pending = folder.status.is(SyncStatus::Case::synced) && hasPendingChanges(folder);
     if (pending)
         m_changes->setFolder(folder);
-    m_changes->setVisible(pending);
+    // A section with nothing to list would be an empty box.
+    m_changes->setVisible(pending && !m_changes->groups().isEmpty());
     m_actions->setFolder(folder);
     m_actions->setCopied(isCopied());
     m_preview->setFolder(folder);
