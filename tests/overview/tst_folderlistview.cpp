@@ -1,5 +1,6 @@
 #include "FolderZoo.h"
 #include "overview/list/FolderListView.h"
+#include "overview/list/FolderRowDelegate.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -30,6 +31,8 @@ private Q_SLOTS:
     void selectionSurvivesVanishing();
     void progressChangesOneRow();
     void collapsingMovesRowsWithoutReset();
+    void deepRowsKeepNameAndStatus_data();
+    void deepRowsKeepNameAndStatus();
 };
 
 void TestFolderListView::keys_data()
@@ -172,6 +175,48 @@ void TestFolderListView::collapsingMovesRowsWithoutReset()
     QCOMPARE(inserted.count(), 1);
     QCOMPARE(model.rowCount(), before);
     QCOMPARE(reset.count(), 0);
+}
+
+void TestFolderListView::deepRowsKeepNameAndStatus_data()
+{
+    QTest::addColumn<int>("depth");
+    QTest::addColumn<int>("width"); // of the list's viewport
+    QTest::addColumn<int>("indent");
+    QTest::newRow("shallow") << 3 << 380 << 60;
+    QTest::newRow("15 levels, narrow list") << 15 << 360 << 76;
+    QTest::newRow("40 levels, narrow list") << 40 << 360 << 76;
+    QTest::newRow("15 levels, wide list") << 15 << 700 << 300;
+    QTest::newRow("40 levels, wide list") << 40 << 700 << 416;
+}
+
+void TestFolderListView::deepRowsKeepNameAndStatus()
+{
+    QFETCH(int, depth);
+    QFETCH(int, width);
+    QFETCH(int, indent);
+    using D = FolderRowDelegate;
+    QCOMPARE(D::indent(depth, width), indent);
+    QVERIFY(D::indent(depth + 1, width) >= indent);
+
+    // Symbol, then at least a few letters of the name, then the whole status, all inside the card.
+    const D::LeafGeometry leaf = D::leafGeometry(QRect(0, 0, width, D::kLeafHeight + D::kLeafGap), depth,
+                                                 QStringLiteral("Synkronisert"));
+    QVERIFY(leaf.card.left() >= D::kListPadding);
+    QVERIFY(leaf.symbol.right() <= leaf.name.left());
+    QVERIFY2(leaf.name.width() >= 60, qPrintable(QString::number(leaf.name.width())));
+    QVERIFY(leaf.name.right() <= leaf.capsule.left());
+    QVERIFY(leaf.capsule.right() <= leaf.card.right());
+    QCOMPARE(leaf.status, QStringLiteral("Synkronisert"));
+
+    const D::HeaderGeometry header = D::headerGeometry(QRect(0, 0, width, D::kHeaderHeight + D::kHeaderGap), depth,
+                                                       70, 14);
+    QVERIFY(header.chevron.left() >= D::kListPadding);
+    QVERIFY(header.chevron.right() <= header.symbol.left());
+    QVERIFY(header.symbol.right() <= header.name.left());
+    QVERIFY2(header.name.width() >= 60, qPrintable(QString::number(header.name.width())));
+    QVERIFY(header.name.right() <= header.summary.left());
+    QVERIFY(header.summary.right() <= header.count.left());
+    QVERIFY(header.count.right() <= width - D::kListPadding);
 }
 
 QTEST_MAIN(TestFolderListView)

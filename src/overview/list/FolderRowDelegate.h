@@ -5,6 +5,9 @@
 
 #include <QStyledItemDelegate>
 
+#include <QRectF>
+#include <QString>
+
 #include <optional>
 
 class FolderRowModel;
@@ -20,6 +23,30 @@ public:
     static constexpr int kLeafGap = 8;       // the row's bottom padding and the list's spacing
     static constexpr int kHeaderHeight = 28;
     static constexpr int kHeaderGap = 10;
+    // The narrowest a row gets from its indent: room for its symbols, some of its name and its status.
+    static constexpr int kMinimumRowWidth = 260;
+
+    // A row's indent: 20 per level, but never so much that the row gets narrower than kMinimumRowWidth.
+    static int indent(int depth, int viewWidth);
+
+    // Where a folder row's parts stand in its item rectangle, and its status text as it fits.
+    struct LeafGeometry {
+        QRectF card;
+        QRectF symbol;
+        QRectF name;
+        QRect capsule;
+        QString status;
+    };
+    static LeafGeometry leafGeometry(const QRect &item, int depth, const QString &status);
+    // Where a node header's parts stand, from the widths of its summary and folder count.
+    struct HeaderGeometry {
+        QRectF chevron;
+        QRectF symbol;
+        QRectF name;
+        QRectF summary;
+        QRectF count;
+    };
+    static HeaderGeometry headerGeometry(const QRect &item, int depth, int summaryWidth, int countWidth);
 
     explicit FolderRowDelegate(const FolderRowModel *model, QObject *parent = nullptr);
 
