@@ -170,6 +170,7 @@ int main(int argc, char *argv[])
         {"notsynced", withPath(folder("Reiser/Lofoten", SyncStatus::notSynced(), 7), few)},
         {"ignored", withPath(folder("Reiser/Lofoten", SyncStatus::ignored(), 7), few)},
         {"empty", withPath(folder("Tom", SyncStatus::notSynced(), 0), empty)},
+        {"modified", withPath(modified("Reiser/Lofoten"), few)},
     };
 
     for (const auto appearance : {Theme::Appearance::Light, Theme::Appearance::Dark}) {

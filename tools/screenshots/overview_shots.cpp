@@ -50,6 +50,18 @@ QList<SyncFolder> zooFolders()
     return f;
 }
 
+// A tree 20 levels deep, with folders at a middle and at the deepest level.
+QList<SyncFolder> deepFolders()
+{
+    QStringList levels;
+    for (int i = 1; i <= 20; ++i)
+        levels << QStringLiteral("Nivå_%1").arg(i);
+    return {zoo::changed(levels.mid(0, 8).join(u'/') + QStringLiteral("/Midt_i_treet"), 0, 0),
+            zoo::folder(levels.join(u'/') + QStringLiteral("/Bryllup_Hansen"),
+                        SyncStatus::failed(QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen"))),
+            zoo::changed(levels.join(u'/') + QStringLiteral("/Portrett"), 3, 0)};
+}
+
 bool save(QWidget &widget, const QString &path)
 {
     widget.show();
@@ -114,6 +126,10 @@ int main(int argc, char *argv[])
         shots.take(list, QStringLiteral("folderlist-expanded"));
         list.setCollapsedNodes({QStringLiteral("Kunder/2024"), QStringLiteral("Reiser")});
         shots.take(list, QStringLiteral("folderlist-collapsed"));
+        list.setCollapsedNodes({});
+        list.setFolders(deepFolders());
+        shots.take(list, QStringLiteral("folderlist-deep-380"), {380, 1100});
+        shots.take(list, QStringLiteral("folderlist-deep-700"), {700, 1100});
         list.hide();
 
         QTemporaryDir state;
@@ -151,6 +167,10 @@ int main(int argc, char *argv[])
         window.setShowInspector(false);
         shots.window(window, QStringLiteral("overview-4-browser-noinspector"));
         window.setShowInspector(true);
+        // Nothing runs for a failed move or deletion: no spinner in the bar.
+        sync.setFolders({zoo::moved(zoo::folder("Kunder/Flyttet", SyncStatus::failed("Flytting feilet: x")), "Gammelt"),
+                         zoo::failedDeletion("g7", "Sommerfest"), zoo::changed("Bryllup", 0, 0)});
+        shots.window(window, QStringLiteral("overview-4-browser-failedactions"));
         QList<SyncFolder> clean{zoo::changed("Bryllup", 0, 0), zoo::changed("Portrett", 0, 0)};
         sync.setFolders(clean);
         shots.window(window, QStringLiteral("overview-4-browser-allsynced"));
