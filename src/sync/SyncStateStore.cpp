@@ -7,9 +7,14 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -31,16 +36,57 @@ QSet<QString> stringSet(const json::ObjectReader &in, QStringView key)
     return QSet<QString>(list.cbegin(), list.cend());
 }
 
-bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
+QString systemText(int error)
 {
-    QSaveFile file(path);
-    // Private to its owner, like every file of the app; also mends a file an older version left readable.
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
-        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !file.commit()) {
-        *error = file.errorString();
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+std::optional<SyncStateStore::FileStamp> stampOf(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return SyncStateStore::FileStamp{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+                                     qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// Writes the bytes to a file of its own, on the disk before it returns. A file left there by a write that never
+// finished is overwritten.
+bool writeNewFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        *error = systemText(errno);
         return false;
     }
-    return true;
+    // Private to its owner, like every file of the app, whatever mode a leftover had.
+    bool ok = ::fchmod(fd, 0600) == 0;
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EINTR)
+            ok = false;
+        done += std::max<ssize_t>(n, 0);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    int failure = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
+    if (!ok) {
+        *error = systemText(failure);
+        ::unlink(native.constData());
+    }
+    return ok;
+}
+
+bool renameOver(const QString &from, const QString &to, QString *error)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    *error = systemText(errno);
+    return false;
 }
 
 SyncState readState(const QString &path)
@@ -150,6 +196,8 @@ SyncState decodeSyncStateDocument(const QByteArray &data)
 SyncStateStore::SyncStateStore(QString filePath, std::chrono::milliseconds minInterval)
     : m_filePath(std::move(filePath))
     , m_lastGoodPath(m_filePath + QStringLiteral(".last-good"))
+    , m_tempPath(m_filePath + QStringLiteral(".tmp"))
+    , m_lastGoodTempPath(m_lastGoodPath + QStringLiteral(".tmp"))
     , m_minInterval(minInterval)
     , m_writer([this] { run(); })
 {
@@ -165,12 +213,18 @@ SyncStateStore::~SyncStateStore()
     m_writer.join();
 }
 
-std::optional<SyncState> SyncStateStore::load() const
+std::optional<SyncState> SyncStateStore::load()
 {
     if (!QFileInfo::exists(m_filePath))
         return std::nullopt;
     try {
-        return readState(m_filePath);
+        const std::optional<FileStamp> stamp = stampOf(m_filePath);
+        SyncState state = readState(m_filePath);
+        if (stamp == stampOf(m_filePath)) {
+            std::lock_guard lock(m_mutex);
+            m_vouched = stamp;
+        }
+        return state;
     } catch (const SyncDecodingError &error) {
         qCCritical(lcSync, "Failed to load state: %s", error.what());
     }
@@ -230,36 +284,83 @@ void SyncStateStore::run()
         m_pending.reset();
         m_writing = true;
         lock.unlock();
-        const bool written = write(snapshot);
-#ifdef __GLIBC__
-        // The encoded file was one large block: give the heap it leaves behind back to the system.
-        malloc_trim(0);
-#endif
+        const WriteOutcome outcome = write(snapshot);
         lock.lock();
         m_writing = false;
-        m_lastWriteEnd = Clock::now(); // from the end: files land at least an interval apart
-        m_writeCount += written ? 1 : 0;
+        if (outcome != WriteOutcome::unchanged)
+            m_lastWriteEnd = Clock::now(); // from the end: files land at least an interval apart
+        m_writeCount += outcome == WriteOutcome::written ? 1 : 0;
         if (!m_pending)
             m_written.notify_all();
     }
 }
 
-bool SyncStateStore::write(const SyncState &snapshot) const
+SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot)
 {
+    const std::optional<FileStamp> onDisk = stampOf(m_filePath);
+    std::optional<FileStamp> vouched;
+    {
+        std::lock_guard lock(m_mutex);
+        vouched = m_vouched;
+    }
+    const bool fileIsOurs = onDisk && onDisk == vouched;
+    if (fileIsOurs && m_lastWritten == snapshot)
+        return WriteOutcome::unchanged;
     try {
-        const QByteArray bytes = encodeSyncState(snapshot);
-        // The copy first: whatever later happens to the state file, a good state stands beside it.
         QString error;
-        if (!writeAtomically(m_lastGoodPath, bytes, &error))
-            qCCritical(lcSync, "Failed to save the last good state: %s", qUtf8Printable(error));
-        if (!writeAtomically(m_filePath, bytes, &error)) {
-            qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(error));
-            return false;
+        qsizetype size = 0;
+        {
+            const QByteArray bytes = encodeSyncState(snapshot);
+            size = bytes.size();
+            if (!writeNewFile(m_tempPath, bytes, &error)) {
+                qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(error));
+                return WriteOutcome::failed;
+            }
         }
-        qCDebug(lcSync, "Saved state (%lld bytes)", static_cast<long long>(bytes.size()));
-        return true;
+#ifdef __GLIBC__
+        // The encoded file was one large block: give the heap it leaves behind back to the system.
+        malloc_trim(0);
+#endif
+        // The file being replaced is the last good state: it stays, as the copy, until the next write.
+        if (fileIsOurs)
+            keepAsLastGood();
+        if (!renameOver(m_tempPath, m_filePath, &error)) {
+            qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(error));
+            ::unlink(QFile::encodeName(m_tempPath).constData());
+            return WriteOutcome::failed;
+        }
+        qCDebug(lcSync, "Saved state (%lld bytes)", static_cast<long long>(size));
+        const std::optional<FileStamp> written = stampOf(m_filePath);
+        {
+            std::lock_guard lock(m_mutex);
+            m_vouched = written;
+        }
+        m_lastWritten = snapshot;
+        return WriteOutcome::written;
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Failed to save state: %s", error.what());
-        return false;
+        return WriteOutcome::failed;
     }
+}
+
+void SyncStateStore::keepAsLastGood()
+{
+    const QByteArray file = QFile::encodeName(m_filePath);
+    const QByteArray temp = QFile::encodeName(m_lastGoodTempPath);
+    ::unlink(temp.constData()); // left by a write that never finished
+    QString error;
+    // A second name for the same bytes; only where the file system has no hard links are they copied.
+    const bool kept = ::link(file.constData(), temp.constData()) == 0
+        || (QFile::copy(m_filePath, m_lastGoodTempPath) && ::chmod(temp.constData(), 0600) == 0);
+    if (!kept)
+        error = systemText(errno);
+    if (!kept || !renameOver(m_lastGoodTempPath, m_lastGoodPath, &error)) {
+        qCCritical(lcSync, "Failed to save the last good state: %s", qUtf8Printable(error));
+        ::unlink(temp.constData());
+        return;
+    }
+    // Renaming a name onto another name of the same file does nothing (a copy made by a write cut short).
+    ::unlink(temp.constData());
+    // An older version may have left the file readable by others; the copy is as private as the file.
+    ::chmod(QFile::encodeName(m_lastGoodPath).constData(), 0600);
 }

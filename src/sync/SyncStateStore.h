@@ -58,6 +58,10 @@ SyncState decodeSyncStateDocument(const QByteArray &json);
 // in between may never reach the disk, and each write replaces the whole file atomically. A write starts no
 // sooner than minInterval after the previous one ended: a save after a quiet spell is written at once, a burst of
 // saves becomes one write per interval, the last one within an interval (and a write) of the last save. Destruction writes the last snapshot first.
+//
+// Each state is written once: the file a write replaces becomes the last-good copy by a hard link, provided it is
+// a file this store wrote or loaded (a file changed behind its back is never taken for good). A snapshot equal to
+// the one last written, while the file on disk is still that write, writes nothing.
 class SyncStateStore
 {
 public:
@@ -72,9 +76,9 @@ public:
     const QString &filePath() const { return m_filePath; }
 
     // The stored state; nothing when there is no file. A file that cannot be read or understood is logged
-    // ("Failed to load state: %@") and moved aside under a ".damaged-<time>" name, and the copy that every save
-    // leaves beside it (".last-good") is loaded instead. Never throws.
-    std::optional<SyncState> load() const;
+    // ("Failed to load state: %@") and moved aside under a ".damaged-<time>" name, and the copy that saves keep
+    // beside it (".last-good", the file as it was before the latest write) is loaded instead. Never throws.
+    std::optional<SyncState> load();
 
     // Queues the snapshot for writing and returns at once. Failures are logged ("Failed to save state: %@").
     void save(SyncState snapshot);
@@ -83,17 +87,31 @@ public:
     // end of the process and for tests.
     void flush();
 
-    // Files written so far (failed attempts not counted).
+    // Files written so far (failed attempts and unchanged snapshots not counted).
     qint64 writeCount() const;
 
+    // What identifies one version of a file on disk.
+    struct FileStamp {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 mtimeNs = 0;
+        bool operator==(const FileStamp &) const = default;
+    };
+
 private:
+    enum class WriteOutcome { written, unchanged, failed };
+
     void run();
-    bool write(const SyncState &snapshot) const;
+    WriteOutcome write(const SyncState &snapshot);
+    void keepAsLastGood();
 
     using Clock = std::chrono::steady_clock;
 
     const QString m_filePath;
     const QString m_lastGoodPath;
+    const QString m_tempPath;         // the next file, until it is moved into place
+    const QString m_lastGoodTempPath; // the next copy, until it is moved into place
     const std::chrono::milliseconds m_minInterval;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;    // the writer: a snapshot, a flush or the end
@@ -104,5 +122,7 @@ private:
     bool m_writing = false;
     bool m_stopping = false;
     qint64 m_writeCount = 0;
+    std::optional<FileStamp> m_vouched;    // the state file as this store last wrote or loaded it
+    std::optional<SyncState> m_lastWritten; // the writer's own: what its last write held
     std::thread m_writer; // last: started once every field above exists
 };

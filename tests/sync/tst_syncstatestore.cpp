@@ -4,8 +4,12 @@
 #include "sync/StateFileParser.h"
 #include "sync/SyncStateStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using testsupport::TempTree;
@@ -25,6 +29,25 @@ QSet<QString> galleriesOnDisk(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return decodeSyncState(file.readAll()).knownGalleryIds;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
 // A decoded state or the error message, so that two readers can be compared whole.
@@ -92,6 +115,78 @@ private Q_SLOTS:
         for (const QString id : {"a", "b", "c", "d"})
             store.save(stateWithGallery(id));
         QTRY_COMPARE(galleriesOnDisk(path), QSet<QString>{"d"}); // no flush: the writer's own timer
+    }
+
+    // Each state reaches the disk once: the file it replaces becomes the copy under a second name, and a state
+    // equal to the one written writes nothing, unless the file was changed behind the store's back.
+    void eachStateWrittenOnce()
+    {
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        const QString copy = path + ".last-good";
+        SyncStateStore store(path, 1h);
+        store.save(stateWithGallery("a"));
+        store.flush();
+        QVERIFY(!QFile::exists(copy)); // nothing came before
+        const ino_t first = inodeOf(path);
+        const QByteArray a = readFile(path);
+
+        store.save(stateWithGallery("b"));
+        store.flush();
+        QCOMPARE(inodeOf(copy), first);
+        QCOMPARE(readFile(copy), a);
+        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
+        const ino_t second = inodeOf(path);
+
+        store.save(stateWithGallery("b"));
+        store.flush();
+        QCOMPARE(store.writeCount(), 2);
+        QCOMPARE(inodeOf(path), second);
+
+        writeFile(path, "{\"knownGalleryIds\":[\"x\"]}"); // not the store's: neither kept nor trusted
+        store.save(stateWithGallery("b"));
+        store.flush();
+        QCOMPARE(store.writeCount(), 3);
+        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
+        QCOMPARE(readFile(copy), a);
+    }
+
+    // A write cut short at any step leaves the file or its copy loadable, and the next write clears up after it.
+    void crashBetweenSteps_data()
+    {
+        QTest::addColumn<QString>("left");
+        QTest::newRow("next file half written") << "next";
+        QTest::newRow("copy's second name made") << "copy name";
+        QTest::newRow("copy in place, next file not yet") << "copy";
+    }
+
+    void crashBetweenSteps()
+    {
+        QFETCH(QString, left);
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        {
+            SyncStateStore earlier(path, 1h);
+            earlier.save(stateWithGallery("a"));
+        }
+        const QByteArray a = readFile(path);
+        const QByteArray b = encodeSyncState(stateWithGallery("b"));
+        if (left == "next")
+            writeFile(path + ".tmp", b.left(b.size() / 2));
+        if (left == "copy name")
+            QVERIFY(::link(QFile::encodeName(path), QFile::encodeName(path + ".last-good.tmp")) == 0);
+        if (left == "copy") {
+            QVERIFY(::link(QFile::encodeName(path), QFile::encodeName(path + ".last-good")) == 0);
+            writeFile(path + ".tmp", b);
+        }
+
+        SyncStateStore store(path, 1h);
+        QCOMPARE(store.load().value_or(SyncState()).knownGalleryIds, QSet<QString>{"a"});
+        store.save(stateWithGallery("c"));
+        store.flush();
+        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"c"});
+        QCOMPARE(readFile(path + ".last-good"), a);
+        QCOMPARE(QDir(dir.root()).entryList({"*.tmp"}, QDir::Files), QStringList());
     }
 
     // Both readers give the same state or the same error; the writer's own shape takes the fast road.
