@@ -9,7 +9,8 @@
 //
 //   bench_large_tree [--folders N] [--images N] [--runs N] [--idle SECONDS]
 //
-// Delays are short (20 ms) so that the run does not wait; they are timers and cost no CPU.
+// Delays are short (20 ms), the settle span of a new image too, so that the run does not wait; they are timers and
+// cost no CPU. With the 2 s settle span a new image would wait through several passes before its upload.
 
 #include "BenchSupport.h"
 #include "service/VarnostimaAPI.h"
@@ -35,6 +36,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -109,7 +111,9 @@ double now()
     std::_Exit(0);
 }
 
-// Counts the state file's replacements (and its copy's), with the file's size at each, from a thread of its own.
+// Counts the state file's replacements (and its copy's), with the bytes written for each, from a thread of its own.
+// A copy costs its size only when its bytes were written (a file under the copy's name and a suffix closed after
+// writing before it landed); a copy that is a second name of the replaced file costs nothing.
 class StateWriteCounter
 {
 public:
@@ -148,6 +152,7 @@ public:
 private:
     void run()
     {
+        const QByteArray copyName = "sync-state.json.last-good";
         alignas(inotify_event) char buffer[64 * 1024];
         while (!m_stop) {
             const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
@@ -156,16 +161,23 @@ private:
             for (ssize_t at = 0; at < n;) {
                 const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
                 at += ssize_t(sizeof(inotify_event) + event->len);
+                if (!event->len)
+                    continue;
+                const QByteArray name(static_cast<const char *>(event->name));
+                if ((event->mask & IN_CLOSE_WRITE) && name.startsWith(copyName + '.')) {
+                    m_copyBytesWritten = true;
+                    continue;
+                }
                 // The state file and any copy kept beside it under a longer name.
-                if (!event->len || !(event->mask & IN_MOVED_TO)
-                    || (qstrcmp(event->name, "sync-state.json") != 0
-                        && qstrcmp(event->name, "sync-state.json.last-good") != 0))
+                const bool copy = name == copyName;
+                if (!(event->mask & IN_MOVED_TO) || (name != "sync-state.json" && !copy))
                     continue;
                 struct stat st {};
                 const QByteArray path = m_folder + '/' + event->name;
-                const qint64 bytes = ::stat(path.constData(), &st) == 0 ? qint64(st.st_size) : 0;
+                const bool written = !copy || std::exchange(m_copyBytesWritten, false);
+                const qint64 bytes = written && ::stat(path.constData(), &st) == 0 ? qint64(st.st_size) : 0;
                 std::lock_guard lock(m_mutex);
-                m_writes.push_back({now(), bytes, qstrcmp(event->name, "sync-state.json") != 0});
+                m_writes.push_back({now(), bytes, copy});
             }
         }
     }
@@ -173,6 +185,7 @@ private:
     QByteArray m_folder;
     int m_fd = -1;
     std::atomic<bool> m_stop{false};
+    bool m_copyBytesWritten = false; // the reading thread's own
     mutable std::mutex m_mutex;
     std::vector<Write> m_writes;
     std::thread m_thread;
@@ -240,7 +253,7 @@ int main(int argc, char **argv)
         VarnostimaAPI api;
         api.setCredentials(QUrl(QString::fromUtf8(urlLine)), QStringLiteral("bench"));
         StateWriteCounter counter(supportDir);
-        const SyncDelays delays{20ms, 20ms, 20ms};
+        const SyncDelays delays{.refresh = 20ms, .autoSync = 20ms, .streamLatency = 20ms, .settle = 20ms};
         auto manager = std::make_unique<SyncManager>(supportDir, delays);
         manager->setAPI(api);
         const auto recordsComplete = [&] {
@@ -268,8 +281,10 @@ int main(int argc, char **argv)
         double shortestGap = 0;
         double lastAt = 0;
         size_t fileWrites = 0;
+        size_t copiesWritten = 0;
         for (const StateWriteCounter::Write &write : writes) {
             total += write.bytes;
+            copiesWritten += write.copy && write.bytes > 0 ? 1 : 0;
             if (write.copy)
                 continue;
             if (fileWrites == 1 || (fileWrites > 1 && write.at - lastAt < shortestGap))
@@ -279,9 +294,10 @@ int main(int argc, char **argv)
         }
         const qint64 finalBytes = QFileInfo(supportDir + "/sync-state.json").size();
         std::printf("records pass over %d folders: %.1f s, %.1f CPU s\n", folders, passEnd - passStart, passCpu);
-        std::printf("state file written %zu times (and %zu copies beside it), shortest gap %.3f s; %.1f MB written "
-                    "in all, final file %.2f MB, %.1fx its size; last write %.2f s after the pass ended\n",
-                    fileWrites, writes.size() - fileWrites, shortestGap, total / 1e6, finalBytes / 1e6,
+        std::printf("state file written %zu times (and %zu copies beside it, %zu of them written out), shortest gap "
+                    "%.3f s; %.1f MB written in all, final file %.2f MB, %.1fx its size; last write %.2f s after the "
+                    "pass ended\n",
+                    fileWrites, writes.size() - fileWrites, copiesWritten, shortestGap, total / 1e6, finalBytes / 1e6,
                     finalBytes ? double(total) / double(finalBytes) : 0.0, lastAt - passEnd);
         std::fflush(stdout);
 
