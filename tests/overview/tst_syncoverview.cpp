@@ -78,6 +78,7 @@ private Q_SLOTS:
     void statusBar();
     void retryClearsTheBanner();
     void firstImportWithTheWindowOpen();
+    void previewShowsTheFolderAsItIsAfterReopening();
 };
 
 void TestSyncOverview::contentFollowsAccountAndEngine()
@@ -228,6 +229,35 @@ void TestSyncOverview::firstImportWithTheWindowOpen()
     QCOMPARE(window.statusBar()->folderButton()->text(), QFileInfo(f.exportTree.root()).fileName());
     for (int r = 0; r < rows->rowCount(); ++r) // folders and the node header alike
         QCOMPARE(rows->index(r).data(FolderRowModel::StatusTextRole).toString(), QStringLiteral("Synkronisert"));
+}
+
+// Images added and deleted while the window was closed: the reopened inspector's grid lists the folder as it is, so
+// no tile stands for a deleted image.
+void TestSyncOverview::previewShowsTheFolderAsItIsAfterReopening()
+{
+    Fixture f;
+    for (int i = 1; i <= 3; ++i)
+        f.exportTree.addFile(QStringLiteral("Bryllup/IMG_%1.jpg").arg(i), 2000 + i);
+    f.signIn();
+    SyncOverviewView window(f.context());
+    window.show();
+    f.sync->setWatchFolder(f.exportTree.root());
+    WAIT_VERIFY(f.sync->folders().size() == 1 && f.sync->folders().first().status.is(SyncStatus::Case::synced));
+    window.folderList()->setSelectedFolderId(f.sync->folders().first().path);
+    const FolderDetailPreview *preview = window.inspector()->details()->preview();
+    const auto listed = [&](const QStringList &names) {
+        QList<QUrl> urls;
+        for (const QString &name : names)
+            urls << QUrl::fromLocalFile(f.exportTree.path(QStringLiteral("Bryllup/") + name));
+        return preview->allImageURLs() == urls;
+    };
+    WAIT_VERIFY(listed({"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg"}));
+
+    window.close();
+    QVERIFY(QFile::remove(f.exportTree.path(QStringLiteral("Bryllup/IMG_2.jpg"))));
+    f.exportTree.addFile(QStringLiteral("Bryllup/IMG_4.jpg"), 2004);
+    window.show();
+    WAIT_VERIFY(listed({"IMG_1.jpg", "IMG_3.jpg", "IMG_4.jpg"}));
 }
 
 QTEST_MAIN(TestSyncOverview)
