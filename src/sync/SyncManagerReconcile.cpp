@@ -476,12 +476,16 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     }
 
     // Records built from the listing that leave local images new may only mean that the listing predates a
-    // confirmation: the gallery is asked before they are uploaded.
+    // confirmation: the gallery is asked before they are uploaded. Runs in flight of folders gone are dropped.
+    QSet<QString> listed;
     for (const SyncFolder &folder : std::as_const(result)) {
+        listed.insert(folder.path);
         if (!keptWork.contains(folder.path) && folder.status.is(SyncStatus::Case::synced) && folder.uploadedFiles
             && folder.newFileCount() > 0)
             m_galleryChecks.insert(folder.path);
     }
+    m_uploadsInFlight.removeIf([&listed](const auto &run) { return !listed.contains(run.key()); });
+    m_galleryChecks.removeIf([&listed](const QString &path) { return !listed.contains(path); });
 
     // Records of folders that could not be read wait for a later run.
     PendingFolderUploads unread;
