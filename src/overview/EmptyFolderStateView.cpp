@@ -4,6 +4,7 @@
 
 #include "ui/Buttons.h"
 #include "ui/Theme.h"
+#include "sync/IsolatedName.h"
 #include "sync/SyncManager.h"
 
 #include <QCoroFuture>
@@ -124,7 +125,7 @@ void EmptyFolderStateView::refresh()
 QString EmptyFolderStateView::folderLine(const QString &watchFolder)
 {
     const QString name = watchFolder.isEmpty() ? QString() : QFileInfo(QDir::cleanPath(watchFolder)).fileName();
-    return QStringLiteral("i «%1»").arg(name);
+    return QStringLiteral("i «%1»").arg(unicodenames::isolated(name));
 }
 
 DirectoryRequest EmptyFolderStateView::folderRequest(const SyncManager &syncManager)

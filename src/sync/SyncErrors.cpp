@@ -1,5 +1,7 @@
 #include "SyncErrors.h"
 
+#include "IsolatedName.h"
+
 SyncManagerError::SyncManagerError(int code, QString message)
     : UserFacingError(std::move(message))
     , m_code(code)
@@ -8,7 +10,7 @@ SyncManagerError::SyncManagerError(int code, QString message)
 
 SyncManagerError SyncManagerError::unreadable(const QString &fileName)
 {
-    return SyncManagerError(unreadableFile, QStringLiteral("Klarte ikke å lese filen ") + fileName);
+    return SyncManagerError(unreadableFile, QStringLiteral("Klarte ikke å lese filen ") + unicodenames::isolated(fileName));
 }
 
 SyncManagerError SyncManagerError::countMismatch(qsizetype received, qsizetype expected)

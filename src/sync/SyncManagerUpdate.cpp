@@ -5,6 +5,7 @@
 // while its local folder lists no images.
 
 #include "FolderEntryEdit.h"
+#include "IsolatedName.h"
 #include "SyncErrors.h"
 #include "SyncLogging.h"
 #include "SyncManager.h"
@@ -365,7 +366,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         }
         if (result.uploadedCount != 1) {
             editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
-            if (fail(run, QStringLiteral("Opplasting feilet for ") + name + QStringLiteral(" — prøv igjen")))
+            if (fail(run, QStringLiteral("Opplasting feilet for ") + unicodenames::isolated(name)
+                               + QStringLiteral(" — prøv igjen")))
                 manager->saveState();
             qCCritical(lcSync, "Modification phase failed for %s/%s — upload returned %lld/1 successes",
                        qUtf8Printable(folder.name), qUtf8Printable(name), qint64(result.uploadedCount));

@@ -1,5 +1,7 @@
 #include "ElidedLabel.h"
 
+#include "PlainText.h"
+
 #include <QPainter>
 
 ElidedLabel::ElidedLabel(Qt::TextElideMode mode, QWidget *parent) : QWidget(parent), m_mode(mode)
@@ -73,5 +75,5 @@ void ElidedLabel::resizeEvent(QResizeEvent *event)
 
 void ElidedLabel::refreshToolTip()
 {
-    setToolTip(displayedText() == m_text ? QString() : m_text);
+    setToolTip(displayedText() == m_text ? QString() : plainToolTip(m_text));
 }

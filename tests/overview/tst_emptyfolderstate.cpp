@@ -1,6 +1,7 @@
 // The export-folder chooser, the rescan and the empty folder state, over a real engine and the stand-in service.
 
 #include "overview/EmptyFolderStateView.h"
+#include "support/ShownText.h"
 #include "sync/UploadTestFixture.h"
 
 #include <QAbstractButton>
@@ -78,12 +79,22 @@ private Q_SLOTS:
         QTest::newRow("folder") << QStringLiteral("/Users/foto/Eksport") << QStringLiteral("i «Eksport»");
         QTest::newRow("trailing slash") << QStringLiteral("/Users/foto/Eksport/") << QStringLiteral("i «Eksport»");
         QTest::newRow("none") << QString() << QStringLiteral("i «»");
+        // A name that could turn the words around it stands in an isolate of its own, its own isolates balanced.
+        QTest::newRow("right-to-left override") << QStringLiteral("/x/\u202EtropskE")
+                                                << QStringLiteral("i «\u2068\u202EtropskE\u2069»");
+        QTest::newRow("right-to-left letters and a year")
+            << QStringLiteral("/x/\u05E9\u05DC\u05D5\u05DD 2024") << QStringLiteral("i «\u2068\u05E9\u05DC\u05D5\u05DD 2024\u2069»");
+        QTest::newRow("isolate left open") << QStringLiteral("/x/\u2067abc") << QStringLiteral("i «\u2068\u2067abc\u2069\u2069»");
+        QTest::newRow("stray pop isolate") << QStringLiteral("/x/a\u2069\u202Eb") << QStringLiteral("i «\u2068a\u202Eb\u2069»");
     }
     void folderLine()
     {
         QFETCH(QString, watchFolder);
         QFETCH(QString, line);
-        QCOMPARE(EmptyFolderStateView::folderLine(watchFolder), line);
+        const QString shown = EmptyFolderStateView::folderLine(watchFolder);
+        QCOMPARE(shown, line);
+        QVERIFY(testsupport::readsLeftToRight(shown, QStringLiteral("i «")));
+        QVERIFY(testsupport::readsLeftToRight(shown, QStringLiteral("»")));
     }
 
     // What each answer of the dialog does to an engine that already has an export folder with two galleries.

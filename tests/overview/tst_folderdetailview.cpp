@@ -8,6 +8,7 @@
 #include "platform/UrlOpener.h"
 #include "service/AuthManager.h"
 #include "service/SecureStorage.h"
+#include "support/ShownText.h"
 #include "sync/UploadTestFixture.h"
 
 #include <QAbstractButton>
@@ -67,12 +68,18 @@ private Q_SLOTS:
         QTest::newRow("underscores and hyphens") << QStringList{"2024_05--Bryllup"} << "2024 05 Bryllup";
         QTest::newRow("three blanks become two") << QStringList{"A___B"} << "A  B";
         QTest::newRow("trimmed, joined") << QStringList{"_Kunder_", "\tOslo "} << "Kunder \u203A Oslo";
+        // A component that could turn the rest of the line around stands in an isolate of its own.
+        QTest::newRow("direction control") << QStringList{"\u202EKunder", "Oslo"}
+                                           << "\u2068\u202EKunder\u2069 \u203A Oslo";
     }
     void parentPath()
     {
         QFETCH(QStringList, components);
         QFETCH(QString, text);
-        QCOMPARE(parentPathText(components), text);
+        const QString shown = parentPathText(components);
+        QCOMPARE(shown, text);
+        if (components.size() > 1)
+            QVERIFY(testsupport::readsLeftToRight(shown, QStringLiteral(" \u203A Oslo")));
     }
 
     void progress_data()
@@ -160,10 +167,31 @@ private Q_SLOTS:
         QCOMPARE(inspector.view.header()->parentPath(), "Kunder");
         QCOMPARE(inspector.view.info()->badgeTexts(), badges);
         QCOMPARE(inspector.view.info()->chipText(), "Bryllup_Oslo");
-        QCOMPARE(inspector.view.info()->chipToolTip(), folder.path);
+        QCOMPARE(testsupport::shownToolTip(inspector.view.info()->chipToolTip()), folder.path);
         QCOMPARE(inspector.view.showsChanges(), !changes.isEmpty());
         if (!changes.isEmpty())
             QCOMPARE(inspector.view.changes()->labels(), changes);
+    }
+
+    // A name that looks like markup is shown as written: in the chip and its path tooltip.
+    void namesShowAsWritten_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("bold tag") << "<b>Fet mappe";
+        QTest::newRow("link") << "<a href=x>lenke</a>";
+        QTest::newRow("entity and ampersand") << "Tom &amp; Jerry & co";
+    }
+    void namesShowAsWritten()
+    {
+        QFETCH(QString, name);
+        Inspector inspector;
+        SyncFolder folder = syncedFolder("/e/Kunder/x", "g1");
+        folder.path = QStringLiteral("/e/Kunder/") + name;
+        folder.name = name;
+        folder.displayName = name;
+        inspector.view.setFolder(folder);
+        QCOMPARE(inspector.view.info()->chipText(), name);
+        QCOMPARE(testsupport::shownToolTip(inspector.view.info()->chipToolTip()), folder.path);
     }
 
     // The link follows the base URL of the moment of the click, with the id as one encoded segment.

@@ -1,6 +1,7 @@
 #include "FolderZoo.h"
 #include "overview/list/FolderListView.h"
 #include "overview/list/FolderRowDelegate.h"
+#include "support/ShownText.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -33,6 +34,7 @@ private Q_SLOTS:
     void collapsingMovesRowsWithoutReset();
     void deepRowsKeepNameAndStatus_data();
     void deepRowsKeepNameAndStatus();
+    void failureToolTipIsText();
 };
 
 void TestFolderListView::keys_data()
@@ -220,4 +222,13 @@ void TestFolderListView::deepRowsKeepNameAndStatus()
 }
 
 QTEST_MAIN(TestFolderListView)
+// A failure message quotes what the service or the disk said: a row's tooltip shows it as written.
+void TestFolderListView::failureToolTipIsText()
+{
+    FolderRowModel model;
+    const QString message = QStringLiteral("<a href=x>Serverfeil</a> for <b>Fet mappe");
+    model.setFolders({zoo::folder("a", SyncStatus::failed(message))});
+    QCOMPARE(testsupport::shownToolTip(model.index(0).data(Qt::ToolTipRole).toString()), message);
+}
+
 #include "tst_folderlistview.moc"

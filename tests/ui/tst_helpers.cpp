@@ -1,3 +1,5 @@
+#include "support/ShownText.h"
+#include "ui/PlainText.h"
 #include "ui/RelativeDate.h"
 #include "ui/UrlPaths.h"
 
@@ -9,6 +11,25 @@ class TestHelpers : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // What a tooltip made of data shows: the text as written, whatever it holds.
+    void plainToolTip_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("plain") << "Bryllup Hansen";
+        QTest::newRow("bold tag") << "<b>Fet mappe";
+        QTest::newRow("link") << "<a href=x>lenke</a>";
+        QTest::newRow("entity and ampersand") << "Tom &amp; Jerry & co";
+        QTest::newRow("escaped less-than") << "a &lt;b&gt;";
+        QTest::newRow("blanks kept") << "a  b";
+        QTest::newRow("two lines") << "linje 1\nlinje 2";
+    }
+    void plainToolTip()
+    {
+        QFETCH(QString, text);
+        QCOMPARE(testsupport::shownToolTip(::plainToolTip(text)), text);
+        QVERIFY(::plainToolTip(QString()).isEmpty()); // no tooltip at all
+    }
+
     void appendPath_data()
     {
         QTest::addColumn<QString>("base");

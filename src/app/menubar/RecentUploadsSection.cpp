@@ -2,12 +2,14 @@
 
 #include "PanelWidgets.h"
 #include "ui/ElidedLabel.h"
+#include "ui/PlainText.h"
 #include "ui/RelativeDate.h"
 #include "ui/Symbol.h"
 #include "ui/Theme.h"
 #include "thumbnails/ThumbnailLoader.h"
 #include "platform/UrlOpener.h"
 #include "service/WebLinks.h"
+#include "sync/IsolatedName.h"
 
 #include <QCoroFuture>
 #include <QHBoxLayout>
@@ -107,8 +109,8 @@ void RecentUploadRow::setUpload(const RecentUpload &upload, const QUrl &baseURL)
     m_upload = upload;
     m_baseURL = baseURL;
     m_title->setText(upload.title);
-    const QString tip = QStringLiteral("Åpne ") + upload.title + QStringLiteral(" i dashboard");
-    setToolTip(tip);
+    const QString tip = QStringLiteral("Åpne ") + unicodenames::isolated(upload.title) + QStringLiteral(" i dashboard");
+    setToolTip(plainToolTip(tip));
     setAccessibleName(tip);
     refreshAge();
     if (folderChanged && isVisible())

@@ -6,7 +6,9 @@
 #include "ui/Color.h"
 #include "ui/ElidedLabel.h"
 #include "ui/LineLimitedLabel.h"
+#include "ui/PlainText.h"
 #include "ui/Theme.h"
+#include "sync/IsolatedName.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -111,7 +113,7 @@ QString parentPathText(const QStringList &parentComponents)
 {
     QStringList cleaned;
     for (const QString &component : parentComponents)
-        cleaned.append(cleanedPathComponent(component));
+        cleaned.append(unicodenames::isolated(cleanedPathComponent(component)));
     return cleaned.join(QStringLiteral(" \u203A "));
 }
 
@@ -195,6 +197,8 @@ FolderDetailInfo::FolderDetailInfo(QWidget *parent)
     chipRow->addWidget(folderSymbol);
     m_chipName->setFont(caption);
     m_chipName->setForeground(Theme::Foreground::Secondary);
+    // The whole chip shows the path on hover, not the name's own tooltip of a shortened name.
+    m_chipName->setAttribute(Qt::WA_TransparentForMouseEvents);
     chipRow->addWidget(m_chipName, 1);
     m_chip->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     column->addWidget(m_chip, 0, Qt::AlignHCenter);
@@ -228,8 +232,7 @@ void FolderDetailInfo::setFolder(const SyncFolder &folder)
     m_chipName->setText(folder.name);
     // A few pixels of slack: text drawn at a higher device pixel ratio can run a little wider than measured.
     m_chipName->setMinimumWidth(std::min(m_chipName->fontMetrics().horizontalAdvance(folder.name) + 6, 220));
-    m_chip->setToolTip(folder.path);
-    m_chipName->setToolTip(folder.path);
+    m_chip->setToolTip(plainToolTip(folder.path));
 
     const bool syncing = folder.status.is(SyncStatus::Case::syncing);
     m_progress->setVisible(syncing);

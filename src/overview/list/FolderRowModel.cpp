@@ -1,5 +1,7 @@
 #include "FolderRowModel.h"
 
+#include "ui/PlainText.h"
+
 #include <algorithm>
 
 FolderRowModel::FolderRowModel(QObject *parent) : QAbstractListModel(parent) {}
@@ -42,7 +44,7 @@ QVariant FolderRowModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return r.row.isHeader() ? r.row.node.displayName : r.row.folder.displayName;
     case Qt::ToolTipRole:
-        return r.row.isHeader() ? QVariant() : QVariant(r.presentation.text);
+        return r.row.isHeader() ? QVariant() : QVariant(plainToolTip(r.presentation.text));
     case RowIdRole:
         return r.id;
     case IsHeaderRole:

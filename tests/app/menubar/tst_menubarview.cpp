@@ -2,11 +2,13 @@
 // redraws on model changes, and the recent-upload rows.
 
 #include "support/PanelFixture.h"
+#include "support/ShownText.h"
 #include "app/menubar/LoginView.h"
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/MenuBarView.h"
 #include "app/WindowManager.h"
 #include "ui/Buttons.h"
+#include "ui/ElidedLabel.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -202,7 +204,7 @@ private Q_SLOTS:
         RecentUploadRow *withFolder = section.rows().at(0);
         RecentUploadRow *withoutFolder = section.rows().at(1);
         QVERIFY(withFolder->detailText().startsWith(QStringLiteral("1 bilder · ")));
-        QCOMPARE(withFolder->toolTip(), QStringLiteral("Åpne Galleri g1 i dashboard"));
+        QCOMPARE(testsupport::shownToolTip(withFolder->toolTip()), QStringLiteral("Åpne Galleri g1 i dashboard"));
 
         withFolder->click();
         withoutFolder->click();
@@ -242,6 +244,44 @@ private Q_SLOTS:
         section.show();
         QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 3, 20000);
         QVERIFY(row->hasThumbnail());
+    }
+
+    // A title from the service is text: no markup turns into formatting or links, and no direction control in it
+    // turns the row's own words around.
+    void rowShowsItsTitleAsWritten_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::newRow("bold tag") << "<b>Fet mappe";
+        QTest::newRow("link") << "<a href=x>Klikk her</a>";
+        QTest::newRow("entity") << "Tom &amp; Jerry & co";
+        QTest::newRow("right-to-left override") << "\u202Eppam";
+        QTest::newRow("right-to-left letters and a year") << "\u05E9\u05DC\u05D5\u05DD 2024";
+        QTest::newRow("stray pop isolate then override") << "ab\u2069\u202Ecdefgh";
+    }
+    void rowShowsItsTitleAsWritten()
+    {
+        QFETCH(QString, title);
+        QList<RecentUpload> uploads = f->uploads(1);
+        uploads[0].title = title;
+        RecentUploadsSection section(f->opener);
+        section.setUploads(uploads, f->service.baseUrl());
+        section.show();
+        RecentUploadRow *row = section.rows().first();
+        const QString tip = testsupport::shownToolTip(row->toolTip());
+        QString read = tip;
+        read.remove(QChar(0x2068)).remove(QChar(0x2069));
+        QString expected = QStringLiteral("Åpne ") + title + QStringLiteral(" i dashboard");
+        expected.remove(QChar(0x2069)); // a stray one has no effect of its own; it is left out
+        QCOMPARE(read, expected);
+        QVERIFY(testsupport::readsLeftToRight(tip, QStringLiteral(" i dashboard")));
+        QCOMPARE(row->accessibleName(), tip);
+
+        // The shortened title's tooltip: the whole title, as written.
+        auto *titleLabel = row->findChild<ElidedLabel *>();
+        QCOMPARE(titleLabel->text(), title);
+        titleLabel->resize(24, titleLabel->height());
+        QVERIFY(titleLabel->displayedText() != title);
+        QCOMPARE(testsupport::shownToolTip(titleLabel->toolTip()), title);
     }
 
     void agesAdvanceWhileShown()
