@@ -117,8 +117,10 @@ FolderDetailContext detailContext(const OverviewContext &context)
 } // namespace
 
 InspectorColumn::InspectorColumn(const OverviewContext &context, QWidget *parent)
-    : QWidget(parent), m_stack(new QStackedWidget(this))
+    : QWidget(parent), m_stack(nullptr)
 {
+    Theme::useBaseBackground(*this); // before the children take their colours from the palette
+    m_stack = new QStackedWidget(this);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_stack);
@@ -129,8 +131,6 @@ InspectorColumn::InspectorColumn(const OverviewContext &context, QWidget *parent
     m_stack->addWidget(m_details);
     setMinimumWidth(SyncOverviewView::kInspectorMinimum);
     setMaximumWidth(SyncOverviewView::kInspectorMaximum);
-    setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Base);
 }
 
 void InspectorColumn::setFolder(const std::optional<SyncFolder> &folder)
@@ -163,7 +163,6 @@ SyncOverviewView::SyncOverviewView(OverviewContext context, QWidget *parent)
         m_context.browser = m_ownBrowser.get();
     }
     setWindowTitle(QStringLiteral("Varnostima"));
-    setMinimumSize(kMinimumSize);
     resize(kDefaultSize);
     setUnifiedTitleAndToolBarOnMac(true);
 
@@ -183,6 +182,8 @@ SyncOverviewView::SyncOverviewView(OverviewContext context, QWidget *parent)
     for (QWidget *page : {m_signIn, static_cast<QWidget *>(m_prompt), static_cast<QWidget *>(m_loading), m_browser,
                           static_cast<QWidget *>(m_empty)})
         m_pages->addWidget(page);
+    // The content's own minimum: the menu bar and the toolbar come on top of it.
+    m_pages->setMinimumSize(kMinimumSize);
     setCentralWidget(m_pages);
 
     AuthManager &auth = *m_context.authManager;

@@ -106,10 +106,14 @@ SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const 
     m_bannerDivider = divider(this);
     column->addWidget(m_bannerDivider);
 
-    auto *counters = new QWidget(this);
+    auto *strip = new QWidget(this);
+    auto *stripRow = new QHBoxLayout(strip);
+    stripRow->setContentsMargins(16, 8, 16, 8);
+    stripRow->setSpacing(16);
+    auto *counters = new QWidget(strip);
     // Wraps in a narrow column rather than clipping a counter.
     auto *row = new FlowLayout(counters, 16, 4);
-    row->setContentsMargins(16, 8, 16, 8);
+    row->setContentsMargins(0, 0, 0, 0);
     m_folders = counterLabel(QStringLiteral("folder"), counters);
     m_images = counterLabel(QStringLiteral("photo"), counters);
     m_synced = counterLabel(QStringLiteral("checkmark.circle"), counters);
@@ -118,15 +122,17 @@ SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const 
     m_changed = counterLabel(QStringLiteral("exclamationmark.triangle"), counters);
     for (PlainButton *label : {m_folders, m_images, m_synced, m_new, m_moved, m_changed})
         row->addWidget(label);
-    m_folderButton = new PlainButton(QString(), counters);
+    stripRow->addWidget(counters, 1);
+    m_folderButton = new PlainButton(QString(), strip);
     m_folderButton->setSymbol(QStringLiteral("folder"));
     m_folderButton->setFont(Theme::font(Theme::TextStyle::Caption));
     m_folderButton->setForeground(Foreground::Secondary);
     m_folderButton->setToolTip(QStringLiteral("Åpne i filbehandler"));
     m_folderButton->setCursor(Qt::PointingHandCursor);
     connect(m_folderButton, &QAbstractButton::clicked, this, &SyncStatusBar::openExportFolder);
-    row->addWidget(m_folderButton);
-    column->addWidget(counters);
+    // At the trailing edge, level with the first line of counters.
+    stripRow->addWidget(m_folderButton, 0, Qt::AlignTop);
+    column->addWidget(strip);
 
     connect(&m_syncManager, &SyncManager::foldersChanged, this, &SyncStatusBar::refresh);
     connect(&m_syncManager, &SyncManager::reconcileErrorChanged, this, &SyncStatusBar::refreshBanner);

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QStyleFactory>
+#include <QWidget>
 
 #include <array>
 
@@ -147,6 +148,16 @@ QPalette palette(Appearance appearance)
     }
     p.setColor(QPalette::Disabled, QPalette::Highlight, withAlpha(Color::brand(), 0.4));
     return p;
+}
+
+void useBaseBackground(QWidget &widget)
+{
+    QPalette p = widget.palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        p.setColor(group, QPalette::Window, p.color(group, QPalette::Base));
+    widget.setPalette(p);
+    widget.setBackgroundRole(QPalette::Window);
+    widget.setAutoFillBackground(true);
 }
 
 Appearance systemAppearance()

@@ -5,6 +5,7 @@
 #include <QPalette>
 
 class QApplication;
+class QWidget;
 
 // The one place that knows sizes, colours and text styles. Sizes are logical pixels: the design's points map one
 // to one onto device-independent pixels, so fonts are set with pixel sizes, never point sizes.
@@ -39,6 +40,11 @@ enum class SystemColor { Red, Orange, Yellow, Green, Blue, Purple, Gray };
 // The named colour, in its light or dark variant to match the palette.
 QColor systemColor(SystemColor colour, const QPalette &palette);
 QColor withAlpha(QColor colour, qreal alpha);
+
+// Fills the widget with the palette's Base colour (the colour of content areas such as the inspector column) by
+// making it the Window colour of the widget and its children. A background role of Base would instead hand the
+// children the Text role, and every caption set in a secondary WindowText would draw in the primary Text colour.
+void useBaseBackground(QWidget &widget);
 
 enum class Appearance { Light, Dark };
 bool isDark(const QPalette &palette);

@@ -16,8 +16,11 @@
 #include "sync/SyncManager.h"
 
 #include "ui/Buttons.h"
+#include "ui/Theme.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
@@ -28,6 +31,8 @@ using testsupport::TempTree;
 #define WAIT_VERIFY(condition) QTRY_VERIFY_WITH_TIMEOUT(condition, 60000)
 
 Q_DECLARE_METATYPE(OverviewContent)
+Q_DECLARE_METATYPE(std::optional<SyncFolder>)
+Q_DECLARE_METATYPE(Theme::Foreground)
 
 namespace {
 
@@ -73,7 +78,10 @@ class TestSyncOverview : public QObject
 
 private Q_SLOTS:
     void contentFollowsAccountAndEngine();
+    void contentGetsTheMinimumSize();
     void viewStateSurvivesCloseAndReopen();
+    void inspectorTextsKeepTheirLevel_data();
+    void inspectorTextsKeepTheirLevel();
     void opening();
     void statusBar();
     void retryClearsTheBanner();
@@ -94,6 +102,34 @@ void TestSyncOverview::contentFollowsAccountAndEngine()
     QCOMPARE(window.content(), OverviewContent::ExportFolderPrompt); // no folder chosen yet
     f.auth->logout();
     QCOMPARE(window.content(), OverviewContent::SignIn);
+}
+
+// The menu bar and the toolbar come on top of the 700 x 400 the content gets, whatever it shows.
+void TestSyncOverview::contentGetsTheMinimumSize()
+{
+    Fixture f;
+    SyncOverviewView window(f.context());
+    window.show();
+    const auto shrunk = [&window] {
+        window.resize(1, 1);
+        window.layout()->activate();
+        const QSize content = window.centralWidget()->size();
+        return content.width() >= 700 && content.height() >= 400 && window.height() > content.height();
+    };
+    QVERIFY(shrunk()); // sign-in
+    f.signIn();
+    QCOMPARE(window.content(), OverviewContent::ExportFolderPrompt);
+    QVERIFY(shrunk());
+    f.sync->setWatchFolder(f.exportTree.root());
+    QCOMPARE(window.content(), OverviewContent::Loading);
+    QVERIFY(shrunk());
+    f.sync->setHasCompletedInitialReconcile(true);
+    f.sync->setFolders({zoo::folder("a")});
+    QCOMPARE(window.content(), OverviewContent::Browser);
+    QVERIFY(shrunk());
+    f.sync->setFolders({});
+    QCOMPARE(window.content(), OverviewContent::Empty);
+    QVERIFY(shrunk());
 }
 
 void TestSyncOverview::viewStateSurvivesCloseAndReopen()
@@ -125,6 +161,45 @@ void TestSyncOverview::viewStateSurvivesCloseAndReopen()
     QVERIFY(!window.inspectedFolder());
     QCOMPARE(window.selectedFolderId(), std::optional<QString>(QStringLiteral("/eksport/A/a2")));
     QVERIFY(window.inspector()->isShowingPlaceholder());
+}
+
+// On the column's colour every text draws in its own level of the foreground, not in the Text colour that a Base
+// background hands its children.
+void TestSyncOverview::inspectorTextsKeepTheirLevel_data()
+{
+    QTest::addColumn<std::optional<SyncFolder>>("folder");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Theme::Foreground>("level");
+    QTest::newRow("placeholder title") << std::optional<SyncFolder>() << "Velg en mappe" << Theme::Foreground::Primary;
+    QTest::newRow("placeholder description")
+        << std::optional<SyncFolder>() << "Klikk på en mappe for å se detaljer" << Theme::Foreground::Secondary;
+    QTest::newRow("removed locally") << std::optional<SyncFolder>(zoo::placeholder("g1", "Borte"))
+                                     << "Mappen er fjernet lokalt, men galleriet finnes på serveren."
+                                     << Theme::Foreground::Secondary;
+    QTest::newRow("no images") << std::optional<SyncFolder>(zoo::folder("Tom", SyncStatus::notSynced(), 0))
+                               << "Ingen bilder" << Theme::Foreground::Tertiary;
+}
+
+void TestSyncOverview::inspectorTextsKeepTheirLevel()
+{
+    QFETCH(std::optional<SyncFolder>, folder);
+    QFETCH(QString, text);
+    QFETCH(Theme::Foreground, level);
+    Fixture f;
+    InspectorColumn column(f.context());
+    column.setFolder(folder);
+    column.show();
+    const auto shown = [&column, &text]() -> QLabel * {
+        for (QLabel *label : column.findChildren<QLabel *>()) {
+            if (label->text() == text && label->isVisibleTo(&column))
+                return label;
+        }
+        return nullptr;
+    };
+    WAIT_VERIFY(shown());
+    const QLabel *label = shown();
+    QCOMPARE(label->palette().color(label->foregroundRole()), Theme::foreground(column.palette(), level));
+    QCOMPARE(column.palette().color(column.backgroundRole()), QApplication::palette().color(QPalette::Base));
 }
 
 void TestSyncOverview::opening()
@@ -178,6 +253,10 @@ void TestSyncOverview::retryClearsTheBanner()
     QVERIFY(!bar.folderButton()->isHidden());
     QCOMPARE(bar.folderButton()->text(), QFileInfo(f.exportTree.root()).fileName());
     QCOMPARE(bar.folderButton()->toolTip(), QStringLiteral("Åpne i filbehandler"));
+    // At the trailing edge of the row, however few counters show.
+    bar.resize(900, bar.heightForWidth(900));
+    bar.layout()->activate();
+    QCOMPARE(bar.folderButton()->mapTo(&bar, QPoint(bar.folderButton()->width(), 0)).x(), bar.width() - 16);
     QTest::mouseClick(bar.folderButton(), Qt::LeftButton);
     QCOMPARE(f.revealed, QStringList{f.exportTree.root()});
 

@@ -78,9 +78,10 @@ struct Shots {
     QString tone;
     bool ok = true;
 
-    // The pane as the window shows it; whole: as tall as its content.
+    // The pane as the window shows it (on the inspector column's colour); whole: as tall as its content.
     void inspector(FolderDetailView &view, const QString &name, bool whole = false)
     {
+        Theme::useBaseBackground(view);
         view.resize(kWidth, 760);
         if (whole) {
             view.widget()->adjustSize();
@@ -218,6 +219,7 @@ int main(int argc, char *argv[])
             actions.setFolder(states.at(5).second);
             actions.trigger(FolderAction::Sync);
             actions.resize(kWidth, actions.sizeHint().height());
+            Theme::useBaseBackground(actions);
             shots.take(actions, QStringLiteral("actions-working"));
         }
 

@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLayout>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -84,11 +85,13 @@ struct Shots {
             widget.resize(size);
         ok = save(widget, QStringLiteral("%1/%2-%3.png").arg(out, name, tone)) && ok;
     }
-    // The window at its default and its minimum size.
+    // The window at its default and its minimum size (the content's 700 x 400 and the bars above it).
     void window(SyncOverviewView &w, const QString &name)
     {
         take(w, name + QStringLiteral("-920x560"), SyncOverviewView::kDefaultSize);
-        take(w, name + QStringLiteral("-700x400"), SyncOverviewView::kMinimumSize);
+        w.show();
+        w.layout()->activate();
+        take(w, name + QStringLiteral("-minimum"), w.minimumSize());
     }
 };
 

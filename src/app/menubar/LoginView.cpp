@@ -34,9 +34,16 @@ QLabel *wrappedLabel(const QFont &font, const QColor &colour, QWidget *parent)
 LoginView::LoginView(AuthManager &auth, UrlOpener &opener, QWidget *parent)
     : QWidget(parent), m_auth(auth), m_opener(opener)
 {
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 32, 32, 32);
+    // One stack held together in the middle: a window larger than the stack gives the room around it, not
+    // between its items.
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(32, 32, 32, 32);
+    outer->setSpacing(0);
+    outer->addStretch(1);
+    auto *layout = new QVBoxLayout;
     layout->setSpacing(24);
+    outer->addLayout(layout);
+    outer->addStretch(1);
 
     auto *wordmark = new VarnostimaWordmark(VarnostimaWordmark::Size::Large, this);
     layout->addWidget(wordmark, 0, Qt::AlignHCenter);

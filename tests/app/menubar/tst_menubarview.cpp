@@ -7,12 +7,14 @@
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/MenuBarView.h"
 #include "app/WindowManager.h"
+#include "ui/BrandViews.h"
 #include "ui/Buttons.h"
 #include "ui/ElidedLabel.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QLayout>
 #include <QDir>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -373,6 +375,33 @@ private Q_SLOTS:
         login->findChild<ProminentButton *>()->click();
         QCOMPARE(f->opener.opened, QList<QUrl>{QUrl(page)});
         QVERIFY(login->shownLink().isEmpty());
+    }
+
+    // However much room the window gives, the wordmark, the tagline and the button stay one stack in its middle.
+    void loginViewIsOneCentredStack_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("panel width") << QSize(276, 300);
+        QTest::newRow("overview minimum") << QSize(700, 400);
+        QTest::newRow("overview default") << QSize(920, 560);
+        QTest::newRow("large window") << QSize(1600, 1100);
+    }
+    void loginViewIsOneCentredStack()
+    {
+        QFETCH(QSize, size);
+        LoginView view(*f->auth, f->opener);
+        view.resize(size);
+        view.show();
+        view.layout()->activate();
+        const QRect wordmark = view.findChild<VarnostimaWordmark *>()->geometry();
+        const QLabel *tagline = view.findChild<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
+        QCOMPARE(tagline->text(), QStringLiteral("Last opp bilder rett fra skrivebordet"));
+        const QRect button = view.findChild<ProminentButton *>()->geometry();
+        QCOMPARE(tagline->height(), tagline->heightForWidth(tagline->width()));
+        QCOMPARE(tagline->geometry().top() - wordmark.bottom() - 1, 24);
+        QCOMPARE(button.top() - tagline->geometry().bottom() - 1, 24);
+        QVERIFY(qAbs(wordmark.top() - (view.height() - button.bottom() - 1)) <= 1);
+        QCOMPARE(button.center().x(), view.rect().center().x());
     }
 
     // Signing in or out hides the button just pressed: the focus goes back to the panel, not to the next button
