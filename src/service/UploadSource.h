@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QFile>
+#include <QIODevice>
+#include <QString>
 
 #include <memory>
 #include <optional>
@@ -12,17 +13,21 @@ class UploadSource
 public:
     // Throws FileAccessError when the path is no longer a regular file or its size differs from `declaredSize`.
     UploadSource(const QString &path, std::optional<qint64> declaredSize);
+    ~UploadSource();
+
+    UploadSource(const UploadSource &) = delete;
+    UploadSource &operator=(const UploadSource &) = delete;
 
     qint64 size() const { return m_size; }
-    // Hands the open file to the transfer; the check below still works on its descriptor.
-    std::unique_ptr<QFile> takeFile() { return std::move(m_file); }
+    // The body of the transfer: the open file, read in large pieces, that seeks back to its start when the request
+    // is sent again. It holds a descriptor of its own, so it may outlive this object and live on another thread.
+    std::unique_ptr<QIODevice> body() const;
 
     // Throws FileAccessError when the file changed size while it was sent: the stored object is not the file.
     void checkUnchangedAfterSending() const;
 
 private:
     QString m_path;
-    int m_descriptor = -1; // owned by the QFile
+    int m_descriptor = -1;
     qint64 m_size = 0;
-    std::unique_ptr<QFile> m_file;
 };

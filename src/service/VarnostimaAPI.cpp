@@ -3,9 +3,11 @@
 #include "ServiceLogging.h"
 #include "SingleSendBody.h"
 #include "UploadSource.h"
+#include "UploadTransport.h"
 #include "WebLinks.h"
 #include "platform/SecurityScopedAccess.h"
 
+#include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QFile>
 #include <QFileInfo>
@@ -51,11 +53,16 @@ std::optional<int> httpStatus(const QNetworkReply &reply)
 // The error of a request that got no complete answer. The idle time-out ends as OperationCanceledError, the same as
 // abort(); the client aborts only for its own resource time-out and for an answer too large, which is checked
 // first, so a cancel here is always a time-out.
+TransportError transportError(QNetworkReply::NetworkError error, const QString &text, bool resourceTimedOut = false)
+{
+    if (resourceTimedOut || error == QNetworkReply::OperationCanceledError)
+        return TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."), true);
+    return TransportError(error, text);
+}
+
 TransportError transportError(const QNetworkReply &reply)
 {
-    if (reply.property(kResourceTimedOut).toBool() || reply.error() == QNetworkReply::OperationCanceledError)
-        return TransportError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."), true);
-    return TransportError(reply.error(), reply.errorString());
+    return transportError(reply.error(), reply.errorString(), reply.property(kResourceTimedOut).toBool());
 }
 
 // Object stores say it in their own words: "ExpiredToken" on some, S3-compatible ones answer AccessDenied with
@@ -379,38 +386,23 @@ QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString fileP
 
     UploadSource source(filePath, declaredSize);
     request.setHeader(QNetworkRequest::ContentLengthHeader, source.size());
-    std::unique_ptr<QFile> file = source.takeFile();
-
-    ReplyPtr reply(m_network->put(request, file.get()));
-    file.release()->setParent(reply.get()); // the body must outlive the transfer
     // No total limit: a large file on a slow line takes as long as it takes while data flows; the idle limit holds.
     // Of the answer only its start is kept: it tells an expired link from other refusals.
-    auto answer = std::make_shared<QByteArray>();
-    const qint64 prefixLimit = m_limits.uploadAnswerPrefix;
-    QNetworkReply *raw = reply.get();
-    connect(raw, &QNetworkReply::readyRead, raw, [raw, answer, prefixLimit] {
-        *answer += raw->read(prefixLimit - answer->size());
-        if (raw->bytesAvailable() > 0) {
-            raw->setProperty(kAnswerTooLarge, true);
-            raw->abort();
-        }
-    });
+    if (!m_uploads)
+        m_uploads = std::make_unique<UploadTransport>();
+    const QFuture<UploadAnswer> transfer = m_uploads->put(request, source.body(), m_limits.uploadAnswerPrefix);
+    const UploadAnswer answer = co_await transfer;
 
-    co_await raw;
-
-    const std::optional<int> status = httpStatus(*reply);
-    const bool cutShort = reply->property(kAnswerTooLarge).toBool();
-    if (reply->isOpen()) // closed when cut short
-        *answer += reply->read(qMax<qint64>(0, prefixLimit - answer->size()));
+    const std::optional<int> status = answer.status;
     if (status && *status >= 200 && *status <= 299) {
-        if (reply->error() != QNetworkReply::NoError && !cutShort)
-            throw transportError(*reply);
+        if (answer.error != QNetworkReply::NoError && !answer.cutShort)
+            throw transportError(answer.error, answer.errorString);
         source.checkUnchangedAfterSending();
         co_return;
     }
-    if (!status && reply->error() != QNetworkReply::NoError)
-        throw transportError(*reply);
-    if (bodySaysExpired(*answer))
+    if (!status && answer.error != QNetworkReply::NoError)
+        throw transportError(answer.error, answer.errorString);
+    if (bodySaysExpired(answer.bodyStart))
         throw APIError::expiredPresignedURL();
     throw APIError::uploadFailed(status.value_or(-1));
 }

@@ -14,11 +14,13 @@
 #include <QUrl>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class QNetworkAccessManager;
 class QNetworkReply;
 class SecurityScope;
+class UploadTransport;
 
 struct NetworkTimeouts {
     std::chrono::milliseconds idle{30000};      // the session's default idle time-out
@@ -124,6 +126,7 @@ private:
 
     QNetworkAccessManager *m_network;
     QNetworkAccessManager *m_singleUseNetwork; // requests that change something: never resent, never on a reused connection
+    std::unique_ptr<UploadTransport> m_uploads; // presigned uploads, on a thread of their own; made on first use
     QUrl m_baseURL;
     std::optional<QString> m_authToken;
     quint64 m_generation = 0;

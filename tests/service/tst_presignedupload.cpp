@@ -2,8 +2,11 @@
 #include "platform/SecurityScopedAccess.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <thread>
 
 using namespace fixture;
 
@@ -26,6 +29,15 @@ public:
 QByteArray sha256Hex(const QByteArray &bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// Bytes that differ from piece to piece, so that a piece sent twice or out of place shows in the hash.
+QByteArray patterned(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + i / 4096) % 251);
+    return bytes;
 }
 
 } // namespace
@@ -184,6 +196,35 @@ private Q_SLOTS:
         QVERIFY(m_c.service->requests().isEmpty());
         QCOMPARE(m_scope.starts, 1);
         QCOMPARE(m_scope.stops, 1);
+    }
+
+    // The file is read and handed to the network on a thread of the client's own: the whole body reaches the store
+    // while the UI thread is blocked and runs no event loop.
+    void sendsWhileTheUIThreadIsBusy()
+    {
+        const QByteArray bytes = patterned(6 * 1024 * 1024 + 5);
+        QCoro::Task<void> upload = m_c.api->uploadToPresignedURL(storeURL(), makeFile(QStringLiteral("a.jpg"), bytes),
+                                                                 QStringLiteral("image/jpeg"));
+        QDeadlineTimer patience(60000); // a bound for a failure, not a speed
+        while (m_c.service->requests("PUT", "/store/*").isEmpty() && !patience.hasExpired())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const auto sent = m_c.service->requests("PUT", "/store/*");
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent.first().bodySha256, sha256Hex(bytes));
+        QCOMPARE(errorOf<APIError>(awaitFailure(std::move(upload))), APIError::uploadFailed(404)); // no such slot
+    }
+
+    // A connection closed before any answer is Qt's to retry: the body is sent again, whole, from its start.
+    void closedConnectionSendsTheWholeFileAgain()
+    {
+        const QByteArray bytes = patterned(3 * 1024 * 1024 + 17);
+        m_c.service->script("PUT", "/store/*", ofKind(ScriptedAnswer::Kind::CloseWithoutAnswer), 1);
+        m_c.service->script("PUT", "/store/*", answer(200, {}), 1);
+        QVERIFY(!put(storeURL(), makeFile(QStringLiteral("a.jpg"), bytes)));
+        const auto sent = m_c.service->requests("PUT", "/store/*");
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent.at(0).bodySha256, sha256Hex(bytes));
+        QCOMPARE(sent.at(1).bodySha256, sha256Hex(bytes));
     }
 
     // Presign, put, confirm against the stand-in, then see the images in the sync state.
