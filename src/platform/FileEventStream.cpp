@@ -35,8 +35,16 @@ bool FileEventStream::start(const QString &rootPath)
     // The reader calls these on its own thread; it is joined before this object can go away.
     const quint64 generation = m_generation;
     FileEventStreamReader::Callbacks callbacks;
-    callbacks.ready = [this, generation] { post(generation, &FileEventStream::ready); };
-    callbacks.changed = [this, generation] { post(generation, &FileEventStream::changed); };
+    callbacks.ready = [this, generation] { postReady(generation); };
+    callbacks.changed = [this, generation](FileEventStreamReader::Batch batch) {
+        FileChanges changes;
+        changes.complete = batch.complete;
+        for (const std::string &path : batch.folders)
+            changes.folders.append(QByteArray::fromStdString(path));
+        for (const std::string &path : batch.trees)
+            changes.trees.append(QByteArray::fromStdString(path));
+        postChanged(generation, std::move(changes));
+    };
     m_reader = std::make_unique<FileEventStreamReader>(std::move(settings), std::move(callbacks));
     return true;
 }
@@ -48,13 +56,24 @@ void FileEventStream::stop()
     m_reader.reset();
 }
 
-void FileEventStream::post(quint64 generation, void (FileEventStream::*signal)())
+void FileEventStream::postReady(quint64 generation)
 {
     QMetaObject::invokeMethod(
         this,
-        [this, generation, signal] {
+        [this, generation] {
             if (generation == m_generation)
-                Q_EMIT(this->*signal)();
+                Q_EMIT ready();
+        },
+        Qt::QueuedConnection);
+}
+
+void FileEventStream::postChanged(quint64 generation, FileChanges changes)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, changes = std::move(changes)] {
+            if (generation == m_generation)
+                Q_EMIT changed(changes);
         },
         Qt::QueuedConnection);
 }

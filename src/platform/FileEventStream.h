@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArrayList>
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 
@@ -8,13 +10,23 @@
 
 class FileEventStreamReader;
 
+// What one batch of changes touched, as paths relative to the watched root in the file system's own bytes ("" is
+// the root itself). Only a complete batch names everything that changed; otherwise events were lost or part of the
+// tree is not watched, and nothing short of a walk of the whole tree is sure.
+struct FileChanges {
+    bool complete = true;
+    QByteArrayList folders; // folders whose own entries were added, removed, renamed, written or touched
+    QByteArrayList trees;   // folders that appeared, vanished or changed as a whole, with everything below them
+};
+Q_DECLARE_METATYPE(FileChanges)
+
 // Reports changes anywhere in one folder tree, coalesced: the first change after a quiet spell opens a window of
 // `latency()`, and everything that changes until it closes arrives as one changed() signal on this object's thread.
-// A lost event queue and the root folder vanishing (or coming back) are ordinary changes. Hidden folders are not
+// A lost event queue, a lost watch and the root folder vanishing (or coming back) are changes that name nothing. Hidden folders are not
 // watched and changes to hidden names are not reported: a scan of the tree skips them anyway.
 //
 // When the watch limit is reached, the stream logs it once and also emits changed() every `pollInterval()`, so
-// its owner degrades to polling instead of missing changes.
+// its owner degrades to polling instead of missing changes; its batches are then never complete.
 //
 // The kernel is read on a thread of the stream's own that sleeps while nothing happens. After stop(), a restart or
 // destruction, no signal of the earlier run is delivered, not even one already queued.
@@ -54,12 +66,13 @@ public:
 
 Q_SIGNALS:
     // One coalesced batch of changes.
-    void changed();
+    void changed(const FileChanges &changes);
     // The watches of a start() are in place; changes from now on are reported.
     void ready();
 
 private:
-    void post(quint64 generation, void (FileEventStream::*signal)());
+    void postReady(quint64 generation);
+    void postChanged(quint64 generation, FileChanges changes);
 
     std::unique_ptr<FileEventStreamReader> m_reader;
     quint64 m_generation = 0;

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
+#include <utility>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -164,17 +165,38 @@ void FileEventStreamReader::handle(const inotify_event &event)
     if (event.mask & IN_Q_OVERFLOW) {
         qCInfo(lcFileEvents, "Event queue overflowed; walking %s again", m_settings.root.c_str());
         rewalk();
+        noteIncomplete();
         markChanged();
         return;
     }
     if (event.wd == m_rootWd && (event.mask & kRootGone)) {
         loseRoot();
+        noteIncomplete();
+        markChanged();
+        return;
+    }
+    if (event.mask & IN_UNMOUNT) {
+        noteIncomplete(); // a file system below the root went away and names nothing of what it held
         markChanged();
         return;
     }
     if (event.mask & IN_IGNORED) {
-        if (m_watches.erase(event.wd))
-            publishCount();
+        const std::string *known = m_watches.pathOf(event.wd);
+        if (!known)
+            return; // a watch we removed ourselves
+        // The kernel dropped a watch we still held: the folder went before its parent told us, or cannot be
+        // watched any more.
+        const std::string path = *known;
+        m_watches.erase(event.wd);
+        publishCount();
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            noteIncomplete();
+            watchTree(path, nullptr);
+        } else {
+            noteTree(path);
+        }
+        markChanged();
         return;
     }
     const std::string *parent = m_watches.pathOf(event.wd);
@@ -182,14 +204,18 @@ void FileEventStreamReader::handle(const inotify_event &event)
         return; // a folder no longer watched, or news about a folder that its parent reports by name
     if (isHidden(event.name))
         return;
+    const std::string parentPath = *parent; // copy: the table changes below
     if (event.mask & IN_ISDIR) {
-        const std::string path = *parent + '/' + event.name; // copy: the table changes below
+        const std::string path = parentPath + '/' + event.name;
         if (event.mask & (IN_DELETE | IN_MOVED_FROM))
             dropTree(path);
-        // mkdir -p and moved-in trees have children before their watch exists: walk them now.
-        if (event.mask & (IN_CREATE | IN_MOVED_TO))
+        // mkdir -p and moved-in trees have children before their watch exists: walk them now. A folder whose
+        // attributes changed may have become readable.
+        if ((event.mask & (IN_CREATE | IN_MOVED_TO)) || ((event.mask & IN_ATTRIB) && !m_watches.containsPath(path)))
             watchTree(path, nullptr);
+        noteTree(path);
     }
+    noteFolder(parentPath);
     markChanged();
 }
 
@@ -211,12 +237,18 @@ bool FileEventStreamReader::watchTree(const std::string &top, std::unordered_set
                 publishCount();
                 return false;
             }
+            if (errno != ENOENT && errno != ENOTDIR)
+                noteIncomplete(); // there but unwatched: what changes in it goes unreported
             continue; // vanished meanwhile, or not a folder
         }
         if (!seen->insert(wd).second)
             continue; // reached twice in one walk: a bind mount loops back
-        if (const int displaced = m_watches.insert(wd, dir); displaced >= 0)
+        if (const std::string *was = m_watches.pathOf(wd); was && *was != dir)
+            noteIncomplete(); // the folder moved without its parents telling us
+        if (const int displaced = m_watches.insert(wd, dir); displaced >= 0) {
             inotify_rm_watch(m_inotify, displaced); // the old folder went elsewhere unseen: stop following it
+            noteIncomplete();
+        }
         if (dir == m_settings.root)
             m_rootWd = wd;
         appendSubfolders(dir, pending);
@@ -282,6 +314,7 @@ void FileEventStreamReader::tryRecoverRoot()
             qCInfo(lcFileEvents, "Watched folder %s is back; watching %d folders", m_settings.root.c_str(),
                 m_watches.size());
             m_rootLost = false;
+            noteIncomplete();
             markChanged();
             return;
         }
@@ -311,6 +344,24 @@ void FileEventStreamReader::markChanged()
         m_batchDeadline = Clock::now() + m_settings.latency;
 }
 
+std::string FileEventStreamReader::relative(const std::string &path) const
+{
+    // Every watched path is the root or lies below it.
+    return path.size() > m_settings.root.size() ? path.substr(m_settings.root.size() + 1) : std::string();
+}
+
+void FileEventStreamReader::noteFolder(const std::string &path)
+{
+    if (m_batch.complete)
+        m_batch.folders.insert(relative(path));
+}
+
+void FileEventStreamReader::noteTree(const std::string &path)
+{
+    if (m_batch.complete)
+        m_batch.trees.insert(relative(path));
+}
+
 void FileEventStreamReader::runDeadlines()
 {
     const auto now = Clock::now();
@@ -325,7 +376,14 @@ void FileEventStreamReader::deliver()
     m_batchDeadline.reset();
     m_nextPoll = Clock::now() + m_settings.pollInterval;
     m_batchCount.fetch_add(1, std::memory_order_relaxed);
-    m_callbacks.changed();
+    Batch batch = std::exchange(m_batch, Batch{});
+    if (m_polling)
+        batch.complete = false; // some folders are not watched
+    if (!batch.complete) {
+        batch.folders.clear();
+        batch.trees.clear();
+    }
+    m_callbacks.changed(std::move(batch));
 }
 
 int FileEventStreamReader::pollTimeoutMs() const

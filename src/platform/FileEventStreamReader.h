@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -27,9 +28,15 @@ public:
         std::chrono::milliseconds pollInterval{60000};
         int maxWatches = 0; // 0: up to the kernel's limit
     };
+    // What one batch touched, as paths relative to the root ("" is the root itself).
+    struct Batch {
+        bool complete = true;           // false: events were lost or part of the tree is not watched
+        std::set<std::string> folders; // folders whose own entries changed
+        std::set<std::string> trees;   // folders that appeared, vanished or changed as a whole, with all below
+    };
     struct Callbacks {
-        std::function<void()> ready;   // the first walk has ended
-        std::function<void()> changed; // one batch
+        std::function<void()> ready;          // the first walk has ended
+        std::function<void(Batch)> changed;   // one batch
     };
 
     FileEventStreamReader(Settings settings, Callbacks callbacks);
@@ -62,6 +69,10 @@ private:
     void fallBackToPolling(const char *reason);
 
     void markChanged();
+    void noteFolder(const std::string &path);
+    void noteTree(const std::string &path);
+    void noteIncomplete() { m_batch.complete = false; }
+    std::string relative(const std::string &path) const;
     void deliver();
     void publishCount() { m_watchCount.store(m_watches.size(), std::memory_order_relaxed); }
 
@@ -83,6 +94,7 @@ private:
     bool m_rootLost = false;
     bool m_polling = false;
     std::optional<Clock::time_point> m_batchDeadline;
+    Batch m_batch;
     Clock::time_point m_nextPoll;
     Clock::time_point m_nextRootCheck;
 

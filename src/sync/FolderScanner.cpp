@@ -170,13 +170,16 @@ struct TreeWalker {
     QList<SyncFolder> &result;
     QStringList *unreadable;
 
-    void walk(const QString &directory, const QStringList &parentComponents, bool isExportFolder)
+    void walk(const QString &directory, const QStringList &parentComponents, bool isExportFolder,
+              bool quietIfGone = false)
     {
         Listing listing;
         QString error;
         bool gone = false;
         // Images lying directly in the export folder belong to no gallery: they are not even stat'ed.
         if (!readDirectory(directory, isExportFolder, !isExportFolder, listing, error, &gone)) {
+            if (gone && quietIfGone)
+                return;
             qCCritical(lcSync, "Failed to scan directory %s: %s", qUtf8Printable(lastComponent(directory)),
                        qUtf8Printable(error));
             if (unreadable && !gone)
@@ -226,6 +229,24 @@ struct TreeWalker {
     }
 };
 
+// A relative path's parent components and its own name.
+std::pair<QStringList, QString> splitRelative(const QString &relative)
+{
+    QStringList components = relative.split(QLatin1Char('/'));
+    QString name = components.takeLast();
+    return {components, name};
+}
+
+bool isBelowAnyOf(const QString &relative, const QSet<QString> &trees)
+{
+    for (auto slash = relative.lastIndexOf(QLatin1Char('/')); slash > 0;
+         slash = relative.lastIndexOf(QLatin1Char('/'), slash - 1)) {
+        if (trees.contains(relative.left(slash)))
+            return true;
+    }
+    return false;
+}
+
 QCollator folderCollator()
 {
     // The C locale has no natural order for digits; English stands in for it.
@@ -267,7 +288,11 @@ QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, con
 {
     QList<SyncFolder> folders;
     scanDirectory(exportFolder, {}, ignoredPaths, folders, unreadable);
+    return sortedByRelativePath(std::move(folders));
+}
 
+QList<SyncFolder> FolderScanner::sortedByRelativePath(QList<SyncFolder> folders)
+{
     const QCollator collator = folderCollator();
     std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
     keys.reserve(folders.size());
@@ -286,6 +311,42 @@ QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, con
     for (const auto &key : keys)
         sorted.append(std::move(folders[key.second]));
     return sorted;
+}
+
+QList<SyncFolder> FolderScanner::scanScope(const QString &exportFolder, const RefreshScope &scope,
+                                           const QSet<QString> &ignoredPaths, QStringList *unreadable)
+{
+    if (scope.isEverything())
+        return scanFolderTree(exportFolder, ignoredPaths, unreadable);
+
+    const QSet<QString> &trees = scope.trees();
+    QList<SyncFolder> found;
+    TreeWalker walker{ignoredPaths, found, unreadable};
+    for (const QString &tree : std::as_const(trees)) {
+        if (isBelowAnyOf(tree, trees))
+            continue; // read with the tree above it
+        walker.walk(joinPath(exportFolder, tree), splitRelative(tree).first, false, true);
+    }
+    for (const QString &folder : scope.folders()) {
+        if (trees.contains(folder) || isBelowAnyOf(folder, trees))
+            continue;
+        const QString directory = joinPath(exportFolder, folder);
+        Listing listing;
+        QString error;
+        bool gone = false;
+        if (!readDirectory(directory, false, true, listing, error, &gone)) {
+            if (gone)
+                continue;
+            qCCritical(lcSync, "Failed to scan directory %s: %s", qUtf8Printable(lastComponent(directory)),
+                       qUtf8Printable(error));
+            if (unreadable)
+                unreadable->append(directory);
+            continue;
+        }
+        if (!listing.images.empty())
+            walker.appendFolder(directory, splitRelative(folder).first, listing);
+    }
+    return sortedByRelativePath(std::move(found));
 }
 
 // A move the user has not acted on yet stays pending across later scans: without this, the next full scan (one

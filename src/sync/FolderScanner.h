@@ -9,6 +9,7 @@
 // A name that is not valid UTF-8 cannot be represented without loss, so that entry (and, for a directory, what
 // lies below it) is skipped with a warning in the log rather than shown under a mangled name.
 
+#include "RefreshScope.h"
 #include "SyncFolder.h"
 
 #include <QList>
@@ -33,6 +34,12 @@ public:
     static QList<SyncFolder> scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths,
                                             QStringList *unreadable = nullptr);
 
+    // Reads only what the scope names: the folders of each tree and each named folder that holds images, ordered
+    // as scanFolderTree orders them. Together with the entries the scope does not cover, this is what
+    // scanFolderTree would find. A named path that is gone gives nothing, silently.
+    static QList<SyncFolder> scanScope(const QString &exportFolder, const RefreshScope &scope,
+                                       const QSet<QString> &ignoredPaths, QStringList *unreadable = nullptr);
+
     // Test seam: opening these directories fails as if they could not be read (tests run as root, who reads all).
     static void setUnreadableForTesting(const QSet<QString> &paths);
 
@@ -41,6 +48,7 @@ public:
     static void detectMovedFolders(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous);
 
 private:
+    static QList<SyncFolder> sortedByRelativePath(QList<SyncFolder> folders);
     static void detectNewlyMovedFolders(QList<SyncFolder> &scanned, const QList<SyncFolder> &previous);
 
 public:

@@ -31,6 +31,7 @@
 
 class ExportFolderBookmark;
 class FileEventStream;
+struct FileChanges;
 class VarnostimaAPI;
 struct SyncStateResponse;
 
@@ -146,8 +147,8 @@ public:
     };
     // The scan of a full scan: the folder tree with moved folders marked against the current folder list.
     QCoro::Task<TreeScan> scanForFullReconcile();
-    // The scan of a refresh after file-system changes: the folder tree alone.
-    QCoro::Task<TreeScan> scanForRefresh();
+    // The scan of a refresh after file-system changes: the folder tree alone, or only the parts the scope names.
+    QCoro::Task<TreeScan> scanForRefresh(RefreshScope scope = RefreshScope::everything());
 
     // ---- file checks that need no instance (any thread unless noted)
     static void scanDirectory(const QString &directory, const QStringList &parentComponents,
@@ -334,9 +335,15 @@ public:
     void stopWatching();
     bool isWatching() const;
     bool isAutoSyncScheduled() const { return m_autoSyncTimer.isActive(); } // a pass waits to run
-    // Rescans the export folder off the UI thread and merges the result; returns at once.
+    // Rescans off the UI thread what changed since the last refresh (the whole export folder when the events could
+    // not say) and merges the result; returns at once.
     void refreshFolders();
-    void mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths);
+    QCoro::Task<void> refreshNow();
+    // What the next refresh reads, gathered from the file-system events since the last one.
+    const RefreshScope &pendingRefreshScope() const { return m_refreshScope; }
+    // Merges a scan of the scope into the list; entries outside the scope are taken to be as the disk has them.
+    void mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths,
+                               const RefreshScope &scope = RefreshScope::everything());
     void scheduleAutoSync();
     // One pass: the first sync of every new folder, then the update of every changed one. Never throws.
     QCoro::Task<void> runAutoSync();
@@ -350,8 +357,10 @@ private:
     void keepUnreadable(QList<SyncFolder> &result, const QStringList &unreadable,
                         QSet<QString> *claimedGalleryIds) const;
     void wireWatching(); // once, from the constructor
-    void fsEventCallback();
-    QCoro::Task<void> runRefresh(QSet<QString> knownPaths, quint64 generation);
+    void fsEventCallback(const FileChanges &changes);
+    QCoro::Task<void> runRefresh(QSet<QString> knownPaths, quint64 generation, RefreshScope scope);
+    RefreshScope m_refreshScope = RefreshScope::everything(); // changed since the last refresh began
+    std::optional<QString> relativeToWatchFolder(const QString &path) const;
     QCoro::Task<void> runAutoSyncTask();
     bool m_reconcileAgain = false; // a change arrived that the running reconcile may have missed
     // A change (a file-system event, a refresh, a pass that had to stand back) arrived while a reconcile ran: its

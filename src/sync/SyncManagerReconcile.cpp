@@ -28,10 +28,11 @@ SyncManager::TreeScan scanWithMoves(const QString &exportFolder, const QSet<QStr
     return scan;
 }
 
-SyncManager::TreeScan scanTree(const QString &exportFolder, const QSet<QString> &ignoredPaths)
+SyncManager::TreeScan scanTree(const QString &exportFolder, const QSet<QString> &ignoredPaths,
+                               const RefreshScope &scope)
 {
     SyncManager::TreeScan scan;
-    scan.folders = FolderScanner::scanFolderTree(exportFolder, ignoredPaths, &scan.unreadable);
+    scan.folders = FolderScanner::scanScope(exportFolder, scope, ignoredPaths, &scan.unreadable);
     return scan;
 }
 
@@ -213,9 +214,9 @@ QCoro::Task<SyncManager::TreeScan> SyncManager::scanForFullReconcile()
     co_return co_await QtConcurrent::run(scanWithMoves, m_watchFolder, m_ignoredPaths, m_folders);
 }
 
-QCoro::Task<SyncManager::TreeScan> SyncManager::scanForRefresh()
+QCoro::Task<SyncManager::TreeScan> SyncManager::scanForRefresh(RefreshScope scope)
 {
-    co_return co_await QtConcurrent::run(scanTree, m_watchFolder, m_ignoredPaths);
+    co_return co_await QtConcurrent::run(scanTree, m_watchFolder, m_ignoredPaths, std::move(scope));
 }
 
 QCoro::Task<void> SyncManager::fullScanAndReconcile()
@@ -545,6 +546,7 @@ void SyncManager::finishReconcile()
     // The reconcile's scan may be older than a change seen while it ran: look again, and sync what differs.
     m_changedDuringReconcile = false;
     qCInfo(lcSync, "Changes arrived during the reconcile — refreshing");
+    m_refreshScope = RefreshScope::everything(); // what the events named went into the list the reconcile replaced
     m_fsDebounceTimer.start();
     scheduleAutoSync();
 }

@@ -79,6 +79,7 @@ void SyncManager::startWatching()
     if (!stream->start(m_watchFolder))
         return;
     m_fsStream = std::move(stream);
+    m_refreshScope = RefreshScope(); // the reconcile that starts the stream has just read everything
     qCInfo(lcSync, "File watcher started for %s", qUtf8Printable(QFileInfo(m_watchFolder).fileName()));
 }
 
@@ -91,10 +92,12 @@ void SyncManager::stopWatching()
     m_fsDebounceTimer.stop();
 }
 
-// Every batch, whatever it reports (an overflow, the root gone), leads to the same rescan.
-void SyncManager::fsEventCallback()
+// Every batch leads to a rescan: of what it names, or of everything when it cannot say (an overflow, a lost
+// watch, the root gone).
+void SyncManager::fsEventCallback(const FileChanges &changes)
 {
     qCDebug(lcSync, "FSEvent received — scheduling refresh");
+    m_refreshScope.add(changes);
     if (m_isReconciling)
         m_changedDuringReconcile = true;
     m_fsDebounceTimer.start(); // restarts a pending wait
@@ -102,23 +105,57 @@ void SyncManager::fsEventCallback()
 
 void SyncManager::refreshFolders()
 {
+    refreshNow();
+}
+
+QCoro::Task<void> SyncManager::refreshNow()
+{
     if (m_watchFolder.isEmpty())
-        return;
+        co_return;
     QSet<QString> knownPaths;
     for (const SyncFolder &folder : std::as_const(m_folders))
         knownPaths.insert(folder.path);
-    runRefresh(std::move(knownPaths), m_watchFolderGeneration);
+    RefreshScope scope = std::exchange(m_refreshScope, RefreshScope());
+    QStringList unreadable;
+    for (const QString &path : std::as_const(m_unreadableFolders)) {
+        if (const auto relative = relativeToWatchFolder(path))
+            unreadable.append(*relative);
+        else
+            scope = RefreshScope::everything();
+    }
+    scope.widenTo(unreadable);
+    co_await runRefresh(std::move(knownPaths), m_watchFolderGeneration, std::move(scope));
 }
 
-QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 generation)
+std::optional<QString> SyncManager::relativeToWatchFolder(const QString &path) const
+{
+    const QString root = m_watchFolder.endsWith(QLatin1Char('/')) ? m_watchFolder : m_watchFolder + QLatin1Char('/');
+    if (!path.startsWith(root))
+        return std::nullopt;
+    return path.mid(root.size());
+}
+
+QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 generation, RefreshScope scope)
 {
     QPointer<SyncManager> self(this);
     try {
-        TreeScan scan = co_await scanForRefresh();
+        QCoro::Task<TreeScan> scanning = scanForRefresh(scope);
+        TreeScan scan = co_await std::move(scanning);
         if (!self || generation != m_watchFolderGeneration)
             co_return; // a scan of a folder that is no longer the export folder
-        m_unreadableFolders = scan.unreadable;
-        mergeRefreshedFolders(scan.folders, knownPaths);
+        if (scope.isEverything()) {
+            m_unreadableFolders = scan.unreadable;
+        } else {
+            // Folders outside the scope were not read again: what was unreadable there still is.
+            QStringList unreadable;
+            for (const QString &path : std::as_const(m_unreadableFolders)) {
+                const auto relative = relativeToWatchFolder(path);
+                if (relative && !scope.coversTree(*relative))
+                    unreadable.append(path);
+            }
+            m_unreadableFolders = unreadable + scan.unreadable;
+        }
+        mergeRefreshedFolders(scan.folders, knownPaths, scope);
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Refresh failed: %s", error.what());
     } catch (...) {
@@ -126,8 +163,12 @@ QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 gene
     }
 }
 
-void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths)
+void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths,
+                                        const RefreshScope &scope)
 {
+    // An entry the scope does not cover is as the disk has it: a full scan would find it exactly when it holds
+    // images and is readable.
+    const auto covered = [&scope](const SyncFolder &entry) { return scope.coversFolder(entry.relativePath); };
     QSet<QString> known;
     for (const QString &path : knownPaths)
         known.insert(path);
@@ -141,7 +182,11 @@ void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const 
     // Synced folders the disk no longer has: a new folder of the same name may be one of them, moved.
     QSet<QString> vanishedSyncedNames;
     for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (folder.status.is(SyncStatus::Case::synced) && !scannedPaths.contains(folder.path))
+        if (!folder.status.is(SyncStatus::Case::synced))
+            continue;
+        const bool found = covered(folder) ? scannedPaths.contains(folder.path)
+                                           : folder.imageCount > 0 && !isBelowAny(folder.path, m_unreadableFolders);
+        if (!found)
             vanishedSyncedNames.insert(canonical(folder.displayName));
     }
 
@@ -169,7 +214,7 @@ void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const 
         scannedByPath.insert(folder.path, &folder);
     qint64 updated = 0;
     for (SyncFolder &entry : folders) {
-        if (entry.status.is(SyncStatus::Case::removedLocally))
+        if (entry.status.is(SyncStatus::Case::removedLocally) || !covered(entry))
             continue;
         const SyncFolder *found = scannedByPath.value(entry.path);
         if (!found && isBelowAny(entry.path, m_unreadableFolders))

@@ -41,6 +41,22 @@ void startAndWait(FileEventStream &stream, const QString &root)
     QVERIFY(ready.wait(kWait));
 }
 
+// What the batches so far named: "folder:<path>", "tree:<path>", and "everything" for a batch that cannot say.
+QSet<QString> named(const QSignalSpy &changed)
+{
+    QSet<QString> names;
+    for (const QList<QVariant> &arguments : changed) {
+        const auto changes = arguments.at(0).value<FileChanges>();
+        if (!changes.complete)
+            names.insert("everything");
+        for (const QByteArray &path : changes.folders)
+            names.insert("folder:" + QString::fromUtf8(path));
+        for (const QByteArray &path : changes.trees)
+            names.insert("tree:" + QString::fromUtf8(path));
+    }
+    return names;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Action)
@@ -112,27 +128,35 @@ void TestFileEventStream::changeGivesCallback_data()
     QTest::addColumn<int>("watches");  // after the change; the tree starts with 5
     QTest::addColumn<QString>("later"); // a file written afterwards that must be seen too ("" for none)
     QTest::addColumn<QString>("logLine"); // logged once ("" for none)
+    QTest::addColumn<QStringList>("names"); // named by the batches, among others
 
     QTest::newRow("file added deep") << Action([](FileEventStream &, const QString &r, const QString &) {
         writeFile(r + "/a/b/c/new.jpg");
-    }) << 5 << "" << "";
+    }) << 5 << "" << "" << QStringList{"folder:a/b/c"};
     QTest::newRow("mkdir -p then images") << Action([](FileEventStream &, const QString &r, const QString &) {
         QVERIFY(QDir().mkpath(r + "/n/x/y"));
         for (int i = 0; i < 3; ++i)
             writeFile(r + QStringLiteral("/n/x/y/%1.jpg").arg(i));
-    }) << 8 << "n/x/y/later.jpg" << "";
+    }) << 8 << "n/x/y/later.jpg" << "" << QStringList{"tree:n", "folder:", "folder:n/x/y"};
     QTest::newRow("tree moved in") << Action([](FileEventStream &, const QString &r, const QString &o) {
         QVERIFY(QDir().mkpath(o + "/t/u/v"));
         writeFile(o + "/t/u/v/1.jpg");
         QVERIFY(QDir().rename(o + "/t", r + "/t"));
-    }) << 8 << "t/u/v/later.jpg" << "";
+    }) << 8 << "t/u/v/later.jpg" << "" << QStringList{"tree:t", "folder:"};
     QTest::newRow("folder deleted") << Action([](FileEventStream &, const QString &r, const QString &) {
         QVERIFY(QDir(r + "/a").removeRecursively());
-    }) << 2 << "" << "";
-    // The walk after a lost event queue keeps every folder watched once.
+    }) << 2 << "" << "" << QStringList{"tree:a", "folder:"};
+    QTest::newRow("folder moved") << Action([](FileEventStream &, const QString &r, const QString &) {
+        QVERIFY(QDir().rename(r + "/a/b", r + "/d/b2"));
+    }) << 5 << "" << "" << QStringList{"tree:a/b", "tree:d/b2", "folder:a", "folder:d"};
+    QTest::newRow("hidden names") << Action([](FileEventStream &, const QString &r, const QString &) {
+        writeFile(r + "/a/.partial.jpg");
+        QVERIFY(QDir().rename(r + "/a/.partial.jpg", r + "/a/done.jpg"));
+    }) << 5 << "" << "" << QStringList{"folder:a"};
+    // The walk after a lost event queue keeps every folder watched once; the batch names nothing.
     QTest::newRow("queue overflowed") << Action([](FileEventStream &stream, const QString &, const QString &) {
         stream.injectOverflowForTesting();
-    }) << 5 << "a/b/c/later.jpg" << "Event queue overflowed";
+    }) << 5 << "a/b/c/later.jpg" << "Event queue overflowed" << QStringList{"everything"};
 }
 
 void TestFileEventStream::changeGivesCallback()
@@ -141,6 +165,7 @@ void TestFileEventStream::changeGivesCallback()
     QFETCH(int, watches);
     QFETCH(QString, later);
     QFETCH(QString, logLine);
+    QFETCH(QStringList, names);
     testsupport::LogCapture log;
     makeTree(m_root, {"a/b/c", "d"});
     writeFile(m_root + "/a/b/c/old.jpg");
@@ -154,6 +179,11 @@ void TestFileEventStream::changeGivesCallback()
     action(stream, m_root, m_outside);
     QTRY_VERIFY_WITH_TIMEOUT(changed.count() >= 1, kWait);
     QTRY_COMPARE_WITH_TIMEOUT(stream.watchCount(), watches, kWait);
+    const QSet<QString> expected(names.cbegin(), names.cend());
+    QTRY_VERIFY2_WITH_TIMEOUT(named(changed).contains(expected), qPrintable(named(changed).values().join(' ')),
+                              kWait);
+    if (!names.contains("everything"))
+        QVERIFY(!named(changed).contains("everything"));
 
     if (!later.isEmpty()) {
         const int before = changed.count();
