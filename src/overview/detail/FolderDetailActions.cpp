@@ -7,6 +7,7 @@
 #include "ui/LineLimitedLabel.h"
 #include "ui/Spinner.h"
 #include "ui/Symbol.h"
+#include "sync/IsolatedName.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -438,8 +439,7 @@ void FolderDetailActions::confirmDeleteFromServer()
 {
     if (!m_callbacks.onDeleteFromServer || isWorking() || m_deleteConfirmation)
         return;
-    // The name is isolated so that direction marks in it cannot turn the sentence around it.
-    const QString gallery = QChar(0x2068) + m_folder.displayName + QChar(0x2069);
+    const QString gallery = unicodenames::isolated(m_folder.displayName);
     const QString images = m_folder.imageCount == 1 ? QStringLiteral("1 bilde")
                                                     : QStringLiteral("%1 bilder").arg(m_folder.imageCount);
     auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Slett fra server"),
