@@ -360,6 +360,22 @@ private:
     void fsEventCallback(const FileChanges &changes);
     QCoro::Task<void> runRefresh(QSet<QString> knownPaths, quint64 generation, RefreshScope scope);
     RefreshScope m_refreshScope = RefreshScope::everything(); // changed since the last refresh began
+    // What a rescan changes in the folder list: folders to append, and the entries whose images differ.
+    struct RefreshChanges {
+        struct CacheUpdate {
+            QString path;
+            qint64 imageCount = 0;
+            std::optional<QSet<QString>> names;
+            std::optional<LocalFileMetaMap> meta;
+        };
+        QList<SyncFolder> newFolders; // in the order of the scan
+        QList<CacheUpdate> updates;
+        bool possibleMove = false; // a new folder bears the name of a synced one that vanished: it is left out
+    };
+    static RefreshChanges refreshChanges(const QList<SyncFolder> &folders, const QList<SyncFolder> &scanned,
+                                         const QSet<QString> &knownPaths, const RefreshScope &scope,
+                                         const QStringList &unreadable);
+    void applyRefreshChanges(const RefreshChanges &changes);
     std::optional<QString> relativeToWatchFolder(const QString &path) const;
     QCoro::Task<void> runAutoSyncTask();
     bool m_reconcileAgain = false; // a change arrived that the running reconcile may have missed

@@ -8,9 +8,11 @@
 #include "UnicodeNames.h"
 #include "platform/FileEventStream.h"
 
+#include <QCoroFuture>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QtConcurrent>
 
 using unicodenames::canonical;
 
@@ -32,6 +34,16 @@ bool isAutoSyncCandidate(const SyncFolder &folder)
 bool isAutoUpdateCandidate(const SyncFolder &folder)
 {
     return folder.status.is(SyncStatus::Case::synced) && !folder.movedFrom && hasChangedImages(folder);
+}
+
+QList<SyncFolder> autoUpdateCandidates(const QList<SyncFolder> &folders)
+{
+    QList<SyncFolder> candidates;
+    for (const SyncFolder &folder : folders) {
+        if (isAutoUpdateCandidate(folder))
+            candidates.append(folder);
+    }
+    return candidates;
 }
 
 const SyncFolder *findByPath(const QList<SyncFolder> &folders, const QString &path)
@@ -155,7 +167,13 @@ QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 gene
             }
             m_unreadableFolders = unreadable + scan.unreadable;
         }
-        mergeRefreshedFolders(scan.folders, knownPaths, scope);
+        // The comparison with the list runs off the UI thread, on a copy; the UI thread applies what differs.
+        QFuture<RefreshChanges> comparing = QtConcurrent::run(refreshChanges, m_folders, std::move(scan.folders),
+                                                              std::move(knownPaths), scope, m_unreadableFolders);
+        const RefreshChanges changes = co_await std::move(comparing);
+        if (!self || generation != m_watchFolderGeneration)
+            co_return;
+        applyRefreshChanges(changes);
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Refresh failed: %s", error.what());
     } catch (...) {
@@ -166,33 +184,37 @@ QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 gene
 void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths,
                                         const RefreshScope &scope)
 {
+    applyRefreshChanges(refreshChanges(m_folders, scanned, knownPaths, scope, m_unreadableFolders));
+}
+
+// Works on a copy of the list, so it may run on any thread; only the entries that differ from the scan are named.
+SyncManager::RefreshChanges SyncManager::refreshChanges(const QList<SyncFolder> &folders,
+                                                        const QList<SyncFolder> &scanned,
+                                                        const QSet<QString> &knownPaths, const RefreshScope &scope,
+                                                        const QStringList &unreadable)
+{
     // An entry the scope does not cover is as the disk has it: a full scan would find it exactly when it holds
     // images and is readable.
     const auto covered = [&scope](const SyncFolder &entry) { return scope.coversFolder(entry.relativePath); };
-    QSet<QString> known;
-    for (const QString &path : knownPaths)
-        known.insert(path);
-    // Against the list as it is now too: an overlapping refresh or a reconcile may have added the path meanwhile.
-    for (const SyncFolder &folder : std::as_const(m_folders))
+    QSet<QString> known = knownPaths;
+    for (const SyncFolder &folder : folders)
         known.insert(folder.path);
 
-    QSet<QString> scannedPaths;
+    QHash<QString, const SyncFolder *> scannedByPath;
     for (const SyncFolder &folder : scanned)
-        scannedPaths.insert(folder.path);
+        scannedByPath.insert(folder.path, &folder);
     // Synced folders the disk no longer has: a new folder of the same name may be one of them, moved.
     QSet<QString> vanishedSyncedNames;
-    for (const SyncFolder &folder : std::as_const(m_folders)) {
+    for (const SyncFolder &folder : folders) {
         if (!folder.status.is(SyncStatus::Case::synced))
             continue;
-        const bool found = covered(folder) ? scannedPaths.contains(folder.path)
-                                           : folder.imageCount > 0 && !isBelowAny(folder.path, m_unreadableFolders);
+        const bool found = covered(folder) ? scannedByPath.contains(folder.path)
+                                           : folder.imageCount > 0 && !isBelowAny(folder.path, unreadable);
         if (!found)
             vanishedSyncedNames.insert(canonical(folder.displayName));
     }
 
-    QList<SyncFolder> folders = m_folders;
-    qint64 appended = 0;
-    bool possibleMove = false;
+    RefreshChanges changes;
     for (const SyncFolder &folder : scanned) {
         if (known.contains(folder.path))
             continue;
@@ -200,48 +222,72 @@ void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const 
         if (vanishedSyncedNames.contains(canonical(folder.displayName))) {
             // A first sync would make a second gallery and upload every image again; the full scan marks the
             // move and leaves it to the user.
-            possibleMove = true;
+            changes.possibleMove = true;
             continue;
         }
-        folders.append(folder);
+        changes.newFolders.append(folder);
+    }
+
+    for (const SyncFolder &entry : folders) {
+        if (entry.status.is(SyncStatus::Case::removedLocally) || !covered(entry))
+            continue;
+        const SyncFolder *found = scannedByPath.value(entry.path);
+        if (!found && isBelowAny(entry.path, unreadable))
+            continue; // unknown, not empty
+        if (!found) {
+            if (entry.imageCount != 0)
+                changes.updates.append({entry.path, 0, QSet<QString>(), LocalFileMetaMap()});
+        } else if (!sameCaches(entry, *found)) {
+            changes.updates.append(
+                {entry.path, found->imageCount, found->cachedLocalFileNames, found->cachedLocalFileMeta});
+        }
+    }
+    return changes;
+}
+
+void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
+{
+    // Against the list as it is now: an overlapping refresh or a reconcile may have added a path meanwhile.
+    QHash<QString, qsizetype> indexByPath;
+    indexByPath.reserve(m_folders.size());
+    for (qsizetype i = 0; i < m_folders.size(); ++i)
+        indexByPath.insert(m_folders.at(i).path, i);
+
+    qint64 appended = 0;
+    for (const SyncFolder &folder : changes.newFolders) {
+        if (indexByPath.contains(folder.path))
+            continue;
+        indexByPath.insert(folder.path, m_folders.size());
+        m_folders.append(folder);
         ++appended;
     }
     if (appended > 0)
         qCInfo(lcSync, "Discovered %lld new folders", appended);
 
-    QHash<QString, const SyncFolder *> scannedByPath;
-    for (const SyncFolder &folder : scanned)
-        scannedByPath.insert(folder.path, &folder);
     qint64 updated = 0;
-    for (SyncFolder &entry : folders) {
-        if (entry.status.is(SyncStatus::Case::removedLocally) || !covered(entry))
+    for (const RefreshChanges::CacheUpdate &update : changes.updates) {
+        const qsizetype index = indexByPath.value(update.path, -1);
+        if (index < 0 || m_folders.at(index).status.is(SyncStatus::Case::removedLocally))
             continue;
-        const SyncFolder *found = scannedByPath.value(entry.path);
-        if (!found && isBelowAny(entry.path, m_unreadableFolders))
-            continue; // unknown, not empty
-        if (!found) {
-            if (entry.imageCount != 0) {
-                entry.imageCount = 0;
-                entry.cachedLocalFileNames = QSet<QString>();
-                entry.cachedLocalFileMeta = LocalFileMetaMap();
-                ++updated;
-            }
-        } else if (!sameCaches(entry, *found)) {
-            entry.imageCount = found->imageCount;
-            entry.cachedLocalFileNames = found->cachedLocalFileNames;
-            entry.cachedLocalFileMeta = found->cachedLocalFileMeta;
-            ++updated;
-        }
+        const SyncFolder &live = m_folders.at(index);
+        if (live.imageCount == update.imageCount && live.cachedLocalFileNames == update.names
+            && live.cachedLocalFileMeta == update.meta)
+            continue;
+        SyncFolder &entry = m_folders[index];
+        entry.imageCount = update.imageCount;
+        entry.cachedLocalFileNames = update.names;
+        entry.cachedLocalFileMeta = update.meta;
+        ++updated;
     }
 
     if (appended > 0 || updated > 0) {
         // The running reconcile publishes an older scan over this: it refreshes again when it ends.
         if (m_isReconciling)
             m_changedDuringReconcile = true;
-        setFolders(folders);
+        Q_EMIT foldersChanged();
         scheduleAutoSync();
     }
-    if (possibleMove) {
+    if (changes.possibleMove) {
         qCInfo(lcSync, "A new folder may be a moved synced folder — running a full scan and reconcile");
         requestFullScanAndReconcile();
     }
@@ -300,11 +346,12 @@ QCoro::Task<void> SyncManager::runAutoSync()
             co_return;
     }
 
-    QList<SyncFolder> changedFolders;
-    for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (isAutoUpdateCandidate(folder))
-            changedFolders.append(folder);
-    }
+    // Comparing every folder's images with its records costs in proportion to the library: done off the UI
+    // thread on a copy of the list; each candidate is checked again against the live entry before its update.
+    QFuture<QList<SyncFolder>> checking = QtConcurrent::run(autoUpdateCandidates, m_folders);
+    const QList<SyncFolder> changedFolders = co_await std::move(checking);
+    if (!self)
+        co_return;
     for (const SyncFolder &folder : std::as_const(changedFolders)) {
         const SyncFolder *live = findByPath(m_folders, folder.path);
         if (!live || !isAutoUpdateCandidate(*live))
