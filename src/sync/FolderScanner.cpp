@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,7 +73,15 @@ struct Image {
 struct Listing {
     std::vector<QString> subdirectories; // in listing order
     std::vector<Image> images;           // in scalar order of their names
+    SkippedEntries skipped;              // subdirectories, and images when asked for
 };
+
+// The extension test on the raw name: an image whose name cannot be decoded is still known as an image.
+bool hasImageExtension(const char *rawName)
+{
+    const char *dot = std::strrchr(rawName, '.');
+    return dot && isImageExtension(QString::fromLatin1(dot + 1));
+}
 
 std::mutex unreadableMutex;
 QSet<QString> unreadableForTesting;
@@ -105,6 +114,7 @@ bool readDirectory(const QString &path, bool followLink, bool wantImages, Listin
         ::close(fd);
         return false;
     }
+    const qsizetype pathBytes = QFile::encodeName(path).size();
     while (const dirent *entry = ::readdir(dir)) {
         const char *rawName = entry->d_name;
         if (rawName[0] == '.') // hidden, and "." and ".."
@@ -119,10 +129,18 @@ bool readDirectory(const QString &path, bool followLink, bool wantImages, Listin
         }
         if (type != DT_DIR && !(wantImages && type == DT_REG))
             continue;
+        const bool counts = type == DT_DIR || hasImageExtension(rawName);
         const std::optional<QString> name = strictUtf8(rawName);
         if (!name) {
             qCWarning(lcSync, "Skipping an entry of %s whose name is not valid UTF-8: %s",
                       qUtf8Printable(lastComponent(path)), qUtf8Printable(QString::fromUtf8(rawName)));
+            listing.skipped.invalidNames += counts ? 1 : 0;
+            continue;
+        }
+        if (counts && pathBytes + 1 + qsizetype(std::strlen(rawName)) >= PATH_MAX) {
+            qCWarning(lcSync, "Skipping %s in %s: its path is longer than the system allows", qUtf8Printable(*name),
+                      qUtf8Printable(lastComponent(path)));
+            ++listing.skipped.tooLongPaths;
             continue;
         }
         if (type == DT_DIR) {
@@ -225,6 +243,7 @@ struct TreeWalker {
         }
         folder.cachedLocalFileNames = std::move(names);
         folder.cachedLocalFileMeta = std::move(meta);
+        folder.skippedEntries = listing.skipped;
         result.append(std::move(folder));
     }
 };

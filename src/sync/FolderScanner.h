@@ -7,7 +7,9 @@
 // skipped at every level. Symbolic links are never followed below the export folder, so a link loop cannot
 // recurse. Only regular files are images: a directory, FIFO or socket named "x.jpg" is not.
 // A name that is not valid UTF-8 cannot be represented without loss, so that entry (and, for a directory, what
-// lies below it) is skipped with a warning in the log rather than shown under a mangled name.
+// lies below it) is skipped with a warning in the log rather than shown under a mangled name; so is an entry whose
+// path is longer than the system allows, which nothing could open by its path. A gallery folder counts the images
+// and subfolders it skipped, for the user to see.
 
 #include "RefreshScope.h"
 #include "SyncFolder.h"

@@ -75,6 +75,15 @@ bool isImageFileName(QStringView fileName);
 // "image/jpeg", "image/png" or "image/webp"; nothing for any other extension.
 std::optional<QString> mimeTypeForExtension(QStringView extension);
 
+// What a scan found in a folder but could not take: images and subfolders it cannot name or reach.
+struct SkippedEntries {
+    qint64 invalidNames = 0; // a name that is not valid UTF-8
+    qint64 tooLongPaths = 0; // a path longer than the system allows
+
+    qint64 total() const { return invalidNames + tooLongPaths; }
+    bool operator==(const SkippedEntries &) const = default;
+};
+
 // The state of one folder.
 class SyncStatus
 {
@@ -126,6 +135,7 @@ struct SyncFolder {
     // The disk at the last scan; never written to JSON.
     std::optional<QSet<QString>> cachedLocalFileNames;
     std::optional<LocalFileMetaMap> cachedLocalFileMeta;
+    SkippedEntries skippedEntries;
 
     const QString &id() const { return path; }
     // The gallery of a placeholder for a folder removed locally, also once a failed deletion has turned its status

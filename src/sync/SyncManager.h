@@ -367,6 +367,7 @@ private:
             qint64 imageCount = 0;
             std::optional<QSet<QString>> names;
             std::optional<LocalFileMetaMap> meta;
+            SkippedEntries skipped;
         };
         QList<SyncFolder> newFolders; // in the order of the scan
         QList<CacheUpdate> updates;

@@ -58,7 +58,7 @@ const SyncFolder *findByPath(const QList<SyncFolder> &folders, const QString &pa
 bool sameCaches(const SyncFolder &a, const SyncFolder &b)
 {
     return a.imageCount == b.imageCount && a.cachedLocalFileNames == b.cachedLocalFileNames
-           && a.cachedLocalFileMeta == b.cachedLocalFileMeta;
+           && a.cachedLocalFileMeta == b.cachedLocalFileMeta && a.skippedEntries == b.skippedEntries;
 }
 
 } // namespace
@@ -236,10 +236,10 @@ SyncManager::RefreshChanges SyncManager::refreshChanges(const QList<SyncFolder> 
             continue; // unknown, not empty
         if (!found) {
             if (entry.imageCount != 0)
-                changes.updates.append({entry.path, 0, QSet<QString>(), LocalFileMetaMap()});
+                changes.updates.append({entry.path, 0, QSet<QString>(), LocalFileMetaMap(), {}});
         } else if (!sameCaches(entry, *found)) {
-            changes.updates.append(
-                {entry.path, found->imageCount, found->cachedLocalFileNames, found->cachedLocalFileMeta});
+            changes.updates.append({entry.path, found->imageCount, found->cachedLocalFileNames,
+                                    found->cachedLocalFileMeta, found->skippedEntries});
         }
     }
     return changes;
@@ -271,12 +271,13 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
             continue;
         const SyncFolder &live = m_folders.at(index);
         if (live.imageCount == update.imageCount && live.cachedLocalFileNames == update.names
-            && live.cachedLocalFileMeta == update.meta)
+            && live.cachedLocalFileMeta == update.meta && live.skippedEntries == update.skipped)
             continue;
         SyncFolder &entry = m_folders[index];
         entry.imageCount = update.imageCount;
         entry.cachedLocalFileNames = update.names;
         entry.cachedLocalFileMeta = update.meta;
+        entry.skippedEntries = update.skipped;
         ++updated;
     }
 

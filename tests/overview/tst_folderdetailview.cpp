@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QTest>
+#include <QTextDocument>
 
 #include <cmath>
 
@@ -137,6 +138,7 @@ private Q_SLOTS:
         QTest::addColumn<SyncFolder>("folder");
         QTest::addColumn<QStringList>("badges");
         QTest::addColumn<QStringList>("changes"); // the groups of "Endringer"; none: the section is absent
+        QTest::addColumn<QString>("skippedTip");
         SyncFolder clean = syncedFolder("/e/Kunder/Bryllup_Oslo", "g1");
         clean.parentComponents = {"Kunder"};
         SyncFolder added = clean;
@@ -148,20 +150,37 @@ private Q_SLOTS:
         notSynced.uploadedFiles.reset();
         SyncFolder modified = clean;
         modified.cachedLocalFileMeta = LocalFileMetaMap{{"a.jpg", {11, 1.0}}, {"b.jpg", {20, 2.0}}};
+        SyncFolder skipped = clean;
+        skipped.skippedEntries = {2, 1};
+        SyncFolder notSyncedSkipped = notSynced;
+        notSyncedSkipped.skippedEntries.tooLongPaths = 1;
+        const QString why = QStringLiteral("Ikke lest av skanningen, og derfor ikke lastet opp:\n");
+        const QString badNames = QStringLiteral("2 med et navn som ikke er gyldig UTF-8");
+        const QString paths = QStringLiteral("1 med en sti som er lengre enn systemet tillater");
         const QStringList badges{"Bilder 2", "Lastet opp 2"};
-        QTest::newRow("synced, clean") << clean << badges << QStringList{};
-        QTest::newRow("synced, a new image") << added << badges << QStringList{"1 nye"};
+        QTest::newRow("synced, clean") << clean << badges << QStringList{} << "";
+        QTest::newRow("synced, a new image") << added << badges << QStringList{"1 nye"} << "";
         QTest::newRow("synced, only a missing baseline")
-            << baseline << badges << QStringList{"1 bilde kontrolleres mot galleriet"};
-        QTest::newRow("synced, only a modified image") << modified << badges << QStringList{"1 endret"};
-        QTest::newRow("not synced, never uploaded images") << notSynced << QStringList{"Bilder 2"} << QStringList{};
+            << baseline << badges << QStringList{"1 bilde kontrolleres mot galleriet"} << "";
+        QTest::newRow("synced, only a modified image") << modified << badges << QStringList{"1 endret"} << "";
+        QTest::newRow("not synced, never uploaded images")
+            << notSynced << QStringList{"Bilder 2"} << QStringList{} << "";
+        QTest::newRow("synced, entries the scan skipped")
+            << skipped << badges + QStringList{"Hoppet over 3"} << QStringList{} << why + badNames + u'\n' + paths;
+        QTest::newRow("not synced, a path too long")
+            << notSyncedSkipped << QStringList{"Bilder 2", "Hoppet over 1"} << QStringList{} << why + paths;
     }
     void sections()
     {
         QFETCH(SyncFolder, folder);
         QFETCH(QStringList, badges);
         QFETCH(QStringList, changes);
+        QFETCH(QString, skippedTip);
         Inspector inspector;
+        // From another state of the same folder: a change of any counter alone redraws the badges.
+        SyncFolder before = folder;
+        before.skippedEntries = {};
+        inspector.view.setFolder(before);
         inspector.view.setFolder(folder);
         QCOMPARE(inspector.view.header()->title(), folder.displayName);
         QCOMPARE(inspector.view.header()->parentPath(), "Kunder");
@@ -171,6 +190,8 @@ private Q_SLOTS:
         QCOMPARE(inspector.view.showsChanges(), !changes.isEmpty());
         if (!changes.isEmpty())
             QCOMPARE(inspector.view.changes()->labels(), changes);
+        QCOMPARE(inspector.view.info()->skippedToolTip(), skippedTip);
+        QVERIFY(!Qt::mightBeRichText(skippedTip));
     }
 
     // A name that looks like markup is shown as written: in the chip and its path tooltip.

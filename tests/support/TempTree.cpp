@@ -79,22 +79,32 @@ QString TempTree::addFifo(const QString &relative)
     return full;
 }
 
+// Relative to the folder's descriptor: the name may make a path longer than the system allows.
 QByteArray TempTree::addRawFile(const QString &folderRelative, const QByteArray &name, qint64 size)
 {
-    const QByteArray full = QFile::encodeName(addDir(folderRelative)) + '/' + name;
-    const int fd = ::open(full.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || ::ftruncate(fd, size) != 0)
+    const QByteArray folder = QFile::encodeName(addDir(folderRelative));
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = dir < 0 ? -1 : ::openat(dir, name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const bool written = fd >= 0 && ::ftruncate(fd, size) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (dir >= 0)
+        ::close(dir);
+    if (!written)
         fail(QStringLiteral("cannot write a raw-named file"));
-    ::close(fd);
-    return full;
+    return folder + '/' + name;
 }
 
 QByteArray TempTree::addRawDir(const QString &folderRelative, const QByteArray &name)
 {
-    const QByteArray full = QFile::encodeName(addDir(folderRelative)) + '/' + name;
-    if (::mkdir(full.constData(), 0755) != 0)
+    const QByteArray folder = QFile::encodeName(addDir(folderRelative));
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool made = dir >= 0 && ::mkdirat(dir, name.constData(), 0755) == 0;
+    if (dir >= 0)
+        ::close(dir);
+    if (!made)
         fail(QStringLiteral("cannot create a raw-named folder"));
-    return full;
+    return folder + '/' + name;
 }
 
 void TempTree::setMtime(const QString &path, double unixSeconds)

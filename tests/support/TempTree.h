@@ -27,7 +27,8 @@ public:
     QString addDir(const QString &relative);
     QString addSymlink(const QString &relative, const QString &target);
     QString addFifo(const QString &relative);
-    // A file whose name is given as bytes (say, not valid UTF-8), in an existing folder.
+    // A file or folder whose name is given as bytes (say, not valid UTF-8), in a folder made when missing; made
+    // through the folder's descriptor, so the whole path may be longer than the system allows.
     QByteArray addRawFile(const QString &folderRelative, const QByteArray &name, qint64 size = 0);
     QByteArray addRawDir(const QString &folderRelative, const QByteArray &name);
 

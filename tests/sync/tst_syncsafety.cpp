@@ -533,6 +533,63 @@ private Q_SLOTS:
         QVERIFY(e.service.requests().isEmpty());
     }
 
+    // ---- what the scan cannot read
+
+    // An image or folder that cannot be named or reached is never uploaded: the folder counts it, for the user to
+    // see beside the images it holds, and a later scan counts again.
+    void unreadableEntriesAreCounted_data()
+    {
+        QTest::addColumn<bool>("deep");        // the gallery folder's path is about as long as the system allows
+        QTest::addColumn<QByteArray>("name");  // of the entry that is skipped, %1: a number
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<int>("invalidNames"); // per such entry
+        QTest::addColumn<int>("tooLongPaths");
+        QTest::newRow("image name not UTF-8") << false << QByteArray("bad%1\xff.jpg") << false << 1 << 0;
+        QTest::newRow("folder name not UTF-8") << false << QByteArray("Fest%1\xc3(") << true << 1 << 0;
+        QTest::newRow("other file, not counted") << false << QByteArray("notat%1\xff.txt") << false << 0 << 0;
+        QTest::newRow("image path too long") << true << QByteArray(60, 'b') + "%1.jpg" << false << 0 << 1;
+        QTest::newRow("folder path too long") << true << QByteArray(60, 'c') + "%1" << true << 0 << 1;
+    }
+    void unreadableEntriesAreCounted()
+    {
+        QFETCH(bool, deep);
+        QFETCH(QByteArray, name);
+        QFETCH(bool, folder);
+        QFETCH(int, invalidNames);
+        QFETCH(int, tooLongPaths);
+        Engine e;
+        // Deep: "a.jpg" still fits within the 4095 bytes of a path, a name of 60 bytes more does not.
+        QString gallery = QStringLiteral("Blandet");
+        while (deep && e.tree.path(gallery).size() + 211 < 4060)
+            gallery += u'/' + QString(200, u'd');
+        if (deep)
+            gallery += u'/' + QString(4060 - e.tree.path(gallery).size() - 1, u'e');
+        e.tree.addFile(gallery + "/a.jpg", 10);
+        const auto addSkipped = [&](int number) {
+            const QByteArray raw = QByteArray(name).replace("%1", QByteArray::number(number));
+            if (folder)
+                e.tree.addRawDir(gallery, raw);
+            else
+                e.tree.addRawFile(gallery, raw, 10);
+        };
+        addSkipped(1);
+        e.watch();
+        SkippedEntries skipped = e.entry(gallery).skippedEntries;
+        QCOMPARE(skipped.invalidNames, invalidNames);
+        QCOMPARE(skipped.tooLongPaths, tooLongPaths);
+        e.pass();
+        const SyncFolder synced = e.entry(gallery);
+        QCOMPARE(synced.status.kind(), SyncStatus::Case::synced);
+        QCOMPARE(synced.imageCount, 1);
+        QCOMPARE(e.names(synced.status.galleryId()), QStringList{"a.jpg"});
+
+        addSkipped(2);
+        e.refresh();
+        skipped = e.entry(gallery).skippedEntries;
+        QCOMPARE(skipped.invalidNames, 2 * invalidNames);
+        QCOMPARE(skipped.tooLongPaths, 2 * tooLongPaths);
+    }
+
     // ---- stuck states
 
     // A moved folder whose gallery is gone or renamed has nothing to move: it is a new folder.

@@ -10,6 +10,7 @@
 #include "overview/detail/FolderDetailActions.h"
 #include "overview/detail/FolderDetailChanges.h"
 #include "overview/detail/FolderDetailView.h"
+#include "overview/SyncOverviewView.h"
 #include "platform/UrlOpener.h"
 #include "service/AuthManager.h"
 #include "service/SecureStorage.h"
@@ -79,13 +80,13 @@ struct Shots {
     bool ok = true;
 
     // The pane as the window shows it (on the inspector column's colour); whole: as tall as its content.
-    void inspector(FolderDetailView &view, const QString &name, bool whole = false)
+    void inspector(FolderDetailView &view, const QString &name, bool whole = false, int width = kWidth)
     {
         Theme::useBaseBackground(view);
-        view.resize(kWidth, 760);
+        view.resize(width, 760);
         if (whole) {
             view.widget()->adjustSize();
-            view.resize(kWidth, std::max(300, view.widget()->heightForWidth(kWidth)));
+            view.resize(width, std::max(300, view.widget()->heightForWidth(width)));
         }
         ok = save(view, QStringLiteral("%1/inspector-%2-%3.png").arg(out, name, tone)) && ok;
     }
@@ -155,6 +156,8 @@ int main(int argc, char *argv[])
     SyncFolder pending = changed("Kunder/2024_05--Bryllup/Bryllup_Hansen-og-Berg", 18, 3);
     pending.cachedLocalFileNames->insert(QStringLiteral("Et_veldig_langt_filnavn_fra_eksporten_som_ikke_faar_plass_2024-05-18.jpg"));
     pending = withPath(pending, full);
+    SyncFolder skipped = withPath(changed("Reiser/Lofoten", 0, 0, 7), few);
+    skipped.skippedEntries = {2, 1};
     SyncFolder failedPlaceholder = placeholder("g9", "Vinter 2022");
     failedPlaceholder.status = SyncStatus::failed(QStringLiteral("Sletting feilet: Serverfeil (500)"));
     const QList<std::pair<QString, SyncFolder>> states{
@@ -168,6 +171,7 @@ int main(int argc, char *argv[])
                                        "Ingen kontakt med Varnostima — sjekk internettforbindelsen")), 7), few)},
         {"removed", placeholder("g42", "Sommerfest 2021")},
         {"removed-failed", failedPlaceholder},
+        {"skipped", skipped},
         {"notsynced", withPath(folder("Reiser/Lofoten", SyncStatus::notSynced(), 7), few)},
         {"ignored", withPath(folder("Reiser/Lofoten", SyncStatus::ignored(), 7), few)},
         {"empty", withPath(folder("Tom", SyncStatus::notSynced(), 0), empty)},
@@ -195,6 +199,8 @@ int main(int argc, char *argv[])
                 continue;
             }
             shots.inspector(view, name);
+            if (name == QLatin1String("skipped")) // three counters in the narrowest pane
+                shots.inspector(view, name + QStringLiteral("-narrow"), false, SyncOverviewView::kInspectorMinimum);
         }
 
         // The grid before its first batch.

@@ -129,6 +129,18 @@ QString uploadProgressText(double progress)
     return QStringLiteral("Laster opp… %1%").arg(progressPercent(progress));
 }
 
+QString skippedEntriesText(const SkippedEntries &skipped)
+{
+    if (skipped.total() == 0)
+        return {};
+    QStringList lines{QStringLiteral("Ikke lest av skanningen, og derfor ikke lastet opp:")};
+    if (skipped.invalidNames > 0)
+        lines.append(QStringLiteral("%1 med et navn som ikke er gyldig UTF-8").arg(skipped.invalidNames));
+    if (skipped.tooLongPaths > 0)
+        lines.append(QStringLiteral("%1 med en sti som er lengre enn systemet tillater").arg(skipped.tooLongPaths));
+    return lines.join(u'\n');
+}
+
 FolderDetailHeader::FolderDetailHeader(QWidget *parent)
     : QWidget(parent), m_icon(new FolderStatusIcon(this)), m_title(new LineLimitedLabel(this)),
       m_parentPath(new ElidedLabel(Qt::ElideMiddle, this)), m_status(new FolderStatusLabel(this))
@@ -175,7 +187,8 @@ QString FolderDetailHeader::statusText() const
 }
 
 FolderDetailInfo::FolderDetailInfo(QWidget *parent)
-    : QWidget(parent), m_badges(new QWidget(this)), m_chip(new GlassFrame(0.1, 0.2, -1, this)),
+    : QWidget(parent), m_badges(new QWidget(this)), m_skippedRow(new QWidget(this)),
+      m_chip(new GlassFrame(0.1, 0.2, -1, this)),
       m_chipName(new ElidedLabel(Qt::ElideMiddle, m_chip)), m_progress(new QWidget(this)),
       m_bar(new InfoProgressBar(m_progress)), m_progressText(new QLabel(m_progress))
 {
@@ -187,6 +200,10 @@ FolderDetailInfo::FolderDetailInfo(QWidget *parent)
     badgeRow->setContentsMargins(0, 0, 0, 0);
     badgeRow->setSpacing(8);
     column->addWidget(m_badges, 0, Qt::AlignHCenter);
+    auto *skippedLine = new QHBoxLayout(m_skippedRow);
+    skippedLine->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(m_skippedRow, 0, Qt::AlignHCenter);
+    m_skippedRow->hide();
 
     auto *chipRow = new QHBoxLayout(m_chip);
     chipRow->setContentsMargins(10, 5, 10, 5);
@@ -216,6 +233,7 @@ FolderDetailInfo::FolderDetailInfo(QWidget *parent)
 void FolderDetailInfo::setFolder(const SyncFolder &folder)
 {
     const bool badgesChanged = m_folder.imageCount != folder.imageCount || m_folder.status != folder.status
+                            || m_folder.skippedEntries != folder.skippedEntries
                             || m_badges->findChildren<QWidget *>(Qt::FindDirectChildrenOnly).isEmpty();
     m_folder = folder;
     if (badgesChanged) {
@@ -227,6 +245,14 @@ void FolderDetailInfo::setFolder(const SyncFolder &folder)
         if (folder.status.is(SyncStatus::Case::synced))
             row->addWidget(new StatBadge(QStringLiteral("arrow.up.circle"), QStringLiteral("Lastet opp"),
                                          QString::number(folder.status.uploadedCount()), m_badges));
+        delete m_skipped;
+        if (folder.skippedEntries.total() > 0) {
+            m_skipped = new StatBadge(QStringLiteral("exclamationmark.triangle"), QStringLiteral("Hoppet over"),
+                                      QString::number(folder.skippedEntries.total()), m_skippedRow);
+            m_skipped->setToolTip(skippedEntriesText(folder.skippedEntries)); // counts and fixed words only
+            m_skippedRow->layout()->addWidget(m_skipped);
+        }
+        m_skippedRow->setVisible(m_skipped);
     }
 
     m_chipName->setText(folder.name);
@@ -250,7 +276,14 @@ QStringList FolderDetailInfo::badgeTexts() const
     QStringList texts;
     for (const QWidget *child : m_badges->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         texts.append(static_cast<const StatBadge *>(child)->text());
+    if (m_skipped)
+        texts.append(static_cast<const StatBadge *>(m_skipped.data())->text());
     return texts;
+}
+
+QString FolderDetailInfo::skippedToolTip() const
+{
+    return m_skipped ? m_skipped->toolTip() : QString();
 }
 
 QString FolderDetailInfo::chipText() const

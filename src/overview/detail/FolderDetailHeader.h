@@ -5,6 +5,7 @@
 
 #include "sync/SyncFolder.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class ElidedLabel;
@@ -22,6 +23,8 @@ QString parentPathText(const QStringList &parentComponents);
 double progressBarValue(double progress);
 // "Laster opp… 45%".
 QString uploadProgressText(double progress);
+// Why the scan left entries out, one line per reason; empty when it left none out.
+QString skippedEntriesText(const SkippedEntries &skipped);
 
 class FolderDetailHeader : public QWidget
 {
@@ -49,8 +52,9 @@ public:
     explicit FolderDetailInfo(QWidget *parent = nullptr);
 
     void setFolder(const SyncFolder &folder);
-    // "Bilder 12", and "Lastet opp 10" for a synced folder.
+    // "Bilder 12", "Lastet opp 10" for a synced folder, "Hoppet over 2" when the scan left entries out.
     QStringList badgeTexts() const;
+    QString skippedToolTip() const;
     QString chipText() const;
     QString chipToolTip() const;
     // Empty unless the folder uploads.
@@ -59,6 +63,9 @@ public:
 
 private:
     QWidget *m_badges;
+    // A line of its own under the counters: three badges do not fit the narrowest pane.
+    QWidget *m_skippedRow;
+    QPointer<QWidget> m_skipped;
     QWidget *m_chip;
     ElidedLabel *m_chipName;
     QWidget *m_progress;
