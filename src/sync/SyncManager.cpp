@@ -61,7 +61,48 @@ const QSet<QString> &SyncManager::imageFileExtensions()
 
 void SyncManager::setFolders(const QList<SyncFolder> &folders)
 {
-    assign(m_folders, folders, &SyncManager::foldersChanged);
+    if (m_folders == folders)
+        return;
+    forgetPendingChangeAnswers(m_folders, folders);
+    m_folders = folders;
+    Q_EMIT foldersChanged();
+}
+
+// Keeps the answers of the entries that stayed as they were; comparing them costs little, as an entry that did
+// not change shares its records and caches with its earlier self.
+void SyncManager::forgetPendingChangeAnswers(const QList<SyncFolder> &before, const QList<SyncFolder> &after)
+{
+    if (m_pendingChangeAnswers.isEmpty())
+        return;
+    const auto samePlaces = [&] {
+        for (qsizetype i = 0; i < after.size(); ++i) {
+            if (before.at(i).path != after.at(i).path)
+                return false;
+        }
+        return true;
+    };
+    if (before.size() == after.size() && samePlaces()) {
+        // The common case: one entry's status or records changed in place.
+        for (qsizetype i = 0; i < after.size(); ++i) {
+            if (!(before.at(i) == after.at(i)))
+                m_pendingChangeAnswers.remove(after.at(i).path);
+        }
+        return;
+    }
+    QHash<QString, const SyncFolder *> beforeByPath;
+    beforeByPath.reserve(before.size());
+    for (const SyncFolder &folder : before)
+        beforeByPath.insert(folder.path, &folder);
+    QHash<QString, bool> kept;
+    for (const SyncFolder &folder : after) {
+        const auto answer = m_pendingChangeAnswers.constFind(folder.path);
+        if (answer == m_pendingChangeAnswers.cend())
+            continue;
+        const SyncFolder *earlier = beforeByPath.value(folder.path);
+        if (earlier && *earlier == folder)
+            kept.insert(folder.path, *answer);
+    }
+    m_pendingChangeAnswers = std::move(kept);
 }
 
 void SyncManager::setWatchFolderPath(const QString &path)

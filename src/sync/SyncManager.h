@@ -377,6 +377,10 @@ private:
                                          const QSet<QString> &knownPaths, const RefreshScope &scope,
                                          const QStringList &unreadable);
     void applyRefreshChanges(const RefreshChanges &changes);
+    // Whether automatic sync updates the folder; the answer about its images is kept until the entry changes.
+    bool isAutoUpdateCandidate(const SyncFolder &folder);
+    QHash<QString, bool> m_pendingChangeAnswers; // path -> its images differ from its records
+    void forgetPendingChangeAnswers(const QList<SyncFolder> &before, const QList<SyncFolder> &after);
     std::optional<QString> relativeToWatchFolder(const QString &path) const;
     QCoro::Task<void> runAutoSyncTask();
     bool m_reconcileAgain = false; // a change arrived that the running reconcile may have missed

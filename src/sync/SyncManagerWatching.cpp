@@ -31,19 +31,19 @@ bool isAutoSyncCandidate(const SyncFolder &folder)
     return folder.status.is(SyncStatus::Case::notSynced) && !folder.movedFrom;
 }
 
-bool isAutoUpdateCandidate(const SyncFolder &folder)
+// A synced folder without a pending move: automatic sync updates it when its images changed.
+bool isUpdateable(const SyncFolder &folder)
 {
-    return folder.status.is(SyncStatus::Case::synced) && !folder.movedFrom && hasChangedImages(folder);
+    return folder.status.is(SyncStatus::Case::synced) && !folder.movedFrom;
 }
 
-QList<SyncFolder> autoUpdateCandidates(const QList<SyncFolder> &folders)
+QList<bool> pendingChangeAnswers(const QList<SyncFolder> &folders)
 {
-    QList<SyncFolder> candidates;
-    for (const SyncFolder &folder : folders) {
-        if (isAutoUpdateCandidate(folder))
-            candidates.append(folder);
-    }
-    return candidates;
+    QList<bool> answers;
+    answers.reserve(folders.size());
+    for (const SyncFolder &folder : folders)
+        answers.append(hasChangedImages(folder));
+    return answers;
 }
 
 const SyncFolder *findByPath(const QList<SyncFolder> &folders, const QString &path)
@@ -62,6 +62,18 @@ bool sameCaches(const SyncFolder &a, const SyncFolder &b)
 }
 
 } // namespace
+
+bool SyncManager::isAutoUpdateCandidate(const SyncFolder &folder)
+{
+    if (!isUpdateable(folder))
+        return false;
+    const auto known = m_pendingChangeAnswers.constFind(folder.path);
+    if (known != m_pendingChangeAnswers.cend())
+        return *known;
+    const bool changed = hasChangedImages(folder);
+    m_pendingChangeAnswers.insert(folder.path, changed);
+    return changed;
+}
 
 void SyncManager::wireWatching()
 {
@@ -274,6 +286,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
             && live.cachedLocalFileMeta == update.meta && live.skippedEntries == update.skipped)
             continue;
         SyncFolder &entry = m_folders[index];
+        m_pendingChangeAnswers.remove(entry.path);
         entry.imageCount = update.imageCount;
         entry.cachedLocalFileNames = update.names;
         entry.cachedLocalFileMeta = update.meta;
@@ -347,12 +360,34 @@ QCoro::Task<void> SyncManager::runAutoSync()
             co_return;
     }
 
-    // Comparing every folder's images with its records costs in proportion to the library: done off the UI
-    // thread on a copy of the list; each candidate is checked again against the live entry before its update.
-    QFuture<QList<SyncFolder>> checking = QtConcurrent::run(autoUpdateCandidates, m_folders);
-    const QList<SyncFolder> changedFolders = co_await std::move(checking);
-    if (!self)
-        co_return;
+    // Comparing a folder's images with its records costs in proportion to its images: each answer is kept until
+    // the entry changes, and the folders without one (every folder after a reconcile) are checked off the UI
+    // thread on copies. Each candidate is checked again against the live entry before its update.
+    QList<SyncFolder> unchecked;
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (isUpdateable(folder) && !m_pendingChangeAnswers.contains(folder.path))
+            unchecked.append(folder);
+    }
+    if (!unchecked.isEmpty()) {
+        QFuture<QList<bool>> checking = QtConcurrent::run(pendingChangeAnswers, unchecked);
+        const QList<bool> answers = co_await std::move(checking);
+        if (!self)
+            co_return;
+        QHash<QString, qsizetype> indexByPath;
+        indexByPath.reserve(m_folders.size());
+        for (qsizetype i = 0; i < m_folders.size(); ++i)
+            indexByPath.insert(m_folders.at(i).path, i);
+        for (qsizetype i = 0; i < unchecked.size(); ++i) {
+            const qsizetype index = indexByPath.value(unchecked.at(i).path, -1);
+            if (index >= 0 && m_folders.at(index) == unchecked.at(i)) // not changed while it was checked
+                m_pendingChangeAnswers.insert(unchecked.at(i).path, answers.at(i));
+        }
+    }
+    QList<SyncFolder> changedFolders;
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (isAutoUpdateCandidate(folder))
+            changedFolders.append(folder);
+    }
     for (const SyncFolder &folder : std::as_const(changedFolders)) {
         const SyncFolder *live = findByPath(m_folders, folder.path);
         if (!live || !isAutoUpdateCandidate(*live))

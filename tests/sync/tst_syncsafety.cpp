@@ -280,6 +280,40 @@ private Q_SLOTS:
         QCOMPARE(*e.entry("Shoot").uploadedFiles, *before.uploadedFiles);
     }
 
+    // A pass keeps what it found about each folder until the folder's entry changes, however it changes.
+    void passSeesAChangeAfterAQuietPass_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("image added, refreshed") << "image";
+        QTest::newRow("record dropped") << "record";
+    }
+
+    void passSeesAChangeAfterAQuietPass()
+    {
+        QFETCH(QString, change);
+        Engine e;
+        e.tree.addFile("A/1.jpg", 10);
+        e.tree.addFile("A/2.jpg", 11);
+        e.watch();
+        e.pass();
+        QVERIFY(e.entry("A").status.is(SyncStatus::Case::synced));
+        testsupport::LogCapture log;
+        e.pass();
+        if (change == "image") {
+            e.tree.addFile("A/3.jpg", 12);
+            e.refresh();
+        } else {
+            QList<SyncFolder> folders = e.manager->folders();
+            for (SyncFolder &folder : folders) {
+                if (folder.path == e.tree.path("A"))
+                    folder.uploadedFiles->removeLast();
+            }
+            e.manager->setFolders(folders);
+        }
+        e.pass();
+        QCOMPARE(log.count(syncCategory, "Auto-updating changed folder: A"), 1);
+    }
+
     // ---- duplicates
 
     void firstSyncNeverMakesASecondGallery_data()
