@@ -47,11 +47,16 @@ public:
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
+        if (m_position >= m_size)
+            return 0;
         if (m_position < m_pieceStart || m_position >= m_pieceStart + m_pieceLength) {
             if (!readPiece())
                 return -1;
-            if (m_pieceLength == 0)
-                return 0; // the file ended early: the transfer fails on its declared length
+            if (m_pieceLength == 0) {
+                // Shorter than it was: an error ends the transfer now, where an empty read would wait for more.
+                setErrorString(QStringLiteral("The file became shorter while it was sent."));
+                return -1;
+            }
         }
         const qint64 offset = m_position - m_pieceStart;
         const qint64 count = std::min(maxSize, m_pieceLength - offset);
@@ -69,7 +74,8 @@ private:
         m_pieceStart = m_position;
         m_pieceLength = 0;
         for (;;) {
-            const ssize_t n = ::pread(m_descriptor, m_piece.data(), size_t(m_piece.size()), off_t(m_position));
+            const qint64 wanted = std::min<qint64>(m_piece.size(), m_size - m_position); // never past the size sent
+            const ssize_t n = ::pread(m_descriptor, m_piece.data(), size_t(wanted), off_t(m_position));
             if (n >= 0) {
                 m_pieceLength = n;
                 return true;

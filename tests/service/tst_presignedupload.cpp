@@ -227,6 +227,19 @@ private Q_SLOTS:
         QCOMPARE(sent.at(1).bodySha256, sha256Hex(bytes));
     }
 
+    // A file cut short while it is sent ends the transfer from the client's side, at once: neither the idle
+    // time-out nor the store giving up on the missing bytes ends it.
+    void fileCutShortWhileSentFails()
+    {
+        const QString file = makeFile(QStringLiteral("a.jpg"), patterned(8 * 1024 * 1024));
+        QCoro::Task<void> upload = m_c.api->uploadToPresignedURL(storeURL(), file, QStringLiteral("image/jpeg"));
+        QVERIFY(QFile::resize(file, 1024 * 1024));
+        const auto failure = awaitFailure(std::move(upload));
+        QVERIFY(failure);
+        const auto transport = errorOf<TransportError>(failure);
+        QVERIFY(!transport || (!transport->isTimeout() && transport->code() != QNetworkReply::RemoteHostClosedError));
+    }
+
     // Presign, put, confirm against the stand-in, then see the images in the sync state.
     void wholeFirstUpload()
     {
