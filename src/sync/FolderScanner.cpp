@@ -7,11 +7,15 @@
 #include <QFile>
 #include <QLocale>
 #include <QStringDecoder>
+#include <QVarLengthArray>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -44,13 +48,47 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-std::optional<QString> strictUtf8(const char *bytes)
+bool isAscii(std::string_view bytes)
+{
+    return std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+unsigned char highestByte(std::string_view bytes)
+{
+    unsigned char highest = 0;
+    for (const char c : bytes)
+        highest = std::max(highest, static_cast<unsigned char>(c));
+    return highest;
+}
+
+bool isValidUtf8(std::string_view bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(QByteArrayView(bytes, qstrlen(bytes)));
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    const QString ignored = decoder(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+    return !decoder.hasError();
+}
+
+// A name in valid UTF-8 with no byte from 0xCC up has no code point from U+0300 up: it is its own canonical form.
+constexpr unsigned char firstByteOfDecomposable = 0xCC;
+
+QString fromValidUtf8(std::string_view bytes, bool ascii)
+{
+    return ascii ? QString::fromLatin1(bytes.data(), qsizetype(bytes.size()))
+                 : QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+}
+
+// The image test on the raw name, without building a string for names that are no image.
+bool isImageName(std::string_view bytes)
+{
+    const auto dot = bytes.rfind('.');
+    if (dot == std::string_view::npos)
+        return false;
+    const std::string_view extension = bytes.substr(dot + 1);
+    if (!isAscii(extension))
+        return isImageFileName(QString::fromUtf8(bytes.data(), qsizetype(bytes.size())));
+    QVarLengthArray<char16_t, 16> wide(qsizetype(extension.size()));
+    std::copy(extension.cbegin(), extension.cend(), wide.begin());
+    return isImageExtension(QStringView(wide.constData(), wide.size()));
 }
 
 LocalFileMeta metaFromStatx(const struct statx &st)
@@ -92,6 +130,16 @@ bool failsAsUnreadable(const QString &path)
     return !unreadableForTesting.isEmpty() && unreadableForTesting.contains(path);
 }
 
+// An image of the directory being read: its name and its sort key as spans of the listing's byte store.
+struct ListedImage {
+    qsizetype name;
+    qsizetype nameSize;
+    qsizetype key; // the UTF-8 of the name's canonical form, whose byte order is the scalar order
+    qsizetype keySize;
+    bool ascii;
+    LocalFileMeta meta;
+};
+
 // Reads one directory once: its visible subdirectories and, when asked, its regular image files with their
 // size and time. Returns false with errno's text when the directory cannot be opened; `gone` tells a directory
 // that vanished (or is no directory any more) from one that is there but cannot be read.
@@ -101,7 +149,8 @@ bool readDirectory(const QString &path, bool followLink, bool wantImages, Listin
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (!followLink)
         flags |= O_NOFOLLOW;
-    const int fd = failsAsUnreadable(path) ? (errno = EACCES, -1) : ::open(QFile::encodeName(path).constData(), flags);
+    const QByteArray encodedPath = QFile::encodeName(path);
+    const int fd = failsAsUnreadable(path) ? (errno = EACCES, -1) : ::open(encodedPath.constData(), flags);
     if (fd < 0) {
         if (gone)
             *gone = errno == ENOENT || errno == ENOTDIR || errno == ELOOP;
@@ -114,72 +163,100 @@ bool readDirectory(const QString &path, bool followLink, bool wantImages, Listin
         ::close(fd);
         return false;
     }
-    const qsizetype pathBytes = QFile::encodeName(path).size();
+    const qsizetype pathBytes = encodedPath.size();
+    // Image names stay bytes until they are sorted: one string per image, built in its final place.
+    std::string bytes;
+    std::vector<ListedImage> images;
     while (const dirent *entry = ::readdir(dir)) {
         const char *rawName = entry->d_name;
         if (rawName[0] == '.') // hidden, and "." and ".."
             continue;
         unsigned char type = entry->d_type;
+        struct statx st;
+        bool statted = false;
         if (type == DT_UNKNOWN) {
-            // Network mounts, FUSE and older XFS leave the type out of the listing: ask the entry itself.
-            struct stat st;
-            if (::fstatat(fd, rawName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            // Network mounts, FUSE and older XFS leave the type out of the listing: ask the entry itself, once
+            // for its type and, for an image, its size and time.
+            if (::statx(fd, rawName, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, statxMask, &st) != 0
+                || !(st.stx_mask & STATX_TYPE))
                 continue;
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+            type = S_ISDIR(st.stx_mode) ? DT_DIR : S_ISREG(st.stx_mode) ? DT_REG : DT_LNK;
+            statted = true;
         }
         if (type != DT_DIR && !(wantImages && type == DT_REG))
             continue;
-        const bool counts = type == DT_DIR || hasImageExtension(rawName);
-        const std::optional<QString> name = strictUtf8(rawName);
-        if (!name) {
+        const std::string_view name(rawName);
+        const unsigned char highest = highestByte(name);
+        const bool ascii = highest < 0x80;
+        // Only subfolders and images count as skipped; the extension test runs only for the rare skipped name.
+        const auto counts = [type, rawName] { return type == DT_DIR || hasImageExtension(rawName); };
+        if (!ascii && !isValidUtf8(name)) {
             qCWarning(lcSync, "Skipping an entry of %s whose name is not valid UTF-8: %s",
                       qUtf8Printable(lastComponent(path)), qUtf8Printable(QString::fromUtf8(rawName)));
-            listing.skipped.invalidNames += counts ? 1 : 0;
+            listing.skipped.invalidNames += counts() ? 1 : 0;
             continue;
         }
-        if (counts && pathBytes + 1 + qsizetype(std::strlen(rawName)) >= PATH_MAX) {
-            qCWarning(lcSync, "Skipping %s in %s: its path is longer than the system allows", qUtf8Printable(*name),
+        if (pathBytes + 1 + qsizetype(name.size()) >= PATH_MAX && counts()) {
+            qCWarning(lcSync, "Skipping %s in %s: its path is longer than the system allows", rawName,
                       qUtf8Printable(lastComponent(path)));
             ++listing.skipped.tooLongPaths;
             continue;
         }
         if (type == DT_DIR) {
-            listing.subdirectories.push_back(*name);
+            listing.subdirectories.push_back(fromValidUtf8(name, ascii));
             continue;
         }
-        if (!isImageFileName(*name))
+        if (!isImageName(name))
             continue;
-        struct statx st;
-        if (::statx(fd, rawName, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, statxMask, &st) != 0) {
+        LocalFileMeta meta;
+        if (!statted && ::statx(fd, rawName, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, statxMask, &st) != 0) {
             const int statError = errno;
             // The listing said regular file; it vanished or is unreadable since: keep it without metadata.
-            qCDebug(lcSync, "Skip metadata for %s: %s", qUtf8Printable(*name), qUtf8Printable(errnoText(statError)));
-            listing.images.push_back({*name, LocalFileMeta{}});
+            qCDebug(lcSync, "Skip metadata for %s: %s", rawName, qUtf8Printable(errnoText(statError)));
+        } else if ((st.stx_mask & STATX_TYPE) && S_ISDIR(st.stx_mode)) {
+            listing.subdirectories.push_back(fromValidUtf8(name, ascii));
             continue;
+        } else if ((st.stx_mask & STATX_TYPE) && !S_ISREG(st.stx_mode)) {
+            continue;
+        } else {
+            meta = metaFromStatx(st);
         }
-        if ((st.stx_mask & STATX_TYPE) && S_ISDIR(st.stx_mode)) {
-            listing.subdirectories.push_back(*name);
-            continue;
+        ListedImage image{qsizetype(bytes.size()), qsizetype(name.size()), qsizetype(bytes.size()),
+                          qsizetype(name.size()), ascii, meta};
+        bytes.append(name);
+        if (highest >= firstByteOfDecomposable) {
+            const QByteArray key = canonical(fromValidUtf8(name, false)).toUtf8();
+            image.key = qsizetype(bytes.size());
+            image.keySize = key.size();
+            bytes.append(key.constData(), size_t(key.size()));
         }
-        if ((st.stx_mask & STATX_TYPE) && !S_ISREG(st.stx_mode))
-            continue;
-        listing.images.push_back({*name, metaFromStatx(st)});
+        images.push_back(image);
     }
     ::closedir(dir);
 
-    // Sort by the canonical form, computed once per name.
-    std::vector<std::pair<QString, qsizetype>> keys;
-    keys.reserve(listing.images.size());
-    for (qsizetype i = 0; i < qsizetype(listing.images.size()); ++i)
-        keys.emplace_back(canonical(listing.images[i].name), i);
-    std::stable_sort(keys.begin(), keys.end(), [](const auto &a, const auto &b) {
-        return unicodenames::scalarLess(a.first, b.first);
+    // Camera names differ within their first eight bytes: those decide most comparisons as one integer.
+    struct SortKey {
+        quint64 prefix;
+        std::string_view key;
+        const ListedImage *image;
+    };
+    std::vector<SortKey> order;
+    order.reserve(images.size());
+    for (const ListedImage &image : images) {
+        const std::string_view key = std::string_view(bytes).substr(size_t(image.key), size_t(image.keySize));
+        uchar head[8] = {}; // names hold no zero byte, so a short name's padding sorts it first as it should
+        std::memcpy(head, key.data(), std::min(key.size(), sizeof head));
+        order.push_back({qFromBigEndian<quint64>(head), key, &image});
+    }
+    std::stable_sort(order.begin(), order.end(), [](const SortKey &a, const SortKey &b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : a.key < b.key;
     });
-    std::vector<Image> sorted;
-    sorted.reserve(keys.size());
-    for (const auto &key : keys)
-        sorted.push_back(std::move(listing.images[key.second]));
-    listing.images = std::move(sorted);
+    listing.images.reserve(images.size());
+    for (const SortKey &sorted : order) {
+        const ListedImage &image = *sorted.image;
+        const std::string_view name = std::string_view(bytes).substr(size_t(image.name), size_t(image.nameSize));
+        listing.images.push_back({fromValidUtf8(name, image.ascii), image.meta});
+    }
     return true;
 }
 
@@ -207,12 +284,11 @@ struct TreeWalker {
         if (!isExportFolder && !listing.images.empty())
             appendFolder(directory, parentComponents, listing);
 
-        for (const QString &name : listing.subdirectories) {
-            QStringList components = parentComponents;
-            if (!isExportFolder)
-                components.append(lastComponent(directory));
+        QStringList components = parentComponents;
+        if (!isExportFolder)
+            components.append(lastComponent(directory));
+        for (const QString &name : listing.subdirectories)
             walkChild(joinPath(directory, name), components);
-        }
     }
 
     void walkChild(const QString &directory, const QStringList &parentComponents)

@@ -3,8 +3,10 @@
 #include "support/LogCapture.h"
 #include "support/TempTree.h"
 #include "sync/FolderScanner.h"
+#include "sync/UnicodeNames.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <dirent.h>
@@ -120,6 +122,83 @@ private Q_SLOTS:
         QVERIFY(qAbs(*read.value("b.jpg").mtime - (1700000000.25 - referencedate::unixOffsetSeconds)) < 1e-6);
         QCOMPARE(read.value("C.jpg").size, 0);
         QVERIFY(read.value("C.jpg").mtime);
+    }
+
+    // The listing sorts and tests names as raw bytes; these are the names where bytes and text part ways.
+    void imageNames_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("created");
+        QTest::addColumn<QStringList>("expected"); // listed, in order
+        QTest::addColumn<int>("invalid");
+        QTest::newRow("ASCII, shared eight-byte prefixes")
+            << QList<QByteArray>{"IMG_0001_b.jpg", "IMG_0001.jpg", "IMG_0001_a.jpg", "b.jpg.png", "b.jpg", "ab.jpg",
+                                 "a.jpg", "a.jpeg", "C.jpg"}
+            << QStringList{"C.jpg", "IMG_0001.jpg", "IMG_0001_a.jpg", "IMG_0001_b.jpg", "a.jpeg", "a.jpg",
+                           "ab.jpg", "b.jpg", "b.jpg.png"}
+            << 0;
+        QTest::newRow("letters above ASCII after it")
+            << QList<QByteArray>{"\xc3\xa5.jpg", "\xc3\x9f.jpg", "z.jpg", "\xc3\x98.jpg"}
+            << QStringList{"z.jpg", u"\u00d8.jpg"_qs, u"\u00df.jpg"_qs, u"\u00e5.jpg"_qs} << 0;
+        QTest::newRow("a combining mark sorts as the composed letter")
+            << QList<QByteArray>{"e\xcc\x81.jpg", "z.jpg", "f.jpg", "e.jpg"}
+            << QStringList{"e.jpg", "f.jpg", "z.jpg", u"e\u0301.jpg"_qs} << 0;
+        QTest::newRow("beyond the basic plane after U+FF21")
+            << QList<QByteArray>{"\xf0\x9f\x98\x80.jpg", "\xef\xbc\xa1.jpg", "\xe6\x97\xa5.jpg"}
+            << QStringList{u"\u65e5.jpg"_qs, u"\uff21.jpg"_qs, u"\U0001f600.jpg"_qs} << 0;
+        QTest::newRow("extensions")
+            << QList<QByteArray>{"\xc3\x91.PNG", "x.jPeG", "v.WEBP", "y.\xef\xbd\x8a\xef\xbd\x90\xef\xbd\x87",
+                                 "z.jp\xc3\xa9", "w.webp.txt", "jpg"}
+            << QStringList{"v.WEBP", "x.jPeG", u"\u00d1.PNG"_qs} << 0;
+        QTest::newRow("hidden") << QList<QByteArray>{".jpg", "..jpg", ".a.jpg", "a.jpg"} << QStringList{"a.jpg"} << 0;
+        QTest::newRow("not UTF-8: overlong, surrogate, above U+10FFFF, cut short")
+            << QList<QByteArray>{"\xc0\xaf.jpg", "\xed\xa0\x80.jpg", "\xf4\x90\x80\x80.jpg", "ok\xc3.jpg", "ok.jpg"}
+            << QStringList{"ok.jpg"} << 4;
+    }
+
+    void imageNames()
+    {
+        QFETCH(QList<QByteArray>, created);
+        QFETCH(QStringList, expected);
+        TempTree tree;
+        tree.addDir("A");
+        for (const QByteArray &name : created)
+            tree.addRawFile("A", name, 1);
+        QStringList paths;
+        for (const QString &name : expected)
+            paths.append(tree.path("A/" + name));
+        QCOMPARE(FolderScanner::listImages(tree.path("A")), paths);
+        testsupport::LogCapture log;
+        const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {});
+        QCOMPARE(folders.size(), 1);
+        QCOMPARE(folders.first().imageCount, expected.size());
+        QTEST(log.count(syncCategory, "not valid UTF-8"), "invalid");
+    }
+
+    void imageOrderIsScalarOrder()
+    {
+        const QStringList pieces{"a", "B", "z", "_", " ", "0", "9", "IMG_00", u"\u00e6"_qs, u"\u00d8"_qs,
+                                 u"\u00e9"_qs, u"e\u0301"_qs, u"\u03a9"_qs, u"\u65e5"_qs, u"\uff21"_qs,
+                                 u"\U0001f600"_qs, u"\ufb01"_qs};
+        const QStringList extensions{".jpg", ".JPG", ".jpeg", ".png", ".webp", ".Jpg", ".txt"};
+        QRandomGenerator random(27);
+        TempTree tree;
+        tree.addDir("A");
+        QStringList images;
+        QSet<QString> canonicalNames; // two spellings of one name would sort by listing order
+        while (canonicalNames.size() < 400) {
+            QString name;
+            for (int i = random.bounded(1, 6); i > 0; --i)
+                name += pieces.at(random.bounded(int(pieces.size())));
+            name += extensions.at(random.bounded(int(extensions.size())));
+            if (canonicalNames.contains(name.normalized(QString::NormalizationForm_C)))
+                continue;
+            canonicalNames.insert(name.normalized(QString::NormalizationForm_C));
+            tree.addFile("A/" + name, 1);
+            if (isImageFileName(name))
+                images.append(tree.path("A/" + name));
+        }
+        unicodenames::sortByScalars(images);
+        QCOMPARE(FolderScanner::listImages(tree.path("A")), images);
     }
 
     void onlyRegularFilesAreImages()
