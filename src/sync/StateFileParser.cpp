@@ -38,6 +38,9 @@ public:
             } else if (key == "knownGalleryIds") {
                 once(seen, 4);
                 state.knownGalleryIds = stringSet();
+            } else if (key == "dismissedGalleryIds") {
+                once(seen, 128);
+                state.dismissedGalleryIds = stringSet();
             } else if (key == "folderUploads") {
                 once(seen, 8);
                 if (!takeNull())

@@ -176,6 +176,7 @@ void SyncManager::loadState()
 
     setIgnoredPaths(state->ignoredPaths);
     setKnownGalleryIds(state->knownGalleryIds);
+    m_dismissedGalleryIds = state->dismissedGalleryIds;
     PendingFolderUploads pending;
     if (state->folderUploads) {
         for (const auto &[path, files] : *state->folderUploads)
@@ -314,6 +315,7 @@ SyncState SyncManager::stateSnapshot() const
         state.watchFolder = m_watchFolder;
     state.ignoredPaths = m_ignoredPaths;
     state.knownGalleryIds = m_knownGalleryIds;
+    state.dismissedGalleryIds = m_dismissedGalleryIds;
     if (!uploads.isEmpty())
         state.folderUploads = std::move(uploads);
     state.folderGalleryIds = currentGalleryLinks();

@@ -107,6 +107,8 @@ public:
     void setIgnoredPaths(const QSet<QString> &paths);
     const QSet<QString> &knownGalleryIds() const { return m_knownGalleryIds; }
     void setKnownGalleryIds(const QSet<QString> &ids);
+    // Galleries removed locally whose placeholder the user dismissed: no reconcile brings it back.
+    const QSet<QString> &dismissedGalleryIds() const { return m_dismissedGalleryIds; }
     bool isAutoSyncing() const { return m_isAutoSyncing; }
     void setIsAutoSyncing(bool value);
     bool needsResyncAfterAutoSync() const { return m_needsResyncAfterAutoSync; }
@@ -279,6 +281,7 @@ private:
     bool m_isAccessingWatchFolder = false;
     QSet<QString> m_ignoredPaths;
     QSet<QString> m_knownGalleryIds;
+    QSet<QString> m_dismissedGalleryIds;
     std::unique_ptr<FileEventStream> m_fsStream; // running only between a full scan and a change of folder
     QTimer m_fsDebounceTimer;                    // the pending refresh after file-system changes
     QTimer m_autoSyncTimer;                      // the pending automatic sync

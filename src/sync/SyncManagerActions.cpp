@@ -152,6 +152,8 @@ void SyncManager::forgetFolder(SyncFolder folder)
     const std::optional<QString> galleryId = folder.removedGalleryId();
     if (!galleryId)
         return;
+    // A gallery in a server folder would otherwise come back as removed at the next reconcile.
+    m_dismissedGalleryIds.insert(*galleryId);
     removeActionEntries(folder.path, *galleryId);
     saveState();
 }

@@ -432,9 +432,22 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         }
     }
 
-    QSet<QString> known = m_knownGalleryIds;
+    // A dismissed gallery that a folder claims again is an ordinary gallery from now on; the dismissal of one the
+    // service no longer lists has nothing left to hide.
+    QSet<QString> claimed;
+    for (const SyncFolder &folder : std::as_const(scannedFolders)) {
+        if (folder.status.is(SyncStatus::Case::synced))
+            claimed.insert(folder.status.galleryId());
+    }
+    QSet<QString> dismissed;
     for (const SyncStateGallery &gallery : state.galleries) {
-        if (gallery.folderId && !m_deletedGalleryIds.contains(gallery.id))
+        if (m_dismissedGalleryIds.contains(gallery.id) && !claimed.contains(gallery.id))
+            dismissed.insert(gallery.id);
+    }
+    m_dismissedGalleryIds = dismissed;
+    QSet<QString> known = m_knownGalleryIds - dismissed;
+    for (const SyncStateGallery &gallery : state.galleries) {
+        if (gallery.folderId && !m_deletedGalleryIds.contains(gallery.id) && !dismissed.contains(gallery.id))
             known.insert(gallery.id);
     }
     known.unite(usedGalleryIds);

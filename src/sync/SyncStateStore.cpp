@@ -127,6 +127,8 @@ QByteArray encodeSyncState(const SyncState &state)
     out.optString(u"watchFolder", state.watchFolder);
     out.strings(u"ignoredPaths", sorted(state.ignoredPaths));
     out.strings(u"knownGalleryIds", sorted(state.knownGalleryIds));
+    if (!state.dismissedGalleryIds.isEmpty())
+        out.strings(u"dismissedGalleryIds", sorted(state.dismissedGalleryIds));
     if (state.folderUploads) {
         out.objectWith(u"folderUploads", [&state](json::ObjectWriter &byFolder) {
             for (const auto &[path, files] : *state.folderUploads)
@@ -168,6 +170,7 @@ SyncState decodeSyncStateDocument(const QByteArray &data)
         state.watchFolder = in.optString(u"watchFolder");
         state.ignoredPaths = stringSet(in, u"ignoredPaths");
         state.knownGalleryIds = stringSet(in, u"knownGalleryIds");
+        state.dismissedGalleryIds = stringSet(in, u"dismissedGalleryIds");
         if (const auto byFolder = in.optChild(u"folderUploads")) {
             const QStringList paths = byFolder->keys();
             FolderUploadList list;

@@ -34,6 +34,7 @@ struct SyncState {
     std::optional<QString> watchFolder;      // a path, not a URL
     QSet<QString> ignoredPaths;
     QSet<QString> knownGalleryIds;
+    QSet<QString> dismissedGalleryIds;      // removed galleries the user dismissed; written only when not empty
     std::optional<FolderUploadList> folderUploads; // folder path to its upload records, in writing order
     QMap<QString, QString> folderGalleryIds;        // folder path to the id of the gallery it is linked to
     QMap<QString, UploadInFlight> uploadsInFlight;  // folder path to its run in flight
@@ -42,8 +43,9 @@ struct SyncState {
     bool operator==(const SyncState &) const = default;
 };
 
-// One compact JSON object with the keys "watchFolder", "ignoredPaths", "knownGalleryIds", "folderUploads",
-// "folderGalleryIds", "uploadsInFlight" and "version" in that order; absent optionals and empty maps are left out. The sets are written sorted so that equal states give
+// One compact JSON object with the keys "watchFolder", "ignoredPaths", "knownGalleryIds", "dismissedGalleryIds",
+// "folderUploads", "folderGalleryIds", "uploadsInFlight" and "version" in that order; absent optionals, empty maps
+// and an empty set of dismissed ids are left out. The sets are written sorted so that equal states give
 // equal bytes. Throws EncodingError for a time stamp that is not a finite number.
 QByteArray encodeSyncState(const SyncState &state);
 

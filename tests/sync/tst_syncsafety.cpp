@@ -797,6 +797,46 @@ private Q_SLOTS:
         QVERIFY(e.manager->ignoredPaths().contains(shoot.path));
     }
 
+    // A dismissed removed gallery stays dismissed, across a start too; a local folder of its title still links to
+    // it, and from then on it is an ordinary gallery again.
+    void dismissedGalleryStaysDismissed_data()
+    {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("while running") << false;
+        QTest::newRow("after a start") << true;
+    }
+
+    void dismissedGalleryStaysDismissed()
+    {
+        QFETCH(bool, restart);
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        const QString gone = e.service.seedGallery("Borte", e.service.seedFolder("2024"));
+        e.watch();
+        const QString placeholderPath = "__removed__/" + gone;
+        QVERIFY(e.hasEntry(placeholderPath));
+        const SyncFolder placeholder = *std::find_if(e.manager->folders().cbegin(), e.manager->folders().cend(),
+                                                     [&](const SyncFolder &f) { return f.path == placeholderPath; });
+        e.manager->forgetFolder(placeholder);
+        if (restart) {
+            e.restart();
+            e.watch();
+        } else {
+            e.reconcile();
+        }
+        QVERIFY(!e.hasEntry(placeholderPath));
+        QVERIFY(!e.manager->knownGalleryIds().contains(gone));
+        e.reconcile();
+        QVERIFY(!e.hasEntry(placeholderPath));
+
+        e.tree.addFile("2024/Borte/b.jpg", 11);
+        e.reconcile();
+        QCOMPARE(e.entry("2024/Borte").status.galleryId(), gone);
+        QVERIFY(QDir(e.tree.path("2024")).removeRecursively());
+        e.reconcile();
+        QVERIFY(e.hasEntry(placeholderPath));
+    }
+
     // Deleting a removed folder's gallery while a reconcile waits does not bring the entry back.
     void deletedGalleryStaysGone()
     {

@@ -58,9 +58,11 @@ QString outcome(SyncState (*decode)(const QByteArray &), const QByteArray &json)
         QStringList parts{state.watchFolder.value_or("<none>"), QString::number(state.version)};
         QStringList ignored(state.ignoredPaths.cbegin(), state.ignoredPaths.cend());
         QStringList known(state.knownGalleryIds.cbegin(), state.knownGalleryIds.cend());
+        QStringList dismissed(state.dismissedGalleryIds.cbegin(), state.dismissedGalleryIds.cend());
         ignored.sort();
         known.sort();
-        parts << ignored.join('|') << known.join('|');
+        dismissed.sort();
+        parts << ignored.join('|') << known.join('|') << dismissed.join('|');
         if (!state.folderUploads)
             parts << "<no uploads>";
         for (const auto &[path, files] : state.folderUploads.value_or(FolderUploadList())) {
@@ -198,6 +200,7 @@ private Q_SLOTS:
         written.watchFolder = QStringLiteral("/home/fotograf/Eksport æøå");
         written.ignoredPaths = {"/e/a", "/e/Bryllup"};
         written.knownGalleryIds = {"g1", "g2"};
+        written.dismissedGalleryIds = {"g3", "g0"};
         written.folderUploads = FolderUploadList{
             {"/e/z", {{"a.jpg", 1, 760000000.123456}, {"b.jpg", 0, std::nullopt}}},
             {"/e/\uFF21", {{"c.jpg", 9223372036854775807, 1.5}}},
@@ -226,6 +229,8 @@ private Q_SLOTS:
                                  << true;
         QTest::newRow("escapes") << QByteArray(R"({"watchFolder":"/e/"q"æ","ignoredPaths":["a\/b"]})")
                                  << false;
+        QTest::newRow("dismissed ids null") << QByteArray(R"({"dismissedGalleryIds":null})") << true;
+        QTest::newRow("dismissed ids as text") << QByteArray(R"({"dismissedGalleryIds":"g1"})") << false;
         QTest::newRow("unknown key") << QByteArray(R"({"other":[1,{}],"version":2})") << false;
         QTest::newRow("repeated key") << QByteArray(R"({"version":1,"version":2})") << false;
         QTest::newRow("repeated folder")
