@@ -333,3 +333,101 @@ std::optional<SyncState> parsePlainSyncState(QByteArrayView json)
         return std::nullopt;
     }
 }
+
+namespace {
+
+enum class Read { value, invalid, cutShort };
+
+// One JSON string after its opening quote, escapes included; `at` ends after the closing quote.
+Read lenientString(const char *&at, const char *end, QString &text)
+{
+    QByteArray run; // raw UTF-8 since the last escape
+    bool valid = true;
+    const auto flush = [&] {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        text += decoder(run);
+        valid = valid && !decoder.hasError();
+        run.clear();
+    };
+    while (at != end) {
+        const char c = *at++;
+        if (c == '"') {
+            flush();
+            return valid ? Read::value : Read::invalid;
+        }
+        if (static_cast<unsigned char>(c) < 0x20)
+            valid = false;
+        if (c != '\\') {
+            run.append(c);
+            continue;
+        }
+        if (at == end)
+            break;
+        flush();
+        const char e = *at++;
+        switch (e) {
+        case '"': case '\\': case '/': text += QLatin1Char(e); break;
+        case 'b': text += QLatin1Char('\b'); break;
+        case 'f': text += QLatin1Char('\f'); break;
+        case 'n': text += QLatin1Char('\n'); break;
+        case 'r': text += QLatin1Char('\r'); break;
+        case 't': text += QLatin1Char('\t'); break;
+        case 'u': {
+            if (end - at < 4)
+                return Read::cutShort;
+            bool ok = false;
+            const ushort unit = QByteArray(at, 4).toUShort(&ok, 16);
+            at += 4;
+            valid = valid && ok;
+            text += QChar(unit);
+            break;
+        }
+        default: valid = false;
+        }
+    }
+    return Read::cutShort;
+}
+
+} // namespace
+
+QSet<QString> salvageIgnoredPaths(QByteArrayView json)
+{
+    static constexpr QByteArrayView key = "\"ignoredPaths\"";
+    const char *const end = json.end();
+    const auto skipSpace = [end](const char *&at) {
+        while (at != end && (*at == ' ' || *at == '\n' || *at == '\r' || *at == '\t'))
+            ++at;
+    };
+    QSet<QString> paths;
+    for (qsizetype found = json.indexOf(key); found >= 0; found = json.indexOf(key, found + 1)) {
+        const char *at = json.begin() + found + key.size();
+        skipSpace(at);
+        if (at == end || *at++ != ':')
+            continue;
+        skipSpace(at);
+        if (at == end || *at++ != '[')
+            continue;
+        // The list as far as it goes: a path cut short is no path, a value that is no text is passed over.
+        for (;;) {
+            skipSpace(at);
+            if (at == end || *at == ']')
+                return paths;
+            if (*at == '"') {
+                QString path;
+                const Read read = lenientString(++at, end, path);
+                if (read == Read::cutShort)
+                    return paths;
+                if (read == Read::value)
+                    paths.insert(path);
+            } else {
+                while (at != end && *at != ',' && *at != ']')
+                    ++at;
+            }
+            skipSpace(at);
+            if (at == end || *at != ',')
+                return paths;
+            ++at;
+        }
+    }
+    return paths;
+}

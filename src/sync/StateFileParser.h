@@ -12,3 +12,8 @@
 #include <optional>
 
 std::optional<SyncState> parsePlainSyncState(QByteArrayView json);
+
+// The texts of the "ignoredPaths" list of a file that cannot be read otherwise (damaged, cut short, or written in
+// a shape this program no longer reads), as far as the list goes. Whatever else such a file lost, a folder the
+// user kept off the service must stay off it.
+QSet<QString> salvageIgnoredPaths(QByteArrayView json);

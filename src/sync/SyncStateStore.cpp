@@ -100,6 +100,23 @@ SyncState readState(const QString &path)
     return decodeSyncState(bytes);
 }
 
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What is left of two unreadable files: the folders the user ignores, or nothing.
+std::optional<SyncState> salvagedState(const QSet<QString> &ignoredPaths)
+{
+    if (ignoredPaths.isEmpty())
+        return std::nullopt;
+    qCWarning(lcSync, "Kept %lld ignored folders from the unreadable state file", qint64(ignoredPaths.size()));
+    SyncState state;
+    state.ignoredPaths = ignoredPaths;
+    return state;
+}
+
 // Moves a file that cannot be read out of the way, under a name no other copy has, so that no save overwrites it.
 void keepAside(const QString &path)
 {
@@ -231,9 +248,10 @@ std::optional<SyncState> SyncStateStore::load()
     } catch (const SyncDecodingError &error) {
         qCCritical(lcSync, "Failed to load state: %s", error.what());
     }
+    QSet<QString> ignored = salvageIgnoredPaths(readBytes(m_filePath));
     keepAside(m_filePath);
     if (!QFileInfo::exists(m_lastGoodPath))
-        return std::nullopt;
+        return salvagedState(ignored);
     try {
         SyncState state = readState(m_lastGoodPath);
         qCWarning(lcSync, "Loaded the last good state from %s", qUtf8Printable(QFileInfo(m_lastGoodPath).fileName()));
@@ -241,8 +259,9 @@ std::optional<SyncState> SyncStateStore::load()
     } catch (const SyncDecodingError &error) {
         qCCritical(lcSync, "Failed to load the last good state: %s", error.what());
     }
+    ignored.unite(salvageIgnoredPaths(readBytes(m_lastGoodPath)));
     keepAside(m_lastGoodPath);
-    return std::nullopt;
+    return salvagedState(ignored);
 }
 
 void SyncStateStore::save(SyncState snapshot)

@@ -79,7 +79,8 @@ public:
 
     // The stored state; nothing when there is no file. A file that cannot be read or understood is logged
     // ("Failed to load state: %@") and moved aside under a ".damaged-<time>" name, and the copy that saves keep
-    // beside it (".last-good", the file as it was before the latest write) is loaded instead. Never throws.
+    // beside it (".last-good", the file as it was before the latest write) is loaded instead. When that cannot be
+    // read either, the state holds only the ignored paths read leniently from both, or is nothing. Never throws.
     std::optional<SyncState> load();
 
     // Queues the snapshot for writing and returns at once. Failures are logged ("Failed to save state: %@").

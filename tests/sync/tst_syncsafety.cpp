@@ -797,6 +797,72 @@ private Q_SLOTS:
         QVERIFY(e.manager->ignoredPaths().contains(shoot.path));
     }
 
+    // A state file that cannot be read, with no good copy beside it: what it lost is relearned from the service,
+    // but the folders it lists as ignored stay off the service.
+    void ignoredFoldersOutliveAnUnreadableStateFile_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("cut short, no copy") << "cut";
+        QTest::newRow("cut before the list, copy of another shape") << "shape";
+        QTest::newRow("escapes, spaces and a number, no copy") << "escaped";
+    }
+
+    void ignoredFoldersOutliveAnUnreadableStateFile()
+    {
+        QFETCH(QString, damage);
+        Engine e;
+        const QString secret = QString::fromUtf8("Privat \"\u00f8\"");
+        e.tree.addFile("Offentlig/a.jpg", 10);
+        e.tree.addFile(secret + "/b.jpg", 11);
+        e.tree.addFile("Skisser/c.jpg", 12);
+        const QSet<QString> ignored{e.tree.path(secret), e.tree.path("Skisser")};
+        e.manager->setIgnoredPaths(ignored);
+        e.watch();
+        e.pass();
+        QCOMPARE(e.galleryIds("Offentlig").size(), 1);
+        e.manager->flushState();
+        e.manager.reset();
+
+        const QString statePath = e.support.path("sync-state.json");
+        const QString copyPath = statePath + ".last-good";
+        QFile file(statePath);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        file.close();
+        QVERIFY(bytes.contains("\"folderUploads\""));
+        const auto write = [](const QString &path, const QByteArray &contents) {
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            out.write(contents);
+        };
+        QFile::remove(copyPath);
+        if (damage == "cut") {
+            write(statePath, bytes.left(bytes.indexOf("\"folderUploads\"") + 20));
+        } else if (damage == "shape") {
+            write(statePath, bytes.left(bytes.indexOf("\"ignoredPaths\"")));
+            write(copyPath, QByteArray(bytes).replace("\"fileSize\"", "\"size\""));
+        } else {
+            QByteArrayList items;
+            for (const QString &path : ignored) {
+                QString escaped = path;
+                escaped.replace('\\', "\\\\").replace('"', "\\\"").replace('/', "\\/");
+                escaped.replace(QChar(0xf8), "\\u00f8");
+                items.append("\"" + escaped.toLatin1() + "\"");
+            }
+            write(statePath, "{ \"ignoredPaths\" : [ " + items.join(" , 7 , ") + " ] , \"version\" : \"2\" }");
+        }
+
+        e.restart();
+        QCOMPARE(e.manager->ignoredPaths(), ignored);
+        e.watch();
+        e.pass();
+        QCOMPARE(e.entry(secret).status.kind(), SyncStatus::Case::ignored);
+        QCOMPARE(e.entry("Skisser").status.kind(), SyncStatus::Case::ignored);
+        QVERIFY(e.galleryIds(secret).isEmpty());
+        QVERIFY(e.galleryIds("Skisser").isEmpty());
+        QCOMPARE(e.galleryIds("Offentlig").size(), 1);
+    }
+
     // A dismissed removed gallery stays dismissed, across a start too; a local folder of its title still links to
     // it, and from then on it is an ordinary gallery again.
     void dismissedGalleryStaysDismissed_data()

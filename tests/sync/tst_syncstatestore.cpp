@@ -268,6 +268,29 @@ private Q_SLOTS:
         QCOMPARE(outcome(&decodeSyncState, json), outcome(&decodeSyncStateDocument, json));
     }
 
+    // What an unreadable file still says about ignored folders: only whole paths, only from the list itself.
+    void salvagedIgnoredPaths_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QStringList>("paths");
+        QTest::newRow("cut inside the second path") << QByteArray("{\"ignoredPaths\":[\"/e/a\",\"/e/b")
+                                                    << QStringList{"/e/a"};
+        QTest::newRow("bad UTF-8 in one path") << QByteArray("{\"ignoredPaths\":[\"/e/\xff\",\"/e/c\"]")
+                                               << QStringList{"/e/c"};
+        QTest::newRow("the key inside a path")
+            << QByteArray("{\"watchFolder\":\"/e/\\\"ignoredPaths\\\":[\\\"x\","
+                          "\"ignoredPaths\":[\"/e/d\"],\"version\":\"2\"}")
+            << QStringList{"/e/d"};
+        QTest::newRow("no list") << QByteArray(R"({"ignoredPaths":"/e/a"})") << QStringList{};
+    }
+
+    void salvagedIgnoredPaths()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QStringList, paths);
+        QCOMPARE(salvageIgnoredPaths(json), QSet<QString>(paths.cbegin(), paths.cend()));
+    }
+
     void flushWithNothingQueuedReturns()
     {
         TempTree dir;
