@@ -101,10 +101,17 @@ LoginView::LoginView(AuthManager &auth, UrlOpener &opener, QWidget *parent)
     linkRow->addWidget(copy);
     fallback->addLayout(linkRow);
     m_fallback->hide();
-    // As wide as the panel allows, and no wider in the overview window.
+    // As wide as the panel allows, and no wider in the overview window. Centred by a row rather than by an
+    // alignment: the stack measures an aligned item's wrapped text at its own full width, one line in a wide
+    // window, and cut off the lines the narrower block needs.
     m_fallback->setMaximumWidth(420);
     m_fallback->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
-    layout->addWidget(m_fallback, 0, Qt::AlignHCenter);
+    auto *fallbackRow = new QHBoxLayout;
+    fallbackRow->setSpacing(0);
+    fallbackRow->addStretch(1);
+    fallbackRow->addWidget(m_fallback, 1000);
+    fallbackRow->addStretch(1);
+    layout->addLayout(fallbackRow);
 
     connect(&m_auth, &AuthManager::isLoadingChanged, this, &LoginView::refresh);
     connect(&m_auth, &AuthManager::loginErrorChanged, this, &LoginView::refresh);
