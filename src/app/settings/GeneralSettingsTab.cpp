@@ -57,6 +57,10 @@ QWidget *symbolAndText(const QString &symbol, const QString &text, const QColor 
     label->setPalette(p);
     layout->addWidget(icon, 0, Qt::AlignTop);
     layout->addWidget(label, 1);
+    // The row's whole width, so the text wraps at the row's edge rather than at its own preferred width.
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHorizontalStretch(1);
+    box->setSizePolicy(policy);
     return box;
 }
 
