@@ -115,16 +115,13 @@ SyncFolder recordedFolder(int index, const QStringList &fileNames)
     f.path = QStringLiteral("/eksport/") + f.relativePath;
     f.imageCount = fileNames.size();
     QList<UploadedFileMeta> uploaded;
-    QSet<QString> names;
     LocalFileMetaMap meta;
     for (int k = 0; k < fileNames.size(); ++k) {
         const QString &file = fileNames.at(k);
         uploaded.append({file, 5'000'000 + k, 700'000'000.0 + k});
-        names.insert(file);
         meta.insert(file, {5'000'000 + k, 700'000'000.0 + k});
     }
     f.uploadedFiles = uploaded;
-    f.cachedLocalFileNames = names;
     f.cachedLocalFileMeta = meta;
     return f;
 }

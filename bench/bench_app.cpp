@@ -92,7 +92,7 @@ void buildLibrary(Fixture &fixture, int folders, int images)
     FolderUploadList uploads;
     for (const SyncFolder &folder : SyncManager::scanFolderTree(fixture.exportRoot, {})) {
         const QString gallery = fixture.service.seedGallery(folder.displayName);
-        QStringList names(folder.cachedLocalFileNames->cbegin(), folder.cachedLocalFileNames->cend());
+        const QStringList names = folder.cachedLocalFileNames()->values();
         for (const QString &name : std::as_const(names))
             fixture.service.seedImageOfSize(gallery, name, folder.cachedLocalFileMeta->value(name).size);
         uploads.append({folder.path, SyncManager::uploadedMetaList(names, *folder.cachedLocalFileMeta)});

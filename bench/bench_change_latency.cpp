@@ -79,7 +79,7 @@ int main(int argc, char **argv)
     for (const SyncFolder &folder : scanned) {
         const QString gallery = service.seedGallery(folder.displayName);
         galleryOfPath.insert(folder.path, gallery);
-        QStringList names(folder.cachedLocalFileNames->cbegin(), folder.cachedLocalFileNames->cend());
+        const QStringList names = folder.cachedLocalFileNames()->values();
         for (const QString &name : std::as_const(names))
             service.seedImageOfSize(gallery, name, folder.cachedLocalFileMeta->value(name).size);
         uploads.append({folder.path, SyncManager::uploadedMetaList(names, *folder.cachedLocalFileMeta)});

@@ -116,7 +116,7 @@ int main(int argc, char **argv)
     // The state file with a record for every image.
     for (auto &folder : scanned)
         folder.uploadedFiles = FolderScanner::uploadedMetaList(
-            QStringList(folder.cachedLocalFileNames->cbegin(), folder.cachedLocalFileNames->cend()),
+            folder.cachedLocalFileNames()->values(),
             *folder.cachedLocalFileMeta);
     QTemporaryDir support;
     {

@@ -141,8 +141,9 @@ public:
         fill(inner);
         inner.close();
     }
-    template<typename T>
-    void objects(QStringView key, const QList<T> &records)
+    // Any list of records with size() and at(): a QList, or a compact list that hands out values.
+    template<typename Records>
+    void objects(QStringView key, const Records &records)
     {
         this->key(key);
         appendObjects(*m_out, records);
@@ -175,8 +176,8 @@ private:
     // Nested writers append to their parent's bytes: one buffer for the whole document.
     explicit ObjectWriter(QByteArray &target);
 
-    template<typename T>
-    static void appendObjects(QByteArray &out, const QList<T> &records)
+    template<typename Records>
+    static void appendObjects(QByteArray &out, const Records &records)
     {
         out += '[';
         for (qsizetype i = 0; i < records.size(); ++i) {

@@ -309,16 +309,11 @@ struct TreeWalker {
         folder.imageCount = qint64(listing.images.size());
         folder.status = ignoredPaths.contains(directory) ? SyncStatus::ignored()
                                                                         : SyncStatus::notSynced();
-        QSet<QString> names;
-        LocalFileMetaMap meta;
-        names.reserve(qsizetype(listing.images.size()));
-        meta.reserve(qsizetype(listing.images.size()));
-        for (const Image &image : listing.images) {
-            names.insert(image.name);
-            meta.insert(image.name, image.meta);
-        }
-        folder.cachedLocalFileNames = std::move(names);
-        folder.cachedLocalFileMeta = std::move(meta);
+        LocalFiles::Entries files;
+        files.reserve(qsizetype(listing.images.size()));
+        for (const Image &image : listing.images)
+            files.append({image.name, image.meta});
+        folder.cachedLocalFileMeta = LocalFiles(std::move(files));
         folder.skippedEntries = listing.skipped;
         result.append(std::move(folder));
     }

@@ -296,14 +296,14 @@ private:
     FolderUploadList folderUploads()
     {
         // Raw path bytes beside each entry: UTF-8 byte order is code point order, the general reader's key order.
-        std::vector<std::pair<QByteArrayView, std::pair<QString, QList<UploadedFileMeta>>>> entries;
+        std::vector<std::pair<QByteArrayView, std::pair<QString, UploadRecords>>> entries;
         items('{', '}', [&] {
             skipSpace();
             const char *pathStart = m_at;
             QString path = string();
             const QByteArrayView raw(pathStart + 1, m_at - pathStart - 2);
             expect(':');
-            QList<UploadedFileMeta> files;
+            UploadRecords files;
             items('[', ']', [&] { files.append(record()); });
             entries.push_back({raw, {std::move(path), std::move(files)}});
         });

@@ -155,24 +155,29 @@ SyncStatus SyncStatus::removedLocally(QString galleryId, QString gallerySlug)
 
 namespace {
 
-QSet<QString> canonicalSet(const QList<UploadedFileMeta> &files)
+// Names compare by canonical form. Nearly every record names its file exactly, which the shared name store
+// answers by position; only the names left over are compared by canonical form, against sets built on demand.
+class CanonicalNames
 {
-    QSet<QString> names;
-    names.reserve(files.size());
-    for (const auto &file : files)
-        names.insert(canonical(file.fileName));
-    return names;
-}
+public:
+    template<typename NameAt>
+    CanonicalNames(qsizetype count, NameAt nameAt)
+    {
+        m_index.reserve(count);
+        for (qsizetype i = 0; i < count; ++i)
+            m_index.insert(canonical(nameAt(i).toString()), i);
+    }
+    // The first position whose name is canonically equal, or -1.
+    qsizetype find(QStringView name) const { return m_index.value(canonical(name.toString()), -1); }
 
-QSet<QString> canonicalSet(const std::optional<QSet<QString>> &names)
+private:
+    QMultiHash<QString, qsizetype> m_index;
+};
+
+const LocalFiles &emptyCache()
 {
-    QSet<QString> result;
-    if (!names)
-        return result;
-    result.reserve(names->size());
-    for (const auto &name : *names)
-        result.insert(canonical(name));
-    return result;
+    static const LocalFiles empty;
+    return empty;
 }
 
 } // namespace
@@ -183,9 +188,16 @@ std::optional<QSet<QString>> SyncFolder::uploadedFileNameSet() const
         return std::nullopt;
     QSet<QString> names;
     names.reserve(uploadedFiles->size());
-    for (const auto &file : *uploadedFiles)
-        names.insert(file.fileName);
+    for (qsizetype i = 0; i < uploadedFiles->size(); ++i)
+        names.insert(uploadedFiles->fileNameAt(i).toString());
     return names;
+}
+
+std::optional<QSet<QString>> SyncFolder::cachedLocalFileNames() const
+{
+    if (!cachedLocalFileMeta)
+        return std::nullopt;
+    return cachedLocalFileMeta->names();
 }
 
 std::optional<QString> SyncFolder::removedGalleryId() const
@@ -202,13 +214,23 @@ QStringList SyncFolder::newFileNames() const
 {
     if (!uploadedFiles)
         return {};
-    const QSet<QString> uploaded = canonicalSet(*uploadedFiles);
+    const LocalFiles &local = cachedLocalFileMeta ? *cachedLocalFileMeta : emptyCache();
+    const UploadRecords &records = *uploadedFiles;
+    std::vector<bool> recorded(size_t(local.size()), false);
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const qsizetype at = SyncFolderFiles::cacheIndex(records, i, local);
+        if (at >= 0)
+            recorded[size_t(at)] = true;
+    }
+    std::optional<CanonicalNames> uploaded;
     QStringList result;
-    if (cachedLocalFileNames) {
-        for (const auto &name : *cachedLocalFileNames) {
-            if (!uploaded.contains(canonical(name)))
-                result.append(name);
-        }
+    for (qsizetype i = 0; i < local.size(); ++i) {
+        if (recorded[size_t(i)])
+            continue;
+        if (!uploaded)
+            uploaded.emplace(records.size(), [&records](qsizetype r) { return records.fileNameAt(r); });
+        if (uploaded->find(local.nameAt(i)) < 0)
+            result.append(local.nameAt(i).toString());
     }
     unicodenames::sortByScalars(result);
     return result;
@@ -225,14 +247,23 @@ QStringList SyncFolder::removedFileNames() const
 {
     if (!uploadedFiles)
         return {};
-    const QSet<QString> local = canonicalSet(cachedLocalFileNames);
+    const LocalFiles &local = cachedLocalFileMeta ? *cachedLocalFileMeta : emptyCache();
+    const UploadRecords &records = *uploadedFiles;
+    std::optional<CanonicalNames> present;
     QSet<QString> seen;
     QStringList result;
-    for (const auto &file : *uploadedFiles) {
-        const QString key = canonical(file.fileName);
-        if (!local.contains(key) && !seen.contains(key)) {
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (SyncFolderFiles::cacheIndex(records, i, local) >= 0)
+            continue;
+        if (!present)
+            present.emplace(local.size(), [&local](qsizetype l) { return local.nameAt(l); });
+        const QString name = records.fileNameAt(i).toString();
+        if (present->find(name) >= 0)
+            continue;
+        const QString key = canonical(name);
+        if (!seen.contains(key)) {
             seen.insert(key);
-            result.append(file.fileName);
+            result.append(name);
         }
     }
     unicodenames::sortByScalars(result);
@@ -254,23 +285,19 @@ void forEachModifiedRecord(const SyncFolder &folder, Visit &&visit)
 {
     if (!folder.uploadedFiles || folder.uploadedFiles->isEmpty() || !folder.cachedLocalFileMeta)
         return;
-    const LocalFileMetaMap &meta = *folder.cachedLocalFileMeta;
-    // Most names match as they stand; the canonical index is built only for one that does not.
-    std::optional<LocalFileMetaMap> canonicalMeta;
-    for (const auto &file : *folder.uploadedFiles) {
-        auto found = meta.constFind(file.fileName);
-        const LocalFileMeta *local = found != meta.cend() ? &found.value() : nullptr;
-        if (!local) {
-            if (!canonicalMeta) {
-                canonicalMeta.emplace();
-                for (auto it = meta.cbegin(); it != meta.cend(); ++it)
-                    canonicalMeta->insert(canonical(it.key()), it.value());
-            }
-            found = canonicalMeta->constFind(canonical(file.fileName));
-            if (found != canonicalMeta->cend())
-                local = &found.value();
+    const LocalFiles &local = *folder.cachedLocalFileMeta;
+    const UploadRecords &records = *folder.uploadedFiles;
+    std::optional<CanonicalNames> canonicalLocal;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        qsizetype at = SyncFolderFiles::cacheIndex(records, i, local);
+        if (at < 0) {
+            if (!canonicalLocal)
+                canonicalLocal.emplace(local.size(), [&local](qsizetype l) { return local.nameAt(l); });
+            at = canonicalLocal->find(records.fileNameAt(i));
         }
-        if (local && isModified(file, *local) && !visit(file))
+        if (at >= 0 && isModified(UploadedFileMeta{QString(), records.fileSizeAt(i), records.mtimeAt(i)},
+                                  local.metaAt(at))
+            && !visit(records.fileNameAt(i).toString()))
             return;
     }
 }
@@ -280,7 +307,7 @@ void forEachModifiedRecord(const SyncFolder &folder, Visit &&visit)
 bool SyncFolder::hasModifiedFiles() const
 {
     bool modified = false;
-    forEachModifiedRecord(*this, [&modified](const UploadedFileMeta &) {
+    forEachModifiedRecord(*this, [&modified](const QString &) {
         modified = true;
         return false;
     });
@@ -291,11 +318,11 @@ QStringList SyncFolder::modifiedFileNames() const
 {
     QSet<QString> seen;
     QStringList result;
-    forEachModifiedRecord(*this, [&](const UploadedFileMeta &file) {
-        const QString key = canonical(file.fileName);
+    forEachModifiedRecord(*this, [&](const QString &fileName) {
+        const QString key = canonical(fileName);
         if (!seen.contains(key)) {
             seen.insert(key);
-            result.append(file.fileName);
+            result.append(fileName);
         }
         return true;
     });
@@ -307,8 +334,11 @@ bool SyncFolder::needsMetadataBaseline() const
 {
     if (!uploadedFiles)
         return false;
-    return std::any_of(uploadedFiles->cbegin(), uploadedFiles->cend(),
-                       [](const UploadedFileMeta &f) { return f.fileSize == 0 && !f.mtime; });
+    for (qsizetype i = 0; i < uploadedFiles->size(); ++i) {
+        if (uploadedFiles->fileSizeAt(i) == 0 && !uploadedFiles->mtimeAt(i))
+            return true;
+    }
+    return false;
 }
 
 // ---- JSON
@@ -402,7 +432,8 @@ void SyncFolder::toJson(json::ObjectWriter &out) const
     out.strings(u"parentComponents", parentComponents);
     out.integer(u"imageCount", imageCount);
     out.object(u"status", status);
-    out.optObjects(u"uploadedFiles", uploadedFiles);
+    if (uploadedFiles)
+        out.objects(u"uploadedFiles", *uploadedFiles);
     out.optString(u"movedFrom", movedFrom);
 }
 
@@ -417,7 +448,8 @@ SyncFolder SyncFolder::fromJson(const json::ObjectReader &in)
     folder.imageCount = in.integer(u"imageCount");
     folder.status = in.object<SyncStatus>(u"status");
     folder.movedFrom = in.optString(u"movedFrom");
-    folder.uploadedFiles = in.optObjects<UploadedFileMeta>(u"uploadedFiles");
+    if (auto records = in.optObjects<UploadedFileMeta>(u"uploadedFiles"))
+        folder.uploadedFiles = UploadRecords(*records);
     if (!folder.uploadedFiles) {
         if (const auto names = in.optStrings(u"uploadedFileNames"))
             folder.uploadedFiles = legacyUploadedFiles(QSet<QString>(names->cbegin(), names->cend()));

@@ -3,6 +3,8 @@
 // The sync engine's value records and the rules computed from them. Plain data and pure functions: no file
 // access, no network, no threads.
 
+#include "FolderFiles.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QJsonObject>
@@ -36,31 +38,6 @@ public:
     explicit SyncDecodingError(const QString &description);
     QString description() const { return QString::fromUtf8(what()); }
 };
-
-// The engine's record of one uploaded file. A fileSize of 0 stands for a size that was never recorded.
-struct UploadedFileMeta {
-    QString fileName;
-    qint64 fileSize = 0;
-    std::optional<double> mtime;
-
-    static UploadedFileMeta fromJson(const json::ObjectReader &in);
-    void toJson(json::ObjectWriter &out) const;
-
-    bool operator==(const UploadedFileMeta &) const = default;
-};
-size_t qHash(const UploadedFileMeta &meta, size_t seed = 0) noexcept;
-
-// Size and modification time of one local file.
-struct LocalFileMeta {
-    qint64 size = 0;
-    std::optional<double> mtime;
-
-    bool operator==(const LocalFileMeta &) const = default;
-};
-size_t qHash(const LocalFileMeta &meta, size_t seed = 0) noexcept;
-
-// File name (last path component) to its metadata.
-using LocalFileMetaMap = QHash<QString, LocalFileMeta>;
 
 // Whether a local file differs from its upload record: a recorded size of at least 1 that differs, or, when both
 // times are known, times more than 1.0 s apart. A record with size 0 and no time never counts as modified.
@@ -130,11 +107,10 @@ struct SyncFolder {
     QStringList parentComponents;
     qint64 imageCount = 0;
     SyncStatus status;
-    std::optional<QList<UploadedFileMeta>> uploadedFiles; // absent: no record, not the same as empty
+    std::optional<UploadRecords> uploadedFiles; // absent: no record, not the same as empty
     std::optional<QString> movedFrom;
-    // The disk at the last scan; never written to JSON.
-    std::optional<QSet<QString>> cachedLocalFileNames;
-    std::optional<LocalFileMetaMap> cachedLocalFileMeta;
+    // The disk at the last scan (its images' names, sizes and times); never written to JSON.
+    std::optional<LocalFiles> cachedLocalFileMeta;
     SkippedEntries skippedEntries;
 
     const QString &id() const { return path; }
@@ -145,6 +121,12 @@ struct SyncFolder {
     // Reads the legacy "uploadedFileNames" when "uploadedFiles" is absent; never writes it.
     static SyncFolder fromJson(const json::ObjectReader &in);
     void toJson(json::ObjectWriter &out) const;
+
+    // The names of the images at the last scan; absent without a scan.
+    std::optional<QSet<QString>> cachedLocalFileNames() const;
+    // Whether the records still keep names of their own rather than the cache's; shareNames() stores them once.
+    bool needsSharedNames() const { return SyncFolderFiles::needsSharing(uploadedFiles, cachedLocalFileMeta); }
+    void shareNames() { SyncFolderFiles::shareNames(uploadedFiles, cachedLocalFileMeta); }
 
     std::optional<QSet<QString>> uploadedFileNameSet() const;
     QStringList newFileNames() const;

@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+
 namespace {
 
 QString lastComponent(const QString &path)
@@ -61,10 +63,23 @@ const QSet<QString> &SyncManager::imageFileExtensions()
 
 void SyncManager::setFolders(const QList<SyncFolder> &folders)
 {
-    if (m_folders == folders)
+    // Records that came from the state file or from an upload keep names of their own until they meet the scan's
+    // cache: from here on each name is stored once.
+    const bool unshared = std::any_of(folders.cbegin(), folders.cend(),
+                                      [](const SyncFolder &folder) { return folder.needsSharedNames(); });
+    QList<SyncFolder> shared;
+    if (unshared) {
+        shared = folders;
+        for (SyncFolder &folder : shared) {
+            if (folder.needsSharedNames())
+                folder.shareNames();
+        }
+    }
+    const QList<SyncFolder> &next = unshared ? shared : folders;
+    if (m_folders == next)
         return;
-    forgetPendingChangeAnswers(m_folders, folders);
-    m_folders = folders;
+    forgetPendingChangeAnswers(m_folders, next);
+    m_folders = next;
     Q_EMIT foldersChanged();
 }
 

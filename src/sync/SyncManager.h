@@ -35,7 +35,7 @@ struct FileChanges;
 class VarnostimaAPI;
 struct SyncStateResponse;
 
-using PendingFolderUploads = QHash<QString, QList<UploadedFileMeta>>;
+using PendingFolderUploads = QHash<QString, UploadRecords>;
 
 // The waits of watching and automatic sync; tests make them short.
 struct SyncDelays {
@@ -368,8 +368,7 @@ private:
         struct CacheUpdate {
             QString path;
             qint64 imageCount = 0;
-            std::optional<QSet<QString>> names;
-            std::optional<LocalFileMetaMap> meta;
+            std::optional<LocalFiles> files;
             SkippedEntries skipped;
         };
         QList<SyncFolder> newFolders; // in the order of the scan

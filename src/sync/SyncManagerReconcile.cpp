@@ -80,7 +80,7 @@ struct KnownFolders {
 
     QHash<QString, const SyncFolder *> previousByPath;
     QHash<QString, const SyncFolder *> previousByPlace; // synced folders by relative path
-    QHash<QString, const QList<UploadedFileMeta> *> pending;
+    QHash<QString, const UploadRecords *> pending;
 };
 
 bool isReadableFolder(const QString &path)
@@ -329,7 +329,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         const SyncFolder *previous = before.previousOf(folder);
         if (previous && previous->uploadedFiles)
             return canonicalNames(*previous->uploadedFiles);
-        const QList<UploadedFileMeta> *stored = pending.value(folder.path);
+        const UploadRecords *stored = pending.value(folder.path);
         return stored ? canonicalNames(*stored) : QSet<QString>();
     };
 
@@ -356,8 +356,10 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
         // stays out of the pending removals. A name deleted on the web that is still on disk keeps its record,
         // so it is never sent again.
         QSet<QString> seen = recordedNames(folder);
-        for (const QString &name : folder.cachedLocalFileNames.value_or(QSet<QString>()))
-            seen.insert(canonical(name));
+        if (folder.cachedLocalFileMeta) {
+            for (qsizetype i = 0; i < folder.cachedLocalFileMeta->size(); ++i)
+                seen.insert(canonical(folder.cachedLocalFileMeta->nameAt(i).toString()));
+        }
         QStringList recorded;
         for (const QString &name : names->fileNames + names->deletedFileNames) {
             if (seen.contains(canonical(name)))
@@ -484,7 +486,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
             const SyncFolder *previous = before.previousOf(folder);
             if (previous && previous->uploadedFiles)
                 folder.uploadedFiles = mergeRecords(*previous->uploadedFiles, *folder.uploadedFiles);
-            else if (const QList<UploadedFileMeta> *stored = pending.value(key))
+            else if (const UploadRecords *stored = pending.value(key))
                 folder.uploadedFiles = mergeRecords(*stored, *folder.uploadedFiles);
         }
     }
@@ -540,7 +542,7 @@ void SyncManager::reconcileFailed(const std::exception *error, QList<SyncFolder>
             folder.status = previous->status;
             folder.uploadedFiles = previous->uploadedFiles;
             folder.movedFrom = previous->movedFrom;
-        } else if (const QList<UploadedFileMeta> *stored = pending.value(key)) {
+        } else if (const UploadRecords *stored = pending.value(key)) {
             folder.uploadedFiles = *stored;
         }
     }

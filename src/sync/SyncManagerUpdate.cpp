@@ -439,10 +439,8 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         // A refresh that merged during the run saw the disk later than this run did: its caches stay, and the
         // difference leads to another pass.
         refreshedMeanwhile = entry.imageCount != snapshot.imageCount
-                             || entry.cachedLocalFileNames != snapshot.cachedLocalFileNames
                              || entry.cachedLocalFileMeta != snapshot.cachedLocalFileMeta;
         if (!refreshedMeanwhile) {
-            entry.cachedLocalFileNames = localNames;
             entry.cachedLocalFileMeta = local.metadata;
             entry.imageCount = count;
         }

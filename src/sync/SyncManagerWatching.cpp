@@ -57,8 +57,8 @@ const SyncFolder *findByPath(const QList<SyncFolder> &folders, const QString &pa
 
 bool sameCaches(const SyncFolder &a, const SyncFolder &b)
 {
-    return a.imageCount == b.imageCount && a.cachedLocalFileNames == b.cachedLocalFileNames
-           && a.cachedLocalFileMeta == b.cachedLocalFileMeta && a.skippedEntries == b.skippedEntries;
+    return a.imageCount == b.imageCount && a.cachedLocalFileMeta == b.cachedLocalFileMeta
+           && a.skippedEntries == b.skippedEntries;
 }
 
 } // namespace
@@ -248,10 +248,9 @@ SyncManager::RefreshChanges SyncManager::refreshChanges(const QList<SyncFolder> 
             continue; // unknown, not empty
         if (!found) {
             if (entry.imageCount != 0)
-                changes.updates.append({entry.path, 0, QSet<QString>(), LocalFileMetaMap(), {}});
+                changes.updates.append({entry.path, 0, LocalFiles(), {}});
         } else if (!sameCaches(entry, *found)) {
-            changes.updates.append({entry.path, found->imageCount, found->cachedLocalFileNames,
-                                    found->cachedLocalFileMeta, found->skippedEntries});
+            changes.updates.append({entry.path, found->imageCount, found->cachedLocalFileMeta, found->skippedEntries});
         }
     }
     return changes;
@@ -282,15 +281,15 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
         if (index < 0 || m_folders.at(index).status.is(SyncStatus::Case::removedLocally))
             continue;
         const SyncFolder &live = m_folders.at(index);
-        if (live.imageCount == update.imageCount && live.cachedLocalFileNames == update.names
-            && live.cachedLocalFileMeta == update.meta && live.skippedEntries == update.skipped)
+        if (live.imageCount == update.imageCount && live.cachedLocalFileMeta == update.files
+            && live.skippedEntries == update.skipped)
             continue;
         SyncFolder &entry = m_folders[index];
         m_pendingChangeAnswers.remove(entry.path);
         entry.imageCount = update.imageCount;
-        entry.cachedLocalFileNames = update.names;
-        entry.cachedLocalFileMeta = update.meta;
+        entry.cachedLocalFileMeta = update.files;
         entry.skippedEntries = update.skipped;
+        entry.shareNames(); // the records move onto the new cache's names
         ++updated;
     }
 

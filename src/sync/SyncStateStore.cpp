@@ -193,7 +193,7 @@ SyncState decodeSyncStateDocument(const QByteArray &data)
             FolderUploadList list;
             list.reserve(paths.size());
             for (const QString &path : paths)
-                list.append({path, byFolder->objects<UploadedFileMeta>(path)});
+                list.append({path, UploadRecords(byFolder->objects<UploadedFileMeta>(path))});
             state.folderUploads = std::move(list);
         }
         if (const auto byFolder = in.optChild(u"folderGalleryIds")) {

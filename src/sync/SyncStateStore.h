@@ -17,7 +17,7 @@
 #include <thread>
 #include <utility>
 
-using FolderUploadList = QList<std::pair<QString, QList<UploadedFileMeta>>>;
+using FolderUploadList = QList<std::pair<QString, UploadRecords>>;
 
 // An upload run whose confirmation may have reached the service: written before the run asks for its upload URLs,
 // dropped by the save that records what the confirmation's answer said.

@@ -44,7 +44,10 @@ inline SyncFolder changed(const QString &relativePath, int added, int removed, i
     for (int i = 0; i < added; ++i)
         local.insert(QStringLiteral("n%1.jpg").arg(i));
     f.uploadedFiles = records;
-    f.cachedLocalFileNames = local;
+    LocalFileMetaMap meta;
+    for (const QString &name : std::as_const(local))
+        meta.insert(name, {100, 10.0}); // as recorded: only the names differ
+    f.cachedLocalFileMeta = meta;
     return f;
 }
 
@@ -61,7 +64,7 @@ inline SyncFolder modified(const QString &relativePath)
 inline SyncFolder needingBaseline(const QString &relativePath)
 {
     SyncFolder f = changed(relativePath, 0, 0);
-    (*f.uploadedFiles)[0] = {QStringLiteral("k0.jpg"), 0, std::nullopt};
+    f.uploadedFiles->replace(0, {QStringLiteral("k0.jpg"), 0, std::nullopt});
     return f;
 }
 
@@ -81,7 +84,7 @@ inline SyncFolder at(const QString &path, SyncStatus status)
     f.status = std::move(status);
     if (f.status.is(SyncStatus::Case::synced)) {
         f.uploadedFiles = QList<UploadedFileMeta>{{QStringLiteral("a.jpg"), 10, 1.0}, {QStringLiteral("b.jpg"), 20, 2.0}};
-        f.cachedLocalFileNames = QSet<QString>{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")};
+        f.cachedLocalFileMeta = LocalFileMetaMap{{QStringLiteral("a.jpg"), {10, 1.0}}, {QStringLiteral("b.jpg"), {20, 2.0}}};
     }
     return f;
 }

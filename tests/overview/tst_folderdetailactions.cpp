@@ -91,7 +91,7 @@ private Q_SLOTS:
 
         const SyncFolder clean = folderIn(SyncStatus::synced("g1", "s", 2));
         SyncFolder pending = clean;
-        pending.cachedLocalFileNames->insert("c.jpg");
+        pending.cachedLocalFileMeta->insert("c.jpg", {});
         SyncFolder baselineOnly = clean;
         baselineOnly.uploadedFiles = QList<UploadedFileMeta>{{"a.jpg", 0, std::nullopt}, {"b.jpg", 20, 2.0}};
         SyncFolder moved = pending;

@@ -231,7 +231,7 @@ private Q_SLOTS:
         preview.show();
         QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
         SyncFolder folder = zoo::at(dir, zoo::synced(3));
-        folder.cachedLocalFileNames = QSet<QString>{"IMG_1.png", "IMG_2.png", "IMG_3.png"};
+        folder.cachedLocalFileMeta = LocalFiles::fromNames({"IMG_1.png", "IMG_2.png", "IMG_3.png"});
         preview.setFolder(folder);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
         QCOMPARE(preview.allImageURLs().size(), 3);
@@ -242,7 +242,7 @@ private Q_SLOTS:
             preview.show();
         } else if (change == "list") {
             folder.imageCount = 2;
-            folder.cachedLocalFileNames = QSet<QString>{"IMG_1.png", "IMG_2.png"};
+            folder.cachedLocalFileMeta = LocalFiles::fromNames({"IMG_1.png", "IMG_2.png"});
             preview.setFolder(folder);
         } else {
             folder.status = SyncStatus::syncing(0.5);

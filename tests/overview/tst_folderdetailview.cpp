@@ -142,9 +142,9 @@ private Q_SLOTS:
         SyncFolder clean = syncedFolder("/e/Kunder/Bryllup_Oslo", "g1");
         clean.parentComponents = {"Kunder"};
         SyncFolder added = clean;
-        added.cachedLocalFileNames->insert("c.jpg");
+        added.cachedLocalFileMeta->insert("c.jpg", {});
         SyncFolder baseline = clean;
-        (*baseline.uploadedFiles)[0] = UploadedFileMeta{"a.jpg", 0, std::nullopt};
+        baseline.uploadedFiles->replace(0, UploadedFileMeta{"a.jpg", 0, std::nullopt});
         SyncFolder notSynced = clean;
         notSynced.status = SyncStatus::notSynced();
         notSynced.uploadedFiles.reset();

@@ -98,7 +98,7 @@ private Q_SLOTS:
             got.append(QStringLiteral("%1:%2:%3:%4").arg(f.relativePath).arg(f.imageCount)
                            .arg(f.parentComponents.join(QLatin1Char(','))).arg(int(f.status.kind())));
             QCOMPARE(f.path, tree.path(f.relativePath));
-            QCOMPARE(f.cachedLocalFileNames->size(), f.imageCount);
+            QCOMPARE(f.cachedLocalFileMeta->size(), f.imageCount);
         }
         QTEST(got, "expected");
     }
@@ -210,7 +210,7 @@ private Q_SLOTS:
         tree.addSymlink("A/link.jpg", tree.path("A/real.jpg"));
         const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {});
         QCOMPARE(relativePaths(folders), QStringList{"A"});
-        QCOMPARE(*folders.first().cachedLocalFileNames, QSet<QString>{"real.jpg"});
+        QCOMPARE(*folders.first().cachedLocalFileNames(), QSet<QString>{"real.jpg"});
         QCOMPARE(FolderScanner::listImages(tree.path("A")), QStringList{tree.path("A/real.jpg")});
     }
 
@@ -239,7 +239,7 @@ private Q_SLOTS:
             testsupport::LogCapture log;
             const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {});
             QCOMPARE(relativePaths(folders), QStringList{"A"});
-            QCOMPARE(*folders.first().cachedLocalFileNames, QSet<QString>{"ok.jpg"});
+            QCOMPARE(*folders.first().cachedLocalFileNames(), QSet<QString>{"ok.jpg"});
             QCOMPARE(log.count(syncCategory, "not valid UTF-8"), 2);
         }
         QVERIFY(!QFileInfo::exists(root)); // such names left behind by no test run

@@ -14,6 +14,7 @@ Q_DECLARE_METATYPE(UploadedFileMeta)
 Q_DECLARE_METATYPE(LocalFileMeta)
 Q_DECLARE_METATYPE(OptFiles)
 Q_DECLARE_METATYPE(OptNames)
+Q_DECLARE_METATYPE(LocalFileMetaMap)
 
 namespace {
 
@@ -81,7 +82,8 @@ private Q_SLOTS:
         QFETCH(OptFiles, uploaded);
         folder.uploadedFiles = uploaded;
         QFETCH(OptNames, local);
-        folder.cachedLocalFileNames = local;
+        if (local)
+            folder.cachedLocalFileMeta = LocalFiles::fromNames(*local);
         const QString got = QStringLiteral("%1:%2:%3:%4:%5")
                                 .arg(folder.newFileNames().join(','))
                                 .arg(folder.newFileCount())
@@ -126,6 +128,72 @@ private Q_SLOTS:
         QVERIFY(!folder.hasModifiedFiles());
     }
 
+    // Records and cache of a folder, held in one name store once they meet: the values, the counters and the
+    // JSON stay what they were, and an edit on either side after sharing leaves the other side as it was.
+    void sharedNames_data()
+    {
+        QTest::addColumn<Files>("records");
+        QTest::addColumn<LocalFileMetaMap>("local");
+        const LocalFileMeta m1{10, 1.0};
+        QTest::newRow("names match") << Files{rec("a.jpg", 10, 1.0), rec("b.jpg", 20)}
+                                     << LocalFileMetaMap{{"b.jpg", {20, std::nullopt}}, {"a.jpg", m1}};
+        QTest::newRow("removed, new and twice") << Files{rec("gone.jpg", 5, 2.0), rec("a.jpg", 10, 1.0), rec("gone.jpg", 6)}
+                                                << LocalFileMetaMap{{"a.jpg", {11, 1.0}}, {"new.jpg", {}}};
+        QTest::newRow("other Unicode form on disk") << Files{rec(nfc, 10, 1.0), rec("x.jpg", 0)}
+                                                    << LocalFileMetaMap{{nfd, {10, 3.0}}, {"x.jpg", {}}};
+        QTest::newRow("no records, empty disk") << Files{} << LocalFileMetaMap{};
+        QTest::newRow("time zero is a time") << Files{rec("a.jpg", 0, 0.0), rec("b.jpg", 0, -0.0)}
+                                             << LocalFileMetaMap{{"a.jpg", {0, std::nullopt}}, {"b.jpg", {0, 0.0}}};
+    }
+
+    void sharedNames()
+    {
+        QFETCH(Files, records);
+        QFETCH(LocalFileMetaMap, local);
+        SyncFolder folder;
+        folder.status = SyncStatus::synced("g", "s", records.size());
+        folder.uploadedFiles = records;
+        folder.cachedLocalFileMeta = local;
+        const SyncFolder apart = folder;
+        const auto counters = [](const SyncFolder &f) {
+            return QStringList{f.newFileNames().join(','), f.removedFileNames().join(','),
+                               QString::number(f.hasModifiedFiles()), QString::number(f.needsMetadataBaseline())};
+        };
+
+        folder.shareNames();
+        QVERIFY(!folder.needsSharedNames());
+        QCOMPARE(folder.uploadedFiles->toList(), records);
+        QCOMPARE(folder.cachedLocalFileMeta->toMap(), local);
+        QCOMPARE(folder.cachedLocalFileNames(), Names(local.keyBegin(), local.keyEnd()));
+        QVERIFY(folder == apart);
+        QCOMPARE(counters(folder), counters(apart));
+        QCOMPARE(encodeSyncFolder(folder), encodeSyncFolder(apart));
+        QCOMPARE(decodeSyncFolder(encodeSyncFolder(folder)).uploadedFiles, OptFiles(records));
+
+        SyncFolder editedRecords = folder;
+        editedRecords.uploadedFiles->append(rec("late.jpg", 7, 9.0));
+        if (!records.isEmpty())
+            editedRecords.uploadedFiles->replace(0, rec("first.jpg", 1));
+        Files expected = records;
+        expected.append(rec("late.jpg", 7, 9.0));
+        if (!expected.isEmpty() && !records.isEmpty())
+            expected[0] = rec("first.jpg", 1);
+        QCOMPARE(editedRecords.uploadedFiles->toList(), expected);
+        QCOMPARE(editedRecords.cachedLocalFileMeta->toMap(), local);
+        QCOMPARE(folder.uploadedFiles->toList(), records);
+
+        SyncFolder editedCache = folder;
+        editedCache.cachedLocalFileMeta->insert("added.jpg", {3, 4.0});
+        LocalFileMetaMap grown = local;
+        grown.insert("added.jpg", {3, 4.0});
+        QCOMPARE(editedCache.cachedLocalFileMeta->toMap(), grown);
+        QCOMPARE(editedCache.uploadedFiles->toList(), records);
+        QCOMPARE(folder.cachedLocalFileMeta->toMap(), local);
+        editedCache.shareNames();
+        QCOMPARE(editedCache.uploadedFiles->toList(), records);
+        QCOMPARE(editedCache.cachedLocalFileMeta->toMap(), grown);
+    }
+
     void displayName_data()
     {
         QTest::addColumn<QString>("name");
@@ -155,14 +223,14 @@ private Q_SLOTS:
         folder.status = SyncStatus::failed("Opplasting feilet \"x\"");
         folder.uploadedFiles = Files{rec("a.jpg", 12, 760000000.5), rec("b.jpg", 3)};
         folder.movedFrom = "2023/Bryllup";
-        folder.cachedLocalFileNames = Names{"a.jpg"}; // caches are never written
+        folder.cachedLocalFileMeta = LocalFiles::fromNames(Names{"a.jpg"}); // caches are never written
         const QByteArray expected =
             R"({"path":"/e/2024/Bryllup","name":"Bryllup","displayName":"Bryllup","relativePath":"2024/Bryllup",)"
             R"("parentComponents":["2024"],"imageCount":2,"status":{"failed":{"_0":"Opplasting feilet \"x\""}},)"
             R"("uploadedFiles":[{"fileName":"a.jpg","fileSize":12,"mtime":760000000.5},)"
             R"({"fileName":"b.jpg","fileSize":3}],"movedFrom":"2023/Bryllup"})";
         QCOMPARE(encodeSyncFolder(folder), expected);
-        folder.cachedLocalFileNames.reset();
+        folder.cachedLocalFileMeta.reset();
         QCOMPARE(decodeSyncFolder(expected), folder);
     }
 

@@ -75,7 +75,7 @@ private Q_SLOTS:
         same.status = SyncStatus::synced("g1", "s1", 1);
         SyncFolder grown = *folderAt(scanned, tree.path("Grown"));
         grown.imageCount = 1;
-        grown.cachedLocalFileNames = QSet<QString>{"a.jpg"};
+        grown.cachedLocalFileMeta = LocalFiles::fromNames({"a.jpg"});
         const auto entry = [](const QString &path, qint64 images, const SyncStatus &status) {
             SyncFolder folder;
             folder.path = path;
@@ -99,7 +99,7 @@ private Q_SLOTS:
         QCOMPARE(folderAt(merged, grown.path)->imageCount, 2);
         QCOMPARE(folderAt(merged, vanished.path)->imageCount, 0);
         QCOMPARE(folderAt(merged, vanished.path)->status, vanished.status);
-        QCOMPARE(folderAt(merged, vanished.path)->cachedLocalFileNames, QSet<QString>());
+        QCOMPARE(folderAt(merged, vanished.path)->cachedLocalFileNames(), QSet<QString>());
         QCOMPARE(*folderAt(merged, placeholder.path), placeholder);
 
         // The same scan again, with every path known to it or not: nothing changes, nothing is appended twice.

@@ -154,7 +154,7 @@ int main(int argc, char *argv[])
 
     using namespace zoo;
     SyncFolder pending = changed("Kunder/2024_05--Bryllup/Bryllup_Hansen-og-Berg", 18, 3);
-    pending.cachedLocalFileNames->insert(QStringLiteral("Et_veldig_langt_filnavn_fra_eksporten_som_ikke_faar_plass_2024-05-18.jpg"));
+    pending.cachedLocalFileMeta->insert(QStringLiteral("Et_veldig_langt_filnavn_fra_eksporten_som_ikke_faar_plass_2024-05-18.jpg"), {});
     pending = withPath(pending, full);
     SyncFolder skipped = withPath(changed("Reiser/Lofoten", 0, 0, 7), few);
     skipped.skippedEntries = {2, 1};

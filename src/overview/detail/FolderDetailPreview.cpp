@@ -235,7 +235,7 @@ FolderDetailPreview::FolderDetailPreview(ThumbnailCache *cache, PreviewLoaders l
 
 void FolderDetailPreview::setFolder(const SyncFolder &folder)
 {
-    Source source{folder.path, folder.imageCount, folder.cachedLocalFileNames, folder.cachedLocalFileMeta};
+    Source source{folder.path, folder.imageCount, folder.cachedLocalFileMeta};
     if (m_source == source)
         return;
     m_source = std::move(source);

@@ -78,8 +78,7 @@ private:
     struct Source {
         QString path;
         qint64 imageCount = 0;
-        std::optional<QSet<QString>> names;
-        std::optional<LocalFileMetaMap> meta;
+        std::optional<LocalFiles> files;
         bool operator==(const Source &) const = default;
     };
 

@@ -3,6 +3,7 @@
 #include "ui/Theme.h"
 
 #include <algorithm>
+#include <vector>
 #include <cmath>
 
 namespace {
@@ -11,13 +12,20 @@ namespace {
 // (a missing name, duplicates, names that differ only in Unicode form) goes to the full counts.
 bool namesMatchExactly(const SyncFolder &folder)
 {
-    if (!folder.uploadedFiles || !folder.cachedLocalFileNames)
+    if (!folder.uploadedFiles || !folder.cachedLocalFileMeta)
         return false;
-    const QSet<QString> &local = *folder.cachedLocalFileNames;
-    if (local.size() != folder.uploadedFiles->size())
+    const LocalFiles &local = *folder.cachedLocalFileMeta;
+    const UploadRecords &records = *folder.uploadedFiles;
+    if (local.size() != records.size())
         return false;
-    return std::all_of(folder.uploadedFiles->cbegin(), folder.uploadedFiles->cend(),
-                       [&local](const UploadedFileMeta &file) { return local.contains(file.fileName); });
+    std::vector<bool> named(size_t(local.size()), false);
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        const qsizetype at = SyncFolderFiles::cacheIndex(records, i, local);
+        if (at < 0 || named[size_t(at)])
+            return false;
+        named[size_t(at)] = true;
+    }
+    return true;
 }
 
 } // namespace
