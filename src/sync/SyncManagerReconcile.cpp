@@ -448,6 +448,12 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     }
     m_dismissedGalleryIds = dismissed;
     QSet<QString> known = m_knownGalleryIds - dismissed;
+    // A gallery a folder of this list was linked to is this app's own, also when its folder went before any
+    // reconcile saw the link (a top-level gallery would otherwise vanish without a trace).
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (folder.status.is(SyncStatus::Case::synced) && !dismissed.contains(folder.status.galleryId()))
+            known.insert(folder.status.galleryId());
+    }
     for (const SyncStateGallery &gallery : state.galleries) {
         if (gallery.folderId && !m_deletedGalleryIds.contains(gallery.id) && !dismissed.contains(gallery.id))
             known.insert(gallery.id);

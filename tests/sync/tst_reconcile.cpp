@@ -143,6 +143,35 @@ private Q_SLOTS:
         QVERIFY(saved.contains(fest2023.toUtf8()));
     }
 
+    // A top-level gallery made by a first sync is known although no reconcile saw its link: its folder deleted
+    // before the next reconcile leaves its placeholder, not a gallery the user can no longer reach.
+    void firstSyncedGalleryOfAFolderGoneIsKnown()
+    {
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree tree;
+        writeState(support.root(), tree.root(), {});
+        Engine engine(service.baseUrl(), support.root());
+        SyncManager &manager = engine.manager;
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        tree.addFile("Høst/h.jpg", 3);
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        const SyncFolder *folder = folderAt(manager, tree.path("Høst"));
+        QVERIFY(folder);
+        testsupport::awaitTask(manager.syncFolder(*folder));
+        folder = folderAt(manager, tree.path("Høst"));
+        QVERIFY(folder && folder->status.is(SyncStatus::Case::synced));
+        const QString gallery = folder->status.galleryId();
+
+        QVERIFY(QDir(tree.path("Høst")).removeRecursively());
+        testsupport::awaitTask(manager.fullScanAndReconcile());
+        const SyncFolder *placeholder = folderAt(manager, "__removed__/" + gallery);
+        QVERIFY(placeholder);
+        QCOMPARE(placeholder->status.kind(), SyncStatus::Case::removedLocally);
+        QVERIFY(manager.knownGalleryIds().contains(gallery));
+    }
+
     // Automatic sync is asked for only when a folder is new or a synced one without a pending move changed.
     void schedulesAutoSyncOnlyForWork_data()
     {
