@@ -260,6 +260,14 @@ private Q_SLOTS:
         f.cachedLocalFileMeta = LocalFileMetaMap{{"a.jpg", {1, 2.0}}}; // a cache alone is a change
         manager.setFolders({f});
         QCOMPARE(folders.count(), 2);
+        // The list stores the records on the cache's names: the same values, no change to tell.
+        f.uploadedFiles = QList<UploadedFileMeta>{{"a.jpg", 1, 2.0}, {"gone.jpg", 3, std::nullopt}};
+        manager.setFolders({f});
+        QVERIFY(f.needsSharedNames());
+        QVERIFY(!manager.folders().first().needsSharedNames());
+        QCOMPARE(manager.folders().first(), f);
+        manager.setFolders({f});
+        QCOMPARE(folders.count(), 3);
     }
 };
 
