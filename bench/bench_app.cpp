@@ -3,10 +3,13 @@
 //   - process start to tray icon shown, and the resident memory once idle with the panel closed, of the real
 //     varnostima binary (each run a fresh process);
 //   - panel open to painted (first open, then later opens), in this process, built as main() builds it;
-//   - the UI thread's longest stall while a first import of 200 new folders runs with the panel open: a 5 ms
-//     timer records how late each of its firings comes.
+//   - the UI thread's longest stall while a first import of 200 new folders runs with the panel open (with
+//     --overview, the overview window open too, and the time its opening held the UI thread): a 5 ms timer records
+//     how late each of its firings comes.
 //
-//   bench_app [--folders N] [--images N] [--import N] [--runs N]
+//   bench_app [--folders N] [--images N] [--import N] [--runs N] [--overview]
+//
+// BENCH_TRACE=1 prints each stall over 16 ms with its time since the import began and the time of day.
 //
 // Needs an X11 display: run it through bench/run_bench_app.sh, which gives it Xvfb and a private session bus. It
 // starts the tray host (trayer) and the notification daemon (dunst) itself.
@@ -14,6 +17,7 @@
 #include "BenchSupport.h"
 #include "ProcessMemory.h"
 #include "app/AppShell.h"
+#include "app/WindowManager.h"
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/TrayController.h"
 #include "ui/Theme.h"
@@ -33,6 +37,7 @@
 #include <QProcess>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTime>
 #include <QTimer>
 #include <QWindow>
 
@@ -228,6 +233,7 @@ int main(int argc, char **argv)
     int importFolders = 200;
     int runs = 3;
     const QStringList args = app.arguments();
+    const bool withOverview = args.contains(QStringLiteral("--overview"));
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == "--folders")
             folders = args[++i].toInt();
@@ -310,6 +316,20 @@ int main(int argc, char **argv)
                 median(laterOpens) * 1e3, *std::max_element(laterOpens.cbegin(), laterOpens.cend()) * 1e3);
     std::fflush(stdout);
 
+    if (withOverview) {
+        // The click's handling: the window built and shown; painting it follows in later events.
+        QElapsedTimer opening;
+        opening.start();
+        shell.windows().open(WindowManager::Window::Overview);
+        const double openMs = opening.nsecsElapsed() / 1e6;
+        pause(2'000);
+        shell.tray().panel()->hide();
+        pause(200);
+        openPanel(shell.tray());
+        std::printf("overview window opened over the library: %.1f ms on the UI thread\n", openMs);
+        std::fflush(stdout);
+    }
+
     // A first import of new folders, written by another process's pace from another thread, panel open.
     const int importImages = 10;
     const QByteArray jpeg = sampleJpeg();
@@ -317,6 +337,8 @@ int main(int argc, char **argv)
     std::atomic<bool> stop = false;
     QList<double> lateness;
     qint64 closedFirings = 0;
+    QElapsedTimer importClock;
+    importClock.start();
     QElapsedTimer probeClock;
     probeClock.start();
     qint64 expected = probeClock.nsecsElapsed() + 5'000'000;
@@ -326,13 +348,14 @@ int main(int argc, char **argv)
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = probeClock.nsecsElapsed();
         lateness.append((now - expected) / 1e6);
+        if (qEnvironmentVariableIsSet("BENCH_TRACE") && lateness.last() > 16)
+            std::printf("  stall %.1f ms at %.3f s (%s)\n", lateness.last(), importClock.nsecsElapsed() / 1e9,
+                        qPrintable(QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"))));
         closedFirings += shell.tray().panel()->isVisible() ? 0 : 1;
         expected = now + 5'000'000;
         probe.start(5);
     });
     probe.start(5);
-    QElapsedTimer importClock;
-    importClock.start();
     std::thread writer([&] {
         for (int f = 0; f < importFolders; ++f) {
             const QString folder = QStringLiteral("%1/Import/Oppdrag %2").arg(fixture.exportRoot).arg(f + 1, 3, 10, QChar(u'0'));
@@ -369,9 +392,10 @@ int main(int argc, char **argv)
     }
     std::sort(lateness.begin(), lateness.end());
     const auto over = std::count_if(lateness.cbegin(), lateness.cend(), [](double ms) { return ms > 16; });
-    std::printf("first import of %d folders x %d images (%.0f KB each), panel open for %.0f %% of it: %.1f s; UI "
+    std::printf("first import of %d folders x %d images (%.0f KB each), panel open for %.0f %% of it%s: %.1f s; UI "
                 "thread probe: %lld firings, longest stall %.1f ms, 99th percentile %.1f ms, %lld over 16 ms\n",
                 importFolders, importImages, jpeg.size() / 1e3, 100.0 - 100.0 * closedFirings / lateness.size(),
+                withOverview ? ", overview open" : "",
                 importSeconds, qint64(lateness.size()), lateness.last(), lateness.at(lateness.size() * 99 / 100),
                 qint64(over));
     QList<double> reopen;
