@@ -24,6 +24,7 @@ UploadHistoryStore::UploadHistoryStore(const QUrl &storeURL, QObject *parent)
     : QObject(parent)
     , m_storeURL(storeURL.isEmpty() ? defaultStoreURL() : storeURL)
 {
+    m_writer.setMaxThreadCount(1);
     load();
 }
 
@@ -69,14 +70,20 @@ void UploadHistoryStore::load()
 
 void UploadHistoryStore::save() const
 {
-    QSaveFile file(m_storeURL.toLocalFile());
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(file.errorString()));
-        return;
-    }
-    const QByteArray bytes = encodeRecentUploads(m_recentUploads);
-    // Private to its owner, like every file of the app.
-    if (file.write(bytes) != bytes.size() || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || !file.commit())
-        qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(file.errorString()));
+    m_writer.start([path = m_storeURL.toLocalFile(), bytes = encodeRecentUploads(m_recentUploads)] {
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) {
+            qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(file.errorString()));
+            return;
+        }
+        // Private to its owner, like every file of the app.
+        if (file.write(bytes) != bytes.size() || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+            || !file.commit())
+            qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(file.errorString()));
+    });
+}
+
+void UploadHistoryStore::flush() const
+{
+    m_writer.waitForDone();
 }

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QThreadPool>
 #include <QUrl>
 
 // The recent uploads, newest first, kept in "recent-uploads.json" in the application-support folder.
@@ -27,8 +28,12 @@ public:
 
     QUrl storeURL() const { return m_storeURL; }
 
-    // Writes the list atomically; on failure the file keeps its previous contents.
+    // Writes the list atomically and returns at once: the write, which waits for the disk, runs on a thread of
+    // the store's own, in the order of the saves. On failure the file keeps its previous contents. Destruction
+    // waits for the writes.
     void save() const;
+    // Blocks until every save so far is on disk (for tests).
+    void flush() const;
 
 Q_SIGNALS:
     void recentUploadsChanged();
@@ -38,4 +43,5 @@ private:
 
     QList<RecentUpload> m_recentUploads;
     const QUrl m_storeURL;
+    mutable QThreadPool m_writer; // one thread
 };

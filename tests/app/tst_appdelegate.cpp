@@ -134,6 +134,7 @@ private Q_SLOTS:
         QCOMPARE(delegate->historyStore().recentUploads().size(), 1);
         delegate->authManager().logout();
         QVERIFY(delegate->historyStore().recentUploads().isEmpty());
+        delegate->historyStore().flush();
         QFile file(m_support->path(QStringLiteral("recent-uploads.json")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().trimmed(), QByteArray("[]"));
@@ -328,6 +329,7 @@ private Q_SLOTS:
         QCOMPARE(top.imageCount, 12);
         QCOMPARE(top.completedAt, m_now);
         QCOMPARE(top.baseURL, std::optional<QUrl>(m_service->baseUrl()));
+        delegate->historyStore().flush();
         QCOMPARE(UploadHistoryStore(delegate->historyStore().storeURL()).recentUploads().size(), 1);
         QTRY_COMPARE(m_center->posted.size(), notifications);
         if (notifications) {

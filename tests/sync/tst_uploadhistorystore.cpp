@@ -80,8 +80,11 @@ private Q_SLOTS:
         QCOMPARE(reloaded.recentUploads().at(0).id(), "https://staging.example.no|g1");
         QCOMPARE(reloaded.recentUploads().at(1).id(), "g2");
 
+        // Saves in a row reach the disk in their order: the last one stays.
+        reloaded.save();
         reloaded.setRecentUploads({});
         reloaded.save();
+        reloaded.flush();
         QCOMPARE(readFile(path()), QByteArray("[]"));
     }
 
@@ -130,6 +133,7 @@ private Q_SLOTS:
         store.setRecentUploads(uploads);
         testsupport::LogCapture log;
         store.save();
+        store.flush();
         QCOMPARE(log.count(kCategory, QStringLiteral("Failed to save recent uploads: ")), 1);
         QCOMPARE(store.recentUploads(), uploads);
         QVERIFY(QFileInfo(path()).isDir());
