@@ -275,7 +275,19 @@ int main(int argc, char **argv)
         }
         const double passEnd = now();
         const double passCpu = cpuSeconds() - passCpuStart;
-        waitUntil([] { return false; }, 1500); // the last write lands within a second
+        // The last write lands within the interval the one before it set, and the time the write takes.
+        waitUntil(
+            [&counter] {
+                const std::vector<StateWriteCounter::Write> landed = counter.writes();
+                const auto last = std::find_if(landed.crbegin(), landed.crend(),
+                                               [](const StateWriteCounter::Write &write) { return !write.copy; });
+                if (last == landed.crend())
+                    return false;
+                const std::chrono::duration<double> held =
+                    SyncStateStore::intervalAfter(last->bytes, SyncStateStore::defaultMinInterval);
+                return now() - last->at > held.count() + 1.0;
+            },
+            60 * 1000);
         const std::vector<StateWriteCounter::Write> writes = counter.writes();
         qint64 total = 0;
         double shortestGap = 0;

@@ -264,6 +264,12 @@ std::optional<SyncState> SyncStateStore::load()
     return salvagedState(ignored);
 }
 
+std::chrono::milliseconds SyncStateStore::intervalAfter(qint64 bytesWritten, std::chrono::milliseconds minInterval)
+{
+    const double stretch = std::max(1.0, double(bytesWritten) / double(bytesPerInterval));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(minInterval * stretch);
+}
+
 void SyncStateStore::save(SyncState snapshot)
 {
     {
@@ -296,11 +302,10 @@ void SyncStateStore::run()
         if (!m_pending)
             return; // stopping with nothing left to write
         // A burst of saves: hold the newest until the interval since the last write has passed.
-        while (m_lastWriteEnd && m_flushes == 0 && !m_stopping) {
-            const Clock::time_point due = *m_lastWriteEnd + m_minInterval;
-            if (Clock::now() >= due)
+        while (m_nextWriteDue && m_flushes == 0 && !m_stopping) {
+            if (Clock::now() >= *m_nextWriteDue)
                 break;
-            m_wake.wait_until(lock, due);
+            m_wake.wait_until(lock, *m_nextWriteDue);
         }
         SyncState snapshot = std::move(*m_pending);
         m_pending.reset();
@@ -309,8 +314,10 @@ void SyncStateStore::run()
         const WriteOutcome outcome = write(snapshot);
         lock.lock();
         m_writing = false;
+        // From the end: files land at least an interval apart; after a failed write the next waits the shortest one.
         if (outcome != WriteOutcome::unchanged)
-            m_lastWriteEnd = Clock::now(); // from the end: files land at least an interval apart
+            m_nextWriteDue = Clock::now()
+                + intervalAfter(outcome == WriteOutcome::written ? m_lastWrittenBytes : 0, m_minInterval);
         m_writeCount += outcome == WriteOutcome::written ? 1 : 0;
         if (!m_pending)
             m_written.notify_all();
@@ -358,6 +365,7 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot)
             m_vouched = written;
         }
         m_lastWritten = snapshot;
+        m_lastWrittenBytes = size;
         return WriteOutcome::written;
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Failed to save state: %s", error.what());

@@ -58,8 +58,10 @@ SyncState decodeSyncStateDocument(const QByteArray &json);
 
 // Loads the state file and writes it on a background thread. Saves coalesce: the newest snapshot wins, the ones
 // in between may never reach the disk, and each write replaces the whole file atomically. A write starts no
-// sooner than minInterval after the previous one ended: a save after a quiet spell is written at once, a burst of
-// saves becomes one write per interval, the last one within an interval (and a write) of the last save. Destruction writes the last snapshot first.
+// sooner than an interval after the previous one ended: minInterval, stretched by one minInterval for every
+// bytesPerInterval of the file written last, so that rewriting a large, growing file costs a bounded rate of bytes.
+// A save after a quiet spell is written at once, a burst of saves becomes one write per interval, the last one
+// within an interval (and a write) of the last save. Destruction writes the last snapshot first.
 //
 // Each state is written once: the file a write replaces becomes the last-good copy by a hard link, provided it is
 // a file this store wrote or loaded (a file changed behind its back is never taken for good). A snapshot equal to
@@ -68,6 +70,10 @@ class SyncStateStore
 {
 public:
     static constexpr std::chrono::milliseconds defaultMinInterval{1000};
+    static constexpr qint64 bytesPerInterval = 5'000'000;
+
+    // How long the writer holds saves after writing a file of that size.
+    static std::chrono::milliseconds intervalAfter(qint64 bytesWritten, std::chrono::milliseconds minInterval);
 
     explicit SyncStateStore(QString filePath, std::chrono::milliseconds minInterval = defaultMinInterval);
     ~SyncStateStore();
@@ -120,12 +126,13 @@ private:
     std::condition_variable m_wake;    // the writer: a snapshot, a flush or the end
     std::condition_variable m_written; // flush(): the writer went idle
     std::optional<SyncState> m_pending;
-    std::optional<Clock::time_point> m_lastWriteEnd;
+    std::optional<Clock::time_point> m_nextWriteDue;
     int m_flushes = 0; // flush() calls waiting: the writer skips the interval
     bool m_writing = false;
     bool m_stopping = false;
     qint64 m_writeCount = 0;
     std::optional<FileStamp> m_vouched;    // the state file as this store last wrote or loaded it
     std::optional<SyncState> m_lastWritten; // the writer's own: what its last write held
+    qint64 m_lastWrittenBytes = 0;          // the writer's own: that file's size
     std::thread m_writer; // last: started once every field above exists
 };

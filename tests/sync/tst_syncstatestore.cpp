@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -20,6 +21,21 @@ SyncState stateWithGallery(const QString &id)
 {
     SyncState state;
     state.knownGalleryIds = {id};
+    return state;
+}
+
+// Past SyncStateStore::bytesPerInterval once written, so that the writer holds the next save longer.
+SyncState largeStateWithGallery(const QString &id)
+{
+    SyncState state = stateWithGallery(id);
+    FolderUploadList folders;
+    for (int f = 0; f < 1000; ++f) {
+        QList<UploadedFileMeta> files;
+        for (int i = 0; i < 100; ++i)
+            files.append({QStringLiteral("IMG_%1_%2.jpg").arg(f).arg(i), 1000000 + i, 7.5e8 + i});
+        folders.append({QStringLiteral("/photos/Shoot %1").arg(f), files});
+    }
+    state.folderUploads = std::move(folders);
     return state;
 }
 
@@ -117,6 +133,36 @@ private Q_SLOTS:
         for (const QString id : {"a", "b", "c", "d"})
             store.save(stateWithGallery(id));
         QTRY_COMPARE(galleriesOnDisk(path), QSet<QString>{"d"}); // no flush: the writer's own timer
+    }
+
+    // After a file large enough to stretch the interval, the newest save still lands: by the writer's own timer,
+    // at a flush and at destruction.
+    void newestSaveLandsAfterALargeFile_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("writer's timer") << "timer";
+        QTest::newRow("flush") << "flush";
+        QTest::newRow("destruction") << "destruction";
+    }
+
+    void newestSaveLandsAfterALargeFile()
+    {
+        QFETCH(QString, how);
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        {
+            SyncStateStore store(path, how == "timer" ? 20ms : 1h);
+            store.save(largeStateWithGallery("a"));
+            QTRY_COMPARE_WITH_TIMEOUT(store.writeCount(), 1, 30000);
+            QVERIFY(QFileInfo(path).size() > SyncStateStore::bytesPerInterval);
+            store.save(stateWithGallery("b"));
+            store.save(stateWithGallery("c"));
+            if (how == "timer")
+                QTRY_COMPARE_WITH_TIMEOUT(galleriesOnDisk(path), QSet<QString>{"c"}, 30000);
+            else if (how == "flush")
+                store.flush();
+        }
+        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"c"});
     }
 
     // Each state reaches the disk once: the file it replaces becomes the copy under a second name, and a state
