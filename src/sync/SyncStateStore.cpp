@@ -243,6 +243,9 @@ std::optional<SyncState> SyncStateStore::load()
         if (stamp == stampOf(m_filePath)) {
             std::lock_guard lock(m_mutex);
             m_vouched = stamp;
+            // A start with nothing changed then writes nothing; only while the writer is idle, as it owns this.
+            if (!m_writing && !m_pending)
+                m_lastWritten = state;
         }
         return state;
     } catch (const SyncDecodingError &error) {

@@ -199,6 +199,29 @@ private Q_SLOTS:
         QCOMPARE(readFile(copy), a);
     }
 
+    // A start that changes nothing rewrites nothing: the loaded file is as good as one this store wrote.
+    void loadedStateIsNotWrittenAgain()
+    {
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        {
+            SyncStateStore earlier(path, 1h);
+            earlier.save(stateWithGallery("a"));
+        }
+        const ino_t first = inodeOf(path);
+        SyncStateStore store(path, 1h);
+        const std::optional<SyncState> loaded = store.load();
+        QVERIFY(loaded);
+        store.save(*loaded);
+        store.flush();
+        QCOMPARE(store.writeCount(), 0);
+        QCOMPARE(inodeOf(path), first);
+        store.save(stateWithGallery("b"));
+        store.flush();
+        QCOMPARE(store.writeCount(), 1);
+        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
+    }
+
     // A write cut short at any step leaves the file or its copy loadable, and the next write clears up after it.
     void crashBetweenSteps_data()
     {
