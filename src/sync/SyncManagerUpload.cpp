@@ -128,9 +128,9 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
             self->endUploadInFlight(folder.path, true);
         throw;
     }
-    if (self && presigned.presignedUrls.size() != files.size())
-        self->endUploadInFlight(folder.path, true);
     if (presigned.presignedUrls.size() != files.size()) {
+        if (self)
+            self->endUploadInFlight(folder.path, true);
         qCCritical(lcSync, "Presigned URL count mismatch in %s: got %lld, expected %lld", qUtf8Printable(folder.name),
                    qint64(presigned.presignedUrls.size()), qint64(files.size()));
         throw SyncManagerError::countMismatch(presigned.presignedUrls.size(), files.size());

@@ -186,11 +186,15 @@ QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 gene
         if (!self || generation != m_watchFolderGeneration)
             co_return;
         applyRefreshChanges(changes);
+        co_return;
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Refresh failed: %s", error.what());
     } catch (...) {
         qCCritical(lcSync, "Refresh failed");
     }
+    // A later event names only its own folders: what this refresh was to read waits for the next one.
+    if (self && generation == m_watchFolderGeneration)
+        m_refreshScope.add(scope);
 }
 
 void SyncManager::mergeRefreshedFolders(const QList<SyncFolder> &scanned, const QSet<QString> &knownPaths,
