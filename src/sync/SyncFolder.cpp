@@ -330,15 +330,32 @@ QStringList SyncFolder::modifiedFileNames() const
     return result;
 }
 
+namespace {
+
+bool knowsOnlyTheName(const UploadRecords &records, qsizetype i)
+{
+    return records.fileSizeAt(i) == 0 && !records.mtimeAt(i);
+}
+
+} // namespace
+
 bool SyncFolder::needsMetadataBaseline() const
 {
     if (!uploadedFiles)
         return false;
     for (qsizetype i = 0; i < uploadedFiles->size(); ++i) {
-        if (uploadedFiles->fileSizeAt(i) == 0 && !uploadedFiles->mtimeAt(i))
+        if (knowsOnlyTheName(*uploadedFiles, i))
             return true;
     }
     return false;
+}
+
+qint64 SyncFolder::metadataBaselineCount() const
+{
+    qint64 count = 0;
+    for (qsizetype i = 0; uploadedFiles && i < uploadedFiles->size(); ++i)
+        count += knowsOnlyTheName(*uploadedFiles, i) ? 1 : 0;
+    return count;
 }
 
 // ---- JSON

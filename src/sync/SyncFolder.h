@@ -137,6 +137,8 @@ struct SyncFolder {
     // The recorded names whose local file differs from its record (isModified), sorted like newFileNames.
     QStringList modifiedFileNames() const;
     bool needsMetadataBaseline() const;
+    // The records that know only a name (no size, no time): the next update checks these against the gallery.
+    qint64 metadataBaselineCount() const;
 
     bool operator==(const SyncFolder &) const = default;
 };

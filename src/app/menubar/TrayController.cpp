@@ -90,7 +90,9 @@ void TrayController::buildMenu()
             return;
         // Through the panel's sign-in view: where no browser takes the page, the panel comes up with its address.
         LoginView *login = m_panel->content()->loginView();
-        connect(login, &LoginView::linkShown, this, &TrayController::showPanel, Qt::SingleShotConnection);
+        // Unique: a click whose page a browser took leaves its connection behind, and the next must not add another.
+        connect(login, &LoginView::linkShown, this, &TrayController::showPanel,
+                Qt::ConnectionType(Qt::SingleShotConnection | Qt::UniqueConnection));
         login->openDeviceLogin();
     });
     m_overview = m_menu->addAction(QStringLiteral("Åpne oversikt"), this, call(m_actions.openOverview));

@@ -150,13 +150,7 @@ ChangesGroup ChangesGroup::modifiedFiles(const SyncFolder &folder)
 
 ChangesGroup ChangesGroup::checkedFiles(const SyncFolder &folder)
 {
-    // Records that knew only names: the update compares these images with the gallery's.
-    qint64 unknown = 0;
-    if (folder.uploadedFiles) {
-        unknown = std::count_if(folder.uploadedFiles->cbegin(), folder.uploadedFiles->cend(),
-                                [](const UploadedFileMeta &record) { return record.fileSize == 0 && !record.mtime; });
-    }
-    return of(Kind::Checked, {}, unknown);
+    return of(Kind::Checked, {}, folder.metadataBaselineCount());
 }
 
 FolderDetailChanges::FolderDetailChanges(QWidget *parent)
