@@ -1,7 +1,7 @@
 # Sourced by scripts/run and scripts/test: installs the Debian packages the build, the app and the tests need,
 # only when some are missing, so a warm machine pays nothing.
 VARNOSTIMA_PACKAGES=(
-  build-essential cmake ninja-build ccache pkg-config
+  build-essential cmake ninja-build ccache pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
   qcoro-qt6-dev libcpp-httplib-dev libxkbcommon-dev libicu-dev libwebp-dev
   xvfb xauth dbus dbus-x11 dbus-bin

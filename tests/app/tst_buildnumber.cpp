@@ -74,6 +74,10 @@ private Q_SLOTS:
 
         const QString header = dir.filePath(QStringLiteral("out/BuildNumber.h"));
         QProcess cmake;
+        // Git stops at the temporary folder, even when that lies inside another repository.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("GIT_CEILING_DIRECTORIES"), dir.path());
+        cmake.setProcessEnvironment(environment);
         cmake.start(QStringLiteral(VARNOSTIMA_CMAKE_COMMAND),
                     {QStringLiteral("-DSOURCE_DIR=") + tree, QStringLiteral("-DOUTPUT=") + header,
                      QStringLiteral("-DGIVEN=") + given, QStringLiteral("-P"), QStringLiteral(VARNOSTIMA_BUILD_NUMBER_SCRIPT)});

@@ -493,7 +493,7 @@ private Q_SLOTS:
         const QString id = e.entry("Shoot").status.galleryId();
         QCOMPARE(e.names(id), QStringList());
         e.service.releaseHeld();
-        QTRY_COMPARE(e.names(id), all);
+        QTRY_COMPARE_WITH_TIMEOUT(e.names(id), all, 10000);
         awaitTask(std::move(killed));
         e.pass();
         QCOMPARE(e.names(id), all);
