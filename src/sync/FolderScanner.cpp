@@ -327,16 +327,6 @@ std::pair<QStringList, QString> splitRelative(const QString &relative)
     return {components, name};
 }
 
-bool isBelowAnyOf(const QString &relative, const QSet<QString> &trees)
-{
-    for (auto slash = relative.lastIndexOf(QLatin1Char('/')); slash > 0;
-         slash = relative.lastIndexOf(QLatin1Char('/'), slash - 1)) {
-        if (trees.contains(relative.left(slash)))
-            return true;
-    }
-    return false;
-}
-
 QCollator folderCollator()
 {
     // The C locale has no natural order for digits; English stands in for it.
@@ -413,12 +403,12 @@ QList<SyncFolder> FolderScanner::scanScope(const QString &exportFolder, const Re
     QList<SyncFolder> found;
     TreeWalker walker{ignoredPaths, found, unreadable};
     for (const QString &tree : std::as_const(trees)) {
-        if (isBelowAnyOf(tree, trees))
+        if (scope.coversTree(tree.left(qMax(0, tree.lastIndexOf(QLatin1Char('/'))))))
             continue; // read with the tree above it
         walker.walk(joinPath(exportFolder, tree), splitRelative(tree).first, false, true);
     }
     for (const QString &folder : scope.folders()) {
-        if (trees.contains(folder) || isBelowAnyOf(folder, trees))
+        if (scope.coversTree(folder))
             continue;
         const QString directory = joinPath(exportFolder, folder);
         Listing listing;

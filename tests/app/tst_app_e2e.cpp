@@ -2,6 +2,7 @@
 // export folder; the app signs in by itself, scans, uploads the new folder, lists it in its panel, and on SIGTERM
 // leaves a complete state file behind.
 
+#include "support/FileBytes.h"
 #include "support/StandInService.h"
 #include "support/TempTree.h"
 #include "sync/SyncStateStore.h"
@@ -14,17 +15,12 @@
 #include <QTest>
 #include <QTimer>
 
+using testsupport::writeFile;
+
 namespace {
 
 const QByteArray kToken = "e2e-token";
 constexpr int kLongWaitMs = 90'000; // only a bound for a hung run; nothing here measures speed
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 } // namespace
 
@@ -74,9 +70,10 @@ private Q_SLOTS:
         image.fill(Qt::darkRed);
         QVERIFY(image.save(gallery + QStringLiteral("/IMG_2.jpg")));
 
-        writeFile(support + QStringLiteral("/.api-token"), kToken);
-        writeFile(support + QStringLiteral("/.base-url"), service.baseUrl().toString().toUtf8());
-        writeFile(support + QStringLiteral("/watch-folder.bookmark"), home.path(QStringLiteral("Eksport")).toUtf8());
+        QVERIFY(writeFile(support + QStringLiteral("/.api-token"), kToken));
+        QVERIFY(writeFile(support + QStringLiteral("/.base-url"), service.baseUrl().toString().toUtf8()));
+        QVERIFY(writeFile(support + QStringLiteral("/watch-folder.bookmark"),
+                          home.path(QStringLiteral("Eksport")).toUtf8()));
 
         QProcess app;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -285,6 +285,9 @@ private Q_SLOTS:
         program.start(QStringLiteral(VARNOSTIMA_STANDIN_PROGRAM), {QStringLiteral("--state"), state});
         QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitCode(), 1);
+        QVERIFY(program.readAllStandardError().contains("is not a library this program saved"));
+        QVERIFY(damaged.open(QIODevice::ReadOnly));
+        QCOMPARE(damaged.readAll(), QByteArray("{\"galleries\": 3}")); // left as it was, for the user to look at
     }
 
     // The pages the app opens in the browser while trying it by hand: text from the library never becomes markup.

@@ -4,6 +4,7 @@
 
 #include "service/VarnostimaAPI.h"
 #include "support/AwaitTask.h"
+#include "support/FileBytes.h"
 #include "support/LogCapture.h"
 #include "support/StandInService.h"
 #include "support/TempTree.h"
@@ -15,6 +16,7 @@
 #include <QTest>
 
 using namespace std::chrono_literals;
+using testsupport::readFile;
 using testsupport::ScriptedAnswer;
 using testsupport::StandInService;
 using testsupport::TempTree;
@@ -37,12 +39,6 @@ void writeState(const QString &supportDir, const QString &watchFolder, const Fol
     SyncStateStore store(supportDir + "/sync-state.json");
     store.save(state);
     store.flush();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A manager over the support folder, talking to the service.

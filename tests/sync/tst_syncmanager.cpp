@@ -1,5 +1,6 @@
 // SyncManager's state file, export folder and bookmark, against a real temporary support folder.
 
+#include "support/FileBytes.h"
 #include "support/LogCapture.h"
 #include "support/TempTree.h"
 #include "sync/SyncManager.h"
@@ -9,22 +10,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using testsupport::readFile;
+using testsupport::writeFile;
 using testsupport::TempTree;
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 SyncFolder folderWithRecords(const QString &path, QList<UploadedFileMeta> files)
 {
@@ -148,10 +138,10 @@ private Q_SLOTS:
         if (lastGood == "none")
             QVERIFY(QFile::remove(copyPath));
         if (lastGood == "damaged")
-            writeFile(copyPath, "[");
+            QVERIFY(writeFile(copyPath, "["));
         QFile::remove(statePath);
         if (!contents.isNull())
-            writeFile(statePath, contents);
+            QVERIFY(writeFile(statePath, contents));
 
         testsupport::LogCapture log;
         SyncManager manager(support.root());
@@ -192,7 +182,8 @@ private Q_SLOTS:
         TempTree support;
         TempTree chosen;
         TempTree other;
-        writeFile(support.path("sync-state.json"), QByteArray(R"({"watchFolder":")") + other.root().toUtf8() + "\"}");
+        QVERIFY(writeFile(support.path("sync-state.json"),
+                          QByteArray(R"({"watchFolder":")") + other.root().toUtf8() + "\"}"));
         // Without a bookmark the state file's path is the export folder, without access of its own.
         {
             SyncManager manager(support.root());
@@ -200,7 +191,7 @@ private Q_SLOTS:
             QVERIFY(!manager.isAccessingWatchFolder());
         }
         // A bookmark wins over it; a stale one ("a/./b/") is written afresh.
-        writeFile(support.path("watch-folder.bookmark"), (chosen.root() + "/./").toUtf8());
+        QVERIFY(writeFile(support.path("watch-folder.bookmark"), (chosen.root() + "/./").toUtf8()));
         {
             testsupport::LogCapture log;
             SyncManager manager(support.root());
@@ -211,7 +202,7 @@ private Q_SLOTS:
             QCOMPARE(readFile(support.path("watch-folder.bookmark")), chosen.root().toUtf8());
         }
         // A folder that is gone is a bookmark that cannot be resolved.
-        writeFile(support.path("watch-folder.bookmark"), support.path("gone").toUtf8());
+        QVERIFY(writeFile(support.path("watch-folder.bookmark"), support.path("gone").toUtf8()));
         testsupport::LogCapture log;
         SyncManager manager(support.root());
         QVERIFY(log.contains(syncCategory, "Failed to resolve bookmark: "));

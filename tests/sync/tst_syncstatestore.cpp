@@ -1,5 +1,6 @@
 // The state file's writer: how saves turn into writes, and what reaches the disk.
 
+#include "support/FileBytes.h"
 #include "support/TempTree.h"
 #include "sync/StateFileParser.h"
 #include "sync/SyncStateStore.h"
@@ -13,6 +14,8 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using testsupport::readFile;
+using testsupport::writeFile;
 using testsupport::TempTree;
 
 namespace {
@@ -45,19 +48,6 @@ QSet<QString> galleriesOnDisk(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return decodeSyncState(file.readAll()).knownGalleryIds;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 ino_t inodeOf(const QString &path)
@@ -191,7 +181,7 @@ private Q_SLOTS:
         QCOMPARE(store.writeCount(), 2);
         QCOMPARE(inodeOf(path), second);
 
-        writeFile(path, "{\"knownGalleryIds\":[\"x\"]}"); // not the store's: neither kept nor trusted
+        QVERIFY(writeFile(path, "{\"knownGalleryIds\":[\"x\"]}")); // not the store's: neither kept nor trusted
         store.save(stateWithGallery("b"));
         store.flush();
         QCOMPARE(store.writeCount(), 3);
@@ -243,12 +233,12 @@ private Q_SLOTS:
         const QByteArray a = readFile(path);
         const QByteArray b = encodeSyncState(stateWithGallery("b"));
         if (left == "next")
-            writeFile(path + ".tmp", b.left(b.size() / 2));
+            QVERIFY(writeFile(path + ".tmp", b.left(b.size() / 2)));
         if (left == "copy name")
             QVERIFY(::link(QFile::encodeName(path), QFile::encodeName(path + ".last-good.tmp")) == 0);
         if (left == "copy") {
             QVERIFY(::link(QFile::encodeName(path), QFile::encodeName(path + ".last-good")) == 0);
-            writeFile(path + ".tmp", b);
+            QVERIFY(writeFile(path + ".tmp", b));
         }
 
         SyncStateStore store(path, 1h);

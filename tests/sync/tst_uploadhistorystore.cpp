@@ -1,5 +1,6 @@
 // The upload history file: exact bytes, round trip, unreadable files left alone, atomic writes.
 
+#include "support/FileBytes.h"
 #include "support/LogCapture.h"
 #include "sync/UploadHistoryStore.h"
 
@@ -8,6 +9,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
 
@@ -22,19 +26,6 @@ RecentUpload upload(const QString &galleryId, double secondsSince2001, std::opti
                         QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(qint64(secondsSince2001 * 1000)),
                         QStringLiteral("/home/foto/Bryllup Åse"),
                         std::move(baseURL)};
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
 }
 
 } // namespace
@@ -113,7 +104,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, contents);
         QFETCH(int, loaded);
         QFETCH(int, skipped);
-        writeFile(path(), contents);
+        QVERIFY(writeFile(path(), contents));
         testsupport::LogCapture log;
         const UploadHistoryStore store(QUrl::fromLocalFile(path()));
         QCOMPARE(store.recentUploads().size(), qMax(loaded, 0));

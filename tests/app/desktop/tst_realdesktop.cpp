@@ -2,6 +2,7 @@
 // distribution, run by this test on the display and private session bus that CTest gives it. The app binary runs
 // as a user starts it, against the stand-in service. Every wait polls with a generous bound.
 
+#include "support/FileBytes.h"
 #include "support/StandInService.h"
 
 #include <QDBusConnection>
@@ -21,6 +22,8 @@
 
 #include <csignal>
 #include <memory>
+
+using testsupport::writeFile;
 
 namespace {
 
@@ -106,13 +109,6 @@ std::optional<QString> historyHolds(const QString &summary)
     return std::nullopt;
 }
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 } // namespace
 
 class TestRealDesktop : public QObject {
@@ -147,9 +143,9 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a private session bus (dbus-run-session)");
 
-        writeFile(m_dir.filePath(QStringLiteral("dunstrc")),
-                  "[global]\n    origin = bottom-right\n    offset = 16x16\n    font = DejaVu Sans 10\n"
-                  "[urgency_normal]\n    timeout = 0\n");
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("dunstrc")),
+                          "[global]\n    origin = bottom-right\n    offset = 16x16\n    font = DejaVu Sans 10\n"
+                          "[urgency_normal]\n    timeout = 0\n"));
         startDesktopProgram(QStringLiteral("openbox"), {});
         startDesktopProgram(QStringLiteral("trayer"),
                             {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
@@ -175,9 +171,10 @@ private Q_SLOTS:
             QVERIFY(image.save(folder + u'/' + name, "JPEG"));
         }
         m_service.addAccount(kToken);
-        writeFile(data + QStringLiteral("/.api-token"), kToken);
-        writeFile(data + QStringLiteral("/.base-url"), m_service.baseUrl().toString().toUtf8());
-        writeFile(data + QStringLiteral("/watch-folder.bookmark"), m_dir.filePath(QStringLiteral("Eksport")).toUtf8());
+        QVERIFY(writeFile(data + QStringLiteral("/.api-token"), kToken));
+        QVERIFY(writeFile(data + QStringLiteral("/.base-url"), m_service.baseUrl().toString().toUtf8()));
+        QVERIFY(writeFile(data + QStringLiteral("/watch-folder.bookmark"),
+                          m_dir.filePath(QStringLiteral("Eksport")).toUtf8()));
 
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
