@@ -1,7 +1,8 @@
 #include "UploadTransport.h"
 
+#include "HttpPut.h"
+
 #include <QIODevice>
-#include <QNetworkAccessManager>
 #include <QPromise>
 
 namespace {
@@ -38,46 +39,14 @@ private:
 class UploadTransport::Worker : public QObject
 {
 public:
-    ~Worker() override
-    {
-        // Every caller hears back: a transfer cut off here ends as a cancelled one.
-        if (m_network) {
-            for (QNetworkReply *reply : m_network->findChildren<QNetworkReply *>())
-                reply->abort();
-        }
-    }
-
+    // Transfers still running when the thread stops are its children: deleting them answers each as cancelled.
     void start(const QNetworkRequest &request, QIODevice *body, qint64 answerLimit,
                const std::shared_ptr<PendingAnswer> &pending)
     {
-        if (!m_network)
-            m_network = new QNetworkAccessManager(this);
-        QNetworkReply *reply = m_network->put(request, body);
-        body->setParent(reply); // read until the transfer ends
-        auto answer = std::make_shared<UploadAnswer>();
-        // Of the answer only its start is kept: it tells an expired link from other refusals.
-        connect(reply, &QNetworkReply::readyRead, reply, [reply, answer, answerLimit] {
-            answer->bodyStart += reply->read(answerLimit - answer->bodyStart.size());
-            if (reply->bytesAvailable() > 0) {
-                answer->cutShort = true;
-                reply->abort();
-            }
-        });
-        connect(reply, &QNetworkReply::finished, reply, [reply, answer, answerLimit, pending] {
-            const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            if (status.isValid())
-                answer->status = status.toInt();
-            answer->error = reply->error();
-            answer->errorString = reply->errorString();
-            if (reply->isOpen()) // closed when cut short
-                answer->bodyStart += reply->read(qMax<qint64>(0, answerLimit - answer->bodyStart.size()));
-            pending->answer(std::move(*answer));
-            reply->deleteLater();
-        });
+        auto *put = new HttpPut(request, std::unique_ptr<QIODevice>(body), answerLimit,
+                                [pending](UploadAnswer answer) { pending->answer(std::move(answer)); }, this);
+        put->start();
     }
-
-private:
-    QNetworkAccessManager *m_network = nullptr; // made on the first transfer, on this thread
 };
 
 UploadTransport::UploadTransport()
