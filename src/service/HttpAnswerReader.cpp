@@ -23,7 +23,7 @@ void HttpAnswerReader::read(QByteArrayView bytes)
             const qsizetype count = m_remaining < 0 ? bytes.size() : qsizetype(std::min<qint64>(m_remaining, bytes.size()));
             keep(bytes.first(count));
             bytes = bytes.sliced(count);
-            if (m_remaining >= 0 && (m_remaining -= count) == 0)
+            if (m_state == State::Body && m_remaining >= 0 && (m_remaining -= count) == 0)
                 m_state = m_chunked ? State::ChunkEnd : State::Done;
             continue;
         }
