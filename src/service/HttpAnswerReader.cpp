@@ -91,6 +91,7 @@ void HttpAnswerReader::readStatusLine(const QByteArray &line)
         return;
     }
     m_interim = status == 100;
+    m_http11 = parts.at(0) == "HTTP/1.1";
     if (!m_interim) {
         m_status = status;
         m_reason = line.mid(parts.at(0).size() + 5);
@@ -126,6 +127,8 @@ void HttpAnswerReader::readHeader(const QByteArray &line)
         m_contentLength = length;
     } else if (name == "transfer-encoding") {
         m_chunked = value.toLower().endsWith("chunked");
+    } else if (name == "connection") {
+        m_closes = m_closes || value.toLower().contains("close");
     }
 }
 
@@ -141,6 +144,7 @@ void HttpAnswerReader::startBody()
         m_state = m_remaining == 0 ? State::Done : State::Body;
     } else {
         m_remaining = -1;
+        m_bodyToClose = true;
         m_state = State::Body;
     }
 }

@@ -26,6 +26,11 @@ public:
     QByteArray reasonPhrase() const { return m_reason; }
     const QByteArray &bodyStart() const { return m_body; }
     bool cutShort() const { return m_cutShort; }
+    // The answer is whole and the server keeps the connection open for another request.
+    bool leavesConnectionOpen() const
+    {
+        return complete() && !m_cutShort && m_http11 && !m_closes && !m_bodyToClose;
+    }
 
 private:
     enum class State { StatusLine, Headers, Body, ChunkSize, ChunkEnd, Trailers, Done, Failed };
@@ -47,6 +52,9 @@ private:
     QByteArray m_reason;
     std::optional<qint64> m_contentLength;
     bool m_chunked = false;
+    bool m_http11 = false;
+    bool m_closes = false; // "Connection: close"
+    bool m_bodyToClose = false;
     qint64 m_remaining = -1; // of the body or the current chunk; -1: to the close
     QByteArray m_body;
     bool m_cutShort = false;

@@ -1,5 +1,7 @@
 #include "HttpPut.h"
 
+#include "IdleConnections.h"
+
 #include <QHostAddress>
 #include <QIODevice>
 #include <QSslSocket>
@@ -92,6 +94,17 @@ QNetworkReply::NetworkError statusError(int status)
     }
 }
 
+quint16 portOf(const QUrl &url)
+{
+    return quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
+}
+
+// Which kept connections may carry a request to `url`.
+QString originOf(const QUrl &url)
+{
+    return url.scheme() + QLatin1String("://") + url.host() + QLatin1Char(':') + QString::number(portOf(url));
+}
+
 // "Host: name[:port]", the port only when the URL names one, as Qt's client sends it (a signature may cover it).
 QByteArray hostHeader(const QUrl &url)
 {
@@ -119,12 +132,14 @@ QByteArray requestTarget(QUrl url)
 } // namespace
 
 HttpPut::HttpPut(const QNetworkRequest &request, std::unique_ptr<QIODevice> body, qint64 answerLimit, Done done,
-                 QObject *parent)
+                 IdleConnections *idle, QObject *parent)
     : QObject(parent)
     , m_request(request)
     , m_body(std::move(body))
     , m_answerLimit(answerLimit)
     , m_done(std::move(done))
+    , m_idleConnections(idle)
+    , m_origin(originOf(request.url()))
     , m_secure(request.url().scheme() == QLatin1String("https"))
     , m_answer(answerLimit)
 {
@@ -154,23 +169,37 @@ void HttpPut::connectToServer()
     m_connected = false;
     m_bodySent = 0;
     m_answer = HttpAnswerReader(m_answerLimit);
+    m_answerAfterBody = false;
+    // A kept connection first; one the server closed meanwhile without an answer costs the one resend.
+    if (QTcpSocket *kept = m_attempts == 1 && m_idleConnections ? m_idleConnections->take(m_origin) : nullptr) {
+        kept->setParent(this);
+        attach(kept);
+        sendHead();
+        return;
+    }
     const QUrl url = m_request.url();
     // The application's proxy applies, as for Qt's client (QNetworkProxy::DefaultProxy).
     QSslSocket *secure = m_secure ? new QSslSocket(this) : nullptr;
-    m_socket = secure ? secure : new QTcpSocket(this);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, &HttpPut::onSocketError);
-    connect(m_socket, &QAbstractSocket::disconnected, this,
-            [this] { onSocketError(QAbstractSocket::RemoteHostClosedError); });
-    connect(m_socket, &QIODevice::readyRead, this, &HttpPut::takeAnswerBytes);
-    connect(m_socket, &QIODevice::bytesWritten, this, &HttpPut::movedBytes);
+    attach(secure ? secure : new QTcpSocket(this));
     if (secure) {
-        connect(secure, &QSslSocket::encryptedBytesWritten, this, &HttpPut::movedBytes);
         connect(secure, &QSslSocket::encrypted, this, &HttpPut::sendHead);
-        secure->connectToHostEncrypted(url.host(), quint16(url.port(443))); // verifies the peer, sends SNI
+        secure->connectToHostEncrypted(url.host(), portOf(url)); // verifies the peer, sends SNI
     } else {
         connect(m_socket, &QAbstractSocket::connected, this, &HttpPut::sendHead);
-        m_socket->connectToHost(url.host(), quint16(url.port(80)));
+        m_socket->connectToHost(url.host(), portOf(url));
     }
+}
+
+void HttpPut::attach(QTcpSocket *socket)
+{
+    m_socket = socket;
+    connect(socket, &QAbstractSocket::errorOccurred, this, &HttpPut::onSocketError);
+    connect(socket, &QAbstractSocket::disconnected, this,
+            [this] { onSocketError(QAbstractSocket::RemoteHostClosedError); });
+    connect(socket, &QIODevice::readyRead, this, &HttpPut::takeAnswerBytes);
+    connect(socket, &QIODevice::bytesWritten, this, &HttpPut::movedBytes);
+    if (m_secure)
+        connect(static_cast<QSslSocket *>(socket), &QSslSocket::encryptedBytesWritten, this, &HttpPut::movedBytes);
 }
 
 void HttpPut::sendHead()
@@ -184,7 +213,7 @@ void HttpPut::sendHead()
         if (lower != "host" && lower != "content-length" && lower != "connection" && lower != "transfer-encoding")
             head += name + ": " + m_request.rawHeader(name) + "\r\n";
     }
-    head += "Content-Length: " + QByteArray::number(m_body->size()) + "\r\nConnection: close\r\n\r\n";
+    head += "Content-Length: " + QByteArray::number(m_body->size()) + "\r\n\r\n";
     m_socket->write(head);
     if (!m_body->reset()) {
         fail(QNetworkReply::ContentReSendError, m_body->errorString());
@@ -227,6 +256,8 @@ void HttpPut::takeAnswerBytes()
 {
     if (m_idle.interval() > 0)
         m_idle.start();
+    if (!m_answer.receivedAny())
+        m_answerAfterBody = m_bodySent == m_body->size() && bytesWaiting() == 0;
     m_answer.read(m_socket->readAll());
     answerWhenRead();
 }
@@ -245,7 +276,11 @@ void HttpPut::answerWhenRead()
             answer.errorString = QStringLiteral("Error transferring %1 - server replied: %2")
                                      .arg(m_request.url().toString(), QString::fromLatin1(m_answer.reasonPhrase()));
         }
-        finish(std::move(answer));
+        // A server that answered before it had the whole body, or refused it, may still read the rest as a request.
+        const bool keep = m_idleConnections && m_answerAfterBody && m_answer.leavesConnectionOpen()
+            && *answer.status >= 200 && *answer.status <= 299 && m_socket->state() == QAbstractSocket::ConnectedState
+            && m_socket->bytesAvailable() == 0;
+        finish(std::move(answer), keep);
     }
 }
 
@@ -276,9 +311,13 @@ void HttpPut::fail(QNetworkReply::NetworkError error, const QString &text)
     finish({m_answer.status(), error, text, m_answer.bodyStart(), false});
 }
 
-void HttpPut::finish(UploadAnswer answer)
+void HttpPut::finish(UploadAnswer answer, bool keepConnection)
 {
     m_idle.stop();
+    if (keepConnection) {
+        m_socket->disconnect(this);
+        m_idleConnections->keep(m_origin, std::exchange(m_socket, nullptr));
+    }
     dropSocket();
     if (m_done)
         std::exchange(m_done, nullptr)(std::move(answer));

@@ -1,6 +1,7 @@
 #include "UploadTransport.h"
 
 #include "HttpPut.h"
+#include "IdleConnections.h"
 
 #include <QIODevice>
 #include <QPromise>
@@ -39,14 +40,23 @@ private:
 class UploadTransport::Worker : public QObject
 {
 public:
+    Worker()
+        : m_idle(new IdleConnections(this))
+    {
+    }
+
     // Transfers still running when the thread stops are its children: deleting them answers each as cancelled.
     void start(const QNetworkRequest &request, QIODevice *body, qint64 answerLimit,
                const std::shared_ptr<PendingAnswer> &pending)
     {
         auto *put = new HttpPut(request, std::unique_ptr<QIODevice>(body), answerLimit,
-                                [pending](UploadAnswer answer) { pending->answer(std::move(answer)); }, this);
+                                [pending](UploadAnswer answer) { pending->answer(std::move(answer)); }, m_idle,
+                                this);
         put->start();
     }
+
+private:
+    IdleConnections *m_idle; // a child: moves to the thread with the worker
 };
 
 UploadTransport::UploadTransport()

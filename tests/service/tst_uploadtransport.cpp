@@ -33,9 +33,9 @@ QByteArray withLength(const QByteArray &statusLine, const QByteArray &body)
     return statusLine + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-// Serves one connection at a time on 127.0.0.1: reads the request's head and, unless told otherwise, its whole
-// body, then writes the scripted answer as raw bytes and closes when told. Runs on the test's thread; the
-// transport sends from a thread of its own.
+// Serves HTTP on 127.0.0.1 as scripted: reads each request's head and, unless told otherwise, its whole body,
+// then writes the scripted answer as raw bytes and closes when told. Runs on the test's thread; the transport sends
+// from a thread of its own.
 class ScriptedServer
 {
 public:
@@ -51,8 +51,8 @@ public:
     {
         QObject::connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, m_server.get(), [this] {
             while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+                ++m_connections;
                 m_received.clear();
-                m_answered = false;
                 QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] { serve(socket); });
                 serve(socket);
             }
@@ -66,35 +66,48 @@ public:
                                      + pathAndQuery,
                                  QUrl::StrictMode);
     }
-    QByteArray head() const { return m_received.left(m_received.indexOf("\r\n\r\n") + 2); }
-    QByteArray body() const { return m_received.mid(m_received.indexOf("\r\n\r\n") + 4); }
+    int connections() const { return m_connections; }
+    int requests() const { return int(m_requests.size()); }
+    // Of the latest request
+    QByteArray head() const { return latest().left(latest().indexOf("\r\n\r\n") + 2); }
+    QByteArray body() const { return latest().mid(latest().indexOf("\r\n\r\n") + 4); }
 
 private:
+    QByteArray latest() const { return m_requests.isEmpty() ? QByteArray() : m_requests.last(); }
+
     void serve(QTcpSocket *socket)
     {
-        if (m_answered && !m_script.readBody)
-            return; // its buffer fills and the client's sending stalls
+        if (socket->readBufferSize() == 1)
+            return; // refused: its buffer fills and the client's sending stalls
         m_received += socket->readAll();
-        const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
-        if (m_answered || headEnd < 0)
-            return;
-        const QByteArray marker = "\r\nContent-Length: ";
-        const qsizetype at = m_received.indexOf(marker);
-        const qint64 length = m_received.mid(at + marker.size(), headEnd - at - marker.size()).split('\r').first().toLongLong();
-        if (m_script.readBody && m_received.size() - headEnd - 4 < length)
-            return;
-        m_answered = true;
-        if (!m_script.readBody)
-            socket->setReadBufferSize(1);
-        socket->write(m_script.answer);
-        if (m_script.close)
-            socket->disconnectFromHost();
+        for (;;) {
+            const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
+            if (headEnd < 0)
+                return;
+            const QByteArray marker = "\r\nContent-Length: ";
+            const qsizetype at = m_received.indexOf(marker);
+            const qint64 length =
+                m_received.mid(at + marker.size(), headEnd - at - marker.size()).split('\r').first().toLongLong();
+            const qsizetype end = m_script.readBody ? headEnd + 4 + qsizetype(length) : m_received.size();
+            if (m_received.size() < end)
+                return;
+            m_requests.append(m_received.left(end));
+            m_received.remove(0, end);
+            if (!m_script.readBody)
+                socket->setReadBufferSize(1);
+            socket->write(m_script.answer);
+            if (m_script.close)
+                socket->disconnectFromHost();
+            if (m_script.close || !m_script.readBody)
+                return;
+        }
     }
 
     const Script m_script;
     std::unique_ptr<QTcpServer> m_server;
-    QByteArray m_received;
-    bool m_answered = false;
+    QByteArray m_received; // of the current connection
+    QByteArrayList m_requests;
+    int m_connections = 0;
 };
 
 std::unique_ptr<QTcpServer> tlsServer(const char *certificate, const char *key)
@@ -256,6 +269,35 @@ private Q_SLOTS:
         QVERIFY(lines.contains("Content-Length: " + QByteArray::number(bytes.size()) + '\r'));
         QVERIFY(!server.head().toLower().contains("authorization"));
         QCOMPARE(server.body(), bytes);
+    }
+
+    // A connection that carried a whole request and its success carries the next; any doubt opens a new one.
+    void keptConnections_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("close");
+        QTest::addColumn<int>("connections");
+        QTest::newRow("kept") << withLength("HTTP/1.1 200 OK", "ok") << false << 1;
+        QTest::newRow("closed by the server after its answer") << withLength("HTTP/1.1 200 OK", "ok") << true << 2;
+        QTest::newRow("answer says close") << withLength("HTTP/1.1 200 OK\r\nConnection: close", "ok") << false << 2;
+        QTest::newRow("HTTP/1.0") << withLength("HTTP/1.0 200 OK", "ok") << false << 2;
+        QTest::newRow("refused") << withLength("HTTP/1.1 403 Forbidden", "no") << false << 2;
+    }
+    void keptConnections()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, close);
+        QFETCH(int, connections);
+        ScriptedServer server({answer, true, close}, std::make_unique<QTcpServer>());
+        UploadTransport transport;
+        for (int i = 0; i < 2; ++i) {
+            const QByteArray bytes = patterned(1024 * 1024 + i);
+            const UploadAnswer got = awaitAnswer(put(transport, server.url(QStringLiteral("http"), "/store/x"), bytes));
+            QCOMPARE(got.bodyStart, answer.right(2));
+            QCOMPARE(server.body(), bytes);
+        }
+        QCOMPARE(server.requests(), 2);
+        QCOMPARE(server.connections(), connections);
     }
 
     void untrustedCertificateFails()

@@ -1,0 +1,58 @@
+#include "IdleConnections.h"
+
+#include <QTcpSocket>
+
+namespace {
+
+constexpr int kPerServer = 4;
+constexpr int kIdleMs = 3000;
+
+} // namespace
+
+IdleConnections::IdleConnections(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QTcpSocket *IdleConnections::take(const QString &origin)
+{
+    QList<Kept> &kept = m_kept[origin];
+    while (!kept.isEmpty()) {
+        const Kept newest = kept.takeLast();
+        newest.socket->disconnect(this);
+        if (!newest.expiry.hasExpired() && newest.socket->state() == QAbstractSocket::ConnectedState
+            && newest.socket->bytesAvailable() == 0)
+            return newest.socket;
+        newest.socket->abort();
+        newest.socket->deleteLater();
+    }
+    return nullptr;
+}
+
+void IdleConnections::keep(const QString &origin, QTcpSocket *socket)
+{
+    QList<Kept> &kept = m_kept[origin];
+    if (kept.size() >= kPerServer) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    socket->setParent(this);
+    kept.append({socket, QDeadlineTimer(kIdleMs)});
+    // Anything from the server while idle (its close, or bytes no request asked for) ends the connection.
+    connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { drop(socket); });
+    connect(socket, &QIODevice::readyRead, this, [this, socket] { drop(socket); });
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket] { drop(socket); });
+}
+
+void IdleConnections::drop(QTcpSocket *socket)
+{
+    for (QList<Kept> &kept : m_kept) {
+        if (kept.removeIf([socket](const Kept &entry) { return entry.socket == socket; }) > 0) {
+            socket->disconnect(this);
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+    }
+}
