@@ -5,19 +5,9 @@
 
 #include "SyncManager.h"
 
-// Paths compare exactly: two names that differ only in Unicode normalisation are two folders on disk.
-inline qsizetype folderEntryIndex(const QList<SyncFolder> &folders, const QString &path)
-{
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        if (folders.at(i).path == path)
-            return i;
-    }
-    return -1;
-}
-
 inline std::optional<SyncFolder> liveFolderEntry(const SyncManager &manager, const QString &path)
 {
-    const qsizetype index = folderEntryIndex(manager.folders(), path);
+    const qsizetype index = manager.folderIndex(path);
     if (index < 0)
         return std::nullopt;
     return manager.folders().at(index);
@@ -27,12 +17,12 @@ inline std::optional<SyncFolder> liveFolderEntry(const SyncManager &manager, con
 template<typename Edit>
 bool editFolderEntry(SyncManager &manager, const QString &path, Edit edit)
 {
-    const qsizetype index = folderEntryIndex(manager.folders(), path);
+    const qsizetype index = manager.folderIndex(path);
     if (index < 0)
         return false;
-    QList<SyncFolder> folders = manager.folders();
-    edit(folders[index]);
-    manager.setFolders(folders);
+    SyncFolder entry = manager.folders().at(index);
+    edit(entry);
+    manager.setFolderEntry(index, std::move(entry));
     return true;
 }
 
@@ -46,12 +36,12 @@ inline bool setFolderStatus(SyncManager &manager, const QString &path, const Syn
 template<typename Edit>
 bool editRunningEntry(SyncManager &manager, const QString &path, Edit edit)
 {
-    const qsizetype index = folderEntryIndex(manager.folders(), path);
+    const qsizetype index = manager.folderIndex(path);
     if (index < 0 || !manager.folders().at(index).status.is(SyncStatus::Case::syncing))
         return false;
-    QList<SyncFolder> folders = manager.folders();
-    edit(folders[index]);
-    manager.setFolders(folders);
+    SyncFolder entry = manager.folders().at(index);
+    edit(entry);
+    manager.setFolderEntry(index, std::move(entry));
     return true;
 }
 

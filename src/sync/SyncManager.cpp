@@ -80,6 +80,31 @@ void SyncManager::setFolders(const QList<SyncFolder> &folders)
         return;
     forgetPendingChangeAnswers(m_folders, next);
     m_folders = next;
+    m_folderIndexStale = true;
+    Q_EMIT foldersChanged();
+}
+
+qsizetype SyncManager::folderIndex(const QString &path) const
+{
+    if (m_folderIndexStale) {
+        m_folderIndex.clear();
+        m_folderIndex.reserve(m_folders.size());
+        for (qsizetype i = m_folders.size() - 1; i >= 0; --i) // the first of equal paths wins
+            m_folderIndex.insert(m_folders.at(i).path, i);
+        m_folderIndexStale = false;
+    }
+    return m_folderIndex.value(path, -1);
+}
+
+void SyncManager::setFolderEntry(qsizetype index, SyncFolder entry)
+{
+    Q_ASSERT(index >= 0 && index < m_folders.size() && m_folders.at(index).path == entry.path);
+    if (entry.needsSharedNames())
+        entry.shareNames();
+    if (m_folders.at(index) == entry)
+        return;
+    m_pendingChangeAnswers.remove(entry.path);
+    m_folders[index] = std::move(entry);
     Q_EMIT foldersChanged();
 }
 

@@ -90,6 +90,13 @@ public:
     // ---- observed state
     const QList<SyncFolder> &folders() const { return m_folders; }
     void setFolders(const QList<SyncFolder> &folders);
+    // The place of the entry with this path in folders() (the first, should two share it); -1 when none. Paths
+    // compare exactly: names that differ only in Unicode normalisation are two folders on disk. Looked up in a
+    // table kept beside the list, so a change of one entry does not walk the library.
+    qsizetype folderIndex(const QString &path) const;
+    // Replaces the entry at index (same path) as setFolders would replace the whole list: notifies only when it
+    // differs, and costs the one entry.
+    void setFolderEntry(qsizetype index, SyncFolder entry);
     // The export folder's path; empty when none is set.
     const QString &watchFolder() const { return m_watchFolder; }
     bool hasWatchFolder() const { return !m_watchFolder.isEmpty(); }
@@ -273,6 +280,8 @@ private:
 
     // Observed state.
     QList<SyncFolder> m_folders;
+    mutable QHash<QString, qsizetype> m_folderIndex; // path -> place in m_folders; built again when stale
+    mutable bool m_folderIndexStale = true;
     QString m_watchFolder;
     bool m_isReconciling = false;
     bool m_hasCompletedInitialReconcile = false;
@@ -384,6 +393,7 @@ private:
     QHash<QString, bool> m_pendingChangeAnswers; // path -> its images differ from its records
     void forgetPendingChangeAnswers(const QList<SyncFolder> &before, const QList<SyncFolder> &after);
     std::optional<QString> relativeToWatchFolder(const QString &path) const;
+    const SyncFolder *liveFolder(const QString &path) const; // the entry at the path now, or nullptr
     QCoro::Task<void> runAutoSyncTask();
     bool m_reconcileAgain = false; // a change arrived that the running reconcile may have missed
     // A change (a file-system event, a refresh, a pass that had to stand back) arrived while a reconcile ran: its

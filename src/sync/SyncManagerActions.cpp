@@ -72,7 +72,7 @@ void SyncManager::clearMovedFrom(SyncFolder folder)
 
 QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
 {
-    if (folderEntryIndex(m_folders, folder.path) < 0)
+    if (folderIndex(folder.path) < 0)
         co_return;
     if (!folder.status.is(SyncStatus::Case::synced) || !folder.movedFrom)
         co_return;

@@ -13,6 +13,8 @@
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+
 using unicodenames::canonical;
 
 namespace {
@@ -156,6 +158,18 @@ std::optional<QString> resolveParentFolderId(const QStringList &parentComponents
     return parent;
 }
 
+// A folder automatic sync would act on: a new one, or a synced one without a pending move whose images changed.
+bool hasAutoSyncWork(const QList<SyncFolder> &folders)
+{
+    return std::any_of(folders.cbegin(), folders.cend(), [](const SyncFolder &folder) {
+        if (folder.status.is(SyncStatus::Case::notSynced))
+            return true;
+        return folder.status.is(SyncStatus::Case::synced) && !folder.movedFrom
+               && (folder.newFileCount() > 0 || folder.removedFileCount() > 0 || folder.hasModifiedFiles()
+                   || folder.needsMetadataBaseline());
+    });
+}
+
 bool isNoContactError(const TransportError &error)
 {
     if (error.isTimeout())
@@ -295,6 +309,12 @@ QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
     m_unreadableFolders = scan.unreadable;
     if (state) {
         reconcileWithServer(std::move(scanned), *state);
+        // Whether there is work walks every folder's images: a worker answers on a copy of the list. A change
+        // made meanwhile asks for its own pass.
+        QFuture<bool> checking = QtConcurrent::run(hasAutoSyncWork, m_folders);
+        const bool hasWork = co_await std::move(checking);
+        if (self && hasWork && generation == m_watchFolderGeneration)
+            scheduleAutoSync();
         co_return;
     }
     try {
@@ -521,16 +541,6 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     setHasCompletedInitialReconcile(true);
     setIsReconciling(false);
     finishReconcile();
-
-    const bool hasWork = std::any_of(m_folders.cbegin(), m_folders.cend(), [](const SyncFolder &folder) {
-        if (folder.status.is(SyncStatus::Case::notSynced))
-            return true;
-        return folder.status.is(SyncStatus::Case::synced) && !folder.movedFrom
-               && (folder.newFileCount() > 0 || folder.removedFileCount() > 0 || folder.hasModifiedFiles()
-                   || folder.needsMetadataBaseline());
-    });
-    if (hasWork)
-        scheduleAutoSync();
 }
 
 // The service could not be asked: keep the local picture with what the previous list knew, link nothing.

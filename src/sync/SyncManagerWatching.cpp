@@ -46,15 +46,6 @@ QList<bool> pendingChangeAnswers(const QList<SyncFolder> &folders)
     return answers;
 }
 
-const SyncFolder *findByPath(const QList<SyncFolder> &folders, const QString &path)
-{
-    for (const SyncFolder &folder : folders) {
-        if (folder.path == path)
-            return &folder;
-    }
-    return nullptr;
-}
-
 bool sameCaches(const SyncFolder &a, const SyncFolder &b)
 {
     return a.imageCount == b.imageCount && a.cachedLocalFileMeta == b.cachedLocalFileMeta
@@ -149,6 +140,12 @@ QCoro::Task<void> SyncManager::refreshNow()
     }
     scope.widenTo(unreadable);
     co_await runRefresh(std::move(knownPaths), m_watchFolderGeneration, std::move(scope));
+}
+
+const SyncFolder *SyncManager::liveFolder(const QString &path) const
+{
+    const qsizetype index = folderIndex(path);
+    return index < 0 ? nullptr : &m_folders.at(index);
 }
 
 std::optional<QString> SyncManager::relativeToWatchFolder(const QString &path) const
@@ -263,16 +260,11 @@ SyncManager::RefreshChanges SyncManager::refreshChanges(const QList<SyncFolder> 
 void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
 {
     // Against the list as it is now: an overlapping refresh or a reconcile may have added a path meanwhile.
-    QHash<QString, qsizetype> indexByPath;
-    indexByPath.reserve(m_folders.size());
-    for (qsizetype i = 0; i < m_folders.size(); ++i)
-        indexByPath.insert(m_folders.at(i).path, i);
-
     qint64 appended = 0;
     for (const SyncFolder &folder : changes.newFolders) {
-        if (indexByPath.contains(folder.path))
+        if (folderIndex(folder.path) >= 0)
             continue;
-        indexByPath.insert(folder.path, m_folders.size());
+        m_folderIndex.insert(folder.path, m_folders.size());
         m_folders.append(folder);
         ++appended;
     }
@@ -281,7 +273,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
 
     qint64 updated = 0;
     for (const RefreshChanges::CacheUpdate &update : changes.updates) {
-        const qsizetype index = indexByPath.value(update.path, -1);
+        const qsizetype index = folderIndex(update.path);
         if (index < 0 || m_folders.at(index).status.is(SyncStatus::Case::removedLocally))
             continue;
         const SyncFolder &live = m_folders.at(index);
@@ -354,7 +346,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
     }
     for (const SyncFolder &folder : std::as_const(newFolders)) {
         // The user may have started, ignored or removed it while an earlier folder synced.
-        const SyncFolder *live = findByPath(m_folders, folder.path);
+        const SyncFolder *live = liveFolder(folder.path);
         if (!live || !isAutoSyncCandidate(*live))
             continue;
         qCInfo(lcSync, "Auto-syncing new folder: %s", qUtf8Printable(folder.displayName));
@@ -376,12 +368,8 @@ QCoro::Task<void> SyncManager::runAutoSync()
         const QList<bool> answers = co_await std::move(checking);
         if (!self)
             co_return;
-        QHash<QString, qsizetype> indexByPath;
-        indexByPath.reserve(m_folders.size());
-        for (qsizetype i = 0; i < m_folders.size(); ++i)
-            indexByPath.insert(m_folders.at(i).path, i);
         for (qsizetype i = 0; i < unchecked.size(); ++i) {
-            const qsizetype index = indexByPath.value(unchecked.at(i).path, -1);
+            const qsizetype index = folderIndex(unchecked.at(i).path);
             if (index >= 0 && m_folders.at(index) == unchecked.at(i)) // not changed while it was checked
                 m_pendingChangeAnswers.insert(unchecked.at(i).path, answers.at(i));
         }
@@ -392,7 +380,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
             changedFolders.append(folder);
     }
     for (const SyncFolder &folder : std::as_const(changedFolders)) {
-        const SyncFolder *live = findByPath(m_folders, folder.path);
+        const SyncFolder *live = liveFolder(folder.path);
         if (!live || !isAutoUpdateCandidate(*live))
             continue;
         qCInfo(lcSync, "Auto-updating changed folder: %s", qUtf8Printable(folder.displayName));
@@ -404,7 +392,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
     // Failed folders whose wait is over.
     const QList<SyncFolder> due = dueRetries();
     for (const SyncFolder &folder : due) {
-        const SyncFolder *live = findByPath(m_folders, folder.path);
+        const SyncFolder *live = liveFolder(folder.path);
         if (!live || !live->status.is(SyncStatus::Case::failed) || live->movedFrom)
             continue;
         const auto retry = m_retries.constFind(folder.path);
@@ -414,7 +402,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
         if (retry->linked) {
             const SyncStatus linked = *retry->linked;
             setFolderStatus(*this, folder.path, linked);
-            co_await updateFolder(*findByPath(m_folders, folder.path), RunOrigin::automatic);
+            co_await updateFolder(*liveFolder(folder.path), RunOrigin::automatic);
         } else {
             co_await syncFolder(*live, RunOrigin::automatic);
         }

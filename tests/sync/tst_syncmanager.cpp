@@ -260,6 +260,55 @@ private Q_SLOTS:
         manager.setFolders({f});
         QCOMPARE(folders.count(), 3);
     }
+
+    // An action finds its entry by path in the list as it is now, whatever became of the list before.
+    void actionsReachTheEntryOfTheirPath_data()
+    {
+        QTest::addColumn<QStringList>("before");
+        QTest::addColumn<QStringList>("after"); // the list the action meets; "b*" is a second entry of path b
+        QTest::addColumn<QStringList>("ignored"); // the entries ignored afterwards, by position
+        QTest::newRow("same list") << QStringList{"a", "b", "c"} << QStringList{"a", "b", "c"}
+                                   << QStringList{"", "b", ""};
+        QTest::newRow("reordered") << QStringList{"a", "b", "c"} << QStringList{"c", "b", "a"}
+                                   << QStringList{"", "b", ""};
+        QTest::newRow("grown") << QStringList{"a", "c"} << QStringList{"c", "a", "b"} << QStringList{"", "", "b"};
+        QTest::newRow("gone") << QStringList{"a", "b"} << QStringList{"a"} << QStringList{""};
+        QTest::newRow("two of one path") << QStringList{"a"} << QStringList{"a", "b", "b*"}
+                                         << QStringList{"", "b", ""};
+    }
+
+    void actionsReachTheEntryOfTheirPath()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(QStringList, ignored);
+        TempTree support;
+        SyncManager manager(support.root());
+        const auto list = [](const QStringList &names) {
+            QList<SyncFolder> folders;
+            for (const QString &name : names) {
+                SyncFolder f = folderWithRecords("/e/" + name.left(1), {{name + ".jpg", 1, std::nullopt}});
+                folders.append(f);
+            }
+            return folders;
+        };
+        manager.setFolders(list(before));
+        QCOMPARE(manager.folderIndex("/e/a"), 0); // looked up once before the list changes
+        manager.setFolders(list(after));
+        QSignalSpy changed(&manager, &SyncManager::foldersChanged);
+        SyncFolder b;
+        b.path = "/e/b";
+        manager.ignoreFolder(b);
+        manager.ignoreFolder(b); // nothing left to change
+        QCOMPARE(changed.count(), after.contains("b") ? 1 : 0);
+        QCOMPARE(manager.folders().size(), after.size());
+        for (qsizetype i = 0; i < after.size(); ++i) {
+            const SyncFolder &entry = manager.folders().at(i);
+            QCOMPARE(entry.path, "/e/" + after.at(i).left(1));
+            QCOMPARE(entry.status.is(SyncStatus::Case::ignored), !ignored.at(i).isEmpty());
+            QCOMPARE(entry.uploadedFiles.has_value(), ignored.at(i).isEmpty());
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSyncManager)
