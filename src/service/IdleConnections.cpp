@@ -1,6 +1,7 @@
 #include "IdleConnections.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 
@@ -43,6 +44,7 @@ void IdleConnections::keep(const QString &origin, QTcpSocket *socket)
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { drop(socket); });
     connect(socket, &QIODevice::readyRead, this, [this, socket] { drop(socket); });
     connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket] { drop(socket); });
+    QTimer::singleShot(kIdleMs + kIdleMs / 10, this, &IdleConnections::dropExpired); // a coarse timer may fire early
 }
 
 void IdleConnections::drop(QTcpSocket *socket)
@@ -54,5 +56,19 @@ void IdleConnections::drop(QTcpSocket *socket)
             socket->deleteLater();
             return;
         }
+    }
+}
+
+void IdleConnections::dropExpired()
+{
+    for (QList<Kept> &kept : m_kept) {
+        kept.removeIf([this](const Kept &entry) {
+            if (!entry.expiry.hasExpired())
+                return false;
+            entry.socket->disconnect(this); // abort() would call drop() inside this loop
+            entry.socket->abort();
+            entry.socket->deleteLater();
+            return true;
+        });
     }
 }

@@ -26,6 +26,7 @@ private:
         QDeadlineTimer expiry;
     };
     void drop(QTcpSocket *socket);
+    void dropExpired();
 
     QHash<QString, QList<Kept>> m_kept;
 };
