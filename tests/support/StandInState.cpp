@@ -627,7 +627,7 @@ ApiReply StandInState::handleStorePut(const QByteArray &rawPath, const QByteArra
     const QUrlQuery query(QString::fromUtf8(rawQuery));
     if (query.queryItemValue(QStringLiteral("signature")) != slot->signature)
         return storeError(403, "SignatureDoesNotMatch", "The request signature does not match.");
-    if (arrival > slot->expiresAt)
+    if (arrival >= slot->expiresAt) // a lifetime of 0 has ended even for a put in the same millisecond
         return storeError(403, "ExpiredToken", "The provided token has expired.");
     slot->object = object;
     ApiReply reply;
