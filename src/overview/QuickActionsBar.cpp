@@ -65,7 +65,11 @@ QuickActionsBar::QuickActionsBar(MoveFolder move, QWidget *parent) : QWidget(par
 
 void QuickActionsBar::setFolders(const QList<SyncFolder> &folders)
 {
-    m_folders = folders;
+    m_movable.clear();
+    for (const SyncFolder &folder : folders) {
+        if (isMovableFolder(folder))
+            m_movable.append(folder);
+    }
     m_statistics = folderStatistics(folders, *m_pending);
     const FolderStatistics &s = m_statistics;
 
@@ -81,8 +85,7 @@ void QuickActionsBar::setFolders(const QList<SyncFolder> &folders)
     m_syncingGroup->setVisible(s.syncingCount > 0);
     m_updatingGroup->setVisible(s.updatingCount > 0);
     m_moveButton->setVisible(s.movedCount > 0);
-    m_hasMovable = std::any_of(folders.cbegin(), folders.cend(), isMovableFolder);
-    m_moveButton->setEnabled(m_hasMovable && !m_moving);
+    m_moveButton->setEnabled(!m_movable.isEmpty() && !m_moving);
     m_removedText->setVisible(s.removedCount > 0);
     setVisible(!s.isEmpty());
 }
@@ -107,15 +110,10 @@ void QuickActionsBar::moveAllMovedFolders()
         qCInfo(lcOverview, "Moves already under way; ignoring the second press");
         return;
     }
-    QList<SyncFolder> movable;
-    for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (isMovableFolder(folder))
-            movable.append(folder);
-    }
-    if (movable.isEmpty() || !m_move)
+    if (m_movable.isEmpty() || !m_move)
         return;
     setMoving(true);
-    runMoves(std::move(movable));
+    runMoves(m_movable);
 }
 
 QCoro::Task<void> QuickActionsBar::runMoves(QList<SyncFolder> folders)
@@ -138,6 +136,6 @@ void QuickActionsBar::setMoving(bool moving)
     if (moving == m_moving)
         return;
     m_moving = moving;
-    m_moveButton->setEnabled(m_hasMovable && !moving);
+    m_moveButton->setEnabled(!m_movable.isEmpty() && !moving);
     Q_EMIT movingChanged(moving);
 }

@@ -45,11 +45,12 @@ private:
     void setMoving(bool moving);
 
     MoveFolder m_move;
-    QList<SyncFolder> m_folders;
+    // The folders a press moves: a failed move counts as moved, but only a synced folder can be moved. Only
+    // these are kept, not the whole list, which would stay shared with the engine's.
+    QList<SyncFolder> m_movable;
     std::shared_ptr<PendingChangesCache> m_pending = std::make_shared<PendingChangesCache>();
     FolderStatistics m_statistics;
     bool m_moving = false;
-    bool m_hasMovable = false; // a failed move counts as moved, but only a synced folder can be moved
     QWidget *m_syncingGroup;
     QLabel *m_syncingText;
     QWidget *m_updatingGroup;

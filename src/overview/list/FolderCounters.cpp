@@ -26,18 +26,30 @@ void PendingChangesCache::forgetBeyond(qsizetype liveFolders)
 
 const QList<bool> &PendingChangesCache::answers(const QList<SyncFolder> &folders)
 {
-    if (folders.size() == m_list.size() && folders.constData() == m_list.constData())
-        return m_answers;
-    QList<bool> answers(folders.size(), false);
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        const SyncFolder &folder = folders.at(i);
-        if (!folder.status.is(SyncStatus::Case::synced))
-            continue;
-        answers[i] = i < m_list.size() && m_list.at(i) == folder ? m_answers.at(i) : (*this)(folder);
+    // The last list is a copy of its own: sharing the engine's would make the engine copy every entry at its
+    // next change of one. A folder equal to the one at its place in that copy keeps its answer.
+    if (folders.size() != m_list.size()) {
+        QList<SyncFolder> list;
+        list.reserve(folders.size());
+        QList<bool> answers(folders.size(), false);
+        for (qsizetype i = 0; i < folders.size(); ++i) {
+            const SyncFolder &folder = folders.at(i);
+            list.append(folder);
+            if (folder.status.is(SyncStatus::Case::synced))
+                answers[i] = i < m_list.size() && m_list.at(i) == folder ? m_answers.at(i) : (*this)(folder);
+        }
+        m_list = std::move(list);
+        m_answers = std::move(answers);
+    } else {
+        for (qsizetype i = 0; i < folders.size(); ++i) {
+            const SyncFolder &folder = folders.at(i);
+            if (m_list.at(i) == folder)
+                continue;
+            m_list[i] = folder;
+            m_answers[i] = folder.status.is(SyncStatus::Case::synced) && (*this)(folder);
+        }
     }
     forgetBeyond(folders.size());
-    m_list = folders;
-    m_answers = std::move(answers);
     return m_answers;
 }
 

@@ -33,8 +33,8 @@ public:
     bool operator()(const SyncFolder &folder);
     void forgetBeyond(qsizetype liveFolders);
     // The answer of every synced folder of a list, by position (false for the others). A folder equal to the one
-    // at its place in the last list asked reuses that answer without a lookup, and the same list asked again
-    // (both bars count the one list) is answered at once.
+    // at its place in the last list asked reuses that answer without a lookup, so the same list asked again (both
+    // bars count the one list) costs a comparison of each entry.
     const QList<bool> &answers(const QList<SyncFolder> &folders);
 
 private:
@@ -43,7 +43,7 @@ private:
         bool pending = false;
     };
     QHash<QString, Entry> m_entries;
-    QList<SyncFolder> m_list; // the last list asked, kept shared so that equal data means equal contents
+    QList<SyncFolder> m_list; // the last list asked, as a copy of its own
     QList<bool> m_answers;
 };
 

@@ -8,11 +8,11 @@ FolderRowModel::FolderRowModel(QObject *parent) : QAbstractListModel(parent) {}
 
 void FolderRowModel::setFolders(const QList<SyncFolder> &folders)
 {
-    if (folders == m_folders && !m_rows.isEmpty())
-        return;
     if (updateInPlace(folders))
         return;
-    m_folders = folders;
+    // A copy of its own, changed in place from here on: sharing the engine's list would make the engine copy
+    // every entry at its next change of one.
+    m_folders = QList<SyncFolder>(folders.cbegin(), folders.cend());
     rebuild();
 }
 
@@ -160,7 +160,10 @@ bool FolderRowModel::updateInPlace(const QList<SyncFolder> &folders)
             }
         }
     }
-    m_folders = folders;
+    if (changed.isEmpty())
+        return true;
+    for (const qsizetype i : std::as_const(changed))
+        m_folders[i] = folders.at(i);
     m_treeStale = true;
     announceChanged(std::move(rows));
     return true;
