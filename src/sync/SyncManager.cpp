@@ -13,6 +13,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -223,8 +224,7 @@ void SyncManager::loadState()
             pending.insert(path, files);
     }
     setPendingFolderUploads(pending);
-    for (auto it = state->folderGalleryIds.cbegin(); it != state->folderGalleryIds.cend(); ++it)
-        m_galleryLinks.insert(it.key(), it.value());
+    m_galleryLinks = std::make_shared<const SavedGalleryLinks>(state->folderGalleryIds);
     for (auto it = state->uploadsInFlight.cbegin(); it != state->uploadsInFlight.cend(); ++it)
         m_uploadsInFlight.insert(it.key(), it.value());
 
@@ -325,73 +325,125 @@ void SyncManager::clearWatchFolder()
 
 // ---- saving
 
-SyncState SyncManager::stateSnapshot() const
+// The gallery links a save writes: worked out when first asked (by the writer building that save, or by a
+// reconcile), from the list the save held and the links of the save before it, which it lets go of then.
+class SavedGalleryLinks
 {
-    FolderUploadList uploads;
-    QHash<QString, qsizetype> indexOfPath; // path -> entry
-    QSet<QString> listedPaths;
-    for (const SyncFolder &folder : m_folders) {
-        const QString &key = folder.path;
-        listedPaths.insert(key);
-        if (!folder.uploadedFiles)
-            continue;
-        const auto found = indexOfPath.constFind(key);
-        if (found != indexOfPath.cend()) {
-            uploads[*found].second = *folder.uploadedFiles; // a later folder of the same path wins
-        } else {
-            indexOfPath.insert(key, uploads.size());
-            uploads.append({folder.path, *folder.uploadedFiles});
+public:
+    explicit SavedGalleryLinks(QMap<QString, QString> links) : m_links(std::move(links)), m_known(true) {}
+    SavedGalleryLinks(QList<SyncFolder> folders, PendingFolderUploads pending,
+                      std::shared_ptr<const SavedGalleryLinks> previous)
+        : m_folders(std::move(folders)), m_pending(std::move(pending)), m_previous(std::move(previous))
+    {
+    }
+
+    const QMap<QString, QString> &links() const
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_known) {
+            m_links = linksOf(m_folders, m_previous ? m_previous->links() : QMap<QString, QString>(), m_pending);
+            m_known = true;
+            m_folders = {};
+            m_pending = {};
+            m_previous.reset();
         }
-    }
-    // Records not yet attached to a scanned folder must survive a save (a save before the first reconcile, or
-    // while the export folder's disk is away).
-    for (auto it = m_pendingFolderUploads.cbegin(); it != m_pendingFolderUploads.cend(); ++it) {
-        if (!listedPaths.contains(it.key()))
-            uploads.append({it.key(), it.value()});
+        return m_links; // never changed again
     }
 
-    SyncState state;
-    if (!m_watchFolder.isEmpty())
-        state.watchFolder = m_watchFolder;
-    state.ignoredPaths = m_ignoredPaths;
-    state.knownGalleryIds = m_knownGalleryIds;
-    state.dismissedGalleryIds = m_dismissedGalleryIds;
-    if (!uploads.isEmpty())
-        state.folderUploads = std::move(uploads);
-    state.folderGalleryIds = currentGalleryLinks();
-    for (auto it = m_uploadsInFlight.cbegin(); it != m_uploadsInFlight.cend(); ++it)
-        state.uploadsInFlight.insert(it.key(), it.value());
-    return state;
-}
+private:
+    // Each synced folder's gallery. A folder whose run is under way or failed keeps the link it had, and so do
+    // the records still waiting for their folder; a folder gone from the list takes its link with it.
+    static QMap<QString, QString> linksOf(const QList<SyncFolder> &folders, const QMap<QString, QString> &stored,
+                                          const PendingFolderUploads &pending)
+    {
+        QMap<QString, QString> links;
+        QSet<QString> listed;
+        for (const SyncFolder &folder : folders) {
+            listed.insert(folder.path);
+            if (folder.status.is(SyncStatus::Case::synced))
+                links.insert(folder.path, folder.status.galleryId());
+            else if (const auto kept = stored.constFind(folder.path);
+                     kept != stored.cend() && !folder.status.is(SyncStatus::Case::removedLocally))
+                links.insert(folder.path, *kept);
+        }
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+            if (!listed.contains(it.key()) && pending.contains(it.key()))
+                links.insert(it.key(), it.value());
+        }
+        return links;
+    }
 
-// Each synced folder's gallery. A folder whose run is under way or failed keeps the link it had, and so do the
-// records still waiting for their folder; a folder gone from the list takes its link with it.
-QMap<QString, QString> SyncManager::currentGalleryLinks() const
-{
-    QMap<QString, QString> links;
-    QSet<QString> listed;
-    for (const SyncFolder &folder : m_folders) {
-        listed.insert(folder.path);
-        if (folder.status.is(SyncStatus::Case::synced))
-            links.insert(folder.path, folder.status.galleryId());
-        else if (const auto stored = m_galleryLinks.constFind(folder.path);
-                 stored != m_galleryLinks.cend() && !folder.status.is(SyncStatus::Case::removedLocally))
-            links.insert(folder.path, *stored);
+    mutable std::mutex m_mutex;
+    mutable QList<SyncFolder> m_folders;
+    mutable PendingFolderUploads m_pending;
+    mutable std::shared_ptr<const SavedGalleryLinks> m_previous;
+    mutable QMap<QString, QString> m_links;
+    mutable bool m_known = false;
+};
+
+namespace {
+
+// What a save writes, as shared copies of the manager's containers taken at the save.
+struct StateSources {
+    QString watchFolder;
+    QSet<QString> ignoredPaths;
+    QSet<QString> knownGalleryIds;
+    QSet<QString> dismissedGalleryIds;
+    QList<SyncFolder> folders;
+    PendingFolderUploads pendingUploads;
+    QHash<QString, UploadInFlight> uploadsInFlight;
+    std::shared_ptr<const SavedGalleryLinks> galleryLinks;
+
+    SyncState build() const
+    {
+        FolderUploadList uploads;
+        QHash<QString, qsizetype> indexOfPath; // path -> entry
+        QSet<QString> listedPaths;
+        for (const SyncFolder &folder : folders) {
+            const QString &key = folder.path;
+            listedPaths.insert(key);
+            if (!folder.uploadedFiles)
+                continue;
+            const auto found = indexOfPath.constFind(key);
+            if (found != indexOfPath.cend()) {
+                uploads[*found].second = *folder.uploadedFiles; // a later folder of the same path wins
+            } else {
+                indexOfPath.insert(key, uploads.size());
+                uploads.append({folder.path, *folder.uploadedFiles});
+            }
+        }
+        // Records not yet attached to a scanned folder must survive a save (a save before the first reconcile, or
+        // while the export folder's disk is away).
+        for (auto it = pendingUploads.cbegin(); it != pendingUploads.cend(); ++it) {
+            if (!listedPaths.contains(it.key()))
+                uploads.append({it.key(), it.value()});
+        }
+
+        SyncState state;
+        if (!watchFolder.isEmpty())
+            state.watchFolder = watchFolder;
+        state.ignoredPaths = ignoredPaths;
+        state.knownGalleryIds = knownGalleryIds;
+        state.dismissedGalleryIds = dismissedGalleryIds;
+        if (!uploads.isEmpty())
+            state.folderUploads = std::move(uploads);
+        state.folderGalleryIds = galleryLinks->links();
+        for (auto it = uploadsInFlight.cbegin(); it != uploadsInFlight.cend(); ++it)
+            state.uploadsInFlight.insert(it.key(), it.value());
+        return state;
     }
-    for (auto it = m_galleryLinks.cbegin(); it != m_galleryLinks.cend(); ++it) {
-        if (!listed.contains(it.key()) && m_pendingFolderUploads.contains(it.key()))
-            links.insert(it.key(), it.value());
-    }
-    return links;
-}
+};
+
+} // namespace
 
 void SyncManager::saveState()
 {
-    SyncState state = stateSnapshot();
-    m_galleryLinks.clear();
-    for (auto it = state.folderGalleryIds.cbegin(); it != state.folderGalleryIds.cend(); ++it)
-        m_galleryLinks.insert(it.key(), it.value());
-    m_stateStore->save(std::move(state));
+    // The writer builds the state on its thread from shared copies of the lists as they are now: a save costs
+    // the UI thread nothing in proportion to the library.
+    m_galleryLinks = std::make_shared<const SavedGalleryLinks>(m_folders, m_pendingFolderUploads, m_galleryLinks);
+    const StateSources sources{m_watchFolder,  m_ignoredPaths,          m_knownGalleryIds,  m_dismissedGalleryIds,
+                               m_folders,      m_pendingFolderUploads, m_uploadsInFlight, m_galleryLinks};
+    m_stateStore->save([sources] { return sources.build(); });
 }
 
 QCoro::Task<void> SyncManager::stateOnDisk()
@@ -404,7 +456,7 @@ QCoro::Task<void> SyncManager::stateOnDisk()
 
 QString SyncManager::storedGalleryId(const QString &folderPath) const
 {
-    return m_galleryLinks.value(folderPath);
+    return m_galleryLinks ? m_galleryLinks->links().value(folderPath) : QString();
 }
 
 std::optional<UploadInFlight> SyncManager::uploadInFlight(const QString &folderPath) const

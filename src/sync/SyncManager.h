@@ -30,6 +30,7 @@
 #include <optional>
 
 class ExportFolderBookmark;
+class SavedGalleryLinks;
 class FileEventStream;
 struct FileChanges;
 class VarnostimaAPI;
@@ -269,8 +270,6 @@ private:
     void saveBookmark(const QString &folderPath);
     void stopAccessingWatchFolder();
     void stopWatchingAndAutoSync();
-    SyncState stateSnapshot() const;
-    QMap<QString, QString> currentGalleryLinks() const;
     // The run in flight: noted before the presigned request, ended by the confirmation's answer (kept, and the
     // folder marked for a check, when no answer came).
     void noteUploadInFlight(const QString &folderPath, const QString &galleryId, const QStringList &fileNames);
@@ -307,7 +306,7 @@ private:
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
     std::shared_ptr<SyncStateStore> m_stateStore; // shared with a wait for it off the UI thread
     // By folder path.
-    QHash<QString, QString> m_galleryLinks; // gallery ids as last saved
+    std::shared_ptr<const SavedGalleryLinks> m_galleryLinks; // gallery ids as last saved; none before a save
     QHash<QString, UploadInFlight> m_uploadsInFlight;
     QSet<QString> m_galleryChecks;
     UploadStepHook m_uploadStepHook;

@@ -244,7 +244,7 @@ std::optional<SyncState> SyncStateStore::load()
             std::lock_guard lock(m_mutex);
             m_vouched = stamp;
             // A start with nothing changed then writes nothing; only while the writer is idle, as it owns this.
-            if (!m_writing && !m_pending)
+            if (isIdle())
                 m_lastWritten = state;
         }
         return state;
@@ -277,9 +277,26 @@ void SyncStateStore::save(SyncState snapshot)
 {
     {
         std::lock_guard lock(m_mutex);
+        ++m_saves;
+        m_building.reset();
         m_pending = std::move(snapshot);
     }
     m_wake.notify_all();
+}
+
+void SyncStateStore::save(SnapshotBuilder build)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_saves;
+        m_building = std::move(build);
+    }
+    m_wake.notify_all();
+}
+
+bool SyncStateStore::isIdle() const
+{
+    return !m_building && !m_preparing && !m_pending && !m_writing;
 }
 
 void SyncStateStore::flush()
@@ -287,7 +304,7 @@ void SyncStateStore::flush()
     std::unique_lock lock(m_mutex);
     ++m_flushes;
     m_wake.notify_all();
-    m_written.wait(lock, [this] { return !m_pending && !m_writing; });
+    m_written.wait(lock, [this] { return isIdle(); });
     --m_flushes;
 }
 
@@ -301,15 +318,38 @@ void SyncStateStore::run()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_pending || m_stopping; });
+        m_wake.wait(lock, [this] { return m_building || m_pending || m_stopping; });
+        if (m_building) {
+            // Built at once, not when it is written, so that it lets go of the lists it shares with the caller.
+            const SnapshotBuilder build = std::move(*m_building);
+            m_building.reset();
+            const quint64 save = m_saves;
+            m_preparing = true;
+            lock.unlock();
+            std::optional<SyncState> built;
+            try {
+                built = build();
+            } catch (const std::exception &error) {
+                qCCritical(lcSync, "Failed to save state: %s", error.what());
+            }
+            lock.lock();
+            m_preparing = false;
+            if (built && save == m_saves) // else a newer save replaced it meanwhile
+                m_pending = std::move(built);
+            if (isIdle())
+                m_written.notify_all();
+            continue;
+        }
         if (!m_pending)
             return; // stopping with nothing left to write
         // A burst of saves: hold the newest until the interval since the last write has passed.
-        while (m_nextWriteDue && m_flushes == 0 && !m_stopping) {
+        while (m_nextWriteDue && m_flushes == 0 && !m_stopping && !m_building) {
             if (Clock::now() >= *m_nextWriteDue)
                 break;
             m_wake.wait_until(lock, *m_nextWriteDue);
         }
+        if (m_building)
+            continue; // a newer snapshot: built first, it replaces this one
         SyncState snapshot = std::move(*m_pending);
         m_pending.reset();
         m_writing = true;
@@ -322,7 +362,7 @@ void SyncStateStore::run()
             m_nextWriteDue = Clock::now()
                 + intervalAfter(outcome == WriteOutcome::written ? m_lastWrittenBytes : 0, m_minInterval);
         m_writeCount += outcome == WriteOutcome::written ? 1 : 0;
-        if (!m_pending)
+        if (isIdle())
             m_written.notify_all();
     }
 }

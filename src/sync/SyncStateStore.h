@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -91,6 +92,11 @@ public:
 
     // Queues the snapshot for writing and returns at once. Failures are logged ("Failed to save state: %@").
     void save(SyncState snapshot);
+    // The same for a snapshot that build makes on the writer's thread, soon after the call: build reads only what
+    // it holds (shared copies of the lists, taken at the call), so the caller's thread pays nothing in proportion
+    // to them. A newer save replaces one not yet built.
+    using SnapshotBuilder = std::function<SyncState()>;
+    void save(SnapshotBuilder build);
 
     // Writes the queued snapshot now, without waiting for the interval, and blocks until it is on disk: for the
     // end of the process and for tests.
@@ -112,6 +118,7 @@ private:
     enum class WriteOutcome { written, unchanged, failed };
 
     void run();
+    bool isIdle() const; // nothing to build or write, nothing being built or written; under m_mutex
     WriteOutcome write(const SyncState &snapshot);
     void keepAsLastGood();
 
@@ -125,6 +132,9 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;    // the writer: a snapshot, a flush or the end
     std::condition_variable m_written; // flush(): the writer went idle
+    std::optional<SnapshotBuilder> m_building; // a snapshot still to build: built before anything else
+    bool m_preparing = false;                  // the writer is building one
+    quint64 m_saves = 0;                       // save() calls so far: a snapshot built late does not win
     std::optional<SyncState> m_pending;
     std::optional<Clock::time_point> m_nextWriteDue;
     int m_flushes = 0; // flush() calls waiting: the writer skips the interval

@@ -10,6 +10,10 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <atomic>
+#include <future>
+#include <memory>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -348,6 +352,45 @@ private Q_SLOTS:
         QFETCH(QByteArray, json);
         QFETCH(QStringList, paths);
         QCOMPARE(salvageIgnoredPaths(json), QSet<QString>(paths.cbegin(), paths.cend()));
+    }
+
+    // A snapshot the writer builds itself: the newest save lands, also when an older one was still being built.
+    void newestSaveWinsOverOneBeingBuilt_data()
+    {
+        QTest::addColumn<QString>("first");  // "built" (held in its builder until the second save) or "state"
+        QTest::addColumn<QString>("second"); // "built" or "state"
+        QTest::newRow("state after a build") << "built" << "state";
+        QTest::newRow("build after a build") << "built" << "built";
+        QTest::newRow("build after a state") << "state" << "built";
+    }
+
+    void newestSaveWinsOverOneBeingBuilt()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        SyncStateStore store(path, 1h);
+        const auto started = std::make_shared<std::atomic<bool>>(false);
+        const auto release = std::make_shared<std::promise<void>>();
+        const std::shared_future<void> released = release->get_future().share();
+        if (first == "built") {
+            store.save([started, released] {
+                *started = true;
+                released.wait();
+                return stateWithGallery("a");
+            });
+            QTRY_VERIFY(started->load());
+        } else {
+            store.save(stateWithGallery("a"));
+        }
+        if (second == "built")
+            store.save([] { return stateWithGallery("b"); });
+        else
+            store.save(stateWithGallery("b"));
+        release->set_value();
+        store.flush();
+        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
     }
 
     void flushWithNothingQueuedReturns()
