@@ -158,6 +158,7 @@ class TestUploadTransport : public QObject
         file.close();
         QNetworkRequest request(url);
         request.setTransferTimeout(60000);
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         request.setRawHeader("Content-Type", "image/jpeg");
         request.setHeader(QNetworkRequest::ContentLengthHeader, bytes.size());
         return transport.put(request, UploadSource(path, bytes.size()).body(), answerLimit);
