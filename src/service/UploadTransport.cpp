@@ -46,10 +46,10 @@ public:
     }
 
     // Transfers still running when the thread stops are its children: deleting them answers each as cancelled.
-    void start(const QNetworkRequest &request, QIODevice *body, qint64 answerLimit,
+    void start(const QNetworkRequest &request, std::unique_ptr<QIODevice> body, qint64 answerLimit,
                const std::shared_ptr<PendingAnswer> &pending)
     {
-        auto *put = new HttpPut(request, std::unique_ptr<QIODevice>(body), answerLimit,
+        auto *put = new HttpPut(request, std::move(body), answerLimit,
                                 [pending](UploadAnswer answer) { pending->answer(std::move(answer)); }, m_idle,
                                 this);
         put->start();
@@ -79,11 +79,15 @@ QFuture<UploadAnswer> UploadTransport::put(const QNetworkRequest &request, std::
 {
     auto pending = std::make_shared<PendingAnswer>();
     QFuture<UploadAnswer> future = pending->future();
-    QIODevice *device = body.release();
-    device->moveToThread(&m_thread);
+    body->moveToThread(&m_thread);
+    // Held by the queued call, so a transfer that never starts (the thread stopped first) still closes its file.
+    auto device = std::make_shared<std::unique_ptr<QIODevice>>(std::move(body));
     Worker *worker = m_worker;
     QMetaObject::invokeMethod(
-        worker, [worker, request, device, answerLimit, pending] { worker->start(request, device, answerLimit, pending); },
+        worker,
+        [worker, request, device, answerLimit, pending] {
+            worker->start(request, std::move(*device), answerLimit, pending);
+        },
         Qt::QueuedConnection);
     return future;
 }

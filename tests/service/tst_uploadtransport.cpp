@@ -1,6 +1,7 @@
 #include "service/UploadSource.h"
 #include "service/UploadTransport.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFutureWatcher>
@@ -325,6 +326,25 @@ private Q_SLOTS:
         const UploadAnswer got = awaitAnswer(future);
         QVERIFY(!got.status);
         QCOMPARE(int(got.error), int(QNetworkReply::OperationCanceledError));
+    }
+
+    // A transport ended right after a put, when the transfer may not have started: the file is closed either way.
+    void endingTheTransportClosesItsFiles()
+    {
+        const auto openFiles = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+        const QUrl nowhere(QStringLiteral("http://127.0.0.1:1/store/x")); // no connection stays open
+        const QByteArray bytes = patterned(1024);
+        put(*std::make_unique<UploadTransport>(), nowhere, bytes).waitForFinished(); // threads and their descriptors
+        const auto before = openFiles();
+        QList<QFuture<UploadAnswer>> futures;
+        {
+            UploadTransport transport;
+            for (int i = 0; i < 4; ++i)
+                futures << put(transport, nowhere, bytes);
+        }
+        for (const QFuture<UploadAnswer> &future : std::as_const(futures))
+            QVERIFY(!awaitAnswer(future).status);
+        QCOMPARE(openFiles(), before);
     }
 };
 
