@@ -87,7 +87,7 @@ public:
     static SyncStatus fromJson(const json::ObjectReader &in);
     void toJson(json::ObjectWriter &out) const;
 
-    bool operator==(const SyncStatus &) const = default;
+    bool operator==(const SyncStatus &other) const;
 
 private:
     Case m_case = Case::notSynced;
@@ -140,7 +140,9 @@ struct SyncFolder {
     // The records that know only a name (no size, no time): the next update checks these against the gallery.
     qint64 metadataBaselineCount() const;
 
-    bool operator==(const SyncFolder &) const = default;
+    // Member by member; an entry compared with a copy of itself (the windows keep copies of the list) is told
+    // equal from the places its texts share, without reading them.
+    bool operator==(const SyncFolder &other) const;
 };
 
 Q_DECLARE_METATYPE(SyncStatus)
