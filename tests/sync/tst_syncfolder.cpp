@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include <functional>
+
 using Files = QList<UploadedFileMeta>;
 using Names = QSet<QString>;
 using OptFiles = std::optional<Files>;
@@ -13,6 +15,7 @@ using OptNames = std::optional<Names>;
 Q_DECLARE_METATYPE(UploadedFileMeta)
 Q_DECLARE_METATYPE(LocalFileMeta)
 Q_DECLARE_METATYPE(OptFiles)
+Q_DECLARE_METATYPE(std::function<void(SyncFolder &)>)
 Q_DECLARE_METATYPE(OptNames)
 Q_DECLARE_METATYPE(LocalFileMetaMap)
 
@@ -209,6 +212,57 @@ private Q_SLOTS:
     {
         QFETCH(QString, name);
         QTEST(unicodenames::displayName(name), "display");
+    }
+
+    // Each member tells two entries apart; a copy, and an entry built alike with texts of its own, are equal.
+    void equality_data()
+    {
+        using Edit = std::function<void(SyncFolder &)>;
+        QTest::addColumn<Edit>("edit");
+        QTest::addColumn<bool>("equal");
+        QTest::newRow("copy") << Edit([](SyncFolder &) {}) << true;
+        QTest::newRow("texts of its own") << Edit([](SyncFolder &f) {
+            f.path = QString(f.path.constData(), f.path.size());
+            f.displayName = QString(f.displayName.constData(), f.displayName.size());
+            f.movedFrom = QString(f.movedFrom->constData(), f.movedFrom->size());
+            f.status = SyncStatus::synced(QStringLiteral("g1"), QStringLiteral("s1"), 2);
+        }) << true;
+        QTest::newRow("path") << Edit([](SyncFolder &f) { f.path += u'x'; }) << false;
+        QTest::newRow("name") << Edit([](SyncFolder &f) { f.name += u'x'; }) << false;
+        QTest::newRow("display name") << Edit([](SyncFolder &f) { f.displayName += u'x'; }) << false;
+        QTest::newRow("relative path") << Edit([](SyncFolder &f) { f.relativePath += u'x'; }) << false;
+        QTest::newRow("parents") << Edit([](SyncFolder &f) { f.parentComponents.append("y"); }) << false;
+        QTest::newRow("image count") << Edit([](SyncFolder &f) { ++f.imageCount; }) << false;
+        QTest::newRow("gallery") << Edit([](SyncFolder &f) { f.status = SyncStatus::synced("g2", "s1", 2); }) << false;
+        QTest::newRow("slug") << Edit([](SyncFolder &f) { f.status = SyncStatus::synced("g1", "s2", 2); }) << false;
+        QTest::newRow("count") << Edit([](SyncFolder &f) { f.status = SyncStatus::synced("g1", "s1", 3); }) << false;
+        QTest::newRow("progress") << Edit([](SyncFolder &f) { f.status = SyncStatus::syncing(0.5); }) << false;
+        QTest::newRow("message") << Edit([](SyncFolder &f) { f.status = SyncStatus::failed("x"); }) << false;
+        QTest::newRow("records") << Edit([](SyncFolder &f) { f.uploadedFiles.reset(); }) << false;
+        QTest::newRow("moved from") << Edit([](SyncFolder &f) { f.movedFrom.reset(); }) << false;
+        QTest::newRow("cache") << Edit([](SyncFolder &f) { f.cachedLocalFileMeta.reset(); }) << false;
+        QTest::newRow("skipped") << Edit([](SyncFolder &f) { ++f.skippedEntries.invalidNames; }) << false;
+    }
+
+    void equality()
+    {
+        QFETCH(std::function<void(SyncFolder &)>, edit);
+        QFETCH(bool, equal);
+        SyncFolder folder;
+        folder.path = QStringLiteral("/e/2024/Sommer");
+        folder.name = QStringLiteral("Sommer");
+        folder.displayName = QStringLiteral("Sommer");
+        folder.relativePath = QStringLiteral("2024/Sommer");
+        folder.parentComponents = {QStringLiteral("2024")};
+        folder.imageCount = 2;
+        folder.status = SyncStatus::synced(QStringLiteral("g1"), QStringLiteral("s1"), 2);
+        folder.uploadedFiles = Files{{QStringLiteral("a.jpg"), 1, 2.0}};
+        folder.movedFrom = QStringLiteral("Sommer");
+        folder.cachedLocalFileMeta = LocalFileMetaMap{{QStringLiteral("a.jpg"), {1, 2.0}}};
+        SyncFolder other = folder;
+        edit(other);
+        QCOMPARE(other == folder, equal);
+        QCOMPARE(folder == other, equal);
     }
 
     void folderJsonBytes()
