@@ -8,15 +8,12 @@
 #include "SyncStateRecords.h"
 #include "UploadRecords.h"
 
-#include <QCoroFuture>
 #include <QCoroTask>
 #include <QNetworkRequest>
 #include <QObject>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
-#include <exception>
 #include <memory>
 #include <optional>
 
@@ -79,31 +76,16 @@ public:
     template<typename Response>
     QCoro::Task<Response> getJSON(QUrl url)
     {
-        QByteArray data = co_await fetch(std::move(url), QByteArrayLiteral("GET"), std::nullopt);
-        co_return co_await decodeAnswer<Response>(std::move(data));
+        const QByteArray data = co_await fetch(std::move(url), QByteArrayLiteral("GET"), std::nullopt);
+        co_return json::decode<Response>(data);
     }
 
     template<typename Response, typename Body>
     QCoro::Task<Response> sendJSON(QUrl url, QByteArray method, Body body)
     {
         QByteArray encoded = json::encode(body); // an encoding failure leaves before anything is sent
-        QByteArray data = co_await fetch(std::move(url), std::move(method), std::move(encoded));
-        co_return co_await decodeAnswer<Response>(std::move(data));
-    }
-
-    // An answer this large (a page of galleries, the sync state: they grow with the library) is decoded on a pool
-    // thread; a smaller one where it arrived. Throws what decoding throws, either way.
-    static constexpr qsizetype inlineDecodeLimit = 64 * 1024;
-    template<typename Response>
-    static QCoro::Task<Response> decodeAnswer(QByteArray data)
-    {
-        if (data.size() < inlineDecodeLimit)
-            co_return json::decode<Response>(data);
-        QFuture<Decoded<Response>> decoding = QtConcurrent::run(&decodeCaught<Response>, std::move(data));
-        Decoded<Response> decoded = co_await std::move(decoding);
-        if (decoded.error)
-            std::rethrow_exception(decoded.error);
-        co_return std::move(*decoded.value);
+        const QByteArray data = co_await fetch(std::move(url), std::move(method), std::move(encoded));
+        co_return json::decode<Response>(data);
     }
 
     // Accepts 200 to 299; otherwise logs "HTTP %ld from %s" and throws the APIError of the status.
@@ -135,22 +117,6 @@ public:
     QUrl galleryListURL(const std::optional<QString> &cursor) const;
 
 private:
-    // A decoded answer or what decoding threw, carried back from a pool thread as it is.
-    template<typename Response>
-    struct Decoded {
-        std::optional<Response> value;
-        std::exception_ptr error;
-    };
-    template<typename Response>
-    static Decoded<Response> decodeCaught(const QByteArray &data)
-    {
-        try {
-            return {json::decode<Response>(data), nullptr};
-        } catch (...) {
-            return {std::nullopt, std::current_exception()};
-        }
-    }
-
     // Sends one service request with the current token and returns the accepted answer's body.
     QCoro::Task<QByteArray> fetch(QUrl url, QByteArray method, std::optional<QByteArray> body);
     QNetworkRequest serviceRequest(const QUrl &url) const;

@@ -5,16 +5,6 @@ using namespace fixture;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 
-namespace {
-
-template<typename T>
-QCoro::Task<void> discardInto(QCoro::Task<T> task, std::optional<T> &into)
-{
-    into = co_await std::move(task);
-}
-
-} // namespace
-
 class TestApiClient : public QObject
 {
     Q_OBJECT
@@ -74,54 +64,6 @@ private Q_SLOTS:
         QCOMPARE(recorder.heads().size(), 1);
         QCOMPARE(recorder.headerLines("Authorization"), lines);
         QVERIFY(recorder.headerLines("Content-Type").isEmpty());
-    }
-
-    // An answer past the size that is decoded on a pool thread gives what a small one gives: its value, or the
-    // same decoding error.
-    void largeAnswerDecodesAlike_data()
-    {
-        QTest::addColumn<QByteArray>("tail"); // after many galleries, before the closing brackets
-        QTest::addColumn<bool>("reads");
-        QTest::newRow("valid") << QByteArray() << true;
-        QTest::newRow("wrong type at the end") << QByteArray(R"(,{"id":7})") << false;
-        QTest::newRow("not JSON at the end") << QByteArray(",{") << false;
-    }
-    void largeAnswerDecodesAlike()
-    {
-        QFETCH(QByteArray, tail);
-        QFETCH(bool, reads);
-        for (const int galleries : {1, 2000}) {
-            QByteArray body = R"({"galleries":[)";
-            for (int i = 0; i < galleries; ++i) {
-                body += (i ? "," : "")
-                        + QStringLiteral(R"({"id":"g%1","title":"Oppdrag %1","slug":"oppdrag-%1","imageCount":1,)"
-                                         R"("status":"active","createdAt":"2024-06-01T10:00:00Z","fileNames":["a.jpg"],)"
-                                         R"("deletedFileNames":[]})")
-                              .arg(i)
-                              .toUtf8();
-            }
-            body += tail + R"(],"folders":[]})";
-            QCOMPARE(body.size() >= VarnostimaAPI::inlineDecodeLimit, galleries > 1);
-            m_c.service->script("GET", "/api/sync/state", answer(200, body));
-            std::optional<SyncStateResponse> state;
-            QString inline_;
-            try {
-                json::decode<SyncStateResponse>(body);
-            } catch (const DecodingError &error) {
-                inline_ = QString::fromUtf8(error.what());
-            }
-            const auto failure = awaitFailure(discardInto(m_c.api->getSyncState(), state));
-            QCOMPARE(!failure, reads);
-            QCOMPARE(inline_.isEmpty(), reads);
-            if (reads) {
-                QCOMPARE(state->galleries.size(), galleries);
-                QCOMPARE(state->galleries.last().title, QStringLiteral("Oppdrag %1").arg(galleries - 1));
-            } else {
-                const auto error = errorOf<DecodingError>(failure);
-                QVERIFY(error);
-                QCOMPARE(QString::fromUtf8(error->what()), inline_);
-            }
-        }
     }
 
     void statusTable_data()
