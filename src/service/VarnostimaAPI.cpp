@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QStringDecoder>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
 
@@ -294,12 +295,39 @@ QUrl VarnostimaAPI::galleryListURL(const std::optional<QString> &cursor) const
     return url;
 }
 
+namespace {
+
+// A decoded page or what decoding threw, carried back from a pool thread as it is.
+struct DecodedPage {
+    std::optional<GalleryListResponse> page;
+    std::exception_ptr error;
+};
+
+DecodedPage decodePage(const QByteArray &data)
+{
+    try {
+        return {json::decode<GalleryListResponse>(data), nullptr};
+    } catch (...) {
+        return {std::nullopt, std::current_exception()};
+    }
+}
+
+} // namespace
+
 QCoro::Task<GalleryListResponse> VarnostimaAPI::listGalleries(std::optional<QString> cursor)
 {
     const QUrl url = galleryListURL(cursor);
     if (!url.isValid())
         throw APIError::invalidURL();
-    co_return co_await getJSON<GalleryListResponse>(url);
+    QByteArray data = co_await fetch(url, QByteArrayLiteral("GET"), std::nullopt);
+    // A first sync reads every page of a large library, and each is let go once read: decoded on a pool thread,
+    // it costs the UI thread nothing and leaves nothing behind there. (The sync state is decoded where it arrives:
+    // its texts live on in the folder list, and would pin the heap of a pool thread.)
+    QFuture<DecodedPage> decoding = QtConcurrent::run(decodePage, std::move(data));
+    DecodedPage decoded = co_await std::move(decoding);
+    if (decoded.error)
+        std::rethrow_exception(decoded.error);
+    co_return std::move(*decoded.page);
 }
 
 // Coroutines, so that a refused id fails through the task like every other failure.

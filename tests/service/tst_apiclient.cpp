@@ -5,6 +5,16 @@ using namespace fixture;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 
+namespace {
+
+template<typename T>
+QCoro::Task<void> storeInto(QCoro::Task<T> task, std::optional<T> &into)
+{
+    into = co_await std::move(task);
+}
+
+} // namespace
+
 class TestApiClient : public QObject
 {
     Q_OBJECT
@@ -64,6 +74,51 @@ private Q_SLOTS:
         QCOMPARE(recorder.heads().size(), 1);
         QCOMPARE(recorder.headerLines("Authorization"), lines);
         QVERIFY(recorder.headerLines("Content-Type").isEmpty());
+    }
+
+    // A page of galleries, decoded on a pool thread, gives what decoding it here gives: its value, or the same
+    // decoding error.
+    void galleryPageDecodesAlike_data()
+    {
+        QTest::addColumn<QByteArray>("tail"); // after the galleries, before the closing bracket
+        QTest::addColumn<bool>("reads");
+        QTest::newRow("valid") << QByteArray() << true;
+        QTest::newRow("wrong type at the end") << QByteArray(R"(,{"id":7})") << false;
+        QTest::newRow("not JSON at the end") << QByteArray(",{") << false;
+    }
+    void galleryPageDecodesAlike()
+    {
+        QFETCH(QByteArray, tail);
+        QFETCH(bool, reads);
+        QByteArray body = R"({"galleries":[)";
+        for (int i = 0; i < 50; ++i) {
+            body += (i ? "," : "")
+                    + QStringLiteral(R"({"id":"g%1","slug":"oppdrag-%1","title":"Oppdrag %1","status":"active",)"
+                                     R"("imageCount":1,"createdAt":"2024-06-01T10:00:00Z"})")
+                          .arg(i)
+                          .toUtf8();
+        }
+        body += tail + R"(],"nextCursor":"c2","hasMore":true})";
+        m_c.service->script("GET", "/api/gallery/list", answer(200, body));
+        QString here;
+        try {
+            json::decode<GalleryListResponse>(body);
+        } catch (const DecodingError &error) {
+            here = QString::fromUtf8(error.what());
+        }
+        QCOMPARE(here.isEmpty(), reads);
+        std::optional<GalleryListResponse> page;
+        const auto failure = awaitFailure(storeInto(m_c.api->listGalleries(std::nullopt), page));
+        QCOMPARE(!failure, reads);
+        if (reads) {
+            QCOMPARE(page->galleries.size(), 50);
+            QCOMPARE(page->galleries.last().title, QStringLiteral("Oppdrag 49"));
+            QCOMPARE(page->nextCursor, QStringLiteral("c2"));
+        } else {
+            const auto error = errorOf<DecodingError>(failure);
+            QVERIFY(error);
+            QCOMPARE(QString::fromUtf8(error->what()), here);
+        }
     }
 
     void statusTable_data()
