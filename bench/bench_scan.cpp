@@ -132,7 +132,7 @@ int main(int argc, char **argv)
         const double uiSeconds = timer.nsecsElapsed() / 1e9;
         manager.flushState();
         const double totalSeconds = timer.nsecsElapsed() / 1e9;
-        std::printf("saveState, UI thread:             %.3f s (snapshot only)\n", uiSeconds);
+        std::printf("saveState, UI thread:             %.3f s (hands shared lists to the writer)\n", uiSeconds);
         std::printf("saveState, encode and write:      %.3f s in the background (%lld bytes)\n", totalSeconds,
                     qlonglong(QFileInfo(manager.stateFilePath()).size()));
         timer.restart();
