@@ -22,6 +22,8 @@ namespace {
 using Theme::Foreground;
 using Theme::SystemColor;
 
+constexpr int kFolderNameWidth = 160; // pixels
+
 // A symbol before a text, not pressable: the counters of the row.
 PlainButton *counterLabel(const QString &symbol, QWidget *parent)
 {
@@ -208,6 +210,8 @@ void SyncStatusBar::refreshBanner()
 void SyncStatusBar::refreshFolderButton()
 {
     const QString &folder = m_syncManager.watchFolder();
-    m_folderButton->setText(QFileInfo(folder).fileName());
+    // A long name is shortened in its middle, so that it cannot widen the window past its narrowest size.
+    m_folderButton->setText(m_folderButton->fontMetrics().elidedText(QFileInfo(folder).fileName(), Qt::ElideMiddle,
+                                                                     kFolderNameWidth));
     m_folderButton->setVisible(!folder.isEmpty());
 }

@@ -264,6 +264,16 @@ void TestSyncOverview::retryClearsTheBanner()
     QVERIFY(bar.isShowingError());
     QTest::mouseClick(bar.retryButton(), Qt::LeftButton);
     WAIT_VERIFY(!bar.isShowingError());
+
+    // A long export-folder name is shortened in its middle and leaves the bar as narrow as before.
+    const int narrowest = bar.minimumSizeHint().width();
+    const QString longName = QStringLiteral("Eksport ") + QString(120, QLatin1Char('x')) + QStringLiteral(" slutt");
+    f.sync->setWatchFolder(f.exportTree.addDir(longName));
+    const QString shown = bar.folderButton()->text();
+    QVERIFY(shown.startsWith(QLatin1String("Eksport ")) && shown.endsWith(QLatin1String(" slutt")));
+    QVERIFY(shown.size() < longName.size());
+    QVERIFY(bar.minimumSizeHint().width() <= qMax(narrowest, 320));
+    WAIT_VERIFY(!f.sync->isReconciling());
 }
 
 void TestSyncOverview::firstImportWithTheWindowOpen()

@@ -177,6 +177,11 @@ int main(int argc, char *argv[])
         QList<SyncFolder> clean{zoo::changed("Bryllup", 0, 0), zoo::changed("Portrett", 0, 0)};
         sync.setFolders(clean);
         shots.window(window, QStringLiteral("overview-4-browser-allsynced"));
+        const QString longName = QStringLiteral("Eksport for kunder og bryllup og portretter fra alle årene 2019-2024");
+        QDir(exportFolder.path()).mkpath(longName);
+        sync.setWatchFolder(exportFolder.path() + u'/' + longName);
+        shots.window(window, QStringLiteral("overview-4-browser-longname"));
+        sync.setWatchFolder(exportFolder.path() + QStringLiteral("/Eksport"));
         sync.setFolders({});
         shots.window(window, QStringLiteral("overview-5-empty"));
         window.hide();
