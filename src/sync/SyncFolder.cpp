@@ -487,34 +487,3 @@ SyncFolder decodeSyncFolder(const QByteArray &data)
         throw SyncDecodingError(error.localizedDescription());
     }
 }
-
-namespace {
-
-// Two texts that share their characters are equal without a look at them.
-bool sameText(const QString &a, const QString &b)
-{
-    return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
-}
-
-bool sameText(const std::optional<QString> &a, const std::optional<QString> &b)
-{
-    return a.has_value() == b.has_value() && (!a || sameText(*a, *b));
-}
-
-} // namespace
-
-bool SyncStatus::operator==(const SyncStatus &other) const
-{
-    return m_case == other.m_case && m_progress == other.m_progress && m_uploadedCount == other.m_uploadedCount
-           && sameText(m_galleryId, other.m_galleryId) && sameText(m_gallerySlug, other.m_gallerySlug)
-           && sameText(m_message, other.m_message);
-}
-
-bool SyncFolder::operator==(const SyncFolder &other) const
-{
-    return imageCount == other.imageCount && skippedEntries == other.skippedEntries && status == other.status
-           && sameText(path, other.path) && sameText(name, other.name) && sameText(displayName, other.displayName)
-           && sameText(relativePath, other.relativePath) && parentComponents == other.parentComponents
-           && sameText(movedFrom, other.movedFrom) && uploadedFiles == other.uploadedFiles
-           && cachedLocalFileMeta == other.cachedLocalFileMeta;
-}

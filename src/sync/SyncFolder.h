@@ -87,7 +87,7 @@ public:
     static SyncStatus fromJson(const json::ObjectReader &in);
     void toJson(json::ObjectWriter &out) const;
 
-    bool operator==(const SyncStatus &other) const;
+    bool operator==(const SyncStatus &) const = default;
 
 private:
     Case m_case = Case::notSynced;
@@ -140,9 +140,9 @@ struct SyncFolder {
     // The records that know only a name (no size, no time): the next update checks these against the gallery.
     qint64 metadataBaselineCount() const;
 
-    // Member by member; an entry compared with a copy of itself (the windows keep copies of the list) is told
-    // equal from the places its texts share, without reading them.
-    bool operator==(const SyncFolder &other) const;
+    // Member by member. An entry compared with a copy of itself (the windows keep copies of the list) costs little:
+    // Qt's strings are equal at once when they share their characters.
+    bool operator==(const SyncFolder &) const = default;
 };
 
 Q_DECLARE_METATYPE(SyncStatus)
