@@ -328,8 +328,5 @@ void HttpPut::dropSocket()
 {
     if (!m_socket)
         return;
-    QTcpSocket *socket = std::exchange(m_socket, nullptr);
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    discardConnection(std::exchange(m_socket, nullptr));
 }

@@ -10,6 +10,13 @@ constexpr int kIdleMs = 3000;
 
 } // namespace
 
+void discardConnection(QTcpSocket *socket)
+{
+    socket->disconnect();
+    socket->abort();
+    socket->deleteLater();
+}
+
 IdleConnections::IdleConnections(QObject *parent)
     : QObject(parent)
 {
@@ -24,8 +31,7 @@ QTcpSocket *IdleConnections::take(const QString &origin)
         if (!newest.expiry.hasExpired() && newest.socket->state() == QAbstractSocket::ConnectedState
             && newest.socket->bytesAvailable() == 0)
             return newest.socket;
-        newest.socket->abort();
-        newest.socket->deleteLater();
+        discardConnection(newest.socket);
     }
     return nullptr;
 }
@@ -34,8 +40,7 @@ void IdleConnections::keep(const QString &origin, QTcpSocket *socket)
 {
     QList<Kept> &kept = m_kept[origin];
     if (kept.size() >= kPerServer) {
-        socket->abort();
-        socket->deleteLater();
+        discardConnection(socket);
         return;
     }
     socket->setParent(this);
@@ -51,9 +56,7 @@ void IdleConnections::drop(QTcpSocket *socket)
 {
     for (QList<Kept> &kept : m_kept) {
         if (kept.removeIf([socket](const Kept &entry) { return entry.socket == socket; }) > 0) {
-            socket->disconnect(this);
-            socket->abort();
-            socket->deleteLater();
+            discardConnection(socket);
             return;
         }
     }
@@ -65,9 +68,7 @@ void IdleConnections::dropExpired()
         kept.removeIf([this](const Kept &entry) {
             if (!entry.expiry.hasExpired())
                 return false;
-            entry.socket->disconnect(this); // abort() would call drop() inside this loop
-            entry.socket->abort();
-            entry.socket->deleteLater();
+            discardConnection(entry.socket); // its signals go first: abort() would call drop() inside this loop
             return true;
         });
     }

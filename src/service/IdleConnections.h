@@ -8,6 +8,9 @@
 
 class QTcpSocket;
 
+// Closes a connection at once and deletes it later; nothing hears from it again.
+void discardConnection(QTcpSocket *socket);
+
 // Connections left open after a complete answer, for the next PUT to the same server: up to four a server, each
 // for a few seconds only, less than servers keep an idle connection, so that one is seldom closed under a request.
 class IdleConnections final : public QObject
