@@ -1,12 +1,12 @@
 #include "LoginItemService.h"
 
+#include "AtomicFile.h"
 #include "DesktopLogging.h"
 #include "PlatformError.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 AutostartEntry::AutostartEntry(QString entryPath, QString execPath, QString dataHome)
@@ -89,13 +89,9 @@ void AutostartEntry::registerItem()
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n")
                              .arg(command());
-    QSaveFile file(m_entryPath);
-    if (!file.open(QIODevice::WriteOnly))
-        throw PlatformError(file.errorString());
-    file.write(text.toUtf8());
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner); // like every file of the app
-    if (!file.commit())
-        throw PlatformError(file.errorString());
+    QString error;
+    if (!writeFileAtomically(m_entryPath, text.toUtf8(), &error))
+        throw PlatformError(error);
     qCInfo(lcAutostart, "Wrote autostart entry %s", qUtf8Printable(m_entryPath));
 }
 

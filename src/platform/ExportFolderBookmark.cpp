@@ -1,9 +1,10 @@
 #include "ExportFolderBookmark.h"
 
+#include "AtomicFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace {
@@ -60,12 +61,5 @@ std::optional<QByteArray> ExportFolderBookmark::read(QString *error) const
 
 bool ExportFolderBookmark::write(const QByteArray &data, QString *error) const
 {
-    QSaveFile file(m_filePath);
-    // Private to its owner, like every file of the app.
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size()
-        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !file.commit()) {
-        setError(error, QStringLiteral("%1: %2").arg(m_filePath, file.errorString()));
-        return false;
-    }
-    return true;
+    return writeFileAtomically(m_filePath, data, error);
 }

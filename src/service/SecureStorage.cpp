@@ -1,14 +1,18 @@
 #include "SecureStorage.h"
 
+#include "platform/AtomicFile.h"
 #include "ServiceLogging.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 SecureStorage::SecureStorage(QString directory)
     : m_directory(std::move(directory))
+    , m_writes(std::make_shared<RetriedFileWrites>([](const QString &path, const QString &error) {
+        qCCritical(lcStorage, "Failed to write %s: %s", qUtf8Printable(QFileInfo(path).fileName().mid(1)),
+                   qUtf8Printable(error));
+    }))
 {
 }
 
@@ -20,6 +24,8 @@ QString SecureStorage::filePath(const QString &key) const
 std::optional<QString> SecureStorage::read(const QString &key) const
 {
     const QString path = filePath(key);
+    if (const std::optional<QByteArray> unwritten = m_writes->pendingBytes(path))
+        return QString::fromUtf8(*unwritten);
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
         return std::nullopt;
@@ -52,26 +58,13 @@ std::optional<QString> SecureStorage::read(const QString &key) const
 
 void SecureStorage::write(const QString &key, const QString &value) const
 {
-    QSaveFile file(filePath(key));
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCCritical(lcStorage, "Failed to write %s: %s", qUtf8Printable(key), qUtf8Printable(file.errorString()));
-        return;
-    }
-    const QByteArray bytes = value.toUtf8();
-    if (file.write(bytes) != bytes.size()) {
-        qCCritical(lcStorage, "Failed to write %s: %s", qUtf8Printable(key), qUtf8Printable(file.errorString()));
-        file.cancelWriting();
-        return;
-    }
-    // The token must stay private to its owner.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (!file.commit())
-        qCCritical(lcStorage, "Failed to write %s: %s", qUtf8Printable(key), qUtf8Printable(file.errorString()));
+    m_writes->write(filePath(key), value.toUtf8());
 }
 
 void SecureStorage::remove(const QString &key) const
 {
     const QString path = filePath(key);
+    m_writes->forget(path);
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
         return;

@@ -2,10 +2,15 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
+class RetriedFileWrites;
+
 // Text values kept as plain UTF-8 files named "." + key in one folder. Never throws: failures are logged and read
-// as absent values. Files are written atomically and readable by their owner only.
+// as absent values. Files are written atomically and readable by their owner only; a write that fails (a full disk)
+// leaves the old file as it was and is tried again until it succeeds, a newer write or a removal comes first.
+// Copies share those retries. Lives on one thread.
 class SecureStorage
 {
 public:
@@ -21,4 +26,5 @@ public:
 
 private:
     QString m_directory;
+    std::shared_ptr<RetriedFileWrites> m_writes;
 };

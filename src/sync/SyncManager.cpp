@@ -36,6 +36,9 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     , m_delays(delays)
     , m_api(&VarnostimaAPI::shared())
     , m_bookmark(std::make_unique<ExportFolderBookmark>(m_bookmarkFilePath))
+    , m_bookmarkWrites([](const QString &, const QString &error) {
+        qCCritical(lcSync, "Failed to save bookmark: %s", qUtf8Printable(error));
+    })
     , m_stateStore(std::make_shared<SyncStateStore>(m_stateFilePath, delays.stateWrites))
 {
     m_fsDebounceTimer.setSingleShot(true);
@@ -260,10 +263,12 @@ void SyncManager::saveBookmark(const QString &folderPath)
 {
     QString error;
     const std::optional<QByteArray> data = ExportFolderBookmark::create(folderPath, &error);
-    if (!data || !m_bookmark->write(*data, &error)) {
+    if (!data) {
         qCCritical(lcSync, "Failed to save bookmark: %s", qUtf8Printable(error));
         return;
     }
+    if (!m_bookmarkWrites.write(m_bookmarkFilePath, *data))
+        return; // logged, and tried again until it is on disk
     qCInfo(lcSync, "Saved security-scoped bookmark for %s", qUtf8Printable(lastComponent(folderPath)));
 }
 
@@ -317,6 +322,7 @@ void SyncManager::clearWatchFolder()
     setFolders({});
     setWatchFolderPath(QString());
 
+    m_bookmarkWrites.forget(m_bookmarkFilePath);
     if (QFile::exists(m_bookmarkFilePath) && !QFile::remove(m_bookmarkFilePath))
         qCCritical(lcSync, "Failed to remove bookmark %s", qUtf8Printable(m_bookmarkFilePath));
     qCInfo(lcSync, "Cleared the watch folder");

@@ -10,6 +10,7 @@
 //   SyncManagerReconcile.cpp  the full scan of the export folder
 // Lives on the UI thread; disk work runs on other threads and comes back through co_await.
 
+#include "platform/AtomicFile.h"
 #include "FolderScanner.h"
 #include "RecentUpload.h"
 #include "SyncFolder.h"
@@ -304,6 +305,7 @@ private:
     const SyncDelays m_delays;
     VarnostimaAPI *m_api;
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
+    RetriedFileWrites m_bookmarkWrites; // a bookmark that failed to reach the disk is written again
     std::shared_ptr<SyncStateStore> m_stateStore; // shared with a wait for it off the UI thread
     // By folder path.
     std::shared_ptr<const SavedGalleryLinks> m_galleryLinks; // gallery ids as last saved; none before a save

@@ -1,11 +1,11 @@
 #include "UploadHistoryStore.h"
 
+#include "platform/AtomicFile.h"
 #include "service/AppSupport.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 namespace {
 
@@ -25,6 +25,8 @@ UploadHistoryStore::UploadHistoryStore(const QUrl &storeURL, QObject *parent)
     , m_storeURL(storeURL.isEmpty() ? defaultStoreURL() : storeURL)
 {
     m_writer.setMaxThreadCount(1);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &UploadHistoryStore::save);
     load();
 }
 
@@ -70,17 +72,29 @@ void UploadHistoryStore::load()
 
 void UploadHistoryStore::save() const
 {
-    m_writer.start([path = m_storeURL.toLocalFile(), bytes = encodeRecentUploads(m_recentUploads)] {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly)) {
-            qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(file.errorString()));
-            return;
-        }
-        // Private to its owner, like every file of the app.
-        if (file.write(bytes) != bytes.size() || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-            || !file.commit())
-            qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(file.errorString()));
+    m_retry.stop();
+    const quint64 save = ++m_saves;
+    auto *self = const_cast<UploadHistoryStore *>(this);
+    m_writer.start([self, save, path = m_storeURL.toLocalFile(), bytes = encodeRecentUploads(m_recentUploads)] {
+        QString error;
+        const bool written = writeFileAtomically(path, bytes, &error);
+        if (!written)
+            qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(error));
+        // Dropped by Qt when the store is gone; its destruction waits for this write first.
+        QMetaObject::invokeMethod(self, [self, save, written] { self->saveEnded(save, written); }, Qt::QueuedConnection);
     });
+}
+
+void UploadHistoryStore::saveEnded(quint64 save, bool written)
+{
+    if (save != m_saves)
+        return; // a newer save is on its way and answers for itself
+    if (written) {
+        m_retryDelay = kFirstRetry;
+        return;
+    }
+    m_retry.start(m_retryDelay);
+    m_retryDelay = std::min(m_retryDelay * 2, kLongestRetry);
 }
 
 void UploadHistoryStore::flush() const

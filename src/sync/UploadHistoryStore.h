@@ -5,6 +5,9 @@
 #include <QList>
 #include <QObject>
 #include <QThreadPool>
+#include <QTimer>
+
+#include <chrono>
 #include <QUrl>
 
 // The recent uploads, newest first, kept in "recent-uploads.json" in the application-support folder.
@@ -29,19 +32,26 @@ public:
     QUrl storeURL() const { return m_storeURL; }
 
     // Writes the list atomically and returns at once: the write, which waits for the disk, runs on a thread of
-    // the store's own, in the order of the saves. On failure the file keeps its previous contents. Destruction
-    // waits for the writes.
+    // the store's own, in the order of the saves. On failure the file keeps its previous contents and the list is
+    // saved again after a back-off, until a save succeeds. Destruction waits for the writes.
     void save() const;
     // Blocks until every save so far is on disk (for tests).
     void flush() const;
+
+    static constexpr std::chrono::milliseconds kFirstRetry{5000};
+    static constexpr std::chrono::milliseconds kLongestRetry{300000};
 
 Q_SIGNALS:
     void recentUploadsChanged();
 
 private:
     void load();
+    void saveEnded(quint64 save, bool written);
 
     QList<RecentUpload> m_recentUploads;
     const QUrl m_storeURL;
-    mutable QThreadPool m_writer; // one thread
+    mutable QTimer m_retry; // the next try after a failed save
+    mutable std::chrono::milliseconds m_retryDelay{kFirstRetry};
+    mutable quint64 m_saves = 0;
+    mutable QThreadPool m_writer; // one thread; last, so that it is waited for before the rest goes
 };

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+// Replaces the file at path with bytes, readable and writable by its owner only: written to a temporary file beside
+// it, synced to disk and renamed over the old one. Qt 6.4's QSaveFile renames even when its buffered data never
+// reached the disk (a full file system), which would put an empty file in place of a good one; this checks every
+// step, and when any fails the old file stays exactly as it was. Safe on any thread.
+bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+// Small files whose content still matters after a failed write (a full disk): a write that fails is kept and tried
+// again after a back-off until it succeeds, unless a newer write or a removal of the same file comes first. Lives on
+// the thread that calls it; writes there, at once.
+class RetriedFileWrites : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Told of every failed attempt, the first and each retry, for the owner's log.
+    using FailureReport = std::function<void(const QString &path, const QString &error)>;
+
+    static constexpr std::chrono::milliseconds firstRetry{5000};
+    static constexpr std::chrono::milliseconds longestRetry{300000};
+
+    explicit RetriedFileWrites(FailureReport report, QObject *parent = nullptr,
+                               std::chrono::milliseconds firstRetryDelay = firstRetry);
+
+    // Writes now; false when it failed and waits for a retry.
+    bool write(const QString &path, const QByteArray &bytes);
+    // Drops a write still waiting for its retry (the file is being removed or is no longer wanted).
+    void forget(const QString &path);
+
+    bool hasPending() const { return !m_pending.isEmpty(); }
+    // What a write still waiting for its retry holds: the file's content as its owner means it.
+    std::optional<QByteArray> pendingBytes(const QString &path) const;
+
+private:
+    void retry();
+    void scheduleRetry();
+
+    struct Pending {
+        QByteArray bytes;
+    };
+
+    FailureReport m_report;
+    const std::chrono::milliseconds m_firstRetry;
+    std::chrono::milliseconds m_nextDelay;
+    QHash<QString, Pending> m_pending;
+    QTimer m_timer;
+};

@@ -1,0 +1,179 @@
+// A write that cannot reach the disk (a full file system, here a file-size limit) leaves the file it would have
+// replaced exactly as it was, and what still matters is written once the disk takes it again.
+
+#include "platform/ExportFolderBookmark.h"
+#include "platform/LoginItemService.h"
+#include "platform/PlatformError.h"
+#include "service/SecureStorage.h"
+#include "sync/RecentUpload.h"
+#include "sync/SyncManager.h"
+#include "sync/UploadHistoryStore.h"
+
+#include "support/FileBytes.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+// While it lives, no file of this process may grow: every write fails as on a full disk.
+class FullDisk
+{
+public:
+    FullDisk()
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit none = m_saved;
+        none.rlim_cur = 0;
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~FullDisk() { end(); }
+    void end()
+    {
+        if (m_ended)
+            return;
+        m_ended = true;
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_previousHandler)(int) = nullptr;
+    bool m_ended = false;
+};
+
+// Files beside path that a write of it left behind (a temporary copy).
+QStringList leftovers(const QString &path)
+{
+    const QFileInfo info(path);
+    QStringList names = QDir(info.absolutePath())
+                            .entryList({info.fileName() + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    names.removeAll(info.fileName());
+    return names;
+}
+
+RecentUpload upload(const QString &id)
+{
+    return {id, id + QStringLiteral("-slug"), QStringLiteral("Galleri ") + id, 3,
+            QDateTime::fromSecsSinceEpoch(1800000000, Qt::UTC), QStringLiteral("/e/") + id, std::nullopt};
+}
+
+constexpr int kRetryWait = 60000; // the first retry comes after 5 s; the rest is room for a loaded machine
+
+} // namespace
+
+class TestFullDisk : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void failedWriteKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("retried"); // written once the disk takes it again
+        QTest::newRow("token") << QStringLiteral("token") << true;
+        QTest::newRow("recent uploads") << QStringLiteral("recent uploads") << true;
+        QTest::newRow("export-folder bookmark") << QStringLiteral("bookmark") << true;
+        QTest::newRow("autostart entry") << QStringLiteral("autostart") << false;
+    }
+
+    void failedWriteKeepsTheOldFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(bool, retried);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString folder = dir.path();
+
+        QString path;
+        QByteArray oldBytes;
+        QByteArray newBytes;
+        std::function<void()> writeNew;
+        std::function<QByteArray()> seenByOwner; // what the owner reads back meanwhile
+
+        SecureStorage storage(folder);
+        std::unique_ptr<UploadHistoryStore> history;
+        std::unique_ptr<SyncManager> manager;
+        std::unique_ptr<AutostartEntry> autostart;
+        QTemporaryDir exportA;
+        QTemporaryDir exportB;
+
+        if (kind == u"token") {
+            path = storage.filePath(QStringLiteral("api-token"));
+            storage.write(QStringLiteral("api-token"), QStringLiteral("gammel"));
+            oldBytes = "gammel";
+            newBytes = "ny-token";
+            writeNew = [&] { storage.write(QStringLiteral("api-token"), QString::fromUtf8(newBytes)); };
+            seenByOwner = [&] { return storage.read(QStringLiteral("api-token")).value_or(QString()).toUtf8(); };
+        } else if (kind == u"recent uploads") {
+            path = folder + QStringLiteral("/recent-uploads.json");
+            history = std::make_unique<UploadHistoryStore>(QUrl::fromLocalFile(path));
+            history->setRecentUploads({upload(QStringLiteral("a"))});
+            history->save();
+            history->flush();
+            oldBytes = encodeRecentUploads({upload(QStringLiteral("a"))});
+            newBytes = encodeRecentUploads({upload(QStringLiteral("b")), upload(QStringLiteral("a"))});
+            writeNew = [&] {
+                history->setRecentUploads({upload(QStringLiteral("b")), upload(QStringLiteral("a"))});
+                history->save();
+                history->flush();
+            };
+        } else if (kind == u"bookmark") {
+            manager = std::make_unique<SyncManager>(folder);
+            path = manager->bookmarkFilePath();
+            manager->setWatchFolder(exportA.path());
+            oldBytes = exportA.path().toUtf8();
+            newBytes = exportB.path().toUtf8();
+            writeNew = [&] { manager->setWatchFolder(exportB.path()); };
+        } else {
+            path = folder + QStringLiteral("/varnostima.desktop");
+            autostart = std::make_unique<AutostartEntry>(path, QStringLiteral("/usr/bin/varnostima"));
+            autostart->registerItem();
+            oldBytes = testsupport::readFile(path);
+            writeNew = [&] { QVERIFY_THROWS_EXCEPTION(PlatformError, autostart->registerItem()); };
+        }
+        QCOMPARE(testsupport::readFile(path), oldBytes);
+
+        FullDisk full;
+        writeNew();
+        QCOMPARE(testsupport::readFile(path), oldBytes);
+        QCOMPARE(leftovers(path), QStringList());
+        if (seenByOwner)
+            QCOMPARE(seenByOwner(), newBytes);
+        full.end();
+
+        if (retried)
+            QTRY_COMPARE_WITH_TIMEOUT(testsupport::readFile(path), newBytes, kRetryWait);
+        else
+            QCOMPARE(testsupport::readFile(path), oldBytes);
+    }
+
+    // A removal wins over a write still waiting for its retry: a sign-out is never undone by the disk coming back.
+    void removalCancelsTheRetry()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        SecureStorage storage(dir.path());
+        {
+            FullDisk full;
+            storage.write(QStringLiteral("api-token"), QStringLiteral("token"));
+        }
+        storage.remove(QStringLiteral("api-token"));
+        QVERIFY(!storage.read(QStringLiteral("api-token")));
+        storage.write(QStringLiteral("base-url"), QStringLiteral("http://127.0.0.1:1"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(storage.filePath(QStringLiteral("base-url"))), kRetryWait);
+        QTest::qWait(6000); // past the first retry
+        QVERIFY(!QFile::exists(storage.filePath(QStringLiteral("api-token"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFullDisk)
+#include "tst_fulldisk.moc"
