@@ -258,6 +258,8 @@ std::optional<SyncState> SyncStateStore::load()
     try {
         SyncState state = readState(m_lastGoodPath);
         qCWarning(lcSync, "Loaded the last good state from %s", qUtf8Printable(QFileInfo(m_lastGoodPath).fileName()));
+        // The copy is older than the damaged file: a folder ignored since must not be published.
+        state.ignoredPaths.unite(ignored);
         return state;
     } catch (const SyncDecodingError &error) {
         qCCritical(lcSync, "Failed to load the last good state: %s", error.what());

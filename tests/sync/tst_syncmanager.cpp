@@ -177,6 +177,42 @@ private Q_SLOTS:
             QCOMPARE(readFile(statePath), saved);
     }
 
+    // A folder ignored in the newest save, after the copy was written, stays ignored when the newest file is cut
+    // anywhere after its list of ignored folders and the copy is loaded in its place.
+    void newestIgnoredFolderSurvivesADamagedFile_data()
+    {
+        QTest::addColumn<double>("cutAt"); // between the end of the list (0) and one byte short of the file (1)
+        QTest::newRow("right after the list") << 0.0;
+        QTest::newRow("inside the records") << 0.5;
+        QTest::newRow("one byte short") << 1.0;
+    }
+
+    void newestIgnoredFolderSurvivesADamagedFile()
+    {
+        QFETCH(double, cutAt);
+        TempTree support;
+        const QList<UploadedFileMeta> records{{"a.jpg", 10, 760000000.5}};
+        const QString statePath = support.path("sync-state.json");
+        {
+            SyncManager earlier(support.root());
+            earlier.setIgnoredPaths({"/e/i"});
+            earlier.setFolders({folderWithRecords("/e/A", records)});
+            earlier.saveState();
+            earlier.flushState();
+            earlier.setIgnoredPaths({"/e/i", "/e/ny"});
+            earlier.saveState();
+        }
+        const QByteArray newest = readFile(statePath);
+        const qsizetype listEnd = newest.indexOf(']', newest.indexOf("\"ignoredPaths\"")) + 1;
+        QVERIFY(listEnd > 0 && listEnd < newest.size() - 1);
+        const qsizetype cut = listEnd + qsizetype(cutAt * double(newest.size() - 1 - listEnd));
+        QVERIFY(writeFile(statePath, newest.left(cut)));
+
+        SyncManager manager(support.root());
+        QCOMPARE(manager.ignoredPaths(), (QSet<QString>{"/e/i", "/e/ny"}));
+        QCOMPARE(manager.pendingFolderUploads().value("/e/A"), records); // the rest comes from the copy
+    }
+
     void bookmarkAndStatePath()
     {
         TempTree support;
