@@ -170,7 +170,7 @@ QCoro::Task<void> AuthManager::restoreSession()
     } else if (failure) {
         setAuthenticated(true);
         if (self)
-            qCCritical(lcAuth, "Could not validate token (keeping it): %s", qUtf8Printable(describeError(failure)));
+            qCCritical(lcAuth, "Could not validate token (keeping it): %s", qUtf8Printable(logDescription(failure)));
     } else if (accepted) {
         setAuthenticated(true);
         if (self)
@@ -266,9 +266,8 @@ QCoro::Task<void> AuthManager::handleCallbackURL(QUrl url)
     }
     if (!failure || !self)
         co_return;
-    const QString message = describeError(failure);
-    setLoginError(message);
-    qCCritical(lcAuth, "OAuth callback login failed: %s", qUtf8Printable(message));
+    setLoginError(describeError(failure));
+    qCCritical(lcAuth, "OAuth callback login failed: %s", qUtf8Printable(logDescription(failure)));
 }
 
 void AuthManager::logout()

@@ -19,13 +19,16 @@ QString systemText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+constexpr int kEndedEarly = -1;
+
 // The file as a device that reads straight into the caller's buffer: the transport asks for large pieces.
 class FileBody final : public QIODevice
 {
 public:
-    FileBody(int descriptor, qint64 size)
+    FileBody(int descriptor, qint64 size, std::shared_ptr<std::atomic<int>> readFailure)
         : m_descriptor(descriptor)
         , m_size(size)
+        , m_readFailure(std::move(readFailure))
     {
         open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
@@ -47,10 +50,12 @@ protected:
             if (n == 0) {
                 // Shorter than it was: an error ends the transfer now, where an empty read would wait for more.
                 setErrorString(QStringLiteral("The file became shorter while it was sent."));
+                m_readFailure->store(kEndedEarly);
                 return -1;
             }
             if (errno != EINTR) {
                 setErrorString(systemText(errno));
+                m_readFailure->store(errno);
                 return -1;
             }
         }
@@ -60,6 +65,7 @@ protected:
 private:
     const int m_descriptor;
     const qint64 m_size;
+    const std::shared_ptr<std::atomic<int>> m_readFailure;
 };
 
 } // namespace
@@ -105,11 +111,16 @@ std::unique_ptr<QIODevice> UploadSource::body() const
     const int descriptor = ::fcntl(m_descriptor, F_DUPFD_CLOEXEC, 0);
     if (descriptor < 0)
         throw FileAccessError(m_path, systemText(errno));
-    return std::make_unique<FileBody>(descriptor, m_size);
+    return std::make_unique<FileBody>(descriptor, m_size, m_readFailure);
 }
 
 void UploadSource::checkUnchangedAfterSending() const
 {
+    if (const int failure = m_readFailure->load(); failure == kEndedEarly)
+        throw FileAccessError(m_path, QStringLiteral("The file “%1” became shorter while it was sent.").arg(m_path));
+    else if (failure != 0)
+        throw FileAccessError(m_path, QStringLiteral("The file “%1” could not be read while it was sent: %2")
+                                          .arg(m_path, systemText(failure)));
     struct stat info {};
     if (::fstat(m_descriptor, &info) != 0)
         throw FileAccessError(m_path, systemText(errno));

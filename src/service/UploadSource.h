@@ -3,6 +3,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -23,11 +24,15 @@ public:
     // is sent again. It holds a descriptor of its own, so it may outlive this object and live on another thread.
     std::unique_ptr<QIODevice> body() const;
 
-    // Throws FileAccessError when the file changed size while it was sent: the stored object is not the file.
+    // Throws FileAccessError when the file changed size while it was sent, or a body could not read it: the stored
+    // object is not the file. After a failed transfer, it tells a file's fault from the network's.
     void checkUnchangedAfterSending() const;
 
 private:
     QString m_path;
+    // 0, or why a body failed to read: an errno value, or -1 for a file that ended early. Set on the transport's
+    // thread, read on the caller's after the transfer.
+    std::shared_ptr<std::atomic<int>> m_readFailure = std::make_shared<std::atomic<int>>(0);
     int m_descriptor = -1;
     qint64 m_size = 0;
 };

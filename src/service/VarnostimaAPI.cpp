@@ -423,13 +423,18 @@ QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString fileP
 
     const std::optional<int> status = answer.status;
     if (status && *status >= 200 && *status <= 299) {
-        if (answer.error != QNetworkReply::NoError && !answer.cutShort)
+        if (answer.error != QNetworkReply::NoError && !answer.cutShort) {
+            source.checkUnchangedAfterSending();
             throw transportError(answer.error, answer.errorString);
+        }
         source.checkUnchangedAfterSending();
         co_return;
     }
-    if (!status && answer.error != QNetworkReply::NoError)
+    if (!status && answer.error != QNetworkReply::NoError) {
+        // A file that changed or could not be read ends the transfer as the network would: say which it was.
+        source.checkUnchangedAfterSending();
         throw transportError(answer.error, answer.errorString);
+    }
     if (bodySaysExpired(answer.bodyStart))
         throw APIError::expiredPresignedURL();
     throw APIError::uploadFailed(status.value_or(-1));

@@ -2,20 +2,25 @@
 
 #include "IsolatedName.h"
 
-SyncManagerError::SyncManagerError(int code, QString message)
-    : UserFacingError(std::move(message))
+SyncManagerError::SyncManagerError(int code, QString message, QString logText)
+    : UserFacingError(std::move(message), std::move(logText))
     , m_code(code)
 {
 }
 
 SyncManagerError SyncManagerError::unreadable(const QString &fileName)
 {
-    return SyncManagerError(unreadableFile, QStringLiteral("Klarte ikke å lese filen ") + unicodenames::isolated(fileName));
+    return SyncManagerError(unreadableFile, usertext::unreadableFile(unicodenames::isolated(fileName)),
+                            QStringLiteral("%1 has no image type or its size cannot be read").arg(fileName));
 }
 
 SyncManagerError SyncManagerError::countMismatch(qsizetype received, qsizetype expected)
 {
-    return SyncManagerError(presignedCountMismatch, QStringLiteral("Server-svar matchet ikke antall filer (%1/%2)")
-                                                        .arg(qint64(received))
-                                                        .arg(qint64(expected)));
+    return SyncManagerError(presignedCountMismatch,
+                            QStringLiteral("Server-svar matchet ikke antall filer (%1/%2)")
+                                .arg(qint64(received))
+                                .arg(qint64(expected)),
+                            QStringLiteral("the service answered with %1 presigned URLs for %2 files")
+                                .arg(qint64(received))
+                                .arg(qint64(expected)));
 }

@@ -22,7 +22,7 @@ public:
     int code() const { return m_code; }
 
 private:
-    SyncManagerError(int code, QString message);
+    SyncManagerError(int code, QString message, QString logText);
 
     int m_code;
 };

@@ -484,6 +484,6 @@ SyncFolder decodeSyncFolder(const QByteArray &data)
     try {
         return json::decode<SyncFolder>(data);
     } catch (const DecodingError &error) {
-        throw SyncDecodingError(error.localizedDescription());
+        throw SyncDecodingError(error.logDescription());
     }
 }

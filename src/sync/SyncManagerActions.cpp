@@ -84,7 +84,7 @@ QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
 
     const QString galleryId = folder.status.galleryId();
     QPointer<SyncManager> self(this);
-    std::optional<QString> failure;
+    std::optional<FailureTexts> failure;
     try {
         // Named, not a braced temporary inside co_await: g++ 12 destroys such temporaries twice.
         UpdateGalleryRequest request;
@@ -93,7 +93,7 @@ QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
             co_return;
         co_await api().updateGallery(galleryId, std::move(request));
     } catch (...) {
-        failure = describeCurrentException();
+        failure = currentFailureTexts();
     }
     if (!self)
         co_return;
@@ -104,9 +104,8 @@ QCoro::Task<void> SyncManager::moveGalleryOnServer(SyncFolder folder)
         qCInfo(lcSync, "Moved %s to folder on server", qUtf8Printable(folder.displayName));
         co_return;
     }
-    const QString &description = *failure;
-    qCCritical(lcSync, "Failed to move %s: %s", qUtf8Printable(folder.displayName), qUtf8Printable(description));
-    setFolderStatus(*this, folder.path, SyncStatus::failed(QStringLiteral("Flytting feilet: ") + description));
+    qCCritical(lcSync, "Failed to move %s: %s", qUtf8Printable(folder.displayName), qUtf8Printable(failure->logged));
+    setFolderStatus(*this, folder.path, SyncStatus::failed(QStringLiteral("Flytting feilet: ") + failure->shown));
 }
 
 QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
@@ -125,11 +124,11 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
         co_return;
 
     QPointer<SyncManager> self(this);
-    std::optional<QString> failure;
+    std::optional<FailureTexts> failure;
     try {
         co_await api().deleteGallery(galleryId);
     } catch (...) {
-        failure = describeCurrentException();
+        failure = currentFailureTexts();
     }
     if (!self)
         co_return;
@@ -141,10 +140,9 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
         qCInfo(lcSync, "Deleted gallery %s from server", qUtf8Printable(folder.displayName));
         co_return;
     }
-    const QString &description = *failure;
     qCCritical(lcSync, "Failed to delete %s from server: %s", qUtf8Printable(folder.displayName),
-               qUtf8Printable(description));
-    setFolderStatus(*this, folder.path, SyncStatus::failed(QStringLiteral("Sletting feilet: ") + description));
+               qUtf8Printable(failure->logged));
+    setFolderStatus(*this, folder.path, SyncStatus::failed(QStringLiteral("Sletting feilet: ") + failure->shown));
 }
 
 void SyncManager::forgetFolder(SyncFolder folder)

@@ -65,11 +65,11 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
         existing = co_await manager->findExistingGallery(folder.displayName);
     } catch (...) {
         // Going on without knowing would make a second gallery of the same title: fail, and let a retry ask again.
-        const QString description = describeCurrentException();
+        const FailureTexts failure = currentFailureTexts();
         if (!manager)
             co_return false;
-        setRunningStatus(*manager, folder.path, SyncStatus::failed(description));
-        qCCritical(lcSync, "Could not check for existing gallery: %s", qUtf8Printable(description));
+        setRunningStatus(*manager, folder.path, SyncStatus::failed(failure.shown));
+        qCCritical(lcSync, "Could not check for existing gallery: %s", qUtf8Printable(failure.logged));
         co_return false;
     }
     if (!manager)
@@ -85,7 +85,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     try {
         folderId = co_await manager->ensureRemoteFolder(folder);
     } catch (...) {
-        const QString description = describeCurrentException();
+        const QString description = logDescriptionOfCurrentException();
         if (!manager)
             co_return false;
         setRunningStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette mappe")));
@@ -102,7 +102,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
         const CreateGalleryResponse created = co_await manager->api().createGallery(request);
         gallery = created.gallery;
     } catch (...) {
-        const QString description = describeCurrentException();
+        const QString description = logDescriptionOfCurrentException();
         if (!manager)
             co_return false;
         setRunningStatus(*manager, folder.path, SyncStatus::failed(QStringLiteral("Kunne ikke opprette galleri")));
@@ -117,11 +117,11 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     try {
         result = co_await manager->uploadFiles(images, gallery.id, folder);
     } catch (...) {
-        const QString description = describeCurrentException();
+        const FailureTexts failure = currentFailureTexts();
         if (!manager)
             co_return false;
-        setRunningStatus(*manager, folder.path, SyncStatus::failed(description));
-        qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(folder.name), qUtf8Printable(description));
+        setRunningStatus(*manager, folder.path, SyncStatus::failed(failure.shown));
+        qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(folder.name), qUtf8Printable(failure.logged));
         co_return false;
     }
     if (!manager)
@@ -162,7 +162,8 @@ QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder, RunOrigin origin)
     try {
         adopted = co_await runFirstSync(self, std::move(folder));
     } catch (...) {
-        qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(name), qUtf8Printable(describeCurrentException()));
+        qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(name),
+                   qUtf8Printable(logDescriptionOfCurrentException()));
     }
     if (!self)
         co_return;

@@ -170,29 +170,6 @@ bool hasAutoSyncWork(const QList<SyncFolder> &folders)
     });
 }
 
-bool isNoContactError(const TransportError &error)
-{
-    if (error.isTimeout())
-        return true;
-    switch (error.code()) {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::HostNotFoundError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError: // nothing cancels this request but its time-out
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyConnectionClosedError:
-    case QNetworkReply::ProxyNotFoundError:
-    case QNetworkReply::ProxyTimeoutError:
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 bool SyncManager::isBelowAny(const QString &path, const QStringList &directories)
@@ -206,15 +183,14 @@ bool SyncManager::isBelowAny(const QString &path, const QStringList &directories
 
 QString SyncManager::reconcileErrorMessage(const std::exception *error)
 {
-    const auto *transport = dynamic_cast<const TransportError *>(error);
-    if (transport && isNoContactError(*transport))
+    if (error && isNoContact(*error))
         return noContactText();
-    return QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt");
+    return usertext::tryAgainLater();
 }
 
 QString SyncManager::noContactText()
 {
-    return QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen");
+    return usertext::noContact();
 }
 
 QString SyncManager::noExportFolderAccessText()

@@ -95,11 +95,11 @@ bool fail(UpdateRun &run, const QString &message)
     return setRunningStatus(*run.manager, run.folder.path, SyncStatus::failed(message));
 }
 
-void failedToFetch(UpdateRun &run, const QString &description)
+void failedToFetch(UpdateRun &run, const FailureTexts &failure)
 {
-    fail(run, description);
+    fail(run, failure.shown);
     qCCritical(lcSync, "Failed to fetch server images for %s: %s", qUtf8Printable(run.folder.name),
-               qUtf8Printable(description));
+               qUtf8Printable(failure.logged));
 }
 
 QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
@@ -152,10 +152,10 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         try {
             answer = co_await run.api->getGalleryImages(run.galleryId);
         } catch (...) {
-            const QString description = describeCurrentException();
+            const FailureTexts failure = currentFailureTexts();
             if (!manager)
                 co_return;
-            failedToFetch(run, description);
+            failedToFetch(run, failure);
             co_return;
         }
         if (!manager)
@@ -222,10 +222,10 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                 return true;
             });
         } catch (...) {
-            const QString description = describeCurrentException();
+            const FailureTexts failure = currentFailureTexts();
             if (!manager)
                 co_return;
-            failedToFetch(run, description);
+            failedToFetch(run, failure);
             co_return;
         }
         manager->galleryChecked(folder.path);
@@ -280,12 +280,12 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                        qUtf8Printable(folder.name));
             }
         } catch (...) {
-            const QString description = describeCurrentException();
+            const FailureTexts failure = currentFailureTexts();
             if (!manager)
                 co_return;
-            fail(run, description);
+            fail(run, failure.shown);
             qCCritical(lcSync, "Delete phase failed for %s: %s", qUtf8Printable(folder.name),
-                       qUtf8Printable(description));
+                       qUtf8Printable(failure.logged));
             co_return;
         }
         if (!manager)
@@ -330,16 +330,16 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                 run.idMap.reset();
             }
         } catch (...) {
-            const QString description = describeCurrentException();
+            const FailureTexts failure = currentFailureTexts();
             if (!manager)
                 co_return;
             // While the old version is still on the service, its record stays so the replacement is retried.
             if (oldVersionGone)
                 editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
-            if (fail(run, description))
+            if (fail(run, failure.shown))
                 manager->saveState();
             qCCritical(lcSync, "Modification phase failed for %s/%s: %s", qUtf8Printable(folder.name),
-                       qUtf8Printable(name), qUtf8Printable(description));
+                       qUtf8Printable(name), qUtf8Printable(failure.logged));
             co_return;
         }
         if (!manager)
@@ -386,12 +386,12 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         try {
             result = co_await manager->uploadFiles(changes.newImages, run.galleryId, folder);
         } catch (...) {
-            const QString description = describeCurrentException();
+            const FailureTexts failure = currentFailureTexts();
             if (!manager)
                 co_return;
-            fail(run, description);
+            fail(run, failure.shown);
             qCCritical(lcSync, "Upload phase failed for %s: %s", qUtf8Printable(folder.name),
-                       qUtf8Printable(description));
+                       qUtf8Printable(failure.logged));
             co_return;
         }
         if (!manager)
@@ -471,7 +471,7 @@ QCoro::Task<void> SyncManager::updateFolder(SyncFolder folder, RunOrigin origin)
         co_await runUpdate(self, std::move(folder));
     } catch (...) {
         qCCritical(lcSync, "Update failed for %s: %s", qUtf8Printable(name),
-                   qUtf8Printable(describeCurrentException()));
+                   qUtf8Printable(logDescriptionOfCurrentException()));
     }
     if (self && linked)
         noteRunEnded(path, linked);

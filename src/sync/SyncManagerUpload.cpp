@@ -218,7 +218,7 @@ QCoro::Task<FileUploadOutcome> SyncManager::uploadOneFile(PresignedResponse::Pre
         co_await api->uploadToPresignedURL(entry.url, filePath, contentType, declaredSize);
     } catch (const UserFacingError &error) {
         qCCritical(lcSync, "Upload failed for %s: %s", qUtf8Printable(fileName),
-                   qUtf8Printable(error.localizedDescription()));
+                   qUtf8Printable(error.logDescription()));
         co_return FileUploadOutcome{fileName, entry.key, 0};
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Upload failed for %s: %s", qUtf8Printable(fileName), error.what());

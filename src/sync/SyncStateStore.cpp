@@ -209,7 +209,7 @@ SyncState decodeSyncStateDocument(const QByteArray &data)
         state.version = in.optInteger(u"version").value_or(1);
         return state;
     } catch (const DecodingError &error) {
-        throw SyncDecodingError(error.localizedDescription());
+        throw SyncDecodingError(error.logDescription());
     }
 }
 

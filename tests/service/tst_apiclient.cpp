@@ -1,6 +1,9 @@
 #include "ServiceFixture.h"
 #include "support/RawHttpRecorder.h"
 
+#include <stdexcept>
+#include <tuple>
+
 using namespace fixture;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
@@ -28,31 +31,60 @@ private Q_SLOTS:
     void init() { m_c.start(); }
     void cleanup() { m_c.stop(); }
 
-    // The common transport failures read in Norwegian too; others keep the library's text, which the log keeps.
+    // A transport failure reads as one of the app's own texts, chosen by its code; the library's text is the log's.
     // The fixed texts of the other errors are a table in the code and not repeated here.
-    void userTexts()
+    void userTexts_data()
     {
         using R = QNetworkReply;
-        const auto transport = [](R::NetworkError code, bool timedOut = false) {
-            return TransportError(code, QStringLiteral("library text"), timedOut).localizedDescription();
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("timedOut");
+        QTest::addColumn<QString>("shown");
+        const QString noContact = QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen");
+        const QString invalid = QStringLiteral("Ugyldig svar fra server");
+        const QString later = QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt");
+        QTest::newRow("host not found") << int(R::HostNotFoundError) << false << noContact;
+        QTest::newRow("refused") << int(R::ConnectionRefusedError) << false << noContact;
+        QTest::newRow("closed") << int(R::RemoteHostClosedError) << false << noContact;
+        QTest::newRow("no route") << int(R::UnknownNetworkError) << false << noContact;
+        QTest::newRow("network session") << int(R::NetworkSessionFailedError) << false << noContact;
+        QTest::newRow("proxy closed") << int(R::ProxyConnectionClosedError) << false << noContact;
+        QTest::newRow("timed out") << int(R::TimeoutError) << false << noContact;
+        QTest::newRow("own time-out") << int(R::OperationCanceledError) << true << noContact;
+        QTest::newRow("not HTTP") << int(R::ProtocolFailure) << false << invalid;
+        QTest::newRow("TLS") << int(R::SslHandshakeFailedError) << false << later;
+        QTest::newRow("other") << int(R::UnknownServerError) << false << later;
+    }
+    void userTexts()
+    {
+        QFETCH(int, code);
+        QFETCH(bool, timedOut);
+        QFETCH(QString, shown);
+        const TransportError error(QNetworkReply::NetworkError(code), QStringLiteral("library text"), timedOut);
+        QCOMPARE(error.localizedDescription(), shown);
+        QCOMPARE(describeError(error), shown);
+        QCOMPARE(error.libraryMessage(), QStringLiteral("library text"));
+        QCOMPARE(logDescription(error), QStringLiteral("library text"));
+        QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("library text"));
+        QCOMPARE(isNoContact(error), shown.startsWith(QStringLiteral("Ingen kontakt")));
+    }
+
+    // Every other failure too: the window gets Norwegian, the log English.
+    void otherErrorTexts()
+    {
+        const QList<std::tuple<std::exception_ptr, QString, QString>> cases{
+            {std::make_exception_ptr(APIError::uploadFailed(413)), QStringLiteral("Opplasting feilet (HTTP 413)"),
+             QStringLiteral("the upload was refused with HTTP 413")},
+            {std::make_exception_ptr(DecodingError(QStringLiteral("galleries[2].id: missing"))),
+             QStringLiteral("Ugyldig svar fra server"), QStringLiteral("galleries[2].id: missing")},
+            {std::make_exception_ptr(FileAccessError(QStringLiteral("/eksport/Tur/a.jpg"), QStringLiteral("gone"))),
+             QStringLiteral("Klarte ikke å lese filen a.jpg"), QStringLiteral("gone")},
+            {std::make_exception_ptr(std::runtime_error("engine gone")),
+             QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt"), QStringLiteral("engine gone")},
         };
-        const QString unreachable = QStringLiteral("Ingen nettverksforbindelse til serveren");
-        const QString timedOut = QStringLiteral("Tidsavbrudd — serveren svarte ikke");
-        const QList<QPair<QString, QString>> cases{
-            {APIError::uploadFailed(413).localizedDescription(), QStringLiteral("Opplasting feilet (HTTP 413)")},
-            {transport(R::HostNotFoundError), QStringLiteral("Fant ikke serveren — sjekk internettforbindelsen")},
-            {transport(R::ConnectionRefusedError), QStringLiteral("Serveren avviste tilkoblingen")},
-            {transport(R::UnknownNetworkError), unreachable},
-            {transport(R::NetworkSessionFailedError), unreachable},
-            {transport(R::TimeoutError), timedOut},
-            {transport(R::OperationCanceledError, true), timedOut},
-            {transport(R::SslHandshakeFailedError), QStringLiteral("Kunne ikke opprette en sikker forbindelse til serveren")},
-            {transport(R::RemoteHostClosedError), QStringLiteral("library text")},
-        };
-        for (const auto &[actual, expected] : cases)
-            QCOMPARE(actual, expected);
-        QCOMPARE(TransportError(R::HostNotFoundError, QStringLiteral("library text"), false).libraryMessage(),
-                 QStringLiteral("library text"));
+        for (const auto &[error, shown, logged] : cases) {
+            QCOMPARE(describeError(error), shown);
+            QCOMPARE(logDescription(error), logged);
+        }
     }
 
     // Checked on the raw request: a parser trims header values, so "Bearer" and "Bearer " look alike after it.
@@ -172,12 +204,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("kind"); // -1: nothing listens on the port
         QTest::addColumn<int>("idleMs");
         QTest::addColumn<int>("resourceMs");
-        QTest::addColumn<QString>("text"); // null: the library's own
-        const QString timedOut = QStringLiteral("Tidsavbrudd — serveren svarte ikke");
-        QTest::newRow("idle time-out") << int(ScriptedAnswer::Kind::Hang) << 150 << 60000 << timedOut;
-        QTest::newRow("resource time-out") << int(ScriptedAnswer::Kind::Hang) << 60000 << 150 << timedOut;
-        QTest::newRow("connection closed") << int(ScriptedAnswer::Kind::CloseWithoutAnswer) << 60000 << 60000 << QString();
-        QTest::newRow("refused") << -1 << 60000 << 60000 << QStringLiteral("Serveren avviste tilkoblingen");
+        QTest::addColumn<QString>("text");
+        const QString noContact = QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen");
+        QTest::newRow("idle time-out") << int(ScriptedAnswer::Kind::Hang) << 150 << 60000 << noContact;
+        QTest::newRow("resource time-out") << int(ScriptedAnswer::Kind::Hang) << 60000 << 150 << noContact;
+        QTest::newRow("connection closed") << int(ScriptedAnswer::Kind::CloseWithoutAnswer) << 60000 << 60000
+                                           << noContact;
+        QTest::newRow("refused") << -1 << 60000 << 60000 << noContact;
     }
     void noCompleteAnswer()
     {
@@ -194,7 +227,8 @@ private Q_SLOTS:
         const auto error = errorOf<TransportError>(getMe());
         QVERIFY(error);
         QCOMPARE(error->isTimeout(), idleMs < 1000 || resourceMs < 1000);
-        QCOMPARE(error->localizedDescription(), text.isNull() ? error->libraryMessage() : text);
+        QCOMPARE(error->localizedDescription(), text);
+        QVERIFY(!error->libraryMessage().isEmpty());
     }
 
     // An answer over the limit fails its request instead of filling memory, whether its size was declared or it

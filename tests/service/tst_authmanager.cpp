@@ -74,7 +74,7 @@ private Q_SLOTS:
         QTest::newRow("line break") << QStringLiteral("good-token\n") << 0 << false << true
                                     << QStringLiteral("Stored token holds a line break or NUL — not sent, file kept");
         QTest::newRow("403") << QString::fromLatin1(kGood) << 403 << true << true
-                             << QStringLiteral("Could not validate token (keeping it): Ingen tilgang");
+                             << QStringLiteral("Could not validate token (keeping it): the service denied access (HTTP 403)");
         QTest::newRow("offline") << QString::fromLatin1(kGood) << -1 << true << true
                                  << QStringLiteral("Could not validate token (keeping it): ");
     }

@@ -7,7 +7,13 @@
 namespace testsupport {
 
 RawHttpRecorder::RawHttpRecorder(int status)
-    : m_status(status)
+    : RawHttpRecorder("HTTP/1.1 " + QByteArray::number(status)
+                      + " X\r\nContent-Type: application/json\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}")
+{
+}
+
+RawHttpRecorder::RawHttpRecorder(QByteArray rawAnswer)
+    : m_answer(std::move(rawAnswer))
 {
     m_server.listen(QHostAddress::LocalHost);
     QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
@@ -19,9 +25,17 @@ RawHttpRecorder::RawHttpRecorder(int status)
                 const qsizetype end = buffer->indexOf("\r\n\r\n");
                 if (end < 0)
                     return;
-                m_heads.append(buffer->left(end + 2));
-                socket->write("HTTP/1.1 " + QByteArray::number(m_status)
-                              + " X\r\nContent-Type: application/json\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
+                const QByteArray head = buffer->left(end + 2);
+                // The body read too: a close with unread bytes resets the connection before the client reads.
+                qint64 bodySize = 0;
+                for (const QByteArray &line : head.split('\n')) {
+                    if (line.toLower().startsWith("content-length:"))
+                        bodySize = line.mid(15).trimmed().toLongLong();
+                }
+                if (buffer->size() < end + 4 + bodySize)
+                    return;
+                m_heads.append(head);
+                socket->write(m_answer);
                 socket->disconnectFromHost();
                 QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
             });

@@ -169,6 +169,11 @@ int main(int argc, char *argv[])
         {"failed", withPath(folder("Reiser/Lofoten",
                                    SyncStatus::failed(QStringLiteral(
                                        "Ingen kontakt med Varnostima — sjekk internettforbindelsen")), 7), few)},
+        {"failed-move", withPath(moved(folder("Reiser/Lofoten",
+                                              SyncStatus::failed(QStringLiteral(
+                                                  "Flytting feilet: Ingen kontakt med Varnostima — sjekk "
+                                                  "internettforbindelsen")), 7),
+                                       "Gammelt/Lofoten"), few)},
         {"removed", placeholder("g42", "Sommerfest 2021")},
         {"removed-failed", failedPlaceholder},
         {"skipped", skipped},

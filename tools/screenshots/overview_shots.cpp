@@ -171,7 +171,7 @@ int main(int argc, char *argv[])
         shots.window(window, QStringLiteral("overview-4-browser-noinspector"));
         window.setShowInspector(true);
         // Nothing runs for a failed move or deletion: no spinner in the bar.
-        sync.setFolders({zoo::moved(zoo::folder("Kunder/Flyttet", SyncStatus::failed("Flytting feilet: x")), "Gammelt"),
+        sync.setFolders({zoo::moved(zoo::folder("Kunder/Flyttet", SyncStatus::failed("Flytting feilet: Ingen kontakt med Varnostima — sjekk internettforbindelsen")), "Gammelt"),
                          zoo::failedDeletion("g7", "Sommerfest"), zoo::changed("Bryllup", 0, 0)});
         shots.window(window, QStringLiteral("overview-4-browser-failedactions"));
         QList<SyncFolder> clean{zoo::changed("Bryllup", 0, 0), zoo::changed("Portrett", 0, 0)};

@@ -172,6 +172,13 @@ int main(int argc, char *argv[])
         }
         {
             Scene scene(service);
+            service.script("GET", "/api/auth/me", {0, {}, {}, 0, testsupport::ScriptedAnswer::Kind::CloseWithoutAnswer}, -1);
+            testsupport::awaitTask(scene.auth->handleCallbackURL(QUrl(QStringLiteral("varnostima://auth?token=tapt"))));
+            service.clearScripts();
+            check(scene.save(file(QStringLiteral("02c-sign-in-no-contact"))));
+        }
+        {
+            Scene scene(service);
             scene.opener.noBrowser = true;
             scene.panel->content()->loginView()->openDeviceLogin();
             check(scene.save(file(QStringLiteral("02b-sign-in-no-browser"))));
@@ -201,8 +208,8 @@ int main(int argc, char *argv[])
             folders[2].status = SyncStatus::syncing(0);
             scene.sync->setFolders(folders);
             check(scene.save(file(QStringLiteral("06-status-syncing-three"))));
-            folders[0].status = SyncStatus::failed(QStringLiteral("Tidsavbrudd — serveren svarte ikke"));
-            folders[1].status = SyncStatus::failed(QStringLiteral("Tidsavbrudd — serveren svarte ikke"));
+            folders[0].status = SyncStatus::failed(QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen"));
+            folders[1].status = SyncStatus::failed(QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen"));
             folders[2].status = SyncStatus::notSynced();
             scene.sync->setFolders(folders);
             check(scene.save(file(QStringLiteral("06b-status-folders-failed"))));

@@ -135,7 +135,7 @@ private Q_SLOTS:
         QCOMPARE(row.text(), QStringLiteral("2 mapper synkes…"));
         QVERIFY(row.isShowingSpinner());
 
-        folders[0].status = SyncStatus::failed(QStringLiteral("Tidsavbrudd — serveren svarte ikke"));
+        folders[0].status = SyncStatus::failed(QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen"));
         folders[1].status = SyncStatus::synced(QStringLiteral("h"), QStringLiteral("t"), 1);
         f->sync->setFolders(folders);
         QCOMPARE(row.status().rule, MenuBarStatus::Rule::FolderFailed);
