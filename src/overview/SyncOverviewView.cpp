@@ -14,6 +14,7 @@
 #include "ui/Symbol.h"
 #include "ui/Theme.h"
 #include "ui/UrlPaths.h"
+#include "ui/WindowKeys.h"
 #include "platform/UrlOpener.h"
 #include "service/AuthManager.h"
 #include "sync/SyncManager.h"
@@ -164,6 +165,7 @@ SyncOverviewView::SyncOverviewView(OverviewContext context, QWidget *parent)
     }
     setWindowTitle(QStringLiteral("Varnostima"));
     resize(kDefaultSize);
+    closeWithCtrlW(this); // hides it, as the title bar's close does
     setUnifiedTitleAndToolBarOnMac(true);
 
     m_appMenu = menuBar()->addMenu(QStringLiteral("Varnostima"));

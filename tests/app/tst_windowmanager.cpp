@@ -1,10 +1,12 @@
-// Each window opens once and is raised again; without a tray host the panel becomes a window of its own.
+// Each window opens once and is raised again, and closes from the keyboard; without a tray host the panel becomes a
+// window of its own.
 
 #include "app/CheckForUpdatesViewModel.h"
 #include "app/WindowManager.h"
 #include "app/menubar/LoginView.h"
 #include "app/menubar/MenuBarPanel.h"
 #include "app/menubar/TrayController.h"
+#include "overview/detail/ImagePreviewSheet.h"
 #include "support/PanelFixture.h"
 #include "platform/Updater.h"
 
@@ -14,6 +16,7 @@
 #include <QMenuBar>
 
 #include <QSignalSpy>
+#include <QTest>
 
 class TestWindowManager : public QObject
 {
@@ -52,6 +55,73 @@ private Q_SLOTS:
         QCOMPARE(windows.window(window) == first.data(), !rebuiltAfterClose);
         const auto open = QApplication::topLevelWidgets();
         QCOMPARE(std::count_if(open.begin(), open.end(), [&](QWidget *w) { return w->windowTitle() == title; }), 1);
+    }
+
+    // Ctrl+W closes each window, Escape the settings and about windows; the overview keeps Escape for what is in it.
+    void keyboardCloses_data()
+    {
+        QTest::addColumn<WindowManager::Window>("window");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("closes");
+        using W = WindowManager::Window;
+        const int ctrl = Qt::ControlModifier;
+        const int none = Qt::NoModifier;
+        QTest::newRow("overview, Ctrl+W") << W::Overview << int(Qt::Key_W) << ctrl << true;
+        QTest::newRow("overview, Escape") << W::Overview << int(Qt::Key_Escape) << none << false;
+        QTest::newRow("overview, W") << W::Overview << int(Qt::Key_W) << none << false;
+        QTest::newRow("settings, Ctrl+W") << W::Settings << int(Qt::Key_W) << ctrl << true;
+        QTest::newRow("settings, Escape") << W::Settings << int(Qt::Key_Escape) << none << true;
+        QTest::newRow("settings, Shift+Escape") << W::Settings << int(Qt::Key_Escape) << int(Qt::ShiftModifier) << false;
+        QTest::newRow("about, Ctrl+W") << W::About << int(Qt::Key_W) << ctrl << true;
+        QTest::newRow("about, Escape") << W::About << int(Qt::Key_Escape) << none << true;
+    }
+    void keyboardCloses()
+    {
+        QFETCH(WindowManager::Window, window);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, closes);
+        panel::Fixture f;
+        WindowManager windows(f.context());
+        windows.open(window);
+        QPointer<QWidget> shown = windows.window(window);
+        QApplication::setActiveWindow(shown);
+        QVERIFY(QTest::qWaitForWindowActive(shown));
+        // Where a person's key goes: the focused widget inside, else the window.
+        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : shown.data();
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(!shown || !shown->isVisible(), closes);
+        if (closes) // opened again, it comes back whole
+            windows.open(window);
+        QVERIFY(windows.window(window)->isVisible());
+    }
+
+    // The preview sheet over the overview keeps its keys: Escape and Ctrl+W close the sheet and only the sheet.
+    void previewSheetKeepsItsKeys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << int(Qt::NoModifier);
+        QTest::newRow("Ctrl+W") << int(Qt::Key_W) << int(Qt::ControlModifier);
+    }
+    void previewSheetKeepsItsKeys()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        panel::Fixture f;
+        WindowManager windows(f.context());
+        windows.open(WindowManager::Window::Overview);
+        QWidget *overview = windows.window(WindowManager::Window::Overview);
+        auto *sheet = new ImagePreviewSheet({QUrl::fromLocalFile(QStringLiteral("/nowhere/a.jpg"))}, 0, {}, overview);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        QPointer<ImagePreviewSheet> open(sheet);
+        sheet->show();
+        QApplication::setActiveWindow(sheet);
+        QVERIFY(QTest::qWaitForWindowActive(sheet));
+        QTest::keyClick(sheet, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTRY_VERIFY(!open || !open->isVisible());
+        QVERIFY(overview->isVisible());
     }
 
     void overviewMenuHasTheApplicationCommands()

@@ -8,6 +8,7 @@
 #include "ui/Color.h"
 #include "ui/Symbol.h"
 #include "ui/Theme.h"
+#include "ui/WindowKeys.h"
 #include "platform/Updater.h"
 
 #include <QDesktopServices>
@@ -137,6 +138,7 @@ AboutWindow::AboutWindow(const AppContext &context, const AboutInfo &info, About
     : QWidget(parent, Qt::Window)
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    closeWithCtrlW(this);
     setWindowTitle(QStringLiteral("Om Varnostima"));
     setFixedSize(kSize);
     if (!opener)
@@ -222,4 +224,10 @@ void AboutWindow::showEvent(QShowEvent *event)
     m_centred = true;
     if (const QScreen *shown = screen())
         move(shown->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+void AboutWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (!closeOnUnhandledEscape(this, event))
+        QWidget::keyPressEvent(event);
 }

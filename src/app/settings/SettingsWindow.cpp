@@ -6,6 +6,7 @@
 #include "app/NotificationManager.h"
 #include "ui/Symbol.h"
 #include "ui/Theme.h"
+#include "ui/WindowKeys.h"
 #include "platform/NotificationSettings.h"
 
 #include <QTabWidget>
@@ -28,6 +29,7 @@ SettingsWindow::SettingsWindow(const AppContext &context, const SettingsEnvironm
     : QWidget(parent, Qt::Window)
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    closeWithCtrlW(this);
     setWindowTitle(QStringLiteral("Innstillinger"));
     setFixedSize(kSize);
 
@@ -46,4 +48,10 @@ SettingsWindow::SettingsWindow(const AppContext &context, const SettingsEnvironm
                    Symbol::icon(QStringLiteral("folder.badge.gearshape"), tint), QStringLiteral("Eksportmappe"));
     m_tabs->addTab(new AccountSettingsTab(*context.authManager), Symbol::icon(QStringLiteral("person.circle"), tint),
                    QStringLiteral("Konto"));
+}
+
+void SettingsWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (!closeOnUnhandledEscape(this, event))
+        QWidget::keyPressEvent(event);
 }

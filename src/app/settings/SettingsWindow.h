@@ -31,6 +31,9 @@ public:
 
     QTabWidget *tabs() const { return m_tabs; }
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     QTabWidget *m_tabs = nullptr;
 };
