@@ -1,10 +1,14 @@
 #include "UploadTransport.h"
 
-#include "HttpPut.h"
-#include "IdleConnections.h"
+#include "CurlMulti.h"
+#include "CurlPut.h"
 
 #include <QIODevice>
 #include <QPromise>
+
+#include <curl/curl.h>
+
+#include <mutex>
 
 namespace {
 
@@ -41,27 +45,29 @@ class UploadTransport::Worker : public QObject
 {
 public:
     Worker()
-        : m_idle(new IdleConnections(this))
+        : m_multi(new CurlMulti(this))
     {
     }
 
-    // Transfers still running when the thread stops are its children: deleting them answers each as cancelled.
+    // Transfers still running when the thread stops belong to the multi handle: deleting it answers each as
+    // cancelled.
     void start(const QNetworkRequest &request, std::unique_ptr<QIODevice> body, qint64 answerLimit,
                const std::shared_ptr<PendingAnswer> &pending)
     {
-        auto *put = new HttpPut(request, std::move(body), answerLimit,
-                                [pending](UploadAnswer answer) { pending->answer(std::move(answer)); }, m_idle,
-                                this);
+        auto *put = new CurlPut(request, std::move(body), answerLimit,
+                                [pending](UploadAnswer answer) { pending->answer(std::move(answer)); }, m_multi);
         put->start();
     }
 
 private:
-    IdleConnections *m_idle; // a child: moves to the thread with the worker
+    CurlMulti *m_multi; // a child: moves to the thread with the worker
 };
 
 UploadTransport::UploadTransport()
-    : m_worker(new Worker)
 {
+    static std::once_flag curlReady;
+    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    m_worker = new Worker;
     m_thread.setObjectName(QStringLiteral("Uploads"));
     m_worker->moveToThread(&m_thread);
     QObject::connect(&m_thread, &QThread::finished, m_worker, &QObject::deleteLater);

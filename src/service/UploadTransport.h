@@ -21,11 +21,10 @@ struct UploadAnswer {
     bool cutShort = false; // the answer went on past the limit: the transfer was ended there
 };
 
-// Puts request bodies on a thread of its own with an HTTP/1.1 client of its own (HttpPut): the body is read and
-// handed to the socket there in large pieces, never on the caller's (the UI) thread. Qt's network manager would
-// take a body 16 KiB at a time across threads, which costs several times the CPU of sending it. What callers knew
-// from that manager stays, such as sending a request again, from the body's start, when the connection closes
-// before any answer.
+// Puts request bodies through libcurl on a thread of its own ("Uploads"): the body is read and handed to the socket
+// there in large pieces, never on the caller's (the UI) thread. Qt's network manager would take a body 16 KiB at a
+// time across threads, which costs several times the CPU of sending it. What callers knew from that manager stays,
+// such as sending a request again, from the body's start, when the connection closes before any answer.
 class UploadTransport
 {
 public:

@@ -1,5 +1,6 @@
 #include "service/UploadSource.h"
 #include "service/UploadTransport.h"
+#include "support/ScriptedHttpServer.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -34,82 +35,7 @@ QByteArray withLength(const QByteArray &statusLine, const QByteArray &body)
     return statusLine + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-// Serves HTTP on 127.0.0.1 as scripted: reads each request's head and, unless told otherwise, its whole body,
-// then writes the scripted answer as raw bytes and closes when told. Runs on the test's thread; the transport sends
-// from a thread of its own.
-class ScriptedServer
-{
-public:
-    struct Script {
-        QByteArray answer;
-        bool readBody = true; // false: answers after the head and reads no more
-        bool close = false;
-    };
-
-    ScriptedServer(Script script, std::unique_ptr<QTcpServer> server)
-        : m_script(std::move(script))
-        , m_server(std::move(server))
-    {
-        QObject::connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, m_server.get(), [this] {
-            while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-                ++m_connections;
-                m_received.clear();
-                QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] { serve(socket); });
-                serve(socket);
-            }
-        });
-        m_server->listen(QHostAddress::LocalHost);
-    }
-
-    QUrl url(const QString &scheme, const QByteArray &pathAndQuery) const
-    {
-        return QUrl::fromEncoded(scheme.toLatin1() + "://127.0.0.1:" + QByteArray::number(m_server->serverPort())
-                                     + pathAndQuery,
-                                 QUrl::StrictMode);
-    }
-    int connections() const { return m_connections; }
-    int requests() const { return int(m_requests.size()); }
-    // Of the latest request
-    QByteArray head() const { return latest().left(latest().indexOf("\r\n\r\n") + 2); }
-    QByteArray body() const { return latest().mid(latest().indexOf("\r\n\r\n") + 4); }
-
-private:
-    QByteArray latest() const { return m_requests.isEmpty() ? QByteArray() : m_requests.last(); }
-
-    void serve(QTcpSocket *socket)
-    {
-        if (socket->readBufferSize() == 1)
-            return; // refused: its buffer fills and the client's sending stalls
-        m_received += socket->readAll();
-        for (;;) {
-            const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
-            if (headEnd < 0)
-                return;
-            const QByteArray marker = "\r\nContent-Length: ";
-            const qsizetype at = m_received.indexOf(marker);
-            const qint64 length =
-                m_received.mid(at + marker.size(), headEnd - at - marker.size()).split('\r').first().toLongLong();
-            const qsizetype end = m_script.readBody ? headEnd + 4 + qsizetype(length) : m_received.size();
-            if (m_received.size() < end)
-                return;
-            m_requests.append(m_received.left(end));
-            m_received.remove(0, end);
-            if (!m_script.readBody)
-                socket->setReadBufferSize(1);
-            socket->write(m_script.answer);
-            if (m_script.close)
-                socket->disconnectFromHost();
-            if (m_script.close || !m_script.readBody)
-                return;
-        }
-    }
-
-    const Script m_script;
-    std::unique_ptr<QTcpServer> m_server;
-    QByteArray m_received; // of the current connection
-    QByteArrayList m_requests;
-    int m_connections = 0;
-};
+using testsupport::ScriptedHttpServer;
 
 std::unique_ptr<QTcpServer> tlsServer(const char *certificate, const char *key)
 {
@@ -172,6 +98,8 @@ private Q_SLOTS:
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         QVERIFY(configuration.addCaCertificates(tlsFile("trusted-cert.pem")));
         QSslConfiguration::setDefaultConfiguration(configuration);
+        // The transport's TLS (libcurl with OpenSSL) trusts the file OpenSSL's variable names.
+        qputenv("SSL_CERT_FILE", tlsFile("trusted-cert.pem").toLocal8Bit());
     }
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
     void cleanup() { m_dir.reset(); }
@@ -230,7 +158,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, bodyStart);
         QFETCH(bool, cutShort);
         QFETCH(int, error);
-        ScriptedServer server({answer, readBody, close}, std::make_unique<QTcpServer>());
+        ScriptedHttpServer server({answer, readBody, close}, std::make_unique<QTcpServer>());
         UploadTransport transport;
         // Larger than what the kernel buffers on both sides hold, where the server stops reading.
         const QByteArray bytes = patterned(readBody ? 3 * 1024 * 1024 : 48 * 1024 * 1024);
@@ -255,7 +183,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, scheme);
         const bool secure = scheme == QLatin1String("https");
-        ScriptedServer server({withLength("HTTP/1.1 200 OK", {}), true, false},
+        ScriptedHttpServer server({withLength("HTTP/1.1 200 OK", {}), true, false},
                               secure ? tlsServer("trusted-cert.pem", "trusted-key.pem") : std::make_unique<QTcpServer>());
         UploadTransport transport;
         const QByteArray target = "/store/a%2Fb%20c?X-Signature=ab%2Bc%3D&x=a+b&flag";
@@ -290,7 +218,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, answer);
         QFETCH(bool, close);
         QFETCH(int, connections);
-        ScriptedServer server({answer, true, close}, std::make_unique<QTcpServer>());
+        ScriptedHttpServer server({answer, true, close}, std::make_unique<QTcpServer>());
         UploadTransport transport;
         for (int i = 0; i < 2; ++i) {
             const QByteArray bytes = patterned(1024 * 1024 + i);
@@ -304,7 +232,7 @@ private Q_SLOTS:
 
     void untrustedCertificateFails()
     {
-        ScriptedServer server({withLength("HTTP/1.1 200 OK", {}), true, false},
+        ScriptedHttpServer server({withLength("HTTP/1.1 200 OK", {}), true, false},
                               tlsServer("untrusted-cert.pem", "untrusted-key.pem"));
         UploadTransport transport;
         const UploadAnswer got = awaitAnswer(put(transport, server.url(QStringLiteral("https"), "/store/x"), "bytes"));
@@ -317,7 +245,7 @@ private Q_SLOTS:
     // Ending the transport ends what it carries: the caller hears of it, as of a cancel.
     void endingTheTransportCancels()
     {
-        ScriptedServer server({{}, true, false}, std::make_unique<QTcpServer>()); // never answers
+        ScriptedHttpServer server({{}, true, false}, std::make_unique<QTcpServer>()); // never answers
         auto transport = std::make_unique<UploadTransport>();
         const QByteArray bytes = patterned(1024 * 1024);
         const QFuture<UploadAnswer> future = put(*transport, server.url(QStringLiteral("http"), "/store/x"), bytes);

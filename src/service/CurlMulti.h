@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+class CurlPut;
+
+// libcurl's multi interface on the Qt event loop of the thread it lives on: curl's sockets are watched by socket
+// notifiers and its time-outs by one timer, so transfers move only when there is something to do. Keeps the
+// connections that curl may reuse. The transfers are its children: deleting it ends them first.
+class CurlMulti final : public QObject
+{
+public:
+    explicit CurlMulti(QObject *parent = nullptr);
+    ~CurlMulti() override;
+
+    CurlMulti(const CurlMulti &) = delete;
+    CurlMulti &operator=(const CurlMulti &) = delete;
+
+    void add(CURL *easy);
+    void remove(CURL *easy);
+
+private:
+    class Watch;
+
+    static int onSocket(CURL *easy, curl_socket_t socket, int what, void *self, void *watch);
+    static int onTimer(CURLM *multi, long milliseconds, void *self);
+    void act(curl_socket_t socket, int events);
+    void takeFinished();
+
+    CURLM *m_multi;
+    QTimer m_timer;
+};

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "UploadTransport.h"
+
+#include <QElapsedTimer>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include <functional>
+#include <memory>
+
+class CurlMulti;
+class QIODevice;
+
+// One PUT through libcurl, the body read from its device as curl sends it. It keeps what callers knew from Qt's
+// client: the target as given, redirects only a status, an idle limit that ends as OperationCanceledError, a
+// connection closed before any answer sending the request once more from the body's start, errors with
+// QNetworkReply's codes. Beyond curl's own care it keeps a connection only after a whole 2xx exchange with plain
+// framing, and gives the answer as long as the idle limit once it has begun. Deletes itself once it has answered;
+// deleted before that, it answers as cancelled.
+class CurlPut final : public QObject
+{
+public:
+    using Done = std::function<void(UploadAnswer)>;
+
+    // `multi` is the parent: the transfer ends when it does.
+    CurlPut(const QNetworkRequest &request, std::unique_ptr<QIODevice> body, qint64 answerLimit, Done done,
+            CurlMulti *multi);
+    ~CurlPut() override;
+
+    void start();
+    // From the multi handle: curl is done with this attempt.
+    void finished(CURLcode result);
+
+private:
+    static size_t onRead(char *buffer, size_t size, size_t count, void *self);
+    static int onSeek(void *self, curl_off_t offset, int origin);
+    static size_t onHeader(char *buffer, size_t size, size_t count, void *self);
+    static size_t onBody(char *buffer, size_t size, size_t count, void *self);
+    static int onPrerequest(void *self, char *, char *, int, int);
+
+    void begin();
+    void headerLine(QByteArrayView line);
+    void watchTime();
+    void fail(QNetworkReply::NetworkError error, const QString &text);
+    void finish(UploadAnswer answer);
+    void leaveMulti();
+
+    CurlMulti *const m_multi;
+    const QNetworkRequest m_request;
+    const std::unique_ptr<QIODevice> m_body;
+    const qint64 m_answerLimit;
+    Done m_done;
+    CURL *m_easy;
+    curl_slist *m_headers = nullptr;
+    bool m_inMulti = false;
+    char m_curlError[CURL_ERROR_SIZE] = {};
+
+    int m_requestsSent = 0; // requests curl started, its own retries included
+    QString m_bodyError;    // the body could not be read: the text of why
+    bool m_bodyHandedOver = false;
+
+    // The answer of the current attempt
+    bool m_receivedAny = false;
+    std::optional<int> m_status; // of the latest status line
+    QByteArray m_reason;
+    bool m_headComplete = false; // of a final answer
+    bool m_sawLength = false;
+    bool m_sawChunks = false;
+    QByteArray m_bodyStart;
+    bool m_cutShort = false;
+
+    // Time: the idle limit since the last activity, and the whole answer within that limit once it has begun.
+    QTimer m_clock;
+    QElapsedTimer m_elapsed;
+    qint64 m_lastActivity = 0;
+    qint64 m_lastUploaded = 0;
+    qint64 m_answerSince = -1;
+};

@@ -1,0 +1,89 @@
+#include "ScriptedHttpServer.h"
+
+#include <QTcpSocket>
+
+namespace testsupport {
+
+ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer> server)
+    : m_script(std::move(script))
+    , m_server(std::move(server))
+{
+    m_trickle.setInterval(100);
+    QObject::connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, m_server.get(), [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+            ++m_connections;
+            m_latest = socket;
+            m_received.clear();
+            QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] { serve(socket); });
+            serve(socket);
+        }
+    });
+    QObject::connect(&m_trickle, &QTimer::timeout, m_server.get(), [this] {
+        if (m_latest && m_latest->state() == QAbstractSocket::ConnectedState) {
+            m_latest->write(m_script.trickle);
+            m_latest->flush();
+        }
+    });
+    m_server->listen(QHostAddress::LocalHost);
+}
+
+ScriptedHttpServer::~ScriptedHttpServer() = default;
+
+QUrl ScriptedHttpServer::url(const QString &scheme, const QByteArray &pathAndQuery) const
+{
+    return QUrl::fromEncoded(scheme.toLatin1() + "://127.0.0.1:" + QByteArray::number(m_server->serverPort())
+                                 + pathAndQuery,
+                             QUrl::StrictMode);
+}
+
+QByteArray ScriptedHttpServer::head() const
+{
+    const QByteArray latest = m_requests.isEmpty() ? QByteArray() : m_requests.last();
+    return latest.left(latest.indexOf("\r\n\r\n") + 2);
+}
+
+QByteArray ScriptedHttpServer::body() const
+{
+    const QByteArray latest = m_requests.isEmpty() ? QByteArray() : m_requests.last();
+    return latest.mid(latest.indexOf("\r\n\r\n") + 4);
+}
+
+void ScriptedHttpServer::sendUnasked(const QByteArray &bytes)
+{
+    if (!m_latest)
+        return;
+    m_latest->write(bytes);
+    m_latest->flush();
+}
+
+void ScriptedHttpServer::serve(QTcpSocket *socket)
+{
+    if (socket->readBufferSize() == 1)
+        return; // refused: its buffer fills and the client's sending stalls
+    m_received += socket->readAll();
+    for (;;) {
+        const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        const QByteArray marker = "\r\nContent-Length: ";
+        const qsizetype at = m_received.indexOf(marker);
+        const qint64 length =
+            m_received.mid(at + marker.size(), headEnd - at - marker.size()).split('\r').first().toLongLong();
+        const qsizetype end = m_script.readBody ? headEnd + 4 + qsizetype(length) : m_received.size();
+        if (m_received.size() < end)
+            return;
+        m_requests.append(m_received.left(end));
+        m_received.remove(0, end);
+        if (!m_script.readBody)
+            socket->setReadBufferSize(1);
+        socket->write(m_script.answer + m_script.unasked);
+        if (!m_script.trickle.isEmpty())
+            m_trickle.start();
+        if (m_script.close)
+            socket->disconnectFromHost();
+        if (m_script.close || !m_script.readBody)
+            return;
+    }
+}
+
+} // namespace testsupport

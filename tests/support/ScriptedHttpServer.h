@@ -1,0 +1,55 @@
+#pragma once
+
+// An object store that misbehaves on cue: serves HTTP on 127.0.0.1, reads each request's head and (unless told
+// otherwise) its whole body, then writes the scripted answer as raw bytes, so that framing, interim answers, answers
+// nobody asked for and answers that never end can be played exactly. Serves on the thread that created it; the
+// client under test runs on a thread of its own.
+
+#include <QByteArrayList>
+#include <QTcpServer>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+class QTcpSocket;
+
+namespace testsupport {
+
+class ScriptedHttpServer
+{
+public:
+    struct Script {
+        QByteArray answer;
+        bool readBody = true; // false: answers after the head and reads no more
+        bool close = false;   // closes the connection after the answer
+        QByteArray unasked;   // written right behind the answer: a second answer nobody asked for
+        QByteArray trickle;   // written again and again behind the answer, a pause between, without end
+    };
+
+    // `server` decides the transport (a QSslServer for TLS); the default is plain TCP.
+    explicit ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer> server = std::make_unique<QTcpServer>());
+    ~ScriptedHttpServer();
+
+    QUrl url(const QString &scheme, const QByteArray &pathAndQuery) const;
+    int connections() const { return m_connections; }
+    int requests() const { return int(m_requests.size()); }
+    // Of the latest request
+    QByteArray head() const;
+    QByteArray body() const;
+    // Writes `bytes` on the latest connection now, unasked, and hands them to the system before it returns.
+    void sendUnasked(const QByteArray &bytes);
+
+private:
+    void serve(QTcpSocket *socket);
+
+    const Script m_script;
+    std::unique_ptr<QTcpServer> m_server;
+    QTcpSocket *m_latest = nullptr;
+    QByteArray m_received; // of the current connection
+    QByteArrayList m_requests;
+    int m_connections = 0;
+    QTimer m_trickle;
+};
+
+} // namespace testsupport
