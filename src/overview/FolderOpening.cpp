@@ -1,8 +1,8 @@
 #include "FolderOpening.h"
 
 #include "OverviewLogging.h"
+#include "platform/UserDesktop.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QUrl>
 
@@ -25,7 +25,7 @@ bool openPathInFileManager(const QString &path, const std::function<void(const Q
         reveal(path);
         return true;
     }
-    if (QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+    if (openInUserDesktop(QUrl::fromLocalFile(path)))
         return true;
     qCWarning(lcOverview, "Could not open %s in the file manager", qUtf8Printable(path));
     return false;

@@ -1,6 +1,7 @@
 #include "NotificationSettings.h"
 
-#include <QProcess>
+#include "UserDesktop.h"
+
 #include <QStandardPaths>
 
 #include <array>
@@ -55,5 +56,5 @@ std::optional<DesktopCommand> notificationSettingsCommand()
 
 bool startDetached(const DesktopCommand &command)
 {
-    return QProcess::startDetached(command.program, command.arguments);
+    return startInUserDesktop(command.program, command.arguments);
 }

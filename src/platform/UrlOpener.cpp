@@ -1,8 +1,8 @@
 #include "UrlOpener.h"
 
 #include "DesktopLogging.h"
+#include "UserDesktop.h"
 
-#include <QDesktopServices>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -21,7 +21,7 @@ bool DesktopUrlOpener::openUrl(const QUrl &url)
         qCWarning(lcUrlOpener, "Refusing to open non-web URL with scheme %s", qUtf8Printable(url.scheme()));
         return false;
     }
-    return QDesktopServices::openUrl(url);
+    return openInUserDesktop(url);
 }
 
 void UrlOpener::openUrl(const QUrl &url, std::function<void()> onFailed)
@@ -40,6 +40,7 @@ void DesktopUrlOpener::openUrl(const QUrl &url, std::function<void()> onFailed)
     // xdg-open starts fine on a desktop without a browser and only its exit status tells. It may also wait for a
     // browser it started until that closes, so nothing waits for it here.
     auto *process = new QProcess;
+    process->setProcessEnvironment(userDesktopEnvironment());
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     auto fail = [process, onFailed = std::move(onFailed), url](const QString &why) {
         qCWarning(lcUrlOpener, "Could not open %s: %s", qUtf8Printable(url.toString()), qUtf8Printable(why));

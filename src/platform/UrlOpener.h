@@ -19,7 +19,7 @@ public:
     static bool isWebUrl(const QUrl &url);
 };
 
-// Hands web URLs to the desktop's default browser.
+// Hands web URLs to the desktop's default browser, which runs in the user's environment (UserDesktop.h).
 class DesktopUrlOpener final : public UrlOpener
 {
 public:

@@ -10,8 +10,8 @@
 #include "ui/Theme.h"
 #include "ui/WindowKeys.h"
 #include "platform/Updater.h"
+#include "platform/UserDesktop.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
@@ -213,7 +213,7 @@ bool AboutWindow::openWithDesktop(const QUrl &url)
     const QString scheme = url.scheme();
     if (scheme != QLatin1String("https") && scheme != QLatin1String("http") && scheme != QLatin1String("mailto"))
         return false;
-    return QDesktopServices::openUrl(url);
+    return openInUserDesktop(url);
 }
 
 void AboutWindow::showEvent(QShowEvent *event)
