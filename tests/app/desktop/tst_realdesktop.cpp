@@ -1,6 +1,7 @@
 // The app on a real X11 desktop: a window manager, an XEmbed tray host and a notification daemon from the
 // distribution, run by this test on the display and private session bus that CTest gives it. The app binary runs
-// as a user starts it, against the stand-in service. Every wait polls with a generous bound.
+// as scripts/run starts a trial, against the stand-in service, for a user whose home and folders are the test's
+// own. Every wait polls with a generous bound.
 
 #include "support/FileBytes.h"
 #include "support/StandInService.h"
@@ -23,6 +24,7 @@
 #include <csignal>
 #include <memory>
 
+using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
@@ -30,6 +32,7 @@ namespace {
 constexpr int kWaitMs = 60'000;
 const QString kGallery = QStringLiteral("Første galleri");
 const QByteArray kToken = "desktop-token";
+const QByteArray kBrowserToken = "browser-token";
 
 struct Output {
     int exitCode = -1;
@@ -74,18 +77,55 @@ std::optional<TrayIcon> dockedIcon()
     return std::nullopt;
 }
 
-// A visible window of the app at least as wide as the panel, other than the icon.
-bool panelVisible(const QString &iconWindow)
+// A visible window of the app at least as wide as the panel, other than the icon: its place on the screen.
+std::optional<QRect> panelGeometry(const QString &iconWindow)
 {
     for (const QString &window : windows({QStringLiteral("--onlyvisible"), QStringLiteral("--classname"),
                                           QStringLiteral("varnostima")})) {
         const QString geometry = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), window}).text;
-        static const QRegularExpression size(QStringLiteral("Geometry: (\\d+)x\\d+"));
-        const QRegularExpressionMatch match = size.match(geometry);
-        if (window != iconWindow && match.hasMatch() && match.captured(1).toInt() >= 300)
-            return true;
+        static const QRegularExpression place(
+            QStringLiteral("Position: (-?\\d+),(-?\\d+).*Geometry: (\\d+)x(\\d+)"),
+            QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpressionMatch match = place.match(geometry);
+        if (window != iconWindow && match.hasMatch() && match.captured(3).toInt() >= 300)
+            return QRect(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
+                         match.captured(4).toInt());
     }
-    return false;
+    return std::nullopt;
+}
+
+bool panelVisible(const QString &iconWindow)
+{
+    return panelGeometry(iconWindow).has_value();
+}
+
+// The filled brand-green face of the sign-in button inside the given part of the screen; nothing else the panel
+// shows is that green.
+std::optional<QPoint> signInButton(const QRect &area)
+{
+    const QImage shot = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    QRect face;
+    int pixels = 0;
+    for (int y = std::max(area.top(), 0); y <= std::min(area.bottom(), shot.height() - 1); ++y) {
+        for (int x = std::max(area.left(), 0); x <= std::min(area.right(), shot.width() - 1); ++x) {
+            const QColor colour = shot.pixelColor(x, y);
+            if (colour.green() > 150 && colour.green() - colour.red() > 90 && colour.green() - colour.blue() > 20) {
+                face |= QRect(x, y, 1, 1);
+                ++pixels;
+            }
+        }
+    }
+    if (pixels < 400)
+        return std::nullopt;
+    return face.center();
+}
+
+bool click(const QPoint &at)
+{
+    return run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+                                           QStringLiteral("click"), QStringLiteral("1")})
+               .exitCode
+        == 0;
 }
 
 QJsonArray notificationHistory()
@@ -130,6 +170,37 @@ class TestRealDesktop : public QObject {
         m_desktop.push_back(std::move(process));
     }
 
+    // As scripts/run starts the trial: data and runtime folders of the app's own, and the user's values from before
+    // for what the app opens in the user's desktop.
+    QProcessEnvironment trialEnvironment() const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VARNOSTIMA_USER_ENV"), QStringLiteral("XDG_DATA_HOME XDG_RUNTIME_DIR"));
+        environment.insert(QStringLiteral("VARNOSTIMA_USER_XDG_RUNTIME_DIR"), qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("run")));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        return environment;
+    }
+
+    void startApp()
+    {
+        m_app.setProcessEnvironment(trialEnvironment());
+        m_app.setStandardOutputFile(m_dir.filePath(QStringLiteral("app.log")), QIODevice::Append);
+        m_app.setStandardErrorFile(m_dir.filePath(QStringLiteral("app.log")), QIODevice::Append);
+        m_app.start(QStringLiteral(VARNOSTIMA_APP_BINARY), {});
+        QVERIFY(m_app.waitForStarted());
+    }
+
+    void stopApp()
+    {
+        if (m_app.state() != QProcess::NotRunning) {
+            ::kill(pid_t(m_app.processId()), SIGTERM);
+            if (!m_app.waitForFinished(kWaitMs))
+                m_app.kill();
+        }
+    }
+
     QString appLog() const
     {
         QFile log(m_dir.filePath(QStringLiteral("app.log")));
@@ -141,6 +212,14 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        // A user of the test's own, with the desktop's defaults: every program started from here on is theirs.
+        const QString userRuntime = m_dir.filePath(QStringLiteral("user-run"));
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("home"))) && QDir().mkpath(userRuntime));
+        QFile::setPermissions(userRuntime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("HOME", m_dir.filePath(QStringLiteral("home")).toUtf8());
+        qputenv("XDG_RUNTIME_DIR", userRuntime.toUtf8());
+        for (const char *name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "BROWSER"})
+            qunsetenv(name);
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "needs a private session bus (dbus-run-session)");
 
         QVERIFY(writeFile(m_dir.filePath(QStringLiteral("dunstrc")),
@@ -176,16 +255,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(data + QStringLiteral("/watch-folder.bookmark"),
                           m_dir.filePath(QStringLiteral("Eksport")).toUtf8()));
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("data")));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("run")));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        m_app.setProcessEnvironment(environment);
-        m_app.setStandardOutputFile(m_dir.filePath(QStringLiteral("app.log")));
-        m_app.setStandardErrorFile(m_dir.filePath(QStringLiteral("app.log")));
-        m_app.start(QStringLiteral(VARNOSTIMA_APP_BINARY), {});
-        QVERIFY(m_app.waitForStarted());
+        startApp();
     }
 
     void iconIsDockedInTheTrayHost()
@@ -234,13 +304,73 @@ private Q_SLOTS:
         QVERIFY2(!icon->isEmpty() && QFileInfo(*icon).isFile(), qPrintable(*icon));
     }
 
+    // A new user's sign-in: their browser is registered in their own data folder only, and the trial's app is
+    // started with a data folder of its own. The browser the sign-in button opens loads the stand-in's page and
+    // follows its link, through xdg-open, back to the app.
+    void signsInThroughTheUsersDefaultBrowser()
+    {
+        const QString home = m_dir.filePath(QStringLiteral("home"));
+        const QString applications = home + QStringLiteral("/.local/share/applications");
+        const QString browser = home + QStringLiteral("/bin/browser");
+        const QString browserLog = m_dir.filePath(QStringLiteral("browser.log"));
+        QVERIFY(QDir().mkpath(applications) && QDir().mkpath(home + QStringLiteral("/bin")));
+        QVERIFY(writeFile(browser,
+                          QStringLiteral("#!/bin/bash\n"
+                                         "echo \"opened $1\" >> '%1'\n"
+                                         "address=\"${1#http://}\"; server=\"${address%%/*}\"\n"
+                                         "exec 3<>\"/dev/tcp/${server%:*}/${server#*:}\" || exit 1\n"
+                                         "printf 'GET /%s HTTP/1.0\\r\\nHost: %s\\r\\n\\r\\n' \"${address#*/}\" \"$server\" >&3\n"
+                                         "link=\"$(grep -o 'href=\"varnostima://[^\"]*' <&3)\"\n"
+                                         "xdg-open \"${link#href=\\\"}\"\n"
+                                         "echo \"callback ended $?\" >> '%1'\n")
+                              .arg(browserLog)
+                              .toUtf8()));
+        QVERIFY(QFile::setPermissions(browser, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(writeFile(applications + QStringLiteral("/browser.desktop"),
+                          QStringLiteral("[Desktop Entry]\nType=Application\nName=Nettleser\nExec=%1 %u\n"
+                                         "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n")
+                              .arg(browser)
+                              .toUtf8()));
+        QCOMPARE(run(QStringLiteral("xdg-mime"), {QStringLiteral("default"), QStringLiteral("browser.desktop"),
+                                                  QStringLiteral("x-scheme-handler/http"),
+                                                  QStringLiteral("x-scheme-handler/https")})
+                     .exitCode,
+                 0);
+        // As scripts/run registers the trial: the link's handler hands over to the app in the trial's runtime folder.
+        QCOMPARE(run(QStringLiteral(VARNOSTIMA_SOURCE_DIR "/scripts/register-desktop"),
+                     {QStringLiteral(VARNOSTIMA_APP_BINARY), m_dir.filePath(QStringLiteral("run"))})
+                     .exitCode,
+                 0);
+
+        // Signed out, and the page signs in with another account.
+        stopApp();
+        const QString token = m_dir.filePath(QStringLiteral("data/Varnostima/.api-token"));
+        QVERIFY(QFile::remove(token));
+        m_service.addAccount(kBrowserToken, QStringLiteral("user-2"));
+        m_service.setDeviceLoginToken(kBrowserToken);
+        startApp();
+
+        QTRY_VERIFY2_WITH_TIMEOUT((m_icon = dockedIcon()).has_value(), qPrintable(appLog()), kWaitMs);
+        QVERIFY(click(m_icon->centre));
+        std::optional<QRect> panel;
+        QTRY_VERIFY2_WITH_TIMEOUT((panel = panelGeometry(m_icon->window)).has_value(), qPrintable(appLog()), kWaitMs);
+        std::optional<QPoint> button;
+        QTRY_VERIFY2_WITH_TIMEOUT((button = signInButton(*panel)).has_value(), qPrintable(appLog()), kWaitMs);
+        QVERIFY(click(*button));
+
+        QTRY_VERIFY2_WITH_TIMEOUT(readFile(token) == kBrowserToken,
+                                  qPrintable(QString::fromUtf8(readFile(browserLog)) + appLog()), kWaitMs);
+        QCOMPARE(QString::fromUtf8(readFile(browserLog)).split(u'\n', Qt::SkipEmptyParts),
+                 (QStringList{QStringLiteral("opened ") + m_service.baseUrl().toString()
+                                  + QStringLiteral("/auth/device-login"),
+                              QStringLiteral("callback ended 0")}));
+        // The link reached the running app: no second copy started on the user's own data folder.
+        QVERIFY(!QFileInfo::exists(home + QStringLiteral("/.local/share/Varnostima")));
+    }
+
     void cleanupTestCase()
     {
-        if (m_app.state() != QProcess::NotRunning) {
-            ::kill(pid_t(m_app.processId()), SIGTERM);
-            if (!m_app.waitForFinished(kWaitMs))
-                m_app.kill();
-        }
+        stopApp();
         for (auto &process : m_desktop) {
             process->terminate();
             if (!process->waitForFinished(10'000))
