@@ -303,7 +303,10 @@ struct StandInService::Impl {
             dropConnection(req);
             return;
         }
-        if (scripted && scripted->kind != ScriptedAnswer::Kind::ActThenClose) {
+        const bool actsLater = scripted
+            && (scripted->kind == ScriptedAnswer::Kind::ActThenClose
+                || scripted->kind == ScriptedAnswer::Kind::AnswerAsUsual);
+        if (scripted && !actsLater) {
             answerScripted(req, res, *scripted);
             return;
         }
@@ -328,7 +331,7 @@ struct StandInService::Impl {
             const std::lock_guard lock(mutex);
             reply = state.handleApi(request);
         }
-        if (scripted) { // acted, but the answer is lost on the way
+        if (scripted && scripted->kind == ScriptedAnswer::Kind::ActThenClose) { // acted, but the answer is lost
             dropConnection(req);
             return;
         }
@@ -361,6 +364,7 @@ struct StandInService::Impl {
         case ScriptedAnswer::Kind::Answer:
         case ScriptedAnswer::Kind::AnswerBeforeBody:
         case ScriptedAnswer::Kind::ActThenClose:
+        case ScriptedAnswer::Kind::AnswerAsUsual:
             applyReply(res, answer.status, answer.body, "application/json", answer.headers);
             return;
         }

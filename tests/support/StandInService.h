@@ -33,6 +33,8 @@
 //   times = 1 lets that resend through to the normal behaviour; times = 2 makes the client see the closed
 //   connection. An ActThenClose script acts on every request it catches, the resent one included, after its delay
 //   (or release, when held): a client killed meanwhile still has its request carried out. A Hang is cut when the service is destroyed; Qt then reports a closed or refused connection.
+//   An AnswerAsUsual script only makes the normal behaviour wait: the request is acted on and answered after its
+//   delay (or release, when held), as the library stands then.
 // - maxPutsInFlight() counts PUTs to "/store/" from their headers to their answer, scripted ones included.
 // - GET "/auth/device-login", "/dashboard", "/gallery/<id or slug>" and "/preview/<id or slug>" are the web pages
 //   the app opens in the browser (StandInPages.h); they need no token.

@@ -36,12 +36,13 @@ struct ScriptedAnswer {
         RedirectToOtherOrigin, // 307 (or `status` when it is 3xx) to the same path and query on another port
         AnswerBeforeBody,      // answers without reading the request body, then closes the connection
         ActThenClose,          // does what the request asks, then closes the connection without answering
+        AnswerAsUsual,         // does what the request asks and answers as always, only later (delay, hold)
     };
     int status = 200;
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
-    // Waited after the body was read, before the answer (or the close); an ActThenClose acts only after it (and
-    // after the release when held), also when the client has gone meanwhile.
+    // Waited after the body was read, before the answer (or the close); an ActThenClose or AnswerAsUsual acts only
+    // after it (and after the release when held), also when the client has gone meanwhile.
     int delayMs = 0;
     Kind kind = Kind::Answer;
     bool held = false; // before the delay, waits until StandInService::releaseHeld() (or the service's end)
