@@ -31,6 +31,7 @@ bool FileEventStream::start(const QString &rootPath)
     settings.latency = m_latency;
     settings.pollInterval = m_pollInterval;
     settings.maxWatches = m_maxWatches;
+    settings.beforeWalk = m_beforeWalk;
 
     // The reader calls these on its own thread; it is joined before this object can go away.
     const quint64 generation = m_generation;

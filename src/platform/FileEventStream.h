@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class FileEventStreamReader;
@@ -63,6 +64,8 @@ public:
 
     // Feeds the running reader a queue overflow through the same path as the kernel's.
     void injectOverflowForTesting();
+    // Test seam, from the next start() on: runs on the reader's thread just before it walks the tree.
+    void setBeforeWalkHook(std::function<void()> hook) { m_beforeWalk = std::move(hook); }
 
 Q_SIGNALS:
     // One coalesced batch of changes.
@@ -80,4 +83,5 @@ private:
     std::chrono::milliseconds m_latency = defaultLatency;
     std::chrono::milliseconds m_pollInterval = defaultPollInterval;
     int m_maxWatches = 0;
+    std::function<void()> m_beforeWalk;
 };

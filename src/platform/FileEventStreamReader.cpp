@@ -101,6 +101,8 @@ void FileEventStreamReader::wake() const
 
 void FileEventStreamReader::run()
 {
+    if (m_settings.beforeWalk)
+        m_settings.beforeWalk();
     if (m_inotify >= 0) {
         const auto begun = Clock::now();
         watchTree(m_settings.root, nullptr);

@@ -27,6 +27,7 @@ public:
         std::chrono::milliseconds latency{2000};
         std::chrono::milliseconds pollInterval{60000};
         int maxWatches = 0; // 0: up to the kernel's limit
+        std::function<void()> beforeWalk; // tests: runs on the reader's thread before the first walk
     };
     // What one batch touched, as paths relative to the root ("" is the root itself).
     struct Batch {

@@ -49,6 +49,8 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     m_autoSyncTimer.setInterval(m_delays.autoSync);
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &SyncManager::scheduleAutoSync);
+    m_reconcileRetryTimer.setSingleShot(true);
+    connect(&m_reconcileRetryTimer, &QTimer::timeout, this, &SyncManager::retryReconcile);
     wireWatching();
     loadState();
 }
@@ -281,13 +283,12 @@ void SyncManager::stopAccessingWatchFolder()
 
 void SyncManager::stopWatchingAndAutoSync()
 {
-    if (m_fsStream)
-        m_fsStream->stop();
-    m_fsStream.reset();
-    m_fsDebounceTimer.stop();
+    stopWatching();
     m_autoSyncTimer.stop();
     m_retryTimer.stop();
     m_retries.clear();
+    m_reconcileRetryTimer.stop();
+    m_reconcileFailures = 0;
     setNeedsResyncAfterAutoSync(false);
 }
 

@@ -343,10 +343,13 @@ public:
     // Starts a full scan and reconcile, or asks the running one for another run after it.
     void requestFullScanAndReconcile();
 
-    // (Re)starts the event stream on the export folder; only the end of a full scan and reconcile calls it.
+    // (Re)starts the event stream on the export folder; only the end of a full scan and reconcile calls it. Once
+    // the new stream's watches are in place, the whole export folder is refreshed.
     void startWatching();
     void stopWatching();
     bool isWatching() const;
+    // Test seam: runs on the stream's own thread as each new stream is about to walk the tree and add its watches.
+    void setBeforeWatchWalkHook(std::function<void()> hook) { m_beforeWatchWalk = std::move(hook); }
     bool isAutoSyncScheduled() const { return m_autoSyncTimer.isActive(); } // a pass waits to run
     // Rescans off the UI thread what changed since the last refresh (the whole export folder when the events could
     // not say) and merges the result; returns at once.
@@ -371,6 +374,9 @@ private:
                         QSet<QString> *claimedGalleryIds) const;
     void wireWatching(); // once, from the constructor
     void fsEventCallback(const FileChanges &changes);
+    void watchesReady();
+    bool m_watchesReady = false; // the running stream's first walk of the tree has ended
+    std::function<void()> m_beforeWatchWalk;
     QCoro::Task<void> runRefresh(QSet<QString> knownPaths, quint64 generation, RefreshScope scope);
     RefreshScope m_refreshScope = RefreshScope::everything(); // changed since the last refresh began
     // What a rescan changes in the folder list: folders to append, and the entries whose images differ.
@@ -420,4 +426,13 @@ private:
     QList<SyncFolder> dueRetries();
     QHash<QString, RetryState> m_retries; // by path
     QTimer m_retryTimer;
+
+    // A full scan and reconcile that failed is tried again with the same back-off: its error shows until one
+    // succeeds, and nothing else may run one for a long while.
+    void scheduleReconcileRetry(const std::exception *error);
+    void reconcileSucceeded();
+    void retryReconcile();
+    int m_reconcileFailures = 0; // in a row
+    QTimer m_reconcileRetryTimer;
+    bool m_retryingReconcile = false; // the run starting now is a retry: its error stays shown until it ends
 };

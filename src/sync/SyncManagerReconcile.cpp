@@ -211,33 +211,44 @@ QCoro::Task<SyncManager::TreeScan> SyncManager::scanForRefresh(RefreshScope scop
 
 QCoro::Task<void> SyncManager::fullScanAndReconcile()
 {
+    const bool retrying = std::exchange(m_retryingReconcile, false);
     if (m_watchFolder.isEmpty() || m_isReconciling)
         co_return;
+    m_reconcileRetryTimer.stop(); // this run decides whether another is needed
     if (!isReadableFolder(m_watchFolder)) {
         // An unmounted disk looks like a folder without galleries: acting on it would mark every gallery removed
         // and lose the records. Show the problem instead of checking forever.
         qCCritical(lcSync, "Cannot access watch folder — keeping existing state");
         setReconcileError(noExportFolderAccessText());
         setHasCompletedInitialReconcile(true);
+        scheduleReconcileRetry(nullptr);
         co_return;
     }
 
     qCInfo(lcSync, "Full scan+reconcile starting");
     setIsReconciling(true);
-    setReconcileError(std::nullopt);
+    // A retry that nobody asked for leaves the error as it is until it knows better: the banner would otherwise
+    // vanish for as long as an unanswered request waits.
+    if (!retrying)
+        setReconcileError(std::nullopt);
     m_reconcileAgain = false;
     m_changedDuringReconcile = false;
 
     QPointer<SyncManager> self(this);
+    bool failed = false;
     try {
         co_await scanAndReconcile(m_watchFolderGeneration);
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Full scan+reconcile failed: %s", error.what());
+        failed = true;
     } catch (...) {
         qCCritical(lcSync, "Full scan+reconcile failed");
+        failed = true;
     }
     if (!self)
         co_return;
+    if (failed)
+        scheduleReconcileRetry(nullptr);
     setIsReconciling(false);
     if (m_reconcileAgain) {
         m_reconcileAgain = false;
@@ -284,6 +295,7 @@ QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
     }
     m_unreadableFolders = scan.unreadable;
     if (state) {
+        reconcileSucceeded();
         reconcileWithServer(std::move(scanned), *state);
         // Whether there is work walks every folder's images: a worker answers on a copy of the list. A change
         // made meanwhile asks for its own pass.
@@ -523,6 +535,7 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
 void SyncManager::reconcileFailed(const std::exception *error, QList<SyncFolder> scanned)
 {
     setReconcileError(reconcileErrorMessage(error));
+    scheduleReconcileRetry(error);
 
     const KnownFolders before(m_folders, m_pendingFolderUploads);
     const auto &previousByPath = before.previousByPath;

@@ -1,11 +1,13 @@
 // The runs of the first sync and the update as the engine starts them, and their retries: a folder whose run
 // failed is tried again by automatic sync after a wait that doubles with every failure in a row, so a passing
-// network fault does not leave it unsynced until the next start.
+// network fault does not leave it unsynced until the next start. A full scan and reconcile that failed is tried
+// again after the same waits.
 
 #include "SyncManager.h"
 
 #include "FolderEntryEdit.h"
 #include "SyncLogging.h"
+#include "service/Errors.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -84,4 +86,34 @@ QList<SyncFolder> SyncManager::dueRetries()
             due.append(folder);
     }
     return due;
+}
+
+void SyncManager::scheduleReconcileRetry(const std::exception *error)
+{
+    // A refused sign-in stays refused; signing in again runs a full scan of its own.
+    const auto *api = dynamic_cast<const APIError *>(error);
+    if (api && api->errorCase() == APIError::Case::unauthorized) {
+        m_reconcileRetryTimer.stop();
+        return;
+    }
+    const std::chrono::milliseconds delay = retryDelay(++m_reconcileFailures);
+    qCInfo(lcSync, "Will retry the full scan and reconcile in %lld s",
+           qint64(std::chrono::duration_cast<std::chrono::seconds>(delay).count()));
+    m_reconcileRetryTimer.start(delay);
+}
+
+void SyncManager::reconcileSucceeded()
+{
+    m_reconcileFailures = 0;
+    m_reconcileRetryTimer.stop();
+    setReconcileError(std::nullopt); // a retry kept it shown while it ran
+}
+
+void SyncManager::retryReconcile()
+{
+    if (m_isReconciling || m_watchFolder.isEmpty())
+        return; // a run under way arms the next retry itself when it fails
+    qCInfo(lcSync, "Retrying the full scan and reconcile");
+    m_retryingReconcile = true;
+    runFullScanAndReconcile();
 }

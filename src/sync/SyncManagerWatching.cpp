@@ -72,10 +72,10 @@ void SyncManager::wireWatching()
     connect(&m_autoSyncTimer, &QTimer::timeout, this, [this] { runAutoSyncTask(); });
 }
 
-// True once the stream's first watches are in place, so changes from now on are seen.
+// True once the stream's watches are in place, so changes from now on are seen.
 bool SyncManager::isWatching() const
 {
-    return m_fsStream && m_fsStream->watchCount() > 0;
+    return m_fsStream && m_watchesReady && m_fsStream->watchCount() > 0;
 }
 
 void SyncManager::startWatching()
@@ -91,10 +91,13 @@ void SyncManager::startWatching()
     auto stream = std::make_unique<FileEventStream>();
     stream->setLatency(m_delays.streamLatency);
     connect(stream.get(), &FileEventStream::changed, this, &SyncManager::fsEventCallback);
+    connect(stream.get(), &FileEventStream::ready, this, &SyncManager::watchesReady);
+    if (m_beforeWatchWalk)
+        stream->setBeforeWalkHook(m_beforeWatchWalk);
     if (!stream->start(m_watchFolder))
         return;
     m_fsStream = std::move(stream);
-    m_refreshScope = RefreshScope(); // the reconcile that starts the stream has just read everything
+    m_refreshScope = RefreshScope(); // events of an earlier stream name nothing here; the ready stream reads all
     qCInfo(lcSync, "File watcher started for %s", qUtf8Printable(QFileInfo(m_watchFolder).fileName()));
 }
 
@@ -104,7 +107,18 @@ void SyncManager::stopWatching()
         m_fsStream->stop();
         m_fsStream.reset();
     }
+    m_watchesReady = false;
     m_fsDebounceTimer.stop();
+}
+
+// Between the reconcile's scan and this moment nothing saw the tree: not while the service was asked, not while
+// the watches were added. One refresh of everything picks up what changed meanwhile; from now on the events do.
+void SyncManager::watchesReady()
+{
+    m_watchesReady = true;
+    qCDebug(lcSync, "File watcher ready — refreshing the whole export folder");
+    m_refreshScope = RefreshScope::everything();
+    m_fsDebounceTimer.start();
 }
 
 // Every batch leads to a rescan: of what it names, or of everything when it cannot say (an overflow, a lost

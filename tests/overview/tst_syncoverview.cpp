@@ -31,6 +31,7 @@ using testsupport::TempTree;
 #define WAIT_VERIFY(condition) QTRY_VERIFY_WITH_TIMEOUT(condition, 60000)
 
 Q_DECLARE_METATYPE(OverviewContent)
+Q_DECLARE_METATYPE(testsupport::ScriptedAnswer)
 Q_DECLARE_METATYPE(std::optional<SyncFolder>)
 Q_DECLARE_METATYPE(Theme::Foreground)
 
@@ -46,13 +47,13 @@ struct Fixture {
     RecordingUrlOpener browser;
     QStringList revealed;
 
-    Fixture()
+    explicit Fixture(SyncDelays delays = SyncDelays{50ms, 50ms, 50ms})
     {
         service.addAccount("token");
         api.setTimeouts({5s, 5s, 20s});
         SecureStorage(support.root()).write(QStringLiteral("base-url"), service.baseUrl().toString());
         auth = std::make_unique<AuthManager>(api, SecureStorage(support.root()), AuthManager::StartupRestore::Manual);
-        sync = std::make_unique<SyncManager>(support.root(), SyncDelays{50ms, 50ms, 50ms});
+        sync = std::make_unique<SyncManager>(support.root(), delays);
         sync->setAPI(api);
     }
 
@@ -85,6 +86,8 @@ private Q_SLOTS:
     void opening();
     void statusBar();
     void retryClearsTheBanner();
+    void bannerGoesOnceTheServiceAnswers_data();
+    void bannerGoesOnceTheServiceAnswers();
     void firstImportWithTheWindowOpen();
     void previewShowsTheFolderAsItIsAfterReopening();
 };
@@ -274,6 +277,56 @@ void TestSyncOverview::retryClearsTheBanner()
     QVERIFY(shown.size() < longName.size());
     QVERIFY(bar.minimumSizeHint().width() <= qMax(narrowest, 320));
     WAIT_VERIFY(!f.sync->isReconciling());
+}
+
+void TestSyncOverview::bannerGoesOnceTheServiceAnswers_data()
+{
+    using testsupport::ScriptedAnswer;
+    QTest::addColumn<ScriptedAnswer>("outage");
+    QTest::addColumn<QString>("text");
+    const QString noContact = QStringLiteral("Ingen kontakt med Varnostima — sjekk internettforbindelsen");
+    ScriptedAnswer paused;
+    paused.kind = ScriptedAnswer::Kind::AnswerAsUsual;
+    paused.held = true;
+    ScriptedAnswer closed;
+    closed.kind = ScriptedAnswer::Kind::CloseWithoutAnswer;
+    QTest::newRow("service paused, no answer in time") << paused << noContact;
+    QTest::newRow("connection closed without an answer") << closed << noContact;
+    QTest::newRow("service error") << ScriptedAnswer{503, R"({"error":"down"})"}
+                                   << QStringLiteral("Kunne ikke synkronisere — prøv igjen om litt");
+}
+
+// A full check that failed is tried again by itself while the banner stays; once the service answers, the banner
+// goes and the folder is synced, without a press of "Prøv igjen".
+void TestSyncOverview::bannerGoesOnceTheServiceAnswers()
+{
+    QFETCH(testsupport::ScriptedAnswer, outage);
+    QFETCH(QString, text);
+    SyncDelays delays{50ms, 50ms, 50ms};
+    delays.firstRetry = 50ms;
+    delays.maxRetry = 200ms;
+    Fixture f(delays);
+    f.signIn();
+    f.api.setTimeouts({1s, 1s, 5s}); // a paused service is a time-out
+    f.exportTree.addFile("Shoot/a.jpg", 10);
+    SyncStatusBar bar(*f.sync);
+    bar.show();
+    testsupport::LogCapture log;
+    const QString sync = QStringLiteral("no.varnostima.mac.Sync");
+    f.service.script("GET", "/api/sync/state", outage, -1);
+    f.sync->setWatchFolder(f.exportTree.root());
+    WAIT_VERIFY(bar.isShowingError());
+    QCOMPARE(bar.errorText(), text);
+    WAIT_VERIFY(log.count(sync, "Retrying the full scan and reconcile") >= 2
+                && log.count(sync, "Reconcile failed") >= 3);
+    QVERIFY(bar.isShowingError()); // also while a retry waits for its answer
+
+    f.service.clearScripts();
+    f.service.releaseHeld();
+    WAIT_VERIFY(!bar.isShowingError());
+    QVERIFY(!f.sync->reconcileError());
+    WAIT_VERIFY(!f.service.galleries().isEmpty() && f.service.galleries().first().images.size() == 1);
+    QCOMPARE(f.service.galleries().first().title, QStringLiteral("Shoot"));
 }
 
 void TestSyncOverview::firstImportWithTheWindowOpen()

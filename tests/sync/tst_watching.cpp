@@ -12,10 +12,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace std::chrono_literals;
+using testsupport::ScriptedAnswer;
 using testsupport::StandInService;
 using testsupport::TempTree;
 using uploadtest::folderAt;
@@ -55,6 +57,15 @@ struct Engine {
     VarnostimaAPI api;
     SyncManager manager;
 };
+
+// Writes an image from any thread, folders included.
+void writeImage(const QString &path, qint64 size)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QByteArray(size, 'x'));
+}
 
 } // namespace
 
@@ -156,6 +167,69 @@ private Q_SLOTS:
         QVERIFY(!engine.manager.needsResyncAfterAutoSync());
         QCOMPARE(log.count(syncCategory, "Auto-syncing new folder: A"), 1);
         QCOMPARE(service.galleries().size(), 1);
+    }
+
+    // A change made while the engine starts, before its watches are in place, reaches the service like any other:
+    // a new image in a synced folder and a new folder, made while the service is asked for its state, while the
+    // watcher walks the tree, or while a newly chosen export folder is checked.
+    void changesMadeWhileStartingAreSynced_data()
+    {
+        QTest::addColumn<QString>("moment");
+        QTest::newRow("start, while the service is asked") << "sync state";
+        QTest::newRow("start, while the watcher walks the tree") << "walk";
+        QTest::newRow("new export folder, while the service is asked") << "chosen";
+    }
+
+    void changesMadeWhileStartingAreSynced()
+    {
+        QFETCH(QString, moment);
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree tree;
+        TempTree earlier;
+        tree.addFile("Shoot/a.jpg", 10);
+        earlier.addFile("Start/a.jpg", 10);
+        const bool chosen = moment == "chosen";
+        // The run before: everything on disk is on the service, and the state file says so.
+        auto engine = std::make_unique<Engine>(service, support.root());
+        engine->manager.setWatchFolder(chosen ? earlier.root() : tree.root());
+        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, chosen ? "Start" : "Shoot"), QStringList{"a.jpg"}, 20000);
+        QTRY_VERIFY(engine->manager.isWatching() && !engine->manager.isAutoSyncing());
+        if (!chosen) {
+            engine.reset();
+            engine = std::make_unique<Engine>(service, support.root());
+            QCOMPARE(engine->manager.watchFolder(), tree.root());
+        }
+        engine->api.setTimeouts({30s, 30s, 60s}); // the held answer is not a time-out
+
+        const auto change = [b = tree.path("Shoot/b.jpg"), c = tree.path("Ny/c.jpg")] {
+            writeImage(b, 11);
+            writeImage(c, 12);
+        };
+        std::optional<QCoro::Task<void>> start;
+        if (moment == "walk") {
+            engine->manager.setBeforeWatchWalkHook(change);
+            start = engine->manager.fullScanAndReconcile();
+        } else {
+            ScriptedAnswer held;
+            held.kind = ScriptedAnswer::Kind::AnswerAsUsual;
+            held.held = true;
+            service.script("GET", "/api/sync/state", held);
+            const qsizetype asked = service.requests("GET", "/api/sync/state").size();
+            if (chosen)
+                engine->manager.setWatchFolder(tree.root());
+            else
+                start = engine->manager.fullScanAndReconcile();
+            QTRY_COMPARE(service.requests("GET", "/api/sync/state").size(), asked + 1); // the scan is done
+            change();
+            service.releaseHeld();
+        }
+        if (start)
+            testsupport::awaitTask(std::move(*start));
+        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Shoot"), (QStringList{"a.jpg", "b.jpg"}), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Ny"), QStringList{"c.jpg"}, 20000);
+        QCOMPARE(service.galleries().size(), chosen ? 3 : 2);
     }
 
     void syncedFolderUploadsNothingMore_data()
