@@ -25,19 +25,15 @@ qint64 truncatedToInt64(double value)
     return qint64(std::trunc(value));
 }
 
-qint64 modificationSeconds(const QString &path)
+} // namespace
+
+FileVersion fileVersion(const QString &path)
 {
     struct stat info {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return 0;
-    // tv_sec is floored; a time before 1970 with a fraction must round toward zero like the positive ones.
-    qint64 seconds = info.st_mtim.tv_sec;
-    if (seconds < 0 && info.st_mtim.tv_nsec > 0)
-        ++seconds;
-    return seconds;
+        return {};
+    return FileVersion{qint64(info.st_size), qint64(info.st_mtim.tv_sec), qint64(info.st_mtim.tv_nsec)};
 }
-
-} // namespace
 
 ThumbnailCache::ThumbnailCache(qsizetype maxCount, qint64 maxBytes)
     : m_maxCount(maxCount)
@@ -123,6 +119,16 @@ QStringList ThumbnailCache::accessOrder() const
 QString thumbnailCacheKey(const QUrl &fileURL, double maxPixelSize)
 {
     const QString path = fileURL.toLocalFile();
+    const FileVersion version = fileVersion(path);
+    // tv_sec is floored; a time before 1970 with a fraction rounds toward zero like the positive ones, and its
+    // fraction then counts down from there, so that every instant keeps a key of its own.
+    qint64 seconds = version.seconds;
+    qint64 fraction = version.nanoseconds;
+    if (seconds < 0 && fraction > 0) {
+        ++seconds;
+        fraction -= 1'000'000'000;
+    }
     return path + QLatin1Char('@') + QString::number(truncatedToInt64(maxPixelSize)) + QLatin1Char('@')
-        + QString::number(modificationSeconds(path));
+        + QString::number(seconds) + QLatin1Char('@') + QString::number(version.size) + QLatin1Char('@')
+        + QString::number(fraction);
 }

@@ -57,6 +57,19 @@ private:
     qint64 m_bytes = 0;
 };
 
-// The file's path, "@", the size and "@", the file's modification time in whole seconds since 1970 (0 when the file
-// cannot be read), so the same file at another size, or changed on disk, gets an entry of its own.
+// One state of a file's content as the file system reports it: a file rewritten or replaced gets another one, even
+// within the same second. A file that cannot be read has size -1 and time 0.
+struct FileVersion {
+    qint64 size = -1;
+    qint64 seconds = 0;     // modification time since 1970, as stored (the fraction below counts up from it)
+    qint64 nanoseconds = 0; // 0 to 999999999
+    bool operator==(const FileVersion &) const = default;
+};
+
+// stat(2), links followed; safe on any thread, but it touches the disk: keep it off the UI thread.
+FileVersion fileVersion(const QString &path);
+
+// The file's path, "@", the size asked for, "@", the file's modification time in whole seconds since 1970 (0 when
+// the file cannot be read), then "@" and the file's size and "@" and the rest of its modification time in
+// nanoseconds, so the same file at another size, or changed on disk, gets an entry of its own.
 QString thumbnailCacheKey(const QUrl &fileURL, double maxPixelSize);

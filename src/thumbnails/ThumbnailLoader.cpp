@@ -253,3 +253,25 @@ QFuture<QList<QUrl>> listFolderImagesForPreviewInBackground(const QUrl &folderUR
 {
     return QtConcurrent::run(thumbnailDecodePool(), listFolderImagesForPreview, folderURL);
 }
+
+namespace {
+
+QList<ListedImage> listFolderImageVersions(const QUrl &folderURL)
+{
+    const QList<QUrl> urls = listFolderImagesForPreview(folderURL);
+    QList<ListedImage> images;
+    images.reserve(urls.size());
+    for (const QUrl &url : urls) {
+        const FileVersion version = fileVersion(url.toLocalFile());
+        if (version.size >= 0)
+            images.append(ListedImage{url, version});
+    }
+    return images;
+}
+
+} // namespace
+
+QFuture<QList<ListedImage>> listFolderImageVersionsInBackground(const QUrl &folderURL)
+{
+    return QtConcurrent::run(thumbnailDecodePool(), listFolderImageVersions, folderURL);
+}

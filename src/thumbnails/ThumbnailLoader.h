@@ -6,6 +6,8 @@
 #include <QList>
 #include <QUrl>
 
+#include "ThumbnailCache.h"
+
 class QThreadPool;
 
 // A decoded thumbnail and the file it came from.
@@ -41,3 +43,14 @@ QList<QUrl> listFolderImagesForPreview(const QUrl &folderURL);
 
 // listFolderImagesForPreview run on the decode pool, for co_await from the UI thread.
 QFuture<QList<QUrl>> listFolderImagesForPreviewInBackground(const QUrl &folderURL);
+
+// An image file of a listing and the version of it that the listing saw.
+struct ListedImage {
+    QUrl url;
+    FileVersion version;
+    bool operator==(const ListedImage &) const = default;
+};
+
+// listFolderImagesForPreview with each file's version, so that a view can tell which images changed since it last
+// looked. A file gone between the listing and its stat is left out. On the decode pool.
+QFuture<QList<ListedImage>> listFolderImageVersionsInBackground(const QUrl &folderURL);

@@ -5,6 +5,7 @@
 #include "overview/detail/FolderDetailPreview.h"
 #include "thumbnails/ThumbnailCache.h"
 #include "support/TempTree.h"
+#include "sync/FolderScanner.h"
 
 #include <QAbstractButton>
 #include <QCoroSignal>
@@ -30,6 +31,43 @@ QString writeImages(testsupport::TempTree &tree, const QString &folder, int coun
         image.save(QStringLiteral("%1/IMG_%2.png").arg(dir).arg(i + 1));
     }
     return dir;
+}
+
+// The folder as the engine's scan leaves it, with each image's size and time.
+SyncFolder onDisk(const QString &dir)
+{
+    SyncFolder folder = zoo::at(dir, zoo::synced());
+    const QStringList images = FolderScanner::listImages(dir);
+    folder.imageCount = images.size();
+    folder.cachedLocalFileMeta = FolderScanner::localFileMetadata(images);
+    return folder;
+}
+
+const QColor kReplacement(128, 128, 128); // no image of colourOf() is grey
+
+// Rewrites the image in place as a portrait of another colour, later than before.
+void replaceImage(const QString &path)
+{
+    const double before = QFileInfo(path).lastModified().toMSecsSinceEpoch() / 1000.0;
+    QImage image(24, 48, QImage::Format_RGB32);
+    image.fill(kReplacement);
+    QVERIFY(image.save(path));
+    testsupport::TempTree::setMtime(path, before + 5);
+}
+
+void addImage(const QString &path, QColor colour)
+{
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(colour);
+    QVERIFY(image.save(path));
+}
+
+QStringList fileNames(const QList<QUrl> &urls)
+{
+    QStringList names;
+    for (const QUrl &url : urls)
+        names << url.fileName();
+    return names;
 }
 
 bool near(QColor a, QColor b)
@@ -224,7 +262,7 @@ private Q_SLOTS:
         PreviewLoaders loaders;
         loaders.listImages = [&listings](QUrl folder) {
             ++listings;
-            return listFolderImagesForPreviewInBackground(folder);
+            return listFolderImageVersionsInBackground(folder);
         };
         FolderDetailPreview preview(nullptr, loaders);
         preview.resize(400, 600);
@@ -255,6 +293,173 @@ private Q_SLOTS:
         QCOMPARE(preview.allImageURLs(), (QList<QUrl>{QUrl::fromLocalFile(dir + "/IMG_1.png"),
                                                        QUrl::fromLocalFile(dir + "/IMG_2.png")}));
         QCOMPARE(preview.tileRects().size(), 2);
+    }
+
+    // An export into the folder shown: only new and changed images load, the other tiles stay as they are and the
+    // placeholders never come back.
+    void gridLoadsOnlyWhatChanged_data()
+    {
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("replaced");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QStringList>("loads");
+        QTest::newRow("replaced") << QStringList{} << QStringList{"IMG_3.png"} << QStringList{}
+                                  << QStringList{"IMG_3.png"};
+        QTest::newRow("deleted") << QStringList{"IMG_3.png"} << QStringList{} << QStringList{} << QStringList{};
+        QTest::newRow("added") << QStringList{} << QStringList{} << QStringList{"IMG_9.png"}
+                               << QStringList{"IMG_9.png"};
+        QTest::newRow("export goes on")
+            << QStringList{"IMG_8.png"} << QStringList{"IMG_1.png"} << QStringList{"IMG_9.png", "IMG_10.png"}
+            << QStringList{"IMG_1.png", "IMG_9.png", "IMG_10.png"};
+    }
+    void gridLoadsOnlyWhatChanged()
+    {
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, replaced);
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, loads);
+        testsupport::TempTree tree;
+        const QString dir = writeImages(tree, "Bryllup", 8);
+        QStringList asked;
+        PreviewLoaders loaders;
+        loaders.loadBatch = [&asked](QList<QUrl> urls, double size) {
+            asked << fileNames(urls);
+            return loadThumbnails(std::move(urls), size);
+        };
+        FolderDetailPreview preview(nullptr, loaders);
+        preview.resize(400, 800);
+        preview.show();
+        QSignalSpy finished(&preview, &FolderDetailPreview::loadFinished);
+        preview.setFolder(onDisk(dir));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(asked.size(), 8);
+        QHash<QString, qint64> before; // the decoded image each tile shows
+        for (const Thumbnail &t : preview.thumbnails())
+            before.insert(t.url.fileName(), t.image.cacheKey());
+        asked.clear();
+        QList<FolderDetailPreview::State> states;
+        connect(&preview, &FolderDetailPreview::stateChanged, this, [&] { states << preview.state(); });
+
+        for (const QString &name : removed)
+            QVERIFY(QFile::remove(dir + '/' + name));
+        for (const QString &name : replaced)
+            replaceImage(dir + '/' + name);
+        for (int i = 0; i < added.size(); ++i)
+            addImage(dir + '/' + added.at(i), colourOf(20 + i));
+        preview.setFolder(onDisk(dir));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
+
+        QCOMPARE(asked, loads);
+        QVERIFY(!states.contains(FolderDetailPreview::State::Loading));
+        QCOMPARE(fileNames(preview.allImageURLs()), fileNames(listFolderImagesForPreview(QUrl::fromLocalFile(dir))));
+        QCOMPARE(fileNames(preview.allImageURLs()).size(), 8 - removed.size() + added.size());
+        QCOMPARE(preview.thumbnails().size(), preview.allImageURLs().size());
+        QCOMPARE(preview.tileRects().size(), preview.allImageURLs().size());
+        for (const Thumbnail &t : preview.thumbnails()) {
+            const QString name = t.url.fileName();
+            if (replaced.contains(name)) {
+                QVERIFY(near(t.image.pixelColor(2, 2), kReplacement));
+                QVERIFY(t.image.height() > t.image.width());
+            } else if (!added.contains(name)) {
+                QCOMPARE(t.image.cacheKey(), before.value(name));
+            }
+        }
+
+    }
+
+    // The sheet follows the folder while it is open: a replaced image shows its new pixels, a deleted one leaves
+    // the list (the image after it shows, or the one before at the end), and the sheet closes when none is left.
+    void sheetFollowsTheFolder_data()
+    {
+        QTest::addColumn<int>("opened");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("replaced");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<QString>("shown"); // empty: the sheet closed
+        QTest::addColumn<QString>("position");
+        QTest::addColumn<bool>("loadsAgain");
+        const QStringList none;
+        QTest::newRow("shown image replaced") << 1 << none << QStringList{"IMG_2.png"} << none << "IMG_2.png"
+                                              << "2 av 6" << true;
+        QTest::newRow("shown image deleted") << 1 << QStringList{"IMG_2.png"} << none << none << "IMG_3.png"
+                                             << "2 av 5" << true;
+        QTest::newRow("shown and next deleted") << 1 << QStringList{"IMG_2.png", "IMG_3.png"} << none << none
+                                                << "IMG_4.png" << "2 av 4" << true;
+        QTest::newRow("last image deleted") << 5 << QStringList{"IMG_6.png"} << none << none << "IMG_5.png"
+                                            << "5 av 5" << true;
+        QTest::newRow("image before deleted") << 1 << QStringList{"IMG_1.png"} << none << none << "IMG_2.png"
+                                              << "1 av 5" << false;
+        QTest::newRow("image added before") << 1 << none << none << QStringList{"IMG_0.png"} << "IMG_2.png"
+                                            << "3 av 7" << false;
+        QTest::newRow("another image replaced") << 1 << none << QStringList{"IMG_5.png"} << none << "IMG_2.png"
+                                                << "2 av 6" << false;
+        QTest::newRow("every image deleted")
+            << 1 << QStringList{"IMG_1.png", "IMG_2.png", "IMG_3.png", "IMG_4.png", "IMG_5.png", "IMG_6.png"} << none
+            << none << "" << "" << false;
+    }
+    void sheetFollowsTheFolder()
+    {
+        QFETCH(int, opened);
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, replaced);
+        QFETCH(QStringList, added);
+        QFETCH(QString, shown);
+        QFETCH(QString, position);
+        QFETCH(bool, loadsAgain);
+        testsupport::TempTree tree;
+        const QString dir = writeImages(tree, "Bryllup", 6);
+        QStringList sheetLoads;
+        PreviewLoaders loaders;
+        loaders.loadImage = [&sheetLoads](QUrl url, double size) {
+            sheetLoads << url.fileName();
+            return loadThumbnail(std::move(url), size);
+        };
+        QWidget window;
+        auto *preview = new FolderDetailPreview(nullptr, loaders, &window);
+        window.resize(400, 800);
+        window.show();
+        QSignalSpy finished(preview, &FolderDetailPreview::loadFinished);
+        preview->setFolder(onDisk(dir));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        preview->openPreview(opened);
+        QPointer<ImagePreviewSheet> sheet = preview->sheet();
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet->isLoading(), 20000);
+        QCOMPARE(sheet->positionText(), QStringLiteral("%1 av 6").arg(opened + 1));
+        sheetLoads.clear();
+
+        for (const QString &name : removed)
+            QVERIFY(QFile::remove(dir + '/' + name));
+        for (const QString &name : replaced)
+            replaceImage(dir + '/' + name);
+        for (const QString &name : added)
+            addImage(dir + '/' + name, Qt::black);
+        preview->setFolder(onDisk(dir));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
+        if (shown.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(!sheet, 20000);
+            QVERIFY(!preview->previewIndex());
+            QCOMPARE(preview->state(), FolderDetailPreview::State::Empty);
+            return;
+        }
+        QVERIFY(sheet && sheet->isVisible());
+        QCOMPARE(sheet->fileNameText(), shown);
+        QCOMPARE(sheet->positionText(), position);
+        QCOMPARE(sheetLoads, loadsAgain ? QStringList{shown} : QStringList{});
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet->isLoading(), 20000);
+        QCOMPARE(sheet->content(), ImagePreviewSheet::Content::Image);
+        const int number = QStringView(shown).mid(4, 1).toInt();
+        QVERIFY(near(sheet->currentImage().pixelColor(2, 2),
+                     replaced.contains(shown) ? kReplacement : colourOf(number - 1)));
+
+        // Stepping on walks the folder as it is now: every image loads, the line ends at N av N.
+        const qsizetype count = preview->allImageURLs().size();
+        while (sheet->currentIndex() < count - 1) {
+            sheet->showNext();
+            QTRY_VERIFY_WITH_TIMEOUT(!sheet->isLoading(), 20000);
+            QCOMPARE(sheet->content(), ImagePreviewSheet::Content::Image);
+        }
+        QCOMPARE(sheet->positionText(), QStringLiteral("%1 av %1").arg(count));
+        sheet->reject();
     }
 
     void rapidSteppingShowsTheLastImage()
@@ -306,7 +511,7 @@ private Q_SLOTS:
         QCOMPARE(sheet->content(), ImagePreviewSheet::Content::Image);
         sheet->reject();
 
-        ImagePreviewSheet outOfBounds({}, 0);
+        ImagePreviewSheet outOfBounds(QList<QUrl>{}, 0);
         QVERIFY(!outOfBounds.isLoading());
         QCOMPARE(outOfBounds.content(), ImagePreviewSheet::Content::Error);
         QCOMPARE(outOfBounds.positionText(), QString());

@@ -19,6 +19,8 @@
 #include "ui/Theme.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QPointer>
 #include <QLabel>
 #include <QLayout>
 #include <QStackedWidget>
@@ -90,6 +92,7 @@ private Q_SLOTS:
     void bannerGoesOnceTheServiceAnswers();
     void firstImportWithTheWindowOpen();
     void previewShowsTheFolderAsItIsAfterReopening();
+    void previewFollowsAnExportWhileOpen();
 };
 
 void TestSyncOverview::contentFollowsAccountAndEngine()
@@ -400,6 +403,63 @@ void TestSyncOverview::previewShowsTheFolderAsItIsAfterReopening()
     f.exportTree.addFile(QStringLiteral("Bryllup/IMG_4.jpg"), 2004);
     window.show();
     WAIT_VERIFY(listed({"IMG_1.jpg", "IMG_3.jpg", "IMG_4.jpg"}));
+}
+
+// An export goes on while the inspector and the sheet show the folder, and the engine syncs it: the sheet shows the
+// replaced image's new pixels, the deleted image leaves it, and the grid keeps the tile of the image that stayed.
+void TestSyncOverview::previewFollowsAnExportWhileOpen()
+{
+    Fixture f;
+    const auto writeImage = [&f](const QString &name, QColor colour, QSize size) {
+        const QString path = f.exportTree.path(QStringLiteral("Bryllup/") + name);
+        QDir().mkpath(QFileInfo(path).path());
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(colour);
+        return image.save(path);
+    };
+    const auto near = [](QColor a, QColor b) {
+        return qAbs(a.red() - b.red()) < 8 && qAbs(a.green() - b.green()) < 8 && qAbs(a.blue() - b.blue()) < 8;
+    };
+    QVERIFY(writeImage("IMG_1.png", Qt::red, {40, 30}));
+    QVERIFY(writeImage("IMG_2.png", Qt::blue, {40, 30}));
+    QVERIFY(writeImage("IMG_3.png", Qt::green, {40, 30}));
+    f.signIn();
+    SyncOverviewView window(f.context());
+    window.show();
+    f.sync->setWatchFolder(f.exportTree.root());
+    WAIT_VERIFY(f.sync->folders().size() == 1 && f.sync->folders().first().status.is(SyncStatus::Case::synced));
+    window.folderList()->setSelectedFolderId(f.sync->folders().first().path);
+    FolderDetailPreview *preview = window.inspector()->details()->preview();
+    WAIT_VERIFY(preview->state() == FolderDetailPreview::State::Grid && preview->thumbnails().size() == 3);
+    const qint64 firstTile = preview->thumbnails().first().image.cacheKey();
+    preview->openPreview(1);
+    const QPointer<ImagePreviewSheet> sheet = preview->sheet();
+    WAIT_VERIFY(!sheet->isLoading());
+    QVERIFY(near(sheet->currentImage().pixelColor(2, 2), Qt::blue));
+
+    const double mtime = QFileInfo(f.exportTree.path("Bryllup/IMG_2.png")).lastModified().toMSecsSinceEpoch() / 1e3;
+    QVERIFY(writeImage("IMG_2.png", Qt::yellow, {30, 40}));
+    TempTree::setMtime(f.exportTree.path("Bryllup/IMG_2.png"), mtime + 5);
+    QVERIFY(QFile::remove(f.exportTree.path("Bryllup/IMG_3.png")));
+    QVERIFY(writeImage("IMG_4.png", Qt::magenta, {40, 30}));
+
+    const auto listed = [&](const QStringList &names) {
+        QList<QUrl> urls;
+        for (const QString &name : names)
+            urls << QUrl::fromLocalFile(f.exportTree.path(QStringLiteral("Bryllup/") + name));
+        return preview->allImageURLs() == urls && preview->thumbnails().size() == urls.size();
+    };
+    WAIT_VERIFY(listed({"IMG_1.png", "IMG_2.png", "IMG_4.png"}));
+    WAIT_VERIFY(sheet && !sheet->isLoading() && near(sheet->currentImage().pixelColor(2, 2), Qt::yellow));
+    QCOMPARE(sheet->positionText(), QStringLiteral("2 av 3"));
+    QCOMPARE(preview->thumbnails().first().image.cacheKey(), firstTile);
+    QCOMPARE(preview->state(), FolderDetailPreview::State::Grid);
+    sheet->showNext();
+    WAIT_VERIFY(!sheet->isLoading());
+    QCOMPARE(sheet->fileNameText(), QStringLiteral("IMG_4.png"));
+    QVERIFY(near(sheet->currentImage().pixelColor(2, 2), Qt::magenta));
+    QVERIFY(!sheet->nextButton()->isEnabled());
+    sheet->reject();
 }
 
 QTEST_MAIN(TestSyncOverview)

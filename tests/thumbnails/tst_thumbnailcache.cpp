@@ -88,6 +88,11 @@ QByteArray withOrientation(const QString &format, const QImage &image, quint16 o
     return "RIFF" + littleEndian(body.size(), 4) + body;
 }
 
+bool near(QColor a, QColor b)
+{
+    return qAbs(a.red() - b.red()) < 24 && qAbs(a.green() - b.green()) < 24 && qAbs(a.blue() - b.blue()) < 24;
+}
+
 // QFile::setFileTime refuses times before 1970.
 void setModified(const QString &path, qint64 msecs)
 {
@@ -155,10 +160,12 @@ private Q_SLOTS:
         QTest::addColumn<double>("size");
         QTest::addColumn<qint64>("mtimeMSecs");
         QTest::addColumn<QString>("suffix");
-        QTest::newRow("fractions dropped") << 400.9 << qint64(1000900) << "@400@1000";
-        QTest::newRow("before 1970 rounds toward zero") << 2400.0 << qint64(-1500) << "@2400@-1";
-        QTest::newRow("not a number") << qQNaN() << qint64(5000) << "@0@5";
-        QTest::newRow("beyond range saturates") << 1e300 << qint64(5000) << "@9223372036854775807@5";
+        // path @ size asked for @ whole seconds @ file size @ the rest of the time in nanoseconds
+        QTest::newRow("fractions dropped") << 400.9 << qint64(1000900) << "@400@1000@1@900000000";
+        QTest::newRow("before 1970 rounds toward zero") << 2400.0 << qint64(-1500) << "@2400@-1@1@-500000000";
+        QTest::newRow("just before 1970") << 64.0 << qint64(-500) << "@64@0@1@-500000000";
+        QTest::newRow("not a number") << qQNaN() << qint64(5000) << "@0@5@1@0";
+        QTest::newRow("beyond range saturates") << 1e300 << qint64(5000) << "@9223372036854775807@5@1@0";
     }
     void keyFormat()
     {
@@ -169,7 +176,7 @@ private Q_SLOTS:
         writeBytes(path, "x");
         setModified(path, mtimeMSecs);
         QCOMPARE(thumbnailCacheKey(QUrl::fromLocalFile(path), size), path + suffix);
-        QCOMPARE(thumbnailCacheKey(QUrl::fromLocalFile(path + "-gone"), 64), path + "-gone@64@0");
+        QCOMPARE(thumbnailCacheKey(QUrl::fromLocalFile(path + "-gone"), 64), path + "-gone@64@0@-1@0");
     }
 
     void generate_data()
@@ -292,6 +299,31 @@ private Q_SLOTS:
         QVERIFY(solid(50, 50, Qt::green).save(path));
         setModified(path, 1'700'000'010'000);
         QCOMPARE(testsupport::awaitTask(loadThumbnail(url, 64)).pixelColor(0, 0), QColor(Qt::green));
+    }
+
+    // An exporter that replaces a file within the same second, or keeps its time, still gets the new pixels.
+    void replacedWithinTheSecond_data()
+    {
+        QTest::addColumn<qint64>("secondMTime"); // ms; the first version is at 1'700'000'000'100
+        QTest::addColumn<QSize>("secondSize");
+        QTest::newRow("same second, other fraction") << qint64(1'700'000'000'600) << QSize(60, 60);
+        QTest::newRow("same time, other size") << qint64(1'700'000'000'100) << QSize(90, 60);
+    }
+    void replacedWithinTheSecond()
+    {
+        QFETCH(qint64, secondMTime);
+        QFETCH(QSize, secondSize);
+        const QString path = m_dir->filePath(QStringLiteral("c.jpg"));
+        const QUrl url = QUrl::fromLocalFile(path);
+        QVERIFY(solid(60, 60, Qt::red).save(path, "JPG", 95));
+        setModified(path, 1'700'000'000'100);
+        QVERIFY(near(testsupport::awaitTask(loadThumbnail(url, 400)).pixelColor(5, 5), Qt::red));
+
+        QVERIFY(solid(secondSize.width(), secondSize.height(), Qt::green).save(path, "JPG", 95));
+        setModified(path, secondMTime);
+        const QImage replaced = testsupport::awaitTask(loadThumbnail(url, 400));
+        QCOMPARE(replaced.size(), secondSize);
+        QVERIFY(near(replaced.pixelColor(5, 5), Qt::green));
     }
 
     void batchKeepsInputOrder()

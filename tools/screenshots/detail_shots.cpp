@@ -212,7 +212,7 @@ int main(int argc, char *argv[])
         {
             PreviewLoaders held;
             // A listing that never ends: the placeholder tiles stay.
-            static QFutureInterface<QList<QUrl>> never;
+            static QFutureInterface<QList<ListedImage>> never;
             never.reportStarted();
             held.listImages = [](QUrl) { return never.future(); };
             FolderDetailContext context{&sync, &auth, nullptr, &browser, [](const QString &) {}, 1h, held};

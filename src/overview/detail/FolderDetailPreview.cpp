@@ -199,7 +199,7 @@ FolderDetailPreview::FolderDetailPreview(ThumbnailCache *cache, PreviewLoaders l
       m_total(new QLabel(this))
 {
     if (!m_loaders.listImages)
-        m_loaders.listImages = listFolderImagesForPreviewInBackground;
+        m_loaders.listImages = listFolderImageVersionsInBackground;
     if (!m_loaders.loadBatch)
         m_loaders.loadBatch = loadThumbnails;
     if (!m_loaders.loadImage)
@@ -238,9 +238,13 @@ void FolderDetailPreview::setFolder(const SyncFolder &folder)
     Source source{folder.path, folder.imageCount, folder.cachedLocalFileMeta};
     if (m_source == source)
         return;
+    // The same folder with other files, seen while shown: an export into it goes on, and what is on screen stays.
+    const bool sameFolder = m_path == folder.path && !m_hiddenSinceLoad;
     m_source = std::move(source);
     m_path = folder.path;
-    startLoading();
+    if (!sameFolder && m_sheet)
+        m_sheet->reject(); // its images are of the folder left behind
+    startLoading(!sameFolder);
 }
 
 void FolderDetailPreview::showEvent(QShowEvent *event)
@@ -249,7 +253,7 @@ void FolderDetailPreview::showEvent(QShowEvent *event)
     // Images added or deleted while the window was closed show as they are now; a restore from the taskbar
     // (spontaneous) hid nothing.
     if (m_hiddenSinceLoad && m_path)
-        startLoading();
+        startLoading(true);
 }
 
 void FolderDetailPreview::hideEvent(QHideEvent *event)
@@ -285,7 +289,7 @@ void FolderDetailPreview::openPreview(int index)
     if (m_sheet)
         m_sheet->close();
     m_previewIndex = index;
-    auto *sheet = new ImagePreviewSheet(m_allImageURLs, index, m_loaders.loadImage, window());
+    auto *sheet = new ImagePreviewSheet(m_listing, index, m_loaders.loadImage, window());
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
     m_sheet = sheet;
@@ -298,14 +302,19 @@ void FolderDetailPreview::openPreview(int index)
     sheet->open();
 }
 
-void FolderDetailPreview::startLoading()
+void FolderDetailPreview::startLoading(bool afresh)
 {
     const quint64 generation = ++m_generation;
-    m_hiddenSinceLoad = false;
-    m_isLoading = true;
-    m_thumbnails.clear();
-    m_allImageURLs.clear();
-    refresh();
+    if (afresh) {
+        m_hiddenSinceLoad = false;
+        m_isLoading = true;
+        m_thumbnails.clear();
+        m_allImageURLs.clear();
+        m_listing.clear();
+        m_shownURLs.clear();
+        m_loadedVersions.clear();
+        refresh();
+    }
 
     // A placeholder of a removed folder has no directory; a relative path would be read from the working folder.
     if (!m_path || !QDir::isAbsolutePath(*m_path)) {
@@ -317,8 +326,9 @@ void FolderDetailPreview::startLoading()
     QString prefix = *m_path;
     while (prefix.size() > 1 && prefix.endsWith(u'/'))
         prefix.chop(1);
-    // Decoded afresh each time the folder is shown, so a re-exported image never shows its old pixels.
-    m_cache->removeAllWithPrefix(prefix);
+    // Decoded afresh each time the folder is shown; while it stays shown, the cache key tells a changed file.
+    if (afresh)
+        m_cache->removeAllWithPrefix(prefix);
     load(QUrl::fromLocalFile(prefix), generation);
 }
 
@@ -327,20 +337,49 @@ QCoro::Task<void> FolderDetailPreview::load(QUrl folderURL, quint64 generation)
     QPointer<FolderDetailPreview> self(this);
     try {
         // Operands named first: g++ 12 destroys a temporary built inside a co_await operand twice.
-        QFuture<QList<QUrl>> listing = m_loaders.listImages(folderURL);
-        QList<QUrl> urls = co_await listing;
+        QFuture<QList<ListedImage>> listing = m_loaders.listImages(folderURL);
+        QList<ListedImage> images = co_await listing;
         if (!self || generation != m_generation)
             co_return;
-        m_allImageURLs = urls;
-        const QList<QUrl> first = urls.mid(0, kMaxThumbnails);
-        for (qsizetype start = 0; start < first.size(); start += kBatchSize) {
-            QList<QUrl> batchURLs = first.mid(start, kBatchSize);
-            QCoro::Task<QList<Thumbnail>> loading = m_loaders.loadBatch(std::move(batchURLs), kThumbnailSize);
+
+        m_listing = images;
+        m_allImageURLs.clear();
+        m_allImageURLs.reserve(images.size());
+        for (const ListedImage &image : std::as_const(images))
+            m_allImageURLs.append(image.url);
+        m_shownURLs = m_allImageURLs.mid(0, kMaxThumbnails);
+
+        // An image loaded from the version listed now stays as it is; new and changed ones load, and a changed one
+        // shows its old thumbnail until the new one is in.
+        QHash<QUrl, FileVersion> listed;
+        QHash<QUrl, FileVersion> current;
+        QList<QUrl> toLoad;
+        for (qsizetype i = 0; i < m_shownURLs.size(); ++i) {
+            const ListedImage &image = images.at(i);
+            listed.insert(image.url, image.version);
+            const auto loaded = m_loadedVersions.constFind(image.url);
+            if (loaded != m_loadedVersions.cend() && *loaded == image.version)
+                current.insert(image.url, image.version);
+            else
+                toLoad.append(image.url);
+        }
+        m_loadedVersions = current;
+        mergeThumbnails({}, {});
+        if (m_sheet)
+            m_sheet->followImages(images);
+        refresh();
+
+        for (qsizetype start = 0; start < toLoad.size(); start += kBatchSize) {
+            QList<QUrl> batchURLs = toLoad.mid(start, kBatchSize);
+            QCoro::Task<QList<Thumbnail>> loading = m_loaders.loadBatch(batchURLs, kThumbnailSize);
             QList<Thumbnail> batch = co_await std::move(loading);
-            // Another folder was selected meanwhile: its own load owns the grid, this batch is dropped.
+            // Another folder was selected, or this one listed again, meanwhile: the newer load owns the grid.
             if (!self || generation != m_generation)
                 co_return;
-            m_thumbnails.append(batch);
+            // An image that failed is not tried again until it changes.
+            for (const QUrl &url : std::as_const(batchURLs))
+                m_loadedVersions.insert(url, listed.value(url));
+            mergeThumbnails(batch, batchURLs);
             m_isLoading = false;
             refresh();
         }
@@ -354,6 +393,26 @@ QCoro::Task<void> FolderDetailPreview::load(QUrl folderURL, quint64 generation)
     m_isLoading = false;
     refresh();
     Q_EMIT loadFinished();
+}
+
+void FolderDetailPreview::mergeThumbnails(const QList<Thumbnail> &loaded, const QList<QUrl> &asked)
+{
+    QHash<QUrl, QImage> images;
+    images.reserve(m_thumbnails.size() + loaded.size());
+    for (const Thumbnail &thumbnail : std::as_const(m_thumbnails))
+        images.insert(thumbnail.url, thumbnail.image);
+    for (const QUrl &url : asked)
+        images.remove(url);
+    for (const Thumbnail &thumbnail : loaded)
+        images.insert(thumbnail.url, thumbnail.image);
+    QList<Thumbnail> merged;
+    merged.reserve(images.size());
+    for (const QUrl &url : std::as_const(m_shownURLs)) {
+        const auto image = images.constFind(url);
+        if (image != images.cend())
+            merged.append(Thumbnail{url, *image});
+    }
+    m_thumbnails = std::move(merged);
 }
 
 void FolderDetailPreview::refresh()

@@ -26,7 +26,7 @@ QList<QList<qsizetype>> distributeIntoColumns(const QList<QSizeF> &imageSizes, i
 
 // Where the grid's slow work comes from; tests replace them.
 struct PreviewLoaders {
-    std::function<QFuture<QList<QUrl>>(QUrl)> listImages;               // listFolderImagesForPreviewInBackground
+    std::function<QFuture<QList<ListedImage>>(QUrl)> listImages;        // listFolderImageVersionsInBackground
     std::function<QCoro::Task<QList<Thumbnail>>(QList<QUrl>, double)> loadBatch; // loadThumbnails
     ImageLoader loadImage;                                                // loadThumbnail, for the sheet
 };
@@ -45,8 +45,9 @@ public:
     explicit FolderDetailPreview(ThumbnailCache *cache = nullptr, PreviewLoaders loaders = {},
                                  QWidget *parent = nullptr);
 
-    // Loads the folder's images again when its path or its image files (as the last scan found them) differ from
-    // the ones shown. Shown again after being hidden, the grid loads them again too.
+    // Another folder is listed and decoded afresh. For the same folder with other image files (as the last scan
+    // found them), only new and changed images load while the others stay as they are, and an open sheet follows
+    // the new listing. Shown again after being hidden, the grid loads the folder afresh.
     void setFolder(const SyncFolder &folder);
 
     enum class State { Loading, Empty, Grid };
@@ -82,8 +83,11 @@ private:
         bool operator==(const Source &) const = default;
     };
 
-    void startLoading();
+    // afresh: the placeholders show and every thumbnail decodes again; else only what changed on disk loads.
+    void startLoading(bool afresh);
     QCoro::Task<void> load(QUrl folderURL, quint64 generation);
+    // Thumbnails of the first images of the listing in its order, the new ones taking the place of the old.
+    void mergeThumbnails(const QList<Thumbnail> &loaded, const QList<QUrl> &asked);
     void refresh();
 
     ThumbnailCache *m_cache;
@@ -95,6 +99,9 @@ private:
     bool m_isLoading = true;
     QList<Thumbnail> m_thumbnails;
     QList<QUrl> m_allImageURLs;
+    QList<ListedImage> m_listing;
+    QList<QUrl> m_shownURLs;                  // the first kMaxThumbnails of the listing
+    QHash<QUrl, FileVersion> m_loadedVersions; // what each shown image was loaded from, decoded or not
     std::optional<int> m_previewIndex;
     QPointer<ImagePreviewSheet> m_sheet;
 

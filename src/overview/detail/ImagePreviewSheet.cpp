@@ -7,6 +7,7 @@
 #include "ui/Theme.h"
 
 #include <QFrame>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +17,9 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <optional>
 
 Q_LOGGING_CATEGORY(lcPreview, "no.varnostima.mac.Preview")
 
@@ -98,8 +102,40 @@ QPushButton *makeDoneButton(QWidget *parent)
 
 } // namespace
 
+namespace {
+
+QList<QUrl> urlsOf(const QList<ListedImage> &images)
+{
+    QList<QUrl> urls;
+    urls.reserve(images.size());
+    for (const ListedImage &image : images)
+        urls.append(image.url);
+    return urls;
+}
+
+QList<FileVersion> versionsOf(const QList<ListedImage> &images)
+{
+    QList<FileVersion> versions;
+    versions.reserve(images.size());
+    for (const ListedImage &image : images)
+        versions.append(image.version);
+    return versions;
+}
+
+} // namespace
+
+ImagePreviewSheet::ImagePreviewSheet(const QList<ListedImage> &images, int startIndex, ImageLoader loader,
+                                     QWidget *parent)
+    : ImagePreviewSheet(urlsOf(images), startIndex, std::move(loader), parent)
+{
+    m_versions = versionsOf(images);
+    if (m_currentIndex >= 0 && m_currentIndex < m_versions.size())
+        m_shownVersion = m_versions.at(m_currentIndex);
+}
+
 ImagePreviewSheet::ImagePreviewSheet(QList<QUrl> imageURLs, int startIndex, ImageLoader loader, QWidget *parent)
-    : QDialog(parent), m_imageURLs(std::move(imageURLs)), m_currentIndex(startIndex),
+    : QDialog(parent), m_imageURLs(std::move(imageURLs)), m_versions(m_imageURLs.size()),
+      m_currentIndex(startIndex),
       m_loader(loader ? std::move(loader) : ImageLoader(loadThumbnail)),
       m_previous(stepButton(QStringLiteral("Forrige"), QStringLiteral("chevron.left"), this)),
       m_next(stepButton(QStringLiteral("Neste"), QStringLiteral("chevron.right"), this)),
@@ -192,6 +228,48 @@ void ImagePreviewSheet::showNext()
         setCurrentIndex(m_currentIndex + 1);
 }
 
+void ImagePreviewSheet::followImages(const QList<ListedImage> &images)
+{
+    if (images.isEmpty()) {
+        qCInfo(lcPreview, "Closing the preview: no image left in the folder");
+        m_imageURLs.clear();
+        m_versions.clear();
+        ++m_generation; // a load still running has nothing left to show
+        reject();
+        return;
+    }
+    QHash<QUrl, int> positions;
+    positions.reserve(images.size());
+    for (int i = 0; i < images.size(); ++i)
+        positions.insert(images.at(i).url, i);
+
+    // The image shown, else the first one after it that is still there, else the nearest before it.
+    const QList<QUrl> old = m_imageURLs;
+    const bool wasValid = m_currentIndex >= 0 && m_currentIndex < old.size();
+    std::optional<int> next;
+    if (wasValid) {
+        for (int i = m_currentIndex; i < old.size() && !next; ++i)
+            if (const auto found = positions.constFind(old.at(i)); found != positions.cend())
+                next = *found;
+        for (int i = m_currentIndex - 1; i >= 0 && !next; --i)
+            if (const auto found = positions.constFind(old.at(i)); found != positions.cend())
+                next = *found;
+    }
+    const int index = next.value_or(std::clamp(m_currentIndex, 0, int(images.size()) - 1));
+    const bool sameImage = wasValid && images.at(index).url == old.at(m_currentIndex);
+
+    m_imageURLs = urlsOf(images);
+    m_versions = versionsOf(images);
+    m_currentIndex = index;
+    if (sameImage && m_shownVersion == m_versions.at(index)) {
+        refresh(); // only its place in the list may have moved
+        return;
+    }
+    if (sameImage)
+        qCInfo(lcPreview, "%s changed on disk: loading it again", qUtf8Printable(m_imageURLs.at(index).fileName()));
+    loadCurrentImage();
+}
+
 void ImagePreviewSheet::keyPressEvent(QKeyEvent *event)
 {
     switch (event->key()) {
@@ -236,11 +314,12 @@ void ImagePreviewSheet::loadCurrentImage()
     }
     // The image shown stays until the new one is in; the spinner covers it meanwhile.
     m_isLoading = true;
+    m_shownVersion = m_versions.value(m_currentIndex);
     refresh();
-    load(m_currentIndex, m_imageURLs.at(m_currentIndex), generation);
+    load(m_imageURLs.at(m_currentIndex), generation);
 }
 
-QCoro::Task<void> ImagePreviewSheet::load(int requested, QUrl url, quint64 generation)
+QCoro::Task<void> ImagePreviewSheet::load(QUrl url, quint64 generation)
 {
     QPointer<ImagePreviewSheet> self(this);
     QImage image;
@@ -251,8 +330,9 @@ QCoro::Task<void> ImagePreviewSheet::load(int requested, QUrl url, quint64 gener
     } catch (...) {
         image = QImage();
     }
-    // A step made while this ran owns the state now.
-    if (!self || generation != m_generation || requested != m_currentIndex)
+    // A step, or a change of the folder, made while this ran owns the state now. The list may have moved the
+    // image to another position meanwhile: the generation alone tells.
+    if (!self || generation != m_generation)
         co_return;
     if (image.isNull())
         qCCritical(lcPreview, "Failed to load image: %s", qUtf8Printable(url.fileName()));

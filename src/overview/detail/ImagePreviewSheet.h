@@ -6,6 +6,8 @@
 #include <QList>
 #include <QUrl>
 
+#include "thumbnails/ThumbnailLoader.h"
+
 #include <functional>
 
 class QAbstractButton;
@@ -25,6 +27,13 @@ public:
 
     // loader: the shared thumbnail loader unless a test passes its own.
     ImagePreviewSheet(QList<QUrl> imageURLs, int startIndex, ImageLoader loader = {}, QWidget *parent = nullptr);
+    // With the version of each file as listed, so that followImages can tell a replaced image from an unchanged one.
+    ImagePreviewSheet(const QList<ListedImage> &images, int startIndex, ImageLoader loader = {},
+                      QWidget *parent = nullptr);
+
+    // The folder as it is now. The image shown keeps its place; replaced on disk, it loads again; deleted, the
+    // image after it shows (or the one before, at the end), and the sheet closes when no image is left.
+    void followImages(const QList<ListedImage> &images);
 
     int currentIndex() const { return m_currentIndex; }
     bool isLoading() const { return m_isLoading; }
@@ -56,9 +65,11 @@ private:
     void setCurrentIndex(int index);
     void refresh();
     void loadCurrentImage();
-    QCoro::Task<void> load(int requested, QUrl url, quint64 generation);
+    QCoro::Task<void> load(QUrl url, quint64 generation);
 
     QList<QUrl> m_imageURLs;
+    QList<FileVersion> m_versions; // by position; size -1 where not known
+    FileVersion m_shownVersion;    // of the file whose load is the latest
     int m_currentIndex;
     QImage m_currentImage;
     bool m_isLoading = true;
