@@ -1,9 +1,11 @@
 // Renders the folder inspector for a folder in every state, the changes section opened, the preview grid while it
-// loads, empty and full, and the preview sheet with an image and with an image that cannot be decoded, in the light
-// and the dark palette, for a person to look at.
+// loads, empty, full and after an export into the folder shown, and the preview sheet with an image, with an image
+// that cannot be decoded and after the folder changed under it, in the light and the dark palette, for a person to
+// look at.
 // Usage: QT_QPA_PLATFORM=offscreen detail_shots [output folder, default /tmp/detail-shots]
 
 #include "overview/FolderZoo.h" // tests/overview: the folders the tests use
+#include "support/TempTree.h"
 
 #include "ui/Fonts.h"
 #include "ui/Theme.h"
@@ -15,11 +17,13 @@
 #include "service/AuthManager.h"
 #include "service/SecureStorage.h"
 #include "service/VarnostimaAPI.h"
+#include "sync/FolderScanner.h"
 #include "sync/SyncManager.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoroSignal>
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFutureInterface>
@@ -267,6 +271,43 @@ int main(int argc, char *argv[])
         preview.sheet()->resize(900, 640);
         shots.take(*preview.sheet(), QStringLiteral("sheet-error"));
         preview.sheet()->reject();
+
+        // An export goes on while the sheet shows DSC_3: it is replaced by a portrait, DSC_2 is deleted and DSC_7
+        // added; the grid keeps its other tiles and the sheet shows the new DSC_3 at its new place.
+        {
+            const QString dir = images.path() + QStringLiteral("/Reiser/Senja-") + shots.tone;
+            QDir().mkpath(dir);
+            for (int i = 0; i < 6; ++i)
+                writePhoto(QStringLiteral("%1/DSC_%2.jpg").arg(dir).arg(i + 1), shapes.at(i % shapes.size()), i * 50);
+            const auto onDisk = [&dir] {
+                SyncFolder f = withPath(folder("Reiser/Senja", synced(6), 6), dir);
+                const QStringList files = FolderScanner::listImages(dir);
+                f.imageCount = files.size();
+                f.cachedLocalFileMeta = FolderScanner::localFileMetadata(files);
+                return f;
+            };
+            FolderDetailView view(FolderDetailContext{&sync, &auth, nullptr, &browser, [](const QString &) {}, 1h, {}});
+            view.setFolder(onDisk());
+            if (view.preview()->state() == FolderDetailPreview::State::Loading)
+                waitFor(view.preview(), SIGNAL(loadFinished()));
+            view.preview()->openPreview(2);
+            ImagePreviewSheet *sheet = view.preview()->sheet();
+            if (sheet->isLoading())
+                waitFor(sheet, SIGNAL(imageSettled()));
+
+            QFile::remove(dir + QStringLiteral("/DSC_2.jpg"));
+            writePhoto(dir + QStringLiteral("/DSC_3.jpg"), {360, 640}, 300);
+            testsupport::TempTree::setMtime(dir + QStringLiteral("/DSC_3.jpg"), QDateTime::currentSecsSinceEpoch() + 5);
+            writePhoto(dir + QStringLiteral("/DSC_7.jpg"), {640, 360}, 200);
+            view.setFolder(onDisk());
+            waitFor(view.preview(), SIGNAL(loadFinished()));
+            if (sheet->isLoading())
+                waitFor(sheet, SIGNAL(imageSettled()));
+            shots.inspector(view, QStringLiteral("grid-followed"));
+            sheet->resize(900, 640);
+            shots.take(*sheet, QStringLiteral("sheet-followed"));
+            sheet->reject();
+        }
     }
     return 0;
 }
