@@ -100,10 +100,6 @@ QPushButton *makeDoneButton(QWidget *parent)
     return button;
 }
 
-} // namespace
-
-namespace {
-
 QList<QUrl> urlsOf(const QList<ListedImage> &images)
 {
     QList<QUrl> urls;
