@@ -423,11 +423,9 @@ QCoro::Task<void> VarnostimaAPI::uploadToPresignedURL(QString url, QString fileP
 
     const std::optional<int> status = answer.status;
     if (status && *status >= 200 && *status <= 299) {
-        if (answer.error != QNetworkReply::NoError && !answer.cutShort) {
-            source.checkUnchangedAfterSending();
-            throw transportError(answer.error, answer.errorString);
-        }
         source.checkUnchangedAfterSending();
+        if (answer.error != QNetworkReply::NoError && !answer.cutShort)
+            throw transportError(answer.error, answer.errorString);
         co_return;
     }
     if (!status && answer.error != QNetworkReply::NoError) {
