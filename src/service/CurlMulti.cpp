@@ -4,6 +4,32 @@
 
 #include <QSocketNotifier>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// An address and port as curl names a connection's ends.
+bool sameEnd(const sockaddr_storage &address, const char *text, int port)
+{
+    char name[INET6_ADDRSTRLEN] = {};
+    int actualPort = -1;
+    if (address.ss_family == AF_INET) {
+        const auto &v4 = reinterpret_cast<const sockaddr_in &>(address);
+        inet_ntop(AF_INET, &v4.sin_addr, name, sizeof name);
+        actualPort = ntohs(v4.sin_port);
+    } else if (address.ss_family == AF_INET6) {
+        const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(address);
+        inet_ntop(AF_INET6, &v6.sin6_addr, name, sizeof name);
+        actualPort = ntohs(v6.sin6_port);
+    }
+    return actualPort == port && (!text || qstrcmp(name, text) == 0);
+}
+
+} // namespace
+
 // The notifiers of one socket, for as long as curl wants it watched.
 class CurlMulti::Watch final : public QObject
 {
@@ -64,6 +90,37 @@ void CurlMulti::add(CURL *easy)
 void CurlMulti::remove(CURL *easy)
 {
     curl_multi_remove_handle(m_multi, easy);
+}
+
+curl_socket_t CurlMulti::openSocket(CurlMulti *self, curl_sockaddr *address)
+{
+    const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (socket != CURL_SOCKET_BAD)
+        self->m_sockets.insert(socket);
+    return socket;
+}
+
+int CurlMulti::closeSocket(void *self, curl_socket_t socket)
+{
+    static_cast<CurlMulti *>(self)->m_sockets.remove(socket);
+    return ::close(socket);
+}
+
+bool CurlMulti::holdsUnreadBytes(const char *peerAddress, int peerPort, int localPort) const
+{
+    for (const curl_socket_t socket : m_sockets) {
+        sockaddr_storage local {};
+        sockaddr_storage peer {};
+        socklen_t localSize = sizeof local;
+        socklen_t peerSize = sizeof peer;
+        if (::getsockname(socket, reinterpret_cast<sockaddr *>(&local), &localSize) != 0
+            || ::getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &peerSize) != 0
+            || !sameEnd(local, nullptr, localPort) || !sameEnd(peer, peerAddress, peerPort))
+            continue;
+        char byte = 0;
+        return ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    }
+    return false;
 }
 
 int CurlMulti::onSocket(CURL *, curl_socket_t socket, int what, void *self, void *watch)

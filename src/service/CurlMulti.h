@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <curl/curl.h>
@@ -22,6 +23,13 @@ public:
     void add(CURL *easy);
     void remove(CURL *easy);
 
+    // Every socket curl opens and closes passes through these (data: this object), so that a connection can be
+    // found by its addresses while curl holds it.
+    static curl_socket_t openSocket(CurlMulti *self, curl_sockaddr *address);
+    static int closeSocket(void *self, curl_socket_t socket);
+    // Whether the connection between these ends has bytes waiting that nobody has read.
+    bool holdsUnreadBytes(const char *peerAddress, int peerPort, int localPort) const;
+
 private:
     class Watch;
 
@@ -32,4 +40,5 @@ private:
 
     CURLM *m_multi;
     QTimer m_timer;
+    QSet<curl_socket_t> m_sockets;
 };

@@ -175,6 +175,11 @@ CurlPut::CurlPut(const QNetworkRequest &request, std::unique_ptr<QIODevice> body
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CurlPut::onPrerequest);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &CurlPut::onOpenSocket);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
+    // A connection outlives the transfer that opened it: its closing is told to the multi handle.
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CurlMulti::closeSocket);
+    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, multi);
 }
 
 CurlPut::~CurlPut()
@@ -203,6 +208,8 @@ void CurlPut::begin()
     m_sawLength = false;
     m_sawChunks = false;
     m_curlError[0] = '\0';
+    m_newConnection = false;
+    m_spokenFirst = false;
     m_bodyStart.clear();
     m_cutShort = false;
     m_bodyHandedOver = false;
@@ -247,9 +254,26 @@ int CurlPut::onSeek(void *self, curl_off_t offset, int origin)
     return CURL_SEEKFUNC_OK;
 }
 
-int CurlPut::onPrerequest(void *self, char *, char *, int, int)
+curl_socket_t CurlPut::onOpenSocket(void *self, curlsocktype, curl_sockaddr *address)
 {
-    ++static_cast<CurlPut *>(self)->m_requestsSent;
+    auto *put = static_cast<CurlPut *>(self);
+    put->m_newConnection = true;
+    return CurlMulti::openSocket(put->m_multi, address);
+}
+
+int CurlPut::onPrerequest(void *self, char *peerAddress, char *, int peerPort, int localPort)
+{
+    auto *put = static_cast<CurlPut *>(self);
+    // Bytes waiting before the request goes out are no answer to it: a second answer to an earlier request on a
+    // kept connection (curl reuses a readable one as long as it is not closed), or a server speaking first. A fresh
+    // TLS connection may still hold the end of its handshake; a kept one holds nothing a request may meet.
+    const bool secure = put->m_request.url().scheme() == QLatin1String("https");
+    if ((!secure || !put->m_newConnection) && put->m_multi->holdsUnreadBytes(peerAddress, peerPort, localPort)) {
+        put->m_spokenFirst = true;
+        curl_easy_setopt(put->m_easy, CURLOPT_FORBID_REUSE, 1L);
+        return CURL_PREREQFUNC_ABORT;
+    }
+    ++put->m_requestsSent;
     return CURL_PREREQFUNC_OK;
 }
 
@@ -265,7 +289,7 @@ void CurlPut::headerLine(QByteArrayView line)
     const qint64 now = m_elapsed.elapsed();
     m_lastActivity = now;
     m_receivedAny = true;
-    // A head sent as the body still went out (a "100 Continue") does not start the answer's time.
+    // An interim head while the body still goes out (a "100 Continue") does not start the answer's time.
     if (m_answerSince < 0 && m_bodyHandedOver)
         m_answerSince = now;
     while (line.endsWith('\n') || line.endsWith('\r'))
@@ -293,8 +317,10 @@ void CurlPut::headerLine(QByteArrayView line)
         curl_off_t sent = 0;
         curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &sent);
         // Only a connection whose exchange ended cleanly carries another: a server that answered before it had the
-        // whole body, refused it, or framed its answer two ways may read or send what the next request does not expect.
-        const bool keep = *m_status >= 200 && *m_status <= 299 && sent == m_body->size() && !(m_sawLength && m_sawChunks);
+        // whole body, refused it, or framed its answer two ways may read or send what the next request does not
+        // expect.
+        const bool keep =
+            *m_status >= 200 && *m_status <= 299 && sent == m_body->size() && !(m_sawLength && m_sawChunks);
         if (!keep)
             curl_easy_setopt(m_easy, CURLOPT_FORBID_REUSE, 1L);
         return;
@@ -360,11 +386,23 @@ void CurlPut::finished(CURLcode result)
         return;
     }
     if (result == CURLE_WRITE_ERROR && m_cutShort) {
-        finish({m_headComplete ? m_status : std::nullopt, QNetworkReply::OperationCanceledError, kCanceled, m_bodyStart, true});
+        finish({m_headComplete ? m_status : std::nullopt, QNetworkReply::OperationCanceledError, kCanceled,
+                m_bodyStart, true});
         return;
     }
     if (result == CURLE_ABORTED_BY_CALLBACK && !m_bodyError.isNull()) {
         fail(QNetworkReply::UnknownNetworkError, m_bodyError);
+        return;
+    }
+    if (result == CURLE_ABORTED_BY_CALLBACK && m_spokenFirst) {
+        if (m_newConnection) {
+            fail(QNetworkReply::ProtocolFailure, QStringLiteral("The server sent an answer before the request."));
+            return;
+        }
+        // Nothing was sent on the kept connection: a fresh one costs no resend.
+        leaveMulti();
+        curl_easy_setopt(m_easy, CURLOPT_FRESH_CONNECT, 1L);
+        begin();
         return;
     }
     long osErrno = 0;

@@ -41,6 +41,7 @@ private:
     static size_t onHeader(char *buffer, size_t size, size_t count, void *self);
     static size_t onBody(char *buffer, size_t size, size_t count, void *self);
     static int onPrerequest(void *self, char *, char *, int, int);
+    static curl_socket_t onOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address);
 
     void begin();
     void headerLine(QByteArrayView line);
@@ -60,6 +61,8 @@ private:
     char m_curlError[CURL_ERROR_SIZE] = {};
 
     int m_requestsSent = 0; // requests curl started, its own retries included
+    bool m_newConnection = false; // this attempt opened a connection rather than reusing a kept one
+    bool m_spokenFirst = false;   // the server sent bytes before the request: the connection was given up
     QString m_bodyError;    // the body could not be read: the text of why
     bool m_bodyHandedOver = false;
 

@@ -1,5 +1,6 @@
 #include "ScriptedHttpServer.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
 
 namespace testsupport {
@@ -53,7 +54,11 @@ void ScriptedHttpServer::sendUnasked(const QByteArray &bytes)
     if (!m_latest)
         return;
     m_latest->write(bytes);
-    m_latest->flush();
+    // flush() is not virtual: TLS needs its own to encrypt and write now.
+    if (auto *secure = qobject_cast<QSslSocket *>(m_latest))
+        secure->flush();
+    else
+        m_latest->flush();
 }
 
 void ScriptedHttpServer::serve(QTcpSocket *socket)
