@@ -164,8 +164,10 @@ void AppDelegate::applicationDidBecomeActive()
 
 void AppDelegate::applicationWillTerminate()
 {
-    m_syncManager->flushState();
-    qCInfo(lcAppDelegate, "State written; quitting");
+    if (const std::optional<SyncStateStore::Unwritten> unwritten = m_syncManager->flushState())
+        qCCritical(lcAppDelegate, "State not written: %s; quitting", qUtf8Printable(unwritten->describe()));
+    else
+        qCInfo(lcAppDelegate, "State written; quitting");
 }
 
 void AppDelegate::handleURLEvent(const QString &text)

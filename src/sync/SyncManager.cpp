@@ -13,7 +13,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -56,7 +56,11 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
 }
 
 // The state store's destructor writes the last snapshot before the manager is gone.
-SyncManager::~SyncManager() = default;
+SyncManager::~SyncManager()
+{
+    if (m_saveOwed)
+        saveState();
+}
 
 const QSet<QString> &SyncManager::imageFileExtensions()
 {
@@ -87,6 +91,7 @@ void SyncManager::setFolders(const QList<SyncFolder> &folders)
     forgetPendingChangeAnswers(m_folders, next);
     m_folders = next;
     m_folderIndexStale = true;
+    updateGalleryLinks();
     Q_EMIT foldersChanged();
 }
 
@@ -110,6 +115,8 @@ void SyncManager::setFolderEntry(qsizetype index, SyncFolder entry)
     if (m_folders.at(index) == entry)
         return;
     m_pendingChangeAnswers.remove(entry.path);
+    takeBackHeldSave();
+    updateGalleryLink(entry);
     m_folders[index] = std::move(entry);
     Q_EMIT foldersChanged();
 }
@@ -194,7 +201,13 @@ void SyncManager::setKnownGalleryIds(const QSet<QString> &ids)
 
 void SyncManager::setIsAutoSyncing(bool value)
 {
-    assign(m_isAutoSyncing, value, &SyncManager::isAutoSyncingChanged);
+    if (!assign(m_isAutoSyncing, value, &SyncManager::isAutoSyncingChanged))
+        return;
+    // A pass over the library saves once a folder: the writer paces those saves by the pass's length.
+    if (value)
+        m_stateStore->beginPass();
+    else
+        m_stateStore->endPass();
 }
 
 void SyncManager::setNeedsResyncAfterAutoSync(bool value)
@@ -204,7 +217,11 @@ void SyncManager::setNeedsResyncAfterAutoSync(bool value)
 
 void SyncManager::setPendingFolderUploads(const PendingFolderUploads &uploads)
 {
-    assign(m_pendingFolderUploads, uploads, &SyncManager::pendingFolderUploadsChanged);
+    if (!assign(m_pendingFolderUploads, uploads, &SyncManager::pendingFolderUploadsChanged))
+        return;
+    m_galleryLinks.removeIf([this](const auto &link) {
+        return folderIndex(link.key()) < 0 && !m_pendingFolderUploads.contains(link.key());
+    });
 }
 
 // ---- loading
@@ -229,7 +246,8 @@ void SyncManager::loadState()
             pending.insert(path, files);
     }
     setPendingFolderUploads(pending);
-    m_galleryLinks = std::make_shared<const SavedGalleryLinks>(state->folderGalleryIds);
+    for (auto it = state->folderGalleryIds.cbegin(); it != state->folderGalleryIds.cend(); ++it)
+        m_galleryLinks.insert(it.key(), it.value());
     for (auto it = state->uploadsInFlight.cbegin(); it != state->uploadsInFlight.cend(); ++it)
         m_uploadsInFlight.insert(it.key(), it.value());
 
@@ -332,65 +350,9 @@ void SyncManager::clearWatchFolder()
 
 // ---- saving
 
-// The gallery links a save writes: worked out when first asked (by the writer building that save, or by a
-// reconcile), from the list the save held and the links of the save before it, which it lets go of then.
-class SavedGalleryLinks
-{
-public:
-    explicit SavedGalleryLinks(QMap<QString, QString> links) : m_links(std::move(links)), m_known(true) {}
-    SavedGalleryLinks(QList<SyncFolder> folders, PendingFolderUploads pending,
-                      std::shared_ptr<const SavedGalleryLinks> previous)
-        : m_folders(std::move(folders)), m_pending(std::move(pending)), m_previous(std::move(previous))
-    {
-    }
-
-    const QMap<QString, QString> &links() const
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_known) {
-            m_links = linksOf(m_folders, m_previous ? m_previous->links() : QMap<QString, QString>(), m_pending);
-            m_known = true;
-            m_folders = {};
-            m_pending = {};
-            m_previous.reset();
-        }
-        return m_links; // never changed again
-    }
-
-private:
-    // Each synced folder's gallery. A folder whose run is under way or failed keeps the link it had, and so do
-    // the records still waiting for their folder; a folder gone from the list takes its link with it.
-    static QMap<QString, QString> linksOf(const QList<SyncFolder> &folders, const QMap<QString, QString> &stored,
-                                          const PendingFolderUploads &pending)
-    {
-        QMap<QString, QString> links;
-        QSet<QString> listed;
-        for (const SyncFolder &folder : folders) {
-            listed.insert(folder.path);
-            if (folder.status.is(SyncStatus::Case::synced))
-                links.insert(folder.path, folder.status.galleryId());
-            else if (const auto kept = stored.constFind(folder.path);
-                     kept != stored.cend() && !folder.status.is(SyncStatus::Case::removedLocally))
-                links.insert(folder.path, *kept);
-        }
-        for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
-            if (!listed.contains(it.key()) && pending.contains(it.key()))
-                links.insert(it.key(), it.value());
-        }
-        return links;
-    }
-
-    mutable std::mutex m_mutex;
-    mutable QList<SyncFolder> m_folders;
-    mutable PendingFolderUploads m_pending;
-    mutable std::shared_ptr<const SavedGalleryLinks> m_previous;
-    mutable QMap<QString, QString> m_links;
-    mutable bool m_known = false;
-};
-
 namespace {
 
-// What a save writes, as shared copies of the manager's containers taken at the save.
+// What a save writes, as shared copies of the manager's containers taken at the save; built when its write is due.
 struct StateSources {
     QString watchFolder;
     QSet<QString> ignoredPaths;
@@ -399,13 +361,14 @@ struct StateSources {
     QList<SyncFolder> folders;
     PendingFolderUploads pendingUploads;
     QHash<QString, UploadInFlight> uploadsInFlight;
-    std::shared_ptr<const SavedGalleryLinks> galleryLinks;
+    QHash<QString, QString> galleryLinks;
 
     SyncState build() const
     {
         FolderUploadList uploads;
         QHash<QString, qsizetype> indexOfPath; // path -> entry
         QSet<QString> listedPaths;
+        listedPaths.reserve(folders.size());
         for (const SyncFolder &folder : folders) {
             const QString &key = folder.path;
             listedPaths.insert(key);
@@ -434,7 +397,11 @@ struct StateSources {
         state.dismissedGalleryIds = dismissedGalleryIds;
         if (!uploads.isEmpty())
             state.folderUploads = std::move(uploads);
-        state.folderGalleryIds = galleryLinks->links();
+        // A folder gone from the list takes its link with it, unless its records wait for it.
+        for (auto it = galleryLinks.cbegin(); it != galleryLinks.cend(); ++it) {
+            if (listedPaths.contains(it.key()) || pendingUploads.contains(it.key()))
+                state.folderGalleryIds.insert(it.key(), it.value());
+        }
         for (auto it = uploadsInFlight.cbegin(); it != uploadsInFlight.cend(); ++it)
             state.uploadsInFlight.insert(it.key(), it.value());
         return state;
@@ -445,16 +412,67 @@ struct StateSources {
 
 void SyncManager::saveState()
 {
-    // The writer builds the state on its thread from shared copies of the lists as they are now: a save costs
-    // the UI thread nothing in proportion to the library.
-    m_galleryLinks = std::make_shared<const SavedGalleryLinks>(m_folders, m_pendingFolderUploads, m_galleryLinks);
-    const StateSources sources{m_watchFolder,  m_ignoredPaths,          m_knownGalleryIds,  m_dismissedGalleryIds,
-                               m_folders,      m_pendingFolderUploads, m_uploadsInFlight, m_galleryLinks};
-    m_stateStore->save([sources] { return sources.build(); });
+    m_saveOwed = false;
+    // Records and links a reconcile gives back may wait for the writer's pace during a pass; anything else that
+    // changed is written promptly.
+    const bool decisions = !m_lastSaved || m_lastSaved->watchFolder != m_watchFolder
+                           || m_lastSaved->ignoredPaths != m_ignoredPaths
+                           || m_lastSaved->knownGalleryIds != m_knownGalleryIds
+                           || m_lastSaved->dismissedGalleryIds != m_dismissedGalleryIds
+                           || m_lastSaved->uploadsInFlight != m_uploadsInFlight;
+    m_lastSaved = SavedDecisions{m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds,
+                                 m_uploadsInFlight};
+    // The writer builds the state on its thread, when its write is due, from shared copies of the lists as they
+    // are now: a save costs the UI thread nothing in proportion to the library.
+    const StateSources sources{m_watchFolder, m_ignoredPaths,          m_knownGalleryIds, m_dismissedGalleryIds,
+                               m_folders,     m_pendingFolderUploads, m_uploadsInFlight,  m_galleryLinks};
+    m_stateStore->save([sources] { return sources.build(); },
+                       decisions ? SyncStateStore::Contents::decisions : SyncStateStore::Contents::recordsOnly);
+}
+
+void SyncManager::takeBackHeldSave()
+{
+    // A save waiting for its write shares the list: editing it would copy the whole library. The save is taken
+    // back and made again once this turn of the event loop is over.
+    if (m_folders.isDetached() || !m_stateStore->withdraw())
+        return;
+    if (std::exchange(m_saveOwed, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_saveOwed)
+                saveState();
+        },
+        Qt::QueuedConnection);
+}
+
+void SyncManager::updateGalleryLink(const SyncFolder &folder)
+{
+    // A folder whose run is under way or failed keeps the link it had.
+    if (folder.status.is(SyncStatus::Case::synced))
+        m_galleryLinks.insert(folder.path, folder.status.galleryId());
+    else if (folder.status.is(SyncStatus::Case::removedLocally))
+        m_galleryLinks.remove(folder.path);
+}
+
+void SyncManager::updateGalleryLinks()
+{
+    QSet<QString> listed;
+    listed.reserve(m_folders.size());
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        listed.insert(folder.path);
+        updateGalleryLink(folder);
+    }
+    m_galleryLinks.removeIf([this, &listed](const auto &link) {
+        return !listed.contains(link.key()) && !m_pendingFolderUploads.contains(link.key());
+    });
 }
 
 QCoro::Task<void> SyncManager::stateOnDisk()
 {
+    if (m_saveOwed)
+        saveState();
     // The store is shared with the waiting thread: it outlives a manager destroyed meanwhile.
     const std::shared_ptr<SyncStateStore> store = m_stateStore;
     QFuture<void> written = QtConcurrent::run([store] { store->flush(); });
@@ -463,7 +481,7 @@ QCoro::Task<void> SyncManager::stateOnDisk()
 
 QString SyncManager::storedGalleryId(const QString &folderPath) const
 {
-    return m_galleryLinks ? m_galleryLinks->links().value(folderPath) : QString();
+    return m_galleryLinks.value(folderPath);
 }
 
 std::optional<UploadInFlight> SyncManager::uploadInFlight(const QString &folderPath) const
@@ -501,7 +519,9 @@ void SyncManager::endUploadInFlight(const QString &folderPath, bool outcomeKnown
     saveState(); // the run stays in the file: a start after a kill asks the gallery too
 }
 
-void SyncManager::flushState()
+std::optional<SyncStateStore::Unwritten> SyncManager::flushState()
 {
-    m_stateStore->flush();
+    if (m_saveOwed)
+        saveState();
+    return m_stateStore->flush();
 }

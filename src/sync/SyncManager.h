@@ -31,7 +31,6 @@
 #include <optional>
 
 class ExportFolderBookmark;
-class SavedGalleryLinks;
 class FileEventStream;
 struct FileChanges;
 class VarnostimaAPI;
@@ -145,8 +144,9 @@ public:
     // ---- the state file
     // Saves a snapshot of the state; the file is written on a background thread. Never fails to the caller.
     void saveState();
-    // Blocks until the last saved snapshot is on disk (for the end of the process and for tests).
-    void flushState();
+    // Blocks until the last saved snapshot is on disk or the attempt to write it failed (for the end of the
+    // process and for tests); says what is not on disk.
+    std::optional<SyncStateStore::Unwritten> flushState();
 
     // ---- the full scan
     QCoro::Task<void> fullScanAndReconcile();
@@ -197,7 +197,7 @@ public:
     static const QSet<QString> &imageFileExtensions();
 
     // ---- what a save keeps beyond the folder records
-    // The gallery the folder is linked to, as the last save wrote it (or the state file at start); empty when none.
+    // The gallery the folder is linked to, as the next save writes it (or the state file at start); empty when none.
     QString storedGalleryId(const QString &folderPath) const;
     // A run whose confirmation may have reached the service: recorded (and saved) before the run asks for its
     // upload URLs, so that after a kill the next run asks the gallery what it holds.
@@ -276,6 +276,9 @@ private:
     void noteUploadInFlight(const QString &folderPath, const QString &galleryId, const QStringList &fileNames);
     void endUploadInFlight(const QString &folderPath, bool outcomeKnown);
     QCoro::Task<void> stateOnDisk(); // the last saved snapshot written, waited for off the UI thread
+    void takeBackHeldSave();          // before the folder list is edited in place
+    void updateGalleryLink(const SyncFolder &folder);
+    void updateGalleryLinks(); // after the whole list changed
     QCoro::Task<void> runFullScanAndReconcile(); // the unawaited start: catches everything
 
     // Observed state.
@@ -308,7 +311,19 @@ private:
     RetriedFileWrites m_bookmarkWrites; // a bookmark that failed to reach the disk is written again
     std::shared_ptr<SyncStateStore> m_stateStore; // shared with a wait for it off the UI thread
     // By folder path.
-    std::shared_ptr<const SavedGalleryLinks> m_galleryLinks; // gallery ids as last saved; none before a save
+    // Each folder's gallery: a synced folder's own, kept while its run is under way or failed; dropped with the
+    // folder unless its records wait in m_pendingFolderUploads.
+    QHash<QString, QString> m_galleryLinks;
+    // What a save held beyond records: a save that changes none of it may wait for the writer's pace.
+    struct SavedDecisions {
+        QString watchFolder;
+        QSet<QString> ignoredPaths;
+        QSet<QString> knownGalleryIds;
+        QSet<QString> dismissedGalleryIds;
+        QHash<QString, UploadInFlight> uploadsInFlight;
+    };
+    std::optional<SavedDecisions> m_lastSaved;
+    bool m_saveOwed = false; // a held save was taken back to edit the list in place: made again soon
     QHash<QString, UploadInFlight> m_uploadsInFlight;
     QSet<QString> m_galleryChecks;
     UploadStepHook m_uploadStepHook;

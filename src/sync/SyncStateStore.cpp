@@ -275,6 +275,22 @@ std::chrono::milliseconds SyncStateStore::intervalAfter(qint64 bytesWritten, std
     return std::chrono::duration_cast<std::chrono::milliseconds>(minInterval * stretch);
 }
 
+std::chrono::milliseconds SyncStateStore::holdInPass(qint64 bytesWritten, std::chrono::milliseconds minInterval,
+                                                     std::chrono::milliseconds passAge)
+{
+    // Each write at least doubles the pass's age: the bytes of a growing file add up to a few times its final
+    // size, and a kill loses at most the second half of the pass, which the next reconcile gives back.
+    return std::max(intervalAfter(bytesWritten, minInterval), passAge);
+}
+
+std::chrono::milliseconds SyncStateStore::retryAfter(int failures, std::chrono::milliseconds minInterval)
+{
+    std::chrono::milliseconds wait = std::max(minInterval, std::chrono::milliseconds(1));
+    for (int i = 1; i < failures && wait < maxRetryInterval; ++i)
+        wait *= 2;
+    return std::max(minInterval, std::min(wait, maxRetryInterval));
+}
+
 void SyncStateStore::save(SyncState snapshot)
 {
     {
@@ -282,16 +298,52 @@ void SyncStateStore::save(SyncState snapshot)
         ++m_saves;
         m_building.reset();
         m_pending = std::move(snapshot);
+        m_pendingSaves = m_saves;
+        m_decisionsHeld = true;
     }
     m_wake.notify_all();
 }
 
-void SyncStateStore::save(SnapshotBuilder build)
+void SyncStateStore::save(SnapshotBuilder build, Contents contents)
 {
     {
         std::lock_guard lock(m_mutex);
         ++m_saves;
         m_building = std::move(build);
+        m_decisionsHeld = m_decisionsHeld || contents == Contents::decisions;
+    }
+    m_wake.notify_all();
+}
+
+bool SyncStateStore::withdraw()
+{
+    std::optional<SnapshotBuilder> taken;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_building)
+            return false;
+        taken = std::move(m_building);
+        m_building.reset();
+        if (isIdle())
+            m_written.notify_all();
+    }
+    taken.reset(); // here, outside the lock: the caller's lists are its own again when this returns
+    return true;
+}
+
+void SyncStateStore::beginPass()
+{
+    std::lock_guard lock(m_mutex);
+    m_passStart = Clock::now();
+}
+
+void SyncStateStore::endPass()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_passStart.reset();
+        if (m_building || m_pending)
+            ++m_writeNowTicket; // what the pass left is written now, not a pass's wait later
     }
     m_wake.notify_all();
 }
@@ -301,13 +353,42 @@ bool SyncStateStore::isIdle() const
     return !m_building && !m_preparing && !m_pending && !m_writing;
 }
 
-void SyncStateStore::flush()
+std::optional<SyncStateStore::Clock::time_point> SyncStateStore::writeDue() const
+{
+    if (m_failuresInRow > 0 && m_lastFailureEnd)
+        return *m_lastFailureEnd + retryAfter(m_failuresInRow, m_minInterval);
+    if (!m_lastWriteEnd)
+        return std::nullopt;
+    std::chrono::milliseconds hold = intervalAfter(m_lastWrittenBytes, m_minInterval);
+    if (m_passStart && !m_decisionsHeld && *m_passStart <= *m_lastWriteEnd) {
+        hold = holdInPass(m_lastWrittenBytes, m_minInterval,
+                          std::chrono::duration_cast<std::chrono::milliseconds>(*m_lastWriteEnd - *m_passStart));
+    }
+    return *m_lastWriteEnd + hold;
+}
+
+QString SyncStateStore::Unwritten::describe() const
+{
+    const QString file = fileOf ? fileOf->toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("an earlier start");
+    return QStringLiteral("%1 saves since the file of %2 are not on disk (%3)").arg(saves).arg(file, error);
+}
+
+SyncStateStore::Unwritten SyncStateStore::unwritten() const
+{
+    return {m_lastError, qint64(m_saves - m_savesOnDisk), m_fileWrittenAt};
+}
+
+std::optional<SyncStateStore::Unwritten> SyncStateStore::flush()
 {
     std::unique_lock lock(m_mutex);
-    ++m_flushes;
-    m_wake.notify_all();
-    m_written.wait(lock, [this] { return isIdle(); });
-    --m_flushes;
+    if (!isIdle()) {
+        const quint64 ticket = ++m_writeNowTicket;
+        m_wake.notify_all();
+        m_written.wait(lock, [this, ticket] { return isIdle() || m_failedTicket >= ticket; });
+    }
+    if (isIdle() && m_failuresInRow == 0)
+        return std::nullopt;
+    return unwritten();
 }
 
 qint64 SyncStateStore::writeCount() const
@@ -316,16 +397,40 @@ qint64 SyncStateStore::writeCount() const
     return m_writeCount;
 }
 
+qint64 SyncStateStore::buildCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_buildCount;
+}
+
+qint64 SyncStateStore::failedWriteCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_failedWrites;
+}
+
 void SyncStateStore::run()
 {
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_building || m_pending || m_stopping; });
+        // Held until its write is due; a flush, a pass's end and the end of the process write at once.
+        while (!m_stopping && m_writeNowTicket <= m_attemptedTicket && (m_building || m_pending)) {
+            const std::optional<Clock::time_point> due = writeDue();
+            if (!due || Clock::now() >= *due)
+                break;
+            m_wake.wait_until(lock, *due);
+        }
+        if (!m_building && !m_pending) {
+            if (m_stopping)
+                return; // nothing left to write
+            continue;   // taken back meanwhile
+        }
+        const quint64 ticket = m_writeNowTicket;
         if (m_building) {
-            // Built at once, not when it is written, so that it lets go of the lists it shares with the caller.
-            const SnapshotBuilder build = std::move(*m_building);
+            SnapshotBuilder build = std::move(*m_building);
             m_building.reset();
-            const quint64 save = m_saves;
+            const quint64 saves = m_saves;
             m_preparing = true;
             lock.unlock();
             std::optional<SyncState> built;
@@ -334,42 +439,63 @@ void SyncStateStore::run()
             } catch (const std::exception &error) {
                 qCCritical(lcSync, "Failed to save state: %s", error.what());
             }
+            build = nullptr; // lets go of the lists it shares before the write
             lock.lock();
             m_preparing = false;
-            if (built && save == m_saves) // else a newer save replaced it meanwhile
+            ++m_buildCount;
+            if (built && saves == m_saves) { // else a newer save replaced it meanwhile
                 m_pending = std::move(built);
-            if (isIdle())
-                m_written.notify_all();
-            continue;
+                m_pendingSaves = saves;
+            }
+            if (m_building || !m_pending) {
+                // A newer builder is due as well and is built next; a failed build leaves nothing to write.
+                if (isIdle())
+                    m_written.notify_all();
+                continue;
+            }
         }
-        if (!m_pending)
-            return; // stopping with nothing left to write
-        // A burst of saves: hold the newest until the interval since the last write has passed.
-        while (m_nextWriteDue && m_flushes == 0 && !m_stopping && !m_building) {
-            if (Clock::now() >= *m_nextWriteDue)
-                break;
-            m_wake.wait_until(lock, *m_nextWriteDue);
-        }
-        if (m_building)
-            continue; // a newer snapshot: built first, it replaces this one
         SyncState snapshot = std::move(*m_pending);
         m_pending.reset();
+        const quint64 saves = m_pendingSaves;
+        const bool decisions = std::exchange(m_decisionsHeld, false);
+        m_attemptedTicket = ticket;
         m_writing = true;
         lock.unlock();
-        const WriteOutcome outcome = write(snapshot);
+        QString error;
+        const WriteOutcome outcome = write(snapshot, &error);
         lock.lock();
         m_writing = false;
-        // From the end: files land at least an interval apart; after a failed write the next waits the shortest one.
-        if (outcome != WriteOutcome::unchanged)
-            m_nextWriteDue = Clock::now()
-                + intervalAfter(outcome == WriteOutcome::written ? m_lastWrittenBytes : 0, m_minInterval);
-        m_writeCount += outcome == WriteOutcome::written ? 1 : 0;
-        if (isIdle())
-            m_written.notify_all();
+        const Clock::time_point end = Clock::now();
+        if (outcome == WriteOutcome::failed) {
+            ++m_failedWrites;
+            ++m_failuresInRow;
+            m_lastError = error;
+            m_lastFailureEnd = end;
+            m_failedTicket = ticket;
+            if (m_stopping) {
+                qCCritical(lcSync, "State not written at exit: %s", qUtf8Printable(unwritten().describe()));
+            } else if (!m_building && !m_pending) {
+                m_pending = std::move(snapshot); // tried again after the back-off, also when nothing else changes
+                m_pendingSaves = saves;
+            }
+            m_decisionsHeld = m_decisionsHeld || decisions;
+        } else {
+            if (m_failuresInRow > 0)
+                qCInfo(lcSync, "State written after %d failed attempts", m_failuresInRow);
+            m_failuresInRow = 0;
+            m_lastFailureEnd.reset();
+            m_savesOnDisk = saves;
+            if (outcome == WriteOutcome::written) {
+                ++m_writeCount;
+                m_lastWriteEnd = end;
+                m_fileWrittenAt = QDateTime::currentDateTime();
+            }
+        }
+        m_written.notify_all();
     }
 }
 
-SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot)
+SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QString *failure)
 {
     const std::optional<FileStamp> onDisk = stampOf(m_filePath);
     std::optional<FileStamp> vouched;
@@ -388,6 +514,7 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot)
             size = bytes.size();
             if (!writeNewFile(m_tempPath, bytes, &error)) {
                 qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(error));
+                *failure = error;
                 return WriteOutcome::failed;
             }
         }
@@ -401,6 +528,7 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot)
         if (!renameOver(m_tempPath, m_filePath, &error)) {
             qCCritical(lcSync, "Failed to save state: %s", qUtf8Printable(error));
             ::unlink(QFile::encodeName(m_tempPath).constData());
+            *failure = error;
             return WriteOutcome::failed;
         }
         qCDebug(lcSync, "Saved state (%lld bytes)", static_cast<long long>(size));
@@ -408,12 +536,13 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot)
         {
             std::lock_guard lock(m_mutex);
             m_vouched = written;
+            m_lastWrittenBytes = size;
         }
         m_lastWritten = snapshot;
-        m_lastWrittenBytes = size;
         return WriteOutcome::written;
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Failed to save state: %s", error.what());
+        *failure = QString::fromLocal8Bit(error.what());
         return WriteOutcome::failed;
     }
 }

@@ -1,6 +1,7 @@
 // The state file's writer: how saves turn into writes, and what reaches the disk.
 
 #include "support/FileBytes.h"
+#include "support/LogCapture.h"
 #include "support/TempTree.h"
 #include "sync/StateFileParser.h"
 #include "sync/SyncStateStore.h"
@@ -13,11 +14,16 @@
 #include <atomic>
 #include <future>
 #include <memory>
+#include <optional>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using testsupport::LogCapture;
 using testsupport::readFile;
 using testsupport::writeFile;
 using testsupport::TempTree;
@@ -91,6 +97,48 @@ QString outcome(SyncState (*decode)(const QByteArray &), const QByteArray &json)
         return "error: " + error.description();
     }
 }
+
+// Makes every write of the state file fail while alive: a folder where the writer puts its next file, or a limit on
+// the size of the files this process may write (the failure a full disk gives).
+class FailingWrites
+{
+public:
+    FailingWrites(const QString &kind, const QString &statePath)
+        : m_blocker(statePath + ".tmp")
+    {
+        if (kind == "folder in the way") {
+            QDir().mkpath(m_blocker);
+            m_folder = true;
+            return;
+        }
+        ::getrlimit(RLIMIT_FSIZE, &m_limit);
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = m_limit;
+        tight.rlim_cur = 8;
+        ::setrlimit(RLIMIT_FSIZE, &tight);
+        m_limited = true;
+    }
+    ~FailingWrites() { lift(); }
+    void lift()
+    {
+        if (m_folder)
+            QDir(m_blocker).removeRecursively();
+        if (m_limited) {
+            ::setrlimit(RLIMIT_FSIZE, &m_limit);
+            std::signal(SIGXFSZ, m_previousHandler);
+        }
+        m_folder = m_limited = false;
+    }
+
+private:
+    QString m_blocker;
+    bool m_folder = false;
+    bool m_limited = false;
+    rlimit m_limit{};
+    void (*m_previousHandler)(int) = SIG_DFL;
+};
+
+const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
 
 } // namespace
 
@@ -252,6 +300,152 @@ private Q_SLOTS:
         QCOMPARE(galleriesOnDisk(path), QSet<QString>{"c"});
         QCOMPARE(readFile(path + ".last-good"), a);
         QCOMPARE(QDir(dir.root()).entryList({"*.tmp"}, QDir::Files), QStringList());
+    }
+
+    // How long the writer holds the next save: after a file of that size, within a pass that had run that long, and
+    // after failed writes.
+    void writerPace_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<int>("passAgeMs"); // -1: outside a pass
+        QTest::addColumn<int>("failures");
+        QTest::addColumn<int>("holdMs");
+        QTest::newRow("small file") << qint64(1000) << -1 << 0 << 1000;
+        QTest::newRow("15 MB file") << qint64(15'000'000) << -1 << 0 << 3000;
+        QTest::newRow("young pass: the interval") << qint64(15'000'000) << 2000 << 0 << 3000;
+        QTest::newRow("old pass: its age") << qint64(15'000'000) << 64000 << 0 << 64000;
+        QTest::newRow("first retry") << qint64(0) << -1 << 1 << 1000;
+        QTest::newRow("fourth retry") << qint64(0) << -1 << 4 << 8000;
+        QTest::newRow("retries level off") << qint64(0) << -1 << 40 << 60000;
+    }
+
+    void writerPace()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(int, passAgeMs);
+        QFETCH(int, failures);
+        QFETCH(int, holdMs);
+        const std::chrono::milliseconds interval = SyncStateStore::defaultMinInterval;
+        std::chrono::milliseconds hold = SyncStateStore::intervalAfter(bytes, interval);
+        if (passAgeMs >= 0)
+            hold = SyncStateStore::holdInPass(bytes, interval, std::chrono::milliseconds(passAgeMs));
+        if (failures > 0)
+            hold = SyncStateStore::retryAfter(failures, interval);
+        QCOMPARE(qint64(hold.count()), qint64(holdMs));
+    }
+
+    // Saves between two writes are never built: a burst of a thousand saves builds once, when its write is due.
+    void burstOfSavesBuildsOnce()
+    {
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        SyncStateStore store(path, 1h);
+        const auto built = std::make_shared<std::atomic<int>>(0);
+        const auto builder = [built](const QString &id) {
+            return [built, id] {
+                ++*built;
+                return stateWithGallery(id);
+            };
+        };
+        store.save(builder("a"));
+        QTRY_COMPARE(store.writeCount(), 1); // after a quiet spell: at once
+        for (int i = 0; i < 1000; ++i)
+            store.save(builder(QString::number(i)), SyncStateStore::Contents::recordsOnly);
+        QCOMPARE(built->load(), 1);
+        QVERIFY(!store.flush());
+        QCOMPARE(built->load(), 2);
+        QCOMPARE(store.buildCount(), 2);
+        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"999"});
+    }
+
+    // What a pass held is written when it ends, without a flush; a save taken back is never built or written.
+    void passEndAndWithdrawnSave_data()
+    {
+        QTest::addColumn<bool>("withdrawn");
+        QTest::newRow("held to the pass's end") << false;
+        QTest::newRow("taken back") << true;
+    }
+
+    void passEndAndWithdrawnSave()
+    {
+        QFETCH(bool, withdrawn);
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        SyncStateStore store(path, 1h);
+        store.save(stateWithGallery("a"));
+        QTRY_COMPARE(store.writeCount(), 1);
+        store.beginPass();
+        store.save([] { return stateWithGallery("b"); }, SyncStateStore::Contents::recordsOnly);
+        if (withdrawn) {
+            QVERIFY(store.withdraw());
+            QVERIFY(!store.withdraw()); // nothing left to take back
+        }
+        store.endPass();
+        if (withdrawn) {
+            QVERIFY(!store.flush());
+            QCOMPARE(store.buildCount(), 0);
+            QCOMPARE(galleriesOnDisk(path), QSet<QString>{"a"});
+        } else {
+            QTRY_COMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
+            QCOMPARE(store.writeCount(), 2);
+        }
+    }
+
+    // A write that fails leaves the file as it was and is tried again, with no later save, until it lands; a
+    // flush, and the end of the process, say what is not on disk.
+    void failedWrite_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("ending"); // "recovers", "flush" or "exit"
+        for (const char *failure : {"folder in the way", "file size limit"}) {
+            for (const char *ending : {"recovers", "flush", "exit"})
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(failure, ending))) << failure << ending;
+        }
+    }
+
+    void failedWrite()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, ending);
+        TempTree dir;
+        const QString path = dir.path("sync-state.json");
+        LogCapture log;
+        std::optional<SyncStateStore> store(std::in_place, path, 20ms);
+        store->save(stateWithGallery("a"));
+        QVERIFY(!store->flush());
+        const QByteArray a = readFile(path);
+
+        FailingWrites failing(failure, path);
+        store->save(stateWithGallery("b"));
+        QTRY_VERIFY_WITH_TIMEOUT(store->failedWriteCount() >= 3, 30000); // tried again by itself
+        QCOMPARE(readFile(path), a);
+        QVERIFY(log.contains(syncCategory, "Failed to save state: "));
+
+        if (ending == "recovers") {
+            failing.lift();
+            QTRY_COMPARE_WITH_TIMEOUT(galleriesOnDisk(path), QSet<QString>{"b"}, 30000);
+            QCOMPARE(store->writeCount(), 2);
+            QVERIFY(log.contains(syncCategory, "State written after "));
+            QVERIFY(!store->flush());
+        } else if (ending == "flush") {
+            const qint64 before = store->failedWriteCount();
+            const std::optional<SyncStateStore::Unwritten> unwritten = store->flush();
+            QVERIFY(unwritten);
+            QVERIFY(store->failedWriteCount() > before); // tried now, not after the back-off
+            QCOMPARE(unwritten->saves, 1);
+            QVERIFY(unwritten->fileOf);
+            QVERIFY(!unwritten->error.isEmpty());
+            QVERIFY2(unwritten->describe().startsWith("1 saves since the file of "), qPrintable(unwritten->describe()));
+            failing.lift();
+            QVERIFY(!store->flush());
+            QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
+        } else {
+            store->save(stateWithGallery("c"));
+            store.reset(); // the end of the process while the writes still fail
+            failing.lift();
+            QVERIFY(log.contains(syncCategory, "State not written at exit: 2 saves since the file of "));
+            QCOMPARE(readFile(path), a);
+        }
     }
 
     // Both readers give the same state or the same error; the writer's own shape takes the fast road.
