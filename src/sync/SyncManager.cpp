@@ -204,10 +204,13 @@ void SyncManager::setIsAutoSyncing(bool value)
     if (!assign(m_isAutoSyncing, value, &SyncManager::isAutoSyncingChanged))
         return;
     // A pass over the library saves once a folder: the writer paces those saves by the pass's length.
-    if (value)
+    if (value) {
         m_stateStore->beginPass();
-    else
-        m_stateStore->endPass();
+        return;
+    }
+    if (m_saveOwed)
+        saveState();
+    m_stateStore->endPass();
 }
 
 void SyncManager::setNeedsResyncAfterAutoSync(bool value)

@@ -147,6 +147,7 @@ public:
     // Blocks until the last saved snapshot is on disk or the attempt to write it failed (for the end of the
     // process and for tests); says what is not on disk.
     std::optional<SyncStateStore::Unwritten> flushState();
+    const SyncStateStore &stateStore() const { return *m_stateStore; }
 
     // ---- the full scan
     QCoro::Task<void> fullScanAndReconcile();

@@ -342,8 +342,7 @@ void SyncStateStore::endPass()
     {
         std::lock_guard lock(m_mutex);
         m_passStart.reset();
-        if (m_building || m_pending)
-            ++m_writeNowTicket; // what the pass left is written now, not a pass's wait later
+        ++m_writeNowTicket; // what the pass left is written now, not after a pass's wait
     }
     m_wake.notify_all();
 }
@@ -370,7 +369,7 @@ std::optional<SyncStateStore::Clock::time_point> SyncStateStore::writeDue() cons
 QString SyncStateStore::Unwritten::describe() const
 {
     const QString file = fileOf ? fileOf->toString(QStringLiteral("HH:mm:ss")) : QStringLiteral("an earlier start");
-    return QStringLiteral("%1 saves since the file of %2 are not on disk (%3)").arg(saves).arg(file, error);
+    return QStringLiteral("the file holds the state of %1, later saves not on disk: %2 (%3)").arg(file).arg(saves).arg(error);
 }
 
 SyncStateStore::Unwritten SyncStateStore::unwritten() const

@@ -9,8 +9,10 @@
 #include "support/LogCapture.h"
 #include "support/StandInService.h"
 #include "support/TempTree.h"
+#include "sync/SyncManager.h"
 #include "sync/UploadHistoryStore.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -138,6 +140,34 @@ private Q_SLOTS:
         QFile file(m_support->path(QStringLiteral("recent-uploads.json")));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().trimmed(), QByteArray("[]"));
+    }
+
+    // At quit the log says whether the state reached the disk, and what did not.
+    void quitSaysWhetherTheStateWasWritten_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("written") << false;
+        QTest::newRow("the disk refuses it") << true;
+    }
+
+    void quitSaysWhetherTheStateWasWritten()
+    {
+        QFETCH(bool, refused);
+        LogCapture log;
+        auto delegate = makeDelegate();
+        SyncManager &manager = delegate->syncManager();
+        const QString blocker = manager.stateFilePath() + QStringLiteral(".tmp"); // where the next file goes
+        if (refused)
+            QVERIFY(QDir().mkpath(blocker));
+        manager.setIgnoredPaths({QStringLiteral("/e/privat")});
+        manager.saveState();
+        delegate->applicationWillTerminate();
+        QCOMPARE(log.contains(kDelegate, QStringLiteral("State written; quitting")), !refused);
+        QCOMPARE(log.contains(kDelegate, QStringLiteral("State not written: the file holds the state of an earlier "
+                                                        "start, later saves not on disk: ")),
+                 refused);
+        QCOMPARE(QFile::exists(manager.stateFilePath()), !refused);
+        QDir(blocker).removeRecursively();
     }
 
     // The stored sign-in is checked only after construction, so its outcome reaches the callbacks installed there.

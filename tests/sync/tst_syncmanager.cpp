@@ -1,7 +1,9 @@
 // SyncManager's state file, export folder and bookmark, against a real temporary support folder.
 
+#include "service/VarnostimaAPI.h"
 #include "support/FileBytes.h"
 #include "support/LogCapture.h"
+#include "support/StandInService.h"
 #include "support/TempTree.h"
 #include "sync/SyncManager.h"
 
@@ -10,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace std::chrono_literals;
 using testsupport::readFile;
 using testsupport::writeFile;
 using testsupport::TempTree;
@@ -25,6 +28,11 @@ SyncFolder folderWithRecords(const QString &path, QList<UploadedFileMeta> files)
 }
 
 const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
+
+SyncState stateOnDisk(const QString &path)
+{
+    return decodeSyncState(readFile(path));
+}
 
 } // namespace
 
@@ -273,6 +281,162 @@ private Q_SLOTS:
         SyncManager restarted(support.root());
         QVERIFY(!restarted.hasWatchFolder());
         QCOMPARE(restarted.pendingFolderUploads().value(exportFolder.path("Shoot")), records);
+    }
+
+    // An edit after a save changes the list in place while only the save waiting for its write shares it; the save
+    // is made again, so the edit reaches the file at a flush and at the end alike.
+    void editAfterASave_data()
+    {
+        QTest::addColumn<bool>("reader"); // someone else holds a copy of the list: the edit copies it
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("held save only, flush") << false << "flush";
+        QTest::newRow("held save only, end") << false << "end";
+        QTest::newRow("a reader too, flush") << true << "flush";
+    }
+
+    void editAfterASave()
+    {
+        QFETCH(bool, reader);
+        QFETCH(QString, ending);
+        TempTree support;
+        {
+            SyncManager manager(support.root(), SyncDelays{.stateWrites = 1h});
+            manager.saveState();
+            QVERIFY(!manager.flushState()); // the next save waits an hour
+            manager.setFolders({folderWithRecords("/e/A", {{"a.jpg", 1, 2.0}}),
+                                folderWithRecords("/e/B", {{"b.jpg", 1, 2.0}})});
+            manager.saveState();
+            QList<SyncFolder> copy;
+            if (reader)
+                copy = manager.folders();
+            const SyncFolder *before = manager.folders().constData();
+            SyncFolder edited = manager.folders().at(1);
+            edited.uploadedFiles = QList<UploadedFileMeta>{{"c.jpg", 3, 4.0}};
+            manager.setFolderEntry(1, edited);
+            QCOMPARE(manager.folders().constData() == before, !reader);
+            QCOMPARE(manager.folders().at(1), edited);
+            if (ending == "flush") {
+                QVERIFY(!manager.flushState());
+                QCOMPARE(manager.stateStore().writeCount(), 2);
+            }
+        }
+        const SyncState saved = stateOnDisk(support.path("sync-state.json"));
+        QVERIFY(saved.folderUploads);
+        QCOMPARE(saved.folderUploads->size(), 2);
+        QCOMPARE(saved.folderUploads->at(0).second.first().fileName, "a.jpg");
+        QCOMPARE(saved.folderUploads->at(1).second.first().fileName, "c.jpg");
+    }
+
+    // The gallery each folder is linked to, as saves write it after a series of changes to the folder's entry.
+    void galleryLinks_data()
+    {
+        QTest::addColumn<QStringList>("steps"); // "synced g", "syncing", "failed", "removed", "gone", "waiting"
+        QTest::addColumn<QString>("link");      // empty: none
+        QTest::newRow("synced") << QStringList{"synced g1"} << "g1";
+        QTest::newRow("a run under way keeps it") << QStringList{"synced g1", "syncing"} << "g1";
+        QTest::newRow("a failed run keeps it") << QStringList{"synced g1", "syncing", "failed"} << "g1";
+        QTest::newRow("linked anew") << QStringList{"synced g1", "syncing", "synced g2"} << "g2";
+        QTest::newRow("removed locally") << QStringList{"synced g1", "removed"} << "";
+        QTest::newRow("gone from the list") << QStringList{"synced g1", "gone"} << "";
+        QTest::newRow("gone, its records waiting") << QStringList{"synced g1", "waiting", "gone"} << "g1";
+        QTest::newRow("records taken back") << QStringList{"synced g1", "waiting", "gone", "taken"} << "";
+        QTest::newRow("never synced") << QStringList{"syncing", "failed"} << "";
+    }
+
+    void galleryLinks()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, link);
+        TempTree support;
+        const QString path = "/e/A";
+        const QList<UploadedFileMeta> records{{"a.jpg", 1, 2.0}};
+        {
+            SyncManager manager(support.root(), SyncDelays{.stateWrites = 1h});
+            SyncFolder folder = folderWithRecords(path, records);
+            manager.setFolders({folder, folderWithRecords("/e/other", records)});
+            for (const QString &step : steps) {
+                if (step.startsWith("synced "))
+                    folder.status = SyncStatus::synced(step.mid(7), "slug", 1);
+                else if (step == "syncing")
+                    folder.status = SyncStatus::syncing(0.5);
+                else if (step == "failed")
+                    folder.status = SyncStatus::failed("feil");
+                else if (step == "removed")
+                    folder.status = SyncStatus::removedLocally("g1", "slug");
+                if (step == "waiting")
+                    manager.setPendingFolderUploads({{path, records}});
+                else if (step == "taken")
+                    manager.setPendingFolderUploads({});
+                else if (step == "gone")
+                    manager.setFolders({manager.folders().at(1)});
+                else
+                    manager.setFolderEntry(manager.folderIndex(path), folder);
+                manager.saveState();
+            }
+            QCOMPARE(manager.storedGalleryId(path), link);
+            QVERIFY(!manager.flushState());
+        }
+        const SyncState saved = stateOnDisk(support.path("sync-state.json"));
+        QCOMPARE(saved.folderGalleryIds.value(path), link);
+        QCOMPARE(saved.folderGalleryIds.size(), link.isEmpty() ? 0 : 1);
+        SyncManager restarted(support.root());
+        QCOMPARE(restarted.storedGalleryId(path), link);
+    }
+
+    // A pass of automatic sync over the library builds and writes the state a few times, however many folders it
+    // fills in; its end writes what it held, without waiting for the writer's interval.
+    void passBuildsTheStateAFewTimes_data()
+    {
+        QTest::addColumn<int>("folders");
+        QTest::newRow("8 folders") << 8;
+        QTest::newRow("60 folders") << 60;
+    }
+
+    void passBuildsTheStateAFewTimes()
+    {
+        QFETCH(int, folders);
+        testsupport::StandInService service;
+        service.addAccount("pass-token");
+        VarnostimaAPI api;
+        api.setTimeouts({5s, 5s, 10s});
+        api.setCredentials(service.baseUrl(), "pass-token");
+        TempTree support;
+        TempTree exportTree;
+        // Each folder's gallery already holds its images: the pass only fills in the records' sizes and times.
+        for (int f = 0; f < folders; ++f) {
+            const QString gallery = service.seedGallery(QStringLiteral("Shoot %1").arg(f));
+            for (int i = 0; i < 3; ++i) {
+                const QString name = QStringLiteral("IMG_%1_%2.jpg").arg(f).arg(i);
+                exportTree.addFile(QStringLiteral("Shoot %1/%2").arg(f).arg(name), 100 + i);
+                service.seedImageOfSize(gallery, name, 100 + i);
+            }
+        }
+        SyncManager manager(support.root(), SyncDelays{.refresh = 20ms, .autoSync = 20ms, .streamLatency = 20ms,
+                                                       .stateWrites = 1h, .settle = 0ms});
+        manager.setAPI(api);
+        manager.setWatchFolder(exportTree.root());
+        const auto filledIn = [&manager, folders] {
+            if (!manager.hasCompletedInitialReconcile() || manager.isAutoSyncing() || manager.isReconciling())
+                return false;
+            int done = 0;
+            for (const SyncFolder &folder : manager.folders())
+                done += folder.uploadedFiles && !folder.needsMetadataBaseline() ? 1 : 0;
+            return done == folders;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(filledIn(), 60000);
+        const auto onDisk = [&support] {
+            qsizetype filled = 0;
+            for (const auto &[path, files] : stateOnDisk(support.path("sync-state.json")).folderUploads.value_or(
+                     FolderUploadList())) {
+                filled += std::all_of(files.cbegin(), files.cend(),
+                                      [](const UploadedFileMeta &file) { return file.fileSize > 0; });
+            }
+            return filled;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(onDisk(), qsizetype(folders), 30000); // no flush
+        // The choice of folder, the reconcile's matches and the pass: one build each at most.
+        QVERIFY2(manager.stateStore().buildCount() <= 3, qPrintable(QString::number(manager.stateStore().buildCount())));
+        QVERIFY(manager.stateStore().writeCount() <= 3);
     }
 
     void notifiesOnlyOnRealChange()
