@@ -7,7 +7,10 @@
 //   - one new image in one folder: CPU of this process from the file landing to its upload being described;
 //   - start-up: reading the state file of every record, and building a manager from it.
 //
-//   bench_large_tree [--folders N] [--images N] [--runs N] [--idle SECONDS]
+//   bench_large_tree [--folders N] [--images N] [--runs N] [--idle SECONDS] [--service-ms N]
+//
+// --service-ms makes the stand-in wait that long before it acts on each API request, as a slower service would
+// (35 gives the 200,000-image pass about 100 s).
 //
 // Delays are short (20 ms), the settle span of a new image too, so that the run does not wait; they are timers and
 // cost no CPU. With the 2 s settle span a new image would wait through several passes before its upload.
@@ -84,7 +87,7 @@ double now()
 }
 
 // The stand-in service, seeded with one gallery per folder holding that folder's images; serves until SIGTERM.
-[[noreturn]] void runService(const QString &exportRoot, int writeFd)
+[[noreturn]] void runService(const QString &exportRoot, int writeFd, int latencyMs)
 {
     prctl(PR_SET_NAME, "standin");
     sigset_t stop;
@@ -97,6 +100,7 @@ double now()
     QCoreApplication app(argc, argv);
     testsupport::StandInService service;
     service.addAccount("bench");
+    service.setApiLatency(std::chrono::milliseconds(latencyMs));
     for (const SyncFolder &folder : SyncManager::scanFolderTree(exportRoot, {})) {
         const QString gallery = service.seedGallery(folder.displayName);
         for (auto it = folder.cachedLocalFileMeta->cbegin(); it != folder.cachedLocalFileMeta->cend(); ++it)
@@ -199,6 +203,7 @@ int main(int argc, char **argv)
     int images = 100;
     int runs = 3;
     int idleSeconds = 5;
+    int serviceMs = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const QByteArray option = argv[i];
         const int value = atoi(argv[i + 1]);
@@ -210,6 +215,8 @@ int main(int argc, char **argv)
             runs = value;
         else if (option == "--idle")
             idleSeconds = value;
+        else if (option == "--service-ms")
+            serviceMs = value;
     }
 
     // The tree and the service's child come before any thread of this process.
@@ -226,7 +233,7 @@ int main(int argc, char **argv)
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        runService(exportRoot, pipeFds[1]);
+        runService(exportRoot, pipeFds[1], serviceMs);
     }
     ::close(pipeFds[1]);
     QByteArray urlLine;
@@ -275,9 +282,12 @@ int main(int argc, char **argv)
         }
         const double passEnd = now();
         const double passCpu = cpuSeconds() - passCpuStart;
-        // The last write lands within the interval the one before it set, and the time the write takes.
+        // The last write lands within the interval the one before it set, and the time the write takes; the end of
+        // the pass writes what it held at once.
         waitUntil(
-            [&counter] {
+            [&counter, passEnd] {
+                if (now() - passEnd < 0.5)
+                    return false;
                 const std::vector<StateWriteCounter::Write> landed = counter.writes();
                 const auto last = std::find_if(landed.crbegin(), landed.crend(),
                                                [](const StateWriteCounter::Write &write) { return !write.copy; });
@@ -311,6 +321,7 @@ int main(int argc, char **argv)
                     "pass ended\n",
                     fileWrites, writes.size() - fileWrites, copiesWritten, shortestGap, total / 1e6, finalBytes / 1e6,
                     finalBytes ? double(total) / double(finalBytes) : 0.0, lastAt - passEnd);
+        std::printf("  the state built %lld times for those writes\n", manager->stateStore().buildCount());
         std::fflush(stdout);
 
         // Synced and idle.

@@ -317,6 +317,16 @@ struct StandInService::Impl {
             return;
         }
 
+        std::chrono::milliseconds latency{0};
+        if (!storePut) {
+            const std::lock_guard lock(mutex);
+            latency = apiLatency;
+        }
+        if (latency.count() > 0 && !wait(latency)) {
+            dropConnection(req);
+            return;
+        }
+
         ApiReply reply;
         if (storePut) {
             const standin::StoredObject object{recorded.bodySize, recorded.bodySha256, recorded.header("Content-Type")};
@@ -394,6 +404,7 @@ struct StandInService::Impl {
     int putsInFlight = 0;
     QList<int> putsInFlightAtArrival;
     int maxPutsInFlight = 0;
+    std::chrono::milliseconds apiLatency{0};
     // Declared last: destroyed first, while the members their handlers use still exist.
     std::unique_ptr<Listener> other;
     std::unique_ptr<Listener> main;
@@ -514,6 +525,12 @@ void StandInService::setGalleryPageSize(int size)
 {
     const std::lock_guard lock(d->mutex);
     d->state.galleryPageSize = size;
+}
+
+void StandInService::setApiLatency(std::chrono::milliseconds latency)
+{
+    const std::lock_guard lock(d->mutex);
+    d->apiLatency = latency;
 }
 
 void StandInService::setSyncStateReversed(bool reversed)

@@ -95,6 +95,8 @@ public:
     // Behaviour
     void setGalleryPageSize(int size);
     void setSyncStateReversed(bool reversed); // the sync state lists galleries newest first
+    // Each "/api/" request waits this long before it is acted on, as over a slower network; 0 by default.
+    void setApiLatency(std::chrono::milliseconds latency);
     bool renameGallery(const QString &galleryId, const QString &title); // as the web does
     void setSlotLifetime(std::chrono::milliseconds lifetime); // default 15 minutes
     void expireSlots();                                       // every slot handed out so far
