@@ -11,6 +11,7 @@
 #include "platform/LoginItemService.h"
 #include "platform/UrlOpener.h"
 #include "platform/Updater.h"
+#include "platform/UserDesktop.h"
 #include "service/AppSupport.h"
 #include "service/AuthManager.h"
 #include "service/SecureStorage.h"
@@ -43,9 +44,12 @@ AppPlatform AppPlatform::desktop()
     platform.urlOpener = std::make_unique<DesktopUrlOpener>();
     // Started at login, the app is to find the data folder it runs with now (a trial's, say), not the default one.
     const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    const QProcessEnvironment user = userDesktopEnvironment();
+    const QString xdgDataHome = QStringLiteral("XDG_DATA_HOME");
     platform.loginItems = std::make_unique<AutostartEntry>(
         AutostartEntry::defaultEntryPath(), QCoreApplication::applicationFilePath(),
-        QDir::isAbsolutePath(dataHome) ? QDir::cleanPath(dataHome) : QString());
+        QDir::isAbsolutePath(dataHome) ? QDir::cleanPath(dataHome) : QString(),
+        user.contains(xdgDataHome) ? std::optional(user.value(xdgDataHome)) : std::nullopt);
     platform.updater = std::make_unique<DownloadPageUpdater>(DownloadPageUpdater::defaultDownloadPage(),
                                                              *platform.urlOpener);
     platform.clock = [] { return QDateTime::currentDateTime(); };

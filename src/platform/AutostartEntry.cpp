@@ -9,8 +9,10 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-AutostartEntry::AutostartEntry(QString entryPath, QString execPath, QString dataHome)
-    : m_entryPath(std::move(entryPath)), m_execPath(std::move(execPath)), m_dataHome(std::move(dataHome))
+AutostartEntry::AutostartEntry(QString entryPath, QString execPath, QString dataHome,
+                               std::optional<QString> userDataHome)
+    : m_entryPath(std::move(entryPath)), m_execPath(std::move(execPath)), m_dataHome(std::move(dataHome)),
+      m_userDataHome(std::move(userDataHome))
 {
 }
 
@@ -18,8 +20,14 @@ QString AutostartEntry::command() const
 {
     if (m_dataHome.isEmpty())
         return execLine(m_execPath);
-    return QStringLiteral("env ") + execLine(QStringLiteral("XDG_DATA_HOME=") + m_dataHome) + QLatin1Char(' ')
-        + execLine(m_execPath);
+    QString command = QStringLiteral("env ");
+    if (!m_userDataHome || QDir::cleanPath(*m_userDataHome) != m_dataHome) {
+        // As the trial starts the app (UserDesktop.h): the browser it opens is to find the user's own entries.
+        command += QStringLiteral("VARNOSTIMA_USER_ENV=XDG_DATA_HOME ");
+        if (m_userDataHome)
+            command += execLine(QStringLiteral("VARNOSTIMA_USER_XDG_DATA_HOME=") + *m_userDataHome) + QLatin1Char(' ');
+    }
+    return command + execLine(QStringLiteral("XDG_DATA_HOME=") + m_dataHome) + QLatin1Char(' ') + execLine(m_execPath);
 }
 
 QString AutostartEntry::defaultEntryPath()

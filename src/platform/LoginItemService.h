@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // Starting the application when the user logs in.
 class LoginItemService
 {
@@ -18,8 +20,11 @@ class AutostartEntry final : public LoginItemService
 {
 public:
     // entryPath: the desktop file; execPath: the program it starts; dataHome: the XDG_DATA_HOME the program is to
-    // run with, so that it starts on the data folder it was registered from (empty: the session's own).
-    AutostartEntry(QString entryPath, QString execPath, QString dataHome = {});
+    // run with, so that it starts on the data folder it was registered from (empty: the session's own);
+    // userDataHome: the user's own XDG_DATA_HOME (none: unset), which what the program opens for the user gets back
+    // where dataHome is the program's alone (a trial's).
+    AutostartEntry(QString entryPath, QString execPath, QString dataHome = {},
+                   std::optional<QString> userDataHome = std::nullopt);
 
     // $XDG_CONFIG_HOME/autostart/varnostima.desktop
     static QString defaultEntryPath();
@@ -39,6 +44,7 @@ private:
     QString m_entryPath;
     QString m_execPath;
     QString m_dataHome;
+    std::optional<QString> m_userDataHome;
 };
 
 // A login item in memory; tests make the system refuse changes.

@@ -116,21 +116,34 @@ private Q_SLOTS:
     }
 
     // Started at login, the app finds the data folder it was registered from: a trial never starts on the user's.
+    // A trial's folder is the app's alone: what the app opens for the user gets the user's own back.
     void entryKeepsTheDataFolder_data()
     {
         QTest::addColumn<QString>("dataHome");
+        QTest::addColumn<std::optional<QString>>("userDataHome");
         QTest::addColumn<QByteArray>("exec");
-        QTest::newRow("the session's") << QString() << QByteArray("Exec=/opt/v/varnostima\n");
-        QTest::newRow("a trial's") << QStringLiteral("/src/build/trial/data")
-                                   << QByteArray("Exec=env XDG_DATA_HOME=/src/build/trial/data /opt/v/varnostima\n");
-        QTest::newRow("quoted") << QStringLiteral("/a b/data")
+        const std::optional<QString> unset;
+        QTest::newRow("the session's") << QString() << unset << QByteArray("Exec=/opt/v/varnostima\n");
+        QTest::newRow("the session's, set by it")
+            << QStringLiteral("/home/u/data") << std::optional(QStringLiteral("/home/u/data/"))
+            << QByteArray("Exec=env XDG_DATA_HOME=/home/u/data /opt/v/varnostima\n");
+        QTest::newRow("a trial's") << QStringLiteral("/src/build/trial/data") << unset
+                                   << QByteArray("Exec=env VARNOSTIMA_USER_ENV=XDG_DATA_HOME "
+                                                 "XDG_DATA_HOME=/src/build/trial/data /opt/v/varnostima\n");
+        QTest::newRow("a trial's, the user's set")
+            << QStringLiteral("/src/build/trial/data") << std::optional(QStringLiteral("/home/u/my data"))
+            << QByteArray("Exec=env VARNOSTIMA_USER_ENV=XDG_DATA_HOME \"VARNOSTIMA_USER_XDG_DATA_HOME=/home/u/my data\" "
+                          "XDG_DATA_HOME=/src/build/trial/data /opt/v/varnostima\n");
+        QTest::newRow("quoted") << QStringLiteral("/a b/data") << std::optional(QStringLiteral("/a b/data"))
                                 << QByteArray("Exec=env \"XDG_DATA_HOME=/a b/data\" /opt/v/varnostima\n");
     }
     void entryKeepsTheDataFolder()
     {
         QFETCH(QString, dataHome);
+        QFETCH(std::optional<QString>, userDataHome);
         QFETCH(QByteArray, exec);
-        AutostartEntry entry(AutostartEntry::defaultEntryPath(), QStringLiteral("/opt/v/varnostima"), dataHome);
+        AutostartEntry entry(AutostartEntry::defaultEntryPath(), QStringLiteral("/opt/v/varnostima"), dataHome,
+                             userDataHome);
         entry.registerItem();
         QFile file(entry.entryPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
