@@ -4,7 +4,9 @@
 //     pass that fills in each folder's records: state writes, bytes written against the final file's size, the
 //     shortest time between two files landing, and the pass's wall time;
 //   - resident memory (all and anonymous) once synced and idle;
-//   - one new image in one folder: CPU of this process from the file landing to its upload being described;
+//   - one new image in one folder: CPU of this process (all its threads) from the file landing to its upload
+//     starting (the presigned answer in, the PUT about to go out), and for the whole change until its state file
+//     is written, with the number of times the state file was written for it;
 //   - start-up: reading the state file of every record, and building a manager from it.
 //
 //   bench_large_tree [--folders N] [--images N] [--runs N] [--idle SECONDS] [--service-ms N]
@@ -335,29 +337,55 @@ int main(int argc, char **argv)
         std::fflush(stdout);
 
         // One new image.
-        double described = 0;
+        double sending = 0;
+        double sendingWall = 0;
         manager->setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
-            if (step == SyncManager::UploadStep::describing && described == 0)
-                described = cpuSeconds();
+            if (step == SyncManager::UploadStep::sending && sending == 0) {
+                sending = cpuSeconds();
+                sendingWall = now();
+            }
         });
+        // The writes a change caused have landed once none followed within the interval the last one set.
+        const auto writesSettled = [&counter](double since) {
+            const std::vector<StateWriteCounter::Write> landed = counter.writes();
+            double last = since;
+            qint64 bytes = 0;
+            for (const StateWriteCounter::Write &write : landed) {
+                if (!write.copy) {
+                    last = write.at;
+                    bytes = write.bytes;
+                }
+            }
+            const std::chrono::duration<double> held =
+                SyncStateStore::intervalAfter(bytes, SyncStateStore::defaultMinInterval);
+            return now() - last > held.count() + 1.0;
+        };
         const QList<SyncFolder> listed = manager->folders();
         for (int r = 0; r < runs; ++r) {
             const SyncFolder &target = listed.at((r * 7919 + 13) % listed.size());
-            described = 0;
+            counter.reset();
+            sending = 0;
             const double cpuStart = cpuSeconds();
             const double wallStart = now();
             writeSparse(target.path + QStringLiteral("/NEW_%1.jpg").arg(r), 123456);
-            if (!waitUntil([&] { return described != 0; }, 120000)) {
+            if (!waitUntil([&] { return sending != 0; }, 120000)) {
                 std::fprintf(stderr, "run %d: the upload never started\n", r + 1);
                 exitCode = 1;
                 break;
             }
-            std::printf("new image, run %d: %.1f ms CPU from the file landing to its upload (%.0f ms wall, "
-                        "%lld ms of it specified waits)\n",
-                        r + 1, (described - cpuStart) * 1e3, (now() - wallStart) * 1e3,
-                        qint64((delays.streamLatency + delays.refresh + delays.autoSync).count()));
-            std::fflush(stdout);
             waitUntil([&] { return !manager->isAutoSyncing(); }, 120000);
+            waitUntil([&] { return writesSettled(sendingWall); }, 120000);
+            const double settled = cpuSeconds();
+            size_t stateWrites = 0;
+            for (const StateWriteCounter::Write &write : counter.writes())
+                stateWrites += write.copy ? 0 : 1;
+            std::printf("new image, run %d: %.1f ms CPU from the file landing to its upload starting (%.0f ms wall, "
+                        "%lld ms of it specified waits); %.1f ms CPU for the whole change, state file written %zu "
+                        "times for it\n",
+                        r + 1, (sending - cpuStart) * 1e3, (sendingWall - wallStart) * 1e3,
+                        qint64((delays.streamLatency + delays.refresh + delays.autoSync).count()),
+                        (settled - cpuStart) * 1e3, stateWrites);
+            std::fflush(stdout);
         }
         manager.reset();
     }
