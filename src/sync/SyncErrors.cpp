@@ -24,3 +24,9 @@ SyncManagerError SyncManagerError::countMismatch(qsizetype received, qsizetype e
                                 .arg(qint64(received))
                                 .arg(qint64(expected)));
 }
+
+SyncManagerError SyncManagerError::unsaved()
+{
+    return SyncManagerError(notSaved, QStringLiteral("Klarte ikke å lagre på disken — prøver igjen senere"),
+                            QStringLiteral("what must be on the disk before the service is asked could not be written"));
+}

@@ -14,10 +14,12 @@ public:
     enum Code : int {
         unreadableFile = -1,   // no image type, or a size that cannot be read
         presignedCountMismatch = -2,
+        notSaved = -3, // what must be on the disk before the service is asked could not be written
     };
 
     static SyncManagerError unreadable(const QString &fileName);
     static SyncManagerError countMismatch(qsizetype received, qsizetype expected);
+    static SyncManagerError unsaved();
 
     int code() const { return m_code; }
 

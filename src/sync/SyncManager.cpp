@@ -1,6 +1,8 @@
 #include "SyncManager.h"
 
+#include "SyncErrors.h"
 #include "SyncLogging.h"
+#include "UnicodeNames.h"
 #include "platform/ExportFolderBookmark.h"
 #include "platform/FileEventStream.h"
 #include "service/AppSupport.h"
@@ -10,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -40,6 +43,7 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
         qCCritical(lcSync, "Failed to save bookmark: %s", qUtf8Printable(error));
     })
     , m_stateStore(std::make_shared<SyncStateStore>(m_stateFilePath, delays.stateWrites))
+    , m_journal(std::make_unique<UploadJournal>(supportDirectory + QLatin1Char('/') + UploadJournal::fileName))
 {
     m_fsDebounceTimer.setSingleShot(true);
     m_fsDebounceTimer.setTimerType(Qt::PreciseTimer);
@@ -236,6 +240,13 @@ void SyncManager::loadState()
     if (restored)
         setWatchFolderPath(*restored);
 
+    const UploadJournal::Loaded journal = m_journal->load();
+    m_journalLost = journal.lost;
+    for (auto it = journal.entries.runs.cbegin(); it != journal.entries.runs.cend(); ++it)
+        m_uploadsInFlight.insert(it.key(), it.value());
+    for (auto it = journal.entries.replacements.cbegin(); it != journal.entries.replacements.cend(); ++it)
+        m_replacements.insert(it.key(), it.value());
+
     const std::optional<SyncState> state = m_stateStore->load();
     if (!state)
         return;
@@ -251,8 +262,16 @@ void SyncManager::loadState()
     setPendingFolderUploads(pending);
     for (auto it = state->folderGalleryIds.cbegin(); it != state->folderGalleryIds.cend(); ++it)
         m_galleryLinks.insert(it.key(), it.value());
-    for (auto it = state->uploadsInFlight.cbegin(); it != state->uploadsInFlight.cend(); ++it)
-        m_uploadsInFlight.insert(it.key(), it.value());
+    // Runs that an older version kept in the state file move to the journal before a save drops them from there.
+    bool moved = false;
+    for (auto it = state->uploadsInFlight.cbegin(); it != state->uploadsInFlight.cend(); ++it) {
+        if (!m_uploadsInFlight.contains(it.key())) {
+            m_uploadsInFlight.insert(it.key(), it.value());
+            moved = true;
+        }
+    }
+    if (moved)
+        m_journal->write(journalEntries()).waitForFinished();
 
     // A path from the state file comes without access of its own; the full scan checks it can be read.
     if (!restored && state->watchFolder && !state->watchFolder->isEmpty())
@@ -363,7 +382,6 @@ struct StateSources {
     QSet<QString> dismissedGalleryIds;
     QList<SyncFolder> folders;
     PendingFolderUploads pendingUploads;
-    QHash<QString, UploadInFlight> uploadsInFlight;
     QHash<QString, QString> galleryLinks;
 
     SyncState build() const
@@ -405,8 +423,6 @@ struct StateSources {
             if (listedPaths.contains(it.key()) || pendingUploads.contains(it.key()))
                 state.folderGalleryIds.insert(it.key(), it.value());
         }
-        for (auto it = uploadsInFlight.cbegin(); it != uploadsInFlight.cend(); ++it)
-            state.uploadsInFlight.insert(it.key(), it.value());
         return state;
     }
 };
@@ -421,14 +437,13 @@ void SyncManager::saveState()
     const bool decisions = !m_lastSaved || m_lastSaved->watchFolder != m_watchFolder
                            || m_lastSaved->ignoredPaths != m_ignoredPaths
                            || m_lastSaved->knownGalleryIds != m_knownGalleryIds
-                           || m_lastSaved->dismissedGalleryIds != m_dismissedGalleryIds
-                           || m_lastSaved->uploadsInFlight != m_uploadsInFlight;
-    m_lastSaved = SavedDecisions{m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds,
-                                 m_uploadsInFlight};
+                           || m_lastSaved->dismissedGalleryIds != m_dismissedGalleryIds;
+    m_lastSaved = SavedDecisions{m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds};
     // The writer builds the state on its thread, when its write is due, from shared copies of the lists as they
-    // are now: a save costs the UI thread nothing in proportion to the library.
-    const StateSources sources{m_watchFolder, m_ignoredPaths,          m_knownGalleryIds, m_dismissedGalleryIds,
-                               m_folders,     m_pendingFolderUploads, m_uploadsInFlight,  m_galleryLinks};
+    // are now: a save costs the UI thread nothing in proportion to the library. The runs in flight are the
+    // journal's: a run costs a few hundred bytes, not this file.
+    const StateSources sources{m_watchFolder, m_ignoredPaths,         m_knownGalleryIds, m_dismissedGalleryIds,
+                               m_folders,     m_pendingFolderUploads, m_galleryLinks};
     m_stateStore->save([sources] { return sources.build(); },
                        decisions ? SyncStateStore::Contents::decisions : SyncStateStore::Contents::recordsOnly);
 }
@@ -472,16 +487,6 @@ void SyncManager::updateGalleryLinks()
     });
 }
 
-QCoro::Task<void> SyncManager::stateOnDisk()
-{
-    if (m_saveOwed)
-        saveState();
-    // The store is shared with the waiting thread: it outlives a manager destroyed meanwhile.
-    const std::shared_ptr<SyncStateStore> store = m_stateStore;
-    QFuture<void> written = QtConcurrent::run([store] { store->flush(); });
-    co_await written;
-}
-
 QString SyncManager::storedGalleryId(const QString &folderPath) const
 {
     return m_galleryLinks.value(folderPath);
@@ -501,25 +506,106 @@ bool SyncManager::needsGalleryCheck(const QString &folderPath) const
 void SyncManager::galleryChecked(const QString &folderPath)
 {
     m_galleryChecks.remove(folderPath);
-    m_uploadsInFlight.remove(folderPath);
+    if (m_uploadsInFlight.remove(folderPath))
+        writeJournal();
 }
 
-void SyncManager::noteUploadInFlight(const QString &folderPath, const QString &galleryId,
-                                     const QStringList &fileNames)
+// ---- the journal
+
+UploadJournalEntries SyncManager::journalEntries() const
 {
+    UploadJournalEntries entries;
+    for (auto it = m_uploadsInFlight.cbegin(); it != m_uploadsInFlight.cend(); ++it)
+        entries.runs.insert(it.key(), it.value());
+    for (auto it = m_replacements.cbegin(); it != m_replacements.cend(); ++it)
+        entries.replacements.insert(it.key(), it.value());
+    return entries;
+}
+
+void SyncManager::writeJournal()
+{
+    m_journal->write(journalEntries());
+}
+
+QCoro::Task<void> SyncManager::noteUploadInFlight(QString folderPath, QString galleryId, QStringList fileNames)
+{
+    const std::optional<UploadInFlight> earlier = uploadInFlight(folderPath);
     m_uploadsInFlight.insert(folderPath, {galleryId, fileNames});
-    saveState();
+    QPointer<SyncManager> self(this);
+    QFuture<bool> written = m_journal->write(journalEntries());
+    if (co_await written)
+        co_return;
+    // Not on the disk: the run does not start, so a kill cannot leave an unnoted confirmation behind.
+    if (self && earlier)
+        self->m_uploadsInFlight.insert(folderPath, *earlier);
+    else if (self)
+        self->m_uploadsInFlight.remove(folderPath);
+    throw SyncManagerError::unsaved();
 }
 
 void SyncManager::endUploadInFlight(const QString &folderPath, bool outcomeKnown)
 {
     if (outcomeKnown) {
-        // The save that records the run's result drops it from the file.
-        m_uploadsInFlight.remove(folderPath);
+        if (m_uploadsInFlight.remove(folderPath))
+            writeJournal();
         return;
     }
+    // The run stays in the journal: a start after a kill asks the gallery too.
     m_galleryChecks.insert(folderPath);
-    saveState(); // the run stays in the file: a start after a kill asks the gallery too
+}
+
+QCoro::Task<void> SyncManager::noteReplacement(QString folderPath, QString galleryId, QString fileName)
+{
+    const std::optional<UploadInFlight> earlier =
+        m_replacements.contains(folderPath) ? std::optional(m_replacements.value(folderPath)) : std::nullopt;
+    UploadInFlight &entry = m_replacements[folderPath];
+    if (entry.galleryId != galleryId)
+        entry = {galleryId, {}}; // the folder's gallery changed: what was noted for the old one is moot
+    if (!replacedNames(folderPath, galleryId).contains(unicodenames::canonical(fileName)))
+        entry.fileNames.append(fileName);
+    QPointer<SyncManager> self(this);
+    QFuture<bool> written = m_journal->write(journalEntries());
+    if (co_await written)
+        co_return;
+    if (self && earlier)
+        self->m_replacements.insert(folderPath, *earlier);
+    else if (self)
+        self->m_replacements.remove(folderPath);
+    throw SyncManagerError::unsaved();
+}
+
+QSet<QString> SyncManager::replacedNames(const QString &folderPath, const QString &galleryId) const
+{
+    QSet<QString> names;
+    const auto found = m_replacements.constFind(folderPath);
+    if (found != m_replacements.cend() && found->galleryId == galleryId) {
+        for (const QString &name : found->fileNames)
+            names.insert(unicodenames::canonical(name));
+    }
+    return names;
+}
+
+bool SyncManager::dropReplacedNames(const QString &folderPath, const QString &galleryId,
+                                    const QSet<QString> &canonicalNames)
+{
+    const auto found = m_replacements.find(folderPath);
+    if (found == m_replacements.end() || found->galleryId != galleryId)
+        return false;
+    const qsizetype removed = found->fileNames.removeIf(
+        [&](const QString &name) { return canonicalNames.contains(unicodenames::canonical(name)); });
+    if (found->fileNames.isEmpty())
+        m_replacements.erase(found);
+    return removed > 0;
+}
+
+void SyncManager::finishReplacements(const QString &folderPath, const QString &galleryId,
+                                     const QStringList &fileNames)
+{
+    QSet<QString> names;
+    for (const QString &name : fileNames)
+        names.insert(unicodenames::canonical(name));
+    if (dropReplacedNames(folderPath, galleryId, names))
+        writeJournal();
 }
 
 std::optional<SyncStateStore::Unwritten> SyncManager::flushState()

@@ -15,6 +15,7 @@
 #include "RecentUpload.h"
 #include "SyncFolder.h"
 #include "SyncStateStore.h"
+#include "UploadJournal.h"
 #include "UploadResults.h"
 
 #include <QCoroTask>
@@ -200,9 +201,19 @@ public:
     // ---- what a save keeps beyond the folder records
     // The gallery the folder is linked to, as the next save writes it (or the state file at start); empty when none.
     QString storedGalleryId(const QString &folderPath) const;
-    // A run whose confirmation may have reached the service: recorded (and saved) before the run asks for its
-    // upload URLs, so that after a kill the next run asks the gallery what it holds.
+    // A run whose confirmation may have reached the service: noted in the journal, on the disk, before the run asks
+    // for its upload URLs, so that after a kill the next run asks the gallery what it holds.
     std::optional<UploadInFlight> uploadInFlight(const QString &folderPath) const;
+    // "upload-runs.json" beside the state file.
+    const QString &uploadJournalPath() const { return m_journal->filePath(); }
+    // Notes in the journal, on the disk, that this app is about to delete the old version of the image to replace
+    // it. Throws SyncManagerError when it cannot be written: the old version must then stay.
+    QCoro::Task<void> noteReplacement(QString folderPath, QString galleryId, QString fileName);
+    // The canonical names of the folder's images whose old version this app deleted and whose new version the
+    // gallery does not hold yet: the service may list them as deleted, but the user did not delete them.
+    QSet<QString> replacedNames(const QString &folderPath, const QString &galleryId) const;
+    // The gallery holds these images (new versions, canonical names or not): their replacements are finished.
+    void finishReplacements(const QString &folderPath, const QString &galleryId, const QStringList &fileNames);
     // True while what the gallery holds is unsure: a run whose confirmation got no answer, or records built from
     // the service's listing at a reconcile, which may predate a confirmation. The next upload of the folder asks
     // the gallery first.
@@ -272,14 +283,16 @@ private:
     void saveBookmark(const QString &folderPath);
     void stopAccessingWatchFolder();
     void stopWatchingAndAutoSync();
-    // The run in flight: noted before the presigned request, ended by the confirmation's answer (kept, and the
-    // folder marked for a check, when no answer came).
-    void noteUploadInFlight(const QString &folderPath, const QString &galleryId, const QStringList &fileNames);
+    // The run in flight: on the disk before the presigned request (throws SyncManagerError when it cannot be
+    // written), ended by the confirmation's answer (kept, and the folder marked for a check, when no answer came).
+    QCoro::Task<void> noteUploadInFlight(QString folderPath, QString galleryId, QStringList fileNames);
     void endUploadInFlight(const QString &folderPath, bool outcomeKnown);
-    QCoro::Task<void> stateOnDisk(); // the last saved snapshot written, waited for off the UI thread
     void takeBackHeldSave();          // before the folder list is edited in place
     void updateGalleryLink(const SyncFolder &folder);
     void updateGalleryLinks(); // after the whole list changed
+    UploadJournalEntries journalEntries() const;
+    void writeJournal(); // queued; a failure is logged, and the next write carries the entries again
+    bool dropReplacedNames(const QString &folderPath, const QString &galleryId, const QSet<QString> &canonicalNames);
     QCoro::Task<void> runFullScanAndReconcile(); // the unawaited start: catches everything
 
     // Observed state.
@@ -311,6 +324,7 @@ private:
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
     RetriedFileWrites m_bookmarkWrites; // a bookmark that failed to reach the disk is written again
     std::shared_ptr<SyncStateStore> m_stateStore; // shared with a wait for it off the UI thread
+    std::unique_ptr<UploadJournal> m_journal;
     // By folder path.
     // Each folder's gallery: a synced folder's own, kept while its run is under way or failed; dropped with the
     // folder unless its records wait in m_pendingFolderUploads.
@@ -321,11 +335,12 @@ private:
         QSet<QString> ignoredPaths;
         QSet<QString> knownGalleryIds;
         QSet<QString> dismissedGalleryIds;
-        QHash<QString, UploadInFlight> uploadsInFlight;
     };
     std::optional<SavedDecisions> m_lastSaved;
     bool m_saveOwed = false; // a held save was taken back to edit the list in place: made again soon
-    QHash<QString, UploadInFlight> m_uploadsInFlight;
+    QHash<QString, UploadInFlight> m_uploadsInFlight; // as the journal has them
+    QHash<QString, UploadInFlight> m_replacements;    // likewise
+    bool m_journalLost = false; // the journal could not be read: every gallery is asked before its next upload
     QSet<QString> m_galleryChecks;
     UploadStepHook m_uploadStepHook;
     int m_galleryPageLimit = 2000; // 100,000 galleries at 50 a page

@@ -368,9 +368,16 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
             for (qsizetype i = 0; i < folder.cachedLocalFileMeta->size(); ++i)
                 seen.insert(canonical(folder.cachedLocalFileMeta->nameAt(i).toString()));
         }
+        // A name listed as deleted because this app deleted its old version to replace it is not the user's
+        // deletion: left unrecorded, the image is new, and the replacement is finished.
+        const QSet<QString> replaced = replacedNames(folder.path, match.id);
         QStringList recorded;
-        for (const QString &name : names->fileNames + names->deletedFileNames) {
+        for (const QString &name : names->fileNames) {
             if (seen.contains(canonical(name)))
+                recorded.append(name);
+        }
+        for (const QString &name : names->deletedFileNames) {
+            if (seen.contains(canonical(name)) && !replaced.contains(canonical(name)))
                 recorded.append(name);
         }
         folder.uploadedFiles = recordsForNames(recorded);
@@ -514,8 +521,39 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
             && folder.newFileCount() > 0)
             m_galleryChecks.insert(folder.path);
     }
-    m_uploadsInFlight.removeIf([&listed](const auto &run) { return !listed.contains(run.key()); });
+    bool journalChanged =
+        m_uploadsInFlight.removeIf([&listed](const auto &run) { return !listed.contains(run.key()); }) > 0;
     m_galleryChecks.removeIf([&listed](const QString &path) { return !listed.contains(path); });
+    // A replacement is finished once the gallery holds the name again (the deletion never happened, or the new
+    // version arrived); one of a folder gone, or of a gallery gone, has nothing left to finish. A run under way
+    // keeps its own: this answer may predate its deletion.
+    for (auto it = m_replacements.begin(); it != m_replacements.end();) {
+        const SyncStateGallery *gallery = galleryById.value(it->galleryId);
+        if (!keptWork.contains(it.key()) && gallery && listed.contains(it.key())) {
+            QSet<QString> held;
+            for (const QString &name : gallery->fileNames)
+                held.insert(canonical(name));
+            const qsizetype count = it->fileNames.size();
+            it->fileNames.removeIf([&held](const QString &name) { return held.contains(canonical(name)); });
+            journalChanged = journalChanged || it->fileNames.size() != count;
+        }
+        if (!keptWork.contains(it.key()) && (!gallery || !listed.contains(it.key()) || it->fileNames.isEmpty())) {
+            it = m_replacements.erase(it);
+            journalChanged = true;
+        } else {
+            ++it;
+        }
+    }
+    if (journalChanged)
+        writeJournal();
+    if (m_journalLost) {
+        // What the journal held is unknown: any folder may have a run whose confirmation was applied.
+        for (const SyncFolder &folder : std::as_const(result)) {
+            if (folder.status.is(SyncStatus::Case::synced))
+                m_galleryChecks.insert(folder.path);
+        }
+        m_journalLost = false;
+    }
 
     // Records of folders that could not be read wait for a later run.
     PendingFolderUploads unread;

@@ -60,6 +60,19 @@ QHash<QString, QString> idMapOf(const QList<GalleryImage> &images)
     return map;
 }
 
+// The names the service lists as deleted that the user deleted on the web: not those whose old version this app
+// deleted to replace it, while the new version is still to arrive.
+QSet<QString> deletedByUser(const UpdateRun &run, const std::optional<QStringList> &listed)
+{
+    const QSet<QString> replaced = run.manager->replacedNames(run.folder.path, run.galleryId);
+    QSet<QString> names;
+    for (const QString &name : listed.value_or(QStringList())) {
+        if (!replaced.contains(canonical(name)))
+            names.insert(name);
+    }
+    return names;
+}
+
 QCoro::Task<QHash<QString, QString>> fetchServerImageIds(UpdateRun *run)
 {
     // Returned as a copy of its own: the run keeps its map for the next lookup.
@@ -71,8 +84,9 @@ QCoro::Task<QHash<QString, QString>> fetchServerImageIds(UpdateRun *run)
         const GalleryImagesResponse answer = co_await run->api->getGalleryImages(run->galleryId);
         run->askedGallery = true;
         run->serverImages = answer.images;
-        for (const QString &name : answer.deletedFileNames.value_or(QStringList()))
-            run->webDeleted.insert(canonical(name));
+        if (!run->manager)
+            throw std::runtime_error("the sync engine went away during an update");
+        run->webDeleted.unite(canonicalSet(deletedByUser(*run, answer.deletedFileNames)));
     }
     run->idMap = idMapOf(run->serverImages);
     QHash<QString, QString> built = *run->idMap;
@@ -163,7 +177,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         run.askedGallery = true;
         run.serverImages = answer.images;
         const QStringList deleted = answer.deletedFileNames.value_or(QStringList());
-        webDeleted = QSet<QString>(deleted.cbegin(), deleted.cend());
+        webDeleted = deletedByUser(run, answer.deletedFileNames);
         QHash<QString, qint64> sizes; // by canonical name
         if (answer.imagesWithSize) {
             for (const GalleryImageWithSize &image : std::as_const(*answer.imagesWithSize)) {
@@ -214,13 +228,18 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             const QHash<QString, QString> ids = co_await fetchServerImageIds(&run);
             if (!manager)
                 co_return;
+            QStringList inGallery;
             changes.newImages.removeIf([&](const QString &image) {
-                const QString key = canonical(QFileInfo(image).fileName());
+                const QString name = QFileInfo(image).fileName();
+                const QString key = canonical(name);
                 if (!ids.contains(key) && !run.webDeleted.contains(key))
                     return false;
+                if (ids.contains(key))
+                    inGallery.append(name);
                 heldByGallery.insert(key);
                 return true;
             });
+            manager->finishReplacements(folder.path, run.galleryId, inGallery);
         } catch (...) {
             const FailureTexts failure = currentFailureTexts();
             if (!manager)
@@ -311,6 +330,11 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             if (id == ids.cend() && run.webDeleted.contains(canonical(name))) {
                 deletedOnWeb = true;
             } else if (id != ids.cend()) {
+                // Noted first: should the new version never arrive, the service listing the name as deleted is not
+                // taken for the user's deletion, and a later run finishes the replacement.
+                co_await manager->noteReplacement(folder.path, run.galleryId, name);
+                if (!manager)
+                    co_return;
                 const QStringList oldId(*id);
                 const DeleteImagesResponse deleted = co_await run.api->deleteImages(run.galleryId, oldId);
                 qCInfo(lcSync, "Replaced %s in %s (deleted %lld old version)", qUtf8Printable(name),

@@ -118,7 +118,9 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
     QStringList names;
     for (const PresignedRequest::FileInfo &description : std::as_const(descriptions))
         names.append(description.name);
-    noteUploadInFlight(folder.path, galleryId, names);
+    co_await noteUploadInFlight(folder.path, galleryId, names);
+    if (!self || !api)
+        throw std::runtime_error("the sync engine went away during an upload");
     PresignedResponse presigned;
     try {
         presigned = co_await api->requestPresignedURLs(galleryId, descriptions);
@@ -181,10 +183,8 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
     confirm.totalBytes = totalBytes;
     if (!failedKeys.isEmpty())
         confirm.failedKeys = failedKeys;
-    // A kill after the confirmation went out must find the run in the file.
-    if (!self || !api)
-        throw std::runtime_error("the sync engine went away during an upload");
-    co_await self->stateOnDisk();
+    // The run is in the journal since before its presigned request: a kill after the confirmation went out finds
+    // it there.
     if (!self || !api)
         throw std::runtime_error("the sync engine went away during an upload");
     try {
@@ -202,8 +202,10 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
         }
         throw;
     }
-    if (self)
+    if (self) {
         self->endUploadInFlight(folder.path, true);
+        self->finishReplacements(folder.path, galleryId, uploadedNames);
+    }
 
     co_return UploadBatchResult{successCount, qint64(failedKeys.size()), uploadedNames, leftOut};
 }

@@ -533,6 +533,12 @@ void StandInService::setApiLatency(std::chrono::milliseconds latency)
     d->apiLatency = latency;
 }
 
+void StandInService::setApiDeleteMarksDeleted(bool marks)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state.apiDeleteMarksDeleted = marks;
+}
+
 void StandInService::setSyncStateReversed(bool reversed)
 {
     const std::lock_guard lock(d->mutex);

@@ -16,8 +16,9 @@
 // - Slugs are made from the title (ASCII letters and digits, marks dropped, runs of others as "-"), made unique
 //   with "-2", "-3", ...; titles may repeat. Ids are "gal-N", "fld-N" and "img-N".
 // - New folders get the sort order one above the highest among their siblings.
-// - DELETE ".../images" removes the images for good; only deleteImageOnWeb() adds to "deletedFileNames". An image
-//   uploaded under a name in "deletedFileNames" takes the name out of that list. Names may repeat in a gallery.
+// - DELETE ".../images" removes the images for good; only deleteImageOnWeb() adds to "deletedFileNames", unless
+//   setApiDeleteMarksDeleted(true) makes the API's deletions count there too (the interface leaves it open). An
+//   image uploaded under a name in "deletedFileNames" takes the name out of that list. Names may repeat in a gallery.
 // - Presigned slots are "<baseUrl>/store/<slot>?expires=<unix seconds>&signature=<hex>", keys "uploads/<gallery
 //   id>/<slot>". The store reads the whole body before it answers, also when it refuses: a wrong signature or an
 //   unknown slot gives 403 "SignatureDoesNotMatch" / 404 "NoSuchKey", an expired slot 403 with "ExpiredToken",
@@ -97,6 +98,7 @@ public:
     void setSyncStateReversed(bool reversed); // the sync state lists galleries newest first
     // Each "/api/" request waits this long before it is acted on, as over a slower network; 0 by default.
     void setApiLatency(std::chrono::milliseconds latency);
+    void setApiDeleteMarksDeleted(bool marks); // DELETE ".../images" adds the names to "deletedFileNames"
     bool renameGallery(const QString &galleryId, const QString &title); // as the web does
     void setSlotLifetime(std::chrono::milliseconds lifetime); // default 15 minutes
     void expireSlots();                                       // every slot handed out so far

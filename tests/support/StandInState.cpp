@@ -410,8 +410,17 @@ ApiReply StandInState::deleteImages(const QString &galleryId, const QByteArray &
             return error(400, QStringLiteral("imageIds must be an array of text"));
         ids.append(id.toString());
     }
-    const qsizetype deleted = gallery->value.images.removeIf(
-        [&](const StandInImage &image) { return ids.contains(image.id); });
+    QStringList names;
+    const qsizetype deleted = gallery->value.images.removeIf([&](const StandInImage &image) {
+        if (!ids.contains(image.id))
+            return false;
+        names.append(image.fileName);
+        return true;
+    });
+    for (const QString &name : std::as_const(names)) {
+        if (apiDeleteMarksDeleted && !gallery->value.deletedFileNames.contains(name))
+            gallery->value.deletedFileNames.append(name);
+    }
     return json(200, QJsonObject{{QStringLiteral("success"), true}, {QStringLiteral("deletedCount"), qint64(deleted)}});
 }
 

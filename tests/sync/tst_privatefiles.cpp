@@ -7,6 +7,7 @@
 #include "sync/RecentUpload.h"
 #include "sync/SyncStateStore.h"
 #include "sync/UploadHistoryStore.h"
+#include "sync/UploadJournal.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -43,6 +44,11 @@ private Q_SLOTS:
             store.save(SyncState{});
             store.flush();
             return store.filePath();
+        }) << 0600;
+        QTest::newRow("upload runs") << Writer([](const QString &folder) {
+            UploadJournal journal(folder + QStringLiteral("/upload-runs.json"));
+            journal.write({{{"/e/a", {"gal-1", {"a.jpg"}}}}, {}}).waitForFinished();
+            return journal.filePath();
         }) << 0600;
         QTest::newRow("recent uploads") << Writer([](const QString &folder) {
             const QString path = folder + QStringLiteral("/recent-uploads.json");

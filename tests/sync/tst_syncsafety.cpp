@@ -484,9 +484,9 @@ private Q_SLOTS:
         auto killed = e.manager->runAutoSync();
         QTRY_COMPARE_WITH_TIMEOUT(e.service.requests("POST", "/api/gallery/*").size(), 1, 10000); // confirming
         // The run is on disk before its confirmation goes out: a kill loses nothing of it.
-        QFile file(e.manager->stateFilePath());
+        QFile file(e.manager->uploadJournalPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().contains(R"("uploadsInFlight")"));
+        QVERIFY(file.readAll().contains(R"("runs")"));
         e.manager.reset();
         e.restart();
         e.reconcile();

@@ -1,0 +1,365 @@
+// "upload-runs.json" end to end against the stand-in service and real folders: a run is on the disk before its
+// presigned request without a rewrite of the large state file, what a start finds there is acted on, and an image
+// whose old version was deleted for a replacement reaches the gallery whichever way its upload was cut off, while
+// an image the user deleted on the web stays deleted.
+
+#include "UploadTestFixture.h"
+
+#include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
+#include "support/StandInService.h"
+#include "support/TempTree.h"
+#include "sync/SyncErrors.h"
+#include "sync/SyncManager.h"
+#include "sync/UploadJournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+using testsupport::awaitTask;
+using testsupport::ScriptedAnswer;
+using testsupport::StandInService;
+using testsupport::TempTree;
+
+namespace {
+
+const QByteArray token = "tok-1";
+// Passes run only when a test runs them; nothing written by a test counts as still being written.
+const SyncDelays manualPasses{.refresh = 50ms, .autoSync = 1h, .streamLatency = 100ms, .settle = 0ms};
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// One version of a file on disk.
+QPair<qint64, qint64> stamp(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {0, 0};
+    return {qint64(st.st_ino), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+struct Engine {
+    StandInService service;
+    TempTree support;
+    TempTree tree;
+    VarnostimaAPI api;
+    std::unique_ptr<SyncManager> manager;
+
+    Engine()
+    {
+        service.addAccount(token);
+        api.setCredentials(service.baseUrl(), QString::fromLatin1(token));
+        api.setTimeouts({2s, 2s, 5s});
+        restart();
+    }
+
+    // A new manager over the same support folder, as after a start of the app.
+    void restart()
+    {
+        if (manager)
+            manager->flushState();
+        manager.reset();
+        manager = std::make_unique<SyncManager>(support.root(), manualPasses);
+        manager->setAPI(api);
+    }
+    void watch()
+    {
+        manager->setWatchFolder(tree.root());
+        QTRY_VERIFY(manager->hasCompletedInitialReconcile() && !manager->isReconciling());
+    }
+    void pass() { awaitTask(manager->runAutoSync()); }
+    void refresh()
+    {
+        QSet<QString> known;
+        for (const SyncFolder &folder : manager->folders())
+            known.insert(folder.path);
+        manager->mergeRefreshedFolders(SyncManager::scanFolderTree(tree.root(), {}), known);
+    }
+    SyncFolder entry(const QString &relative) const
+    {
+        const SyncFolder *found = uploadtest::folderAt(*manager, tree.path(relative));
+        return found ? *found : SyncFolder{};
+    }
+    QByteArray journal() const { return contents(support.path(QString(UploadJournal::fileName))); }
+    // Sizes of the gallery's images by name, one entry per image.
+    QStringList images(const QString &galleryId) const
+    {
+        QStringList list;
+        if (const auto gallery = service.gallery(galleryId)) {
+            for (const auto &image : gallery->images)
+                list.append(QStringLiteral("%1=%2").arg(image.fileName).arg(image.fileSize));
+        }
+        list.sort();
+        return list;
+    }
+};
+
+enum class Cut { none, killedAfterDelete, killedBeforeDelete, uploadRefused, presignRefused, deletedOnWeb };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Cut)
+
+class TestUploadJournal : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void journalFile_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("expected"); // the entries as text, or "error"
+        UploadJournalEntries entries;
+        entries.runs = {{"/e/Bryllup æøå", {"gal-1", {"a.jpg", "b.jpg"}}}, {"/e/y", {"gal-2", {}}}};
+        entries.replacements = {{"/e/Bryllup æøå", {"gal-1", {"c.jpg"}}}};
+        QTest::newRow("as written") << encodeUploadJournal(entries)
+                                    << "run /e/Bryllup æøå gal-1 a.jpg|b.jpg; run /e/y gal-2 ; "
+                                       "replacement /e/Bryllup æøå gal-1 c.jpg";
+        QTest::newRow("nothing noted, as written") << encodeUploadJournal({}) << "";
+        QTest::newRow("empty object") << QByteArray("{}") << "";
+        QTest::newRow("null maps") << QByteArray("{\"runs\":null,\"replacements\":null}") << "";
+        QTest::newRow("run without names") << QByteArray("{\"runs\":{\"/e\":{\"galleryId\":\"g\"}}}") << "error";
+        QTest::newRow("gallery id a number")
+            << QByteArray("{\"replacements\":{\"/e\":{\"galleryId\":1,\"fileNames\":[]}}}") << "error";
+        QTest::newRow("cut short") << encodeUploadJournal(entries).left(30) << "error";
+        QTest::newRow("not an object") << QByteArray("[]") << "error";
+    }
+
+    void journalFile()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, expected);
+        QString text;
+        try {
+            const UploadJournalEntries entries = decodeUploadJournal(json);
+            QStringList parts;
+            for (auto it = entries.runs.cbegin(); it != entries.runs.cend(); ++it)
+                parts << QStringLiteral("run %1 %2 %3").arg(it.key(), it->galleryId, it->fileNames.join('|'));
+            for (auto it = entries.replacements.cbegin(); it != entries.replacements.cend(); ++it)
+                parts << QStringLiteral("replacement %1 %2 %3").arg(it.key(), it->galleryId, it->fileNames.join('|'));
+            text = parts.join("; ");
+        } catch (const SyncDecodingError &) {
+            text = "error";
+        }
+        QCOMPARE(text, expected);
+    }
+
+    // One new image: its run is in the journal when the presigned request arrives, the large state file was not
+    // rewritten for it, and once the run is recorded the journal holds nothing and the state file has the image.
+    void runIsNotedWithoutRewritingTheStateFile()
+    {
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass();
+        e.manager->flushState();
+        const auto before = stamp(e.manager->stateFilePath());
+        e.tree.addFile("Shoot/new.jpg", 20);
+        e.refresh();
+        // Looked at once the presigned answer is in, as the image is about to be sent.
+        QByteArray journal;
+        QPair<qint64, qint64> atSending;
+        QByteArray stateAtSending;
+        e.manager->setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
+            if (step != SyncManager::UploadStep::sending)
+                return;
+            journal = e.journal();
+            e.manager->flushState(); // whatever a save queued for the run would land now
+            atSending = stamp(e.manager->stateFilePath());
+            stateAtSending = contents(e.manager->stateFilePath());
+        });
+        e.pass();
+        QVERIFY2(journal.contains("\"runs\"") && journal.contains("new.jpg"), journal.constData());
+        QCOMPARE(atSending, before);
+        QVERIFY(!stateAtSending.contains("uploadsInFlight"));
+        QTRY_VERIFY(!e.journal().contains("new.jpg"));
+        e.manager->flushState();
+        QVERIFY(contents(e.manager->stateFilePath()).contains("new.jpg"));
+        QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::synced);
+    }
+
+    // Where a start finds a run that may have been applied, the folder's gallery is asked before its next upload.
+    void runFoundAtStartIsChecked_data()
+    {
+        QTest::addColumn<QString>("noted");
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("in the journal") << "journal" << true;
+        QTest::newRow("in a state file of an older version") << "state file" << true;
+        QTest::newRow("journal unreadable") << "damaged" << true;
+        QTest::newRow("nothing noted") << "none" << false;
+    }
+
+    void runFoundAtStartIsChecked()
+    {
+        QFETCH(QString, noted);
+        QFETCH(bool, checked);
+        Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass();
+        const QString path = e.tree.path("Shoot");
+        const QString id = e.entry("Shoot").status.galleryId();
+        e.manager->flushState();
+        e.manager.reset();
+        const QString journalPath = e.support.path(QString(UploadJournal::fileName));
+        const QString statePath = e.support.path(QString(SyncManager::stateFileName));
+        const QByteArray run = QStringLiteral("{\"%1\":{\"galleryId\":\"%2\",\"fileNames\":[\"a.jpg\"]}}")
+                                   .arg(path, id)
+                                   .toUtf8();
+        QFile::remove(journalPath);
+        if (noted == "journal") {
+            QFile file(journalPath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("{\"runs\":" + run + "}");
+        } else if (noted == "state file") {
+            QByteArray state = contents(statePath);
+            state.insert(state.lastIndexOf("\"version\""), "\"uploadsInFlight\":" + run + ",");
+            QFile file(statePath);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(state);
+        } else if (noted == "damaged") {
+            QFile file(journalPath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("{\"runs\":{\"/");
+        }
+        e.restart();
+        if (noted == "state file") {
+            // Moved to the journal before any save drops it from the state file.
+            QVERIFY(e.journal().contains("a.jpg"));
+            e.manager->saveState();
+            e.manager->flushState();
+            QVERIFY(!contents(statePath).contains("uploadsInFlight"));
+        }
+        e.watch();
+        QCOMPARE(e.manager->needsGalleryCheck(path), checked);
+        QCOMPARE(e.entry("Shoot").status.galleryId(), id);
+    }
+
+    // A changed image is replaced by deleting its old version and uploading the new one. However that is cut off,
+    // after a start the gallery holds the new version once; an image the user deleted on the web stays deleted.
+    void replacedImageReachesTheGallery_data()
+    {
+        QTest::addColumn<Cut>("cut");
+        QTest::addColumn<bool>("marksDeleted"); // the service lists names deleted through the API as deleted
+        QTest::addColumn<bool>("replaced");     // the new version is in the gallery at the end
+        QTest::newRow("nothing cut") << Cut::none << true << true;
+        QTest::newRow("killed after the deletion, listed as deleted") << Cut::killedAfterDelete << true << true;
+        QTest::newRow("killed after the deletion, not listed") << Cut::killedAfterDelete << false << true;
+        QTest::newRow("killed before the deletion") << Cut::killedBeforeDelete << true << true;
+        QTest::newRow("upload refused, then a start, listed as deleted") << Cut::uploadRefused << true << true;
+        QTest::newRow("upload refused, then a start, not listed") << Cut::uploadRefused << false << true;
+        QTest::newRow("presigned request refused, then a start") << Cut::presignRefused << true << true;
+        QTest::newRow("deleted on the web, then changed") << Cut::deletedOnWeb << true << false;
+    }
+
+    void replacedImageReachesTheGallery()
+    {
+        QFETCH(Cut, cut);
+        QFETCH(bool, marksDeleted);
+        QFETCH(bool, replaced);
+        Engine e;
+        e.service.setApiDeleteMarksDeleted(marksDeleted);
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.tree.addFile("Shoot/b.jpg", 11);
+        e.watch();
+        e.pass();
+        const QString id = e.entry("Shoot").status.galleryId();
+        QCOMPARE(e.images(id), (QStringList{"a.jpg=10", "b.jpg=11"}));
+        // Deleted on the web by the user: whatever happens to a.jpg, b.jpg is never sent again.
+        QVERIFY(e.service.deleteImageOnWeb(id, "b.jpg"));
+        if (cut == Cut::deletedOnWeb)
+            QVERIFY(e.service.deleteImageOnWeb(id, "a.jpg"));
+        e.tree.addFile("Shoot/a.jpg", 99);
+        e.refresh();
+
+        ScriptedAnswer held{500, "{\"error\":\"held\"}"};
+        held.held = true;
+        switch (cut) {
+        case Cut::none:
+        case Cut::deletedOnWeb:
+            e.pass();
+            break;
+        case Cut::killedAfterDelete:
+        case Cut::killedBeforeDelete: {
+            const QByteArray method = cut == Cut::killedAfterDelete ? "PUT" : "DELETE";
+            const QByteArray where = cut == Cut::killedAfterDelete ? "/store/*" : "/api/gallery/*";
+            const qsizetype earlier = e.service.requests(method, where).size();
+            e.service.script(method, where, held);
+            auto pass = e.manager->runAutoSync();
+            QTRY_COMPARE_WITH_TIMEOUT(e.service.requests(method, where).size(), earlier + 1, 10000);
+            // Noted before the deletion went out.
+            QVERIFY2(e.journal().contains("\"replacements\"") && e.journal().contains("a.jpg"),
+                     e.journal().constData());
+            e.manager.reset(); // the process ends here; its requests are answered after it has gone
+            e.service.releaseHeld();
+            awaitTask(std::move(pass));
+            e.restart();
+            break;
+        }
+        case Cut::uploadRefused:
+            e.service.script("PUT", "/store/*", {403, "<Error><Code>AccessDenied</Code></Error>"});
+            e.pass();
+            QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::failed);
+            e.restart();
+            break;
+        case Cut::presignRefused:
+            e.service.script("POST", "/api/upload/presigned", {500, "{\"error\":\"busy\"}"});
+            e.pass();
+            QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::failed);
+            e.restart();
+            break;
+        }
+        e.watch();
+        e.pass();
+        e.pass(); // nothing left to do: a second pass sends nothing
+        QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::synced);
+        QCOMPARE(e.images(id), replaced ? QStringList{"a.jpg=99"} : QStringList{});
+        QVERIFY(e.service.gallery(id)->deletedFileNames.contains("b.jpg"));
+        QTRY_VERIFY(!e.journal().contains("a.jpg"));
+        // And so after one more start.
+        e.restart();
+        e.watch();
+        e.pass();
+        QCOMPARE(e.images(id), replaced ? QStringList{"a.jpg=99"} : QStringList{});
+    }
+
+    // The journal cannot be written: the old version is not deleted and nothing is sent; the folder fails, and a
+    // later run, once the journal can be written, replaces the image.
+    void unwritableJournalStopsTheRun()
+    {
+        Engine e;
+        e.service.setApiDeleteMarksDeleted(true);
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass();
+        const QString id = e.entry("Shoot").status.galleryId();
+        e.tree.addFile("Shoot/a.jpg", 99);
+        e.refresh();
+        // A folder where the file belongs: every write fails, also as root.
+        const QString journalPath = e.support.path(QString(UploadJournal::fileName));
+        QFile::remove(journalPath);
+        QVERIFY(QDir().mkpath(journalPath + "/x"));
+        const qsizetype deletions = e.service.requests("DELETE", "/api/gallery/*").size();
+        e.pass();
+        QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::failed);
+        QCOMPARE(e.entry("Shoot").status.failureMessage(), SyncManagerError::unsaved().localizedDescription());
+        QCOMPARE(e.service.requests("DELETE", "/api/gallery/*").size(), deletions);
+        QCOMPARE(e.images(id), QStringList{"a.jpg=10"});
+        QVERIFY(QDir(journalPath).removeRecursively());
+        e.restart();
+        e.watch();
+        e.pass();
+        QCOMPARE(e.images(id), QStringList{"a.jpg=99"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUploadJournal)
+#include "tst_uploadjournal.moc"
