@@ -346,8 +346,11 @@ int main(int argc, char **argv)
             }
         });
         // The writes a change caused have landed once none followed within the interval the last one set.
+        // The change records its image, so at least one write is due; the writer may hold it a while.
         const auto writesSettled = [&counter](double since) {
             const std::vector<StateWriteCounter::Write> landed = counter.writes();
+            if (std::none_of(landed.cbegin(), landed.cend(), [](const auto &write) { return !write.copy; }))
+                return false;
             double last = since;
             qint64 bytes = 0;
             for (const StateWriteCounter::Write &write : landed) {
