@@ -345,6 +345,27 @@ private Q_SLOTS:
         QCOMPARE(server.body(), bytes);
     }
 
+    // Callers tell "offline" from "failed" by these codes, as they did with Qt's client.
+    void connectionFailuresKeepTheirCodes_data()
+    {
+        QTest::addColumn<QUrl>("url");
+        QTest::addColumn<int>("error");
+        QTest::newRow("refused") << QUrl(QStringLiteral("http://127.0.0.1:1/store/x"))
+                                 << int(QNetworkReply::ConnectionRefusedError);
+        QTest::newRow("no such host") << QUrl(QStringLiteral("http://no-such-host.invalid/store/x"))
+                                      << int(QNetworkReply::HostNotFoundError);
+    }
+    void connectionFailuresKeepTheirCodes()
+    {
+        QFETCH(QUrl, url);
+        QFETCH(int, error);
+        UploadTransport transport;
+        const UploadAnswer got = awaitAnswer(put(transport, url, patterned(1024)));
+        QVERIFY(!got.status);
+        QCOMPARE(int(got.error), error);
+        QVERIFY(!got.errorString.isEmpty());
+    }
+
     void untrustedCertificateFails()
     {
         ScriptedHttpServer server({withLength("HTTP/1.1 200 OK", {}), true, false},
