@@ -32,6 +32,7 @@
 #include <optional>
 
 class ExportFolderBookmark;
+class GalleryCatalog;
 class FileEventStream;
 struct FileChanges;
 class VarnostimaAPI;
@@ -244,6 +245,15 @@ public:
     // The first gallery, over all pages of the list, titled `title` (canonical equivalence). Throws, also when the
     // list repeats a cursor or runs past the page limit (tests set a small one).
     QCoro::Task<std::optional<Gallery>> findExistingGallery(QString title);
+    // Every gallery of the list, in its order; throws as findExistingGallery does.
+    QCoro::Task<QList<Gallery>> readGalleryList();
+    // The gallery of that title a first sync may adopt: from the list the running pass read (once, at its first
+    // use) for a run of automatic sync, from a walk of the list otherwise. Throws.
+    QCoro::Task<std::optional<Gallery>> existingGallery(QString title, bool fromPassList);
+    // What the running pass's list must know of galleries made, filled or deleted meanwhile.
+    void noteGalleryCreated(const Gallery &gallery);
+    void noteGalleryImages(const QString &galleryId, qint64 uploaded);
+    void noteGalleryDeleted(const QString &galleryId);
     void setGalleryPageLimit(int pages) { m_galleryPageLimit = pages; }
     // The id of the deepest server folder of the folder's parent path, created where missing. Throws.
     QCoro::Task<std::optional<QString>> ensureRemoteFolder(SyncFolder folder);
@@ -344,6 +354,10 @@ private:
     QSet<QString> m_galleryChecks;
     UploadStepHook m_uploadStepHook;
     int m_galleryPageLimit = 2000; // 100,000 galleries at 50 a page
+    // The gallery list a running pass of automatic sync read once for all its first syncs; none between passes.
+    std::shared_ptr<GalleryCatalog> m_passGalleries;
+    // Walks the list page by page until visit returns true; throws as findExistingGallery does.
+    QCoro::Task<void> walkGalleryList(std::function<bool(const Gallery &)> visit);
 
     // ---- folder actions (SyncManagerActions.cpp): the user's decisions on the entry a window shows. Each finds
     // the live entry by the passed folder's path and does nothing when it is gone; none throws.

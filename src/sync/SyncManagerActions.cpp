@@ -135,6 +135,7 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
 
     if (!failure) {
         m_deletedGalleryIds.insert(galleryId);
+        noteGalleryDeleted(galleryId);
         removeActionEntries(folder.path, galleryId);
         saveState();
         qCInfo(lcSync, "Deleted gallery %s from server", qUtf8Printable(folder.displayName));

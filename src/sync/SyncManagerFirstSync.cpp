@@ -2,6 +2,7 @@
 // title is free, created otherwise), the upload and its record.
 
 #include "FolderEntryEdit.h"
+#include "GalleryCatalog.h"
 #include "SyncErrors.h"
 #include "SyncLogging.h"
 #include "SyncManager.h"
@@ -26,7 +27,7 @@ bool galleryHeldByOtherFolder(const QList<SyncFolder> &folders, const QString &p
 }
 
 // True when the folder adopted an existing gallery: the caller brings it up to date.
-QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
+QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder, bool fromPassList)
 {
     const std::optional<SyncFolder> snapshot = liveFolderEntry(*manager, folder.path);
     if (!snapshot)
@@ -62,7 +63,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
 
     std::optional<Gallery> existing;
     try {
-        existing = co_await manager->findExistingGallery(folder.displayName);
+        existing = co_await manager->existingGallery(folder.displayName, fromPassList);
     } catch (...) {
         // Going on without knowing would make a second gallery of the same title: fail, and let a retry ask again.
         const FailureTexts failure = currentFailureTexts();
@@ -101,6 +102,8 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
         const CreateGalleryRequest request{folder.displayName, std::nullopt, folderId};
         const CreateGalleryResponse created = co_await manager->api().createGallery(request);
         gallery = created.gallery;
+        if (manager)
+            manager->noteGalleryCreated(gallery);
     } catch (...) {
         const QString description = logDescriptionOfCurrentException();
         if (!manager)
@@ -126,6 +129,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder)
     }
     if (!manager)
         co_return false;
+    manager->noteGalleryImages(gallery.id, result.uploadedCount);
 
     const QList<UploadedFileMeta> records = SyncManager::uploadedMetaList(result.succeededFileNames, local.metadata);
     bool refreshedMeanwhile = false;
@@ -160,7 +164,7 @@ QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder, RunOrigin origin)
     QPointer<SyncManager> self(this);
     bool adopted = false;
     try {
-        adopted = co_await runFirstSync(self, std::move(folder));
+        adopted = co_await runFirstSync(self, std::move(folder), origin == RunOrigin::automatic);
     } catch (...) {
         qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(name),
                    qUtf8Printable(logDescriptionOfCurrentException()));
@@ -179,7 +183,7 @@ QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder, RunOrigin origin)
     noteRunEnded(path, std::nullopt);
 }
 
-QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString title)
+QCoro::Task<void> SyncManager::walkGalleryList(std::function<bool(const Gallery &)> visit)
 {
     QPointer<VarnostimaAPI> api(&this->api());
     const int pageLimit = m_galleryPageLimit;
@@ -188,11 +192,11 @@ QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString tit
     for (int pages = 1;; ++pages) {
         const GalleryListResponse page = co_await api->listGalleries(cursor);
         for (const Gallery &gallery : page.galleries) {
-            if (unicodenames::canonicallyEqual(gallery.title, title))
-                co_return gallery;
+            if (visit(gallery))
+                co_return;
         }
         if (!page.hasMore || !page.nextCursor || !api)
-            co_return std::nullopt;
+            co_return;
         // A service that keeps saying "more" must not hold the pass forever.
         if (seenCursors.contains(*page.nextCursor)) {
             qCCritical(lcSync, "The gallery list repeated a cursor after %d pages; stopping", pages);
@@ -205,6 +209,72 @@ QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString tit
         seenCursors.insert(*page.nextCursor);
         cursor = page.nextCursor;
     }
+}
+
+QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString title)
+{
+    std::optional<Gallery> found;
+    co_await walkGalleryList([&](const Gallery &gallery) {
+        if (!unicodenames::canonicallyEqual(gallery.title, title))
+            return false;
+        found = gallery;
+        return true;
+    });
+    co_return found;
+}
+
+QCoro::Task<QList<Gallery>> SyncManager::readGalleryList()
+{
+    QList<Gallery> galleries;
+    co_await walkGalleryList([&](const Gallery &gallery) {
+        galleries.append(gallery);
+        return false;
+    });
+    co_return galleries;
+}
+
+QCoro::Task<std::optional<Gallery>> SyncManager::existingGallery(QString title, bool fromPassList)
+{
+    const std::shared_ptr<GalleryCatalog> catalog = fromPassList ? m_passGalleries : nullptr;
+    // Another run is reading the pass's list just now (a window's run, say): this one asks on its own.
+    if (!catalog || catalog->isReading())
+        co_return co_await findExistingGallery(std::move(title));
+    if (!catalog->isLoaded()) {
+        if (!catalog->mayRead())
+            std::rethrow_exception(catalog->lastFailure());
+        catalog->noteRead();
+        catalog->setReading(true);
+        QList<Gallery> galleries;
+        try {
+            galleries = co_await readGalleryList();
+        } catch (...) {
+            catalog->setReading(false);
+            catalog->noteFailure(std::current_exception());
+            throw;
+        }
+        catalog->setReading(false);
+        catalog->load(galleries);
+        qCInfo(lcSync, "Read the gallery list for this pass: %lld galleries", qint64(galleries.size()));
+    }
+    co_return catalog->find(title);
+}
+
+void SyncManager::noteGalleryCreated(const Gallery &gallery)
+{
+    if (m_passGalleries)
+        m_passGalleries->add(gallery);
+}
+
+void SyncManager::noteGalleryImages(const QString &galleryId, qint64 uploaded)
+{
+    if (m_passGalleries)
+        m_passGalleries->addImages(galleryId, uploaded);
+}
+
+void SyncManager::noteGalleryDeleted(const QString &galleryId)
+{
+    if (m_passGalleries)
+        m_passGalleries->remove(galleryId);
 }
 
 QCoro::Task<std::optional<QString>> SyncManager::ensureRemoteFolder(SyncFolder folder)

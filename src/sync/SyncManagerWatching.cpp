@@ -4,6 +4,7 @@
 #include "SyncManager.h"
 
 #include "FolderEntryEdit.h"
+#include "GalleryCatalog.h"
 #include "SyncLogging.h"
 #include "UnicodeNames.h"
 #include "platform/FileEventStream.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QtConcurrent>
 
 using unicodenames::canonical;
@@ -354,6 +356,14 @@ QCoro::Task<void> SyncManager::runAutoSync()
         co_return;
     }
     QPointer<SyncManager> self(this);
+    // The first syncs of this pass, its retries among them, share one reading of the gallery list.
+    const bool ownsGalleryList = !m_passGalleries;
+    if (ownsGalleryList)
+        m_passGalleries = std::make_shared<GalleryCatalog>();
+    const auto dropGalleryList = qScopeGuard([self, list = m_passGalleries, ownsGalleryList] {
+        if (ownsGalleryList && self && self->m_passGalleries == list)
+            self->m_passGalleries.reset();
+    });
 
     QList<SyncFolder> newFolders;
     for (const SyncFolder &folder : std::as_const(m_folders)) {

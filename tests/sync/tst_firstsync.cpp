@@ -11,6 +11,22 @@
 using namespace uploadtest;
 using testsupport::ScriptedAnswer;
 
+namespace {
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+QStringList operator-(QStringList list, const QString &removed)
+{
+    list.removeOne(removed);
+    return list;
+}
+
+} // namespace
+
 class TestFirstSync : public QObject
 {
     Q_OBJECT
@@ -145,6 +161,87 @@ private Q_SLOTS:
                 QFAIL("not an answer error");
             }
         }
+    }
+
+    // A pass over many new folders reads the gallery list once and shares it; what it adopts stays as a walk of
+    // the list for each folder would have it.
+    void passReadsGalleryListOnce_data()
+    {
+        QTest::addColumn<QStringList>("existing");  // titles on the service before the pass, in its order
+        QTest::addColumn<QStringList>("folders");   // new folders, one image each
+        QTest::addColumn<int>("failedPresigns");    // the first n upload requests of the pass fail
+        QTest::addColumn<int>("failedLists");       // the first n list requests fail; -1: every one
+        QTest::addColumn<int>("listRequests");      // pages of the list read in the pass
+        QTest::addColumn<QStringList>("titles");    // every gallery on the service afterwards, sorted
+        QTest::addColumn<QStringList>("adopted");   // folders linked to a gallery that was there before the pass
+
+        QStringList others;
+        for (int i = 1; i <= 7; ++i)
+            others.append(QString("Annet %1").arg(i));
+        QStringList many;
+        for (int i = 10; i < 34; ++i)
+            many.append(QString("Mappe %1").arg(i));
+        QTest::newRow("24 new folders") << others << many << 0 << 0 << 4 << sorted(others + many) << QStringList();
+        const QStringList withMatch = others.mid(0, 6) + QStringList{"Mappe 12"};
+        QTest::newRow("adopts from the last page")
+            << withMatch << many.mid(0, 5) << 0 << 0 << 4 << sorted(withMatch + many.mid(0, 5) - QString("Mappe 12"))
+            << QStringList{"Mappe 12"};
+        QTest::newRow("two folders, one gallery of their title")
+            << QStringList{"Fest"} << QStringList{"2023/Fest", "2024/Fest"} << 0 << 0 << 1
+            << QStringList{"Fest", "Fest"} << QStringList{"2023/Fest"};
+        QTest::newRow("two folders of one title, made in the pass")
+            << QStringList() << QStringList{"2023/Fest", "2024/Fest"} << 0 << 0 << 1 << QStringList{"Fest", "Fest"}
+            << QStringList();
+        // The first folder made the gallery and then failed: the second finds it free, as on the service.
+        QTest::newRow("adopts a gallery made earlier in the pass")
+            << QStringList() << QStringList{"2023/Fest", "2024/Fest"} << 1 << 0 << 1 << QStringList{"Fest"}
+            << QStringList();
+        QTest::newRow("list fails once, the next folder reads it")
+            << others.mid(0, 3) << many.mid(0, 3) << 0 << 1 << 3 << sorted(others.mid(0, 3) + many.mid(1, 2))
+            << QStringList();
+        QTest::newRow("list always fails") << others << many.mid(0, 6) << 0 << -1 << 4 << others << QStringList();
+    }
+
+    void passReadsGalleryListOnce()
+    {
+        QFETCH(QStringList, existing);
+        QFETCH(QStringList, folders);
+        QFETCH(int, failedPresigns);
+        QFETCH(int, failedLists);
+        QFETCH(int, listRequests);
+        QFETCH(QStringList, titles);
+        QFETCH(QStringList, adopted);
+        f->service.setGalleryPageSize(2);
+        QHash<QString, QString> seeded; // title -> id
+        for (const QString &title : existing)
+            seeded.insert(title, f->service.seedGallery(title));
+        for (const QString &folder : folders)
+            f->writeImage(folder + "/a.jpg");
+        f->manager.setFolders(SyncManager::scanFolderTree(f->exportTree.root(), {}));
+        if (failedPresigns > 0)
+            f->service.script("POST", "/api/upload/presigned", {500, R"({"error":"boom"})"}, failedPresigns);
+        if (failedLists != 0)
+            f->service.script("GET", "/api/gallery/list", {500, R"({"error":"boom"})"}, failedLists);
+
+        finish(f->manager.runAutoSync());
+
+        QCOMPARE(f->service.requests("GET", "/api/gallery/list").size(), listRequests);
+        QStringList made;
+        for (const auto &gallery : f->service.galleries())
+            made.append(gallery.title);
+        QCOMPARE(sorted(made), titles);
+        int synced = 0;
+        for (const QString &folder : folders) {
+            const SyncFolder entry = f->entry(folder);
+            if (!entry.status.is(SyncStatus::Case::synced))
+                continue;
+            ++synced;
+            const bool fromBefore = seeded.value(entry.displayName) == entry.status.galleryId();
+            QCOMPARE(fromBefore, adopted.contains(folder));
+            // Every synced folder's image is in its gallery, adopted or made.
+            QCOMPARE(f->serverNames(entry.status.galleryId()), QStringList{"a.jpg"});
+        }
+        QCOMPARE(synced, folders.size() - failedPresigns - (failedLists < 0 ? folders.size() : failedLists));
     }
 
     void failuresRecordOnlyWhatIsOnTheService_data()

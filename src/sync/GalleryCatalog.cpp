@@ -1,0 +1,89 @@
+#include "GalleryCatalog.h"
+
+#include "UnicodeNames.h"
+
+namespace {
+
+Gallery trimmed(const Gallery &gallery)
+{
+    Gallery kept;
+    kept.id = gallery.id;
+    kept.slug = gallery.slug;
+    kept.title = gallery.title;
+    kept.imageCount = gallery.imageCount;
+    return kept;
+}
+
+} // namespace
+
+void GalleryCatalog::load(const QList<Gallery> &galleries)
+{
+    // Galleries made or deleted while the list was being read stay as noted.
+    QHash<QString, QList<Gallery>> made = std::exchange(m_byTitle, {});
+    QHash<QString, QString> madeIds = std::exchange(m_titleById, {});
+    for (const Gallery &gallery : galleries) {
+        if (madeIds.contains(gallery.id) || m_removed.contains(gallery.id))
+            continue;
+        const QString title = unicodenames::canonical(gallery.title);
+        m_byTitle[title].append(trimmed(gallery));
+        m_titleById.insert(gallery.id, title);
+    }
+    for (auto it = made.cbegin(); it != made.cend(); ++it) {
+        for (const Gallery &gallery : it.value())
+            add(gallery);
+    }
+    m_loaded = true;
+}
+
+std::optional<Gallery> GalleryCatalog::find(const QString &title) const
+{
+    const auto found = m_byTitle.constFind(unicodenames::canonical(title));
+    if (found == m_byTitle.cend() || found->isEmpty())
+        return std::nullopt;
+    return found->first();
+}
+
+void GalleryCatalog::add(const Gallery &gallery)
+{
+    if (m_titleById.contains(gallery.id) || m_removed.contains(gallery.id))
+        return;
+    const QString title = unicodenames::canonical(gallery.title);
+    m_byTitle[title].append(trimmed(gallery));
+    m_titleById.insert(gallery.id, title);
+}
+
+void GalleryCatalog::remove(const QString &galleryId)
+{
+    m_removed.insert(galleryId);
+    const auto title = m_titleById.constFind(galleryId);
+    if (title == m_titleById.cend())
+        return;
+    const auto list = m_byTitle.find(*title);
+    if (list != m_byTitle.end()) {
+        list->removeIf([&](const Gallery &gallery) { return gallery.id == galleryId; });
+        if (list->isEmpty())
+            m_byTitle.erase(list);
+    }
+    m_titleById.erase(title);
+}
+
+void GalleryCatalog::addImages(const QString &galleryId, qint64 count)
+{
+    if (Gallery *gallery = byId(galleryId))
+        gallery->imageCount += count;
+}
+
+Gallery *GalleryCatalog::byId(const QString &galleryId)
+{
+    const auto title = m_titleById.constFind(galleryId);
+    if (title == m_titleById.cend())
+        return nullptr;
+    const auto list = m_byTitle.find(*title);
+    if (list == m_byTitle.end())
+        return nullptr;
+    for (Gallery &gallery : *list) {
+        if (gallery.id == galleryId)
+            return &gallery;
+    }
+    return nullptr;
+}

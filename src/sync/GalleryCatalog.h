@@ -1,0 +1,51 @@
+#pragma once
+
+// The service's gallery list as one pass of automatic sync read it, with the galleries made and deleted since.
+// A pass over many new folders looks each title up here instead of reading every page of the list once a folder.
+
+#include "service/GalleryRecords.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <exception>
+#include <optional>
+
+class GalleryCatalog
+{
+public:
+    // A list that could not be read is asked for again by the pass's next first sync, this many times in all; the
+    // folders after that fail with the last error and wait for their retry.
+    static constexpr int maxReads = 4;
+
+    bool isLoaded() const { return m_loaded; }
+    // The list in the service's order; only what a first sync needs of each gallery is kept.
+    void load(const QList<Gallery> &galleries);
+    // The first gallery, in list order, titled `title` under canonical equivalence.
+    std::optional<Gallery> find(const QString &title) const;
+    // A gallery made while the pass runs comes after those the service listed, as the service lists it.
+    void add(const Gallery &gallery);
+    void remove(const QString &galleryId);
+    void addImages(const QString &galleryId, qint64 count);
+
+    // Reads of the list in this pass, and the failure of the last one.
+    bool mayRead() const { return m_reads < maxReads; }
+    void noteRead() { ++m_reads; }
+    void noteFailure(std::exception_ptr error) { m_lastFailure = std::move(error); }
+    std::exception_ptr lastFailure() const { return m_lastFailure; }
+    bool isReading() const { return m_reading; }
+    void setReading(bool reading) { m_reading = reading; }
+
+private:
+    Gallery *byId(const QString &galleryId);
+
+    QHash<QString, QList<Gallery>> m_byTitle; // canonical title -> galleries in list order
+    QHash<QString, QString> m_titleById;      // id -> canonical title
+    QSet<QString> m_removed;                  // deleted while the pass runs: a list read before still holds them
+    bool m_loaded = false;
+    bool m_reading = false;
+    int m_reads = 0;
+    std::exception_ptr m_lastFailure;
+};
