@@ -1,0 +1,489 @@
+// The real application, measured from outside as a user's process, on an archive the service already holds:
+// the stand-in service (a child process) is seeded with one gallery per folder holding that folder's images, and
+// the app starts signed in with no state file, so its first full scan matches every folder by title and its first
+// pass of automatic sync fills in each folder's records. Prints:
+//   - the app's CPU (user + system, /proc/<pid>/stat) and wall time from its start until synced: every folder's
+//     records established, the state file written after the last of them, and the process idle;
+//   - its peak and idle resident memory then, the panel closed;
+//   - with --new N, N folders the service does not know (two images each) that the same pass syncs first: the
+//     stand-in's gallery-list requests, as pages and as walks (a request without a cursor starts one);
+//   - with --restart, the app started again on the state file it wrote: resident memory idle, panel closed;
+//   - with --overview, then the overview window opened from the tray's menu: resident memory idle with it open.
+//
+//   bench_app_synced [--images N] [--per-folder N] [--new N] [--page-size N] [--app PATH] [--tree DIR]
+//                    [--idle SECONDS] [--restart] [--overview]
+//
+// --tree keeps the generated export tree in DIR for the next run (it is generated when DIR does not exist).
+// Needs an X11 display and a session bus: run it through bench/run_bench_app_synced.sh, which gives it Xvfb and a
+// private session bus. It starts the window manager (openbox), the tray host (trayer) and the notification daemon
+// (dunst) itself, as the desktop test does.
+
+#include "BenchSupport.h"
+#include "support/StandInService.h"
+#include "sync/SyncManager.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using bench::waitUntil;
+using bench::writeSparse;
+
+void pause(int ms)
+{
+    waitUntil([] { return false; }, ms, 20);
+}
+
+QString seededFolder(const QString &root, int index)
+{
+    return QStringLiteral("%1/Arkiv/%2/Shoot_%3").arg(root).arg(2000 + index / 400).arg(index);
+}
+
+// Every image name differs from every other in the tree, as after an export that renames.
+void generateTree(const QString &root, int folders, int perFolder, int newFolders)
+{
+    for (int f = 0; f < folders; ++f) {
+        const QString dir = seededFolder(root, f);
+        QDir().mkpath(dir);
+        for (int i = 0; i < perFolder; ++i)
+            writeSparse(dir + QStringLiteral("/IMG_%1_%2.jpg").arg(f).arg(i),
+                        100000 + (qint64(f) * 7919 + i * 104729) % 9000000);
+    }
+    for (int f = 0; f < newFolders; ++f) {
+        const QString dir = QStringLiteral("%1/Nye/Ny_%2").arg(root).arg(f);
+        QDir().mkpath(dir);
+        for (int i = 0; i < 2; ++i)
+            writeSparse(dir + QStringLiteral("/NY_%1_%2.jpg").arg(f).arg(i), 5000 + i);
+    }
+}
+
+// The stand-in, seeded with the galleries of every folder under "Arkiv"; writes its URL, then serves until SIGTERM
+// and writes what it counted of the gallery list.
+[[noreturn]] void runService(const QString &exportRoot, int pageSize, int writeFd)
+{
+    prctl(PR_SET_NAME, "standin");
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    int argc = 1;
+    char name[] = "standin";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    testsupport::StandInService service;
+    service.addAccount("bench");
+    service.setGalleryPageSize(pageSize);
+    qint64 galleries = 0;
+    for (const SyncFolder &folder : SyncManager::scanFolderTree(exportRoot + QStringLiteral("/Arkiv"), {})) {
+        const QString gallery = service.seedGallery(folder.displayName);
+        ++galleries;
+        for (auto it = folder.cachedLocalFileMeta->cbegin(); it != folder.cachedLocalFileMeta->cend(); ++it)
+            service.seedImageOfSize(gallery, it.key(), it.value().size);
+    }
+    const QByteArray url = service.baseUrl().toString().toUtf8() + '\n';
+    if (::write(writeFd, url.constData(), size_t(url.size())) != url.size())
+        std::_Exit(1);
+    int signal = 0;
+    sigwait(&stop, &signal);
+    qint64 walks = 0;
+    const QList<testsupport::RecordedRequest> pages = service.requests("GET", "/api/gallery/list");
+    for (const testsupport::RecordedRequest &request : pages)
+        walks += request.rawQuery.contains("cursor=") ? 0 : 1;
+    const QByteArray counts = QByteArray::number(galleries) + ' ' + QByteArray::number(pages.size()) + ' '
+                              + QByteArray::number(walks) + '\n';
+    if (::write(writeFd, counts.constData(), size_t(counts.size())) != counts.size())
+        std::_Exit(1);
+    ::close(writeFd);
+    std::_Exit(0);
+}
+
+QByteArray readLine(int fd)
+{
+    QByteArray line;
+    char c = 0;
+    while (::read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    return line;
+}
+
+// User plus system CPU of a process, in seconds.
+double processCpu(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses and may hold spaces: state is field 3, utime 14.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+double statusMiB(qint64 pid, const QByteArray &key)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').first().toLongLong() / 1024.0;
+    }
+    return -1;
+}
+
+QString run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(30'000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The app's tray icon inside the tray host's window tree: its centre on the screen.
+std::optional<QPoint> trayIconCentre()
+{
+    static const QRegularExpression line(QStringLiteral(
+        "0x[0-9a-f]+ .*\\(\"varnostima\" \"Varnostima\"\\)\\s+(\\d+)x(\\d+)[+-]\\d+[+-]\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)"));
+    for (const QString &host :
+         run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--class"), QStringLiteral("trayer")})
+             .split(u'\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match =
+            line.match(run(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"), host}));
+        if (match.hasMatch())
+            return QPoint(match.captured(3).toInt() + match.captured(1).toInt() / 2,
+                          match.captured(4).toInt() + match.captured(2).toInt() / 2);
+    }
+    return std::nullopt;
+}
+
+// Visible windows of the app at least `minWidth` wide.
+int wideWindows(int minWidth)
+{
+    int count = 0;
+    for (const QString &window :
+         run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                         QStringLiteral("--classname"), QStringLiteral("varnostima")})
+             .split(u'\n', Qt::SkipEmptyParts)) {
+        static const QRegularExpression size(QStringLiteral("Geometry: (\\d+)x\\d+"));
+        const QRegularExpressionMatch match =
+            size.match(run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), window}));
+        count += match.hasMatch() && match.captured(1).toInt() >= minWidth ? 1 : 0;
+    }
+    return count;
+}
+
+struct Library {
+    QString exportRoot;
+    QString dataHome;
+    QString support; // the app's folder in it
+    QString runDir;
+};
+
+// One process of the app, with its log lines counted as they come.
+class App
+{
+public:
+    App(const QString &binary, const Library &library)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), library.dataHome);
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), library.dataHome + QStringLiteral("/../config"));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), library.runDir);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&m_process, &QProcess::readyRead, [this] { readLines(); });
+        m_clock.start();
+        m_process.start(binary, {});
+        m_process.waitForStarted();
+    }
+    ~App()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            ::kill(pid_t(m_process.processId()), SIGTERM);
+            if (!m_process.waitForFinished(60'000))
+                m_process.kill();
+        }
+    }
+
+    qint64 pid() const { return m_process.processId(); }
+    bool running() const { return m_process.state() == QProcess::Running; }
+    double seconds() const { return m_clock.nsecsElapsed() / 1e9; }
+    bool reconciled = false;
+    int baselines = 0;    // folders whose records were established from their files
+    int firstSyncs = 0;   // new folders synced or linked to an existing gallery
+    double lastWorkAt = 0; // seconds since start of the last of those lines
+
+    // Until the process's CPU has not moved for `quietMs`.
+    bool waitIdle(int quietMs, int limitMs)
+    {
+        double cpu = processCpu(pid());
+        QElapsedTimer quiet;
+        quiet.start();
+        return waitUntil(
+            [&] {
+                const double now = processCpu(pid());
+                if (now != cpu) {
+                    cpu = now;
+                    quiet.restart();
+                }
+                return quiet.elapsed() >= quietMs;
+            },
+            limitMs, 100);
+    }
+
+private:
+    void readLines()
+    {
+        m_pending += m_process.readAll();
+        qsizetype end;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QByteArray line = m_pending.left(end);
+            m_pending.remove(0, end + 1);
+            if (line.contains("Reconcile done"))
+                reconciled = true;
+            if (line.contains("Established metadata baseline for")) {
+                ++baselines;
+                lastWorkAt = seconds();
+            }
+            if (line.contains("Synced Ny_") || line.contains("Found existing gallery for Ny ")) {
+                ++firstSyncs;
+                lastWorkAt = seconds();
+            }
+            if (qEnvironmentVariableIsSet("BENCH_TRACE"))
+                std::printf("  app: %s\n", line.constData());
+        }
+    }
+
+    QProcess m_process;
+    QElapsedTimer m_clock;
+    QByteArray m_pending;
+};
+
+// When the state file was last written, in seconds since the app's start; -1 while there is none.
+double stateWrittenAt(const Library &library, const App &app)
+{
+    const QFileInfo state(library.support + QStringLiteral("/sync-state.json"));
+    if (!state.exists())
+        return -1;
+    return app.seconds() - double(state.lastModified().msecsTo(QDateTime::currentDateTime())) / 1000.0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int images = 20000;
+    int perFolder = 100;
+    int newFolders = 0;
+    int pageSize = 20;
+    int idleSeconds = 5;
+    bool restart = false;
+    bool overview = false;
+    QString binary = QStringLiteral(VARNOSTIMA_APP_BINARY);
+    QString keptTree;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--restart")
+            restart = true;
+        else if (option == "--overview")
+            overview = restart = true;
+        else if (option == "--images" && hasValue)
+            images = atoi(argv[++i]);
+        else if (option == "--per-folder" && hasValue)
+            perFolder = atoi(argv[++i]);
+        else if (option == "--new" && hasValue)
+            newFolders = atoi(argv[++i]);
+        else if (option == "--page-size" && hasValue)
+            pageSize = atoi(argv[++i]);
+        else if (option == "--idle" && hasValue)
+            idleSeconds = atoi(argv[++i]);
+        else if (option == "--app" && hasValue)
+            binary = QFile::decodeName(argv[++i]);
+        else if (option == "--tree" && hasValue)
+            keptTree = QFile::decodeName(argv[++i]);
+        else {
+            std::fprintf(stderr, "unknown option %s\n", argv[i]);
+            return 2;
+        }
+    }
+    const int folders = images / perFolder;
+
+    // The tree and the service's child come before any thread of this process.
+    char scratchTemplate[] = "/tmp/bench_app_synced_XXXXXX";
+    const QString scratch = QFile::decodeName(mkdtemp(scratchTemplate));
+    Library library;
+    library.exportRoot = keptTree.isEmpty() ? scratch + QStringLiteral("/Eksport") : keptTree;
+    library.dataHome = scratch + QStringLiteral("/data");
+    library.support = library.dataHome + QStringLiteral("/Varnostima");
+    library.runDir = scratch + QStringLiteral("/run");
+    if (!QFileInfo::exists(library.exportRoot)) {
+        std::printf("Generating %d folders x %d images and %d new folders...\n", folders, perFolder, newFolders);
+        std::fflush(stdout);
+        generateTree(library.exportRoot, folders, perFolder, newFolders);
+        ::sleep(3); // older than the span in which the app takes an image for one still being written
+    }
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return 1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        runService(library.exportRoot, pageSize, pipeFds[1]);
+    }
+    ::close(pipeFds[1]);
+    const QByteArray url = readLine(pipeFds[0]);
+    const auto stopService = [&] {
+        ::kill(child, SIGTERM);
+        const QList<QByteArray> counts = readLine(pipeFds[0]).split(' ');
+        ::waitpid(child, nullptr, 0);
+        ::close(pipeFds[0]);
+        return counts;
+    };
+    if (url.isEmpty()) {
+        std::fprintf(stderr, "the stand-in service did not start\n");
+        return 1;
+    }
+
+    QCoreApplication app(argc, argv);
+    QDir().mkpath(library.support);
+    QDir().mkpath(library.runDir);
+    QFile::setPermissions(library.runDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile file(library.support + u'/' + name);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+    };
+    write(QStringLiteral(".api-token"), "bench");
+    write(QStringLiteral(".base-url"), url);
+    write(QStringLiteral("watch-folder.bookmark"), library.exportRoot.toUtf8());
+
+    // The desktop: a window manager, an XEmbed tray and a notification daemon, as a user's session has.
+    QProcess openbox;
+    openbox.start(QStringLiteral("openbox"), {});
+    QProcess trayer;
+    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                                            QStringLiteral("right"), QStringLiteral("--widthtype"),
+                                            QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("28"),
+                                            QStringLiteral("--SetDockType"), QStringLiteral("true")});
+    QProcess dunst;
+    dunst.start(QStringLiteral("dunst"), {});
+    int exitCode = 0;
+    if (!openbox.waitForStarted() || !trayer.waitForStarted() || !dunst.waitForStarted()
+        || !waitUntil([] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                      QStringLiteral("org.freedesktop.Notifications")); },
+                      30'000, 20)) {
+        std::fprintf(stderr, "openbox, trayer, dunst and a session bus are needed: run bench/run_bench_app_synced.sh\n");
+        exitCode = 2;
+    }
+    pause(1'000); // the tray takes its selection
+
+    if (exitCode == 0) {
+        auto first = std::make_unique<App>(binary, library);
+        // Synced: every folder's records established and the new folders synced, the state file written after the
+        // last of them, and then nothing left to do.
+        const bool synced = waitUntil(
+            [&] {
+                return !first->running()
+                       || (first->reconciled && first->baselines >= folders && first->firstSyncs >= newFolders
+                           && stateWrittenAt(library, *first) > first->lastWorkAt);
+            },
+            60 * 60 * 1000, 100);
+        if (!synced || !first->running() || !first->waitIdle(3000, 10 * 60 * 1000)) {
+            std::fprintf(stderr, "the app did not get synced: %d of %d folders' records, %d of %d new folders\n",
+                         first->baselines, folders, first->firstSyncs, newFolders);
+            exitCode = 1;
+        } else {
+            const double cpu = processCpu(first->pid());
+            std::printf("%d folders x %d images (%d images) seeded, %d new folders: synced, CPU %.2f s; the last "
+                        "folder's records at %.1f s, state file written at %.1f s; peak RSS %.1f MiB\n",
+                        folders, perFolder, folders * perFolder, newFolders, cpu, first->lastWorkAt,
+                        stateWrittenAt(library, *first), statusMiB(first->pid(), "VmHWM:"));
+            std::fflush(stdout);
+            pause(idleSeconds * 1000);
+            std::printf("  idle %d s after, panel closed: RSS %.1f MiB (anonymous %.1f MiB); CPU %.2f s\n",
+                        idleSeconds, statusMiB(first->pid(), "VmRSS:"), statusMiB(first->pid(), "RssAnon:"),
+                        processCpu(first->pid()));
+            std::fflush(stdout);
+        }
+        first.reset(); // SIGTERM, as a session ends it; it writes what it holds
+
+        if (exitCode == 0 && restart) {
+            App second(binary, library);
+            const bool ready = waitUntil([&] { return !second.running() || second.reconciled; }, 10 * 60 * 1000, 50)
+                               && second.running() && second.waitIdle(3000, 10 * 60 * 1000);
+            if (!ready) {
+                std::fprintf(stderr, "the app did not start again on its state file\n");
+                exitCode = 1;
+            } else {
+                pause(idleSeconds * 1000);
+                std::printf("started again on its %.1f MB state file: idle, panel closed: RSS %.1f MiB (anonymous "
+                            "%.1f MiB), peak %.1f MiB, CPU %.2f s\n",
+                            QFileInfo(library.support + QStringLiteral("/sync-state.json")).size() / 1e6,
+                            statusMiB(second.pid(), "VmRSS:"), statusMiB(second.pid(), "RssAnon:"),
+                            statusMiB(second.pid(), "VmHWM:"), processCpu(second.pid()));
+                std::fflush(stdout);
+            }
+            if (exitCode == 0 && overview) {
+                // The tray's menu, as a user opens it: its first entry, signed in, opens the overview.
+                std::optional<QPoint> icon;
+                waitUntil([&] { return (icon = trayIconCentre()).has_value(); }, 30'000, 200);
+                if (!icon) {
+                    std::fprintf(stderr, "the app's tray icon is not docked\n");
+                    exitCode = 1;
+                } else {
+                    run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(icon->x()),
+                                                    QString::number(icon->y()), QStringLiteral("click"),
+                                                    QStringLiteral("3")});
+                    pause(1'000);
+                    run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Down"),
+                                                    QStringLiteral("Return")});
+                    if (!waitUntil([] { return wideWindows(600) > 0; }, 30'000, 200)) {
+                        std::fprintf(stderr, "the overview window did not open\n");
+                        exitCode = 1;
+                    } else {
+                        second.waitIdle(3000, 10 * 60 * 1000);
+                        pause(idleSeconds * 1000);
+                        std::printf("  overview window open, idle: RSS %.1f MiB (anonymous %.1f MiB), peak %.1f MiB\n",
+                                    statusMiB(second.pid(), "VmRSS:"), statusMiB(second.pid(), "RssAnon:"),
+                                    statusMiB(second.pid(), "VmHWM:"));
+                        std::fflush(stdout);
+                    }
+                }
+            }
+        }
+    }
+
+    const QList<QByteArray> counts = stopService();
+    if (counts.size() == 3 && exitCode == 0)
+        std::printf("stand-in: %s galleries; gallery list read %s pages in %s walks\n", counts.at(0).constData(),
+                    counts.at(1).constData(), counts.at(2).constData());
+    for (QProcess *process : {&dunst, &trayer, &openbox}) {
+        process->terminate();
+        process->waitForFinished(5'000);
+    }
+    if (keptTree.isEmpty())
+        QDir(library.exportRoot).removeRecursively();
+    QDir(scratch).removeRecursively();
+    return exitCode;
+}

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the Release tree of the README's benchmarks and runs bench_app_synced on its own X11 display (Xvfb) and
+# private session bus. Arguments go to bench_app_synced, e.g.
+#   bench/run_bench_app_synced.sh --images 200000
+#   bench/run_bench_app_synced.sh --images 200000 --overview       # and the memory of the app started again
+#   bench/run_bench_app_synced.sh --images 20000 --per-folder 10 --new 111   # gallery-list walks of one pass
+#   bench/run_bench_app_synced.sh --app /path/to/other/varnostima   # another build of the app, same bench
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${BUILD_DIR:-$root/build/bench}"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target bench_app_synced varnostima >/dev/null
+exec dbus-run-session "--config-file=$root/tests/support/session-bus.conf" -- \
+  xvfb-run -a -s "-screen 0 1920x1080x24" "$build/bench/bench_app_synced" "$@"
