@@ -13,6 +13,8 @@
 //   bench_app_synced [--images N] [--per-folder N] [--new N] [--page-size N] [--app PATH] [--tree DIR]
 //                    [--idle SECONDS] [--restart] [--overview]
 //
+// BENCH_WRAP="heaptrack -o FILE" runs the second start (--restart) under that program.
+//
 // --tree keeps the generated export tree in DIR for the next run (it is generated when DIR does not exist).
 // Needs an X11 display and a session bus: run it through bench/run_bench_app_synced.sh, which gives it Xvfb and a
 // private session bus. It starts the window manager (openbox), the tray host (trayer) and the notification daemon
@@ -191,6 +193,26 @@ int wideWindows(int minWidth)
     return count;
 }
 
+// The process below `pid` (itself included) that runs `binary`; 0 when none does yet.
+qint64 descendantRunning(qint64 pid, const QString &binary)
+{
+    if (QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() == binary)
+        return pid;
+    QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(task + QStringLiteral("/children")));
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &child : children.readAll().split(' ')) {
+            if (child.trimmed().isEmpty())
+                continue;
+            if (const qint64 found = descendantRunning(child.trimmed().toLongLong(), binary))
+                return found;
+        }
+    }
+    return 0;
+}
+
 struct Library {
     QString exportRoot;
     QString dataHome;
@@ -202,7 +224,7 @@ struct Library {
 class App
 {
 public:
-    App(const QString &binary, const Library &library)
+    App(const QString &binary, const Library &library, const QStringList &wrap = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_DATA_HOME"), library.dataHome);
@@ -213,19 +235,33 @@ public:
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyRead, [this] { readLines(); });
         m_clock.start();
-        m_process.start(binary, {});
+        // Under a wrapper (a profiler) the figures are the app's own, found among the wrapper's descendants, and
+        // the app is ended by SIGKILL so that what it holds is what the profiler sees last.
+        m_binary = QFileInfo(binary).canonicalFilePath();
+        m_wrapped = !wrap.isEmpty();
+        if (m_wrapped)
+            m_process.start(wrap.first(), wrap.mid(1) + QStringList{binary});
+        else
+            m_process.start(binary, {});
         m_process.waitForStarted();
     }
     ~App()
     {
         if (m_process.state() != QProcess::NotRunning) {
-            ::kill(pid_t(m_process.processId()), SIGTERM);
-            if (!m_process.waitForFinished(60'000))
+            ::kill(pid_t(pid()), m_wrapped ? SIGKILL : SIGTERM);
+            if (!m_process.waitForFinished(10 * 60'000))
                 m_process.kill();
         }
     }
 
-    qint64 pid() const { return m_process.processId(); }
+    qint64 pid() const
+    {
+        if (!m_wrapped)
+            return m_process.processId();
+        if (m_appPid <= 0)
+            m_appPid = descendantRunning(m_process.processId(), m_binary);
+        return m_appPid;
+    }
     bool running() const { return m_process.state() == QProcess::Running; }
     double seconds() const { return m_clock.nsecsElapsed() / 1e9; }
     bool reconciled = false;
@@ -275,6 +311,9 @@ private:
     }
 
     QProcess m_process;
+    QString m_binary;
+    bool m_wrapped = false;
+    mutable qint64 m_appPid = 0;
     QElapsedTimer m_clock;
     QByteArray m_pending;
 };
@@ -429,7 +468,8 @@ int main(int argc, char **argv)
         first.reset(); // SIGTERM, as a session ends it; it writes what it holds
 
         if (exitCode == 0 && restart) {
-            App second(binary, library);
+            // BENCH_WRAP runs this start under another program, e.g. "heaptrack -o FILE".
+            App second(binary, library, qEnvironmentVariable("BENCH_WRAP").split(u' ', Qt::SkipEmptyParts));
             const bool ready = waitUntil([&] { return !second.running() || second.reconciled; }, 10 * 60 * 1000, 50)
                                && second.running() && second.waitIdle(3000, 10 * 60 * 1000);
             if (!ready) {
