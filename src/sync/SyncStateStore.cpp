@@ -505,6 +505,9 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QS
     const bool fileIsOurs = onDisk && onDisk == vouched;
     if (fileIsOurs && m_lastWritten == snapshot)
         return WriteOutcome::unchanged;
+    // Let go of the state this write replaces (at the first write, all the records of the file read at start) before
+    // the trim below, or its heap stays with the process.
+    m_lastWritten.reset();
     try {
         QString error;
         qsizetype size = 0;
