@@ -18,9 +18,9 @@ class QIODevice;
 // One PUT through libcurl, the body read from its device as curl sends it. It keeps what callers knew from Qt's
 // client: the target as given, redirects only a status, an idle limit that ends as OperationCanceledError, a
 // connection closed before any answer sending the request once more from the body's start, errors with
-// QNetworkReply's codes. Beyond curl's own care it keeps a connection only after a whole 2xx exchange with plain
-// framing, and gives the answer as long as the idle limit once it has begun. Deletes itself once it has answered;
-// deleted before that, it answers as cancelled.
+// QNetworkReply's codes. Beyond curl's own care it sends no request on a connection that holds unread bytes, keeps
+// a connection only after a whole 2xx exchange with one framing, and gives a begun answer no more than the idle
+// limit to end. Deletes itself once it has answered; deleted before that, it answers as cancelled.
 class CurlPut final : public QObject
 {
 public:
