@@ -18,18 +18,13 @@ Gallery trimmed(const Gallery &gallery)
 
 void GalleryCatalog::load(const QList<Gallery> &galleries)
 {
-    // Galleries made or deleted while the list was being read stay as noted.
-    QHash<QString, QList<Gallery>> made = std::exchange(m_byTitle, {});
-    QHash<QString, QString> madeIds = std::exchange(m_titleById, {});
-    for (const Gallery &gallery : galleries) {
-        if (madeIds.contains(gallery.id) || m_removed.contains(gallery.id))
-            continue;
-        const QString title = unicodenames::canonical(gallery.title);
-        m_byTitle[title].append(trimmed(gallery));
-        m_titleById.insert(gallery.id, title);
-    }
-    for (auto it = made.cbegin(); it != made.cend(); ++it) {
-        for (const Gallery &gallery : it.value())
+    // Galleries made while the list was being read come after it, unless it lists them; those deleted stay out.
+    const QHash<QString, QList<Gallery>> made = std::exchange(m_byTitle, {});
+    m_titleById.clear();
+    for (const Gallery &gallery : galleries)
+        add(gallery);
+    for (const QList<Gallery> &sameTitle : made) {
+        for (const Gallery &gallery : sameTitle)
             add(gallery);
     }
     m_loaded = true;

@@ -2,6 +2,7 @@
 
 #include "UploadTestFixture.h"
 
+#include "sync/GalleryCatalog.h"
 #include "sync/SyncErrors.h"
 
 #include <QJsonDocument>
@@ -242,6 +243,54 @@ private Q_SLOTS:
             QCOMPARE(f->serverNames(entry.status.galleryId()), QStringList{"a.jpg"});
         }
         QCOMPARE(synced, folders.size() - failedPresigns - (failedLists < 0 ? folders.size() : failedLists));
+    }
+
+    // The pass's list, kept up to date with what the pass does: steps "load:" (the service's list, id=title
+    // pairs), "add:" (made in the pass), "remove:" (deleted in the pass), then the gallery a title finds.
+    void passGalleryList_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("found"); // id; empty: none
+        const QString nfd = QString::fromUtf8("Cafe\u0301");
+        QTest::newRow("first of two in list order") << QStringList{"load:a=Fest,b=Fest"} << "Fest" << "a";
+        QTest::newRow("canonical title") << QStringList{"load:a=" + nfd} << QString::fromUtf8("Caf\u00e9") << "a";
+        QTest::newRow("letter case counts") << QStringList{"load:a=fest"} << "Fest" << "";
+        QTest::newRow("made in the pass, after the listed") << QStringList{"add:c=Fest", "load:a=Fest"} << "Fest"
+                                                             << "a";
+        QTest::newRow("made in the pass, none listed") << QStringList{"load:a=Annet", "add:c=Fest"} << "Fest" << "c";
+        QTest::newRow("deleted: the next of its title")
+            << QStringList{"load:a=Fest,b=Fest", "remove:a"} << "Fest" << "b";
+        QTest::newRow("deleted before the list came") << QStringList{"remove:a", "load:a=Fest"} << "Fest" << "";
+        QTest::newRow("made and listed: where listed") << QStringList{"add:b=Fest", "load:b=Fest,a=Fest"} << "Fest"
+                                                        << "b";
+    }
+    void passGalleryList()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, title);
+        QFETCH(QString, found);
+        const auto gallery = [](const QString &pair) {
+            Gallery made;
+            made.id = pair.section('=', 0, 0);
+            made.title = pair.section('=', 1);
+            return made;
+        };
+        GalleryCatalog list;
+        for (const QString &step : steps) {
+            const QString argument = step.section(':', 1);
+            if (step.startsWith("load:")) {
+                QList<Gallery> listed;
+                for (const QString &pair : argument.split(','))
+                    listed.append(gallery(pair));
+                list.load(listed);
+            } else if (step.startsWith("add:")) {
+                list.add(gallery(argument));
+            } else {
+                list.remove(argument);
+            }
+        }
+        QCOMPARE(list.find(title).value_or(Gallery()).id, found);
     }
 
     void failuresRecordOnlyWhatIsOnTheService_data()
