@@ -268,6 +268,12 @@ public:
     int baselines = 0;    // folders whose records were established from their files
     int firstSyncs = 0;   // new folders synced or linked to an existing gallery
     double lastWorkAt = 0; // seconds since start of the last of those lines
+    int failedReconciles = 0;
+    QByteArray lastFailure;
+    double failedAt = -1; // a reconcile failed and no other has started since
+
+    // A failed reconcile that no other follows within two minutes: the app will not get synced by itself.
+    bool givenUp() const { return failedAt >= 0 && seconds() - failedAt > 120; }
 
     // Until the process's CPU has not moved for `quietMs`.
     bool waitIdle(int quietMs, int limitMs)
@@ -297,6 +303,13 @@ private:
             m_pending.remove(0, end + 1);
             if (line.contains("Reconcile done"))
                 reconciled = true;
+            if (line.contains("Reconcile failed")) {
+                ++failedReconciles;
+                lastFailure = line;
+                failedAt = seconds();
+            }
+            if (line.contains("Full scan+reconcile starting"))
+                failedAt = -1;
             if (line.contains("Established metadata baseline for")) {
                 ++baselines;
                 lastWorkAt = seconds();
@@ -443,21 +456,25 @@ int main(int argc, char **argv)
         // last of them, and then nothing left to do.
         const bool synced = waitUntil(
             [&] {
-                return !first->running()
+                return !first->running() || first->givenUp()
                        || (first->reconciled && first->baselines >= folders && first->firstSyncs >= newFolders
                            && stateWrittenAt(library, *first) > first->lastWorkAt);
             },
             60 * 60 * 1000, 100);
-        if (!synced || !first->running() || !first->waitIdle(3000, 10 * 60 * 1000)) {
+        if (!synced || !first->running() || first->givenUp() || !first->waitIdle(3000, 10 * 60 * 1000)) {
             std::fprintf(stderr, "the app did not get synced: %d of %d folders' records, %d of %d new folders\n",
                          first->baselines, folders, first->firstSyncs, newFolders);
+            if (first->failedReconciles > 0)
+                std::fprintf(stderr, "  %d failed reconciles, the last: %s\n", first->failedReconciles,
+                             first->lastFailure.constData());
             exitCode = 1;
         } else {
             const double cpu = processCpu(first->pid());
             std::printf("%d folders x %d images (%d images) seeded, %d new folders: synced, CPU %.2f s; the last "
-                        "folder's records at %.1f s, state file written at %.1f s; peak RSS %.1f MiB\n",
+                        "folder's records at %.1f s, state file written at %.1f s; peak RSS %.1f MiB; %d failed "
+                        "reconciles on the way\n",
                         folders, perFolder, folders * perFolder, newFolders, cpu, first->lastWorkAt,
-                        stateWrittenAt(library, *first), statusMiB(first->pid(), "VmHWM:"));
+                        stateWrittenAt(library, *first), statusMiB(first->pid(), "VmHWM:"), first->failedReconciles);
             std::fflush(stdout);
             pause(idleSeconds * 1000);
             std::printf("  idle %d s after, panel closed: RSS %.1f MiB (anonymous %.1f MiB); CPU %.2f s\n",
