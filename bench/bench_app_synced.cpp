@@ -331,6 +331,36 @@ private:
     QByteArray m_pending;
 };
 
+// Whether the state file holds every folder's records with their files' sizes: no record is left with size 0, as the
+// records a full scan links from the service's names are until the folder's update fills them in. Read again only
+// when the file changed.
+class FinalState
+{
+public:
+    explicit FinalState(QString path)
+        : m_path(std::move(path))
+    {
+    }
+    bool reached()
+    {
+        const QFileInfo file(m_path);
+        if (!file.exists() || file.lastModified() == m_seen)
+            return m_final;
+        m_seen = file.lastModified();
+        QFile state(m_path);
+        if (!state.open(QIODevice::ReadOnly))
+            return m_final = false;
+        const QByteArray bytes = state.readAll();
+        m_final = !bytes.contains("\"fileSize\":0,") && !bytes.contains("\"fileSize\":0}");
+        return m_final;
+    }
+
+private:
+    QString m_path;
+    QDateTime m_seen;
+    bool m_final = false;
+};
+
 // When the state file was last written, in seconds since the app's start; -1 while there is none.
 double stateWrittenAt(const Library &library, const App &app)
 {
@@ -452,13 +482,14 @@ int main(int argc, char **argv)
 
     if (exitCode == 0) {
         auto first = std::make_unique<App>(binary, library);
-        // Synced: every folder's records established and the new folders synced, the state file written after the
-        // last of them, and then nothing left to do.
+        // Synced: every folder's records established and the new folders synced, the state file holding them all,
+        // and then nothing left to do.
+        FinalState finalState(library.support + QStringLiteral("/sync-state.json"));
         const bool synced = waitUntil(
             [&] {
                 return !first->running() || first->givenUp()
                        || (first->reconciled && first->baselines >= folders && first->firstSyncs >= newFolders
-                           && stateWrittenAt(library, *first) > first->lastWorkAt);
+                           && finalState.reached());
             },
             60 * 60 * 1000, 100);
         if (!synced || !first->running() || first->givenUp() || !first->waitIdle(3000, 10 * 60 * 1000)) {
