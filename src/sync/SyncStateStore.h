@@ -21,8 +21,8 @@
 
 using FolderUploadList = QList<std::pair<QString, UploadRecords>>;
 
-// An upload run whose confirmation may have reached the service: written before the run asks for its upload URLs,
-// dropped by the save that records what the confirmation's answer said.
+// An upload run whose confirmation may have reached the service (its gallery and file names). The journal
+// (UploadJournal.h) keeps them now; state files of older versions may still hold some, and are still read.
 struct UploadInFlight {
     QString galleryId;
     QStringList fileNames;
@@ -39,7 +39,7 @@ struct SyncState {
     QSet<QString> dismissedGalleryIds;      // removed galleries the user dismissed; written only when not empty
     std::optional<FolderUploadList> folderUploads; // folder path to its upload records, in writing order
     QMap<QString, QString> folderGalleryIds;        // folder path to the id of the gallery it is linked to
-    QMap<QString, UploadInFlight> uploadsInFlight;  // folder path to its run in flight
+    QMap<QString, UploadInFlight> uploadsInFlight;  // folder path to its run in flight; older files only
     qint64 version = currentVersion;        // a file without it is version 1; nothing depends on it
 
     bool operator==(const SyncState &) const = default;
