@@ -612,5 +612,6 @@ std::optional<SyncStateStore::Unwritten> SyncManager::flushState()
 {
     if (m_saveOwed)
         saveState();
+    m_journal->waitForWrites();
     return m_stateStore->flush();
 }

@@ -146,8 +146,8 @@ public:
     // ---- the state file
     // Saves a snapshot of the state; the file is written on a background thread. Never fails to the caller.
     void saveState();
-    // Blocks until the last saved snapshot is on disk or the attempt to write it failed (for the end of the
-    // process and for tests); says what is not on disk.
+    // Blocks until the journal's writes are done and the last saved snapshot is on disk or the attempt to write it
+    // failed (for the end of the process and for tests); says what of the state is not on disk.
     std::optional<SyncStateStore::Unwritten> flushState();
     const SyncStateStore &stateStore() const { return *m_stateStore; }
 

@@ -13,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTest>
 
 #include <algorithm>
 
@@ -108,6 +109,79 @@ struct Fixture {
     }
 
     QStringList serverNames(const QString &galleryId) const { return galleryImageNames(service, galleryId); }
+};
+
+// Passes run only when a test runs them; nothing written by a test counts as still being written.
+inline const SyncDelays manualPasses{.refresh = 50ms, .autoSync = 1h, .streamLatency = 100ms, .settle = 0ms};
+inline const SyncDelays ownPasses{.refresh = 50ms, .autoSync = 50ms, .streamLatency = 100ms, .settle = 0ms};
+inline constexpr QByteArrayView engineToken = "tok-1";
+
+// An engine as the app runs it, over a support folder that outlives restarts, watching a temporary export folder,
+// with the passes run by the test or by the engine's own timers.
+struct Engine {
+    testsupport::StandInService service;
+    testsupport::TempTree support;
+    testsupport::TempTree tree;
+    VarnostimaAPI api;
+    std::unique_ptr<SyncManager> manager;
+
+    explicit Engine(SyncDelays delays = manualPasses)
+    {
+        service.addAccount(engineToken.toByteArray());
+        api.setCredentials(service.baseUrl(), QString::fromLatin1(engineToken));
+        api.setTimeouts({2s, 2s, 5s});
+        restart(delays);
+    }
+
+    // A new manager over the same support folder, as after a start of the app; it picks up the export folder.
+    void restart(SyncDelays delays = manualPasses)
+    {
+        if (manager)
+            manager->flushState();
+        manager.reset();
+        manager = std::make_unique<SyncManager>(support.root(), delays);
+        manager->setAPI(api);
+    }
+
+    void watch()
+    {
+        manager->setWatchFolder(tree.root());
+        QTRY_VERIFY(manager->hasCompletedInitialReconcile() && !manager->isReconciling());
+    }
+    void reconcile() { testsupport::awaitTask(manager->fullScanAndReconcile()); }
+    void pass() { testsupport::awaitTask(manager->runAutoSync()); }
+    // What a refresh after file-system events would merge.
+    void refresh()
+    {
+        QSet<QString> known;
+        for (const SyncFolder &folder : manager->folders())
+            known.insert(folder.path);
+        manager->mergeRefreshedFolders(SyncManager::scanFolderTree(tree.root(), {}), known);
+    }
+
+    SyncFolder entry(const QString &relative) const
+    {
+        for (const SyncFolder &folder : manager->folders()) {
+            if (folder.path == tree.path(relative))
+                return folder;
+        }
+        return {};
+    }
+    bool hasEntry(const QString &path) const
+    {
+        return std::any_of(manager->folders().cbegin(), manager->folders().cend(),
+                           [&](const SyncFolder &f) { return f.path == path; });
+    }
+    QStringList names(const QString &galleryId) const { return uploadtest::galleryImageNames(service, galleryId); }
+    QStringList galleryIds(const QString &title) const
+    {
+        QStringList ids;
+        for (const auto &gallery : service.galleries()) {
+            if (gallery.title == title)
+                ids.append(gallery.id);
+        }
+        return ids;
+    }
 };
 
 inline QStringList recordNames(const SyncFolder &folder)

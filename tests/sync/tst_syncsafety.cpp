@@ -18,6 +18,9 @@
 
 using namespace std::chrono_literals;
 using testsupport::awaitTask;
+using uploadtest::Engine;
+using uploadtest::manualPasses;
+using uploadtest::ownPasses;
 using uploadtest::recordNames;
 using testsupport::ScriptedAnswer;
 using testsupport::StandInService;
@@ -27,77 +30,8 @@ Q_DECLARE_METATYPE(testsupport::ScriptedAnswer)
 
 namespace {
 
-const QByteArray token = "tok-1";
 const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
-// Passes run only when a test runs them; nothing written by a test counts as still being written.
-const SyncDelays manualPasses{.refresh = 50ms, .autoSync = 1h, .streamLatency = 100ms, .settle = 0ms};
-const SyncDelays ownPasses{.refresh = 50ms, .autoSync = 50ms, .streamLatency = 100ms, .settle = 0ms};
 
-struct Engine {
-    StandInService service;
-    TempTree support;
-    TempTree tree;
-    VarnostimaAPI api;
-    std::unique_ptr<SyncManager> manager;
-
-    explicit Engine(SyncDelays delays = manualPasses)
-    {
-        service.addAccount(token);
-        api.setCredentials(service.baseUrl(), QString::fromLatin1(token));
-        api.setTimeouts({2s, 2s, 5s});
-        restart(delays);
-    }
-
-    // A new manager over the same support folder, as after a start of the app; it picks up the export folder.
-    void restart(SyncDelays delays = manualPasses)
-    {
-        if (manager)
-            manager->flushState();
-        manager.reset();
-        manager = std::make_unique<SyncManager>(support.root(), delays);
-        manager->setAPI(api);
-    }
-
-    void watch()
-    {
-        manager->setWatchFolder(tree.root());
-        QTRY_VERIFY(manager->hasCompletedInitialReconcile() && !manager->isReconciling());
-    }
-    void reconcile() { awaitTask(manager->fullScanAndReconcile()); }
-    void pass() { awaitTask(manager->runAutoSync()); }
-    // What a refresh after file-system events would merge.
-    void refresh()
-    {
-        QSet<QString> known;
-        for (const SyncFolder &folder : manager->folders())
-            known.insert(folder.path);
-        manager->mergeRefreshedFolders(SyncManager::scanFolderTree(tree.root(), {}), known);
-    }
-
-    SyncFolder entry(const QString &relative) const
-    {
-        for (const SyncFolder &folder : manager->folders()) {
-            if (folder.path == tree.path(relative))
-                return folder;
-        }
-        return {};
-    }
-    bool hasEntry(const QString &path) const
-    {
-        return std::any_of(manager->folders().cbegin(), manager->folders().cend(),
-                           [&](const SyncFolder &f) { return f.path == path; });
-    }
-    QStringList names(const QString &galleryId) const { return uploadtest::galleryImageNames(service, galleryId); }
-    QStringList galleryIds(const QString &title) const
-    {
-        QStringList ids;
-        for (const auto &gallery : service.galleries()) {
-            if (gallery.title == title)
-                ids.append(gallery.id);
-        }
-        return ids;
-    }
-};
 
 } // namespace
 

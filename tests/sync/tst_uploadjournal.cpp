@@ -27,9 +27,6 @@ using testsupport::TempTree;
 
 namespace {
 
-const QByteArray token = "tok-1";
-// Passes run only when a test runs them; nothing written by a test counts as still being written.
-const SyncDelays manualPasses{.refresh = 50ms, .autoSync = 1h, .streamLatency = 100ms, .settle = 0ms};
 
 QByteArray contents(const QString &path)
 {
@@ -46,48 +43,11 @@ QPair<qint64, qint64> stamp(const QString &path)
     return {qint64(st.st_ino), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-struct Engine {
-    StandInService service;
-    TempTree support;
-    TempTree tree;
-    VarnostimaAPI api;
-    std::unique_ptr<SyncManager> manager;
 
-    Engine()
-    {
-        service.addAccount(token);
-        api.setCredentials(service.baseUrl(), QString::fromLatin1(token));
-        api.setTimeouts({2s, 2s, 5s});
-        restart();
-    }
+enum class Cut { none, killedAfterDelete, killedBeforeDelete, uploadRefused, presignRefused, deletedOnWeb };
 
-    // A new manager over the same support folder, as after a start of the app.
-    void restart()
-    {
-        if (manager)
-            manager->flushState();
-        manager.reset();
-        manager = std::make_unique<SyncManager>(support.root(), manualPasses);
-        manager->setAPI(api);
-    }
-    void watch()
-    {
-        manager->setWatchFolder(tree.root());
-        QTRY_VERIFY(manager->hasCompletedInitialReconcile() && !manager->isReconciling());
-    }
-    void pass() { awaitTask(manager->runAutoSync()); }
-    void refresh()
-    {
-        QSet<QString> known;
-        for (const SyncFolder &folder : manager->folders())
-            known.insert(folder.path);
-        manager->mergeRefreshedFolders(SyncManager::scanFolderTree(tree.root(), {}), known);
-    }
-    SyncFolder entry(const QString &relative) const
-    {
-        const SyncFolder *found = uploadtest::folderAt(*manager, tree.path(relative));
-        return found ? *found : SyncFolder{};
-    }
+// The shared engine, and what this file looks at besides: the journal's bytes and the gallery's images.
+struct Engine : uploadtest::Engine {
     QByteArray journal() const { return contents(support.path(QString(UploadJournal::fileName))); }
     // Sizes of the gallery's images by name, one entry per image.
     QStringList images(const QString &galleryId) const
@@ -101,8 +61,6 @@ struct Engine {
         return list;
     }
 };
-
-enum class Cut { none, killedAfterDelete, killedBeforeDelete, uploadRefused, presignRefused, deletedOnWeb };
 
 } // namespace
 
@@ -356,6 +314,7 @@ private Q_SLOTS:
         e.refresh();
         // A folder where the file belongs: every write fails, also as root.
         const QString journalPath = e.support.path(QString(UploadJournal::fileName));
+        e.manager->flushState(); // the pass's last journal write must not land after the folder is put in its place
         QFile::remove(journalPath);
         QVERIFY(QDir().mkpath(journalPath + "/x"));
         const qsizetype deletions = e.service.requests("DELETE", "/api/gallery/*").size();
