@@ -451,6 +451,11 @@ private:
     // A change (a file-system event, a refresh, a pass that had to stand back) arrived while a reconcile ran: its
     // older scan may have overwritten it, so a refresh and a pass follow it.
     bool m_changedDuringReconcile = false;
+    // A reconcile, a refresh or a pass holds for a moment far more than the list it leaves (the state file's records,
+    // a scan of the tree, the service's answer); freed, that heap stays with the process, scattered between live
+    // blocks, unless it is handed back once the work has settled.
+    void trimHeapSoon();
+    QTimer m_heapTrimTimer;
     QSet<QString> m_deletedGalleryIds; // deleted on the service by this process: a stale answer brings none back
     QStringList m_unreadableFolders;   // found by the last scan or refresh
 

@@ -12,30 +12,15 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QScopeGuard>
-#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 using unicodenames::canonical;
 
 namespace {
 
 const QString removedPathPrefix = QStringLiteral("__removed__/");
-
-// A reconcile holds for a moment the state file's records, the whole scan and the service's answer at once. Freed,
-// they stay with the heap, scattered between live blocks, and an idle app would keep them for good: a state equal
-// to the file is not written, so the writer's own trim never comes.
-void giveBackFreedHeap()
-{
-#ifdef __GLIBC__
-    QThreadPool::globalInstance()->start([] { malloc_trim(0); });
-#endif
-}
 
 SyncManager::TreeScan scanWithMoves(const QString &exportFolder, const QSet<QString> &ignoredPaths,
                                     const QList<SyncFolder> &previous)
@@ -282,9 +267,11 @@ void SyncManager::requestFullScanAndReconcile()
 
 QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
 {
-    // First, so that it runs last: after the run's own lists are gone.
-    const auto trimming = qScopeGuard(giveBackFreedHeap);
     QPointer<SyncManager> self(this);
+    const auto trimming = qScopeGuard([self] {
+        if (self)
+            self->trimHeapSoon();
+    });
     TreeScan scan = co_await scanForFullReconcile();
     if (!self)
         co_return;

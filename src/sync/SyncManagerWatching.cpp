@@ -14,7 +14,12 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QThreadPool>
 #include <QtConcurrent>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 using unicodenames::canonical;
 
@@ -72,6 +77,19 @@ void SyncManager::wireWatching()
 {
     connect(&m_fsDebounceTimer, &QTimer::timeout, this, &SyncManager::refreshFolders);
     connect(&m_autoSyncTimer, &QTimer::timeout, this, [this] { runAutoSyncTask(); });
+    // Long enough for the writer to have written (or let go of) the state the work saved.
+    m_heapTrimTimer.setSingleShot(true);
+    m_heapTrimTimer.setInterval(2000);
+    connect(&m_heapTrimTimer, &QTimer::timeout, this, [] {
+#ifdef __GLIBC__
+        QThreadPool::globalInstance()->start([] { malloc_trim(0); });
+#endif
+    });
+}
+
+void SyncManager::trimHeapSoon()
+{
+    m_heapTrimTimer.start(); // a later piece of work restarts the wait
 }
 
 // True once the stream's watches are in place, so changes from now on are seen.
@@ -175,6 +193,10 @@ std::optional<QString> SyncManager::relativeToWatchFolder(const QString &path) c
 QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 generation, RefreshScope scope)
 {
     QPointer<SyncManager> self(this);
+    const auto trimming = qScopeGuard([self] {
+        if (self)
+            self->trimHeapSoon();
+    });
     try {
         QCoro::Task<TreeScan> scanning = scanForRefresh(scope);
         TreeScan scan = co_await std::move(scanning);
@@ -342,6 +364,7 @@ QCoro::Task<void> SyncManager::runAutoSyncTask()
     }
     if (!self)
         co_return;
+    trimHeapSoon();
     setIsAutoSyncing(false);
     if (m_needsResyncAfterAutoSync) {
         setNeedsResyncAfterAutoSync(false);

@@ -503,8 +503,12 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QS
         vouched = m_vouched;
     }
     const bool fileIsOurs = onDisk && onDisk == vouched;
-    if (fileIsOurs && m_lastWritten == snapshot)
+    if (fileIsOurs && m_lastWritten == snapshot) {
+        // Equal, but the snapshot shares its records with the live folder list, where the state read at start
+        // holds copies of its own: keep the one that costs nothing.
+        m_lastWritten = snapshot;
         return WriteOutcome::unchanged;
+    }
     // Let go of the state this write replaces (at the first write, all the records of the file read at start) before
     // the trim below, or its heap stays with the process.
     m_lastWritten.reset();
