@@ -128,6 +128,20 @@ bool click(const QPoint &at)
         == 0;
 }
 
+// Clicks the tray icon until its panel shows, as a person would click again: on a loaded machine the window manager
+// may take the first click before the icon is ready, or deny the new panel focus so that it hides at once.
+std::optional<QRect> openPanel(const QString &iconWindow, const QPoint &iconCentre)
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (!click(iconCentre))
+            return std::nullopt;
+        std::optional<QRect> panel;
+        if (QTest::qWaitFor([&] { return (panel = panelGeometry(iconWindow)).has_value(); }, kWaitMs / 5))
+            return panel;
+    }
+    return std::nullopt;
+}
+
 QJsonArray notificationHistory()
 {
     const QJsonObject history =
@@ -280,12 +294,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_icon);
         QVERIFY(!panelVisible(m_icon->window));
-        QCOMPARE(run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(m_icon->centre.x()),
-                                                 QString::number(m_icon->centre.y()), QStringLiteral("click"),
-                                                 QStringLiteral("1")})
-                     .exitCode,
-                 0);
-        QTRY_VERIFY2_WITH_TIMEOUT(panelVisible(m_icon->window), qPrintable(appLog()), kWaitMs);
+        QVERIFY2(openPanel(m_icon->window, m_icon->centre).has_value(), qPrintable(appLog()));
 
         // The picture of the whole desktop, with the panel open and the notification still shown.
         QTest::qWait(500); // lets the panel's first paint reach the screen; nothing is asserted on it
@@ -351,9 +360,8 @@ private Q_SLOTS:
         startApp();
 
         QTRY_VERIFY2_WITH_TIMEOUT((m_icon = dockedIcon()).has_value(), qPrintable(appLog()), kWaitMs);
-        QVERIFY(click(m_icon->centre));
-        std::optional<QRect> panel;
-        QTRY_VERIFY2_WITH_TIMEOUT((panel = panelGeometry(m_icon->window)).has_value(), qPrintable(appLog()), kWaitMs);
+        const std::optional<QRect> panel = openPanel(m_icon->window, m_icon->centre);
+        QVERIFY2(panel.has_value(), qPrintable(appLog()));
         std::optional<QPoint> button;
         QTRY_VERIFY2_WITH_TIMEOUT((button = signInButton(*panel)).has_value(), qPrintable(appLog()), kWaitMs);
         QVERIFY(click(*button));
