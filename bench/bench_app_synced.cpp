@@ -21,6 +21,7 @@
 // (dunst) itself, as the desktop test does.
 
 #include "BenchSupport.h"
+#include "SeededStandIn.h"
 #include "support/StandInService.h"
 #include "sync/SyncManager.h"
 
@@ -77,44 +78,23 @@ void generateTree(const QString &root, int folders, int perFolder, int newFolder
     }
 }
 
-// The stand-in, seeded with the galleries of every folder under "Arkiv"; writes its URL, then serves until SIGTERM
-// and writes what it counted of the gallery list.
+// The stand-in, seeded with the galleries of every folder under "Arkiv"; once stopped, writes what it counted of the
+// gallery list.
 [[noreturn]] void runService(const QString &exportRoot, int pageSize, int writeFd)
 {
-    prctl(PR_SET_NAME, "standin");
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    int argc = 1;
-    char name[] = "standin";
-    char *argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    testsupport::StandInService service;
-    service.addAccount("bench");
-    service.setGalleryPageSize(pageSize);
-    qint64 galleries = 0;
-    for (const SyncFolder &folder : SyncManager::scanFolderTree(exportRoot + QStringLiteral("/Arkiv"), {})) {
-        const QString gallery = service.seedGallery(folder.displayName);
-        ++galleries;
-        for (auto it = folder.cachedLocalFileMeta->cbegin(); it != folder.cachedLocalFileMeta->cend(); ++it)
-            service.seedImageOfSize(gallery, it.key(), it.value().size);
-    }
-    const QByteArray url = service.baseUrl().toString().toUtf8() + '\n';
-    if (::write(writeFd, url.constData(), size_t(url.size())) != url.size())
-        std::_Exit(1);
-    int signal = 0;
-    sigwait(&stop, &signal);
-    qint64 walks = 0;
-    const QList<testsupport::RecordedRequest> pages = service.requests("GET", "/api/gallery/list");
-    for (const testsupport::RecordedRequest &request : pages)
-        walks += request.rawQuery.contains("cursor=") ? 0 : 1;
-    const QByteArray counts = QByteArray::number(galleries) + ' ' + QByteArray::number(pages.size()) + ' '
-                              + QByteArray::number(walks) + '\n';
-    if (::write(writeFd, counts.constData(), size_t(counts.size())) != counts.size())
-        std::_Exit(1);
-    ::close(writeFd);
-    std::_Exit(0);
+    bench::serveSeededStandIn(
+        exportRoot + QStringLiteral("/Arkiv"), writeFd,
+        [pageSize](testsupport::StandInService &service) { service.setGalleryPageSize(pageSize); },
+        [writeFd](const testsupport::StandInService &service, qint64 galleries) {
+            qint64 walks = 0;
+            const QList<testsupport::RecordedRequest> pages = service.requests("GET", "/api/gallery/list");
+            for (const testsupport::RecordedRequest &request : pages)
+                walks += request.rawQuery.contains("cursor=") ? 0 : 1;
+            const QByteArray counts = QByteArray::number(galleries) + ' ' + QByteArray::number(pages.size()) + ' '
+                                      + QByteArray::number(walks) + '\n';
+            if (::write(writeFd, counts.constData(), size_t(counts.size())) != counts.size())
+                std::_Exit(1);
+        });
 }
 
 QByteArray readLine(int fd)

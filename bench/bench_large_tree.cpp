@@ -19,6 +19,7 @@
 // cost no CPU. With the 2 s settle span a new image would wait through several passes before its upload.
 
 #include "BenchSupport.h"
+#include "SeededStandIn.h"
 #include "service/VarnostimaAPI.h"
 #include "support/StandInService.h"
 #include "sync/SyncManager.h"
@@ -92,30 +93,12 @@ double now()
 // The stand-in service, seeded with one gallery per folder holding that folder's images; serves until SIGTERM.
 [[noreturn]] void runService(const QString &exportRoot, int writeFd, int latencyMs)
 {
-    prctl(PR_SET_NAME, "standin");
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    int argc = 1;
-    char name[] = "standin";
-    char *argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    testsupport::StandInService service;
-    service.addAccount("bench");
-    service.setApiLatency(std::chrono::milliseconds(latencyMs));
-    for (const SyncFolder &folder : SyncManager::scanFolderTree(exportRoot, {})) {
-        const QString gallery = service.seedGallery(folder.displayName);
-        for (auto it = folder.cachedLocalFileMeta->cbegin(); it != folder.cachedLocalFileMeta->cend(); ++it)
-            service.seedImageOfSize(gallery, it.key(), it.value().size);
-    }
-    const QByteArray url = service.baseUrl().toString().toUtf8() + '\n';
-    if (::write(writeFd, url.constData(), size_t(url.size())) != url.size())
-        std::_Exit(1);
-    ::close(writeFd);
-    int signal = 0;
-    sigwait(&stop, &signal);
-    std::_Exit(0);
+    bench::serveSeededStandIn(
+        exportRoot, writeFd,
+        [latencyMs](testsupport::StandInService &service) {
+            service.setApiLatency(std::chrono::milliseconds(latencyMs));
+        },
+        [](const testsupport::StandInService &, qint64) {});
 }
 
 // Counts the state file's replacements (and its copy's), with the bytes written for each, from a thread of its own.
