@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include <unistd.h>
 
@@ -14,8 +13,7 @@ bool failWith(QSaveFile &file, const QString &path, const QString &reason, QStri
 {
     if (error)
         *error = QStringLiteral("%1: %2").arg(path, reason);
-    file.cancelWriting();
-    file.commit(); // removes the temporary file; the old one is left as it was
+    file.cancelWriting(); // the temporary file goes with the QSaveFile; the old one is left as it was
     return false;
 }
 
@@ -32,7 +30,7 @@ bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *
     if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)
         return failWith(file, path, file.errorString(), error);
     if (::fsync(file.handle()) != 0)
-        return failWith(file, path, QString::fromLocal8Bit(strerror(errno)), error);
+        return failWith(file, path, qt_error_string(errno), error);
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return failWith(file, path, file.errorString(), error);
     if (!file.commit()) {

@@ -1,5 +1,7 @@
 #include "Errors.h"
 
+#include <QFileInfo>
+
 namespace {
 
 QString apiErrorMessage(APIError::Case errorCase, int statusCode)
@@ -83,12 +85,6 @@ QString transportMessage(QNetworkReply::NetworkError code, bool timedOut)
     }
 }
 
-QString fileName(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? path : path.mid(slash + 1);
-}
-
 } // namespace
 
 QString usertext::noContact()
@@ -146,7 +142,7 @@ bool TransportError::isNoContact() const
 }
 
 FileAccessError::FileAccessError(QString path, QString message)
-    : UserFacingError(usertext::unreadableFile(fileName(path)), std::move(message))
+    : UserFacingError(usertext::unreadableFile(QFileInfo(path).fileName()), std::move(message))
     , m_path(std::move(path))
 {
 }

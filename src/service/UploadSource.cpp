@@ -53,9 +53,9 @@ protected:
                 m_readFailure->store(kEndedEarly);
                 return -1;
             }
-            if (errno != EINTR) {
-                setErrorString(systemText(errno));
-                m_readFailure->store(errno);
+            if (const int error = errno; error != EINTR) {
+                m_readFailure->store(error);
+                setErrorString(systemText(error));
                 return -1;
             }
         }
