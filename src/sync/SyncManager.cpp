@@ -270,8 +270,11 @@ void SyncManager::loadState()
             moved = true;
         }
     }
-    if (moved)
-        m_journal->write(journalEntries()).waitForFinished();
+    if (moved && !m_journal->write(journalEntries()).result()) {
+        // The next save drops them from the state file: every gallery is asked before its next upload instead.
+        qCCritical(lcSync, "Failed to move the runs in flight into the journal");
+        m_journalLost = true;
+    }
 
     // A path from the state file comes without access of its own; the full scan checks it can be read.
     if (!restored && state->watchFolder && !state->watchFolder->isEmpty())

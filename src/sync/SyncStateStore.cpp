@@ -342,7 +342,8 @@ void SyncStateStore::endPass()
     {
         std::lock_guard lock(m_mutex);
         m_passStart.reset();
-        ++m_writeNowTicket; // what the pass left is written now, not after a pass's wait
+        if (m_building || m_pending || m_preparing)
+            ++m_writeNowTicket; // what the pass left is written now, not after a pass's wait
     }
     m_wake.notify_all();
 }
@@ -490,6 +491,9 @@ void SyncStateStore::run()
                 m_fileWrittenAt = QDateTime::currentDateTime();
             }
         }
+        // With nothing left, this write answered every ask for one now: the next save keeps the interval.
+        if (!m_building && !m_pending && !m_preparing)
+            m_attemptedTicket = m_writeNowTicket;
         m_written.notify_all();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RecentUpload.h"
+#include "platform/AtomicFile.h"
 
 #include <QList>
 #include <QObject>
@@ -38,8 +39,8 @@ public:
     // Blocks until every save so far is on disk (for tests).
     void flush() const;
 
-    static constexpr std::chrono::milliseconds kFirstRetry{5000};
-    static constexpr std::chrono::milliseconds kLongestRetry{300000};
+    static constexpr std::chrono::milliseconds kFirstRetry = RetriedFileWrites::firstRetry;
+    static constexpr std::chrono::milliseconds kLongestRetry = RetriedFileWrites::longestRetry;
 
 Q_SIGNALS:
     void recentUploadsChanged();
