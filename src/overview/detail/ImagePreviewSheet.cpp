@@ -100,37 +100,24 @@ QPushButton *makeDoneButton(QWidget *parent)
     return button;
 }
 
-QList<QUrl> urlsOf(const QList<ListedImage> &images)
+QList<ListedImage> withoutVersions(const QList<QUrl> &urls)
 {
-    QList<QUrl> urls;
-    urls.reserve(images.size());
-    for (const ListedImage &image : images)
-        urls.append(image.url);
-    return urls;
-}
-
-QList<FileVersion> versionsOf(const QList<ListedImage> &images)
-{
-    QList<FileVersion> versions;
-    versions.reserve(images.size());
-    for (const ListedImage &image : images)
-        versions.append(image.version);
-    return versions;
+    QList<ListedImage> images;
+    images.reserve(urls.size());
+    for (const QUrl &url : urls)
+        images.append({url, {}});
+    return images;
 }
 
 } // namespace
 
-ImagePreviewSheet::ImagePreviewSheet(const QList<ListedImage> &images, int startIndex, ImageLoader loader,
-                                     QWidget *parent)
-    : ImagePreviewSheet(urlsOf(images), startIndex, std::move(loader), parent)
+ImagePreviewSheet::ImagePreviewSheet(QList<QUrl> imageURLs, int startIndex, ImageLoader loader, QWidget *parent)
+    : ImagePreviewSheet(withoutVersions(imageURLs), startIndex, std::move(loader), parent)
 {
-    m_versions = versionsOf(images);
-    if (m_currentIndex >= 0 && m_currentIndex < m_versions.size())
-        m_shownVersion = m_versions.at(m_currentIndex);
 }
 
-ImagePreviewSheet::ImagePreviewSheet(QList<QUrl> imageURLs, int startIndex, ImageLoader loader, QWidget *parent)
-    : QDialog(parent), m_imageURLs(std::move(imageURLs)), m_versions(m_imageURLs.size()),
+ImagePreviewSheet::ImagePreviewSheet(QList<ListedImage> images, int startIndex, ImageLoader loader, QWidget *parent)
+    : QDialog(parent), m_images(std::move(images)),
       m_currentIndex(startIndex),
       m_loader(loader ? std::move(loader) : ImageLoader(loadThumbnail)),
       m_previous(stepButton(QStringLiteral("Forrige"), QStringLiteral("chevron.left"), this)),
@@ -220,7 +207,7 @@ void ImagePreviewSheet::showPrevious()
 
 void ImagePreviewSheet::showNext()
 {
-    if (m_currentIndex < m_imageURLs.size() - 1)
+    if (m_currentIndex < m_images.size() - 1)
         setCurrentIndex(m_currentIndex + 1);
 }
 
@@ -228,8 +215,7 @@ void ImagePreviewSheet::followImages(const QList<ListedImage> &images)
 {
     if (images.isEmpty()) {
         qCInfo(lcPreview, "Closing the preview: no image left in the folder");
-        m_imageURLs.clear();
-        m_versions.clear();
+        m_images.clear();
         ++m_generation; // a load still running has nothing left to show
         reject();
         return;
@@ -240,29 +226,28 @@ void ImagePreviewSheet::followImages(const QList<ListedImage> &images)
         positions.insert(images.at(i).url, i);
 
     // The image shown, else the first one after it that is still there, else the nearest before it.
-    const QList<QUrl> old = m_imageURLs;
+    const QList<ListedImage> old = m_images;
     const bool wasValid = m_currentIndex >= 0 && m_currentIndex < old.size();
     std::optional<int> next;
     if (wasValid) {
         for (int i = m_currentIndex; i < old.size() && !next; ++i)
-            if (const auto found = positions.constFind(old.at(i)); found != positions.cend())
+            if (const auto found = positions.constFind(old.at(i).url); found != positions.cend())
                 next = *found;
         for (int i = m_currentIndex - 1; i >= 0 && !next; --i)
-            if (const auto found = positions.constFind(old.at(i)); found != positions.cend())
+            if (const auto found = positions.constFind(old.at(i).url); found != positions.cend())
                 next = *found;
     }
     const int index = next.value_or(std::clamp(m_currentIndex, 0, int(images.size()) - 1));
-    const bool sameImage = wasValid && images.at(index).url == old.at(m_currentIndex);
+    const bool sameImage = wasValid && images.at(index).url == old.at(m_currentIndex).url;
 
-    m_imageURLs = urlsOf(images);
-    m_versions = versionsOf(images);
+    m_images = images;
     m_currentIndex = index;
-    if (sameImage && m_shownVersion == m_versions.at(index)) {
+    if (sameImage && m_shownVersion == m_images.at(index).version) {
         refresh(); // only its place in the list may have moved
         return;
     }
     if (sameImage)
-        qCInfo(lcPreview, "%s changed on disk: loading it again", qUtf8Printable(m_imageURLs.at(index).fileName()));
+        qCInfo(lcPreview, "%s changed on disk: loading it again", qUtf8Printable(m_images.at(index).url.fileName()));
     loadCurrentImage();
 }
 
@@ -287,32 +272,32 @@ void ImagePreviewSheet::setCurrentIndex(int index)
 
 void ImagePreviewSheet::refresh()
 {
-    const bool valid = m_currentIndex >= 0 && m_currentIndex < m_imageURLs.size();
+    const bool valid = m_currentIndex >= 0 && m_currentIndex < m_images.size();
     m_titleBlock->setVisible(valid);
     if (valid) {
-        m_fileName->setText(m_imageURLs.at(m_currentIndex).fileName());
-        m_position->setText(QStringLiteral("%1 av %2").arg(m_currentIndex + 1).arg(m_imageURLs.size()));
+        m_fileName->setText(m_images.at(m_currentIndex).url.fileName());
+        m_position->setText(QStringLiteral("%1 av %2").arg(m_currentIndex + 1).arg(m_images.size()));
     }
     m_previous->setEnabled(m_currentIndex > 0);
-    m_next->setEnabled(m_currentIndex < m_imageURLs.size() - 1);
+    m_next->setEnabled(m_currentIndex < m_images.size() - 1);
     m_area->show(content(), m_currentImage);
 }
 
 void ImagePreviewSheet::loadCurrentImage()
 {
     const quint64 generation = ++m_generation;
-    if (m_currentIndex < 0 || m_currentIndex >= m_imageURLs.size()) {
+    if (m_currentIndex < 0 || m_currentIndex >= m_images.size()) {
         qCCritical(lcPreview, "Image index %ld out of bounds (count: %ld)", long(m_currentIndex),
-                   long(m_imageURLs.size()));
+                   long(m_images.size()));
         m_isLoading = false;
         refresh();
         return;
     }
     // The image shown stays until the new one is in; the spinner covers it meanwhile.
     m_isLoading = true;
-    m_shownVersion = m_versions.value(m_currentIndex);
+    m_shownVersion = m_images.at(m_currentIndex).version;
     refresh();
-    load(m_imageURLs.at(m_currentIndex), generation);
+    load(m_images.at(m_currentIndex).url, generation);
 }
 
 QCoro::Task<void> ImagePreviewSheet::load(QUrl url, quint64 generation)

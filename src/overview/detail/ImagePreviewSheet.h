@@ -28,8 +28,7 @@ public:
     // loader: the shared thumbnail loader unless a test passes its own.
     ImagePreviewSheet(QList<QUrl> imageURLs, int startIndex, ImageLoader loader = {}, QWidget *parent = nullptr);
     // With the version of each file as listed, so that followImages can tell a replaced image from an unchanged one.
-    ImagePreviewSheet(const QList<ListedImage> &images, int startIndex, ImageLoader loader = {},
-                      QWidget *parent = nullptr);
+    ImagePreviewSheet(QList<ListedImage> images, int startIndex, ImageLoader loader = {}, QWidget *parent = nullptr);
 
     // The folder as it is now. The image shown keeps its place; replaced on disk, it loads again; deleted, the
     // image after it shows (or the one before, at the end), and the sheet closes when no image is left.
@@ -38,7 +37,6 @@ public:
     int currentIndex() const { return m_currentIndex; }
     bool isLoading() const { return m_isLoading; }
     const QImage &currentImage() const { return m_currentImage; }
-    const QList<QUrl> &imageURLs() const { return m_imageURLs; }
     // What shows in the image area now.
     enum class Content { Spinner, Image, Error };
     Content content() const;
@@ -67,8 +65,7 @@ private:
     void loadCurrentImage();
     QCoro::Task<void> load(QUrl url, quint64 generation);
 
-    QList<QUrl> m_imageURLs;
-    QList<FileVersion> m_versions; // by position; size -1 where not known
+    QList<ListedImage> m_images; // a version of size -1 where not known
     FileVersion m_shownVersion;    // of the file whose load is the latest
     int m_currentIndex;
     QImage m_currentImage;
