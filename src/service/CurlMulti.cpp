@@ -4,31 +4,8 @@
 
 #include <QSocketNotifier>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-
-// An address and port as curl names a connection's ends.
-bool sameEnd(const sockaddr_storage &address, const char *text, int port)
-{
-    char name[INET6_ADDRSTRLEN] = {};
-    int actualPort = -1;
-    if (address.ss_family == AF_INET) {
-        const auto &v4 = reinterpret_cast<const sockaddr_in &>(address);
-        inet_ntop(AF_INET, &v4.sin_addr, name, sizeof name);
-        actualPort = ntohs(v4.sin_port);
-    } else if (address.ss_family == AF_INET6) {
-        const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(address);
-        inet_ntop(AF_INET6, &v6.sin6_addr, name, sizeof name);
-        actualPort = ntohs(v6.sin6_port);
-    }
-    return actualPort == port && (!text || qstrcmp(name, text) == 0);
-}
-
-} // namespace
 
 // The notifiers of one socket, for as long as curl wants it watched.
 class CurlMulti::Watch final : public QObject
@@ -92,11 +69,11 @@ void CurlMulti::remove(CURL *easy)
     curl_multi_remove_handle(m_multi, easy);
 }
 
-curl_socket_t CurlMulti::openSocket(CurlMulti *self, curl_sockaddr *address)
+curl_socket_t CurlMulti::openSocket(CurlMulti *self, const CurlPut *owner, curl_sockaddr *address)
 {
     const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
     if (socket != CURL_SOCKET_BAD)
-        self->m_sockets.insert(socket);
+        self->m_sockets.insert(socket, owner);
     return socket;
 }
 
@@ -106,19 +83,12 @@ int CurlMulti::closeSocket(void *self, curl_socket_t socket)
     return ::close(socket);
 }
 
-bool CurlMulti::holdsUnreadBytes(const char *peerAddress, int peerPort, int localPort) const
+bool CurlMulti::holdsUnreadBytes(const CurlPut *owner) const
 {
-    for (const curl_socket_t socket : m_sockets) {
-        sockaddr_storage local {};
-        sockaddr_storage peer {};
-        socklen_t localSize = sizeof local;
-        socklen_t peerSize = sizeof peer;
-        if (::getsockname(socket, reinterpret_cast<sockaddr *>(&local), &localSize) != 0
-            || ::getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &peerSize) != 0
-            || !sameEnd(local, nullptr, localPort) || !sameEnd(peer, peerAddress, peerPort))
-            continue;
+    for (auto it = m_sockets.cbegin(); it != m_sockets.cend(); ++it) {
         char byte = 0;
-        return ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+        if (it.value() == owner && ::recv(it.key(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
+            return true;
     }
     return false;
 }

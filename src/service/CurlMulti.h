@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QTimer>
 
 #include <curl/curl.h>
@@ -23,12 +23,12 @@ public:
     void add(CURL *easy);
     void remove(CURL *easy);
 
-    // Every socket curl opens and closes passes through these (data: this object), so that a connection can be
-    // found by its addresses while curl holds it.
-    static curl_socket_t openSocket(CurlMulti *self, curl_sockaddr *address);
+    // Every socket curl opens and closes passes through these (data: this object), so that a transfer's
+    // connection can be found while curl holds it.
+    static curl_socket_t openSocket(CurlMulti *self, const CurlPut *owner, curl_sockaddr *address);
     static int closeSocket(void *self, curl_socket_t socket);
-    // Whether the connection between these ends has bytes waiting that nobody has read.
-    bool holdsUnreadBytes(const char *peerAddress, int peerPort, int localPort) const;
+    // Whether a connection of this transfer has bytes waiting that nobody has read.
+    bool holdsUnreadBytes(const CurlPut *owner) const;
 
 private:
     class Watch;
@@ -40,5 +40,5 @@ private:
 
     CURLM *m_multi;
     QTimer m_timer;
-    QSet<curl_socket_t> m_sockets;
+    QHash<curl_socket_t, const CurlPut *> m_sockets; // open sockets and the transfer that opened each
 };

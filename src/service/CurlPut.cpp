@@ -14,9 +14,6 @@ namespace {
 // pieces cost fewer wake-ups.
 constexpr long kPieceSize = 512 * 1024;
 
-// Kept connections are dropped well before servers drop them, so that one is seldom closed under a request.
-constexpr long kKeptConnectionSeconds = 3;
-
 const QString kCanceled = QStringLiteral("Operation canceled");
 
 // The error Qt's client sets beside an error status; the status itself is what callers judge.
@@ -158,7 +155,8 @@ CurlPut::CurlPut(const QNetworkRequest &request, std::unique_ptr<QIODevice> body
     curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(m_body->size()));
     curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kPieceSize);
-    curl_easy_setopt(e, CURLOPT_MAXAGE_CONN, kKeptConnectionSeconds);
+    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
     // The system's trust store (curl's default), or the one OpenSSL's variables name instead.
     if (const QByteArray file = qgetenv("SSL_CERT_FILE"); !file.isEmpty())
@@ -173,11 +171,12 @@ CurlPut::CurlPut(const QNetworkRequest &request, std::unique_ptr<QIODevice> body
     curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlPut::onBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CurlPut::onPrerequest);
-    curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlPut::onProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &CurlPut::onOpenSocket);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, this);
-    // A connection outlives the transfer that opened it: its closing is told to the multi handle.
+    // curl may close a socket after the transfer that opened it has gone: the multi handle hears of it.
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, &CurlMulti::closeSocket);
     curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, multi);
 }
@@ -205,20 +204,18 @@ void CurlPut::begin()
     m_status.reset();
     m_reason.clear();
     m_headComplete = false;
-    m_sawLength = false;
-    m_sawChunks = false;
     m_curlError[0] = '\0';
-    m_newConnection = false;
-    m_spokenFirst = false;
     m_bodyStart.clear();
     m_cutShort = false;
     m_bodyHandedOver = false;
+    m_bytesBeforeLastPiece = false;
+    m_earlySuccess = false;
     m_answerSince = -1;
+    m_lastSent = 0;
     if (!m_body->reset()) {
         fail(QNetworkReply::ContentReSendError, m_body->errorString());
         return;
     }
-    curl_easy_setopt(m_easy, CURLOPT_FORBID_REUSE, 0L);
     m_multi->add(m_easy);
     m_inMulti = true;
 }
@@ -232,14 +229,18 @@ void CurlPut::leaveMulti()
 size_t CurlPut::onRead(char *buffer, size_t size, size_t count, void *self)
 {
     auto *put = static_cast<CurlPut *>(self);
-    put->m_lastActivity = put->m_elapsed.elapsed();
     const qint64 read = put->m_body->read(buffer, qint64(size * count));
     if (read < 0) { // the file shrank or cannot be read: what would follow is not the file
         put->m_bodyError = put->m_body->errorString();
         return CURL_READFUNC_ABORT;
     }
-    if (put->m_body->pos() >= put->m_body->size())
+    if (!put->m_bodyHandedOver && put->m_body->pos() >= put->m_body->size()) {
         put->m_bodyHandedOver = true;
+        // Anything waiting now came before the last piece left: no answer to the whole body. Over TLS the end of
+        // the handshake may still wait unread, so only the answer's head can tell there.
+        put->m_bytesBeforeLastPiece = put->m_request.url().scheme() != QLatin1String("https")
+            && put->m_multi->holdsUnreadBytes(put);
+    }
     return size_t(read);
 }
 
@@ -257,34 +258,34 @@ int CurlPut::onSeek(void *self, curl_off_t offset, int origin)
 curl_socket_t CurlPut::onOpenSocket(void *self, curlsocktype, curl_sockaddr *address)
 {
     auto *put = static_cast<CurlPut *>(self);
-    put->m_newConnection = true;
-    return CurlMulti::openSocket(put->m_multi, address);
+    return CurlMulti::openSocket(put->m_multi, put, address);
 }
 
-int CurlPut::onPrerequest(void *self, char *peerAddress, char *, int peerPort, int localPort)
+int CurlPut::onProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent)
 {
+    // Time counts from the last byte that left, not from when it was noticed.
     auto *put = static_cast<CurlPut *>(self);
-    // Bytes waiting before the request goes out are no answer to it: a second answer to an earlier request on a
-    // kept connection (curl reuses a readable one as long as it is not closed), or a server speaking first. A fresh
-    // TLS connection may still hold the end of its handshake; a kept one holds nothing a request may meet.
-    const bool secure = put->m_request.url().scheme() == QLatin1String("https");
-    if ((!secure || !put->m_newConnection) && put->m_multi->holdsUnreadBytes(peerAddress, peerPort, localPort)) {
-        put->m_spokenFirst = true;
-        curl_easy_setopt(put->m_easy, CURLOPT_FORBID_REUSE, 1L);
-        return CURL_PREREQFUNC_ABORT;
+    if (sent != put->m_lastSent) {
+        put->m_lastSent = sent;
+        put->m_lastActivity = put->m_elapsed.elapsed();
     }
-    ++put->m_requestsSent;
-    return CURL_PREREQFUNC_OK;
+    return 0;
+}
+
+qint64 CurlPut::bodySent() const
+{
+    curl_off_t sent = 0;
+    curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &sent);
+    return qint64(sent);
 }
 
 size_t CurlPut::onHeader(char *buffer, size_t size, size_t count, void *self)
 {
     auto *put = static_cast<CurlPut *>(self);
-    put->headerLine(QByteArrayView(buffer, qsizetype(size * count)));
-    return size * count;
+    return put->headerLine(QByteArrayView(buffer, qsizetype(size * count))) ? size * count : 0;
 }
 
-void CurlPut::headerLine(QByteArrayView line)
+bool CurlPut::headerLine(QByteArrayView line)
 {
     const qint64 now = m_elapsed.elapsed();
     m_lastActivity = now;
@@ -303,34 +304,23 @@ void CurlPut::headerLine(QByteArrayView line)
         const qsizetype reasonAt = line.indexOf(' ', line.indexOf(' ') + 1);
         m_reason = reasonAt > 0 ? line.sliced(reasonAt + 1).toByteArray() : QByteArray();
         m_headComplete = false;
-        m_sawLength = false;
-        m_sawChunks = false;
         m_bodyStart.clear();
-        if (m_answerSince < 0 && m_status && *m_status >= 200)
-            m_answerSince = now;
-        return;
+        if (m_status && *m_status >= 200) {
+            if (m_answerSince < 0)
+                m_answerSince = now;
+            // A success that came before the whole body had left answers something else: a proxy's or a
+            // store's that took part of it, or the stale answer of an earlier request.
+            const bool early = m_bytesBeforeLastPiece || bodySent() != m_body->size();
+            if (early && *m_status <= 299) {
+                m_earlySuccess = true;
+                return false;
+            }
+        }
+        return true;
     }
-    if (line.isEmpty()) {
-        if (!m_status || *m_status < 200)
-            return; // an interim answer: passed over whole
-        m_headComplete = true;
-        curl_off_t sent = 0;
-        curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &sent);
-        // Only a connection whose exchange ended cleanly carries another: a server that answered before it had the
-        // whole body, refused it, or framed its answer two ways may read or send what the next request does not
-        // expect.
-        const bool keep =
-            *m_status >= 200 && *m_status <= 299 && sent == m_body->size() && !(m_sawLength && m_sawChunks);
-        if (!keep)
-            curl_easy_setopt(m_easy, CURLOPT_FORBID_REUSE, 1L);
-        return;
-    }
-    const qsizetype colon = line.indexOf(':');
-    const QByteArray name = line.first(colon < 0 ? 0 : colon).trimmed().toByteArray().toLower();
-    if (name == "content-length")
-        m_sawLength = true;
-    else if (name == "transfer-encoding")
-        m_sawChunks = true;
+    if (line.isEmpty() && m_status && *m_status >= 200)
+        m_headComplete = true; // an interim answer's head is passed over whole
+    return true;
 }
 
 size_t CurlPut::onBody(char *buffer, size_t size, size_t count, void *self)
@@ -353,13 +343,6 @@ void CurlPut::watchTime()
 {
     const qint64 limit = m_request.transferTimeout();
     const qint64 now = m_elapsed.elapsed();
-    // curl sends on its own between reads of the body: bytes that left since the last look are activity too.
-    curl_off_t sent = 0;
-    curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &sent);
-    if (qint64(sent) != m_lastUploaded) {
-        m_lastUploaded = qint64(sent);
-        m_lastActivity = now;
-    }
     qint64 left = m_lastActivity + limit - now;
     if (m_answerSince >= 0)
         left = qMin(left, m_answerSince + limit - now);
@@ -372,6 +355,13 @@ void CurlPut::watchTime()
 
 void CurlPut::finished(CURLcode result)
 {
+    // curl ends a transfer whose server answered and closed while the body was still going out as a success.
+    if (result == CURLE_OK && m_status && *m_status >= 200 && *m_status <= 299 && bodySent() != m_body->size())
+        m_earlySuccess = true;
+    if (m_earlySuccess) {
+        closedUnanswered();
+        return;
+    }
     if (result == CURLE_OK) {
         long code = 0;
         curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &code);
@@ -394,32 +384,28 @@ void CurlPut::finished(CURLcode result)
         fail(QNetworkReply::UnknownNetworkError, m_bodyError);
         return;
     }
-    if (result == CURLE_ABORTED_BY_CALLBACK && m_spokenFirst) {
-        if (m_newConnection) {
-            fail(QNetworkReply::ProtocolFailure, QStringLiteral("The server sent an answer before the request."));
-            return;
-        }
-        // Nothing was sent on the kept connection: a fresh one costs no resend.
-        leaveMulti();
-        curl_easy_setopt(m_easy, CURLOPT_FRESH_CONNECT, 1L);
-        begin();
-        return;
-    }
     long osErrno = 0;
     curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osErrno);
-    // Closed before any answer (a kept connection the server dropped, a restart): once more, from the start,
-    // unless curl has already sent it again on a fresh connection by itself.
-    const bool closedUnanswered = result == CURLE_GOT_NOTHING
+    const bool closed = result == CURLE_GOT_NOTHING
         || ((result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR) && closedByPeer(osErrno));
-    if (closedUnanswered && !m_receivedAny && m_requestsSent == 1) {
-        leaveMulti();
-        curl_easy_setopt(m_easy, CURLOPT_FRESH_CONNECT, 1L);
-        begin();
+    if (closed && !m_receivedAny) {
+        closedUnanswered();
         return;
     }
     const QString curlText = QString::fromLocal8Bit(m_curlError[0] ? m_curlError : curl_easy_strerror(result));
     const TransportFailure failure = transportFailure(result, osErrno, m_request.url().host(), curlText);
     fail(failure.error, failure.text);
+}
+
+void CurlPut::closedUnanswered()
+{
+    // Once more, from the start, on a connection of its own (a store restarting, a connection dropped on its way).
+    if (!std::exchange(m_sentAgain, true)) {
+        leaveMulti();
+        begin();
+        return;
+    }
+    finish({std::nullopt, QNetworkReply::RemoteHostClosedError, QStringLiteral("Connection closed"), {}, false});
 }
 
 void CurlPut::fail(QNetworkReply::NetworkError error, const QString &text)

@@ -18,9 +18,11 @@ class QIODevice;
 // One PUT through libcurl, the body read from its device as curl sends it. It keeps what callers knew from Qt's
 // client: the target as given, redirects only a status, an idle limit that ends as OperationCanceledError, a
 // connection closed before any answer sending the request once more from the body's start, errors with
-// QNetworkReply's codes. Beyond curl's own care it sends no request on a connection that holds unread bytes, keeps
-// a connection only after a whole 2xx exchange with one framing, and gives a begun answer no more than the idle
-// limit to end. Deletes itself once it has answered; deleted before that, it answers as cancelled.
+// QNetworkReply's codes. A success counts only when curl sent the whole body and the answer came after it: a 2xx
+// that came earlier ends the attempt as a closed connection would. Each put has a connection of its own, used for
+// nothing else: on a kept one, a stale answer that arrives after the body cannot be told from the real one. A begun
+// answer gets no more than the idle limit to end. Deletes itself once it has answered; deleted before that, it
+// answers as cancelled.
 class CurlPut final : public QObject
 {
 public:
@@ -40,11 +42,14 @@ private:
     static int onSeek(void *self, curl_off_t offset, int origin);
     static size_t onHeader(char *buffer, size_t size, size_t count, void *self);
     static size_t onBody(char *buffer, size_t size, size_t count, void *self);
-    static int onPrerequest(void *self, char *, char *, int, int);
+    static int onProgress(void *self, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent);
     static curl_socket_t onOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address);
 
     void begin();
-    void headerLine(QByteArrayView line);
+    // False: the attempt ends here.
+    bool headerLine(QByteArrayView line);
+    qint64 bodySent() const;
+    void closedUnanswered();
     void watchTime();
     void fail(QNetworkReply::NetworkError error, const QString &text);
     void finish(UploadAnswer answer);
@@ -60,19 +65,18 @@ private:
     bool m_inMulti = false;
     char m_curlError[CURL_ERROR_SIZE] = {};
 
-    int m_requestsSent = 0; // requests curl started, its own retries included
-    bool m_newConnection = false; // this attempt opened a connection rather than reusing a kept one
-    bool m_spokenFirst = false;   // the server sent bytes before the request: the connection was given up
+    bool m_sentAgain = false;
+    curl_socket_t m_socket = CURL_SOCKET_BAD; // of the current attempt
     QString m_bodyError;    // the body could not be read: the text of why
     bool m_bodyHandedOver = false;
+    bool m_bytesBeforeLastPiece = false; // something had come in when curl took the body's last piece
+    bool m_earlySuccess = false;         // a 2xx that came before the whole body had left
 
     // The answer of the current attempt
     bool m_receivedAny = false;
     std::optional<int> m_status; // of the latest status line
     QByteArray m_reason;
     bool m_headComplete = false; // of a final answer
-    bool m_sawLength = false;
-    bool m_sawChunks = false;
     QByteArray m_bodyStart;
     bool m_cutShort = false;
 
@@ -80,6 +84,6 @@ private:
     QTimer m_clock;
     QElapsedTimer m_elapsed;
     qint64 m_lastActivity = 0;
-    qint64 m_lastUploaded = 0;
+    curl_off_t m_lastSent = 0;
     qint64 m_answerSince = -1;
 };

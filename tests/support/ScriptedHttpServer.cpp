@@ -14,7 +14,9 @@ ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer
         while (QTcpSocket *socket = m_server->nextPendingConnection()) {
             ++m_connections;
             m_latest = socket;
-            m_received.clear();
+            m_open.insert(socket, {});
+            if (!m_script.greeting.isEmpty())
+                socket->write(m_script.greeting);
             QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] { serve(socket); });
             serve(socket);
         }
@@ -65,29 +67,43 @@ void ScriptedHttpServer::serve(QTcpSocket *socket)
 {
     if (socket->readBufferSize() == 1)
         return; // refused: its buffer fills and the client's sending stalls
-    m_received += socket->readAll();
+    Connection &connection = m_open[socket];
+    QByteArray &received = connection.received;
+    received += socket->readAll();
+    if (connection.deaf) {
+        received.clear();
+        return;
+    }
     for (;;) {
-        const qsizetype headEnd = m_received.indexOf("\r\n\r\n");
+        const qsizetype headEnd = received.indexOf("\r\n\r\n");
         if (headEnd < 0)
             return;
         const QByteArray marker = "\r\nContent-Length: ";
-        const qsizetype at = m_received.indexOf(marker);
+        const qsizetype at = received.indexOf(marker);
         const qint64 length =
-            m_received.mid(at + marker.size(), headEnd - at - marker.size()).split('\r').first().toLongLong();
-        const qsizetype end = m_script.readBody ? headEnd + 4 + qsizetype(length) : m_received.size();
-        if (m_received.size() < end)
+            received.mid(at + marker.size(), headEnd - at - marker.size()).split('\r').first().toLongLong();
+        const qsizetype end = m_script.readBody ? headEnd + 4 + qsizetype(length) : received.size();
+        if (received.size() < end)
             return;
-        m_requests.append(m_received.left(end));
-        m_received.remove(0, end);
-        if (!m_script.readBody)
+        m_requests.append(received.left(end));
+        received.remove(0, end);
+        if (!m_script.readBody && !m_script.deafAfterAnswer)
             socket->setReadBufferSize(1);
-        socket->write(m_script.answer + m_script.unasked);
+        const QByteArray answer =
+            m_requests.size() > 1 && !m_script.laterAnswer.isEmpty() ? m_script.laterAnswer : m_script.answer;
+        if (m_script.repeatsItself)
+            socket->write(connection.previousAnswer);
+        connection.previousAnswer = answer;
+        socket->write(answer + m_script.unasked);
         if (!m_script.trickle.isEmpty())
             m_trickle.start();
         if (m_script.close)
             socket->disconnectFromHost();
-        if (m_script.close || !m_script.readBody)
+        connection.deaf = m_script.deafAfterAnswer;
+        if (m_script.close || !m_script.readBody || connection.deaf) {
+            received.clear();
             return;
+        }
     }
 }
 

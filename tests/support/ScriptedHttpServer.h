@@ -6,6 +6,7 @@
 // client under test runs on a thread of its own.
 
 #include <QByteArrayList>
+#include <QHash>
 #include <QTcpServer>
 #include <QTimer>
 #include <QUrl>
@@ -21,10 +22,14 @@ class ScriptedHttpServer
 public:
     struct Script {
         QByteArray answer;
-        bool readBody = true; // false: answers after the head and reads no more
+        bool readBody = true; // false: answers after the head and reads no more (unless deaf after it)
         bool close = false;   // closes the connection after the answer
         QByteArray unasked;   // written right behind the answer: a second answer nobody asked for
         QByteArray trickle;   // written again and again behind the answer, a pause between, without end
+        QByteArray greeting;  // written as soon as a connection is taken, before any request
+        QByteArray laterAnswer; // to every request after the first (empty: `answer`)
+        bool repeatsItself = false; // each answer on a connection comes behind that connection's previous one
+        bool deafAfterAnswer = false; // takes all that follows its first answer on a connection for more body
     };
 
     // `server` decides the transport (a QSslServer for TLS); the default is plain TCP.
@@ -41,12 +46,18 @@ public:
     void sendUnasked(const QByteArray &bytes);
 
 private:
+    struct Connection {
+        QByteArray received;
+        QByteArray previousAnswer;
+        bool deaf = false;
+    };
+
     void serve(QTcpSocket *socket);
 
     const Script m_script;
     std::unique_ptr<QTcpServer> m_server;
     QTcpSocket *m_latest = nullptr;
-    QByteArray m_received; // of the current connection
+    QHash<QTcpSocket *, Connection> m_open; // the sockets are the server's children: they live as long as it
     QByteArrayList m_requests;
     int m_connections = 0;
     QTimer m_trickle;
