@@ -8,10 +8,14 @@
 //   - with --new N, N folders the service does not know (two images each) that the same pass syncs first: the
 //     stand-in's gallery-list requests, as pages and as walks (a request without a cursor starts one);
 //   - with --restart, the app started again on the state file it wrote: resident memory idle, panel closed;
-//   - with --overview, then the overview window opened from the tray's menu: resident memory idle with it open.
+//   - with --overview, then the overview window opened from the tray's menu: resident memory idle with it open;
+//   - the bytes the app wrote to disk until synced (/proc/<pid>/io write_bytes) against the size of what it keeps;
+//   - with --change N, N times one new image dropped into a seeded folder once synced: the app's CPU from the file
+//     landing to its upload starting (the stand-in holds each PUT 1.5 s, and says when one arrives), its CPU and
+//     bytes written for the whole change, until 8 s after the image is on the service.
 //
 //   bench_app_synced [--images N] [--per-folder N] [--new N] [--page-size N] [--app PATH] [--tree DIR]
-//                    [--idle SECONDS] [--restart] [--overview]
+//                    [--idle SECONDS] [--restart] [--overview] [--change N]
 //
 // BENCH_WRAP="heaptrack -o FILE" runs the second start (--restart) under that program.
 //
@@ -37,9 +41,13 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <thread>
+
+#include <fcntl.h>
 
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -80,11 +88,32 @@ void generateTree(const QString &root, int folders, int perFolder, int newFolder
 
 // The stand-in, seeded with the galleries of every folder under "Arkiv"; once stopped, writes what it counted of the
 // gallery list.
-[[noreturn]] void runService(const QString &exportRoot, int pageSize, int writeFd)
+// With putFd >= 0, every PUT to the store waits 1.5 s before it is carried out, and a byte goes to putFd as each one
+// arrives.
+[[noreturn]] void runService(const QString &exportRoot, int pageSize, int writeFd, int putFd)
 {
     bench::serveSeededStandIn(
         exportRoot + QStringLiteral("/Arkiv"), writeFd,
-        [pageSize](testsupport::StandInService &service) { service.setGalleryPageSize(pageSize); },
+        [pageSize, putFd](testsupport::StandInService &service) {
+            service.setGalleryPageSize(pageSize);
+            if (putFd < 0)
+                return;
+            testsupport::ScriptedAnswer held;
+            held.kind = testsupport::ScriptedAnswer::Kind::AnswerAsUsual;
+            held.delayMs = 1500;
+            service.script("PUT", "/store/*", held, -1);
+            std::thread([&service, putFd] {
+                qsizetype seen = 0;
+                while (true) {
+                    const qsizetype arrived = service.putsInFlightAtArrival().size();
+                    for (; seen < arrived; ++seen) {
+                        if (::write(putFd, "P", 1) != 1)
+                            std::_Exit(1);
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            }).detach();
+        },
         [writeFd](const testsupport::StandInService &service, qint64 galleries) {
             qint64 walks = 0;
             const QList<testsupport::RecordedRequest> pages = service.requests("GET", "/api/gallery/list");
@@ -118,6 +147,28 @@ double processCpu(qint64 pid)
     if (fields.size() < 13)
         return -1;
     return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Bytes the process caused to be written to storage (/proc/<pid>/io write_bytes); -1 when unreadable.
+qint64 writtenBytes(qint64 pid)
+{
+    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("write_bytes:"))
+            return line.mid(12).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// The size of the files in a folder (not below it).
+qint64 filesSize(const QString &folder)
+{
+    qint64 total = 0;
+    for (const QFileInfo &file : QDir(folder).entryInfoList(QDir::Files | QDir::Hidden))
+        total += file.size();
+    return total;
 }
 
 double statusMiB(qint64 pid, const QByteArray &key)
@@ -247,6 +298,7 @@ public:
     bool reconciled = false;
     int baselines = 0;    // folders whose records were established from their files
     int firstSyncs = 0;   // new folders synced or linked to an existing gallery
+    int uploads = 0;      // runs that put one new image into a gallery
     double lastWorkAt = 0; // seconds since start of the last of those lines
     int failedReconciles = 0;
     QByteArray lastFailure;
@@ -294,6 +346,8 @@ private:
                 ++baselines;
                 lastWorkAt = seconds();
             }
+            if (line.contains("Uploaded 1 new images to "))
+                ++uploads;
             if (line.contains("Synced Ny_") || line.contains("Found existing gallery for Ny ")) {
                 ++firstSyncs;
                 lastWorkAt = seconds();
@@ -361,6 +415,7 @@ int main(int argc, char **argv)
     int idleSeconds = 5;
     bool restart = false;
     bool overview = false;
+    int changes = 0;
     QString binary = QStringLiteral(VARNOSTIMA_APP_BINARY);
     QString keptTree;
     for (int i = 1; i < argc; ++i) {
@@ -376,6 +431,8 @@ int main(int argc, char **argv)
             perFolder = atoi(argv[++i]);
         else if (option == "--new" && hasValue)
             newFolders = atoi(argv[++i]);
+        else if (option == "--change" && hasValue)
+            changes = atoi(argv[++i]);
         else if (option == "--page-size" && hasValue)
             pageSize = atoi(argv[++i]);
         else if (option == "--idle" && hasValue)
@@ -406,14 +463,26 @@ int main(int argc, char **argv)
         ::sleep(3); // older than the span in which the app takes an image for one still being written
     }
     int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
+    int putFds[2];
+    if (::pipe(pipeFds) != 0 || ::pipe2(putFds, O_CLOEXEC) != 0)
         return 1;
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(pipeFds[0]);
-        runService(library.exportRoot, pageSize, pipeFds[1]);
+        ::close(putFds[0]);
+        runService(library.exportRoot, pageSize, pipeFds[1], changes > 0 ? putFds[1] : -1);
     }
     ::close(pipeFds[1]);
+    ::close(putFds[1]);
+    ::fcntl(putFds[0], F_SETFL, O_NONBLOCK);
+    const auto putsArrived = [&putFds] {
+        int arrived = 0;
+        char bytes[64];
+        ssize_t n = 0;
+        while ((n = ::read(putFds[0], bytes, sizeof bytes)) > 0)
+            arrived += int(n);
+        return arrived;
+    };
     const QByteArray url = readLine(pipeFds[0]);
     const auto stopService = [&] {
         ::kill(child, SIGTERM);
@@ -481,17 +550,57 @@ int main(int argc, char **argv)
             exitCode = 1;
         } else {
             const double cpu = processCpu(first->pid());
+            const qint64 passBytes = writtenBytes(first->pid());
             std::printf("%d folders x %d images (%d images) seeded, %d new folders: synced, CPU %.2f s; the last "
                         "folder's records at %.1f s, state file written at %.1f s; peak RSS %.1f MiB; %d failed "
                         "reconciles on the way\n",
                         folders, perFolder, folders * perFolder, newFolders, cpu, first->lastWorkAt,
                         stateWrittenAt(library, *first), statusMiB(first->pid(), "VmHWM:"), first->failedReconciles);
+            const qint64 stateBytes = QFileInfo(library.support + QStringLiteral("/sync-state.json")).size();
+            std::printf("  written until synced: %.1f MB; state file %.2f MB (%.1fx), all files beside it %.2f MB\n",
+                        passBytes / 1e6, stateBytes / 1e6, stateBytes > 0 ? double(passBytes) / double(stateBytes) : 0.0,
+                        filesSize(library.support) / 1e6);
             std::fflush(stdout);
             pause(idleSeconds * 1000);
             std::printf("  idle %d s after, panel closed: RSS %.1f MiB (anonymous %.1f MiB); CPU %.2f s\n",
                         idleSeconds, statusMiB(first->pid(), "VmRSS:"), statusMiB(first->pid(), "RssAnon:"),
                         processCpu(first->pid()));
             std::fflush(stdout);
+
+            // One new image at a time, each in another seeded folder.
+            putsArrived();
+            for (int r = 0; r < changes && exitCode == 0; ++r) {
+                const QString folder = seededFolder(library.exportRoot, (r * 7919 + 13) % folders);
+                const int uploadsBefore = first->uploads;
+                const double cpuStart = processCpu(first->pid());
+                const qint64 bytesStart = writtenBytes(first->pid());
+                const double wallStart = first->seconds();
+                writeSparse(folder + QStringLiteral("/NEW_%1.jpg").arg(r), 123456);
+                double cpuSending = -1;
+                double wallSending = 0;
+                const bool onService = waitUntil(
+                    [&] {
+                        if (cpuSending < 0 && putsArrived() > 0) {
+                            cpuSending = processCpu(first->pid());
+                            wallSending = first->seconds();
+                        }
+                        return first->uploads > uploadsBefore || !first->running();
+                    },
+                    120'000, 2);
+                if (!onService || cpuSending < 0) {
+                    std::fprintf(stderr, "change %d: the image did not reach the service\n", r + 1);
+                    exitCode = 1;
+                    break;
+                }
+                pause(8'000);
+                const double cpuEnd = processCpu(first->pid());
+                const qint64 bytesEnd = writtenBytes(first->pid());
+                std::printf("  new image, run %d: %.1f ms CPU from the file landing to its upload starting (%.1f s "
+                            "wall); %.1f ms CPU for the whole change, %.3f MB written\n",
+                            r + 1, (cpuSending - cpuStart) * 1e3, wallSending - wallStart, (cpuEnd - cpuStart) * 1e3,
+                            (bytesEnd - bytesStart) / 1e6);
+                std::fflush(stdout);
+            }
         }
         first.reset(); // SIGTERM, as a session ends it; it writes what it holds
 

@@ -4,6 +4,8 @@
 #   bench/run_bench_app_synced.sh --images 200000
 #   bench/run_bench_app_synced.sh --images 200000 --overview       # and the memory of the app started again
 #   bench/run_bench_app_synced.sh --images 20000 --per-folder 10 --new 111   # gallery-list walks of one pass
+#   bench/run_bench_app_synced.sh --images 800000 --change 3        # one new image at a time once synced: CPU, bytes
+#   bench/run_bench_app_synced.sh --images 32000 --per-folder 2       # 16,000 folders of 2 images to synced
 #   bench/run_bench_app_synced.sh --app /path/to/other/varnostima   # another build of the app, same bench
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
