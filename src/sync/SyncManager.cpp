@@ -93,8 +93,12 @@ void SyncManager::setFolders(const QList<SyncFolder> &folders)
     if (m_folders == next)
         return;
     forgetPendingChangeAnswers(m_folders, next);
+    notePathChanges(m_folders, next);
     m_folders = next;
     m_folderIndexStale = true;
+    m_relativeIndexStale = true;
+    m_statusCounts = FolderStatusCounts(m_folders);
+    rebuildPassWork();
     updateGalleryLinks();
     Q_EMIT foldersChanged();
 }
@@ -121,7 +125,11 @@ void SyncManager::setFolderEntry(qsizetype index, SyncFolder entry)
     m_pendingChangeAnswers.remove(entry.path);
     takeBackHeldSave();
     updateGalleryLink(entry);
+    m_statusCounts.replace(m_folders.at(index), entry);
+    if (m_folders.at(index).relativePath != entry.relativePath)
+        m_relativeIndexStale = true;
     m_folders[index] = std::move(entry);
+    notePassWork(m_folders.at(index));
     Q_EMIT foldersChanged();
 }
 

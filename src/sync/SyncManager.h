@@ -12,6 +12,7 @@
 
 #include "platform/AtomicFile.h"
 #include "FolderScanner.h"
+#include "FolderStatusCounts.h"
 #include "RecentUpload.h"
 #include "SyncFolder.h"
 #include "SyncStateStore.h"
@@ -100,6 +101,8 @@ public:
     // Replaces the entry at index (same path) as setFolders would replace the whole list: notifies only when it
     // differs, and costs the one entry.
     void setFolderEntry(qsizetype index, SyncFolder entry);
+    // How many entries of folders() are in each status; kept with the list, so reading it costs nothing.
+    const FolderStatusCounts &statusCounts() const { return m_statusCounts; }
     // The export folder's path; empty when none is set.
     const QString &watchFolder() const { return m_watchFolder; }
     bool hasWatchFolder() const { return !m_watchFolder.isEmpty(); }
@@ -309,6 +312,7 @@ private:
     QList<SyncFolder> m_folders;
     mutable QHash<QString, qsizetype> m_folderIndex; // path -> place in m_folders; built again when stale
     mutable bool m_folderIndexStale = true;
+    FolderStatusCounts m_statusCounts;
     QString m_watchFolder;
     bool m_isReconciling = false;
     bool m_hasCompletedInitialReconcile = false;
@@ -422,7 +426,25 @@ private:
     void watchesReady();
     bool m_watchesReady = false; // the running stream's first walk of the tree has ended
     std::function<void()> m_beforeWatchWalk;
-    QCoro::Task<void> runRefresh(QSet<QString> knownPaths, quint64 generation, RefreshScope scope);
+    // changesFrom: where the changes of the listed paths from now on start in m_pathChanges.
+    QCoro::Task<void> runRefresh(qsizetype changesFrom, quint64 generation, RefreshScope scope);
+    // The paths the list held when a refresh began are known to it: those still listed, and those taken out since.
+    // Rather than a copy of every path at each start, the paths that come and go are noted while a refresh runs.
+    struct PathChange {
+        QString path;
+        bool left = false; // taken out of the list; otherwise added to it
+    };
+    QList<PathChange> m_pathChanges;
+    int m_refreshesRunning = 0;
+    void notePathChanges(const QList<SyncFolder> &before, const QList<SyncFolder> &after);
+    // The paths listed at the change numbered `from` that have left the list since.
+    QSet<QString> pathsLeftSince(qsizetype from) const;
+    // The entries a refresh of the scope speaks for, in list order, when the scope names folders only and every
+    // scanned folder is known; nothing otherwise (the whole list is compared then).
+    std::optional<QList<SyncFolder>> coveredEntries(const RefreshScope &scope, const QList<SyncFolder> &scanned,
+                                                    const QSet<QString> &knownPaths) const;
+    mutable QMultiHash<QString, qsizetype> m_relativeIndex; // relativePath -> places in m_folders; built when stale
+    mutable bool m_relativeIndexStale = true;
     RefreshScope m_refreshScope = RefreshScope::everything(); // changed since the last refresh began
     // What a rescan changes in the folder list: folders to append, and the entries whose images differ.
     struct RefreshChanges {
@@ -443,6 +465,15 @@ private:
     // Whether automatic sync updates the folder; the answer about its images is kept until the entry changes.
     bool isAutoUpdateCandidate(const SyncFolder &folder);
     QHash<QString, bool> m_pendingChangeAnswers; // path -> its images differ from its records
+    // Paths of the entries a pass may have work for: new folders, and synced ones not known to match their records.
+    // Kept as entries and answers change, so that a pass looks at these alone; each is checked again when taken.
+    QSet<QString> m_passWork;
+    void notePassWork(const SyncFolder &entry);
+    void rebuildPassWork();
+    // The live entries at the paths of m_passWork, in list order; paths that no longer qualify are dropped.
+    QList<qsizetype> passWorkPlaces();
+    // Answers, off the UI thread, whether the images of the synced folders of m_passWork without an answer differ.
+    QCoro::Task<void> answerPendingChanges();
     void forgetPendingChangeAnswers(const QList<SyncFolder> &before, const QList<SyncFolder> &after);
     std::optional<QString> relativeToWatchFolder(const QString &path) const;
     const SyncFolder *liveFolder(const QString &path) const; // the entry at the path now, or nullptr

@@ -12,6 +12,8 @@
 #include <QDateTime>
 #include <QPointer>
 
+#include <algorithm>
+
 QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder)
 {
     co_await syncFolder(std::move(folder), RunOrigin::user);
@@ -76,15 +78,22 @@ void SyncManager::armRetryTimer()
 
 QList<SyncFolder> SyncManager::dueRetries()
 {
+    // In list order; only the folders that wait for a retry are looked at.
     const auto now = std::chrono::steady_clock::now();
-    QList<SyncFolder> due;
-    for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (!folder.status.is(SyncStatus::Case::failed) || folder.movedFrom)
+    QList<qsizetype> places;
+    for (auto retry = m_retries.cbegin(); retry != m_retries.cend(); ++retry) {
+        const qsizetype place = folderIndex(retry.key());
+        if (place < 0 || retry->due > now)
             continue;
-        const auto retry = m_retries.constFind(folder.path);
-        if (retry != m_retries.cend() && retry->due <= now)
-            due.append(folder);
+        const SyncFolder &folder = m_folders.at(place);
+        if (folder.status.is(SyncStatus::Case::failed) && !folder.movedFrom)
+            places.append(place);
     }
+    std::sort(places.begin(), places.end());
+    QList<SyncFolder> due;
+    due.reserve(places.size());
+    for (const qsizetype place : std::as_const(places))
+        due.append(m_folders.at(place));
     return due;
 }
 

@@ -17,6 +17,8 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include <algorithm>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -70,7 +72,45 @@ bool SyncManager::isAutoUpdateCandidate(const SyncFolder &folder)
         return *known;
     const bool changed = hasChangedImages(folder);
     m_pendingChangeAnswers.insert(folder.path, changed);
+    if (!changed)
+        m_passWork.remove(folder.path);
     return changed;
+}
+
+void SyncManager::notePassWork(const SyncFolder &entry)
+{
+    if (isAutoSyncCandidate(entry) || (isUpdateable(entry) && m_pendingChangeAnswers.value(entry.path, true)))
+        m_passWork.insert(entry.path);
+    else
+        m_passWork.remove(entry.path);
+}
+
+void SyncManager::rebuildPassWork()
+{
+    // Only added to: an entry that shares its path with an earlier one must not take the earlier one's work away.
+    m_passWork.clear();
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (isAutoSyncCandidate(folder) || (isUpdateable(folder) && m_pendingChangeAnswers.value(folder.path, true)))
+            m_passWork.insert(folder.path);
+    }
+}
+
+QList<qsizetype> SyncManager::passWorkPlaces()
+{
+    QList<qsizetype> places;
+    places.reserve(m_passWork.size());
+    for (auto it = m_passWork.begin(); it != m_passWork.end();) {
+        const qsizetype place = folderIndex(*it);
+        const SyncFolder *entry = place < 0 ? nullptr : &m_folders.at(place);
+        if (entry && (isAutoSyncCandidate(*entry) || isUpdateable(*entry))) {
+            places.append(place);
+            ++it;
+        } else {
+            it = m_passWork.erase(it);
+        }
+    }
+    std::sort(places.begin(), places.end());
+    return places;
 }
 
 void SyncManager::wireWatching()
@@ -161,9 +201,6 @@ QCoro::Task<void> SyncManager::refreshNow()
 {
     if (m_watchFolder.isEmpty())
         co_return;
-    QSet<QString> knownPaths;
-    for (const SyncFolder &folder : std::as_const(m_folders))
-        knownPaths.insert(folder.path);
     RefreshScope scope = std::exchange(m_refreshScope, RefreshScope());
     QStringList unreadable;
     for (const QString &path : std::as_const(m_unreadableFolders)) {
@@ -173,7 +210,7 @@ QCoro::Task<void> SyncManager::refreshNow()
             scope = RefreshScope::everything();
     }
     scope.widenTo(unreadable);
-    co_await runRefresh(std::move(knownPaths), m_watchFolderGeneration, std::move(scope));
+    co_await runRefresh(m_pathChanges.size(), m_watchFolderGeneration, std::move(scope));
 }
 
 const SyncFolder *SyncManager::liveFolder(const QString &path) const
@@ -190,12 +227,83 @@ std::optional<QString> SyncManager::relativeToWatchFolder(const QString &path) c
     return path.mid(root.size());
 }
 
-QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 generation, RefreshScope scope)
+void SyncManager::notePathChanges(const QList<SyncFolder> &before, const QList<SyncFolder> &after)
+{
+    if (m_refreshesRunning == 0)
+        return;
+    const auto paths = [](const QList<SyncFolder> &folders) {
+        QSet<QString> set;
+        set.reserve(folders.size());
+        for (const SyncFolder &folder : folders)
+            set.insert(folder.path);
+        return set;
+    };
+    const QSet<QString> beforePaths = paths(before);
+    const QSet<QString> afterPaths = paths(after);
+    for (const QString &path : beforePaths) {
+        if (!afterPaths.contains(path))
+            m_pathChanges.append({path, true});
+    }
+    for (const QString &path : afterPaths) {
+        if (!beforePaths.contains(path))
+            m_pathChanges.append({path, false});
+    }
+}
+
+QSet<QString> SyncManager::pathsLeftSince(qsizetype from) const
+{
+    // A path's first change after `from` says whether it was listed then.
+    QHash<QString, bool> listedAtStart;
+    for (qsizetype i = from; i < m_pathChanges.size(); ++i)
+        listedAtStart.insert(m_pathChanges.at(i).path, m_pathChanges.at(i).left); // keeps the first
+    QSet<QString> left;
+    for (auto it = listedAtStart.cbegin(); it != listedAtStart.cend(); ++it) {
+        if (it.value() && folderIndex(it.key()) < 0)
+            left.insert(it.key());
+    }
+    return left;
+}
+
+std::optional<QList<SyncFolder>> SyncManager::coveredEntries(const RefreshScope &scope,
+                                                             const QList<SyncFolder> &scanned,
+                                                             const QSet<QString> &knownPaths) const
+{
+    if (scope.isEverything() || !scope.trees().isEmpty())
+        return std::nullopt;
+    for (const SyncFolder &folder : scanned) {
+        if (folderIndex(folder.path) < 0 && !knownPaths.contains(folder.path))
+            return std::nullopt; // a new folder may be a moved one: that takes the whole list
+    }
+    if (m_relativeIndexStale) {
+        m_relativeIndex.clear();
+        m_relativeIndex.reserve(m_folders.size());
+        for (qsizetype i = 0; i < m_folders.size(); ++i)
+            m_relativeIndex.insert(m_folders.at(i).relativePath, i);
+        m_relativeIndexStale = false;
+    }
+    QList<qsizetype> places;
+    for (const QString &relative : scope.folders()) {
+        for (auto it = m_relativeIndex.constFind(relative); it != m_relativeIndex.cend() && it.key() == relative; ++it)
+            places.append(it.value());
+    }
+    std::sort(places.begin(), places.end());
+    QList<SyncFolder> entries;
+    entries.reserve(places.size());
+    for (const qsizetype place : std::as_const(places))
+        entries.append(m_folders.at(place));
+    return entries;
+}
+
+QCoro::Task<void> SyncManager::runRefresh(qsizetype changesFrom, quint64 generation, RefreshScope scope)
 {
     QPointer<SyncManager> self(this);
+    ++m_refreshesRunning;
     const auto trimming = qScopeGuard([self] {
-        if (self)
-            self->trimHeapSoon();
+        if (!self)
+            return;
+        if (--self->m_refreshesRunning == 0)
+            self->m_pathChanges.clear();
+        self->trimHeapSoon();
     });
     try {
         QCoro::Task<TreeScan> scanning = scanForRefresh(scope);
@@ -214,9 +322,17 @@ QCoro::Task<void> SyncManager::runRefresh(QSet<QString> knownPaths, quint64 gene
             }
             m_unreadableFolders = unreadable + scan.unreadable;
         }
-        // The comparison with the list runs off the UI thread, on a copy; the UI thread applies what differs.
-        QFuture<RefreshChanges> comparing = QtConcurrent::run(refreshChanges, m_folders, std::move(scan.folders),
-                                                              std::move(knownPaths), scope, m_unreadableFolders);
+        // The comparison runs off the UI thread, on copies; the UI thread applies what differs. A change of a few
+        // folders' images compares those entries alone.
+        QSet<QString> knownPaths = pathsLeftSince(changesFrom);
+        std::optional<QList<SyncFolder>> covered = coveredEntries(scope, scan.folders, knownPaths);
+        if (covered) {
+            for (const SyncFolder &folder : std::as_const(scan.folders))
+                knownPaths.insert(folder.path);
+        }
+        QFuture<RefreshChanges> comparing =
+            QtConcurrent::run(refreshChanges, covered ? std::move(*covered) : m_folders, std::move(scan.folders),
+                              std::move(knownPaths), scope, m_unreadableFolders);
         const RefreshChanges changes = co_await std::move(comparing);
         if (!self || generation != m_watchFolderGeneration)
             co_return;
@@ -305,7 +421,13 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
         if (folderIndex(folder.path) >= 0)
             continue;
         m_folderIndex.insert(folder.path, m_folders.size());
+        if (m_refreshesRunning > 0)
+            m_pathChanges.append({folder.path, false});
+        if (!m_relativeIndexStale)
+            m_relativeIndex.insert(folder.relativePath, m_folders.size());
+        m_statusCounts.add(folder);
         m_folders.append(folder);
+        notePassWork(folder);
         ++appended;
     }
     if (appended > 0)
@@ -326,6 +448,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
         entry.cachedLocalFileMeta = update.files;
         entry.skippedEntries = update.skipped;
         entry.shareNames(); // the records move onto the new cache's names
+        notePassWork(entry);
         ++updated;
     }
 
@@ -372,6 +495,34 @@ QCoro::Task<void> SyncManager::runAutoSyncTask()
     }
 }
 
+// Comparing a folder's images with its records costs in proportion to its images: each answer is kept until the
+// entry changes, and the folders without one (every folder after a reconcile) are checked off the UI thread on
+// copies. Each candidate is checked again against the live entry before its update.
+QCoro::Task<void> SyncManager::answerPendingChanges()
+{
+    QPointer<SyncManager> self(this);
+    QList<SyncFolder> unchecked;
+    for (const qsizetype place : passWorkPlaces()) {
+        const SyncFolder &folder = m_folders.at(place);
+        if (isUpdateable(folder) && !m_pendingChangeAnswers.contains(folder.path))
+            unchecked.append(folder);
+    }
+    if (unchecked.isEmpty())
+        co_return;
+    QFuture<QList<bool>> checking = QtConcurrent::run(pendingChangeAnswers, unchecked);
+    const QList<bool> answers = co_await std::move(checking);
+    if (!self)
+        co_return;
+    for (qsizetype i = 0; i < unchecked.size(); ++i) {
+        const qsizetype index = folderIndex(unchecked.at(i).path);
+        if (index >= 0 && m_folders.at(index) == unchecked.at(i)) { // not changed while it was checked
+            m_pendingChangeAnswers.insert(unchecked.at(i).path, answers.at(i));
+            if (!answers.at(i))
+                m_passWork.remove(unchecked.at(i).path);
+        }
+    }
+}
+
 QCoro::Task<void> SyncManager::runAutoSync()
 {
     if (m_isReconciling) {
@@ -388,10 +539,12 @@ QCoro::Task<void> SyncManager::runAutoSync()
             self->m_passGalleries.reset();
     });
 
+    // Only the entries noted as possible work are looked at: the others are synced and match their records, or
+    // are no business of a pass.
     QList<SyncFolder> newFolders;
-    for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (isAutoSyncCandidate(folder))
-            newFolders.append(folder);
+    for (const qsizetype place : passWorkPlaces()) {
+        if (isAutoSyncCandidate(m_folders.at(place)))
+            newFolders.append(m_folders.at(place));
     }
     for (const SyncFolder &folder : std::as_const(newFolders)) {
         // The user may have started, ignored or removed it while an earlier folder synced.
@@ -404,29 +557,13 @@ QCoro::Task<void> SyncManager::runAutoSync()
             co_return;
     }
 
-    // Comparing a folder's images with its records costs in proportion to its images: each answer is kept until
-    // the entry changes, and the folders without one (every folder after a reconcile) are checked off the UI
-    // thread on copies. Each candidate is checked again against the live entry before its update.
-    QList<SyncFolder> unchecked;
-    for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (isUpdateable(folder) && !m_pendingChangeAnswers.contains(folder.path))
-            unchecked.append(folder);
-    }
-    if (!unchecked.isEmpty()) {
-        QFuture<QList<bool>> checking = QtConcurrent::run(pendingChangeAnswers, unchecked);
-        const QList<bool> answers = co_await std::move(checking);
-        if (!self)
-            co_return;
-        for (qsizetype i = 0; i < unchecked.size(); ++i) {
-            const qsizetype index = folderIndex(unchecked.at(i).path);
-            if (index >= 0 && m_folders.at(index) == unchecked.at(i)) // not changed while it was checked
-                m_pendingChangeAnswers.insert(unchecked.at(i).path, answers.at(i));
-        }
-    }
+    co_await answerPendingChanges();
+    if (!self)
+        co_return;
     QList<SyncFolder> changedFolders;
-    for (const SyncFolder &folder : std::as_const(m_folders)) {
-        if (isAutoUpdateCandidate(folder))
-            changedFolders.append(folder);
+    for (const qsizetype place : passWorkPlaces()) {
+        if (isAutoUpdateCandidate(m_folders.at(place)))
+            changedFolders.append(m_folders.at(place));
     }
     for (const SyncFolder &folder : std::as_const(changedFolders)) {
         const SyncFolder *live = liveFolder(folder.path);
@@ -458,4 +595,8 @@ QCoro::Task<void> SyncManager::runAutoSync()
         if (!self)
             co_return;
     }
+
+    // The folders this pass ran are answered now, so that the next pass, for one changed image, looks at its own
+    // folder alone.
+    co_await answerPendingChanges();
 }

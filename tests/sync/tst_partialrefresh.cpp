@@ -277,6 +277,82 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!manager.isReconciling(), 20000);
         }
     }
+
+    // Changes of images in folders that exist: the events name those folders alone, and the refresh compares only
+    // their entries. Steps: "+A/x.jpg" adds an image, "-A/0.jpg" deletes one, "*A/0.jpg" grows one, "~A/0.jpg"
+    // touches one.
+    void imageChangesEqualFullScan_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("an image added") << "+A/new.jpg";
+        QTest::newRow("an image deleted") << "-A/1.jpg";
+        QTest::newRow("a folder's last image deleted") << "-B/0.jpg";
+        QTest::newRow("grown and touched") << "*A/0.jpg ~C/D/0.jpg";
+        QTest::newRow("the first image of a folder without any") << "+E/0.jpg";
+        QTest::newRow("the first image of a folder named like a synced one") << "+F/Shoot/0.jpg";
+        QTest::newRow("a synced folder's images moved to a new one of its name") << "-Shoot/0.jpg +F/Shoot/0.jpg";
+        QTest::newRow("a hidden image and a text file") << "+A/.skjult.jpg +A/notater.txt";
+        QTest::newRow("several folders at once") << "+A/x.jpg -C/D/1.jpg +E/1.jpg -B/0.jpg";
+    }
+
+    void imageChangesEqualFullScan()
+    {
+        QFETCH(QString, steps);
+        StandInService service;
+        service.addAccount(token);
+        TempTree support;
+        TempTree referenceSupport;
+        TempTree tree;
+        for (const QString &file : {"A/0.jpg", "A/1.jpg", "B/0.jpg", "C/D/0.jpg", "C/D/1.jpg", "Shoot/0.jpg",
+                                    "zz/0.jpg"})
+            tree.addFile(file, 100 + file.size());
+        tree.addDir("E");
+        tree.addDir("F/Shoot");
+
+        VarnostimaAPI api;
+        api.setCredentials(service.baseUrl(), QString::fromLatin1(token));
+        SyncManager manager(support.root(), manualDelays);
+        manager.setAPI(api);
+        manager.setWatchFolder(tree.root());
+        QTRY_VERIFY_WITH_TIMEOUT(manager.hasCompletedInitialReconcile() && !manager.isReconciling(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(manager.isWatching(), 20000);
+        testsupport::awaitTask(manager.refreshNow());
+        QList<SyncFolder> folders = manager.folders();
+        for (SyncFolder &folder : folders) {
+            if (folder.relativePath != QLatin1String("B"))
+                folder.status = SyncStatus::synced("g-" + folder.relativePath, "s", folder.imageCount);
+        }
+        manager.setFolders(folders);
+
+        for (const QString &step : steps.split(u' ')) {
+            const QString file = tree.path(step.mid(1));
+            if (step.startsWith(u'+'))
+                tree.addFile(step.mid(1), 321);
+            else if (step.startsWith(u'-'))
+                QVERIFY(QFile::remove(file));
+            else if (step.startsWith(u'~'))
+                TempTree::setMtime(file, 1.6e9);
+            else
+                tree.addFile(step.mid(1), 4321);
+        }
+        // Everything before the marker has reached the engine once the marker has.
+        tree.addFile("zz/1.jpg", 1);
+        QTRY_VERIFY_WITH_TIMEOUT(manager.pendingRefreshScope().folders().contains("zz"), 20000);
+        QVERIFY(!manager.pendingRefreshScope().isEverything() && manager.pendingRefreshScope().trees().isEmpty());
+
+        const QList<SyncFolder> before = manager.folders();
+        QSet<QString> known;
+        for (const SyncFolder &folder : before)
+            known.insert(folder.path);
+        testsupport::awaitTask(manager.refreshNow());
+
+        SyncManager reference(referenceSupport.root(), manualDelays);
+        reference.setFolders(before);
+        reference.mergeRefreshedFolders(SyncManager::scanFolderTree(tree.root(), manager.ignoredPaths()), known);
+        const QString diff = difference(manager.folders(), reference.folders());
+        QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        QTRY_VERIFY_WITH_TIMEOUT(!manager.isReconciling(), 20000);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPartialRefresh)

@@ -25,10 +25,8 @@ MenuBarStatus MenuBarStatus::of(const std::optional<QString> &reconcileError, qs
 
 MenuBarStatus MenuBarStatus::of(const SyncManager &syncManager)
 {
-    const auto count = [&syncManager](SyncStatus::Case kind) {
-        return std::count_if(syncManager.folders().cbegin(), syncManager.folders().cend(),
-                             [kind](const SyncFolder &folder) { return folder.status.is(kind); });
-    };
-    return of(syncManager.reconcileError(), count(SyncStatus::Case::syncing), count(SyncStatus::Case::failed),
-              syncManager.hasCompletedInitialReconcile(), syncManager.hasWatchFolder());
+    const FolderStatusCounts &counts = syncManager.statusCounts();
+    return of(syncManager.reconcileError(), counts.count(SyncStatus::Case::syncing),
+              counts.count(SyncStatus::Case::failed), syncManager.hasCompletedInitialReconcile(),
+              syncManager.hasWatchFolder());
 }

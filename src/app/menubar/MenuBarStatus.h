@@ -25,6 +25,8 @@ struct MenuBarStatus {
     // The texts of the first three rules are the news; the others are quiet.
     bool isPrimaryText() const { return showsWarning() || rule == Rule::Syncing; }
 
+    bool operator==(const MenuBarStatus &) const = default;
+
     static MenuBarStatus of(const std::optional<QString> &reconcileError, qsizetype syncingFolders,
                             qsizetype failedFolders, bool hasCompletedInitialReconcile, bool hasWatchFolder);
     static MenuBarStatus of(const SyncManager &syncManager);

@@ -62,7 +62,12 @@ MenuBarSyncStatusRow::MenuBarSyncStatusRow(SyncManager &syncManager, QWidget *pa
 
 void MenuBarSyncStatusRow::refresh()
 {
-    m_status = MenuBarStatus::of(m_syncManager);
+    // Every edit of a folder entry lands here: most change nothing that the row shows.
+    MenuBarStatus status = MenuBarStatus::of(m_syncManager);
+    if (m_shown && status == m_status)
+        return;
+    m_shown = true;
+    m_status = std::move(status);
     m_spinner->setVisible(m_status.showsSpinner());
     m_symbol->setVisible(!m_status.showsSpinner());
     if (m_status.showsWarning()) {
@@ -74,6 +79,15 @@ void MenuBarSyncStatusRow::refresh()
     }
     m_text->setText(m_status.text);
     m_text->setForeground(m_status.isPrimaryText() ? Theme::Foreground::Primary : Theme::Foreground::Secondary);
+}
+
+void MenuBarSyncStatusRow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        m_shown = false; // the symbol's colour comes from the palette
+        refresh();
+    }
 }
 
 QString MenuBarSyncStatusRow::text() const

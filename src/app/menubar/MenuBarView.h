@@ -36,11 +36,15 @@ public:
     QString text() const;
     bool isShowingSpinner() const;
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void refresh();
 
     SyncManager &m_syncManager;
     MenuBarStatus m_status;
+    bool m_shown = false; // m_status has been drawn once
     SymbolView *m_symbol = nullptr;
     Spinner *m_spinner = nullptr;
     LineLimitedLabel *m_text = nullptr;
