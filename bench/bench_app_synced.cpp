@@ -545,6 +545,7 @@ int main(int argc, char **argv)
     QProcess dunst;
     dunst.start(QStringLiteral("dunst"), {});
     int exitCode = 0;
+    QStringList newImages;
     if (!openbox.waitForStarted() || !trayer.waitForStarted() || !dunst.waitForStarted()
         || !waitUntil([] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(
                                       QStringLiteral("org.freedesktop.Notifications")); },
@@ -592,7 +593,7 @@ int main(int argc, char **argv)
                         processCpu(first->pid()));
             std::fflush(stdout);
 
-            // One new image at a time, each in another seeded folder.
+            // One new image at a time, each in another seeded folder; taken out of a kept tree at the end.
             putsArrived();
             for (int r = 0; r < changes && exitCode == 0; ++r) {
                 const QString folder = seededFolder(library.exportRoot, (r * 7919 + 13) % folders);
@@ -600,7 +601,9 @@ int main(int argc, char **argv)
                 const ThreadTimes cpuStart = threadTimes(first->pid());
                 const qint64 bytesStart = writtenBytes(first->pid());
                 const double wallStart = first->seconds();
-                writeSparse(folder + QStringLiteral("/NEW_%1.jpg").arg(r), 123456);
+                const QString image = folder + QStringLiteral("/NEW_%1_%2.jpg").arg(::getpid()).arg(r);
+                writeSparse(image, 123456);
+                newImages.append(image);
                 double cpuSending = -1;
                 double wallSending = 0;
                 const bool onService = waitUntil(
@@ -684,6 +687,8 @@ int main(int argc, char **argv)
         process->terminate();
         process->waitForFinished(5'000);
     }
+    for (const QString &image : std::as_const(newImages))
+        QFile::remove(image);
     if (keptTree.isEmpty())
         QDir(library.exportRoot).removeRecursively();
     QDir(scratch).removeRecursively();

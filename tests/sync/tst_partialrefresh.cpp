@@ -303,9 +303,8 @@ private Q_SLOTS:
         TempTree support;
         TempTree referenceSupport;
         TempTree tree;
-        for (const QString &file : {"A/0.jpg", "A/1.jpg", "B/0.jpg", "C/D/0.jpg", "C/D/1.jpg", "Shoot/0.jpg",
-                                    "zz/0.jpg"})
-            tree.addFile(file, 100 + file.size());
+        for (const char *file : {"A/0.jpg", "A/1.jpg", "B/0.jpg", "C/D/0.jpg", "C/D/1.jpg", "Shoot/0.jpg", "zz/0.jpg"})
+            tree.addFile(file, 100 + qint64(qstrlen(file)));
         tree.addDir("E");
         tree.addDir("F/Shoot");
 
