@@ -2,6 +2,8 @@
 
 #include "UnicodeNames.h"
 
+#include <algorithm>
+
 namespace {
 
 Gallery trimmed(const Gallery &gallery)
@@ -16,17 +18,26 @@ Gallery trimmed(const Gallery &gallery)
 
 } // namespace
 
-void GalleryCatalog::load(const QList<Gallery> &galleries)
+void GalleryCatalog::load(const QList<Gallery> &galleries, Clock::time_point readStarted)
 {
-    // Galleries made while the list was being read come after it, unless it lists them; those deleted stay out.
-    const QHash<QString, QList<Gallery>> made = std::exchange(m_byTitle, {});
+    QList<Gallery> made; // as the pass knows them, each title's in the order of the copy
+    for (const QList<Gallery> &sameTitle : std::as_const(m_byTitle)) {
+        for (const Gallery &gallery : sameTitle) {
+            if (m_made.contains(gallery.id))
+                made.append(gallery);
+        }
+    }
+    m_byTitle.clear();
     m_titleById.clear();
     for (const Gallery &gallery : galleries)
-        add(gallery);
-    for (const QList<Gallery> &sameTitle : made) {
-        for (const Gallery &gallery : sameTitle)
-            add(gallery);
+        insert(gallery);
+    for (const Gallery &gallery : std::as_const(made)) {
+        if (Gallery *listed = byId(gallery.id))
+            listed->imageCount = std::max(listed->imageCount, gallery.imageCount);
+        else
+            insert(gallery);
     }
+    m_readStarted = readStarted;
     m_loaded = true;
 }
 
@@ -39,6 +50,12 @@ std::optional<Gallery> GalleryCatalog::find(const QString &title) const
 }
 
 void GalleryCatalog::add(const Gallery &gallery)
+{
+    m_made.insert(gallery.id);
+    insert(gallery);
+}
+
+void GalleryCatalog::insert(const Gallery &gallery)
 {
     if (m_titleById.contains(gallery.id) || m_removed.contains(gallery.id))
         return;

@@ -53,6 +53,9 @@ struct SyncDelays {
     std::chrono::milliseconds settle{2000};
     // The wall clock the settling is measured against, in seconds since the reference date; empty: the real one.
     std::function<double()> clock;
+    // A pass's copy of the gallery list older than this is read again before a first sync makes a gallery the copy
+    // lacks: a gallery made on the web meanwhile is adopted, at the cost of a read per this span of the pass.
+    std::chrono::milliseconds galleryListMaxAge{30000};
 };
 
 class SyncManager : public QObject
@@ -250,9 +253,10 @@ public:
     QCoro::Task<std::optional<Gallery>> findExistingGallery(QString title);
     // Every gallery of the list, in its order; throws as findExistingGallery does.
     QCoro::Task<QList<Gallery>> readGalleryList();
-    // The gallery of that title a first sync may adopt: from the list the running pass read (once, at its first
-    // use) for a run of automatic sync, from a walk of the list otherwise. Throws.
-    QCoro::Task<std::optional<Gallery>> existingGallery(QString title, bool fromPassList);
+    // The gallery of that title a first sync of the folder at folderPath may adopt: for a run of automatic sync,
+    // from the list the running pass read at its first use, read again when the answer would make a new gallery
+    // and the copy is older than SyncDelays::galleryListMaxAge; from a walk of the list otherwise. Throws.
+    QCoro::Task<std::optional<Gallery>> existingGallery(QString title, QString folderPath, bool fromPassList);
     // What the running pass's list must know of galleries made, filled or deleted meanwhile.
     void noteGalleryCreated(const Gallery &gallery);
     void noteGalleryImages(const QString &galleryId, qint64 uploaded);
@@ -360,6 +364,8 @@ private:
     int m_galleryPageLimit = 2000; // 100,000 galleries at 50 a page
     // The gallery list a running pass of automatic sync read once for all its first syncs; none between passes.
     std::shared_ptr<GalleryCatalog> m_passGalleries;
+    // Reads the list into the pass's copy; a failure keeps the copy it had and is noted in it. Throws.
+    QCoro::Task<void> readPassGalleries(std::shared_ptr<GalleryCatalog> catalog);
     // Walks the list page by page until visit returns true; throws as findExistingGallery does.
     QCoro::Task<void> walkGalleryList(std::function<bool(const Gallery &)> visit);
 

@@ -63,7 +63,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder,
 
     std::optional<Gallery> existing;
     try {
-        existing = co_await manager->existingGallery(folder.displayName, fromPassList);
+        existing = co_await manager->existingGallery(folder.displayName, folder.path, fromPassList);
     } catch (...) {
         // Going on without knowing would make a second gallery of the same title: fail, and let a retry ask again.
         const FailureTexts failure = currentFailureTexts();
@@ -233,30 +233,47 @@ QCoro::Task<QList<Gallery>> SyncManager::readGalleryList()
     co_return galleries;
 }
 
-QCoro::Task<std::optional<Gallery>> SyncManager::existingGallery(QString title, bool fromPassList)
+QCoro::Task<std::optional<Gallery>> SyncManager::existingGallery(QString title, QString folderPath,
+                                                                 bool fromPassList)
 {
     const std::shared_ptr<GalleryCatalog> catalog = fromPassList ? m_passGalleries : nullptr;
     // Another run is reading the pass's list just now (a window's run, say): this one asks on its own.
     if (!catalog || catalog->isReading())
         co_return co_await findExistingGallery(std::move(title));
     if (!catalog->isLoaded()) {
-        if (!catalog->mayRead())
-            std::rethrow_exception(catalog->lastFailure());
-        catalog->noteRead();
-        catalog->setReading(true);
-        QList<Gallery> galleries;
-        try {
-            galleries = co_await readGalleryList();
-        } catch (...) {
-            catalog->setReading(false);
-            catalog->noteFailure(std::current_exception());
-            throw;
-        }
-        catalog->setReading(false);
-        catalog->load(galleries);
-        qCInfo(lcSync, "Read the gallery list for this pass: %lld galleries", qint64(galleries.size()));
+        co_await readPassGalleries(catalog);
+        co_return catalog->find(title);
     }
-    co_return catalog->find(title);
+    std::optional<Gallery> found = catalog->find(title);
+    // The copy lacks what was made or renamed on the web since it was read: before that could make a second gallery
+    // of the title, an old copy is read again. Reads grow with the pass's length, not with its folders.
+    const bool makesGallery = !found || galleryHeldByOtherFolder(m_folders, folderPath, found->id);
+    if (makesGallery && catalog->isOlderThan(m_delays.galleryListMaxAge, GalleryCatalog::Clock::now())) {
+        co_await readPassGalleries(catalog);
+        found = catalog->find(title);
+    }
+    co_return found;
+}
+
+QCoro::Task<void> SyncManager::readPassGalleries(std::shared_ptr<GalleryCatalog> catalog)
+{
+    // A copy that cannot be read again must not stand in for the list: the folder fails rather than risk a second
+    // gallery, and a later one asks again.
+    if (!catalog->mayRead())
+        std::rethrow_exception(catalog->lastFailure());
+    catalog->setReading(true);
+    const GalleryCatalog::Clock::time_point started = GalleryCatalog::Clock::now();
+    QList<Gallery> galleries;
+    try {
+        galleries = co_await readGalleryList();
+    } catch (...) {
+        catalog->setReading(false);
+        catalog->noteFailure(std::current_exception());
+        throw;
+    }
+    catalog->setReading(false);
+    catalog->load(galleries, started);
+    qCInfo(lcSync, "Read the gallery list for this pass: %lld galleries", qint64(galleries.size()));
 }
 
 void SyncManager::noteGalleryCreated(const Gallery &gallery)

@@ -72,9 +72,9 @@ struct Fixture {
     testsupport::TempTree support;
     testsupport::TempTree exportTree;
     // Images are written just before each run: none of them counts as still being written.
-    SyncManager manager{support.root(), SyncDelays{.autoSync = 1h, .settle = 0ms}};
+    SyncManager manager;
 
-    Fixture()
+    explicit Fixture(SyncDelays delays = {.autoSync = 1h, .settle = 0ms}) : manager(support.root(), delays)
     {
         service.addAccount(token.toByteArray());
         api.setTimeouts({2s, 2s, 5s});

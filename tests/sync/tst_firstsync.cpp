@@ -245,6 +245,60 @@ private Q_SLOTS:
         QCOMPARE(synced, folders.size() - failedPresigns - (failedLists < 0 ? folders.size() : failedLists));
     }
 
+    // What the web does after the pass read its list, as the first folder's images go up, is seen by the next
+    // folder once the pass's copy is older than the max age; a young copy serves a long pass with one read.
+    void passListReadAgainWhenOld_data()
+    {
+        QTest::addColumn<int>("maxAgeMs");
+        QTest::addColumn<QString>("web");      // "made", "renamed" (from "Annet"), "made, list fails", "none"
+        QTest::addColumn<int>("folders");      // "Mappe 10", "Mappe 11", ..., one image each
+        QTest::addColumn<int>("listRequests");
+        QTest::addColumn<QString>("second");   // the second folder: "adopted" the web's gallery, "made" one, "failed"
+        QTest::newRow("gallery made on the web after the pass read its list") << 0 << "made" << 3 << 3 << "adopted";
+        QTest::newRow("renamed to the folder's title after the read") << 0 << "renamed" << 2 << 2 << "adopted";
+        QTest::newRow("the list cannot be read again") << 0 << "made, list fails" << 2 << 2 << "failed";
+        QTest::newRow("long pass, young copy") << 3600000 << "none" << 20 << 1 << "made";
+    }
+    void passListReadAgainWhenOld()
+    {
+        QFETCH(int, maxAgeMs);
+        QFETCH(QString, web);
+        QFETCH(int, folders);
+        QFETCH(int, listRequests);
+        QFETCH(QString, second);
+        f = std::make_unique<Fixture>(
+            SyncDelays{.autoSync = 1h, .settle = 0ms, .galleryListMaxAge = std::chrono::milliseconds(maxAgeMs)});
+        const QString renamed = f->service.seedGallery("Annet");
+        for (int i = 0; i < folders; ++i)
+            f->writeImage(QString("Mappe %1/a.jpg").arg(10 + i));
+        f->manager.setFolders(SyncManager::scanFolderTree(f->exportTree.root(), {}));
+        QString fromWeb;
+        f->manager.setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &files) {
+            if (step != SyncManager::UploadStep::describing || !files.first().contains("/Mappe 10/"))
+                return;
+            if (web == "renamed") {
+                f->service.renameGallery(renamed, "Mappe 11");
+                fromWeb = renamed;
+            } else if (web.startsWith("made")) {
+                fromWeb = f->service.seedGallery("Mappe 11");
+            }
+            if (web.endsWith("list fails"))
+                f->service.script("GET", "/api/gallery/list", {500, R"({"error":"boom"})"});
+        });
+
+        finish(f->manager.runAutoSync());
+
+        QCOMPARE(f->service.requests("GET", "/api/gallery/list").size(), listRequests);
+        const SyncFolder entry = f->entry("Mappe 11");
+        QCOMPARE(entry.status.is(SyncStatus::Case::failed), second == "failed");
+        QCOMPARE(!fromWeb.isEmpty() && entry.status.galleryId() == fromWeb, second == "adopted");
+        int titled = 0;
+        for (const auto &gallery : f->service.galleries())
+            titled += gallery.title == "Mappe 11" ? 1 : 0;
+        QCOMPARE(titled, 1);
+        QVERIFY(f->entry("Mappe 10").status.is(SyncStatus::Case::synced));
+    }
+
     // The pass's list, kept up to date with what the pass does: steps "load:" (the service's list, id=title
     // pairs), "add:" (made in the pass), "remove:" (deleted in the pass), then the gallery a title finds.
     void passGalleryList_data()
@@ -264,6 +318,9 @@ private Q_SLOTS:
         QTest::newRow("deleted before the list came") << QStringList{"remove:a", "load:a=Fest"} << "Fest" << "";
         QTest::newRow("made and listed: where listed") << QStringList{"add:b=Fest", "load:b=Fest,a=Fest"} << "Fest"
                                                         << "b";
+        QTest::newRow("read again: deleted on the web") << QStringList{"load:a=Fest", "load:b=Annet"} << "Fest" << "";
+        QTest::newRow("read again: made in the pass, not listed yet")
+            << QStringList{"load:a=Annet", "add:c=Fest", "load:a=Annet"} << "Fest" << "c";
     }
     void passGalleryList()
     {
