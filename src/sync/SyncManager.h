@@ -518,6 +518,7 @@ private:
     // succeeds, and nothing else may run one for a long while.
     void scheduleReconcileRetry(const std::exception *error);
     void reconcileSucceeded();
+    void retryUnreachedFoldersNow();
     void retryReconcile();
     int m_reconcileFailures = 0; // in a row
     QTimer m_reconcileRetryTimer;

@@ -116,6 +116,26 @@ void SyncManager::reconcileSucceeded()
     m_reconcileFailures = 0;
     m_reconcileRetryTimer.stop();
     setReconcileError(std::nullopt); // a retry kept it shown while it ran
+    retryUnreachedFoldersNow();
+}
+
+void SyncManager::retryUnreachedFoldersNow()
+{
+    // The service answered: a folder that failed only because it could not be reached would otherwise go on
+    // saying so until its own wait is over, up to an hour.
+    const auto now = std::chrono::steady_clock::now();
+    bool any = false;
+    for (const SyncFolder &folder : std::as_const(m_folders)) {
+        if (!folder.status.is(SyncStatus::Case::failed) || folder.status.failureMessage() != noContactText())
+            continue;
+        const auto retry = m_retries.find(folder.path);
+        if (retry == m_retries.end() || retry->due <= now)
+            continue;
+        retry->due = now;
+        any = true;
+    }
+    if (any)
+        armRetryTimer();
 }
 
 void SyncManager::retryReconcile()

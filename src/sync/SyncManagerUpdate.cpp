@@ -273,8 +273,13 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                        qint64(local.images.size()));
             }
         }
-        if (setRunningStatus(*manager, folder.path,
-                             SyncStatus::synced(run.galleryId, run.gallerySlug, folder.imageCount))
+        // An empty folder deleted nothing: the gallery holds what it held, and the count says so.
+        qint64 uploaded = folder.imageCount;
+        if (local.images.isEmpty())
+            uploaded = run.askedGallery ? run.serverImages.size()
+                       : snapshot.uploadedFiles ? snapshot.uploadedFiles->size()
+                                                : snapshot.status.uploadedCount();
+        if (setRunningStatus(*manager, folder.path, SyncStatus::synced(run.galleryId, run.gallerySlug, uploaded))
             && deferred)
             manager->scheduleAutoSync();
         co_return;

@@ -44,6 +44,8 @@ void TestFolderStatus::presentation_data()
                                   << "checkmark.circle.fill";
     QTest::newRow("synced without records") << zoo::folder("x", zoo::synced(3), 3) << S::Synced << "Synkronisert"
                                             << T::Green << "checkmark.circle.fill";
+    QTest::newRow("every image deleted") << zoo::changed("x", 0, 2, 0) << S::Emptied << "Tom mappe" << T::Secondary
+                                         << "tray";
     QTest::newRow("new and removed") << zoo::changed("x", 3, 2) << S::PendingChanges
                                      << QStringLiteral("+3 / %1").arg(minus) + "2" << T::Orange << triangle;
     QTest::newRow("removed only") << zoo::changed("x", 0, 2) << S::PendingChanges

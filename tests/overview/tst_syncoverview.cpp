@@ -1,8 +1,12 @@
 // The overview window over a real engine and account manager talking to the stand-in service.
 
 #include "FolderZoo.h"
+#include "overview/detail/FolderDetailActions.h"
+#include "overview/detail/FolderDetailHeader.h"
 #include "overview/detail/FolderDetailView.h"
 #include "overview/list/FolderListView.h"
+#include "overview/list/FolderRowModel.h"
+#include "overview/QuickActionsBar.h"
 #include "overview/SyncOverviewView.h"
 #include "overview/SyncStatusBar.h"
 #include "platform/UrlOpener.h"
@@ -93,6 +97,8 @@ private Q_SLOTS:
     void firstImportWithTheWindowOpen();
     void previewShowsTheFolderAsItIsAfterReopening();
     void previewFollowsAnExportWhileOpen();
+    void emptiedFolderShowsWhatIsTrue_data();
+    void emptiedFolderShowsWhatIsTrue();
 };
 
 void TestSyncOverview::contentFollowsAccountAndEngine()
@@ -450,6 +456,64 @@ void TestSyncOverview::previewFollowsAnExportWhileOpen()
     sheet->showNext();
     WAIT_VERIFY(!sheet->isLoading() && near(sheet->currentImage().pixelColor(2, 2), Qt::magenta));
     sheet->reject();
+}
+
+void TestSyncOverview::emptiedFolderShowsWhatIsTrue_data()
+{
+    QTest::addColumn<int>("deleted"); // of the folder's three images
+    QTest::addColumn<bool>("passed"); // automatic sync ran after the deletion
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QStringList>("badges");
+    QTest::addColumn<QStringList>("counters");
+    QTest::addColumn<int>("inGallery");
+    const QStringList emptied{"Bilder 0", "Lastet opp 3"};
+    const QStringList emptiedCounters{"1 mapper", "0 bilder", "1 syncet"};
+    QTest::newRow("every image deleted") << 3 << false << "Tom mappe" << emptied << emptiedCounters << 3;
+    QTest::newRow("every image deleted, then a pass") << 3 << true << "Tom mappe" << emptied << emptiedCounters << 3;
+    QTest::newRow("one image deleted, then a pass") << 1 << true << "Synkronisert"
+                                                    << QStringList{"Bilder 2", "Lastet opp 2"}
+                                                    << QStringList{"1 mapper", "2 bilder", "1 syncet"} << 2;
+}
+
+// Nothing is deleted from the gallery of a folder whose images were all deleted: no window shows work waiting for
+// it, none offers an update that would do nothing, and the uploaded count is what the gallery holds.
+void TestSyncOverview::emptiedFolderShowsWhatIsTrue()
+{
+    QFETCH(int, deleted);
+    QFETCH(bool, passed);
+    QFETCH(QString, status);
+    QFETCH(QStringList, badges);
+    QFETCH(QStringList, counters);
+    QFETCH(int, inGallery);
+    Fixture f(SyncDelays{.refresh = 50ms, .autoSync = 1h, .streamLatency = 50ms, .settle = 0ms}); // passes: the test's
+    for (int i = 1; i <= 3; ++i)
+        f.exportTree.addFile(QStringLiteral("Bryllup/IMG_%1.jpg").arg(i), 2000 + i);
+    f.signIn();
+    SyncOverviewView window(f.context());
+    window.show();
+    f.sync->setWatchFolder(f.exportTree.root());
+    WAIT_VERIFY(f.sync->hasCompletedInitialReconcile() && !f.sync->isReconciling());
+    testsupport::awaitTask(f.sync->runAutoSync());
+    const SyncFolder before = f.sync->folders().first();
+    QVERIFY(before.status.is(SyncStatus::Case::synced));
+
+    for (int i = 1; i <= deleted; ++i)
+        QVERIFY(QFile::remove(f.exportTree.path(QStringLiteral("Bryllup/IMG_%1.jpg").arg(i))));
+    f.sync->mergeRefreshedFolders(SyncManager::scanFolderTree(f.exportTree.root(), {}), {before.path});
+    if (passed)
+        testsupport::awaitTask(f.sync->runAutoSync());
+    QCOMPARE(f.service.gallery(before.status.galleryId())->images.size(), inGallery);
+
+    window.folderList()->setSelectedFolderId(before.path);
+    const FolderDetailView *details = window.inspector()->details();
+    WAIT_VERIFY(details->header()->statusText() == status);
+    QCOMPARE(window.folderList()->rowModel()->index(0).data(FolderRowModel::StatusTextRole).toString(), status);
+    QCOMPARE(details->info()->badgeTexts(), badges);
+    QVERIFY(!details->showsChanges());
+    const QAbstractButton *update = details->actions()->button(FolderAction::Update);
+    QVERIFY(!update || !update->isVisibleTo(&window));
+    QVERIFY(window.quickActions()->shownTexts().isEmpty());
+    QCOMPARE(window.statusBar()->counterTexts(), counters);
 }
 
 QTEST_MAIN(TestSyncOverview)

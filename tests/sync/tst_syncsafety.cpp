@@ -696,6 +696,62 @@ private Q_SLOTS:
         QCOMPARE(e.galleryIds("Shoot").size(), 1);
     }
 
+    // A folder that failed because the service could not be reached is tried again by the first pass after a full
+    // check that got the service's answer; one the service refused, or one whose check got none, keeps its wait.
+    void contactBackRetriesAtOnce_data()
+    {
+        QTest::addColumn<bool>("update");
+        QTest::addColumn<ScriptedAnswer>("failure");
+        QTest::addColumn<bool>("checkAnswered");
+        QTest::addColumn<bool>("retried");
+        ScriptedAnswer closed;
+        closed.kind = ScriptedAnswer::Kind::CloseWithoutAnswer;
+        const ScriptedAnswer refused{500, R"({"error":"boom"})"};
+        QTest::newRow("first sync, no contact, check answered") << false << closed << true << true;
+        QTest::newRow("update, no contact, check answered") << true << closed << true << true;
+        QTest::newRow("first sync, refused, check answered") << false << refused << true << false;
+        QTest::newRow("first sync, no contact, check unanswered") << false << closed << false << false;
+    }
+
+    void contactBackRetriesAtOnce()
+    {
+        QFETCH(bool, update);
+        QFETCH(ScriptedAnswer, failure);
+        QFETCH(bool, checkAnswered);
+        QFETCH(bool, retried);
+        Engine e; // passes only when the test runs one; a failed folder's own wait (a minute) never ends here
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        if (update) {
+            e.pass();
+            QVERIFY(e.entry("Shoot").status.is(SyncStatus::Case::synced));
+            e.tree.addFile("Shoot/b.jpg", 20);
+            e.refresh();
+        }
+        // The first sync fails where it looks for a gallery of the folder's title, the update at its upload.
+        if (update)
+            e.service.script("POST", "/api/upload/presigned", failure, -1);
+        else
+            e.service.script("GET", "/api/gallery/list", failure, -1);
+        e.pass();
+        QVERIFY(e.entry("Shoot").status.is(SyncStatus::Case::failed));
+        if (failure.kind == ScriptedAnswer::Kind::CloseWithoutAnswer)
+            QCOMPARE(e.entry("Shoot").status.failureMessage(), SyncManager::noContactText());
+
+        e.service.clearScripts();
+        if (!checkAnswered)
+            e.service.script("GET", "/api/sync/state", failure, -1);
+        e.reconcile();
+        QCOMPARE(e.manager->reconcileError().has_value(), !checkAnswered);
+        e.pass();
+        QCOMPARE(e.entry("Shoot").status.is(SyncStatus::Case::synced), retried);
+        if (retried) {
+            const QStringList ids = e.galleryIds("Shoot");
+            QCOMPARE(ids.size(), 1);
+            QCOMPARE(e.names(ids.first()), update ? QStringList({"a.jpg", "b.jpg"}) : QStringList{"a.jpg"});
+        }
+    }
+
     // Ignoring a folder while its sync or update runs wins over the run's progress and end.
     void ignoringWinsOverARunningUpload_data()
     {

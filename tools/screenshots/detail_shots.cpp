@@ -184,6 +184,7 @@ int main(int argc, char *argv[])
         {"notsynced", withPath(folder("Reiser/Lofoten", SyncStatus::notSynced(), 7), few)},
         {"ignored", withPath(folder("Reiser/Lofoten", SyncStatus::ignored(), 7), few)},
         {"empty", withPath(folder("Tom", SyncStatus::notSynced(), 0), empty)},
+        {"emptied", withPath(changed("Reiser/Lofoten", 0, 7, 0), empty)},
         {"modified", withPath(modified("Reiser/Lofoten"), few)},
     };
 

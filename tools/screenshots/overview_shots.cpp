@@ -41,6 +41,7 @@ QList<SyncFolder> zooFolders()
         moved(changed("Kunder/2023/Flyttet_mappe", 0, 0), "Gammelt/Flyttet_mappe"),
         folder("Kunder/2023/Mislyktes", SyncStatus::failed("Ingen kontakt med Varnostima — sjekk internettforbindelsen")),
         folder("Kunder/2023/Privat", SyncStatus::ignored()),
+        changed("Kunder/2023/Tømt", 0, 5, 0),
         folder("Reiser/Island"),
         folder("Reiser/Lofoten"),
         changed("Reiser/Lofoten_2", 0, 0),

@@ -30,8 +30,15 @@ bool namesMatchExactly(const SyncFolder &folder)
 
 } // namespace
 
+bool holdsNoImages(const SyncFolder &folder)
+{
+    return folder.imageCount == 0 && (!folder.cachedLocalFileMeta || folder.cachedLocalFileMeta->isEmpty());
+}
+
 bool hasPendingChanges(const SyncFolder &folder)
 {
+    if (holdsNoImages(folder))
+        return false;
     if (!namesMatchExactly(folder) && (folder.newFileCount() >= 1 || folder.removedFileCount() >= 1))
         return true;
     return folder.hasModifiedFiles() || folder.needsMetadataBaseline();
@@ -54,6 +61,8 @@ FolderDisplayState statusDisplayState(const SyncFolder &folder,
     case SyncStatus::Case::syncing:
         return FolderDisplayState::Syncing;
     case SyncStatus::Case::synced:
+        if (holdsNoImages(folder))
+            return FolderDisplayState::Emptied;
         return hasPending(folder) ? FolderDisplayState::PendingChanges : FolderDisplayState::Synced;
     case SyncStatus::Case::failed:
         return FolderDisplayState::Failed;
@@ -115,6 +124,8 @@ FolderStatusPresentation FolderStatusPresentation::of(const SyncFolder &folder, 
                 StatusTone::Orange, QString()};
     case FolderDisplayState::Synced:
         return {state, QStringLiteral("Synkronisert"), StatusTone::Green, QStringLiteral("checkmark.circle.fill")};
+    case FolderDisplayState::Emptied:
+        return {state, QStringLiteral("Tom mappe"), StatusTone::Secondary, QStringLiteral("tray")};
     case FolderDisplayState::PendingChanges: {
         const qint64 added = folder.newFileCount();
         const qint64 removed = folder.removedFileCount();

@@ -12,13 +12,28 @@
 
 class QPalette;
 
+// A folder whose last scan found no images. The engine deletes nothing from the gallery of such a folder, so
+// its gallery keeps every image and nothing waits to be done for it.
+bool holdsNoImages(const SyncFolder &folder);
+
 // Any of the four changes waiting in a folder's uploaded gallery: new images, removed images, modified images, a
-// missing metadata baseline (tested in this order). Meaningful for a synced folder; callers pair it with the status.
+// missing metadata baseline (tested in this order); none for a folder that holds no images. Meaningful for a synced
+// folder; callers pair it with the status.
 bool hasPendingChanges(const SyncFolder &folder);
 
 // The one decision every status view makes, in its order: a moved folder is moved whatever its status; then the
-// status; a synced folder splits into clean and pending.
-enum class FolderDisplayState { Moved, Syncing, Synced, PendingChanges, Failed, RemovedLocally, Ignored, NotSynced };
+// status; a synced folder splits into emptied, clean and pending. Counters take an emptied one for synced.
+enum class FolderDisplayState {
+    Moved,
+    Syncing,
+    Synced,
+    Emptied,
+    PendingChanges,
+    Failed,
+    RemovedLocally,
+    Ignored,
+    NotSynced
+};
 FolderDisplayState folderDisplayState(const SyncFolder &folder);
 // The status alone, a move not considered (the tree's counts classify by status).
 FolderDisplayState statusDisplayState(const SyncFolder &folder);

@@ -148,6 +148,7 @@ void NodeCounts::add(FolderDisplayState state, qint64 by)
     total += by;
     switch (state) {
     case FolderDisplayState::Synced:
+    case FolderDisplayState::Emptied:
         synced += by;
         break;
     case FolderDisplayState::PendingChanges:
