@@ -178,6 +178,10 @@ int main(int argc, char *argv[])
         QList<SyncFolder> clean{zoo::changed("Bryllup", 0, 0), zoo::changed("Portrett", 0, 0)};
         sync.setFolders(clean);
         shots.window(window, QStringLiteral("overview-4-browser-allsynced"));
+        // Every image of a synced folder deleted on disk: its gallery keeps them, and nothing waits.
+        sync.setFolders({zoo::changed("Bryllup", 0, 0), zoo::changed("Portrett", 0, 6, 0)});
+        window.folderList()->setSelectedFolderId(QStringLiteral("/eksport/Portrett"));
+        shots.window(window, QStringLiteral("overview-4-browser-emptied"));
         const QString longName = QStringLiteral("Eksport for kunder og bryllup og portretter fra alle årene 2019-2024");
         QDir(exportFolder.path()).mkpath(longName);
         sync.setWatchFolder(exportFolder.path() + u'/' + longName);
