@@ -83,14 +83,17 @@ int CurlMulti::closeSocket(void *self, curl_socket_t socket)
     return ::close(socket);
 }
 
-bool CurlMulti::holdsUnreadBytes(const CurlPut *owner) const
+QByteArray CurlMulti::unreadBytes(const CurlPut *owner, qsizetype most) const
 {
+    QByteArray bytes(most, Qt::Uninitialized);
     for (auto it = m_sockets.cbegin(); it != m_sockets.cend(); ++it) {
-        char byte = 0;
-        if (it.value() == owner && ::recv(it.key(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0)
-            return true;
+        if (it.value() != owner)
+            continue;
+        const ssize_t got = ::recv(it.key(), bytes.data(), size_t(most), MSG_PEEK | MSG_DONTWAIT);
+        if (got > 0)
+            return bytes.first(got);
     }
-    return false;
+    return {};
 }
 
 int CurlMulti::onSocket(CURL *, curl_socket_t socket, int what, void *self, void *watch)

@@ -27,8 +27,8 @@ public:
     // connection can be found while curl holds it.
     static curl_socket_t openSocket(CurlMulti *self, const CurlPut *owner, curl_sockaddr *address);
     static int closeSocket(void *self, curl_socket_t socket);
-    // Whether a connection of this transfer has bytes waiting that nobody has read.
-    bool holdsUnreadBytes(const CurlPut *owner) const;
+    // The start of what waits unread on this transfer's connection, left where it is.
+    QByteArray unreadBytes(const CurlPut *owner, qsizetype most) const;
 
 private:
     class Watch;

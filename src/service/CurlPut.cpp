@@ -16,6 +16,21 @@ constexpr long kPieceSize = 512 * 1024;
 
 const QString kCanceled = QStringLiteral("Operation canceled");
 
+// Enough to see past the interim heads a store may send unasked.
+constexpr qsizetype kPeekSize = 4096;
+
+// Whether these unread bytes hold more than whole interim heads ("100 Continue").
+bool finalAnswerBegun(QByteArrayView waiting)
+{
+    while (waiting.size() > 9 && waiting.startsWith("HTTP/1.") && waiting.at(9) == '1') {
+        const qsizetype end = waiting.indexOf("\r\n\r\n");
+        if (end < 0)
+            return false;
+        waiting = waiting.sliced(end + 4);
+    }
+    return !waiting.isEmpty();
+}
+
 // The error Qt's client sets beside an error status; the status itself is what callers judge.
 QNetworkReply::NetworkError statusError(int status)
 {
@@ -236,10 +251,10 @@ size_t CurlPut::onRead(char *buffer, size_t size, size_t count, void *self)
     }
     if (!put->m_bodyHandedOver && put->m_body->pos() >= put->m_body->size()) {
         put->m_bodyHandedOver = true;
-        // Anything waiting now came before the last piece left: no answer to the whole body. Over TLS the end of
+        // An answer waiting now came before the last piece left: it answers no whole body. Over TLS the end of
         // the handshake may still wait unread, so only the answer's head can tell there.
         put->m_bytesBeforeLastPiece = put->m_request.url().scheme() != QLatin1String("https")
-            && put->m_multi->holdsUnreadBytes(put);
+            && finalAnswerBegun(put->m_multi->unreadBytes(put, kPeekSize));
     }
     return size_t(read);
 }

@@ -297,6 +297,8 @@ private Q_SLOTS:
                                                        << QByteArray("--");
         QTest::newRow("success on connect, refusal after the body") << Script{.answer = refused, .greeting = ok}
                                                                     << large << QByteArray("--");
+        QTest::newRow("an interim answer on connect")
+            << Script{.answer = ok, .greeting = "HTTP/1.1 100 Continue\r\n\r\n"} << large << QByteArray("++");
         QTest::newRow("a stale success before the next answer")
             << Script{.answer = ok, .laterAnswer = refused, .repeatsItself = true} << small << QByteArray("+-");
         // Answered, from where the client stands, after its whole body, but the store takes what follows for more
