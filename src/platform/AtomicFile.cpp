@@ -1,44 +1,74 @@
 #include "AtomicFile.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-bool failWith(QSaveFile &file, const QString &path, const QString &reason, QString *error)
+// The file a write of path replaces: a link is followed to the file it names, so the link stays a link.
+QString finalTarget(const QString &path)
 {
-    if (error)
-        *error = QStringLiteral("%1: %2").arg(path, reason);
-    file.cancelWriting(); // the temporary file goes with the QSaveFile; the old one is left as it was
-    return false;
+    QFileInfo info(path);
+    for (int depth = 0; depth < 128 && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.isSymLink() ? path : info.filePath();
+}
+
+// Writes all of bytes to fd and puts them on the disk; errno tells why when it fails.
+bool writeAndSync(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += n;
+    }
+    return ::fsync(fd) == 0;
 }
 
 } // namespace
 
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // The old file is never opened: only its folder must be writable, whatever the file's own mode (the owner may
+    // have made it read-only, or an older write left it so).
+    const QByteArray target = QFile::encodeName(finalTarget(path));
+    QByteArray temporary = target + QByteArrayLiteral(".XXXXXX");
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("%1: %2").arg(path, qt_error_string(errno));
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)
-        return failWith(file, path, file.errorString(), error);
-    if (::fsync(file.handle()) != 0)
-        return failWith(file, path, qt_error_string(errno), error);
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-        return failWith(file, path, file.errorString(), error);
-    if (!file.commit()) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
+    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && writeAndSync(fd, bytes);
+    int failure = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        failure = errno;
     }
-    return true;
+    if (ok && ::rename(temporary.constData(), target.constData()) != 0) {
+        ok = false;
+        failure = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.constData()); // the old file stays exactly as it was
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, qt_error_string(failure));
+    }
+    return ok;
 }
 
 RetriedFileWrites::RetriedFileWrites(FailureReport report, QObject *parent,

@@ -11,9 +11,10 @@
 #include <optional>
 
 // Replaces the file at path with bytes, readable and writable by its owner only: written to a temporary file beside
-// it, synced to disk and renamed over the old one. Qt 6.4's QSaveFile renames even when its buffered data never
-// reached the disk (a full file system), which would put an empty file in place of a good one; this checks every
-// step, and when any fails the old file stays exactly as it was. Safe on any thread.
+// it, synced to disk and renamed over the old one (a link is followed to its file). Every step is checked (Qt 6.4's
+// QSaveFile renames even when its buffered data never reached a full disk), and when any fails the temporary file
+// goes and the old file stays exactly as it was. The old file's own mode does not matter, only its folder's: a
+// read-only file is replaced, as the state file is. Safe on any thread.
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
 // Small files whose content still matters after a failed write (a full disk): a write that fails is kept and tried

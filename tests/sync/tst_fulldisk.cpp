@@ -5,6 +5,7 @@
 #include "platform/LoginItemService.h"
 #include "platform/PlatformError.h"
 #include "service/SecureStorage.h"
+#include "service/VarnostimaAPI.h"
 #include "sync/RecentUpload.h"
 #include "sync/SyncManager.h"
 #include "sync/UploadHistoryStore.h"
@@ -18,7 +19,10 @@
 #include <QTest>
 
 #include <csignal>
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +71,23 @@ RecentUpload upload(const QString &id)
 }
 
 constexpr int kRetryWait = 60000; // the first retry comes after 5 s; the rest is room for a loaded machine
+
+// As root, permission bits bind only without these capabilities. Threads inherit them: called before any starts.
+void dropFileAccessOverride()
+{
+    if (::geteuid() != 0)
+        return;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    const quint32 dac = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+    if (::syscall(SYS_capget, &header, data) != 0)
+        qFatal("capget failed");
+    data[0].effective &= ~dac;
+    data[0].permitted &= ~dac;
+    data[0].inheritable &= ~dac;
+    if (::syscall(SYS_capset, &header, data) != 0)
+        qFatal("capset failed");
+}
 
 } // namespace
 
@@ -156,6 +177,51 @@ private Q_SLOTS:
             QCOMPARE(testsupport::readFile(path), oldBytes);
     }
 
+    // A file its owner may not write (mode 000) is replaced all the same: only its folder must be writable.
+    void unwritableFileIsReplaced_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("token") << QStringLiteral("token");
+        QTest::newRow("recent uploads") << QStringLiteral("recent uploads");
+        QTest::newRow("export-folder bookmark") << QStringLiteral("bookmark");
+    }
+
+    void unwritableFileIsReplaced()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QTemporaryDir exportFolder;
+        SecureStorage storage(dir.path());
+        UploadHistoryStore history(QUrl::fromLocalFile(dir.filePath(QStringLiteral("recent-uploads.json"))));
+        VarnostimaAPI nowhere; // the scan that follows a new export folder is refused at once
+        nowhere.setCredentials(QUrl(QStringLiteral("http://127.0.0.1:1")), QStringLiteral("t"));
+        SyncManager manager(dir.path());
+        manager.setAPI(nowhere);
+        const QString path = kind == u"token"           ? storage.filePath(QStringLiteral("api-token"))
+                             : kind == u"recent uploads" ? history.storeURL().toLocalFile()
+                                                         : manager.bookmarkFilePath();
+        QVERIFY(testsupport::writeFile(path, "old"));
+        QVERIFY(QFile::setPermissions(path, {}));
+        QVERIFY(!QFileInfo(path).isWritable());
+
+        QByteArray expected = exportFolder.path().toUtf8();
+        if (kind == u"token") {
+            storage.write(QStringLiteral("api-token"), QString::fromUtf8(expected));
+        } else if (kind == u"recent uploads") {
+            history.setRecentUploads({upload(QStringLiteral("a"))});
+            history.save();
+            history.flush();
+            expected = encodeRecentUploads(history.recentUploads());
+        } else {
+            manager.setWatchFolder(exportFolder.path());
+        }
+        QCOMPARE(testsupport::readFile(path), expected);
+        QCOMPARE(QFileInfo(path).permissions(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                    | QFileDevice::ReadUser | QFileDevice::WriteUser);
+        QCOMPARE(leftovers(path), QStringList());
+        manager.flushState();
+    }
+
     // A removal wins over a write still waiting for its retry: a sign-out is never undone by the disk coming back.
     void removalCancelsTheRetry()
     {
@@ -175,5 +241,12 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFullDisk)
+int main(int argc, char *argv[])
+{
+    dropFileAccessOverride();
+    QCoreApplication app(argc, argv);
+    TestFullDisk test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_fulldisk.moc"
