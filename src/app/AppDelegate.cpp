@@ -21,6 +21,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QPointer>
 
@@ -58,12 +59,12 @@ AppPlatform AppPlatform::desktop()
 }
 
 AppDelegate::AppDelegate(AppPlatform platform, QObject *parent)
-    : QObject(parent), m_platform(std::move(platform))
+    : QObject(parent), m_platform(std::move(platform)), m_storage(m_platform.supportDirectory)
 {
     VarnostimaAPI &api = m_platform.api ? *m_platform.api : VarnostimaAPI::shared();
     const QString &folder = m_platform.supportDirectory;
 
-    m_authManager = std::make_unique<AuthManager>(api, SecureStorage(folder),
+    m_authManager = std::make_unique<AuthManager>(api, m_storage,
                                                   m_platform.restoreSignInAtStart ? AuthManager::StartupRestore::Scheduled
                                                                                   : AuthManager::StartupRestore::Manual);
     m_syncManager = std::make_unique<SyncManager>(folder, m_platform.syncDelays);
@@ -168,10 +169,23 @@ void AppDelegate::applicationDidBecomeActive()
 
 void AppDelegate::applicationWillTerminate()
 {
+    retryUnwrittenFiles();
     if (const std::optional<SyncStateStore::Unwritten> unwritten = m_syncManager->flushState())
         qCCritical(lcAppDelegate, "State not written: %s; quitting", qUtf8Printable(unwritten->describe()));
     else
         qCInfo(lcAppDelegate, "State written; quitting");
+}
+
+void AppDelegate::retryUnwrittenFiles()
+{
+    // A file waiting for its back-off would be lost with the process, though the disk may have room by now.
+    QStringList unwritten = m_storage.retryNow();
+    if (!m_syncManager->retryBookmarkNow())
+        unwritten.append(QString(SyncManager::bookmarkFileName));
+    if (!m_historyStore->saveIfUnwritten())
+        unwritten.append(QFileInfo(m_historyStore->storeURL().toLocalFile()).fileName());
+    for (const QString &name : std::as_const(unwritten))
+        qCCritical(lcAppDelegate, "Could not write %s before quitting", qUtf8Printable(name));
 }
 
 void AppDelegate::handleURLEvent(const QString &text)

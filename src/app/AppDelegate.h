@@ -6,6 +6,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Updater.h"
 #include "platform/UrlOpener.h"
+#include "service/SecureStorage.h"
 #include "sync/RecentUpload.h"
 #include "sync/SyncManager.h"
 
@@ -72,7 +73,8 @@ public:
     void applicationDidFinishLaunching();
     // A full scan when the last one started this way is more than 30 s old.
     void applicationDidBecomeActive();
-    // Writes what is still on its way to disk; the process is about to end.
+    // Writes what is still on its way to disk, and once more every small file whose write failed and waits for its
+    // retry (the disk may have room again); the process is about to end.
     void applicationWillTerminate();
 
     // A URL handed to the application, as text exactly as it came.
@@ -90,8 +92,10 @@ private:
     void startFullScan(const char *reason);
     void handleCallbackURL(const QUrl &url);
     QDateTime now() const;
+    void retryUnwrittenFiles();
 
     AppPlatform m_platform;
+    SecureStorage m_storage; // the account's files; copies share their retries
     std::unique_ptr<CrashReportSender> m_crashSender;
     std::unique_ptr<AuthManager> m_authManager;
     std::unique_ptr<SyncManager> m_syncManager;

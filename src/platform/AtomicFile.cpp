@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "DiskRecovery.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -80,6 +82,7 @@ RetriedFileWrites::RetriedFileWrites(FailureReport report, QObject *parent,
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &RetriedFileWrites::retry);
+    connect(&DiskRecovery::instance(), &DiskRecovery::diskIsBack, this, &RetriedFileWrites::retryNow);
 }
 
 bool RetriedFileWrites::write(const QString &path, const QByteArray &bytes)
@@ -87,8 +90,10 @@ bool RetriedFileWrites::write(const QString &path, const QByteArray &bytes)
     QString error;
     if (writeFileAtomically(path, bytes, &error)) {
         m_pending.remove(path);
+        noteOutcome(true);
         return true;
     }
+    noteOutcome(false);
     if (m_report)
         m_report(path, error);
     m_pending.insert(path, {bytes});
@@ -111,6 +116,22 @@ std::optional<QByteArray> RetriedFileWrites::pendingBytes(const QString &path) c
     return found == m_pending.cend() ? std::nullopt : std::optional(found->bytes);
 }
 
+QStringList RetriedFileWrites::retryNow()
+{
+    if (!m_pending.isEmpty()) {
+        m_timer.stop();
+        retry();
+    }
+    return m_pending.keys();
+}
+
+void RetriedFileWrites::noteOutcome(bool written)
+{
+    if (written && m_lastFailed)
+        DiskRecovery::noteWriteSucceededAfterFailure();
+    m_lastFailed = !written;
+}
+
 void RetriedFileWrites::scheduleRetry()
 {
     if (!m_timer.isActive())
@@ -122,7 +143,9 @@ void RetriedFileWrites::retry()
     const QHash<QString, Pending> pending = std::exchange(m_pending, {});
     for (auto it = pending.cbegin(); it != pending.cend(); ++it) {
         QString error;
-        if (writeFileAtomically(it.key(), it->bytes, &error))
+        const bool written = writeFileAtomically(it.key(), it->bytes, &error);
+        noteOutcome(written);
+        if (written)
             continue;
         if (m_report)
             m_report(it.key(), error);

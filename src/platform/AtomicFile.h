@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <chrono>
@@ -18,8 +19,9 @@
 bool writeFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
 // Small files whose content still matters after a failed write (a full disk): a write that fails is kept and tried
-// again after a back-off until it succeeds, unless a newer write or a removal of the same file comes first. Lives on
-// the thread that calls it; writes there, at once.
+// again after a back-off until it succeeds, unless a newer write or a removal of the same file comes first. Once
+// the disk is back (DiskRecovery) the writes waiting are tried at once; a write that succeeds after a failure
+// says so there. Lives on the thread that calls it; writes there, at once.
 class RetriedFileWrites : public QObject
 {
     Q_OBJECT
@@ -39,6 +41,10 @@ public:
     // Drops a write still waiting for its retry (the file is being removed or is no longer wanted).
     void forget(const QString &path);
 
+    // Tries every write waiting for its retry now, without waiting for its back-off; returns the paths still not
+    // written (at the end of the process, for the log).
+    QStringList retryNow();
+
     bool hasPending() const { return !m_pending.isEmpty(); }
     // What a write still waiting for its retry holds: the file's content as its owner means it.
     std::optional<QByteArray> pendingBytes(const QString &path) const;
@@ -46,6 +52,7 @@ public:
 private:
     void retry();
     void scheduleRetry();
+    void noteOutcome(bool written);
 
     struct Pending {
         QByteArray bytes;
@@ -56,4 +63,5 @@ private:
     std::chrono::milliseconds m_nextDelay;
     QHash<QString, Pending> m_pending;
     QTimer m_timer;
+    bool m_lastFailed = false; // the last attempt, of any file, failed
 };

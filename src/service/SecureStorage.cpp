@@ -7,12 +7,22 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
-SecureStorage::SecureStorage(QString directory)
+namespace {
+
+QString keyOf(const QString &path)
+{
+    return QFileInfo(path).fileName().mid(1);
+}
+
+} // namespace
+
+SecureStorage::SecureStorage(QString directory, std::chrono::milliseconds firstRetry)
     : m_directory(std::move(directory))
-    , m_writes(std::make_shared<RetriedFileWrites>([](const QString &path, const QString &error) {
-        qCCritical(lcStorage, "Failed to write %s: %s", qUtf8Printable(QFileInfo(path).fileName().mid(1)),
-                   qUtf8Printable(error));
-    }))
+    , m_writes(std::make_shared<RetriedFileWrites>(
+          [](const QString &path, const QString &error) {
+              qCCritical(lcStorage, "Failed to write %s: %s", qUtf8Printable(keyOf(path)), qUtf8Printable(error));
+          },
+          nullptr, firstRetry))
 {
 }
 
@@ -59,6 +69,14 @@ std::optional<QString> SecureStorage::read(const QString &key) const
 void SecureStorage::write(const QString &key, const QString &value) const
 {
     m_writes->write(filePath(key), value.toUtf8());
+}
+
+QStringList SecureStorage::retryNow() const
+{
+    QStringList keys;
+    for (const QString &path : m_writes->retryNow())
+        keys.append(keyOf(path));
+    return keys;
 }
 
 void SecureStorage::remove(const QString &key) const

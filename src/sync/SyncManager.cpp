@@ -3,6 +3,7 @@
 #include "SyncErrors.h"
 #include "SyncLogging.h"
 #include "UnicodeNames.h"
+#include "platform/DiskRecovery.h"
 #include "platform/ExportFolderBookmark.h"
 #include "platform/FileEventStream.h"
 #include "service/AppSupport.h"
@@ -55,6 +56,7 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     connect(&m_retryTimer, &QTimer::timeout, this, &SyncManager::scheduleAutoSync);
     m_reconcileRetryTimer.setSingleShot(true);
     connect(&m_reconcileRetryTimer, &QTimer::timeout, this, &SyncManager::retryReconcile);
+    connect(&DiskRecovery::instance(), &DiskRecovery::diskIsBack, this, &SyncManager::retryFoldersFailedForTheDisk);
     wireWatching();
     loadState();
 }

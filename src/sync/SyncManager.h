@@ -501,6 +501,8 @@ public:
     enum class RunOrigin { user, automatic };
     QCoro::Task<void> syncFolder(SyncFolder folder, RunOrigin origin);
     QCoro::Task<void> updateFolder(SyncFolder folder, RunOrigin origin);
+    // At the end of the process: writes once more a bookmark whose write failed; false when it is still not on disk.
+    bool retryBookmarkNow();
 
 private:
     struct RetryState {
@@ -511,6 +513,9 @@ private:
     void noteRunEnded(const QString &path, const std::optional<SyncStatus> &linked);
     void armRetryTimer();
     QList<SyncFolder> dueRetries();
+    // The disk takes writes again: a folder whose run failed because it could not note the run on the disk is
+    // retried now, not after its back-off.
+    void retryFoldersFailedForTheDisk();
     QHash<QString, RetryState> m_retries; // by path
     QTimer m_retryTimer;
 

@@ -1,11 +1,13 @@
 // The runs of the first sync and the update as the engine starts them, and their retries: a folder whose run
 // failed is tried again by automatic sync after a wait that doubles with every failure in a row, so a passing
 // network fault does not leave it unsynced until the next start. A full scan and reconcile that failed is tried
-// again after the same waits.
+// again after the same waits. A folder that failed because the disk was full is retried as soon as the disk takes
+// writes again.
 
 #include "SyncManager.h"
 
 #include "FolderEntryEdit.h"
+#include "SyncErrors.h"
 #include "SyncLogging.h"
 #include "service/Errors.h"
 
@@ -95,6 +97,30 @@ QList<SyncFolder> SyncManager::dueRetries()
     for (const qsizetype place : std::as_const(places))
         due.append(m_folders.at(place));
     return due;
+}
+
+void SyncManager::retryFoldersFailedForTheDisk()
+{
+    const QString unsaved = SyncManagerError::unsaved().localizedDescription();
+    const auto now = std::chrono::steady_clock::now();
+    bool brought = false;
+    for (auto it = m_retries.begin(); it != m_retries.end(); ++it) {
+        const SyncFolder *live = liveFolder(it.key());
+        if (!live || !live->status.is(SyncStatus::Case::failed) || live->status.failureMessage() != unsaved
+            || it->due <= now)
+            continue;
+        it->due = now;
+        brought = true;
+    }
+    if (!brought)
+        return;
+    qCInfo(lcSync, "Retrying the folders that failed for the disk");
+    armRetryTimer();
+}
+
+bool SyncManager::retryBookmarkNow()
+{
+    return m_bookmarkWrites.retryNow().isEmpty();
 }
 
 void SyncManager::scheduleReconcileRetry(const std::exception *error)

@@ -1,6 +1,7 @@
 #include "UploadHistoryStore.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/DiskRecovery.h"
 #include "service/AppSupport.h"
 
 #include <QFile>
@@ -20,13 +21,16 @@ QUrl defaultStoreURL()
 
 } // namespace
 
-UploadHistoryStore::UploadHistoryStore(const QUrl &storeURL, QObject *parent)
+UploadHistoryStore::UploadHistoryStore(const QUrl &storeURL, QObject *parent, std::chrono::milliseconds firstRetry)
     : QObject(parent)
     , m_storeURL(storeURL.isEmpty() ? defaultStoreURL() : storeURL)
+    , m_firstRetry(firstRetry)
+    , m_retryDelay(firstRetry)
 {
     m_writer.setMaxThreadCount(1);
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &UploadHistoryStore::save);
+    connect(&DiskRecovery::instance(), &DiskRecovery::diskIsBack, this, &UploadHistoryStore::retryNow);
     load();
 }
 
@@ -80,6 +84,8 @@ void UploadHistoryStore::save() const
         const bool written = writeFileAtomically(path, bytes, &error);
         if (!written)
             qCCritical(lcUploadHistory, "Failed to save recent uploads: %s", qUtf8Printable(error));
+        if (self->m_lastWriteFailed.exchange(!written) && written)
+            DiskRecovery::noteWriteSucceededAfterFailure();
         // Dropped by Qt when the store is gone; its destruction waits for this write first.
         QMetaObject::invokeMethod(self, [self, save, written] { self->saveEnded(save, written); }, Qt::QueuedConnection);
     });
@@ -90,11 +96,27 @@ void UploadHistoryStore::saveEnded(quint64 save, bool written)
     if (save != m_saves)
         return; // a newer save is on its way and answers for itself
     if (written) {
-        m_retryDelay = kFirstRetry;
+        m_retryDelay = m_firstRetry;
         return;
     }
     m_retry.start(m_retryDelay);
     m_retryDelay = std::min(m_retryDelay * 2, kLongestRetry);
+}
+
+void UploadHistoryStore::retryNow()
+{
+    if (m_lastWriteFailed)
+        save();
+}
+
+bool UploadHistoryStore::saveIfUnwritten() const
+{
+    flush();
+    if (m_lastWriteFailed) {
+        save();
+        flush();
+    }
+    return !m_lastWriteFailed;
 }
 
 void UploadHistoryStore::flush() const

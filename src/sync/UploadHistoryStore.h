@@ -8,8 +8,10 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include <chrono>
 #include <QUrl>
+
+#include <atomic>
+#include <chrono>
 
 // The recent uploads, newest first, kept in "recent-uploads.json" in the application-support folder.
 // Lives on the UI thread. It only loads, holds and saves the list: whoever sets the list decides its order,
@@ -21,7 +23,9 @@ class UploadHistoryStore : public QObject
 
 public:
     // An empty storeURL means "recent-uploads.json" in the application-support folder. Loads the file at once.
-    explicit UploadHistoryStore(const QUrl &storeURL = {}, QObject *parent = nullptr);
+    // firstRetry: the first back-off after a failed save (tests make it long).
+    explicit UploadHistoryStore(const QUrl &storeURL = {}, QObject *parent = nullptr,
+                                std::chrono::milliseconds firstRetry = kFirstRetry);
 
     const QList<RecentUpload> &recentUploads() const { return m_recentUploads; }
     // An equal list is taken without a change notification.
@@ -34,8 +38,12 @@ public:
 
     // Writes the list atomically and returns at once: the write, which waits for the disk, runs on a thread of
     // the store's own, in the order of the saves. On failure the file keeps its previous contents and the list is
-    // saved again after a back-off, until a save succeeds. Destruction waits for the writes.
+    // saved again after a back-off, until a save succeeds, or at once when the disk is back (DiskRecovery).
+    // Destruction waits for the writes.
     void save() const;
+    // At the end of the process: waits for the saves under way and, when the last one failed, writes the list once
+    // more and waits for it. False when the file still does not hold the list.
+    bool saveIfUnwritten() const;
     // Blocks until every save so far is on disk (for tests).
     void flush() const;
 
@@ -48,11 +56,14 @@ Q_SIGNALS:
 private:
     void load();
     void saveEnded(quint64 save, bool written);
+    void retryNow();
 
     QList<RecentUpload> m_recentUploads;
     const QUrl m_storeURL;
     mutable QTimer m_retry; // the next try after a failed save
-    mutable std::chrono::milliseconds m_retryDelay{kFirstRetry};
+    const std::chrono::milliseconds m_firstRetry;
+    mutable std::chrono::milliseconds m_retryDelay;
+    mutable std::atomic<bool> m_lastWriteFailed{false}; // written on the writer's thread
     mutable quint64 m_saves = 0;
     mutable QThreadPool m_writer; // one thread; last, so that it is waited for before the rest goes
 };

@@ -1,17 +1,23 @@
 // A write that cannot reach the disk (a full file system, here a file-size limit) leaves the file it would have
-// replaced exactly as it was, and what still matters is written once the disk takes it again.
+// replaced exactly as it was, and what still matters is written once the disk takes it again: at once when a later
+// write succeeds, and at the latest when the app quits.
 
+#include "UploadTestFixture.h"
+
+#include "app/AppDelegate.h"
 #include "platform/ExportFolderBookmark.h"
 #include "platform/LoginItemService.h"
 #include "platform/PlatformError.h"
+#include "service/AuthManager.h"
 #include "service/SecureStorage.h"
-#include "service/VarnostimaAPI.h"
 #include "sync/RecentUpload.h"
+#include "sync/SyncErrors.h"
 #include "sync/SyncManager.h"
 #include "sync/UploadHistoryStore.h"
 
 #include "support/FileBytes.h"
 
+#include <QGuiApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +29,8 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -71,6 +79,7 @@ RecentUpload upload(const QString &id)
 }
 
 constexpr int kRetryWait = 60000; // the first retry comes after 5 s; the rest is room for a loaded machine
+constexpr auto kNoRetry = 1h;      // a back-off no test outlasts: only the disk coming back explains a write
 
 // As root, permission bits bind only without these capabilities. Threads inherit them: called before any starts.
 void dropFileAccessOverride()
@@ -87,6 +96,26 @@ void dropFileAccessOverride()
     data[0].inheritable &= ~dac;
     if (::syscall(SYS_capset, &header, data) != 0)
         qFatal("capset failed");
+}
+
+struct NoLoginItems final : LoginItemService {
+    bool isEnabled() const override { return false; }
+    void registerItem() override {}
+    void unregisterItem() override {}
+};
+
+// The composition root over the stand-in service, signed out, its files in support.
+std::unique_ptr<AppDelegate> makeDelegate(const QString &support, VarnostimaAPI &api)
+{
+    AppPlatform platform;
+    platform.supportDirectory = support;
+    platform.api = &api;
+    platform.notificationCenter = std::make_unique<FakeNotificationCenter>();
+    platform.urlOpener = std::make_unique<RecordingUrlOpener>();
+    platform.loginItems = std::make_unique<NoLoginItems>();
+    platform.updater = std::make_unique<FakeUpdater>();
+    platform.restoreSignInAtStart = false;
+    return std::make_unique<AppDelegate>(std::move(platform));
 }
 
 } // namespace
@@ -222,6 +251,108 @@ private Q_SLOTS:
         manager.flushState();
     }
 
+    // A write that succeeds after failures starts at once every write and run that waits for the disk, long before
+    // its back-off.
+    void diskBackStartsWhatWaits_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("token") << QStringLiteral("token");
+        QTest::newRow("recent uploads") << QStringLiteral("recent uploads");
+        QTest::newRow("folder failed for the disk") << QStringLiteral("folder");
+    }
+
+    void diskBackStartsWhatWaits()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        SecureStorage waiting(dir.path(), kNoRetry);
+        UploadHistoryStore history(QUrl::fromLocalFile(dir.filePath(QStringLiteral("recent-uploads.json"))), nullptr,
+                                   kNoRetry);
+        std::unique_ptr<uploadtest::Engine> engine;
+        if (kind == u"folder") {
+            engine = std::make_unique<uploadtest::Engine>(
+                SyncDelays{.refresh = 50ms, .autoSync = 50ms, .streamLatency = 100ms, .firstRetry = kNoRetry,
+                           .maxRetry = kNoRetry, .settle = 0ms});
+            engine->tree.addFile(QStringLiteral("Shoot/a.jpg"), 10);
+        }
+        QTemporaryDir other;
+        SecureStorage writer(other.path()); // the later write
+        std::function<bool()> done;
+
+        FullDisk full;
+        writer.write(QStringLiteral("base-url"), QStringLiteral("http://127.0.0.1:1"));
+        if (kind == u"token") {
+            waiting.write(QStringLiteral("api-token"), QStringLiteral("token"));
+            done = [&] { return testsupport::readFile(waiting.filePath(QStringLiteral("api-token"))) == "token"; };
+        } else if (kind == u"recent uploads") {
+            history.setRecentUploads({upload(QStringLiteral("a"))});
+            history.save();
+            history.flush();
+            done = [&] { return !testsupport::readFile(history.storeURL().toLocalFile()).isEmpty(); };
+        } else {
+            engine->watch();
+            QTRY_COMPARE_WITH_TIMEOUT(engine->entry(QStringLiteral("Shoot")).status.failureMessage(),
+                                      SyncManagerError::unsaved().localizedDescription(), kRetryWait);
+            done = [&] { return engine->entry(QStringLiteral("Shoot")).status.is(SyncStatus::Case::synced); };
+        }
+        QVERIFY(!done());
+        full.end();
+        writer.write(QStringLiteral("base-url"), QStringLiteral("http://127.0.0.1:2"));
+        QTRY_VERIFY_WITH_TIMEOUT(done(), kRetryWait);
+        if (engine)
+            engine->manager->flushState();
+    }
+
+    // At quit every small file waiting for its retry is written once more: the disk had room again by then.
+    void quitWritesWhatWaits_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("sign-in") << QStringLiteral("token");
+        QTest::newRow("recent uploads") << QStringLiteral("recent uploads");
+        QTest::newRow("export-folder bookmark") << QStringLiteral("bookmark");
+    }
+
+    void quitWritesWhatWaits()
+    {
+        QFETCH(QString, kind);
+        testsupport::StandInService service;
+        service.addAccount("quit-token");
+        VarnostimaAPI api;
+        api.setTimeouts({3s, 3s, 10s});
+        QTemporaryDir support;
+        QTemporaryDir exportFolder;
+        SecureStorage(support.path()).write(QStringLiteral("base-url"), service.baseUrl().toString());
+        const std::unique_ptr<AppDelegate> delegate = makeDelegate(support.path(), api);
+        if (kind == u"bookmark") // signed in, so the scan after the new export folder goes to the stand-in
+            api.setCredentials(service.baseUrl(), QStringLiteral("quit-token"));
+
+        QString path;
+        QByteArray expected;
+        {
+            FullDisk full;
+            if (kind == u"token") {
+                testsupport::awaitTask(delegate->authManager().login(QStringLiteral("quit-token")));
+                QVERIFY(delegate->authManager().isAuthenticated());
+                path = SecureStorage(support.path()).filePath(QStringLiteral("api-token"));
+                expected = "quit-token";
+            } else if (kind == u"recent uploads") {
+                delegate->recordUpload(UploadKind::updated, QStringLiteral("g1"), QStringLiteral("s"),
+                                       QStringLiteral("T"), 2, exportFolder.path());
+                delegate->historyStore().flush();
+                path = delegate->historyStore().storeURL().toLocalFile();
+                expected = encodeRecentUploads(delegate->historyStore().recentUploads());
+            } else {
+                delegate->syncManager().setWatchFolder(exportFolder.path());
+                path = delegate->syncManager().bookmarkFilePath();
+                expected = exportFolder.path().toUtf8();
+            }
+        }
+        QVERIFY(testsupport::readFile(path) != expected);
+        delegate->applicationWillTerminate();
+        QCOMPARE(testsupport::readFile(path), expected);
+        QTRY_VERIFY(!delegate->syncManager().isReconciling());
+    }
+
     // A removal wins over a write still waiting for its retry: a sign-out is never undone by the disk coming back.
     void removalCancelsTheRetry()
     {
@@ -244,7 +375,7 @@ private Q_SLOTS:
 int main(int argc, char *argv[])
 {
     dropFileAccessOverride();
-    QCoreApplication app(argc, argv);
+    QGuiApplication app(argc, argv);
     TestFullDisk test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
