@@ -290,6 +290,14 @@ private Q_SLOTS:
         QCOMPARE(damaged.readAll(), QByteArray("{\"galleries\": 3}")); // left as it was, for the user to look at
     }
 
+    // A port that another stand-in holds is refused rather than shared, so a second trial moves to another port.
+    void takenPortIsRefused()
+    {
+        const StandInService first;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, StandInService second(first.port()));
+        QVERIFY(Client(first).send("GET", "/api/gallery/list").status > 0); // the first still answers
+    }
+
     // The pages the app opens in the browser while trying it by hand: text from the library never becomes markup.
     void webPages_data()
     {

@@ -57,6 +57,12 @@ public:
         server.new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
         server.set_keep_alive_max_count(1000);
         server.set_tcp_nodelay(true); // small answers would otherwise wait for the client's delayed ACK (40 ms)
+        // The library's default adds SO_REUSEPORT, which lets a second stand-in share a taken port and take half
+        // of its connections; a taken port must fail so the caller picks another.
+        server.set_socket_options([](socket_t sock) {
+            const int yes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         setup(server);
         if (wantedPort == 0) {
             const int bound = server.bind_to_any_port("127.0.0.1");
