@@ -1,13 +1,16 @@
-// Renders the settings window (every tab in each state), the about window and the empty folder state to PNG, in
-// the light and the dark palette, for a person to look at.
+// Renders the settings window (every tab in each state), the about window, the empty folder state and the
+// export-folder chooser with its menus and questions to PNG, in the light and the dark palette, for a person to
+// look at.
 // Usage: QT_QPA_PLATFORM=offscreen settings_windows [output folder, default /tmp/settings-shots]
 
 #include "app/CheckForUpdatesViewModel.h"
+#include "app/QtTexts.h"
 #include "app/settings/AboutWindow.h"
 #include "app/settings/GeneralSettingsTab.h"
 #include "app/settings/SettingsWindow.h"
 #include "ui/Fonts.h"
 #include "ui/Theme.h"
+#include "overview/DirectoryChooser.h"
 #include "overview/EmptyFolderStateView.h"
 #include "platform/Updater.h"
 #include "support/PanelFixture.h"
@@ -15,11 +18,19 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
 #include <QTabWidget>
+#include <QTreeView>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -160,11 +171,100 @@ bool shootEmptyState(Desktop &desktop, const QString &out, const QString &look)
     return save(view, out, QStringLiteral("empty-folder-state-%1").arg(look));
 }
 
+void rightClick(QAbstractScrollArea *area, const QPoint &at)
+{
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, area->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(area->viewport(), &event);
+}
+
+// Runs `open`, which shows a menu or message box in an event loop of Qt's own, and saves the dialog with the menu
+// drawn where it opened, or the message box alone; then closes what opened.
+bool shootWhatOpens(QWidget &dialog, const QString &out, const QString &name, const std::function<void()> &open)
+{
+    bool saved = false;
+    const QObject scope;
+    QTimer::singleShot(0, &scope, [&] {
+        if (QWidget *menu = QApplication::activePopupWidget()) {
+            QImage image(dialog.size(), QImage::Format_ARGB32_Premultiplied);
+            dialog.render(&image);
+            QPainter(&image).drawPixmap(menu->mapToGlobal(QPoint()) - dialog.mapToGlobal(QPoint()), menu->grab());
+            const QString path = QStringLiteral("%1/%2.png").arg(out, name);
+            saved = image.save(path);
+            std::printf("%s\n", qPrintable(path));
+            menu->close();
+        } else if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            saved = save(*box, out, name);
+            if (QAbstractButton *no = box->button(QMessageBox::No))
+                no->click(); // a rejected question is no answer: the dialog would go on and delete
+            else
+                box->reject();
+        }
+    });
+    open();
+    return saved;
+}
+
+// The export-folder chooser as the windows open it, over an export folder of three galleries.
+bool shootChooser(Desktop &desktop, const QString &out, const QString &look)
+{
+    const QString root = desktop.exportRoot.path() + QStringLiteral("/Eksport");
+    for (const char *name : {"Bryllup Hansen", "Konfirmasjon", "Portretter 2026"})
+        QDir().mkpath(root + u'/' + QString::fromUtf8(name));
+    desktop.sync->setWatchFolder(root);
+    FileDialogDirectoryChooser::shared().chooseDirectory(nullptr, EmptyFolderStateView::folderRequest(*desktop.sync),
+                                                         [](auto) {});
+    QFileDialog *dialog = nullptr;
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *shown = qobject_cast<QFileDialog *>(window); shown && shown->isVisible())
+            dialog = shown;
+    }
+    if (!dialog)
+        return false;
+    auto *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
+    auto *details = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+    for (int round = 0; round < 100 && list->model()->rowCount(list->rootIndex()) < 3; ++round)
+        settle(); // listed off the UI thread
+    const QModelIndex folder = list->model()->index(0, 0, list->rootIndex());
+    details->selectionModel()->select(folder, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    settle();
+
+    const auto shot = [&](const char *name) { return QStringLiteral("chooser-%1-%2").arg(QLatin1String(name), look); };
+    bool ok = save(*dialog, out, shot("details"))
+              && shootWhatOpens(*dialog, out, shot("folder-menu"),
+                                [&] { rightClick(details, details->visualRect(folder).center()); })
+              && shootWhatOpens(*dialog, out, shot("delete-question"), [&] {
+                     dialog->findChild<QAction *>(QStringLiteral("qt_delete_action"))->trigger();
+                 })
+              && shootWhatOpens(*dialog, out, shot("column-menu"), [&] { rightClick(details->header(), {5, 5}); });
+    auto *places = dialog->findChild<QListView *>(QStringLiteral("sidebar"));
+    ok = ok && shootWhatOpens(*dialog, out, shot("place-menu"), [&] {
+             rightClick(places, places->visualRect(places->model()->index(0, 0)).center());
+         });
+    dialog->setViewMode(QFileDialog::List);
+    settle();
+    ok = ok && save(*dialog, out, shot("list"));
+
+    FileDialogDirectoryChooser::shared().showError(dialog, SyncManager::noExportFolderAccessText());
+    settle();
+    if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+        ok = ok && save(*box, out, shot("error"));
+        box->reject();
+    } else {
+        ok = false;
+    }
+    dialog->setViewMode(QFileDialog::Detail);
+    dialog->reject();
+    settle();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QtTexts qtTexts;
+    QCoreApplication::installTranslator(&qtTexts);
     registerBundledFonts();
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/settings-shots");
     QDir().mkpath(out);
@@ -174,7 +274,7 @@ int main(int argc, char *argv[])
         Theme::apply(app, appearance);
         const QString look = appearance == Theme::Appearance::Light ? QStringLiteral("light") : QStringLiteral("dark");
         if (!shootSettings(desktop, out, look) || !shootAbout(desktop, out, look)
-            || !shootEmptyState(desktop, out, look))
+            || !shootEmptyState(desktop, out, look) || !shootChooser(desktop, out, look))
             return 1;
     }
     return 0;
