@@ -81,12 +81,14 @@ private Q_SLOTS:
                                   m_trial.readAll().constData(), kWaitMs);
     }
 
-    // What the second run may change of the running trial: nothing, also when asked to start afresh.
+    // What the second run may change of the running trial: nothing, also when asked to start afresh or to run the
+    // app on the user's own data folder (which would take the trial's sign-in links).
     void secondRunLeavesTheTrialAlone_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("again") << QStringList{};
         QTest::newRow("afresh") << QStringList{QStringLiteral("--fresh")};
+        QTest::newRow("as installed") << QStringList{QStringLiteral("--real")};
     }
 
     void secondRunLeavesTheTrialAlone()
