@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -65,7 +66,11 @@ class TestQtTexts : public QObject
     QtTexts m_texts;
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(QCoreApplication::installTranslator(&m_texts)); }
+    void initTestCase()
+    {
+        QStandardPaths::setTestModeEnabled(true); // the dialogs keep their view mode and places in the user's settings
+        QVERIFY(QCoreApplication::installTranslator(&m_texts));
+    }
 
     void folderChooser()
     {

@@ -220,6 +220,8 @@ bool shootChooser(Desktop &desktop, const QString &out, const QString &look)
     }
     if (!dialog)
         return false;
+    const QFileDialog::ViewMode usersMode = dialog->viewMode(); // kept in the user's settings when the dialog goes
+    dialog->setViewMode(QFileDialog::Detail);
     auto *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
     auto *details = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
     for (int round = 0; round < 100 && list->model()->rowCount(list->rootIndex()) < 3; ++round)
@@ -252,7 +254,7 @@ bool shootChooser(Desktop &desktop, const QString &out, const QString &look)
     } else {
         ok = false;
     }
-    dialog->setViewMode(QFileDialog::Detail);
+    dialog->setViewMode(usersMode);
     dialog->reject();
     settle();
     return ok;
