@@ -29,6 +29,10 @@ namespace {
 
 bool hasChangedImages(const SyncFolder &folder)
 {
+    // A folder whose scan found no images has nothing to send, and nothing is deleted from its gallery: updating
+    // it on every pass would only say so again.
+    if (folder.imageCount == 0 && folder.cachedLocalFileMeta && folder.cachedLocalFileMeta->isEmpty())
+        return false;
     return folder.newFileCount() > 0 || folder.removedFileCount() > 0 || folder.hasModifiedFiles()
            || folder.needsMetadataBaseline();
 }

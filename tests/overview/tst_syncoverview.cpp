@@ -500,8 +500,15 @@ void TestSyncOverview::emptiedFolderShowsWhatIsTrue()
     for (int i = 1; i <= deleted; ++i)
         QVERIFY(QFile::remove(f.exportTree.path(QStringLiteral("Bryllup/IMG_%1.jpg").arg(i))));
     f.sync->mergeRefreshedFolders(SyncManager::scanFolderTree(f.exportTree.root(), {}), {before.path});
-    if (passed)
+    if (passed) {
         testsupport::awaitTask(f.sync->runAutoSync());
+        // Once settled, a folder with nothing to send costs later passes nothing: no request, no update.
+        const qsizetype asked = f.service.requests().size();
+        testsupport::LogCapture log;
+        testsupport::awaitTask(f.sync->runAutoSync());
+        QCOMPARE(f.service.requests().size(), asked);
+        QCOMPARE(log.count(QStringLiteral("no.varnostima.mac.Sync"), QStringLiteral("Auto-updating")), 0);
+    }
     QCOMPARE(f.service.gallery(before.status.galleryId())->images.size(), inGallery);
 
     window.folderList()->setSelectedFolderId(before.path);
