@@ -151,6 +151,8 @@ private Q_SLOTS:
 
         SecureStorage storage(folder);
         std::unique_ptr<UploadHistoryStore> history;
+        VarnostimaAPI nowhere; // the scan that follows a new export folder is refused at once, on this machine
+        nowhere.setCredentials(QUrl(QStringLiteral("http://127.0.0.1:1")), QStringLiteral("t"));
         std::unique_ptr<SyncManager> manager;
         std::unique_ptr<AutostartEntry> autostart;
         QTemporaryDir exportA;
@@ -178,6 +180,7 @@ private Q_SLOTS:
             };
         } else if (kind == u"bookmark") {
             manager = std::make_unique<SyncManager>(folder);
+            manager->setAPI(nowhere);
             path = manager->bookmarkFilePath();
             manager->setWatchFolder(exportA.path());
             oldBytes = exportA.path().toUtf8();
