@@ -307,7 +307,10 @@ int main(int argc, char **argv)
                     "pass ended\n",
                     fileWrites, writes.size() - fileWrites, copiesWritten, shortestGap, total / 1e6, finalBytes / 1e6,
                     finalBytes ? double(total) / double(finalBytes) : 0.0, lastAt - passEnd);
-        std::printf("  the state built %lld times for those writes\n", manager->stateStore().buildCount());
+        const StateLedger::Figures figures = manager->ledger().figures();
+        std::printf("  ledger: %lld bytes appended to the log in %lld lines, %lld bytes of snapshots in %lld, %lld bytes "
+                    "of upload runs\n",
+                    figures.logBytes, figures.appends, figures.snapshotBytes, figures.compactions, figures.journalBytes);
         std::fflush(stdout);
 
         // Synced and idle.

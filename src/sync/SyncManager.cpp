@@ -43,8 +43,7 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     , m_bookmarkWrites([](const QString &, const QString &error) {
         qCCritical(lcSync, "Failed to save bookmark: %s", qUtf8Printable(error));
     })
-    , m_stateStore(std::make_shared<SyncStateStore>(m_stateFilePath, delays.stateWrites))
-    , m_journal(std::make_unique<UploadJournal>(supportDirectory + QLatin1Char('/') + UploadJournal::fileName))
+    , m_ledger(std::make_unique<StateLedger>(supportDirectory))
 {
     m_fsDebounceTimer.setSingleShot(true);
     m_fsDebounceTimer.setTimerType(Qt::PreciseTimer);
@@ -61,12 +60,8 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     loadState();
 }
 
-// The state store's destructor writes the last snapshot before the manager is gone.
-SyncManager::~SyncManager()
-{
-    if (m_saveOwed)
-        saveState();
-}
+// The ledger's destructor writes what is held before the manager is gone.
+SyncManager::~SyncManager() = default;
 
 const QSet<QString> &SyncManager::imageFileExtensions()
 {
@@ -125,7 +120,6 @@ void SyncManager::setFolderEntry(qsizetype index, SyncFolder entry)
     if (m_folders.at(index) == entry)
         return;
     m_pendingChangeAnswers.remove(entry.path);
-    takeBackHeldSave();
     updateGalleryLink(entry);
     m_statusCounts.replace(m_folders.at(index), entry);
     if (m_folders.at(index).relativePath != entry.relativePath)
@@ -215,16 +209,7 @@ void SyncManager::setKnownGalleryIds(const QSet<QString> &ids)
 
 void SyncManager::setIsAutoSyncing(bool value)
 {
-    if (!assign(m_isAutoSyncing, value, &SyncManager::isAutoSyncingChanged))
-        return;
-    // A pass over the library saves once a folder: the writer paces those saves by the pass's length.
-    if (value) {
-        m_stateStore->beginPass();
-        return;
-    }
-    if (m_saveOwed)
-        saveState();
-    m_stateStore->endPass();
+    assign(m_isAutoSyncing, value, &SyncManager::isAutoSyncingChanged);
 }
 
 void SyncManager::setNeedsResyncAfterAutoSync(bool value)
@@ -250,14 +235,9 @@ void SyncManager::loadState()
     if (restored)
         setWatchFolderPath(*restored);
 
-    const UploadJournal::Loaded journal = m_journal->load();
-    m_journalLost = journal.lost;
-    for (auto it = journal.entries.runs.cbegin(); it != journal.entries.runs.cend(); ++it)
-        m_uploadsInFlight.insert(it.key(), it.value());
-    for (auto it = journal.entries.replacements.cbegin(); it != journal.entries.replacements.cend(); ++it)
-        m_replacements.insert(it.key(), it.value());
-
-    const std::optional<SyncState> state = m_stateStore->load();
+    const StateLedger::Loaded loaded = m_ledger->load();
+    m_runBook.load(loaded.entries, loaded.runsLost);
+    const std::optional<SyncState> &state = loaded.state;
     if (!state)
         return;
 
@@ -272,19 +252,6 @@ void SyncManager::loadState()
     setPendingFolderUploads(pending);
     for (auto it = state->folderGalleryIds.cbegin(); it != state->folderGalleryIds.cend(); ++it)
         m_galleryLinks.insert(it.key(), it.value());
-    // Runs that an older version kept in the state file move to the journal before a save drops them from there.
-    bool moved = false;
-    for (auto it = state->uploadsInFlight.cbegin(); it != state->uploadsInFlight.cend(); ++it) {
-        if (!m_uploadsInFlight.contains(it.key())) {
-            m_uploadsInFlight.insert(it.key(), it.value());
-            moved = true;
-        }
-    }
-    if (moved && !m_journal->write(journalEntries()).result()) {
-        // The next save drops them from the state file: every gallery is asked before its next upload instead.
-        qCCritical(lcSync, "Failed to move the runs in flight into the journal");
-        m_journalLost = true;
-    }
 
     // A path from the state file comes without access of its own; the full scan checks it can be read.
     if (!restored && state->watchFolder && !state->watchFolder->isEmpty())
@@ -385,97 +352,24 @@ void SyncManager::clearWatchFolder()
 
 // ---- saving
 
-namespace {
-
-// What a save writes, as shared copies of the manager's containers taken at the save; built when its write is due.
-struct StateSources {
-    QString watchFolder;
-    QSet<QString> ignoredPaths;
-    QSet<QString> knownGalleryIds;
-    QSet<QString> dismissedGalleryIds;
-    QList<SyncFolder> folders;
-    PendingFolderUploads pendingUploads;
-    QHash<QString, QString> galleryLinks;
-
-    SyncState build() const
-    {
-        FolderUploadList uploads;
-        QHash<QString, qsizetype> indexOfPath; // path -> entry
-        QSet<QString> listedPaths;
-        listedPaths.reserve(folders.size());
-        for (const SyncFolder &folder : folders) {
-            const QString &key = folder.path;
-            listedPaths.insert(key);
-            if (!folder.uploadedFiles)
-                continue;
-            const auto found = indexOfPath.constFind(key);
-            if (found != indexOfPath.cend()) {
-                uploads[*found].second = *folder.uploadedFiles; // a later folder of the same path wins
-            } else {
-                indexOfPath.insert(key, uploads.size());
-                uploads.append({folder.path, *folder.uploadedFiles});
-            }
-        }
-        // Records not yet attached to a scanned folder must survive a save (a save before the first reconcile, or
-        // while the export folder's disk is away).
-        for (auto it = pendingUploads.cbegin(); it != pendingUploads.cend(); ++it) {
-            if (!listedPaths.contains(it.key()))
-                uploads.append({it.key(), it.value()});
-        }
-
-        SyncState state;
-        if (!watchFolder.isEmpty())
-            state.watchFolder = watchFolder;
-        state.ignoredPaths = ignoredPaths;
-        state.knownGalleryIds = knownGalleryIds;
-        state.dismissedGalleryIds = dismissedGalleryIds;
-        if (!uploads.isEmpty())
-            state.folderUploads = std::move(uploads);
-        // A folder gone from the list takes its link with it, unless its records wait for it.
-        for (auto it = galleryLinks.cbegin(); it != galleryLinks.cend(); ++it) {
-            if (listedPaths.contains(it.key()) || pendingUploads.contains(it.key()))
-                state.folderGalleryIds.insert(it.key(), it.value());
-        }
-        return state;
-    }
-};
-
-} // namespace
-
-void SyncManager::saveState()
+StateLedger::Ticket SyncManager::saveState()
 {
-    m_saveOwed = false;
-    // Records and links a reconcile gives back may wait for the writer's pace during a pass; anything else that
-    // changed is written promptly.
-    const bool decisions = !m_lastSaved || m_lastSaved->watchFolder != m_watchFolder
-                           || m_lastSaved->ignoredPaths != m_ignoredPaths
-                           || m_lastSaved->knownGalleryIds != m_knownGalleryIds
-                           || m_lastSaved->dismissedGalleryIds != m_dismissedGalleryIds;
-    m_lastSaved = SavedDecisions{m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds};
-    // The writer builds the state on its thread, when its write is due, from shared copies of the lists as they
-    // are now: a save costs the UI thread nothing in proportion to the library. The runs in flight are the
-    // journal's: a run costs a few hundred bytes, not this file.
-    const StateSources sources{m_watchFolder, m_ignoredPaths,         m_knownGalleryIds, m_dismissedGalleryIds,
-                               m_folders,     m_pendingFolderUploads, m_galleryLinks};
-    m_stateStore->save([sources] { return sources.build(); },
-                       decisions ? SyncStateStore::Contents::decisions : SyncStateStore::Contents::recordsOnly);
+    // Shared copies of the lists: the writer builds the state and its difference on its own thread.
+    return m_ledger->save({m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds, m_folders,
+                           m_pendingFolderUploads, m_galleryLinks, m_runBook.entries()});
 }
 
-void SyncManager::takeBackHeldSave()
+StateLedger::Ticket SyncManager::saveRecords(const QString &folderPath)
 {
-    // A save waiting for its write shares the list: editing it would copy the whole library. The save is taken
-    // back and made again once this turn of the event loop is over.
-    if (m_folders.isDetached() || !m_stateStore->withdraw())
-        return;
-    if (std::exchange(m_saveOwed, true))
-        return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (m_saveOwed)
-                saveState();
-        },
-        Qt::QueuedConnection);
+    m_runBook.recordsSaved(folderPath);
+    return saveState();
+}
+
+QCoro::Task<void> SyncManager::ensureSaved()
+{
+    QFuture<bool> written = m_ledger->whenOnDisk(saveState());
+    if (!co_await written)
+        throw SyncManagerError::unsaved();
 }
 
 void SyncManager::updateGalleryLink(const SyncFolder &folder)
@@ -507,124 +401,56 @@ QString SyncManager::storedGalleryId(const QString &folderPath) const
 
 std::optional<UploadInFlight> SyncManager::uploadInFlight(const QString &folderPath) const
 {
-    const auto found = m_uploadsInFlight.constFind(folderPath);
-    return found == m_uploadsInFlight.cend() ? std::nullopt : std::optional(*found);
+    return m_runBook.run(folderPath);
 }
 
 bool SyncManager::needsGalleryCheck(const QString &folderPath) const
 {
-    return m_galleryChecks.contains(folderPath) || m_uploadsInFlight.contains(folderPath);
+    return m_runBook.needsGalleryCheck(folderPath);
 }
 
 void SyncManager::galleryChecked(const QString &folderPath)
 {
-    m_galleryChecks.remove(folderPath);
-    if (m_uploadsInFlight.remove(folderPath))
-        writeJournal();
-}
-
-// ---- the journal
-
-UploadJournalEntries SyncManager::journalEntries() const
-{
-    UploadJournalEntries entries;
-    for (auto it = m_uploadsInFlight.cbegin(); it != m_uploadsInFlight.cend(); ++it)
-        entries.runs.insert(it.key(), it.value());
-    for (auto it = m_replacements.cbegin(); it != m_replacements.cend(); ++it)
-        entries.replacements.insert(it.key(), it.value());
-    return entries;
-}
-
-void SyncManager::writeJournal()
-{
-    m_journal->write(journalEntries());
+    m_runBook.galleryChecked(folderPath);
 }
 
 QCoro::Task<void> SyncManager::noteUploadInFlight(QString folderPath, QString galleryId, QStringList fileNames)
 {
-    const std::optional<UploadInFlight> earlier = uploadInFlight(folderPath);
-    m_uploadsInFlight.insert(folderPath, {galleryId, fileNames});
+    const std::optional<UploadInFlight> earlier = m_runBook.noteRun(folderPath, galleryId, fileNames);
     QPointer<SyncManager> self(this);
-    QFuture<bool> written = m_journal->write(journalEntries());
+    QFuture<bool> written = m_ledger->whenOnDisk(saveState());
     if (co_await written)
         co_return;
     // Not on the disk: the run does not start, so a kill cannot leave an unnoted confirmation behind.
-    if (self && earlier)
-        self->m_uploadsInFlight.insert(folderPath, *earlier);
-    else if (self)
-        self->m_uploadsInFlight.remove(folderPath);
+    if (self)
+        self->m_runBook.restoreRun(folderPath, earlier);
     throw SyncManagerError::unsaved();
-}
-
-void SyncManager::endUploadInFlight(const QString &folderPath, bool outcomeKnown)
-{
-    if (outcomeKnown) {
-        if (m_uploadsInFlight.remove(folderPath))
-            writeJournal();
-        return;
-    }
-    // The run stays in the journal: a start after a kill asks the gallery too.
-    m_galleryChecks.insert(folderPath);
 }
 
 QCoro::Task<void> SyncManager::noteReplacement(QString folderPath, QString galleryId, QString fileName)
 {
-    const std::optional<UploadInFlight> earlier =
-        m_replacements.contains(folderPath) ? std::optional(m_replacements.value(folderPath)) : std::nullopt;
-    UploadInFlight &entry = m_replacements[folderPath];
-    if (entry.galleryId != galleryId)
-        entry = {galleryId, {}}; // the folder's gallery changed: what was noted for the old one is moot
-    if (!replacedNames(folderPath, galleryId).contains(unicodenames::canonical(fileName)))
-        entry.fileNames.append(fileName);
+    const std::optional<UploadInFlight> earlier = m_runBook.noteReplacement(folderPath, galleryId, fileName);
     QPointer<SyncManager> self(this);
-    QFuture<bool> written = m_journal->write(journalEntries());
+    QFuture<bool> written = m_ledger->whenOnDisk(saveState());
     if (co_await written)
         co_return;
-    if (self && earlier)
-        self->m_replacements.insert(folderPath, *earlier);
-    else if (self)
-        self->m_replacements.remove(folderPath);
+    if (self)
+        self->m_runBook.restoreReplacement(folderPath, earlier);
     throw SyncManagerError::unsaved();
 }
 
 QSet<QString> SyncManager::replacedNames(const QString &folderPath, const QString &galleryId) const
 {
-    QSet<QString> names;
-    const auto found = m_replacements.constFind(folderPath);
-    if (found != m_replacements.cend() && found->galleryId == galleryId) {
-        for (const QString &name : found->fileNames)
-            names.insert(unicodenames::canonical(name));
-    }
-    return names;
-}
-
-bool SyncManager::dropReplacedNames(const QString &folderPath, const QString &galleryId,
-                                    const QSet<QString> &canonicalNames)
-{
-    const auto found = m_replacements.find(folderPath);
-    if (found == m_replacements.end() || found->galleryId != galleryId)
-        return false;
-    const qsizetype removed = found->fileNames.removeIf(
-        [&](const QString &name) { return canonicalNames.contains(unicodenames::canonical(name)); });
-    if (found->fileNames.isEmpty())
-        m_replacements.erase(found);
-    return removed > 0;
+    return m_runBook.replacedNames(folderPath, galleryId);
 }
 
 void SyncManager::finishReplacements(const QString &folderPath, const QString &galleryId,
                                      const QStringList &fileNames)
 {
-    QSet<QString> names;
-    for (const QString &name : fileNames)
-        names.insert(unicodenames::canonical(name));
-    if (dropReplacedNames(folderPath, galleryId, names))
-        writeJournal();
+    m_runBook.finishReplacements(folderPath, galleryId, fileNames);
 }
 
 std::optional<SyncStateStore::Unwritten> SyncManager::flushState()
 {
-    if (m_saveOwed)
-        saveState();
-    m_journal->waitForWrites();
-    return m_stateStore->flush();
+    return m_ledger->flush();
 }

@@ -4,7 +4,8 @@
 //
 // It is a façade. Each algorithm lives in a file of its own, so a reader finds "what a scan does" in one place:
 //   SyncFolder.*            the value records and the rules computed from them
-//   SyncStateStore.*        "sync-state.json" and its background writer
+//   StateLedger.*           what is on disk ("sync-state.json", its log, "upload-runs.json") and its writer
+//   UploadRunBook.*         the runs in flight and the replacements under way
 //   FolderScanner.*         the walk of the export folder and the per-folder file checks
 //   SyncManager.cpp         construction, the observed state, the export folder and its bookmark, saving
 //   SyncManagerReconcile.cpp  the full scan of the export folder
@@ -15,8 +16,8 @@
 #include "FolderStatusCounts.h"
 #include "RecentUpload.h"
 #include "SyncFolder.h"
-#include "SyncStateStore.h"
-#include "UploadJournal.h"
+#include "StateLedger.h"
+#include "UploadRunBook.h"
 #include "UploadResults.h"
 
 #include <QCoroTask>
@@ -39,14 +40,11 @@ struct FileChanges;
 class VarnostimaAPI;
 struct SyncStateResponse;
 
-using PendingFolderUploads = QHash<QString, UploadRecords>;
-
 // The waits of watching and automatic sync; tests make them short.
 struct SyncDelays {
     std::chrono::milliseconds refresh{500};       // after a file-system change, before the rescan
     std::chrono::milliseconds autoSync{3000};     // after a rescan, before automatic sync runs
     std::chrono::milliseconds streamLatency{2000}; // the event stream's coalescing window
-    std::chrono::milliseconds stateWrites{SyncStateStore::defaultMinInterval}; // least time between two writes
     std::chrono::milliseconds firstRetry{60000};  // before automatic sync retries a failed folder, doubling
     std::chrono::milliseconds maxRetry{3600000};  // up to this
     // An image written within this span may still be being written: it waits for a pass after it settles.
@@ -149,13 +147,16 @@ public:
     // (keeping the folders' upload records for a later return of the same folder) and saves. Starts no scan.
     void clearWatchFolder();
 
-    // ---- the state file
-    // Saves a snapshot of the state; the file is written on a background thread. Never fails to the caller.
-    void saveState();
-    // Blocks until the journal's writes are done and the last saved snapshot is on disk or the attempt to write it
-    // failed (for the end of the process and for tests); says what of the state is not on disk.
+    // ---- the state on disk
+    // Hands the state to the ledger's writer; returns its ticket. Never fails to the caller.
+    StateLedger::Ticket saveState();
+    // Saves, and throws SyncManagerError::unsaved() unless everything saved so far reached the disk: awaited before
+    // any request that acts on what the service told the app.
+    QCoro::Task<void> ensureSaved();
+    // Blocks until everything saved is on disk or the attempt to write it failed (for the end of the process and
+    // for tests); says what of the state is not on disk.
     std::optional<SyncStateStore::Unwritten> flushState();
-    const SyncStateStore &stateStore() const { return *m_stateStore; }
+    StateLedger &ledger() const { return *m_ledger; }
 
     // ---- the full scan
     QCoro::Task<void> fullScanAndReconcile();
@@ -212,8 +213,8 @@ public:
     // for its upload URLs, so that after a kill the next run asks the gallery what it holds.
     std::optional<UploadInFlight> uploadInFlight(const QString &folderPath) const;
     // "upload-runs.json" beside the state file.
-    const QString &uploadJournalPath() const { return m_journal->filePath(); }
-    // Notes in the journal, on the disk, that this app is about to delete the old version of the image to replace
+    const QString &uploadJournalPath() const { return m_ledger->journalFilePath(); }
+    // Notes on the disk that this app is about to delete the old version of the image to replace
     // it. Throws SyncManagerError when it cannot be written: the old version must then stay.
     QCoro::Task<void> noteReplacement(QString folderPath, QString galleryId, QString fileName);
     // The canonical names of the folder's images whose old version this app deleted and whose new version the
@@ -227,6 +228,8 @@ public:
     bool needsGalleryCheck(const QString &folderPath) const;
     // The gallery was asked: what it holds counts from here on.
     void galleryChecked(const QString &folderPath);
+    // Saves the folder's new records, and with them the end of its confirmed run.
+    StateLedger::Ticket saveRecords(const QString &folderPath);
 
     // ---- uploading: first sync, the upload pipeline, folder update (SyncManagerFirstSync.cpp,
     // SyncManagerUpload.cpp, SyncManagerUpdate.cpp)
@@ -300,16 +303,11 @@ private:
     void saveBookmark(const QString &folderPath);
     void stopAccessingWatchFolder();
     void stopWatchingAndAutoSync();
-    // The run in flight: on the disk before the presigned request (throws SyncManagerError when it cannot be
-    // written), ended by the confirmation's answer (kept, and the folder marked for a check, when no answer came).
+    // The run in flight: on the disk before the presigned request, with everything saved before it (throws
+    // SyncManagerError when it cannot be written).
     QCoro::Task<void> noteUploadInFlight(QString folderPath, QString galleryId, QStringList fileNames);
-    void endUploadInFlight(const QString &folderPath, bool outcomeKnown);
-    void takeBackHeldSave();          // before the folder list is edited in place
     void updateGalleryLink(const SyncFolder &folder);
     void updateGalleryLinks(); // after the whole list changed
-    UploadJournalEntries journalEntries() const;
-    void writeJournal(); // queued; a failure is logged, and the next write carries the entries again
-    bool dropReplacedNames(const QString &folderPath, const QString &galleryId, const QSet<QString> &canonicalNames);
     QCoro::Task<void> runFullScanAndReconcile(); // the unawaited start: catches everything
 
     // Observed state.
@@ -341,25 +339,12 @@ private:
     VarnostimaAPI *m_api;
     std::unique_ptr<ExportFolderBookmark> m_bookmark;
     RetriedFileWrites m_bookmarkWrites; // a bookmark that failed to reach the disk is written again
-    std::shared_ptr<SyncStateStore> m_stateStore; // shared with a wait for it off the UI thread
-    std::unique_ptr<UploadJournal> m_journal;
+    std::unique_ptr<StateLedger> m_ledger;
+    UploadRunBook m_runBook;
     // By folder path.
     // Each folder's gallery: a synced folder's own, kept while its run is under way or failed; dropped with the
     // folder unless its records wait in m_pendingFolderUploads.
     QHash<QString, QString> m_galleryLinks;
-    // What a save held beyond records: a save that changes none of it may wait for the writer's pace.
-    struct SavedDecisions {
-        QString watchFolder;
-        QSet<QString> ignoredPaths;
-        QSet<QString> knownGalleryIds;
-        QSet<QString> dismissedGalleryIds;
-    };
-    std::optional<SavedDecisions> m_lastSaved;
-    bool m_saveOwed = false; // a held save was taken back to edit the list in place: made again soon
-    QHash<QString, UploadInFlight> m_uploadsInFlight; // as the journal has them
-    QHash<QString, UploadInFlight> m_replacements;    // likewise
-    bool m_journalLost = false; // the journal could not be read: every gallery is asked before its next upload
-    QSet<QString> m_galleryChecks;
     UploadStepHook m_uploadStepHook;
     int m_galleryPageLimit = 2000; // 100,000 galleries at 50 a page
     // The gallery list a running pass of automatic sync read once for all its first syncs; none between passes.

@@ -142,7 +142,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder,
             entry.cachedLocalFileMeta = local.metadata;
     });
     if (listed)
-        manager->saveState();
+        manager->saveRecords(folder.path);
     qCInfo(lcSync, "Synced %s: %lld images to folder path %s", qUtf8Printable(folder.name),
            qint64(result.uploadedCount), qUtf8Printable(folder.relativePath));
     if (listed && (refreshedMeanwhile || deferred))

@@ -520,45 +520,22 @@ void SyncManager::reconcileWithServer(QList<SyncFolder> scannedFolders, const Sy
     // Records built from the listing that leave local images new may only mean that the listing predates a
     // confirmation: the gallery is asked before they are uploaded. Runs in flight of folders gone are dropped.
     QSet<QString> listed;
+    QSet<QString> synced;
     for (const SyncFolder &folder : std::as_const(result)) {
         listed.insert(folder.path);
+        if (folder.status.is(SyncStatus::Case::synced))
+            synced.insert(folder.path);
         if (!keptWork.contains(folder.path) && folder.status.is(SyncStatus::Case::synced) && folder.uploadedFiles
             && folder.newFileCount() > 0)
-            m_galleryChecks.insert(folder.path);
+            m_runBook.checkGallery(folder.path);
     }
-    bool journalChanged =
-        m_uploadsInFlight.removeIf([&listed](const auto &run) { return !listed.contains(run.key()); }) > 0;
-    m_galleryChecks.removeIf([&listed](const QString &path) { return !listed.contains(path); });
-    // A replacement is finished once the gallery holds the name again (the deletion never happened, or the new
-    // version arrived); one of a folder gone, or of a gallery gone, has nothing left to finish. A run under way
-    // keeps its own: this answer may predate its deletion.
-    for (auto it = m_replacements.begin(); it != m_replacements.end();) {
-        const SyncStateGallery *gallery = galleryById.value(it->galleryId);
-        if (!keptWork.contains(it.key()) && gallery && listed.contains(it.key())) {
-            QSet<QString> held;
-            for (const QString &name : gallery->fileNames)
-                held.insert(canonical(name));
-            const qsizetype count = it->fileNames.size();
-            it->fileNames.removeIf([&held](const QString &name) { return held.contains(canonical(name)); });
-            journalChanged = journalChanged || it->fileNames.size() != count;
-        }
-        if (!keptWork.contains(it.key()) && (!gallery || !listed.contains(it.key()) || it->fileNames.isEmpty())) {
-            it = m_replacements.erase(it);
-            journalChanged = true;
-        } else {
-            ++it;
-        }
-    }
-    if (journalChanged)
-        writeJournal();
-    if (m_journalLost) {
-        // What the journal held is unknown: any folder may have a run whose confirmation was applied.
-        for (const SyncFolder &folder : std::as_const(result)) {
-            if (folder.status.is(SyncStatus::Case::synced))
-                m_galleryChecks.insert(folder.path);
-        }
-        m_journalLost = false;
-    }
+    // A run under way keeps its replacements: this answer may predate its deletion.
+    const QList<QString> busyPaths = keptWork.keys();
+    m_runBook.afterReconcile(listed, QSet<QString>(busyPaths.cbegin(), busyPaths.cend()), synced,
+                             [&galleryById](const QString &id) -> const QStringList * {
+                                 const SyncStateGallery *gallery = galleryById.value(id);
+                                 return gallery ? &gallery->fileNames : nullptr;
+                             });
 
     // Records of folders that could not be read wait for a later run.
     PendingFolderUploads unread;

@@ -435,7 +435,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                 records.append(SyncManager::uploadedMetaList(result.succeededFileNames, local.metadata));
             });
             if (listed && fail(run, QStringLiteral("Opplasting feilet for %1 bilde(r)").arg(result.failedCount)))
-                manager->saveState();
+                manager->saveRecords(folder.path);
             if (uploadedOrReplaced >= 1 && manager->onUploadCompleted())
                 manager->onUploadCompleted()(UploadKind::updated, run.galleryId, run.gallerySlug, folder.displayName,
                                              uploadedOrReplaced, folder.path);
@@ -475,7 +475,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         }
     });
     if (listed)
-        manager->saveState();
+        manager->saveRecords(folder.path);
     if (listed && (refreshedMeanwhile || deferred))
         manager->scheduleAutoSync();
     // A run that uploaded and replaced nothing (it only deleted images, say) reports nothing.

@@ -127,12 +127,12 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
     } catch (...) {
         // Nothing was put: there is nothing the service could have confirmed.
         if (self)
-            self->endUploadInFlight(folder.path, true);
+            self->m_runBook.endRun(folder.path, UploadRunBook::Outcome::notApplied);
         throw;
     }
     if (presigned.presignedUrls.size() != files.size()) {
         if (self)
-            self->endUploadInFlight(folder.path, true);
+            self->m_runBook.endRun(folder.path, UploadRunBook::Outcome::notApplied);
         qCCritical(lcSync, "Presigned URL count mismatch in %s: got %lld, expected %lld", qUtf8Printable(folder.name),
                    qint64(presigned.presignedUrls.size()), qint64(files.size()));
         throw SyncManagerError::countMismatch(presigned.presignedUrls.size(), files.size());
@@ -183,8 +183,11 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
     confirm.totalBytes = totalBytes;
     if (!failedKeys.isEmpty())
         confirm.failedKeys = failedKeys;
-    // The run is in the journal since before its presigned request: a kill after the confirmation went out finds
-    // it there.
+    // The run is on disk since before its presigned request: a kill after the confirmation went out finds it
+    // there. Whatever was saved meanwhile is on disk too before the service applies the run.
+    if (!self || !api)
+        throw std::runtime_error("the sync engine went away during an upload");
+    co_await ensureSaved();
     if (!self || !api)
         throw std::runtime_error("the sync engine went away during an upload");
     try {
@@ -194,16 +197,17 @@ QCoro::Task<UploadBatchResult> SyncManager::uploadFiles(QStringList files, QStri
         // be read): the service may have applied it.
         const bool answered = answeredError(std::current_exception());
         if (self && answered)
-            self->endUploadInFlight(folder.path, true);
+            self->m_runBook.endRun(folder.path, UploadRunBook::Outcome::notApplied);
         if (self && !answered) {
             qCWarning(lcSync, "The confirmation for %s got no answer — the gallery is asked before the next upload",
                       qUtf8Printable(folder.name));
-            self->endUploadInFlight(folder.path, false);
+            self->m_runBook.endRun(folder.path, UploadRunBook::Outcome::unknown);
         }
         throw;
     }
+    // The run stays noted until the save that carries the folder's new records (saveRecords).
     if (self) {
-        self->endUploadInFlight(folder.path, true);
+        self->m_runBook.endRun(folder.path, UploadRunBook::Outcome::confirmed);
         self->finishReplacements(folder.path, galleryId, uploadedNames);
     }
 

@@ -418,8 +418,6 @@ SyncManager::RefreshChanges SyncManager::refreshChanges(const QList<SyncFolder> 
 void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
 {
     // Against the list as it is now: an overlapping refresh or a reconcile may have added a path meanwhile.
-    if (!changes.newFolders.isEmpty() || !changes.updates.isEmpty())
-        takeBackHeldSave();
     qint64 appended = 0;
     for (const SyncFolder &folder : changes.newFolders) {
         if (folderIndex(folder.path) >= 0)

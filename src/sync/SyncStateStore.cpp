@@ -36,12 +36,44 @@ QSet<QString> stringSet(const json::ObjectReader &in, QStringView key)
     return QSet<QString>(list.cbegin(), list.cend());
 }
 
+SyncState readState(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw SyncDecodingError(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw SyncDecodingError(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
+    return decodeSyncState(bytes);
+}
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What is left of two unreadable files: the folders the user ignores, or nothing.
+std::optional<SyncState> salvagedState(const QSet<QString> &ignoredPaths)
+{
+    if (ignoredPaths.isEmpty())
+        return std::nullopt;
+    qCWarning(lcSync, "Kept %lld ignored folders from the unreadable state file", qint64(ignoredPaths.size()));
+    SyncState state;
+    state.ignoredPaths = ignoredPaths;
+    return state;
+}
+
+} // namespace
+
+namespace statefiles {
+
 QString systemText(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-std::optional<SyncStateStore::FileStamp> stampOf(const QString &path)
+static std::optional<SyncStateStore::FileStamp> stampOf(const QString &path)
 {
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -89,48 +121,37 @@ bool renameOver(const QString &from, const QString &to, QString *error)
     return false;
 }
 
-SyncState readState(const QString &path)
+bool syncFolderOf(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw SyncDecodingError(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw SyncDecodingError(QStringLiteral("Could not read %1: %2").arg(path, file.errorString()));
-    return decodeSyncState(bytes);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
+        *error = systemText(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    ::close(fd);
+    return true;
 }
 
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// What is left of two unreadable files: the folders the user ignores, or nothing.
-std::optional<SyncState> salvagedState(const QSet<QString> &ignoredPaths)
-{
-    if (ignoredPaths.isEmpty())
-        return std::nullopt;
-    qCWarning(lcSync, "Kept %lld ignored folders from the unreadable state file", qint64(ignoredPaths.size()));
-    SyncState state;
-    state.ignoredPaths = ignoredPaths;
-    return state;
-}
-
-// Moves a file that cannot be read out of the way, under a name no other copy has, so that no save overwrites it.
-void keepAside(const QString &path)
+void keepAside(const QString &path, const char *what)
 {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     QString aside = path + QStringLiteral(".damaged-") + stamp;
     for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
         aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
-    if (QFile::rename(path, aside))
-        qCWarning(lcSync, "Kept the unreadable state file as %s", qUtf8Printable(QFileInfo(aside).fileName()));
+    // rename(2) also moves a folder or a link that stands where the file should be.
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+        qCWarning(lcSync, "Kept the unreadable %s as %s", what, qUtf8Printable(QFileInfo(aside).fileName()));
     else
-        qCCritical(lcSync, "Could not move the unreadable state file %s aside", qUtf8Printable(path));
+        qCCritical(lcSync, "Could not move the unreadable %s %s aside: %s", what, qUtf8Printable(path),
+                   qUtf8Printable(systemText(errno)));
 }
 
-} // namespace
+} // namespace statefiles
+
+using namespace statefiles;
 
 QByteArray encodeSyncState(const SyncState &state)
 {
@@ -213,24 +234,12 @@ SyncState decodeSyncStateDocument(const QByteArray &data)
     }
 }
 
-SyncStateStore::SyncStateStore(QString filePath, std::chrono::milliseconds minInterval)
+SyncStateStore::SyncStateStore(QString filePath)
     : m_filePath(std::move(filePath))
     , m_lastGoodPath(m_filePath + QStringLiteral(".last-good"))
     , m_tempPath(m_filePath + QStringLiteral(".tmp"))
     , m_lastGoodTempPath(m_lastGoodPath + QStringLiteral(".tmp"))
-    , m_minInterval(minInterval)
-    , m_writer([this] { run(); })
 {
-}
-
-SyncStateStore::~SyncStateStore()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    m_writer.join();
 }
 
 std::optional<SyncState> SyncStateStore::load()
@@ -241,18 +250,17 @@ std::optional<SyncState> SyncStateStore::load()
         const std::optional<FileStamp> stamp = stampOf(m_filePath);
         SyncState state = readState(m_filePath);
         if (stamp == stampOf(m_filePath)) {
-            std::lock_guard lock(m_mutex);
             m_vouched = stamp;
-            // A start with nothing changed then writes nothing; only while the writer is idle, as it owns this.
-            if (isIdle())
-                m_lastWritten = state;
+            m_lastWritten = state; // a start with nothing changed then writes nothing
+            m_lastWrittenBytes = stamp ? stamp->size : 0;
         }
         return state;
     } catch (const SyncDecodingError &error) {
         qCCritical(lcSync, "Failed to load state: %s", error.what());
     }
+    m_loadedDamaged = true;
     QSet<QString> ignored = salvageIgnoredPaths(readBytes(m_filePath));
-    keepAside(m_filePath);
+    keepAside(m_filePath, "state file");
     if (!QFileInfo::exists(m_lastGoodPath))
         return salvagedState(ignored);
     try {
@@ -265,106 +273,8 @@ std::optional<SyncState> SyncStateStore::load()
         qCCritical(lcSync, "Failed to load the last good state: %s", error.what());
     }
     ignored.unite(salvageIgnoredPaths(readBytes(m_lastGoodPath)));
-    keepAside(m_lastGoodPath);
+    keepAside(m_lastGoodPath, "state file");
     return salvagedState(ignored);
-}
-
-std::chrono::milliseconds SyncStateStore::intervalAfter(qint64 bytesWritten, std::chrono::milliseconds minInterval)
-{
-    const double stretch = std::max(1.0, double(bytesWritten) / double(bytesPerInterval));
-    return std::chrono::duration_cast<std::chrono::milliseconds>(minInterval * stretch);
-}
-
-std::chrono::milliseconds SyncStateStore::holdInPass(qint64 bytesWritten, std::chrono::milliseconds minInterval,
-                                                     std::chrono::milliseconds passAge)
-{
-    // Each write at least doubles the pass's age: the bytes of a growing file add up to a few times its final
-    // size, and a kill loses at most the second half of the pass, which the next reconcile gives back.
-    return std::max(intervalAfter(bytesWritten, minInterval), passAge);
-}
-
-std::chrono::milliseconds SyncStateStore::retryAfter(int failures, std::chrono::milliseconds minInterval)
-{
-    std::chrono::milliseconds wait = std::max(minInterval, std::chrono::milliseconds(1));
-    for (int i = 1; i < failures && wait < maxRetryInterval; ++i)
-        wait *= 2;
-    return std::max(minInterval, std::min(wait, maxRetryInterval));
-}
-
-void SyncStateStore::save(SyncState snapshot)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_saves;
-        m_building.reset();
-        m_pending = std::move(snapshot);
-        m_pendingSaves = m_saves;
-        m_decisionsHeld = true;
-    }
-    m_wake.notify_all();
-}
-
-void SyncStateStore::save(SnapshotBuilder build, Contents contents)
-{
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_saves;
-        m_building = std::move(build);
-        m_decisionsHeld = m_decisionsHeld || contents == Contents::decisions;
-    }
-    m_wake.notify_all();
-}
-
-bool SyncStateStore::withdraw()
-{
-    std::optional<SnapshotBuilder> taken;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_building)
-            return false;
-        taken = std::move(m_building);
-        m_building.reset();
-        if (isIdle())
-            m_written.notify_all();
-    }
-    taken.reset(); // here, outside the lock: the caller's lists are its own again when this returns
-    return true;
-}
-
-void SyncStateStore::beginPass()
-{
-    std::lock_guard lock(m_mutex);
-    m_passStart = Clock::now();
-}
-
-void SyncStateStore::endPass()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_passStart.reset();
-        if (m_building || m_pending || m_preparing)
-            ++m_writeNowTicket; // what the pass left is written now, not after a pass's wait
-    }
-    m_wake.notify_all();
-}
-
-bool SyncStateStore::isIdle() const
-{
-    return !m_building && !m_preparing && !m_pending && !m_writing;
-}
-
-std::optional<SyncStateStore::Clock::time_point> SyncStateStore::writeDue() const
-{
-    if (m_failuresInRow > 0 && m_lastFailureEnd)
-        return *m_lastFailureEnd + retryAfter(m_failuresInRow, m_minInterval);
-    if (!m_lastWriteEnd)
-        return std::nullopt;
-    std::chrono::milliseconds hold = intervalAfter(m_lastWrittenBytes, m_minInterval);
-    if (m_passStart && !m_decisionsHeld && *m_passStart <= *m_lastWriteEnd) {
-        hold = holdInPass(m_lastWrittenBytes, m_minInterval,
-                          std::chrono::duration_cast<std::chrono::milliseconds>(*m_lastWriteEnd - *m_passStart));
-    }
-    return *m_lastWriteEnd + hold;
 }
 
 QString SyncStateStore::Unwritten::describe() const
@@ -373,140 +283,10 @@ QString SyncStateStore::Unwritten::describe() const
     return QStringLiteral("the file holds the state of %1, later saves not on disk: %2 (%3)").arg(file).arg(saves).arg(error);
 }
 
-SyncStateStore::Unwritten SyncStateStore::unwritten() const
-{
-    return {m_lastError, qint64(m_saves - m_savesOnDisk), m_fileWrittenAt};
-}
-
-std::optional<SyncStateStore::Unwritten> SyncStateStore::flush()
-{
-    std::unique_lock lock(m_mutex);
-    if (!isIdle()) {
-        const quint64 ticket = ++m_writeNowTicket;
-        m_wake.notify_all();
-        m_written.wait(lock, [this, ticket] { return isIdle() || m_failedTicket >= ticket; });
-    }
-    if (isIdle() && m_failuresInRow == 0)
-        return std::nullopt;
-    return unwritten();
-}
-
-qint64 SyncStateStore::writeCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_writeCount;
-}
-
-qint64 SyncStateStore::buildCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_buildCount;
-}
-
-qint64 SyncStateStore::failedWriteCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_failedWrites;
-}
-
-void SyncStateStore::run()
-{
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_wake.wait(lock, [this] { return m_building || m_pending || m_stopping; });
-        // Held until its write is due; a flush, a pass's end and the end of the process write at once.
-        while (!m_stopping && m_writeNowTicket <= m_attemptedTicket && (m_building || m_pending)) {
-            const std::optional<Clock::time_point> due = writeDue();
-            if (!due || Clock::now() >= *due)
-                break;
-            m_wake.wait_until(lock, *due);
-        }
-        if (!m_building && !m_pending) {
-            if (m_stopping)
-                return; // nothing left to write
-            continue;   // taken back meanwhile
-        }
-        const quint64 ticket = m_writeNowTicket;
-        if (m_building) {
-            SnapshotBuilder build = std::move(*m_building);
-            m_building.reset();
-            const quint64 saves = m_saves;
-            m_preparing = true;
-            lock.unlock();
-            std::optional<SyncState> built;
-            try {
-                built = build();
-            } catch (const std::exception &error) {
-                qCCritical(lcSync, "Failed to save state: %s", error.what());
-            }
-            build = nullptr; // lets go of the lists it shares before the write
-            lock.lock();
-            m_preparing = false;
-            ++m_buildCount;
-            if (built && saves == m_saves) { // else a newer save replaced it meanwhile
-                m_pending = std::move(built);
-                m_pendingSaves = saves;
-            }
-            if (m_building || !m_pending) {
-                // A newer builder is due as well and is built next; a failed build leaves nothing to write.
-                if (isIdle())
-                    m_written.notify_all();
-                continue;
-            }
-        }
-        SyncState snapshot = std::move(*m_pending);
-        m_pending.reset();
-        const quint64 saves = m_pendingSaves;
-        const bool decisions = std::exchange(m_decisionsHeld, false);
-        m_attemptedTicket = ticket;
-        m_writing = true;
-        lock.unlock();
-        QString error;
-        const WriteOutcome outcome = write(snapshot, &error);
-        lock.lock();
-        m_writing = false;
-        const Clock::time_point end = Clock::now();
-        if (outcome == WriteOutcome::failed) {
-            ++m_failedWrites;
-            ++m_failuresInRow;
-            m_lastError = error;
-            m_lastFailureEnd = end;
-            m_failedTicket = ticket;
-            if (m_stopping) {
-                qCCritical(lcSync, "State not written at exit: %s", qUtf8Printable(unwritten().describe()));
-            } else if (!m_building && !m_pending) {
-                m_pending = std::move(snapshot); // tried again after the back-off, also when nothing else changes
-                m_pendingSaves = saves;
-            }
-            m_decisionsHeld = m_decisionsHeld || decisions;
-        } else {
-            if (m_failuresInRow > 0)
-                qCInfo(lcSync, "State written after %d failed attempts", m_failuresInRow);
-            m_failuresInRow = 0;
-            m_lastFailureEnd.reset();
-            m_savesOnDisk = saves;
-            if (outcome == WriteOutcome::written) {
-                ++m_writeCount;
-                m_lastWriteEnd = end;
-                m_fileWrittenAt = QDateTime::currentDateTime();
-            }
-        }
-        // With nothing left, this write answered every ask for one now: the next save keeps the interval.
-        if (!m_building && !m_pending && !m_preparing)
-            m_attemptedTicket = m_writeNowTicket;
-        m_written.notify_all();
-    }
-}
-
 SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QString *failure)
 {
     const std::optional<FileStamp> onDisk = stampOf(m_filePath);
-    std::optional<FileStamp> vouched;
-    {
-        std::lock_guard lock(m_mutex);
-        vouched = m_vouched;
-    }
-    const bool fileIsOurs = onDisk && onDisk == vouched;
+    const bool fileIsOurs = onDisk && onDisk == m_vouched;
     if (fileIsOurs && m_lastWritten == snapshot) {
         // Equal, but the snapshot shares its records with the live folder list, where the state read at start
         // holds copies of its own: keep the one that costs nothing.
@@ -543,11 +323,8 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QS
         }
         qCDebug(lcSync, "Saved state (%lld bytes)", static_cast<long long>(size));
         const std::optional<FileStamp> written = stampOf(m_filePath);
-        {
-            std::lock_guard lock(m_mutex);
-            m_vouched = written;
-            m_lastWrittenBytes = size;
-        }
+        m_vouched = written;
+        m_lastWrittenBytes = size;
         m_lastWritten = snapshot;
         return WriteOutcome::written;
     } catch (const std::exception &error) {

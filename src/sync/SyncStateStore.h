@@ -11,12 +11,7 @@
 #include <QSet>
 #include <QString>
 
-#include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 
 using FolderUploadList = QList<std::pair<QString, UploadRecords>>;
@@ -58,17 +53,8 @@ SyncState decodeSyncState(const QByteArray &json);
 // outside the plain shape this program writes.
 SyncState decodeSyncStateDocument(const QByteArray &json);
 
-// Loads the state file and writes it on a background thread. Saves coalesce: the newest save wins, the ones in
-// between are never built or written, and each write replaces the whole file atomically. A snapshot handed over
-// as a builder is built on the writer's thread only when its write is due, so a burst of saves costs one build.
-//
-// When a write is due: a save after a quiet spell is written at once. Otherwise a write starts no sooner than an
-// interval after the previous one ended: minInterval, stretched by one minInterval for every bytesPerInterval of
-// the file written last. During a pass (beginPass to endPass), a save that carries nothing but what the service
-// can give back at the next reconcile (folder records) waits longer: at least as long as the pass had run when
-// the file was last written, so a pass writes its file about log2(length / interval) times, however slow the
-// service; the end of the pass writes the held state at once. A failed write is tried again, minInterval after
-// the failure and twice as long after each further one (at most maxRetryInterval), until one succeeds.
+// The snapshot half of the state: loads "sync-state.json" and replaces it whole, on the caller's thread (the
+// ledger's writer, StateLedger.h, decides when).
 //
 // Each state is written once: the file a write replaces becomes the last-good copy by a hard link, provided it is
 // a file this store wrote or loaded (a file changed behind its back is never taken for good). A snapshot equal to
@@ -76,26 +62,7 @@ SyncState decodeSyncStateDocument(const QByteArray &json);
 class SyncStateStore
 {
 public:
-    static constexpr std::chrono::milliseconds defaultMinInterval{1000};
-    static constexpr qint64 bytesPerInterval = 5'000'000;
-    static constexpr std::chrono::milliseconds maxRetryInterval{60000};
-
-    // What a save carries beyond the previous one.
-    enum class Contents {
-        decisions,   // something only this file keeps (the user's choices, known galleries, runs in flight)
-        recordsOnly, // folder records and links, which a reconcile rebuilds from the service and the disk
-    };
-
-    // How long the writer holds saves after writing a file of that size.
-    static std::chrono::milliseconds intervalAfter(qint64 bytesWritten, std::chrono::milliseconds minInterval);
-    // The same for records during a pass that had run for passAge when that file was written.
-    static std::chrono::milliseconds holdInPass(qint64 bytesWritten, std::chrono::milliseconds minInterval,
-                                                std::chrono::milliseconds passAge);
-    // How long the writer waits before it tries again after `failures` failed writes in a row.
-    static std::chrono::milliseconds retryAfter(int failures, std::chrono::milliseconds minInterval);
-
-    explicit SyncStateStore(QString filePath, std::chrono::milliseconds minInterval = defaultMinInterval);
-    ~SyncStateStore(); // writes what is held, once; logs what it could not write
+    explicit SyncStateStore(QString filePath);
 
     SyncStateStore(const SyncStateStore &) = delete;
     SyncStateStore &operator=(const SyncStateStore &) = delete;
@@ -107,38 +74,22 @@ public:
     // beside it (".last-good", the file as it was before the latest write) is loaded instead. When that cannot be
     // read either, the state holds only the ignored paths read leniently from both, or is nothing. Never throws.
     std::optional<SyncState> load();
+    // The last load found the file damaged: what it gave is older than the file was, or nothing.
+    bool loadedDamaged() const { return m_loadedDamaged; }
 
-    // Queues the snapshot for writing and returns at once. Failures are logged ("Failed to save state: %@").
-    void save(SyncState snapshot);
-    // The same for a snapshot that build makes on the writer's thread when its write is due: build reads only
-    // what it holds (shared copies of the lists, taken at the call), so the caller's thread pays nothing in
-    // proportion to them. A newer save replaces one not yet built.
-    using SnapshotBuilder = std::function<SyncState()>;
-    void save(SnapshotBuilder build, Contents contents = Contents::decisions);
-    // Takes back a builder that waits for its write, so that the lists it shares are the caller's alone again;
-    // true when there was one: the caller then owes a save. What it carried is still written promptly if it held
-    // decisions.
-    bool withdraw();
-
-    // A run of many saves, such as one pass of automatic sync over the library.
-    void beginPass();
-    void endPass();
+    enum class WriteOutcome { written, unchanged, failed };
+    // Replaces the file with the snapshot, on the disk when it returns; a failure is logged ("Failed to save
+    // state: %@") and leaves the file as it was.
+    WriteOutcome write(const SyncState &snapshot, QString *error);
+    qint64 lastWrittenBytes() const { return m_lastWrittenBytes; }
 
     // What a flush could not put on disk.
     struct Unwritten {
         QString error;                   // the last failure
         qint64 saves = 0;                // saves since the state now on disk
-        std::optional<QDateTime> fileOf; // when this store wrote the file now on disk; none: before this start
+        std::optional<QDateTime> fileOf; // when the state now on disk was written; none: before this start
         QString describe() const;        // for a log line
     };
-    // Writes the queued snapshot now, without waiting for the interval, and blocks until it is on disk or the
-    // attempt failed: for the end of the process and for tests. Nothing when everything saved is on disk.
-    std::optional<Unwritten> flush();
-
-    // Files written so far (failed attempts and unchanged snapshots not counted), snapshots built, failed writes.
-    qint64 writeCount() const;
-    qint64 buildCount() const;
-    qint64 failedWriteCount() const;
 
     // What identifies one version of a file on disk.
     struct FileStamp {
@@ -150,47 +101,27 @@ public:
     };
 
 private:
-    enum class WriteOutcome { written, unchanged, failed };
-    using Clock = std::chrono::steady_clock;
-
-    void run();
-    bool isIdle() const; // nothing to build or write, nothing being built or written; under m_mutex
-    std::optional<Clock::time_point> writeDue() const; // nothing: now; under m_mutex
-    Unwritten unwritten() const;                       // under m_mutex
-    WriteOutcome write(const SyncState &snapshot, QString *error);
     void keepAsLastGood();
 
     const QString m_filePath;
     const QString m_lastGoodPath;
     const QString m_tempPath;         // the next file, until it is moved into place
     const QString m_lastGoodTempPath; // the next copy, until it is moved into place
-    const std::chrono::milliseconds m_minInterval;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;    // the writer: a snapshot, a flush, a pass's end or the end
-    std::condition_variable m_written; // flush(): the writer went idle or failed
-    std::optional<SnapshotBuilder> m_building; // the newest save, still to build
-    bool m_preparing = false;                  // the writer is building one
-    quint64 m_saves = 0;                       // save() calls so far: a snapshot built late does not win
-    std::optional<SyncState> m_pending;        // built (or handed over whole), to write
-    quint64 m_pendingSaves = 0;                // the saves m_pending holds
-    bool m_decisionsHeld = false;              // something held carries decisions: written without a pass's wait
-    std::optional<Clock::time_point> m_passStart;
-    quint64 m_writeNowTicket = 0;  // asks for a write now (flush, a pass's end), counted
-    quint64 m_attemptedTicket = 0; // the last ticket an attempt to write covered
-    quint64 m_failedTicket = 0;    // the last ticket an attempt that failed covered
-    bool m_writing = false;
-    bool m_stopping = false;
-    qint64 m_writeCount = 0;
-    qint64 m_buildCount = 0;
-    qint64 m_failedWrites = 0;
-    int m_failuresInRow = 0;
-    QString m_lastError;
-    std::optional<Clock::time_point> m_lastWriteEnd;   // of the last file written
-    std::optional<Clock::time_point> m_lastFailureEnd; // of the last failed attempt
-    quint64 m_savesOnDisk = 0;                         // the saves the file on disk holds
-    std::optional<QDateTime> m_fileWrittenAt;          // wall time of the file on disk, when this store wrote it
-    std::optional<FileStamp> m_vouched;    // the state file as this store last wrote or loaded it
-    std::optional<SyncState> m_lastWritten; // the writer's own: what its last write held
-    qint64 m_lastWrittenBytes = 0;          // that file's size; under m_mutex
-    std::thread m_writer; // last: started once every field above exists
+    bool m_loadedDamaged = false;
+    std::optional<FileStamp> m_vouched;     // the state file as this store last wrote or loaded it
+    std::optional<SyncState> m_lastWritten; // what the last write (or the load) held
+    qint64 m_lastWrittenBytes = 0;
 };
+
+// The file helpers the state's files share.
+namespace statefiles {
+// Writes the bytes to a new file of its own (mode 0600), on the disk before it returns; a leftover is replaced.
+bool writeNewFile(const QString &path, const QByteArray &bytes, QString *error);
+bool renameOver(const QString &from, const QString &to, QString *error);
+// Makes the renames done in the folder durable.
+bool syncFolderOf(const QString &path, QString *error);
+// Moves an unreadable file (or whatever stands at its name) aside under a ".damaged-<time>" name; what names
+// the file in the log lines.
+void keepAside(const QString &path, const char *what);
+QString systemText(int error);
+} // namespace statefiles

@@ -1,12 +1,8 @@
 #include "UploadJournal.h"
 
 #include "SyncLogging.h"
-#include "platform/AtomicFile.h"
 #include "service/Json.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -55,53 +51,7 @@ UploadJournalEntries decodeUploadJournal(const QByteArray &data)
         const json::ObjectReader in(json::parseObject(data));
         return {readByFolder(in, u"runs"), readByFolder(in, u"replacements")};
     } catch (const DecodingError &error) {
-        throw SyncDecodingError(error.localizedDescription());
+        throw SyncDecodingError(error.logDescription());
     }
 }
 
-UploadJournal::UploadJournal(QString filePath)
-    : m_filePath(std::move(filePath))
-{
-    m_writer.setMaxThreadCount(1);
-}
-
-UploadJournal::~UploadJournal()
-{
-    m_writer.waitForDone();
-}
-
-UploadJournal::Loaded UploadJournal::load() const
-{
-    if (!QFileInfo::exists(m_filePath))
-        return {};
-    QFile file(m_filePath);
-    try {
-        if (!file.open(QIODevice::ReadOnly))
-            throw SyncDecodingError(file.errorString());
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            throw SyncDecodingError(file.errorString());
-        return {decodeUploadJournal(bytes), false};
-    } catch (const SyncDecodingError &error) {
-        qCCritical(lcSync, "Failed to load upload runs: %s", error.what());
-    }
-    return {{}, true};
-}
-
-QFuture<bool> UploadJournal::write(const UploadJournalEntries &entries)
-{
-    // Encoded here: the writer's thread touches nothing the caller keeps.
-    const QByteArray bytes = encodeUploadJournal(entries);
-    return QtConcurrent::run(&m_writer, [path = m_filePath, bytes] {
-        QString error;
-        if (writeFileAtomically(path, bytes, &error))
-            return true;
-        qCCritical(lcSync, "Failed to save upload runs: %s", qUtf8Printable(error));
-        return false;
-    });
-}
-
-void UploadJournal::waitForWrites()
-{
-    m_writer.waitForDone();
-}

@@ -16,6 +16,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <csignal>
+
+#include <sys/resource.h>
 
 namespace uploadtest {
 
@@ -112,6 +115,31 @@ struct Fixture {
 };
 
 // Passes run only when a test runs them; nothing written by a test counts as still being written.
+// While alive, no file of this process may grow past `bytes`: the failure a full disk gives.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_limit);
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = m_limit;
+        tight.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &tight);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_limit);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    rlimit m_limit{};
+    void (*m_previousHandler)(int) = SIG_DFL;
+};
+
 inline const SyncDelays manualPasses{.refresh = 50ms, .autoSync = 1h, .streamLatency = 100ms, .settle = 0ms};
 inline const SyncDelays ownPasses{.refresh = 50ms, .autoSync = 50ms, .streamLatency = 100ms, .settle = 0ms};
 inline constexpr QByteArrayView engineToken = "tok-1";

@@ -5,7 +5,7 @@
 #include "platform/ExportFolderBookmark.h"
 #include "platform/LoginItemService.h"
 #include "sync/RecentUpload.h"
-#include "sync/SyncStateStore.h"
+#include "sync/StateLedger.h"
 #include "sync/UploadHistoryStore.h"
 #include "sync/UploadJournal.h"
 
@@ -40,15 +40,29 @@ private Q_SLOTS:
         QTest::addColumn<Writer>("write");
         QTest::addColumn<int>("mode");
         QTest::newRow("state file") << Writer([](const QString &folder) {
-            SyncStateStore store(folder + QStringLiteral("/sync-state.json"));
-            store.save(SyncState{});
-            store.flush();
-            return store.filePath();
+            StateLedger ledger(folder);
+            ledger.load();
+            StateSources sources;
+            sources.knownGalleryIds = {QStringLiteral("gal-1")};
+            ledger.save(sources);
+            ledger.flush();
+            return ledger.stateFilePath();
+        }) << 0600;
+        QTest::newRow("state log") << Writer([](const QString &folder) {
+            StateLedger ledger(folder);
+            ledger.load();
+            ledger.save({});
+            ledger.flush();
+            return ledger.logFilePath();
         }) << 0600;
         QTest::newRow("upload runs") << Writer([](const QString &folder) {
-            UploadJournal journal(folder + QStringLiteral("/upload-runs.json"));
-            journal.write({{{"/e/a", {"gal-1", {"a.jpg"}}}}, {}}).waitForFinished();
-            return journal.filePath();
+            StateLedger ledger(folder);
+            ledger.load();
+            StateSources sources;
+            sources.entries.replacements.insert(QStringLiteral("/e/a"), {QStringLiteral("gal-1"), {QStringLiteral("a.jpg")}});
+            ledger.save(sources);
+            ledger.flush();
+            return ledger.journalFilePath();
         }) << 0600;
         QTest::newRow("recent uploads") << Writer([](const QString &folder) {
             const QString path = folder + QStringLiteral("/recent-uploads.json");

@@ -36,9 +36,8 @@ void writeState(const QString &supportDir, const QString &watchFolder, const Fol
     state.watchFolder = watchFolder;
     state.knownGalleryIds = QSet<QString>(knownIds.cbegin(), knownIds.cend());
     state.folderUploads = uploads;
-    SyncStateStore store(supportDir + "/sync-state.json");
-    store.save(state);
-    store.flush();
+    QString error;
+    QVERIFY(SyncStateStore(supportDir + "/sync-state.json").write(state, &error) == SyncStateStore::WriteOutcome::written);
 }
 
 // A manager over the support folder, talking to the service.

@@ -1,7 +1,6 @@
-// The state file's writer: how saves turn into writes, and what reaches the disk.
+// The state file: how a snapshot replaces the file, and how the readers take what is on disk.
 
 #include "support/FileBytes.h"
-#include "support/LogCapture.h"
 #include "support/TempTree.h"
 #include "sync/StateFileParser.h"
 #include "sync/SyncStateStore.h"
@@ -11,19 +10,13 @@
 #include <QFileInfo>
 #include <QTest>
 
-#include <atomic>
-#include <future>
 #include <memory>
 #include <optional>
 
-#include <csignal>
-
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
-using testsupport::LogCapture;
 using testsupport::readFile;
 using testsupport::writeFile;
 using testsupport::TempTree;
@@ -34,21 +27,6 @@ SyncState stateWithGallery(const QString &id)
 {
     SyncState state;
     state.knownGalleryIds = {id};
-    return state;
-}
-
-// Past SyncStateStore::bytesPerInterval once written, so that the writer holds the next save longer.
-SyncState largeStateWithGallery(const QString &id)
-{
-    SyncState state = stateWithGallery(id);
-    FolderUploadList folders;
-    for (int f = 0; f < 1000; ++f) {
-        QList<UploadedFileMeta> files;
-        for (int i = 0; i < 100; ++i)
-            files.append({QStringLiteral("IMG_%1_%2.jpg").arg(f).arg(i), 1000000 + i, 7.5e8 + i});
-        folders.append({QStringLiteral("/photos/Shoot %1").arg(f), files});
-    }
-    state.folderUploads = std::move(folders);
     return state;
 }
 
@@ -98,48 +76,6 @@ QString outcome(SyncState (*decode)(const QByteArray &), const QByteArray &json)
     }
 }
 
-// Makes every write of the state file fail while alive: a folder where the writer puts its next file, or a limit on
-// the size of the files this process may write (the failure a full disk gives).
-class FailingWrites
-{
-public:
-    FailingWrites(const QString &kind, const QString &statePath)
-        : m_blocker(statePath + ".tmp")
-    {
-        if (kind == "folder in the way") {
-            QDir().mkpath(m_blocker);
-            m_folder = true;
-            return;
-        }
-        ::getrlimit(RLIMIT_FSIZE, &m_limit);
-        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit tight = m_limit;
-        tight.rlim_cur = 8;
-        ::setrlimit(RLIMIT_FSIZE, &tight);
-        m_limited = true;
-    }
-    ~FailingWrites() { lift(); }
-    void lift()
-    {
-        if (m_folder)
-            QDir(m_blocker).removeRecursively();
-        if (m_limited) {
-            ::setrlimit(RLIMIT_FSIZE, &m_limit);
-            std::signal(SIGXFSZ, m_previousHandler);
-        }
-        m_folder = m_limited = false;
-    }
-
-private:
-    QString m_blocker;
-    bool m_folder = false;
-    bool m_limited = false;
-    rlimit m_limit{};
-    void (*m_previousHandler)(int) = SIG_DFL;
-};
-
-const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
-
 } // namespace
 
 class TestSyncStateStore : public QObject
@@ -147,66 +83,6 @@ class TestSyncStateStore : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void burstBecomesOneWritePerInterval()
-    {
-        TempTree dir;
-        const QString path = dir.path("sync-state.json");
-        {
-            SyncStateStore store(path, 1h);
-            store.save(stateWithGallery("a"));
-            QTRY_COMPARE(store.writeCount(), 1); // after a quiet spell: at once
-            store.save(stateWithGallery("b"));
-            store.save(stateWithGallery("c"));
-            QCOMPARE(galleriesOnDisk(path), QSet<QString>{"a"}); // held until the interval has passed
-            QCOMPARE(store.writeCount(), 1);
-            store.flush(); // the newest, now
-            QCOMPARE(galleriesOnDisk(path), QSet<QString>{"c"});
-            QCOMPARE(store.writeCount(), 2);
-            store.save(stateWithGallery("d"));
-        } // destruction writes what is held
-        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"d"});
-    }
-
-    void heldSnapshotLandsWhenTheIntervalEnds()
-    {
-        TempTree dir;
-        const QString path = dir.path("sync-state.json");
-        SyncStateStore store(path, 20ms);
-        for (const QString id : {"a", "b", "c", "d"})
-            store.save(stateWithGallery(id));
-        QTRY_COMPARE(galleriesOnDisk(path), QSet<QString>{"d"}); // no flush: the writer's own timer
-    }
-
-    // After a file large enough to stretch the interval, the newest save still lands: by the writer's own timer,
-    // at a flush and at destruction.
-    void newestSaveLandsAfterALargeFile_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("writer's timer") << "timer";
-        QTest::newRow("flush") << "flush";
-        QTest::newRow("destruction") << "destruction";
-    }
-
-    void newestSaveLandsAfterALargeFile()
-    {
-        QFETCH(QString, how);
-        TempTree dir;
-        const QString path = dir.path("sync-state.json");
-        {
-            SyncStateStore store(path, how == "timer" ? 20ms : 1h);
-            store.save(largeStateWithGallery("a"));
-            QTRY_COMPARE_WITH_TIMEOUT(store.writeCount(), 1, 30000);
-            QVERIFY(QFileInfo(path).size() > SyncStateStore::bytesPerInterval);
-            store.save(stateWithGallery("b"));
-            store.save(stateWithGallery("c"));
-            if (how == "timer")
-                QTRY_COMPARE_WITH_TIMEOUT(galleriesOnDisk(path), QSet<QString>{"c"}, 30000);
-            else if (how == "flush")
-                store.flush();
-        }
-        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"c"});
-    }
-
     // Each state reaches the disk once: the file it replaces becomes the copy under a second name, and a state
     // equal to the one written writes nothing, unless the file was changed behind the store's back.
     void eachStateWrittenOnce()
@@ -214,29 +90,24 @@ private Q_SLOTS:
         TempTree dir;
         const QString path = dir.path("sync-state.json");
         const QString copy = path + ".last-good";
-        SyncStateStore store(path, 1h);
-        store.save(stateWithGallery("a"));
-        store.flush();
+        SyncStateStore store(path);
+        QString error;
+        QCOMPARE(store.write(stateWithGallery("a"), &error), SyncStateStore::WriteOutcome::written);
         QVERIFY(!QFile::exists(copy)); // nothing came before
         const ino_t first = inodeOf(path);
         const QByteArray a = readFile(path);
 
-        store.save(stateWithGallery("b"));
-        store.flush();
+        QCOMPARE(store.write(stateWithGallery("b"), &error), SyncStateStore::WriteOutcome::written);
         QCOMPARE(inodeOf(copy), first);
         QCOMPARE(readFile(copy), a);
         QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
         const ino_t second = inodeOf(path);
 
-        store.save(stateWithGallery("b"));
-        store.flush();
-        QCOMPARE(store.writeCount(), 2);
+        QCOMPARE(store.write(stateWithGallery("b"), &error), SyncStateStore::WriteOutcome::unchanged);
         QCOMPARE(inodeOf(path), second);
 
         QVERIFY(writeFile(path, "{\"knownGalleryIds\":[\"x\"]}")); // not the store's: neither kept nor trusted
-        store.save(stateWithGallery("b"));
-        store.flush();
-        QCOMPARE(store.writeCount(), 3);
+        QCOMPARE(store.write(stateWithGallery("b"), &error), SyncStateStore::WriteOutcome::written);
         QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
         QCOMPARE(readFile(copy), a);
     }
@@ -246,21 +117,15 @@ private Q_SLOTS:
     {
         TempTree dir;
         const QString path = dir.path("sync-state.json");
-        {
-            SyncStateStore earlier(path, 1h);
-            earlier.save(stateWithGallery("a"));
-        }
+        QString error;
+        QCOMPARE(SyncStateStore(path).write(stateWithGallery("a"), &error), SyncStateStore::WriteOutcome::written);
         const ino_t first = inodeOf(path);
-        SyncStateStore store(path, 1h);
+        SyncStateStore store(path);
         const std::optional<SyncState> loaded = store.load();
         QVERIFY(loaded);
-        store.save(*loaded);
-        store.flush();
-        QCOMPARE(store.writeCount(), 0);
+        QCOMPARE(store.write(*loaded, &error), SyncStateStore::WriteOutcome::unchanged);
         QCOMPARE(inodeOf(path), first);
-        store.save(stateWithGallery("b"));
-        store.flush();
-        QCOMPARE(store.writeCount(), 1);
+        QCOMPARE(store.write(stateWithGallery("b"), &error), SyncStateStore::WriteOutcome::written);
         QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
     }
 
@@ -278,10 +143,8 @@ private Q_SLOTS:
         QFETCH(QString, left);
         TempTree dir;
         const QString path = dir.path("sync-state.json");
-        {
-            SyncStateStore earlier(path, 1h);
-            earlier.save(stateWithGallery("a"));
-        }
+        QString error;
+        QCOMPARE(SyncStateStore(path).write(stateWithGallery("a"), &error), SyncStateStore::WriteOutcome::written);
         const QByteArray a = readFile(path);
         const QByteArray b = encodeSyncState(stateWithGallery("b"));
         if (left == "next")
@@ -293,160 +156,12 @@ private Q_SLOTS:
             QVERIFY(writeFile(path + ".tmp", b));
         }
 
-        SyncStateStore store(path, 1h);
+        SyncStateStore store(path);
         QCOMPARE(store.load().value_or(SyncState()).knownGalleryIds, QSet<QString>{"a"});
-        store.save(stateWithGallery("c"));
-        store.flush();
+        QCOMPARE(store.write(stateWithGallery("c"), &error), SyncStateStore::WriteOutcome::written);
         QCOMPARE(galleriesOnDisk(path), QSet<QString>{"c"});
         QCOMPARE(readFile(path + ".last-good"), a);
         QCOMPARE(QDir(dir.root()).entryList({"*.tmp"}, QDir::Files), QStringList());
-    }
-
-    // How long the writer holds the next save: after a file of that size, within a pass that had run that long, and
-    // after failed writes.
-    void writerPace_data()
-    {
-        QTest::addColumn<qint64>("bytes");
-        QTest::addColumn<int>("passAgeMs"); // -1: outside a pass
-        QTest::addColumn<int>("failures");
-        QTest::addColumn<int>("holdMs");
-        QTest::newRow("small file") << qint64(1000) << -1 << 0 << 1000;
-        QTest::newRow("15 MB file") << qint64(15'000'000) << -1 << 0 << 3000;
-        QTest::newRow("young pass: the interval") << qint64(15'000'000) << 2000 << 0 << 3000;
-        QTest::newRow("old pass: its age") << qint64(15'000'000) << 64000 << 0 << 64000;
-        QTest::newRow("first retry") << qint64(0) << -1 << 1 << 1000;
-        QTest::newRow("fourth retry") << qint64(0) << -1 << 4 << 8000;
-        QTest::newRow("retries level off") << qint64(0) << -1 << 40 << 60000;
-    }
-
-    void writerPace()
-    {
-        QFETCH(qint64, bytes);
-        QFETCH(int, passAgeMs);
-        QFETCH(int, failures);
-        QFETCH(int, holdMs);
-        const std::chrono::milliseconds interval = SyncStateStore::defaultMinInterval;
-        std::chrono::milliseconds hold = SyncStateStore::intervalAfter(bytes, interval);
-        if (passAgeMs >= 0)
-            hold = SyncStateStore::holdInPass(bytes, interval, std::chrono::milliseconds(passAgeMs));
-        if (failures > 0)
-            hold = SyncStateStore::retryAfter(failures, interval);
-        QCOMPARE(qint64(hold.count()), qint64(holdMs));
-    }
-
-    // Saves between two writes are never built: a burst of a thousand saves builds once, when its write is due.
-    void burstOfSavesBuildsOnce()
-    {
-        TempTree dir;
-        const QString path = dir.path("sync-state.json");
-        SyncStateStore store(path, 1h);
-        const auto built = std::make_shared<std::atomic<int>>(0);
-        const auto builder = [built](const QString &id) {
-            return [built, id] {
-                ++*built;
-                return stateWithGallery(id);
-            };
-        };
-        store.save(builder("a"));
-        QTRY_COMPARE(store.writeCount(), 1); // after a quiet spell: at once
-        for (int i = 0; i < 1000; ++i)
-            store.save(builder(QString::number(i)), SyncStateStore::Contents::recordsOnly);
-        QCOMPARE(built->load(), 1);
-        QVERIFY(!store.flush());
-        QCOMPARE(built->load(), 2);
-        QCOMPARE(store.buildCount(), 2);
-        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"999"});
-    }
-
-    // What a pass held is written when it ends, without a flush; a save taken back is never built or written.
-    void passEndAndWithdrawnSave_data()
-    {
-        QTest::addColumn<bool>("withdrawn");
-        QTest::newRow("held to the pass's end") << false;
-        QTest::newRow("taken back") << true;
-    }
-
-    void passEndAndWithdrawnSave()
-    {
-        QFETCH(bool, withdrawn);
-        TempTree dir;
-        const QString path = dir.path("sync-state.json");
-        SyncStateStore store(path, 1h);
-        store.save(stateWithGallery("a"));
-        QTRY_COMPARE(store.writeCount(), 1);
-        store.beginPass();
-        store.save([] { return stateWithGallery("b"); }, SyncStateStore::Contents::recordsOnly);
-        if (withdrawn) {
-            QVERIFY(store.withdraw());
-            QVERIFY(!store.withdraw()); // nothing left to take back
-        }
-        store.endPass();
-        if (withdrawn) {
-            QVERIFY(!store.flush());
-            QCOMPARE(store.buildCount(), 0);
-            QCOMPARE(galleriesOnDisk(path), QSet<QString>{"a"});
-        } else {
-            QTRY_COMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
-            QCOMPARE(store.writeCount(), 2);
-        }
-    }
-
-    // A write that fails leaves the file as it was and is tried again, with no later save, until it lands; a
-    // flush, and the end of the process, say what is not on disk.
-    void failedWrite_data()
-    {
-        QTest::addColumn<QString>("failure");
-        QTest::addColumn<QString>("ending"); // "recovers", "flush" or "exit"
-        for (const char *failure : {"folder in the way", "file size limit"}) {
-            for (const char *ending : {"recovers", "flush", "exit"})
-                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(failure, ending))) << failure << ending;
-        }
-    }
-
-    void failedWrite()
-    {
-        QFETCH(QString, failure);
-        QFETCH(QString, ending);
-        TempTree dir;
-        const QString path = dir.path("sync-state.json");
-        LogCapture log;
-        std::optional<SyncStateStore> store(std::in_place, path, 20ms);
-        store->save(stateWithGallery("a"));
-        QVERIFY(!store->flush());
-        const QByteArray a = readFile(path);
-
-        FailingWrites failing(failure, path);
-        store->save(stateWithGallery("b"));
-        QTRY_VERIFY_WITH_TIMEOUT(store->failedWriteCount() >= 3, 30000); // tried again by itself
-        QCOMPARE(readFile(path), a);
-        QVERIFY(log.contains(syncCategory, "Failed to save state: "));
-
-        if (ending == "recovers") {
-            failing.lift();
-            QTRY_COMPARE_WITH_TIMEOUT(galleriesOnDisk(path), QSet<QString>{"b"}, 30000);
-            QCOMPARE(store->writeCount(), 2);
-            QVERIFY(log.contains(syncCategory, "State written after "));
-            QVERIFY(!store->flush());
-        } else if (ending == "flush") {
-            const qint64 before = store->failedWriteCount();
-            const std::optional<SyncStateStore::Unwritten> unwritten = store->flush();
-            QVERIFY(unwritten);
-            QVERIFY(store->failedWriteCount() > before); // tried now, not after the back-off
-            QCOMPARE(unwritten->saves, 1);
-            QVERIFY(unwritten->fileOf);
-            QVERIFY(!unwritten->error.isEmpty());
-            QVERIFY2(unwritten->describe().contains(", later saves not on disk: 1 ("), qPrintable(unwritten->describe()));
-            failing.lift();
-            QVERIFY(!store->flush());
-            QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
-        } else {
-            store->save(stateWithGallery("c"));
-            store.reset(); // the end of the process while the writes still fail
-            failing.lift();
-            QVERIFY(log.contains(syncCategory, "State not written at exit: the file holds the state of "));
-            QVERIFY(log.contains(syncCategory, ", later saves not on disk: 2 ("));
-            QCOMPARE(readFile(path), a);
-        }
     }
 
     // Both readers give the same state or the same error; the writer's own shape takes the fast road.
@@ -549,53 +264,6 @@ private Q_SLOTS:
         QCOMPARE(salvageIgnoredPaths(json), QSet<QString>(paths.cbegin(), paths.cend()));
     }
 
-    // A snapshot the writer builds itself: the newest save lands, also when an older one was still being built.
-    void newestSaveWinsOverOneBeingBuilt_data()
-    {
-        QTest::addColumn<QString>("first");  // "built" (held in its builder until the second save) or "state"
-        QTest::addColumn<QString>("second"); // "built" or "state"
-        QTest::newRow("state after a build") << "built" << "state";
-        QTest::newRow("build after a build") << "built" << "built";
-        QTest::newRow("build after a state") << "state" << "built";
-    }
-
-    void newestSaveWinsOverOneBeingBuilt()
-    {
-        QFETCH(QString, first);
-        QFETCH(QString, second);
-        TempTree dir;
-        const QString path = dir.path("sync-state.json");
-        SyncStateStore store(path, 1h);
-        const auto started = std::make_shared<std::atomic<bool>>(false);
-        const auto release = std::make_shared<std::promise<void>>();
-        const std::shared_future<void> released = release->get_future().share();
-        if (first == "built") {
-            store.save([started, released] {
-                *started = true;
-                released.wait();
-                return stateWithGallery("a");
-            });
-            QTRY_VERIFY(started->load());
-        } else {
-            store.save(stateWithGallery("a"));
-        }
-        if (second == "built")
-            store.save([] { return stateWithGallery("b"); });
-        else
-            store.save(stateWithGallery("b"));
-        release->set_value();
-        store.flush();
-        QCOMPARE(galleriesOnDisk(path), QSet<QString>{"b"});
-    }
-
-    void flushWithNothingQueuedReturns()
-    {
-        TempTree dir;
-        SyncStateStore store(dir.path("sync-state.json"), 1h);
-        store.flush();
-        QCOMPARE(store.writeCount(), 0);
-        QVERIFY(!QFile::exists(dir.path("sync-state.json")));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSyncStateStore)

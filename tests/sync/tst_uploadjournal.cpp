@@ -1,7 +1,7 @@
-// "upload-runs.json" end to end against the stand-in service and real folders: a run is on the disk before its
-// presigned request without a rewrite of the large state file, what a start finds there is acted on, and an image
-// whose old version was deleted for a replacement reaches the gallery whichever way its upload was cut off, while
-// an image the user deleted on the web stays deleted.
+// The runs and replacements end to end against the stand-in service and real folders: a run is on the disk (in the
+// state log) before its presigned request without a rewrite of the large state file, what a start finds is acted
+// on, and an image whose old version was deleted for a replacement reaches the gallery whichever way its upload was
+// cut off, while an image the user deleted on the web stays deleted.
 
 #include "UploadTestFixture.h"
 
@@ -11,6 +11,7 @@
 #include "support/TempTree.h"
 #include "sync/SyncErrors.h"
 #include "sync/SyncManager.h"
+#include "sync/StateLedger.h"
 #include "sync/UploadJournal.h"
 
 #include <QDir>
@@ -49,6 +50,7 @@ enum class Cut { none, killedAfterDelete, killedBeforeDelete, uploadRefused, pre
 // The shared engine, and what this file looks at besides: the journal's bytes and the gallery's images.
 struct Engine : uploadtest::Engine {
     QByteArray journal() const { return contents(support.path(QString(UploadJournal::fileName))); }
+    QByteArray log() const { return contents(support.path(QString(StateLedger::logFileName))); }
     // Sizes of the gallery's images by name, one entry per image.
     QStringList images(const QString &galleryId) const
     {
@@ -110,8 +112,8 @@ private Q_SLOTS:
         QCOMPARE(text, expected);
     }
 
-    // One new image: its run is in the journal when the presigned request arrives, the large state file was not
-    // rewritten for it, and once the run is recorded the journal holds nothing and the state file has the image.
+    // One new image: its run is in the log when the presigned request arrives, the large state file was not
+    // rewritten for it, and once the run is recorded the state file has the image and no run.
     void runIsNotedWithoutRewritingTheStateFile()
     {
         Engine e;
@@ -123,24 +125,22 @@ private Q_SLOTS:
         e.tree.addFile("Shoot/new.jpg", 20);
         e.refresh();
         // Looked at once the presigned answer is in, as the image is about to be sent.
-        QByteArray journal;
+        QByteArray log;
         QPair<qint64, qint64> atSending;
-        QByteArray stateAtSending;
         e.manager->setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
             if (step != SyncManager::UploadStep::sending)
                 return;
-            journal = e.journal();
-            e.manager->flushState(); // whatever a save queued for the run would land now
+            log = e.log();
             atSending = stamp(e.manager->stateFilePath());
-            stateAtSending = contents(e.manager->stateFilePath());
         });
         e.pass();
-        QVERIFY2(journal.contains("\"runs\"") && journal.contains("new.jpg"), journal.constData());
+        QVERIFY2(log.contains("\"runs\"") && log.contains("new.jpg"), log.constData());
         QCOMPARE(atSending, before);
-        QVERIFY(!stateAtSending.contains("uploadsInFlight"));
-        QTRY_VERIFY(!e.journal().contains("new.jpg"));
+        QVERIFY(!e.journal().contains("new.jpg"));
         e.manager->flushState();
         QVERIFY(contents(e.manager->stateFilePath()).contains("new.jpg"));
+        QVERIFY(!contents(e.manager->stateFilePath()).contains("uploadsInFlight"));
+        QVERIFY(!e.log().contains("new.jpg"));
         QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::synced);
     }
 
@@ -149,9 +149,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("noted");
         QTest::addColumn<bool>("checked");
-        QTest::newRow("in the journal") << "journal" << true;
+        QTest::newRow("in the log") << "log" << true;
+        QTest::newRow("in the journal of an older version") << "journal" << true;
         QTest::newRow("in a state file of an older version") << "state file" << true;
-        QTest::newRow("journal unreadable") << "damaged" << true;
+        QTest::newRow("journal of an older version unreadable") << "damaged" << true;
         QTest::newRow("nothing noted") << "none" << false;
     }
 
@@ -172,8 +173,17 @@ private Q_SLOTS:
         const QByteArray run = QStringLiteral("{\"%1\":{\"galleryId\":\"%2\",\"fileNames\":[\"a.jpg\"]}}")
                                    .arg(path, id)
                                    .toUtf8();
+        const QString logPath = e.support.path(QString(StateLedger::logFileName));
         QFile::remove(journalPath);
-        if (noted == "journal") {
+        if (noted != "none")
+            QFile::remove(logPath); // an older version kept no log
+        if (noted == "log") {
+            LedgerState withRun;
+            withRun.entries.runs.insert(path, {id, {"a.jpg"}});
+            QFile file(logPath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(ledgerlog::frame(ledgerlog::header({}, 1)) + ledgerlog::frame(ledgerlog::batch({}, withRun, 2)));
+        } else if (noted == "journal") {
             QFile file(journalPath);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("{\"runs\":" + run + "}");
@@ -190,11 +200,12 @@ private Q_SLOTS:
         }
         e.restart();
         if (noted == "state file") {
-            // Moved to the journal before any save drops it from the state file.
-            QVERIFY(e.journal().contains("a.jpg"));
+            // Kept in the log once the state file is written without it.
+            QVERIFY(e.manager->uploadInFlight(path));
             e.manager->saveState();
             e.manager->flushState();
             QVERIFY(!contents(statePath).contains("uploadsInFlight"));
+            QVERIFY(e.log().contains("a.jpg"));
         }
         e.watch();
         QCOMPARE(e.manager->needsGalleryCheck(path), checked);
@@ -253,9 +264,12 @@ private Q_SLOTS:
             e.service.script(method, where, held);
             auto pass = e.manager->runAutoSync();
             QTRY_COMPARE_WITH_TIMEOUT(e.service.requests(method, where).size(), earlier + 1, 10000);
-            // Noted before the deletion went out.
-            QVERIFY2(e.journal().contains("\"replacements\"") && e.journal().contains("a.jpg"),
-                     e.journal().constData());
+            // Noted in both places before the deletion went out.
+            if (cut == Cut::killedAfterDelete) {
+                QVERIFY2(e.journal().contains("\"replacements\"") && e.journal().contains("a.jpg"),
+                         e.journal().constData());
+                QVERIFY2(e.log().contains("\"replacements\"") && e.log().contains("a.jpg"), e.log().constData());
+            }
             e.manager.reset(); // the process ends here; its requests are answered after it has gone
             e.service.releaseHeld();
             awaitTask(std::move(pass));
@@ -289,20 +303,28 @@ private Q_SLOTS:
         QCOMPARE(e.images(id), replaced ? QStringList{"a.jpg=99"} : QStringList{});
     }
 
-    // The journal cannot be written: nothing is asked of the service that a kill could leave unnoted (no deletion
-    // of an old version, no presigned request); the folder fails, and a later run, once the journal can be written,
-    // does the work.
-    void unwritableJournalStopsTheRun_data()
+    // What must be noted cannot be written: nothing is asked of the service that a kill could leave unnoted (no
+    // deletion of an old version, no presigned request); the folder fails, and a later run does the work. A folder
+    // in place of "upload-runs.json" stops only a replacement: the runs are noted in the log.
+    void unwritableNoteStopsTheRun_data()
     {
-        QTest::addColumn<QString>("image"); // written over a.jpg (a changed image) or as a new one
+        QTest::addColumn<QString>("blocker"); // "disk" (no file may grow) or "journal folder"
+        QTest::addColumn<QString>("image");   // written over a.jpg (a changed image) or as a new one
+        QTest::addColumn<bool>("stopped");
         QTest::addColumn<QStringList>("after");
-        QTest::newRow("changed image") << "a.jpg" << QStringList{"a.jpg=99"};
-        QTest::newRow("new image") << "n.jpg" << QStringList{"a.jpg=10", "n.jpg=99"};
+        QTest::newRow("disk refuses, changed image") << "disk" << "a.jpg" << true << QStringList{"a.jpg=99"};
+        QTest::newRow("disk refuses, new image") << "disk" << "n.jpg" << true << QStringList{"a.jpg=10", "n.jpg=99"};
+        QTest::newRow("folder for upload runs, changed image")
+            << "journal folder" << "a.jpg" << true << QStringList{"a.jpg=99"};
+        QTest::newRow("folder for upload runs, new image")
+            << "journal folder" << "n.jpg" << false << QStringList{"a.jpg=10", "n.jpg=99"};
     }
 
-    void unwritableJournalStopsTheRun()
+    void unwritableNoteStopsTheRun()
     {
+        QFETCH(QString, blocker);
         QFETCH(QString, image);
+        QFETCH(bool, stopped);
         QFETCH(QStringList, after);
         Engine e;
         e.service.setApiDeleteMarksDeleted(true);
@@ -312,20 +334,28 @@ private Q_SLOTS:
         const QString id = e.entry("Shoot").status.galleryId();
         e.tree.addFile("Shoot/" + image, 99);
         e.refresh();
-        // A folder where the file belongs: every write fails, also as root.
+        e.manager->flushState();
         const QString journalPath = e.support.path(QString(UploadJournal::fileName));
-        e.manager->flushState(); // the pass's last journal write must not land after the folder is put in its place
-        QFile::remove(journalPath);
-        QVERIFY(QDir().mkpath(journalPath + "/x"));
+        std::optional<uploadtest::FileSizeLimit> limit;
+        if (blocker == "disk") {
+            limit.emplace(8);
+        } else {
+            QFile::remove(journalPath);
+            QVERIFY(QDir().mkpath(journalPath + "/x"));
+        }
         const qsizetype deletions = e.service.requests("DELETE", "/api/gallery/*").size();
         const qsizetype presigned = e.service.requests("POST", "/api/upload/presigned").size();
         e.pass();
-        QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::failed);
-        QCOMPARE(e.entry("Shoot").status.failureMessage(), SyncManagerError::unsaved().localizedDescription());
-        QCOMPARE(e.service.requests("DELETE", "/api/gallery/*").size(), deletions);
-        QCOMPARE(e.service.requests("POST", "/api/upload/presigned").size(), presigned);
-        QCOMPARE(e.images(id), QStringList{"a.jpg=10"});
-        QVERIFY(QDir(journalPath).removeRecursively());
+        limit.reset();
+        if (stopped) {
+            QCOMPARE(e.entry("Shoot").status.kind(), SyncStatus::Case::failed);
+            QCOMPARE(e.entry("Shoot").status.failureMessage(), SyncManagerError::unsaved().localizedDescription());
+            QCOMPARE(e.service.requests("DELETE", "/api/gallery/*").size(), deletions);
+            QCOMPARE(e.service.requests("POST", "/api/upload/presigned").size(), presigned);
+            QCOMPARE(e.images(id), QStringList{"a.jpg=10"});
+        }
+        if (blocker != "disk")
+            QVERIFY(QDir(journalPath).removeRecursively());
         e.restart();
         e.watch();
         e.pass();

@@ -1,0 +1,252 @@
+// The state ledger: what a start rebuilds from the snapshot and the log as they stand on disk, whatever moment a
+// kill chose, and how a failing disk is retried.
+
+#include "support/FileBytes.h"
+#include "support/LogCapture.h"
+#include "support/TempTree.h"
+#include "sync/StateLedger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+using testsupport::LogCapture;
+using testsupport::readFile;
+using testsupport::TempTree;
+using testsupport::writeFile;
+
+namespace {
+
+const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
+
+// Three saves in a row: a folder synced, a second one and a run, the first one's records changed and its run ended.
+QList<StateSources> threeSaves()
+{
+    const auto folder = [](const QString &path, const QList<UploadedFileMeta> &records, const QString &gallery) {
+        SyncFolder entry;
+        entry.path = path;
+        entry.uploadedFiles = records;
+        entry.status = SyncStatus::synced(gallery, "slug", records.size());
+        return entry;
+    };
+    StateSources first;
+    first.watchFolder = "/e";
+    first.knownGalleryIds = {"g1"};
+    first.folders = {folder("/e/A", {{"a.jpg", 1, 2.0}}, "g1")};
+    first.galleryLinks = {{"/e/A", "g1"}};
+    StateSources second = first;
+    second.knownGalleryIds = {"g1", "g2"};
+    second.folders.append(folder("/e/B", {{"b.jpg", 3, 4.0}}, "g2"));
+    second.galleryLinks.insert("/e/B", "g2");
+    second.entries.runs.insert("/e/A", {"g1", {"n.jpg"}});
+    second.entries.replacements.insert("/e/B", {"g2", {"b.jpg"}});
+    StateSources third = second;
+    third.folders[0].uploadedFiles = QList<UploadedFileMeta>{{"a.jpg", 1, 2.0}, {"n.jpg", 5, 6.0}};
+    third.entries.runs.clear();
+    third.ignoredPaths = {"/e/C"};
+    return {first, second, third};
+}
+
+LedgerState stateOf(const StateSources &sources)
+{
+    LedgerState state = LedgerState::of(sources.build());
+    state.entries = sources.entries;
+    return state;
+}
+
+QByteArray logOf(const QList<StateSources> &saves)
+{
+    QByteArray log = ledgerlog::frame(ledgerlog::header({}, 0));
+    LedgerState previous;
+    for (qsizetype i = 0; i < saves.size(); ++i) {
+        const LedgerState next = stateOf(saves.at(i));
+        log += ledgerlog::frame(ledgerlog::batch(previous, next, quint64(i + 1)));
+        previous = next;
+    }
+    return log;
+}
+
+// The place of the n-th line (0: the header).
+qsizetype lineStart(const QByteArray &log, int n)
+{
+    qsizetype at = 0;
+    for (int i = 0; i < n; ++i)
+        at = log.indexOf('\n', at) + 1;
+    return at;
+}
+
+} // namespace
+
+class TestStateLedger : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    // A log as a kill or damage left it, replayed over an empty snapshot at a start.
+    void replayAtStart_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("saves");    // the saves whose state the start rebuilds
+        QTest::addColumn<bool>("runsLost");
+        QTest::newRow("whole") << "none" << 3 << false;
+        QTest::newRow("last line cut") << "cut" << 2 << false;
+        QTest::newRow("last line fails its check") << "last flipped" << 2 << false;
+        QTest::newRow("a bad line in the middle") << "middle flipped" << 1 << true;
+        QTest::newRow("garbage after the last line") << "garbage" << 3 << false;
+    }
+
+    void replayAtStart()
+    {
+        QFETCH(QString, damage);
+        QFETCH(int, saves);
+        QFETCH(bool, runsLost);
+        const QList<StateSources> all = threeSaves();
+        QByteArray log = logOf(all);
+        if (damage == "cut")
+            log.chop(7);
+        else if (damage == "last flipped")
+            log[log.size() - 5] = log.at(log.size() - 5) == 'x' ? 'y' : 'x';
+        else if (damage == "middle flipped")
+            log[lineStart(log, 2) + 12] = '#';
+        else if (damage == "garbage")
+            log += QByteArray("\0\0\0\0\0\0", 6);
+        TempTree dir;
+        QVERIFY(writeFile(dir.path("sync-state.log"), log));
+        LogCapture capture;
+        StateLedger::Loaded loaded;
+        {
+            StateLedger ledger(dir.root());
+            loaded = ledger.load();
+        }
+        QVERIFY(loaded.state);
+        LedgerState rebuilt = LedgerState::of(*loaded.state);
+        rebuilt.entries = loaded.entries;
+        QCOMPARE(rebuilt, stateOf(all.at(saves - 1)));
+        QCOMPARE(loaded.runsLost, runsLost);
+        const bool copied = !QDir(dir.root()).entryList({"sync-state.log.damaged-*"}).isEmpty();
+        QCOMPARE(copied, runsLost);
+        QCOMPARE(capture.contains(syncCategory, "Failed to load state log: line 3 fails its check"), runsLost);
+        // What the start wrote (a cut line taken off, a damaged log replaced) reads back the same.
+        StateLedger again(dir.root());
+        const StateLedger::Loaded reloaded = again.load();
+        QVERIFY(reloaded.state);
+        QCOMPARE(*reloaded.state, *loaded.state);
+        QVERIFY(!reloaded.runsLost);
+    }
+
+    // A kill at any step of writing the state whole: the files as they stood then give the state of the last save.
+    void killDuringCompaction_data()
+    {
+        QTest::addColumn<QString>("moment");
+        QTest::newRow("snapshot written, log not yet replaced") << "hook";
+        QTest::newRow("all done") << "after";
+    }
+
+    void killDuringCompaction()
+    {
+        QFETCH(QString, moment);
+        const QList<StateSources> all = threeSaves();
+        TempTree dir;
+        TempTree stood;
+        {
+            StateLedger ledger(dir.root());
+            ledger.load();
+            for (const StateSources &sources : all)
+                ledger.save(sources);
+            ledger.setCompactionHook([&] {
+                for (const QString &name : QDir(dir.root()).entryList(QDir::Files))
+                    QFile::copy(dir.path(name), stood.path(name));
+            });
+            QVERIFY(QDir(stood.root()).isEmpty());
+            QVERIFY(!ledger.flush());
+        }
+        if (moment == "after") {
+            QDir(stood.root()).removeRecursively();
+            QDir().mkpath(stood.root());
+            for (const QString &name : QDir(dir.root()).entryList(QDir::Files))
+                QFile::copy(dir.path(name), stood.path(name));
+        }
+        StateLedger ledger(stood.root());
+        const StateLedger::Loaded loaded = ledger.load();
+        QVERIFY(loaded.state);
+        LedgerState rebuilt = LedgerState::of(*loaded.state);
+        rebuilt.entries = loaded.entries;
+        QCOMPARE(rebuilt, stateOf(all.last()));
+        QCOMPARE(rebuilt.entries.replacements.value("/e/B").fileNames, QStringList{"b.jpg"});
+    }
+
+    // A disk that refuses writes: the ledger says so, tries again by itself, and a flush and the end of the
+    // process say what is not on disk.
+    void failedWrite_data()
+    {
+        QTest::addColumn<QString>("ending"); // "recovers", "flush" or "exit"
+        QTest::newRow("recovers") << "recovers";
+        QTest::newRow("flush") << "flush";
+        QTest::newRow("exit") << "exit";
+    }
+
+    void failedWrite()
+    {
+        QFETCH(QString, ending);
+        const QList<StateSources> all = threeSaves();
+        TempTree dir;
+        LogCapture log;
+        std::optional<StateLedger> ledger(std::in_place, dir.root());
+        ledger->load();
+        ledger->save(all.at(0));
+        QVERIFY(!ledger->flush());
+        const QByteArray snapshot = readFile(dir.path("sync-state.json"));
+
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = limit;
+        tight.rlim_cur = 8;
+        ::setrlimit(RLIMIT_FSIZE, &tight);
+        const auto lift = [&] {
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, previous);
+        };
+        const StateLedger::Ticket ticket = ledger->save(all.at(1));
+        QFuture<bool> written = ledger->whenOnDisk(ticket);
+        written.waitForFinished();
+        QVERIFY(!written.result());
+        QVERIFY(!ledger->isOnDisk(ticket));
+        QTRY_VERIFY_WITH_TIMEOUT(ledger->figures().failures >= 2, 30000); // tried again by itself
+        QVERIFY(log.contains(syncCategory, "Failed to save state: "));
+
+        if (ending == "recovers") {
+            lift();
+            ledger->retryNow();
+            QTRY_VERIFY_WITH_TIMEOUT(ledger->isOnDisk(ticket), 30000);
+            QVERIFY(log.contains(syncCategory, "State written after "));
+        } else if (ending == "flush") {
+            const std::optional<SyncStateStore::Unwritten> unwritten = ledger->flush();
+            lift();
+            QVERIFY(unwritten);
+            QCOMPARE(unwritten->saves, 1);
+            QVERIFY(unwritten->fileOf);
+            QVERIFY2(unwritten->describe().contains(", later saves not on disk: 1 ("), qPrintable(unwritten->describe()));
+            QVERIFY(!ledger->flush());
+        } else {
+            ledger->save(all.at(2));
+            ledger.reset(); // the end of the process while the writes still fail
+            lift();
+            QVERIFY(log.contains(syncCategory, "State not written at exit: "));
+            QCOMPARE(readFile(dir.path("sync-state.json")), snapshot);
+            return;
+        }
+        ledger.reset();
+        StateLedger reloaded(dir.root());
+        const StateLedger::Loaded loaded = reloaded.load();
+        QVERIFY(loaded.state);
+        QCOMPARE(loaded.state->knownGalleryIds, (QSet<QString>{"g1", "g2"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStateLedger)
+#include "tst_stateledger.moc"
