@@ -494,6 +494,16 @@ StateLedger::Loaded StateLedger::load()
     // An older copy or nothing stands in for the snapshot: records uploaded since may be missing.
     loaded.runsLost = m_snapshot.loadedDamaged();
     LedgerState state = snapshot ? LedgerState::of(*snapshot) : LedgerState();
+    // The snapshot that stood for a damaged file is written at once; one of an older version at the next flush.
+    m_logNeedsRewrite = loaded.runsLost;
+    m_snapshotDue = !snapshot || !snapshot->uploadsInFlight.isEmpty() || snapshot->version != SyncState::currentVersion;
+    // An older version may have left them readable by others, or not even writable by their owner.
+    for (const QString &path : {stateFilePath(), m_logPath, m_journalPath}) {
+        struct stat st {};
+        const QByteArray native = QFile::encodeName(path);
+        if (::lstat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777) != 0600)
+            ::chmod(native.constData(), 0600);
+    }
 
     QByteArray bytes;
     QString reason;
@@ -670,7 +680,8 @@ void StateLedger::run()
             }
         }
         m_retryAsked = false;
-        const bool flushing = m_flushAsked || m_stopping; // the end writes the state whole, as a flush does
+        const bool stopping = m_stopping;
+        const bool flushing = m_flushAsked || stopping; // the end writes the state whole, as a flush does
         std::optional<Pending> job = std::move(m_pending);
         m_pending.reset();
         if (!job && !failed && !flushing) {
@@ -723,7 +734,7 @@ void StateLedger::run()
             m_flushAsked = false;
         m_phase = Phase::idle;
         m_settled.notify_all();
-        if (m_stopping && !m_pending) {
+        if (stopping && !m_pending) {
             if (!ok) {
                 const SyncStateStore::Unwritten unwritten{error, qint64(m_saves - m_onDisk), m_writtenAt};
                 qCCritical(lcSync, "State not written at exit: %s", qUtf8Printable(unwritten.describe()));
@@ -760,7 +771,7 @@ bool StateLedger::write(const LedgerState &next, Ticket ticket, bool compactNow,
         m_logged = next;
     }
     const qint64 share = std::max(m_compactionFloor, m_snapshot.lastWrittenBytes() / 2);
-    if (m_logSize > share || (compactNow && m_logSize > 0 && m_logDirty)) {
+    if (m_logSize > share || (compactNow && (m_logDirty || m_snapshotDue))) {
         QString compactionError;
         if (!compact(m_logged, ticket, true, &compactionError))
             qCCritical(lcSync, "Failed to write the state whole: %s", qUtf8Printable(compactionError));
@@ -811,6 +822,7 @@ bool StateLedger::compact(const LedgerState &state, Ticket ticket, bool withSnap
         const SyncStateStore::WriteOutcome outcome = m_snapshot.write(state.toSyncState(), error);
         if (outcome == SyncStateStore::WriteOutcome::failed)
             return false;
+        m_snapshotDue = false;
         if (outcome == SyncStateStore::WriteOutcome::written) {
             std::lock_guard lock(m_mutex);
             m_figures.snapshotBytes += m_snapshot.lastWrittenBytes();

@@ -176,6 +176,7 @@ private:
     qint64 m_logSize = 0;
     bool m_logNeedsRewrite = false; // damaged or unopenable: the next write compacts
     bool m_logDirty = false;        // the log holds lines beyond its header
+    bool m_snapshotDue = false;     // none on disk, or one of an older shape: a flush writes it
     std::function<void()> m_compactionHook;
 
     mutable std::mutex m_mutex;
