@@ -351,12 +351,18 @@ QByteArray ledgerlog::header(const LedgerState &state, quint64 seq)
 ledgerlog::Replay ledgerlog::replay(const QByteArray &log, LedgerState state)
 {
     Replay result;
+    if (log.isEmpty()) {
+        // A log is never empty: it starts whole, with its header line.
+        result.end = Replay::End::damaged;
+        result.reason = QStringLiteral("the file is empty");
+    }
     qsizetype at = 0;
     while (at < log.size()) {
         const qsizetype end = log.indexOf('\n', at);
         if (end < 0) {
-            result.end = Replay::End::cut;
-            result.reason = QStringLiteral("the last line is cut short");
+            result.end = result.lines == 0 ? Replay::End::damaged : Replay::End::cut;
+            result.reason = result.lines == 0 ? QStringLiteral("line 1 is cut short")
+                                              : QStringLiteral("the last line is cut short");
             break;
         }
         const std::optional<QByteArray> json = unframe(QByteArrayView(log).sliced(at, end - at));
@@ -371,7 +377,8 @@ ledgerlog::Replay ledgerlog::replay(const QByteArray &log, LedgerState state)
             result.reason = QStringLiteral("line %1 fails its check").arg(result.lines + 1);
         }
         if (!batch) {
-            // The last batch may be half written (a kill): one that good lines follow was damaged afterwards.
+            // The last batch may be half written (a kill): one that good lines follow was damaged afterwards. The
+            // first line is written whole, by a rename: bad, it is damage too.
             bool goodFollows = false;
             for (qsizetype next = end + 1; next < log.size() && !goodFollows;) {
                 const qsizetype nextEnd = log.indexOf('\n', next);
@@ -380,7 +387,7 @@ ledgerlog::Replay ledgerlog::replay(const QByteArray &log, LedgerState state)
                 goodFollows = unframe(QByteArrayView(log).sliced(next, nextEnd - next)).has_value();
                 next = nextEnd + 1;
             }
-            result.end = goodFollows ? Replay::End::damaged : Replay::End::cut;
+            result.end = goodFollows || result.lines == 0 ? Replay::End::damaged : Replay::End::cut;
             break;
         }
         apply(*batch, state);

@@ -89,31 +89,38 @@ private Q_SLOTS:
     // A log as a kill or damage left it, replayed over an empty snapshot at a start.
     void replayAtStart_data()
     {
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<int>("saves");    // the saves whose state the start rebuilds
-        QTest::addColumn<bool>("runsLost");
-        QTest::newRow("whole") << "none" << 3 << false;
-        QTest::newRow("last line cut") << "cut" << 2 << false;
-        QTest::newRow("last line fails its check") << "last flipped" << 2 << false;
-        QTest::newRow("a bad line in the middle") << "middle flipped" << 1 << true;
-        QTest::newRow("garbage after the last line") << "garbage" << 3 << false;
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("saves"); // the saves whose state the start rebuilds
+        QTest::addColumn<QString>("damage"); // what the log says of a damaged log; empty: nothing
+        QTest::newRow("whole") << "none" << 3 << "";
+        QTest::newRow("last line cut") << "cut" << 2 << "";
+        QTest::newRow("last line fails its check") << "last flipped" << 2 << "";
+        QTest::newRow("garbage after the last line") << "garbage" << 3 << "";
+        QTest::newRow("a bad line in the middle") << "middle flipped" << 1 << "line 3 fails its check";
+        QTest::newRow("the first line fails its check") << "first flipped" << 0 << "line 1 fails its check";
+        QTest::newRow("emptied") << "emptied" << 0 << "the file is empty";
     }
 
     void replayAtStart()
     {
-        QFETCH(QString, damage);
+        QFETCH(QString, change);
         QFETCH(int, saves);
-        QFETCH(bool, runsLost);
+        QFETCH(QString, damage);
+        const bool runsLost = !damage.isEmpty();
         const QList<StateSources> all = threeSaves();
         QByteArray log = logOf(all);
-        if (damage == "cut")
+        if (change == "cut")
             log.chop(7);
-        else if (damage == "last flipped")
+        else if (change == "last flipped")
             log[log.size() - 5] = log.at(log.size() - 5) == 'x' ? 'y' : 'x';
-        else if (damage == "middle flipped")
+        else if (change == "middle flipped")
             log[lineStart(log, 2) + 12] = '#';
-        else if (damage == "garbage")
+        else if (change == "first flipped")
+            log[12] = '#';
+        else if (change == "garbage")
             log += QByteArray("\0\0\0\0\0\0", 6);
+        else if (change == "emptied")
+            log.clear();
         TempTree dir;
         QVERIFY(writeFile(dir.path("sync-state.log"), log));
         LogCapture capture;
@@ -125,11 +132,12 @@ private Q_SLOTS:
         QVERIFY(loaded.state);
         LedgerState rebuilt = LedgerState::of(*loaded.state);
         rebuilt.entries = loaded.entries;
-        QCOMPARE(rebuilt, stateOf(all.at(saves - 1)));
+        QCOMPARE(rebuilt, saves > 0 ? stateOf(all.at(saves - 1)) : LedgerState());
         QCOMPARE(loaded.runsLost, runsLost);
         const bool copied = !QDir(dir.root()).entryList({"sync-state.log.damaged-*"}).isEmpty();
         QCOMPARE(copied, runsLost);
-        QCOMPARE(capture.contains(syncCategory, "Failed to load state log: line 3 fails its check"), runsLost);
+        if (runsLost)
+            QVERIFY(capture.contains(syncCategory, "Failed to load state log: " + damage));
         // What the start wrote (a cut line taken off, a damaged log replaced) reads back the same.
         StateLedger again(dir.root());
         const StateLedger::Loaded reloaded = again.load();

@@ -1,0 +1,81 @@
+// The sync engine as a process of its own, for tests that kill it for real. It watches the export folder with the
+// service at the base URL and says what it did on stdout, a line each:
+//   completed <folder path>   an upload into the folder's gallery was recorded
+//   synced                    every folder is synced, nothing runs or waits to run, and the state is on disk
+// Usage: varnostima-engine-child <support folder> <export folder> <base URL> <token> [--die-in-compaction N]
+// With --die-in-compaction the state is written whole after each recorded upload, and the process kills itself
+// (SIGKILL) in the N-th such write, between the new state file and the new log.
+
+#include "service/VarnostimaAPI.h"
+#include "sync/SyncManager.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <memory>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool settled(const SyncManager &manager)
+{
+    if (!manager.hasCompletedInitialReconcile() || manager.isReconciling() || manager.isAutoSyncing()
+        || manager.isAutoSyncScheduled() || manager.reconcileError() || manager.folders().isEmpty())
+        return false;
+    return std::all_of(manager.folders().cbegin(), manager.folders().cend(),
+                       [](const SyncFolder &folder) { return folder.status.is(SyncStatus::Case::synced); });
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 5) {
+        QTextStream(stderr) << "usage: varnostima-engine-child <support> <export> <base URL> <token> "
+                               "[--die-in-compaction N]\n";
+        return 2;
+    }
+    const int dieInCompaction = args.size() >= 7 && args.at(5) == QLatin1String("--die-in-compaction")
+                                    ? args.at(6).toInt()
+                                    : 0;
+    VarnostimaAPI api;
+    api.setCredentials(QUrl(args.at(3)), args.at(4));
+    api.setTimeouts({5s, 5s, 10s});
+    SyncManager manager(args.at(1), SyncDelays{.refresh = 50ms, .autoSync = 50ms, .streamLatency = 100ms,
+                                               .firstRetry = 200ms, .maxRetry = 1s, .settle = 0ms});
+    manager.setAPI(api);
+    QTextStream out(stdout);
+    if (dieInCompaction > 0) {
+        auto count = std::make_shared<std::atomic<int>>(0);
+        manager.ledger().setCompactionHook([dieInCompaction, count] {
+            if (++*count == dieInCompaction)
+                ::kill(::getpid(), SIGKILL);
+        });
+    }
+    manager.setOnUploadCompleted(
+        [&](UploadKind, const QString &, const QString &, const QString &, qint64, const QString &path) {
+            out << "completed " << path << '\n' << Qt::flush;
+            if (dieInCompaction > 0)
+                manager.flushState();
+        });
+    manager.setWatchFolder(args.at(2));
+    QTimer poll;
+    bool said = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (said || !settled(manager))
+            return;
+        manager.flushState();
+        out << "synced\n" << Qt::flush;
+        said = true;
+    });
+    poll.start(50);
+    return app.exec();
+}

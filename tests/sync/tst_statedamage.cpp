@@ -1,0 +1,167 @@
+// A replacement under way (the old version deleted, the new one not yet confirmed) as the support folder stood at
+// that moment, with one of the files that note it damaged or unwritable: the next start still finishes it, keeps a
+// copy of the damaged file, and says in its log what was wrong.
+//
+// Runs without CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH, so that permission bits count also for root.
+
+#include "UploadTestFixture.h"
+
+#include "support/FileBytes.h"
+#include "support/LogCapture.h"
+#include "sync/StateLedger.h"
+#include "sync/UploadJournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using testsupport::awaitTask;
+using testsupport::LogCapture;
+using testsupport::ScriptedAnswer;
+using testsupport::TempTree;
+
+namespace {
+
+bool g_capabilitiesDropped = false;
+
+// Before any thread starts, so that every thread goes without them.
+bool dropFileCapabilities()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+void copyFiles(const QString &from, const QString &to)
+{
+    for (const QString &name : QDir(from).entryList(QDir::Files | QDir::Hidden))
+        QVERIFY(QFile::copy(from + '/' + name, to + '/' + name));
+}
+
+QStringList imagesOf(const testsupport::StandInService &service, const QString &galleryId)
+{
+    QStringList list;
+    if (const auto gallery = service.gallery(galleryId)) {
+        for (const auto &image : gallery->images)
+            list.append(QStringLiteral("%1=%2").arg(image.fileName).arg(image.fileSize));
+    }
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+class TestStateDamage : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void replacementSurvivesOneDamagedFile_data()
+    {
+        QTest::addColumn<QString>("file");   // "upload runs" or "state log"
+        QTest::addColumn<QString>("damage"); // "cut", "emptied", "garbage", "folder" or "mode 000"
+        QTest::addColumn<QString>("said");   // the reason the log gives; empty: the file is not taken for damaged
+        QTest::newRow("upload runs cut") << "upload runs" << "cut" << "Failed to load upload runs: ";
+        QTest::newRow("upload runs emptied") << "upload runs" << "emptied" << "Failed to load upload runs: the file is empty";
+        QTest::newRow("upload runs garbage") << "upload runs" << "garbage" << "Failed to load upload runs: ";
+        QTest::newRow("upload runs a folder")
+            << "upload runs" << "folder" << "Failed to load upload runs: a folder stands in its place";
+        QTest::newRow("upload runs unwritable") << "upload runs" << "mode 000" << "";
+        QTest::newRow("state log cut") << "state log" << "cut" << "";
+        QTest::newRow("state log emptied") << "state log" << "emptied" << "Failed to load state log: the file is empty";
+        QTest::newRow("state log garbage") << "state log" << "garbage" << "Failed to load state log: line 1 ";
+        QTest::newRow("state log a folder")
+            << "state log" << "folder" << "Failed to load state log: a folder stands in its place";
+    }
+
+    void replacementSurvivesOneDamagedFile()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, damage);
+        QFETCH(QString, said);
+        if (damage == "mode 000" && ::geteuid() == 0 && !g_capabilitiesDropped)
+            QSKIP("root with its capabilities: permission bits do not count");
+        uploadtest::Engine e;
+        e.service.setApiDeleteMarksDeleted(true);
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.tree.addFile("Shoot/b.jpg", 11);
+        e.watch();
+        e.pass();
+        const QString id = e.entry("Shoot").status.galleryId();
+        e.tree.addFile("Shoot/a.jpg", 99);
+        e.refresh();
+
+        // The old version is deleted; the new one's upload is held, and the files are taken as they stand then.
+        ScriptedAnswer held{500, "{\"error\":\"held\"}"};
+        held.held = true;
+        const qsizetype puts = e.service.requests("PUT", "/store/*").size();
+        e.service.script("PUT", "/store/*", held);
+        auto pass = e.manager->runAutoSync();
+        QTRY_COMPARE_WITH_TIMEOUT(e.service.requests("PUT", "/store/*").size(), puts + 1, 10000);
+        TempTree stood;
+        copyFiles(e.support.root(), stood.root());
+        e.manager.reset();
+        e.service.releaseHeld();
+        awaitTask(std::move(pass));
+        QCOMPARE(imagesOf(e.service, id), QStringList{"b.jpg=11"});
+        QVERIFY(e.service.gallery(id)->deletedFileNames.contains("a.jpg"));
+        QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
+        copyFiles(stood.root(), e.support.root());
+
+        const QString path = e.support.path(file == "upload runs" ? QString(UploadJournal::fileName)
+                                                                  : QString(StateLedger::logFileName));
+        QVERIFY2(QFileInfo(path).isFile(), qPrintable(path));
+        const QByteArray bytes = testsupport::readFile(path);
+        QFile::remove(path);
+        if (damage == "cut")
+            QVERIFY(testsupport::writeFile(path, bytes.left(bytes.size() / 2)));
+        else if (damage == "emptied")
+            QVERIFY(testsupport::writeFile(path, QByteArray()));
+        else if (damage == "garbage")
+            QVERIFY(testsupport::writeFile(path, QByteArray(bytes.size(), '\x9c')));
+        else if (damage == "folder")
+            QVERIFY(QDir().mkpath(path + "/x"));
+        else if (damage == "mode 000")
+            QVERIFY(testsupport::writeFile(path, bytes) && ::chmod(QFile::encodeName(path).constData(), 0) == 0);
+
+        LogCapture log;
+        e.restart();
+        e.watch();
+        e.pass();
+        e.pass(); // nothing left: sends nothing
+        QCOMPARE(imagesOf(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
+        if (!said.isEmpty()) {
+            QVERIFY(log.contains(QStringLiteral("no.varnostima.mac.Sync"), said));
+            const QStringList aside =
+                QDir(e.support.root()).entryList({QFileInfo(path).fileName() + ".damaged-*"}, QDir::AllEntries);
+            QCOMPARE(aside.size(), 1);
+        }
+        for (const auto &line : log.lines(QStringLiteral("no.varnostima.mac.Sync")))
+            QVERIFY2(!line.message.contains("Ugyldig"), qPrintable(line.message)); // the log speaks English
+        // And the same once more, with whatever this start wrote.
+        e.restart();
+        e.watch();
+        e.pass();
+        QCOMPARE(imagesOf(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    g_capabilitiesDropped = ::geteuid() == 0 && dropFileCapabilities();
+    QCoreApplication app(argc, argv);
+    TestStateDamage test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_statedamage.moc"
