@@ -268,22 +268,8 @@ int main(int argc, char **argv)
         }
         const double passEnd = now();
         const double passCpu = cpuSeconds() - passCpuStart;
-        // The last write lands within the interval the one before it set, and the time the write takes; the end of
-        // the pass writes what it held at once.
-        waitUntil(
-            [&counter, passEnd] {
-                if (now() - passEnd < 0.5)
-                    return false;
-                const std::vector<StateWriteCounter::Write> landed = counter.writes();
-                const auto last = std::find_if(landed.crbegin(), landed.crend(),
-                                               [](const StateWriteCounter::Write &write) { return !write.copy; });
-                if (last == landed.crend())
-                    return false;
-                const std::chrono::duration<double> held =
-                    SyncStateStore::intervalAfter(last->bytes, SyncStateStore::defaultMinInterval);
-                return now() - last->at > held.count() + 1.0;
-            },
-            60 * 1000);
+        // Everything the pass saved is on disk.
+        waitUntil([&manager] { return manager->ledger().isOnDisk(manager->ledger().latestTicket()); }, 60 * 1000);
         const std::vector<StateWriteCounter::Write> writes = counter.writes();
         qint64 total = 0;
         double shortestGap = 0;
@@ -308,9 +294,14 @@ int main(int argc, char **argv)
                     fileWrites, writes.size() - fileWrites, copiesWritten, shortestGap, total / 1e6, finalBytes / 1e6,
                     finalBytes ? double(total) / double(finalBytes) : 0.0, lastAt - passEnd);
         const StateLedger::Figures figures = manager->ledger().figures();
+        const qint64 passBytes = figures.logBytes + figures.snapshotBytes + figures.journalBytes;
         std::printf("  ledger: %lld bytes appended to the log in %lld lines, %lld bytes of snapshots in %lld, %lld bytes "
                     "of upload runs\n",
                     figures.logBytes, figures.appends, figures.snapshotBytes, figures.compactions, figures.journalBytes);
+        manager->flushState(); // as at quit: the state whole
+        const qint64 flushedFile = QFileInfo(supportDir + "/sync-state.json").size();
+        std::printf("  the pass wrote %.2f MB in all, %.1fx the state file as a flush then writes it (%.2f MB)\n",
+                    passBytes / 1e6, flushedFile ? double(passBytes) / double(flushedFile) : 0.0, flushedFile / 1e6);
         std::fflush(stdout);
 
         // Synced and idle.
@@ -327,36 +318,28 @@ int main(int argc, char **argv)
         double sending = 0;
         double sendingWall = 0;
         double setGoing = 0;
+        StateLedger &ledger = manager->ledger();
         manager->setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
             if (step == SyncManager::UploadStep::sending && sending == 0) {
                 sending = cpuSeconds();
                 sendingWall = now();
-                manager->flushState(); // what the writer was asked to do before the upload could start
+                // What the writer was asked to do before the upload could start (the run is on disk by now).
+                while (!ledger.isOnDisk(ledger.latestTicket()))
+                    std::this_thread::sleep_for(1ms);
                 setGoing = cpuSeconds();
             }
         });
-        // The writes a change caused have landed once none followed within the interval the last one set.
-        // The change records its image, so at least one write is due; the writer may hold it a while.
-        const auto writesSettled = [&counter](double since) {
-            const std::vector<StateWriteCounter::Write> landed = counter.writes();
-            if (std::none_of(landed.cbegin(), landed.cend(), [](const auto &write) { return !write.copy; }))
-                return false;
-            double last = since;
-            qint64 bytes = 0;
-            for (const StateWriteCounter::Write &write : landed) {
-                if (!write.copy) {
-                    last = write.at;
-                    bytes = write.bytes;
-                }
-            }
-            const std::chrono::duration<double> held =
-                SyncStateStore::intervalAfter(bytes, SyncStateStore::defaultMinInterval);
-            return now() - last > held.count() + 1.0;
+        const auto bytesWritten = [&ledger] {
+            const StateLedger::Figures figures = ledger.figures();
+            return figures.logBytes + figures.snapshotBytes + figures.journalBytes;
         };
+        // The change records its image: it has landed once the pass is over and every save is on disk.
+        const auto writesSettled = [&ledger](double) { return ledger.isOnDisk(ledger.latestTicket()); };
         const QList<SyncFolder> listed = manager->folders();
         for (int r = 0; r < runs; ++r) {
             const SyncFolder &target = listed.at((r * 7919 + 13) % listed.size());
             counter.reset();
+            const qint64 bytesBefore = bytesWritten();
             sending = 0;
             const double cpuStart = cpuSeconds();
             const double wallStart = now();
@@ -374,10 +357,11 @@ int main(int argc, char **argv)
                 stateWrites += write.copy ? 0 : 1;
             std::printf("new image, run %d: %.1f ms CPU from the file landing to its upload starting (%.0f ms wall, "
                         "%lld ms of it specified waits), %.1f ms with what it had set going by then; %.1f ms CPU for "
-                        "the whole change, state file written %zu times for it\n",
+                        "the whole change, state file written %zu times for it, %lld bytes written for it in all\n",
                         r + 1, (sending - cpuStart) * 1e3, (sendingWall - wallStart) * 1e3,
                         qint64((delays.streamLatency + delays.refresh + delays.autoSync).count()),
-                        (setGoing - cpuStart) * 1e3, (settled - cpuStart) * 1e3, stateWrites);
+                        (setGoing - cpuStart) * 1e3, (settled - cpuStart) * 1e3, stateWrites,
+                        bytesWritten() - bytesBefore);
             std::fflush(stdout);
         }
         manager.reset();

@@ -605,7 +605,8 @@ QFuture<bool> StateLedger::whenOnDisk(Ticket ticket)
     promise->start();
     QFuture<bool> future = promise->future();
     std::lock_guard lock(m_mutex);
-    if (ticket <= m_onDisk || ticket <= m_failedUpTo) {
+    // While the disk refuses, the answer is no at once; the writer still tries again by itself.
+    if (ticket <= m_onDisk || ticket <= m_failedUpTo || m_failuresInRow > 0) {
         promise->addResult(ticket <= m_onDisk);
         promise->finish();
     } else {
