@@ -125,8 +125,8 @@ public:
     Ticket save(StateSources sources);
     Ticket latestTicket() const;
     bool isOnDisk(Ticket ticket) const;
-    // True once everything saved up to the ticket is on disk; false when the attempt that carried it failed, or at
-    // once while the disk refuses writes (the writer keeps trying by itself, 1 s doubling to 60 s).
+    // True once everything saved up to the ticket is on disk; false when the attempt that carried it failed (the
+    // writer keeps trying by itself, 1 s doubling to 60 s).
     QFuture<bool> whenOnDisk(Ticket ticket);
     // Tries a failed write again now (the disk is back).
     void retryNow();
