@@ -106,8 +106,8 @@ void buildLibrary(Fixture &fixture, int folders, int images)
     SyncState state;
     state.watchFolder = fixture.exportRoot;
     state.folderUploads = uploads;
-    store.save(state);
-    store.flush();
+    QString error;
+    store.write(state, &error);
     const auto write = [&](const QString &name, const QByteArray &bytes) {
         QFile file(support + u'/' + name);
         file.open(QIODevice::WriteOnly);

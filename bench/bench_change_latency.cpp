@@ -89,8 +89,8 @@ int main(int argc, char **argv)
         SyncState state;
         state.watchFolder = exportDir.path();
         state.folderUploads = uploads;
-        store.save(state);
-        store.flush();
+        QString error;
+        store.write(state, &error);
     }
 
     VarnostimaAPI api;
