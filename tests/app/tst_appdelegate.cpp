@@ -156,9 +156,14 @@ private Q_SLOTS:
         LogCapture log;
         auto delegate = makeDelegate();
         SyncManager &manager = delegate->syncManager();
-        const QString blocker = manager.stateFilePath() + QStringLiteral(".tmp"); // where the next file goes
-        if (refused)
-            QVERIFY(QDir().mkpath(blocker));
+        // Where the next state file and the new log go; the log does not exist yet, so its start is refused too.
+        const QStringList blockers{manager.stateFilePath() + QStringLiteral(".tmp"),
+                                   manager.ledger().logFilePath() + QStringLiteral(".tmp")};
+        QVERIFY(!QFile::exists(manager.ledger().logFilePath()));
+        for (const QString &blocker : blockers) {
+            if (refused)
+                QVERIFY(QDir().mkpath(blocker));
+        }
         manager.setIgnoredPaths({QStringLiteral("/e/privat")});
         manager.saveState();
         delegate->applicationWillTerminate();
@@ -167,7 +172,8 @@ private Q_SLOTS:
                                                         "start, later saves not on disk: ")),
                  refused);
         QCOMPARE(QFile::exists(manager.stateFilePath()), !refused);
-        QDir(blocker).removeRecursively();
+        for (const QString &blocker : blockers)
+            QDir(blocker).removeRecursively();
     }
 
     // The stored sign-in is checked only after construction, so its outcome reaches the callbacks installed there.

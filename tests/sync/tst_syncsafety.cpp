@@ -418,7 +418,7 @@ private Q_SLOTS:
         auto killed = e.manager->runAutoSync();
         QTRY_COMPARE_WITH_TIMEOUT(e.service.requests("POST", "/api/gallery/*").size(), 1, 10000); // confirming
         // The run is on disk before its confirmation goes out: a kill loses nothing of it.
-        QFile file(e.manager->uploadJournalPath());
+        QFile file(e.manager->ledger().logFilePath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains(R"("runs")"));
         e.manager.reset();
