@@ -2,6 +2,7 @@
 
 #include "SyncErrors.h"
 #include "SyncLogging.h"
+#include "platform/DiskRecovery.h"
 #include "service/Json.h"
 
 #include <QDateTime>
@@ -724,8 +725,10 @@ void StateLedger::run()
 
         lock.lock();
         if (ok) {
-            if (m_failuresInRow > 0)
+            if (m_failuresInRow > 0) {
                 qCInfo(lcSync, "State written after %d failed attempts", m_failuresInRow);
+                DiskRecovery::noteWriteSucceededAfterFailure();
+            }
             m_failuresInRow = 0;
             m_writtenAt = QDateTime::currentDateTime();
         } else {

@@ -56,6 +56,7 @@ SyncManager::SyncManager(const QString &supportDirectory, SyncDelays delays, QOb
     m_reconcileRetryTimer.setSingleShot(true);
     connect(&m_reconcileRetryTimer, &QTimer::timeout, this, &SyncManager::retryReconcile);
     connect(&DiskRecovery::instance(), &DiskRecovery::diskIsBack, this, &SyncManager::retryFoldersFailedForTheDisk);
+    connect(&DiskRecovery::instance(), &DiskRecovery::diskIsBack, this, [this] { m_ledger->retryNow(); });
     wireWatching();
     loadState();
 }
