@@ -146,6 +146,18 @@ inline constexpr QByteArrayView engineToken = "tok-1";
 
 // An engine as the app runs it, over a support folder that outlives restarts, watching a temporary export folder,
 // with the passes run by the test or by the engine's own timers.
+// The gallery's images as "name=size", sorted, one entry per image.
+inline QStringList imageSizes(const testsupport::StandInService &service, const QString &galleryId)
+{
+    QStringList list;
+    if (const auto gallery = service.gallery(galleryId)) {
+        for (const auto &image : gallery->images)
+            list.append(QStringLiteral("%1=%2").arg(image.fileName).arg(image.fileSize));
+    }
+    list.sort();
+    return list;
+}
+
 struct Engine {
     testsupport::StandInService service;
     testsupport::TempTree support;

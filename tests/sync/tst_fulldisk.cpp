@@ -15,6 +15,7 @@
 #include "sync/SyncManager.h"
 #include "sync/UploadHistoryStore.h"
 
+#include "support/FileCapabilities.h"
 #include "support/FileBytes.h"
 
 #include <QGuiApplication>
@@ -25,9 +26,7 @@
 #include <QTest>
 
 #include <csignal>
-#include <linux/capability.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -80,23 +79,6 @@ RecentUpload upload(const QString &id)
 
 constexpr int kRetryWait = 60000; // the first retry comes after 5 s; the rest is room for a loaded machine
 constexpr auto kNoRetry = 1h;      // a back-off no test outlasts: only the disk coming back explains a write
-
-// As root, permission bits bind only without these capabilities. Threads inherit them: called before any starts.
-void dropFileAccessOverride()
-{
-    if (::geteuid() != 0)
-        return;
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    const quint32 dac = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
-    if (::syscall(SYS_capget, &header, data) != 0)
-        qFatal("capget failed");
-    data[0].effective &= ~dac;
-    data[0].permitted &= ~dac;
-    data[0].inheritable &= ~dac;
-    if (::syscall(SYS_capset, &header, data) != 0)
-        qFatal("capset failed");
-}
 
 struct NoLoginItems final : LoginItemService {
     bool isEnabled() const override { return false; }
@@ -377,7 +359,8 @@ private Q_SLOTS:
 
 int main(int argc, char *argv[])
 {
-    dropFileAccessOverride();
+    if (!testsupport::dropFileAccessOverride())
+        qFatal("capset failed");
     QGuiApplication app(argc, argv);
     TestFullDisk test;
     QTEST_SET_MAIN_SOURCE_PATH

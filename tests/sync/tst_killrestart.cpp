@@ -53,11 +53,11 @@ private:
 };
 
 // "folder/path:name,name" -> the folder's image names.
-QMap<QString, QStringList> foldersOf(const QStringList &specs)
+QMap<QString, QStringList> foldersOf(const QStringList &layouts)
 {
     QMap<QString, QStringList> folders;
-    for (const QString &spec : specs)
-        folders[spec.section(':', 0, 0)] += spec.section(':', 1).split(',');
+    for (const QString &layout : layouts)
+        folders[layout.section(':', 0, 0)] += layout.section(':', 1).split(',');
     return folders;
 }
 
@@ -102,8 +102,8 @@ private Q_SLOTS:
         TempTree support;
         TempTree tree;
         qint64 size = 1000;
-        const auto add = [&](const QStringList &specs) {
-            const QMap<QString, QStringList> folders = foldersOf(specs);
+        const auto add = [&](const QStringList &layouts) {
+            const QMap<QString, QStringList> folders = foldersOf(layouts);
             for (auto it = folders.cbegin(); it != folders.cend(); ++it) {
                 for (const QString &name : it.value())
                     tree.addFile(it.key() + '/' + name, ++size);

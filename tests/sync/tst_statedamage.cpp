@@ -6,6 +6,7 @@
 
 #include "UploadTestFixture.h"
 
+#include "support/FileCapabilities.h"
 #include "support/FileBytes.h"
 #include "support/LogCapture.h"
 #include "sync/StateLedger.h"
@@ -15,9 +16,7 @@
 #include <QFile>
 #include <QTest>
 
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -30,33 +29,10 @@ namespace {
 
 bool g_capabilitiesDropped = false;
 
-// Before any thread starts, so that every thread goes without them.
-bool dropFileCapabilities()
-{
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    if (::syscall(SYS_capget, &header, data) != 0)
-        return false;
-    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
-        data[cap / 32].effective &= ~(1u << (cap % 32));
-    return ::syscall(SYS_capset, &header, data) == 0;
-}
-
 void copyFiles(const QString &from, const QString &to)
 {
     for (const QString &name : QDir(from).entryList(QDir::Files | QDir::Hidden))
         QVERIFY(QFile::copy(from + '/' + name, to + '/' + name));
-}
-
-QStringList imagesOf(const testsupport::StandInService &service, const QString &galleryId)
-{
-    QStringList list;
-    if (const auto gallery = service.gallery(galleryId)) {
-        for (const auto &image : gallery->images)
-            list.append(QStringLiteral("%1=%2").arg(image.fileName).arg(image.fileSize));
-    }
-    list.sort();
-    return list;
 }
 
 } // namespace
@@ -113,7 +89,7 @@ private Q_SLOTS:
         e.manager.reset();
         e.service.releaseHeld();
         awaitTask(std::move(pass));
-        QCOMPARE(imagesOf(e.service, id), QStringList{"b.jpg=11"});
+        QCOMPARE(uploadtest::imageSizes(e.service, id), QStringList{"b.jpg=11"});
         QVERIFY(e.service.gallery(id)->deletedFileNames.contains("a.jpg"));
         QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
         copyFiles(stood.root(), e.support.root());
@@ -139,7 +115,7 @@ private Q_SLOTS:
         e.watch();
         e.pass();
         e.pass(); // nothing left: sends nothing
-        QCOMPARE(imagesOf(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
+        QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
         if (!said.isEmpty()) {
             QVERIFY(log.contains(QStringLiteral("no.varnostima.mac.Sync"), said));
             const QStringList aside =
@@ -152,13 +128,13 @@ private Q_SLOTS:
         e.restart();
         e.watch();
         e.pass();
-        QCOMPARE(imagesOf(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
+        QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
     }
 };
 
 int main(int argc, char *argv[])
 {
-    g_capabilitiesDropped = ::geteuid() == 0 && dropFileCapabilities();
+    g_capabilitiesDropped = ::geteuid() == 0 && testsupport::dropFileAccessOverride();
     QCoreApplication app(argc, argv);
     TestStateDamage test;
     return QTest::qExec(&test, argc, argv);

@@ -51,17 +51,7 @@ enum class Cut { none, killedAfterDelete, killedBeforeDelete, uploadRefused, pre
 struct Engine : uploadtest::Engine {
     QByteArray journal() const { return contents(support.path(QString(UploadJournal::fileName))); }
     QByteArray log() const { return contents(support.path(QString(StateLedger::logFileName))); }
-    // Sizes of the gallery's images by name, one entry per image.
-    QStringList images(const QString &galleryId) const
-    {
-        QStringList list;
-        if (const auto gallery = service.gallery(galleryId)) {
-            for (const auto &image : gallery->images)
-                list.append(QStringLiteral("%1=%2").arg(image.fileName).arg(image.fileSize));
-        }
-        list.sort();
-        return list;
-    }
+    QStringList images(const QString &galleryId) const { return uploadtest::imageSizes(service, galleryId); }
 };
 
 } // namespace
