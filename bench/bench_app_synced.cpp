@@ -3,16 +3,19 @@
 // the app starts signed in with no state file, so its first full scan matches every folder by title and its first
 // pass of automatic sync fills in each folder's records. Prints:
 //   - the app's CPU (user + system, /proc/<pid>/stat) and wall time from its start until synced: every folder's
-//     records established, the state file written after the last of them, and the process idle;
+//     records established in the state on disk (the state file and its log replayed over it, as the app reads them
+//     at start; an older build keeps the state file alone), and the process idle;
 //   - its peak and idle resident memory then, the panel closed;
 //   - with --new N, N folders the service does not know (two images each) that the same pass syncs first: the
 //     stand-in's gallery-list requests, as pages and as walks (a request without a cursor starts one);
 //   - with --restart, the app started again on the state file it wrote: resident memory idle, panel closed;
 //   - with --overview, then the overview window opened from the tray's menu: resident memory idle with it open;
-//   - the bytes the app wrote to disk until synced (/proc/<pid>/io write_bytes) against the size of what it keeps;
+//   - the bytes the app wrote to disk until synced (/proc/<pid>/io write_bytes) against the size of the state file,
+//     and the log's size apart;
 //   - with --change N, N times one new image dropped into a seeded folder once synced: the app's CPU (its threads'
-//     /proc schedstat, in nanoseconds) from the file landing to its upload starting (the stand-in holds each PUT 1.5 s, and says when one arrives), its CPU and
-//     bytes written for the whole change, until 8 s after the image is on the service.
+//     /proc schedstat, in nanoseconds) from the file landing to its upload starting (the stand-in holds each PUT
+//     1.5 s, and says when one arrives), its CPU and bytes written for the whole change, until 8 s after the image
+//     is on the service; then whether the state on disk records the image, and the state file's and log's sizes.
 //
 //   bench_app_synced [--images N] [--per-folder N] [--new N] [--page-size N] [--app PATH] [--tree DIR]
 //                    [--idle SECONDS] [--restart] [--overview] [--change N]
@@ -27,6 +30,7 @@
 #include "BenchSupport.h"
 #include "SeededStandIn.h"
 #include "support/StandInService.h"
+#include "sync/StateLedger.h"
 #include "sync/SyncManager.h"
 
 #include <QCoreApplication>
@@ -50,6 +54,7 @@
 #include <fcntl.h>
 
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -390,43 +395,137 @@ private:
     QByteArray m_pending;
 };
 
-// Whether the state file holds every folder's records with their files' sizes: no record is left with size 0, as the
-// records a full scan links from the service's names are until the folder's update fills them in. Read again only
-// when the file changed.
-class FinalState
+// The state on disk as the app reads it at start: the snapshot, then the log's lines replayed over it. Read-only
+// (nothing is moved aside or cut) and kept up to date cheaply: the snapshot is decoded again only when it was
+// replaced, and of a log that only grew just the new lines are replayed.
+class StateOnDisk
 {
 public:
-    explicit FinalState(QString path)
-        : m_path(std::move(path))
+    explicit StateOnDisk(const QString &support)
+        : m_snapshotPath(support + u'/' + StateLedger::stateFileName)
+        , m_logPath(support + u'/' + StateLedger::logFileName)
     {
     }
-    bool reached()
+
+    // Reads what changed since the last call; false when the state is not there or cannot be read (yet).
+    bool refresh()
     {
-        const QFileInfo file(m_path);
-        if (!file.exists() || file.lastModified() == m_seen)
-            return m_final;
-        m_seen = file.lastModified();
-        QFile state(m_path);
-        if (!state.open(QIODevice::ReadOnly))
-            return m_final = false;
-        const QByteArray bytes = state.readAll();
-        m_final = !bytes.contains("\"fileSize\":0,") && !bytes.contains("\"fileSize\":0}");
-        return m_final;
+        // The log first: a compaction writes the new snapshot before it replaces the log, so the snapshot read
+        // after it is never older than the log's start, and a replay over it gives the state as of the log's end.
+        QFile log(m_logPath);
+        const bool hasLog = log.open(QIODevice::ReadOnly);
+        const std::optional<Stamp> logStamp = hasLog ? stampOf(log.handle()) : std::nullopt;
+        QFile snapshot(m_snapshotPath);
+        const bool hasSnapshot = snapshot.open(QIODevice::ReadOnly);
+        const std::optional<Stamp> snapshotStamp = hasSnapshot ? stampOf(snapshot.handle()) : std::nullopt;
+        if (!hasSnapshot && !hasLog)
+            return m_valid = false;
+        if (snapshotStamp != m_snapshotStamp) {
+            m_base = LedgerState();
+            if (hasSnapshot) {
+                try {
+                    m_base = LedgerState::of(decodeSyncState(snapshot.readAll()));
+                } catch (const std::exception &) {
+                    m_snapshotStamp.reset();
+                    return m_valid = false;
+                }
+            }
+            m_snapshotStamp = snapshotStamp;
+            m_logStamp.reset();
+        }
+        // A log replaced since may have the inode of an older one: its header's check tells them apart.
+        const QByteArray logStart = hasLog ? log.read(8) : QByteArray();
+        if (!logStamp || !m_logStamp || logStamp->inode != m_logStamp->inode || logStamp->size < m_logOffset
+            || logStart != m_logStart) {
+            m_state = m_base;
+            m_logOffset = 0;
+            m_logStamp = logStamp;
+            m_logStart = logStart;
+        }
+        if (logStamp && logStamp->size > m_logOffset) {
+            log.seek(m_logOffset);
+            // A last line still being written stays for the next read.
+            ledgerlog::Replay replay = ledgerlog::replay(log.readAll(), std::move(m_state));
+            m_state = std::move(replay.state);
+            m_logOffset += replay.goodBytes;
+        }
+        return m_valid = true;
+    }
+
+    bool valid() const { return m_valid; }
+    const LedgerState &state() const { return m_state; }
+    qint64 snapshotBytes() const { return QFileInfo(m_snapshotPath).size(); }
+    qint64 logBytes() const { return QFileInfo(m_logPath).size(); }
+
+    // Every folder's records hold their files' sizes: none is left with size 0, as the records a full scan links
+    // from the service's names are until the folder's update fills them in.
+    bool allSized() const
+    {
+        if (!m_valid)
+            return false;
+        for (const UploadRecords &records : m_state.records) {
+            for (qsizetype i = 0; i < records.size(); ++i) {
+                if (records.fileSizeAt(i) == 0)
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    // Whether the records of the folder hold the file by that name.
+    bool holds(const QString &folder, const QString &fileName) const
+    {
+        const auto records = m_state.records.constFind(folder);
+        if (records == m_state.records.cend())
+            return false;
+        for (qsizetype i = 0; i < records->size(); ++i) {
+            if (records->fileNameAt(i) == fileName)
+                return true;
+        }
+        return false;
     }
 
 private:
-    QString m_path;
-    QDateTime m_seen;
-    bool m_final = false;
+    struct Stamp {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 mtimeNs = 0;
+        bool operator==(const Stamp &) const = default;
+    };
+    static std::optional<Stamp> stampOf(int fd)
+    {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return std::nullopt;
+        return Stamp{quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size),
+                     qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+    }
+
+    const QString m_snapshotPath;
+    const QString m_logPath;
+    std::optional<Stamp> m_snapshotStamp;
+    std::optional<Stamp> m_logStamp;
+    QByteArray m_logStart;
+    qint64 m_logOffset = 0;
+    LedgerState m_base;
+    LedgerState m_state;
+    bool m_valid = false;
 };
 
-// When the state file was last written, in seconds since the app's start; -1 while there is none.
+// When the state was last written (the snapshot or the log), in seconds since the app's start; -1 while there is
+// none.
 double stateWrittenAt(const Library &library, const App &app)
 {
-    const QFileInfo state(library.support + QStringLiteral("/sync-state.json"));
-    if (!state.exists())
+    QDateTime last;
+    for (const QLatin1StringView name : {StateLedger::stateFileName, StateLedger::logFileName}) {
+        const QFileInfo file(library.support + u'/' + name);
+        if (file.exists() && (last.isNull() || file.lastModified() > last))
+            last = file.lastModified();
+    }
+    if (last.isNull())
         return -1;
-    return app.seconds() - double(state.lastModified().msecsTo(QDateTime::currentDateTime())) / 1000.0;
+    return app.seconds() - double(last.msecsTo(QDateTime::currentDateTime())) / 1000.0;
 }
 
 } // namespace
@@ -557,14 +656,14 @@ int main(int argc, char **argv)
 
     if (exitCode == 0) {
         auto first = std::make_unique<App>(binary, library);
-        // Synced: every folder's records established and the new folders synced, the state file holding them all,
-        // and then nothing left to do.
-        FinalState finalState(library.support + QStringLiteral("/sync-state.json"));
+        // Synced: every folder's records established and the new folders synced, the state on disk (the snapshot
+        // and the log replayed over it) holding them all, and then nothing left to do.
+        StateOnDisk onDisk(library.support);
         const bool synced = waitUntil(
             [&] {
                 return !first->running() || first->givenUp()
                        || (first->reconciled && first->baselines >= folders && first->firstSyncs >= newFolders
-                           && finalState.reached());
+                           && onDisk.refresh() && onDisk.allSized());
             },
             60 * 60 * 1000, 100);
         if (!synced || !first->running() || first->givenUp() || !first->waitIdle(3000, 10 * 60 * 1000)) {
@@ -578,13 +677,16 @@ int main(int argc, char **argv)
             const double cpu = processCpu(first->pid());
             const qint64 passBytes = writtenBytes(first->pid());
             std::printf("%d folders x %d images (%d images) seeded, %d new folders: synced, CPU %.2f s; the last "
-                        "folder's records at %.1f s, state file written at %.1f s; peak RSS %.1f MiB; %d failed "
+                        "folder's records at %.1f s, state last written at %.1f s; peak RSS %.1f MiB; %d failed "
                         "reconciles on the way\n",
                         folders, perFolder, folders * perFolder, newFolders, cpu, first->lastWorkAt,
                         stateWrittenAt(library, *first), statusMiB(first->pid(), "VmHWM:"), first->failedReconciles);
-            const qint64 stateBytes = QFileInfo(library.support + QStringLiteral("/sync-state.json")).size();
-            std::printf("  written until synced: %.1f MB; state file %.2f MB (%.1fx), all files beside it %.2f MB\n",
-                        passBytes / 1e6, stateBytes / 1e6, stateBytes > 0 ? double(passBytes) / double(stateBytes) : 0.0,
+            // The snapshot alone is the state's size once the log is compacted into it: the bytes are set against it.
+            const qint64 snapshotBytes = onDisk.snapshotBytes();
+            std::printf("  written until synced: %.1f MB; state file %.2f MB (%.1fx), its log %.3f MB, all files "
+                        "beside them %.2f MB\n",
+                        passBytes / 1e6, snapshotBytes / 1e6,
+                        snapshotBytes > 0 ? double(passBytes) / double(snapshotBytes) : 0.0, onDisk.logBytes() / 1e6,
                         filesSize(library.support) / 1e6);
             std::fflush(stdout);
             pause(idleSeconds * 1000);
@@ -623,10 +725,15 @@ int main(int argc, char **argv)
                 pause(8'000);
                 const double cpuEnd = cpuSince(cpuStart, first->pid());
                 const qint64 bytesEnd = writtenBytes(first->pid());
+                const QString fileName = QFileInfo(image).fileName();
+                const bool recorded =
+                    waitUntil([&] { return onDisk.refresh() && onDisk.holds(folder, fileName); }, 60'000, 100);
                 std::printf("  new image, run %d: %.1f ms CPU from the file landing to its upload starting (%.1f s "
-                            "wall); %.1f ms CPU for the whole change, %.3f MB written\n",
+                            "wall); %.1f ms CPU for the whole change, %.3f MB written; its state on disk: %s, state "
+                            "file %.2f MB, log %.3f MB\n",
                             r + 1, cpuSending * 1e3, wallSending - wallStart, cpuEnd * 1e3,
-                            (bytesEnd - bytesStart) / 1e6);
+                            (bytesEnd - bytesStart) / 1e6, recorded ? "recorded" : "NOT RECORDED",
+                            onDisk.snapshotBytes() / 1e6, onDisk.logBytes() / 1e6);
                 std::fflush(stdout);
             }
         }
@@ -642,9 +749,9 @@ int main(int argc, char **argv)
                 exitCode = 1;
             } else {
                 pause(idleSeconds * 1000);
-                std::printf("started again on its %.1f MB state file: idle, panel closed: RSS %.1f MiB (anonymous "
-                            "%.1f MiB), peak %.1f MiB, CPU %.2f s\n",
-                            QFileInfo(library.support + QStringLiteral("/sync-state.json")).size() / 1e6,
+                std::printf("started again on its %.2f MB state file and %.3f MB log: idle, panel closed: RSS %.1f "
+                            "MiB (anonymous %.1f MiB), peak %.1f MiB, CPU %.2f s\n",
+                            onDisk.snapshotBytes() / 1e6, onDisk.logBytes() / 1e6,
                             statusMiB(second.pid(), "VmRSS:"), statusMiB(second.pid(), "RssAnon:"),
                             statusMiB(second.pid(), "VmHWM:"), processCpu(second.pid()));
                 std::fflush(stdout);
