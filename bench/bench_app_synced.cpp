@@ -10,8 +10,8 @@
 //     stand-in's gallery-list requests, as pages and as walks (a request without a cursor starts one);
 //   - with --restart, the app started again on the state file it wrote: resident memory idle, panel closed;
 //   - with --overview, then the overview window opened from the tray's menu: resident memory idle with it open;
-//   - the bytes the app wrote to disk until synced (/proc/<pid>/io write_bytes) against the size of the state file,
-//     and the log's size apart;
+//   - the bytes the app wrote to disk until synced (/proc/<pid>/io write_bytes) against the state written whole as
+//     one file, and the state file's and the log's sizes on disk apart;
 //   - with --change N, N times one new image dropped into a seeded folder once synced: the app's CPU (its threads'
 //     /proc schedstat, in nanoseconds) from the file landing to its upload starting (the stand-in holds each PUT
 //     1.5 s, and says when one arrives), its CPU and bytes written for the whole change, until 8 s after the image
@@ -456,6 +456,7 @@ public:
     const LedgerState &state() const { return m_state; }
     qint64 snapshotBytes() const { return QFileInfo(m_snapshotPath).size(); }
     qint64 logBytes() const { return QFileInfo(m_logPath).size(); }
+    qint64 wholeBytes() const { return m_valid ? encodeSyncState(m_state.toSyncState()).size() : 0; }
 
     // Every folder's records hold their files' sizes: none is left with size 0, as the records a full scan links
     // from the service's names are until the folder's update fills them in.
@@ -681,12 +682,13 @@ int main(int argc, char **argv)
                         "reconciles on the way\n",
                         folders, perFolder, folders * perFolder, newFolders, cpu, first->lastWorkAt,
                         stateWrittenAt(library, *first), statusMiB(first->pid(), "VmHWM:"), first->failedReconciles);
-            // The snapshot alone is the state's size once the log is compacted into it: the bytes are set against it.
-            const qint64 snapshotBytes = onDisk.snapshotBytes();
-            std::printf("  written until synced: %.1f MB; state file %.2f MB (%.1fx), its log %.3f MB, all files "
-                        "beside them %.2f MB\n",
-                        passBytes / 1e6, snapshotBytes / 1e6,
-                        snapshotBytes > 0 ? double(passBytes) / double(snapshotBytes) : 0.0, onDisk.logBytes() / 1e6,
+            // The bytes are set against the state written whole, the file a compaction leaves: while the log is
+            // small the state may not have been written as one file yet.
+            const qint64 wholeBytes = onDisk.wholeBytes();
+            std::printf("  written until synced: %.1f MB, %.1fx the state written whole (%.2f MB); on disk: state file "
+                        "%.2f MB, its log %.3f MB, all files beside them %.2f MB\n",
+                        passBytes / 1e6, wholeBytes > 0 ? double(passBytes) / double(wholeBytes) : 0.0,
+                        wholeBytes / 1e6, onDisk.snapshotBytes() / 1e6, onDisk.logBytes() / 1e6,
                         filesSize(library.support) / 1e6);
             std::fflush(stdout);
             pause(idleSeconds * 1000);
