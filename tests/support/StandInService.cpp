@@ -551,6 +551,12 @@ void StandInService::setSyncStateReversed(bool reversed)
     d->state.syncStateReversed = reversed;
 }
 
+void StandInService::setIdsDescending(bool descending)
+{
+    const std::lock_guard lock(d->mutex);
+    d->state.idsDescending = descending;
+}
+
 bool StandInService::renameGallery(const QString &galleryId, const QString &title)
 {
     const std::lock_guard lock(d->mutex);

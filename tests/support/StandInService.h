@@ -96,6 +96,7 @@ public:
     // Behaviour
     void setGalleryPageSize(int size);
     void setSyncStateReversed(bool reversed); // the sync state lists galleries newest first
+    void setIdsDescending(bool descending); // each new id sorts before those handed out earlier
     // Each "/api/" request waits this long before it is acted on, as over a slower network; 0 by default.
     void setApiLatency(std::chrono::milliseconds latency);
     void setApiDeleteMarksDeleted(bool marks); // DELETE ".../images" adds the names to "deletedFileNames"

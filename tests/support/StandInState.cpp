@@ -125,7 +125,10 @@ QString StandInState::now()
 
 QString StandInState::nextId(const char *prefix)
 {
-    return QStringLiteral("%1-%2").arg(QLatin1String(prefix)).arg(++m_counters[prefix]);
+    const int n = ++m_counters[prefix];
+    // Fixed width, so that whichever way the ids run they compare as their numbers do.
+    return QStringLiteral("%1-%2").arg(QLatin1String(prefix)).arg(idsDescending ? 999999 - n : n, idsDescending ? 6 : 0,
+                                                                  10, QLatin1Char('0'));
 }
 
 StandInState::Gallery *StandInState::findGallery(const QString &id)

@@ -53,6 +53,7 @@ public:
     int galleryPageSize = 50;
     QByteArray deviceLoginToken; // handed out by the device-login page
     bool syncStateReversed = false;
+    bool idsDescending = false; // a later id sorts before an earlier one
     bool apiDeleteMarksDeleted = false;
     bool renameGallery(const QString &galleryId, const QString &title);
     std::chrono::milliseconds slotLifetime = std::chrono::minutes(15);

@@ -3,8 +3,11 @@
 //   completed <folder path>   an upload into the folder's gallery was recorded
 //   synced                    every folder is synced, nothing runs or waits to run, and the state is on disk
 // Usage: varnostima-engine-child <support folder> <export folder> <base URL> <token> [--die-in-compaction N]
+//        [--sync-by-hand]
 // With --die-in-compaction the state is written whole after each recorded upload, and the process kills itself
 // (SIGKILL) in the N-th such write, between the new state file and the new log.
+// With --sync-by-hand the user syncs every folder not synced once the first reconcile has ended, failed or not,
+// and "synced" no longer waits for a reconcile that succeeds.
 
 #include "service/VarnostimaAPI.h"
 #include "sync/SyncManager.h"
@@ -16,6 +19,7 @@
 #include <atomic>
 #include <csignal>
 #include <memory>
+#include <vector>
 
 #include <unistd.h>
 
@@ -23,10 +27,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool settled(const SyncManager &manager)
+bool settled(const SyncManager &manager, bool byHand)
 {
     if (!manager.hasCompletedInitialReconcile() || manager.isReconciling() || manager.isAutoSyncing()
-        || manager.isAutoSyncScheduled() || manager.reconcileError() || manager.folders().isEmpty())
+        || manager.isAutoSyncScheduled() || (manager.reconcileError() && !byHand) || manager.folders().isEmpty())
         return false;
     return std::all_of(manager.folders().cbegin(), manager.folders().cend(),
                        [](const SyncFolder &folder) { return folder.status.is(SyncStatus::Case::synced); });
@@ -40,12 +44,12 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() < 5) {
         QTextStream(stderr) << "usage: varnostima-engine-child <support> <export> <base URL> <token> "
-                               "[--die-in-compaction N]\n";
+                               "[--die-in-compaction N] [--sync-by-hand]\n";
         return 2;
     }
-    const int dieInCompaction = args.size() >= 7 && args.at(5) == QLatin1String("--die-in-compaction")
-                                    ? args.at(6).toInt()
-                                    : 0;
+    const qsizetype dieAt = args.indexOf(QLatin1String("--die-in-compaction"));
+    const int dieInCompaction = dieAt > 0 && dieAt + 1 < args.size() ? args.at(dieAt + 1).toInt() : 0;
+    const bool byHand = args.contains(QLatin1String("--sync-by-hand"));
     VarnostimaAPI api;
     api.setCredentials(QUrl(args.at(3)), args.at(4));
     api.setTimeouts({5s, 5s, 10s});
@@ -69,8 +73,19 @@ int main(int argc, char *argv[])
     manager.setWatchFolder(args.at(2));
     QTimer poll;
     bool said = false;
+    std::vector<QCoro::Task<void>> handRuns; // as a window keeps the run its button started
+    QSet<QString> syncedByHand;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (said || !settled(manager))
+        if (byHand && manager.hasCompletedInitialReconcile() && !manager.isReconciling()) {
+            const QList<SyncFolder> folders = manager.folders(); // a run starts at once and changes the list
+            for (const SyncFolder &folder : folders) {
+                if (folder.status.is(SyncStatus::Case::notSynced) && !syncedByHand.contains(folder.path)) {
+                    syncedByHand.insert(folder.path);
+                    handRuns.push_back(manager.syncFolder(folder));
+                }
+            }
+        }
+        if (said || !settled(manager, byHand))
             return;
         manager.flushState();
         out << "synced\n" << Qt::flush;

@@ -74,17 +74,19 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("pass");    // folders added before the start that is killed
         QTest::addColumn<QString>("killAt");      // "completed", "gallery N" or "compaction N"
         QTest::addColumn<QStringList>("later");   // folders added before the last start
-        QTest::addColumn<QString>("lastStart");   // "plain", "sync state fails" or "ids reversed"
-        QTest::newRow("confirmed run, sync state fails at the next start")
+        // "none"; "ids descend" from the start; at the last start "sync state fails" twice, or "sync state down"
+        // for good while the user syncs each folder by hand.
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("confirmed run, sync state fails throughout the next start, synced by hand")
             << QStringList{"Shoot:s1.jpg,s2.jpg"} << QStringList{"Shoot:s3.jpg"} << "completed" << QStringList{}
-            << "sync state fails";
+            << "sync state down";
         QTest::newRow("links of a pass, a new folder of that title earlier in path order")
             << QStringList{} << QStringList{"2025/Kunde B/Bryllup:b1.jpg,b2.jpg", "2025/Kunde C/Dåp:c1.jpg,c2.jpg",
                                             "2025/Kunde D/Jubileum:d1.jpg"}
-            << "gallery 2" << QStringList{"2023/Kunde A/Bryllup:x1.jpg,x2.jpg"} << "plain";
+            << "gallery 2" << QStringList{"2023/Kunde A/Bryllup:x1.jpg,x2.jpg"} << "none";
         QTest::newRow("links of a pass, sibling folders of one title")
             << QStringList{} << QStringList{"Fest:f1.jpg,f2.jpg", "Fest_:g1.jpg,g2.jpg", "Hage:h1.jpg"} << "gallery 3"
-            << QStringList{} << "ids reversed";
+            << QStringList{} << "ids descend";
         QTest::newRow("killed while the state is written whole")
             << QStringList{} << QStringList{"A:a1.jpg,a2.jpg", "B:b1.jpg,b2.jpg", "C:c1.jpg"} << "compaction 2"
             << QStringList{} << "sync state fails";
@@ -96,9 +98,10 @@ private Q_SLOTS:
         QFETCH(QStringList, pass);
         QFETCH(QString, killAt);
         QFETCH(QStringList, later);
-        QFETCH(QString, lastStart);
+        QFETCH(QString, fault);
         StandInService service;
         service.addAccount(token);
+        service.setIdsDescending(fault == "ids descend");
         TempTree support;
         TempTree tree;
         qint64 size = 1000;
@@ -139,11 +142,11 @@ private Q_SLOTS:
         }
 
         add(later);
-        if (lastStart == "sync state fails")
+        if (fault == "sync state fails")
             service.script("GET", "/api/sync/state", {500, "{\"error\":\"busy\"}"}, 2);
-        if (lastStart == "ids reversed")
-            service.setSyncStateReversed(true);
-        auto child = start();
+        if (fault == "sync state down")
+            service.script("GET", "/api/sync/state", {500, "{\"error\":\"busy\"}"}, 1000000);
+        auto child = start(fault == "sync state down" ? QStringList{"--sync-by-hand"} : QStringList{});
         QVERIFY(QTest::qWaitFor([&] { return child->said("synced") || !child->running(); }, 90000));
         QVERIFY(child->said("synced"));
         child->kill();
