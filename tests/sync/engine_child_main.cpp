@@ -1,11 +1,13 @@
 // The sync engine as a process of its own, for tests that kill it for real. It watches the export folder with the
 // service at the base URL and says what it did on stdout, a line each:
 //   completed <folder path>   an upload into the folder's gallery was recorded
+//   linked <id> <folder path> the folder is linked to the gallery (said for each folder just before "synced")
 //   synced                    every folder is synced, nothing runs or waits to run, and the state is on disk
 // Usage: varnostima-engine-child <support folder> <export folder> <base URL> <token> [--die-in-compaction N]
-//        [--sync-by-hand]
+//        [--die-at-completed N] [--sync-by-hand]
 // With --die-in-compaction the state is written whole after each recorded upload, and the process kills itself
 // (SIGKILL) in the N-th such write, between the new state file and the new log.
+// With --die-at-completed the process kills itself as soon as it has said its N-th "completed".
 // With --sync-by-hand the user syncs every folder not synced once the first reconcile has ended, failed or not,
 // and "synced" no longer waits for a reconcile that succeeds.
 
@@ -44,11 +46,15 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() < 5) {
         QTextStream(stderr) << "usage: varnostima-engine-child <support> <export> <base URL> <token> "
-                               "[--die-in-compaction N] [--sync-by-hand]\n";
+                               "[--die-in-compaction N] [--die-at-completed N] [--sync-by-hand]\n";
         return 2;
     }
-    const qsizetype dieAt = args.indexOf(QLatin1String("--die-in-compaction"));
-    const int dieInCompaction = dieAt > 0 && dieAt + 1 < args.size() ? args.at(dieAt + 1).toInt() : 0;
+    const auto countAfter = [&args](const char *option) {
+        const qsizetype at = args.indexOf(QLatin1String(option));
+        return at > 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : 0;
+    };
+    const int dieInCompaction = countAfter("--die-in-compaction");
+    const int dieAtCompleted = countAfter("--die-at-completed");
     const bool byHand = args.contains(QLatin1String("--sync-by-hand"));
     VarnostimaAPI api;
     api.setCredentials(QUrl(args.at(3)), args.at(4));
@@ -64,9 +70,12 @@ int main(int argc, char *argv[])
                 ::kill(::getpid(), SIGKILL);
         });
     }
+    int completed = 0;
     manager.setOnUploadCompleted(
         [&](UploadKind, const QString &, const QString &, const QString &, qint64, const QString &path) {
             out << "completed " << path << '\n' << Qt::flush;
+            if (++completed == dieAtCompleted)
+                ::kill(::getpid(), SIGKILL);
             if (dieInCompaction > 0)
                 manager.flushState();
         });
@@ -88,6 +97,8 @@ int main(int argc, char *argv[])
         if (said || !settled(manager, byHand))
             return;
         manager.flushState();
+        for (const SyncFolder &folder : manager.folders())
+            out << "linked " << folder.status.galleryId() << ' ' << folder.path << '\n';
         out << "synced\n" << Qt::flush;
         said = true;
     });

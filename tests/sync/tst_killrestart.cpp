@@ -38,6 +38,16 @@ public:
     {
         return std::any_of(m_lines.cbegin(), m_lines.cend(), [&](const QString &line) { return line.startsWith(prefix); });
     }
+    // What follows the prefix on each line that starts with it.
+    QStringList after(const QString &prefix) const
+    {
+        QStringList found;
+        for (const QString &line : m_lines) {
+            if (line.startsWith(prefix))
+                found.append(line.mid(prefix.size()));
+        }
+        return found;
+    }
     bool running() const { return m_process.state() != QProcess::NotRunning; }
     void kill()
     {
@@ -72,20 +82,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("first");   // folders synced by a start that ends when all is done
         QTest::addColumn<QStringList>("pass");    // folders added before the start that is killed
-        QTest::addColumn<QString>("killAt");      // "completed", "gallery N" or "compaction N"
+        // "completed N" or "compaction N" (the child kills itself at that moment) or "gallery N" (the test kills it
+        // once the service has made N galleries)
+        QTest::addColumn<QString>("killAt");
         QTest::addColumn<QStringList>("later");   // folders added before the last start
         // "none"; "ids descend" from the start; at the last start "sync state fails" twice, or "sync state down"
         // for good while the user syncs each folder by hand.
         QTest::addColumn<QString>("fault");
         QTest::newRow("confirmed run, sync state fails throughout the next start, synced by hand")
-            << QStringList{"Shoot:s1.jpg,s2.jpg"} << QStringList{"Shoot:s3.jpg"} << "completed" << QStringList{}
+            << QStringList{"Shoot:s1.jpg,s2.jpg", "Tur:t1.jpg"} << QStringList{"Shoot:s3.jpg", "Tur:t2.jpg"}
+            << "completed 2" << QStringList{}
             << "sync state down";
         QTest::newRow("links of a pass, a new folder of that title earlier in path order")
             << QStringList{} << QStringList{"2025/Kunde B/Bryllup:b1.jpg,b2.jpg", "2025/Kunde C/Dåp:c1.jpg,c2.jpg",
                                             "2025/Kunde D/Jubileum:d1.jpg"}
             << "gallery 2" << QStringList{"2023/Kunde A/Bryllup:x1.jpg,x2.jpg"} << "none";
         QTest::newRow("links of a pass, sibling folders of one title")
-            << QStringList{} << QStringList{"Fest:f1.jpg,f2.jpg", "Fest_:g1.jpg,g2.jpg", "Hage:h1.jpg"} << "gallery 3"
+            << QStringList{} << QStringList{"Fest:f1.jpg,f2.jpg", "Fest_:g1.jpg,g2.jpg", "Hage:h1.jpg"} << "completed 3"
             << QStringList{} << "ids descend";
         QTest::newRow("killed while the state is written whole")
             << QStringList{} << QStringList{"A:a1.jpg,a2.jpg", "B:b1.jpg,b2.jpg", "C:c1.jpg"} << "compaction 2"
@@ -125,12 +138,12 @@ private Q_SLOTS:
 
         add(pass);
         {
-            const bool inCompaction = killAt.startsWith("compaction ");
-            auto child = start(inCompaction ? QStringList{"--die-in-compaction", killAt.section(' ', 1)} : QStringList{});
-            if (killAt == "completed") {
-                QVERIFY(QTest::qWaitFor([&] { return child->said("completed") || !child->running(); }, 60000));
-                QVERIFY(child->said("completed"));
-            } else if (inCompaction) {
+            const QString moment = killAt.section(' ', 0, 0);
+            const QString n = killAt.section(' ', 1);
+            auto child = start(moment == "compaction"  ? QStringList{"--die-in-compaction", n}
+                               : moment == "completed" ? QStringList{"--die-at-completed", n}
+                                                       : QStringList{});
+            if (moment != "gallery") {
                 QVERIFY(QTest::qWaitFor([&] { return !child->running(); }, 60000)); // it kills itself
                 QVERIFY(!child->said("synced"));
             } else {
@@ -150,8 +163,12 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return child->said("synced") || !child->running(); }, 90000));
         QVERIFY(child->said("synced"));
         child->kill();
+        QMap<QString, QString> linkOfFolder;
+        for (const QString &link : child->after("linked "))
+            linkOfFolder.insert(QDir(tree.root()).relativeFilePath(link.section(' ', 1)), link.section(' ', 0, 0));
 
-        // Each folder's images are in one gallery, once each, and that gallery holds nothing else.
+        // Each folder's images are in one gallery, once each, and that gallery holds nothing else; the folder is
+        // linked to that gallery.
         const QMap<QString, QStringList> folders = foldersOf(first + pass + later);
         QMap<QString, QString> galleryOfFolder;
         for (const auto &gallery : service.galleries()) {
@@ -174,6 +191,7 @@ private Q_SLOTS:
             expected.sort();
             QVERIFY2(sorted == expected, qPrintable(QStringLiteral("gallery %1 (%2) holds %3, the folder %4")
                                                          .arg(gallery.id, gallery.title, names.join(','), owner)));
+            QCOMPARE(linkOfFolder.value(owner), gallery.id);
         }
         QCOMPARE(galleryOfFolder.size(), folders.size());
     }
