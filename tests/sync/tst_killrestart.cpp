@@ -91,8 +91,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fault");
         QTest::newRow("confirmed run, sync state fails throughout the next start, synced by hand")
             << QStringList{"Shoot:s1.jpg,s2.jpg", "Tur:t1.jpg"} << QStringList{"Shoot:s3.jpg", "Tur:t2.jpg"}
-            << "completed 2" << QStringList{}
-            << "sync state down";
+            << "completed 2" << QStringList{} << "sync state down";
         QTest::newRow("links of a pass, a new folder of that title earlier in path order")
             << QStringList{} << QStringList{"2025/Kunde B/Bryllup:b1.jpg,b2.jpg", "2025/Kunde C/Dåp:c1.jpg,c2.jpg",
                                             "2025/Kunde D/Jubileum:d1.jpg"}
