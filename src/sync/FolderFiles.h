@@ -156,6 +156,13 @@ public:
 
     friend bool operator==(const UploadRecords &a, const UploadRecords &b);
     friend bool operator==(const UploadRecords &a, const QList<UploadedFileMeta> &b);
+    // The very same data, not only equal records: a check that reads no record. Only sound while the caller
+    // holds the other copy (freed data may come back at the same address).
+    bool isSharedWith(const UploadRecords &other) const
+    {
+        return m_names == other.m_names && m_records.constData() == other.m_records.constData()
+               && m_records.size() == other.m_records.size();
+    }
 
 private:
     friend class SyncFolderFiles;

@@ -10,17 +10,16 @@
 // A line holds absolute values per key (folder P's records := ..., link P removed, run P ended, ...), so any prefix
 // of the log replayed in order over a snapshot taken at or after part of it gives the state as of that prefix.
 //
-// save() hands over shared copies of the engine's lists and returns a ticket; the writer diffs them against what it
-// logged last and appends the difference. Saves that arrive while a line is being written go into the next one.
+// save() hands over what changed since the save before it (StateHandover.h) and returns a ticket; the writer
+// appends the changes as one line. Saves that arrive while a line is being written go into the next one.
 // whenOnDisk(ticket) says when everything saved up to the ticket is on disk: the engine awaits it before any
 // request that acts on what the service told it.
 //
-// Once the log has grown past half the snapshot (and at least the floor), and at a flush, the writer writes a new
-// snapshot, then replaces the log with one header line (the runs and replacements); a kill between the two leaves
+// Once the log has grown past half the snapshot (and at least the floor), at the end of a pass over every folder
+// (writeWholeSoon) and at a flush, the writer writes a new snapshot, then replaces the log with one header line (the runs and replacements); a kill between the two leaves
 // the new snapshot and the old log, whose replay gives the same state.
 
-#include "SyncStateStore.h"
-#include "UploadJournal.h"
+#include "StateHandover.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -39,57 +38,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-
-using PendingFolderUploads = QHash<QString, UploadRecords>;
-
-// What a save writes, as shared copies of the engine's containers taken at the save.
-struct StateSources {
-    QString watchFolder;
-    QSet<QString> ignoredPaths;
-    QSet<QString> knownGalleryIds;
-    QSet<QString> dismissedGalleryIds;
-    QList<SyncFolder> folders;
-    PendingFolderUploads pendingUploads;
-    QHash<QString, QString> galleryLinks;
-    UploadJournalEntries entries; // the runs in flight and the replacements under way
-
-    SyncState build() const;
-};
-
-// The state by key, as the log changes it and a replay rebuilds it.
-struct LedgerState {
-    std::optional<QString> watchFolder;
-    QSet<QString> ignoredPaths;
-    QSet<QString> knownGalleryIds;
-    QSet<QString> dismissedGalleryIds;
-    QHash<QString, UploadRecords> records;
-    QHash<QString, QString> links;
-    UploadJournalEntries entries;
-
-    static LedgerState of(const SyncState &state);
-    SyncState toSyncState() const; // records by path order; runs and replacements left out
-    bool operator==(const LedgerState &) const = default;
-};
-
-namespace ledgerlog {
-// The line that turns `from` into `to`; empty when they are equal.
-QByteArray batch(const LedgerState &from, const LedgerState &to, quint64 seq);
-// The line a new log starts with: the runs and replacements, replacing whatever came before.
-QByteArray header(const LedgerState &state, quint64 seq);
-// "<crc32 as 8 hex digits> <json>\n"
-QByteArray frame(const QByteArray &json);
-
-struct Replay {
-    enum class End { clean, cut, damaged };
-    LedgerState state;
-    End end = End::clean;
-    qint64 goodBytes = 0; // the length of the lines replayed
-    int lines = 0;
-    QString reason;       // of a cut or damage
-};
-// Applies the log's lines over the state in order; stops at the first line that is cut or fails its check.
-Replay replay(const QByteArray &log, LedgerState state);
-} // namespace ledgerlog
 
 class StateLedger
 {
@@ -122,7 +70,8 @@ public:
     // Once, before the first save. Damaged files are moved aside as ".damaged-<time>" and logged. Never throws.
     Loaded load();
 
-    Ticket save(StateSources sources);
+    // From one thread at a time: it keeps what it handed last, to hand over only what changed.
+    Ticket save(const StateSources &sources);
     Ticket latestTicket() const;
     bool isOnDisk(Ticket ticket) const;
     // True once everything saved up to the ticket is on disk; false when the attempt that carried it failed (the
@@ -130,6 +79,8 @@ public:
     QFuture<bool> whenOnDisk(Ticket ticket);
     // Tries a failed write again now (the disk is back).
     void retryNow();
+    // Writes the state whole soon, when the log holds lines beyond its header: a pass over every folder has ended.
+    void writeWholeSoon();
 
     // Writes what is held and, when the log holds anything, a new snapshot; blocks until done or failed. For the
     // end of the process and for tests. Nothing when everything saved is on disk.
@@ -151,12 +102,13 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     struct Pending {
-        StateSources sources;
+        StateHandover handover;
         Ticket ticket = 0;
     };
 
     void run();
-    bool write(const LedgerState &next, Ticket ticket, bool compactNow, QString *error); // on the writer's thread
+    bool write(Ticket ticket, bool compactNow, QString *error); // on the writer's thread
+    LedgerState target() const;                                 // m_logged with m_unlogged applied
     bool append(const QByteArray &line, QString *error);
     // A new log holding only the header; with the snapshot first when the log's lines are not in the one on disk.
     bool compact(const LedgerState &state, Ticket ticket, bool withSnapshot, QString *error);
@@ -169,8 +121,12 @@ private:
     const qint64 m_compactionFloor;
     SyncStateStore m_snapshot; // the writer's (load() before it starts)
 
+    HandoverMaker m_maker; // the saving thread's
+
     // The writer's own.
+    HandoverIntake m_intake;
     LedgerState m_logged;          // what the snapshot and the log hold together
+    ledgerlog::Changes m_unlogged; // what the saves changed beyond it
     UploadJournalEntries m_journaled; // the replacements "upload-runs.json" holds
     int m_logFd = -1;
     qint64 m_logSize = 0;
@@ -189,6 +145,7 @@ private:
     Phase m_phase = Phase::idle;
     bool m_flushAsked = false;
     bool m_retryAsked = false;
+    bool m_wholeAsked = false;
     bool m_stopping = false;
     int m_failuresInRow = 0;
     Clock::time_point m_lastFailure;

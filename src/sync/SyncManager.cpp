@@ -222,8 +222,8 @@ void SyncManager::setPendingFolderUploads(const PendingFolderUploads &uploads)
 {
     if (!assign(m_pendingFolderUploads, uploads, &SyncManager::pendingFolderUploadsChanged))
         return;
-    m_galleryLinks.removeIf([this](const auto &link) {
-        return folderIndex(link.key()) < 0 && !m_pendingFolderUploads.contains(link.key());
+    dropGalleryLinks([this](const QString &path) {
+        return folderIndex(path) < 0 && !m_pendingFolderUploads.contains(path);
     });
 }
 
@@ -373,13 +373,17 @@ QCoro::Task<void> SyncManager::ensureSaved()
         throw SyncManagerError::unsaved();
 }
 
+// The ledger keeps a copy of the links it saved: a write, even of the same value, would copy every link.
 void SyncManager::updateGalleryLink(const SyncFolder &folder)
 {
     // A folder whose run is under way or failed keeps the link it had.
-    if (folder.status.is(SyncStatus::Case::synced))
-        m_galleryLinks.insert(folder.path, folder.status.galleryId());
-    else if (folder.status.is(SyncStatus::Case::removedLocally))
+    if (folder.status.is(SyncStatus::Case::synced)) {
+        const auto found = m_galleryLinks.constFind(folder.path);
+        if (found == m_galleryLinks.cend() || *found != folder.status.galleryId())
+            m_galleryLinks.insert(folder.path, folder.status.galleryId());
+    } else if (folder.status.is(SyncStatus::Case::removedLocally) && m_galleryLinks.contains(folder.path)) {
         m_galleryLinks.remove(folder.path);
+    }
 }
 
 void SyncManager::updateGalleryLinks()
@@ -390,9 +394,20 @@ void SyncManager::updateGalleryLinks()
         listed.insert(folder.path);
         updateGalleryLink(folder);
     }
-    m_galleryLinks.removeIf([this, &listed](const auto &link) {
-        return !listed.contains(link.key()) && !m_pendingFolderUploads.contains(link.key());
+    dropGalleryLinks([this, &listed](const QString &path) {
+        return !listed.contains(path) && !m_pendingFolderUploads.contains(path);
     });
+}
+
+void SyncManager::dropGalleryLinks(const std::function<bool(const QString &path)> &gone)
+{
+    QStringList paths;
+    for (auto it = m_galleryLinks.cbegin(); it != m_galleryLinks.cend(); ++it) {
+        if (gone(it.key()))
+            paths.append(it.key());
+    }
+    for (const QString &path : std::as_const(paths))
+        m_galleryLinks.remove(path);
 }
 
 QString SyncManager::storedGalleryId(const QString &folderPath) const

@@ -308,6 +308,7 @@ private:
     QCoro::Task<void> noteUploadInFlight(QString folderPath, QString galleryId, QStringList fileNames);
     void updateGalleryLink(const SyncFolder &folder);
     void updateGalleryLinks(); // after the whole list changed
+    void dropGalleryLinks(const std::function<bool(const QString &path)> &gone);
     QCoro::Task<void> runFullScanAndReconcile(); // the unawaited start: catches everything
 
     // Observed state.
@@ -473,6 +474,8 @@ private:
     // A change (a file-system event, a refresh, a pass that had to stand back) arrived while a reconcile ran: its
     // older scan may have overwritten it, so a refresh and a pass follow it.
     bool m_changedDuringReconcile = false;
+    // The pass a reconcile scheduled goes over every folder: the state is written whole at its end.
+    bool m_wholePassDue = false;
     // A reconcile, a refresh or a pass holds for a moment far more than the list it leaves (the state file's records,
     // a scan of the tree, the service's answer); freed, that heap stays with the process, scattered between live
     // blocks, unless it is handed back once the work has settled.

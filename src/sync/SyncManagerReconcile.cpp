@@ -306,8 +306,14 @@ QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
         // made meanwhile asks for its own pass.
         QFuture<bool> checking = QtConcurrent::run(hasAutoSyncWork, m_folders);
         const bool hasWork = co_await std::move(checking);
-        if (self && hasWork && generation == m_watchFolderGeneration)
-            scheduleAutoSync();
+        if (self && generation == m_watchFolderGeneration) {
+            if (hasWork) {
+                m_wholePassDue = true; // the pass after a reconcile goes over every folder
+                scheduleAutoSync();
+            } else {
+                m_ledger->writeWholeSoon(); // the reconcile was the pass over every folder
+            }
+        }
         co_return;
     }
     try {

@@ -480,6 +480,7 @@ QCoro::Task<void> SyncManager::runAutoSyncTask()
 {
     QPointer<SyncManager> self(this);
     setIsAutoSyncing(true);
+    const bool whole = std::exchange(m_wholePassDue, false);
     try {
         co_await runAutoSync();
     } catch (const std::exception &error) {
@@ -489,6 +490,9 @@ QCoro::Task<void> SyncManager::runAutoSyncTask()
     }
     if (!self)
         co_return;
+    // The state file is rewritten after a pass over every folder, never for a pass over a few.
+    if (whole)
+        m_ledger->writeWholeSoon();
     trimHeapSoon();
     setIsAutoSyncing(false);
     if (m_needsResyncAfterAutoSync) {

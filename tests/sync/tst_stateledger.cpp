@@ -10,7 +10,10 @@
 #include <QFile>
 #include <QTest>
 
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
+#include <thread>
 
 #include <sys/resource.h>
 
@@ -68,6 +71,77 @@ QByteArray logOf(const QList<StateSources> &saves)
         previous = next;
     }
     return log;
+}
+
+// One edit of the engine's state, as "what path": the entry is copied, changed and put back as the engine does.
+void edit(StateSources &s, const QString &step)
+{
+    const QString what = step.section(' ', 0, 0);
+    const QString path = step.section(' ', 1);
+    const auto at = [&s](const QString &p) {
+        for (qsizetype i = 0; i < s.folders.size(); ++i) {
+            if (s.folders.at(i).path == p)
+                return i;
+        }
+        return qsizetype(-1);
+    };
+    const UploadRecords records = QList<UploadedFileMeta>{{"x.jpg", 7, 8.0}, {step + ".jpg", 9, std::nullopt}};
+    SyncFolder entry;
+    if (at(path) >= 0)
+        entry = s.folders.at(at(path));
+    if (what == "records" || what == "unrecord" || what == "rename") {
+        if (what == "records")
+            entry.uploadedFiles = records;
+        else if (what == "unrecord")
+            entry.uploadedFiles.reset();
+        else
+            entry.path += "2";
+        s.folders[at(path)] = entry;
+    } else if (what == "same") { // equal records, built anew
+        entry.uploadedFiles = entry.uploadedFiles->toList();
+        s.folders[at(path)] = entry;
+    } else if (what == "add" || what == "twice") {
+        entry.path = path;
+        entry.uploadedFiles = records;
+        s.folders.append(entry);
+    } else if (what == "remove") {
+        s.folders.removeAt(at(path)); // its link stays in the engine's map; the save leaves it out
+    } else if (what == "reverse") {
+        std::reverse(s.folders.begin(), s.folders.end());
+    } else if (what == "link") {
+        s.galleryLinks.insert(path, "g-" + step);
+    } else if (what == "unlink") {
+        s.galleryLinks.remove(path);
+    } else if (what == "run") {
+        s.entries.runs.insert(path, {"g1", {"n.jpg"}});
+    } else if (what == "end") {
+        s.entries.runs.remove(path);
+    } else if (what == "replace") {
+        s.entries.replacements.insert(path, {"g2", {"b.jpg"}});
+    } else if (what == "replaced") {
+        s.entries.replacements.remove(path);
+    } else if (what == "ignore") {
+        s.ignoredPaths.insert(path);
+    } else if (what == "known") {
+        s.knownGalleryIds.insert(path);
+    } else if (what == "dismiss") {
+        s.dismissedGalleryIds.insert(path);
+    } else if (what == "wait") {
+        s.pendingUploads.insert(path, records);
+    } else if (what == "unwait") {
+        s.pendingUploads.remove(path);
+    } else if (what == "watch") {
+        s.watchFolder = path;
+    } else {
+        QFAIL(qPrintable("unknown step " + step));
+    }
+}
+
+// What a start rebuilds from the files as they stand.
+LedgerState stateOnDisk(const TempTree &dir)
+{
+    const LedgerState snapshot = LedgerState::of(decodeSyncState(readFile(dir.path("sync-state.json"))));
+    return ledgerlog::replay(readFile(dir.path("sync-state.log")), snapshot).state;
 }
 
 // The place of the n-th line (0: the header).
@@ -144,6 +218,97 @@ private Q_SLOTS:
         QVERIFY(reloaded.state);
         QCOMPARE(*reloaded.state, *loaded.state);
         QVERIFY(!reloaded.runsLost);
+    }
+
+    // Each save appends only what changed, found without a walk of the whole state; the lines on disk still give
+    // exactly the state the save describes. A save while the writer is busy leaves the engine's list its own: an
+    // edit of it then copies nothing.
+    void linesCarryEveryChange_data()
+    {
+        QTest::addColumn<QStringList>("steps"); // one save after each
+        QTest::addColumn<bool>("held");         // the saves wait for a writer busy writing the state whole
+        QTest::newRow("a folder's records") << QStringList{"records /e/B", "records /e/B"} << false;
+        QTest::newRow("records dropped") << QStringList{"unrecord /e/A"} << false;
+        QTest::newRow("the same records, built anew") << QStringList{"same /e/A", "records /e/A"} << false;
+        QTest::newRow("folder added") << QStringList{"add /e/D", "records /e/D"} << false;
+        QTest::newRow("folder removed, its link left") << QStringList{"remove /e/B", "records /e/C"} << false;
+        QTest::newRow("renamed") << QStringList{"rename /e/A", "records /e/A2"} << false;
+        QTest::newRow("reordered") << QStringList{"reverse", "records /e/C"} << false;
+        QTest::newRow("a path listed twice") << QStringList{"twice /e/A", "records /e/A", "remove /e/A"} << false;
+        QTest::newRow("links") << QStringList{"link /e/C", "unlink /e/A", "link /e/gone"} << false;
+        QTest::newRow("a run noted and ended") << QStringList{"run /e/A", "records /e/A", "end /e/A"} << false;
+        QTest::newRow("a replacement") << QStringList{"replace /e/B", "replaced /e/B"} << false;
+        QTest::newRow("ignored, known and dismissed") << QStringList{"ignore /e/X", "known g7", "dismiss g8"} << false;
+        QTest::newRow("records of a folder not listed")
+            << QStringList{"wait /e/P", "link /e/P", "records /e/A", "unwait /e/P", "wait /e/A"} << false;
+        QTest::newRow("records waiting for a folder listed later") << QStringList{"wait /e/Q", "add /e/Q"} << false;
+        QTest::newRow("the export folder") << QStringList{"watch ", "watch /f"} << false;
+        QTest::newRow("held: records, links and runs")
+            << QStringList{"records /e/B", "link /e/C", "run /e/C", "records /e/C", "end /e/C"} << true;
+        QTest::newRow("held: folder added and removed") << QStringList{"add /e/D", "remove /e/A"} << true;
+    }
+
+    void linesCarryEveryChange()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(bool, held);
+        StateSources sources = threeSaves().at(1);
+        sources.folders.append(sources.folders.first());
+        sources.folders.last().path = "/e/C";
+        sources.galleryLinks.insert("/e/C", "g3");
+        TempTree dir;
+        StateLedger ledger(dir.root());
+        ledger.load();
+        ledger.save(sources);
+        QVERIFY(!ledger.flush());
+
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool holding = false;
+        bool release = false;
+        std::thread flusher;
+        bool copied = false;
+        if (held) {
+            edit(sources, "known g5");
+            ledger.save(sources); // a line in the log, for the flush to write whole
+            ledger.setCompactionHook([&] {
+                std::unique_lock lock(mutex);
+                holding = true;
+                changed.notify_all();
+                changed.wait(lock, [&] { return release; });
+            });
+            flusher = std::thread([&ledger] { ledger.flush(); });
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return holding; });
+        }
+        for (const QString &step : std::as_const(steps)) {
+            edit(sources, step);
+            const StateLedger::Ticket ticket = ledger.save(sources);
+            if (held) {
+                const SyncFolder *list = sources.folders.constData();
+                sources.folders[0].imageCount += 1; // an edit of the engine's list while the save waits
+                copied = copied || sources.folders.constData() != list;
+                continue;
+            }
+            QFuture<bool> written = ledger.whenOnDisk(ticket);
+            written.waitForFinished();
+            QVERIFY(written.result());
+            QCOMPARE(stateOnDisk(dir), stateOf(sources));
+        }
+        if (held) {
+            {
+                std::lock_guard lock(mutex);
+                release = true;
+            }
+            changed.notify_all();
+            flusher.join();
+            ledger.setCompactionHook({});
+            QVERIFY(!copied);
+            QFuture<bool> written = ledger.whenOnDisk(ledger.latestTicket());
+            written.waitForFinished();
+            QVERIFY(written.result());
+            QCOMPARE(stateOnDisk(dir), stateOf(sources));
+        }
     }
 
     // A kill at any step of writing the state whole: the files as they stood then give the state of the last save.
