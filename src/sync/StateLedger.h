@@ -16,8 +16,9 @@
 // request that acts on what the service told it.
 //
 // Once the log has grown past half the snapshot (and at least the floor), at the end of a pass over every folder
-// (writeWholeSoon) and at a flush, the writer writes a new snapshot, then replaces the log with one header line (the runs and replacements); a kill between the two leaves
-// the new snapshot and the old log, whose replay gives the same state.
+// (writeWholeSoon) and at a flush, the writer writes a new snapshot, then replaces the log with one header line
+// (the runs and replacements); a kill between the two leaves the new snapshot and the old log, whose replay gives
+// the same state.
 
 #include "StateHandover.h"
 
