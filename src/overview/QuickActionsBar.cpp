@@ -66,12 +66,26 @@ QuickActionsBar::QuickActionsBar(MoveFolder move, QWidget *parent) : QWidget(par
 void QuickActionsBar::setFolders(const QList<SyncFolder> &folders)
 {
     m_movable.clear();
-    for (const SyncFolder &folder : folders) {
-        if (isMovableFolder(folder))
-            m_movable.append(folder);
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        if (isMovableFolder(folders.at(i)))
+            m_movable.insert(i, folders.at(i));
     }
-    m_statistics = folderStatistics(folders, *m_pending);
-    const FolderStatistics &s = m_statistics;
+    m_tally.reset(folders, *m_pending);
+    redraw();
+}
+
+void QuickActionsBar::setFolderEntry(qsizetype index, const SyncFolder &before, const SyncFolder &after)
+{
+    m_movable.remove(index);
+    if (isMovableFolder(after))
+        m_movable.insert(index, after);
+    m_tally.replace(index, before, after, *m_pending);
+    redraw();
+}
+
+void QuickActionsBar::redraw()
+{
+    const FolderStatistics &s = m_tally.counts();
 
     setTextColour(m_syncingText, Theme::foreground(palette(), Theme::Foreground::Secondary));
     setTextColour(m_updatingText, Theme::foreground(palette(), Theme::Foreground::Secondary));
@@ -113,7 +127,7 @@ void QuickActionsBar::moveAllMovedFolders()
     if (m_movable.isEmpty() || !m_move)
         return;
     setMoving(true);
-    runMoves(m_movable);
+    runMoves(m_movable.values());
 }
 
 QCoro::Task<void> QuickActionsBar::runMoves(QList<SyncFolder> folders)

@@ -7,6 +7,7 @@
 #include "overview/list/FolderCounters.h"
 
 #include <QCoroTask>
+#include <QMap>
 #include <QWidget>
 
 #include <functional>
@@ -24,9 +25,14 @@ public:
     explicit QuickActionsBar(MoveFolder move, QWidget *parent = nullptr);
 
     void setFolders(const QList<SyncFolder> &folders);
+    // The entry at index of the list last set was replaced (before: what it was): costs the entry alone.
+    void setFolderEntry(qsizetype index, const SyncFolder &before, const SyncFolder &after);
+    // The number of entries the bar counts, to tell whether an entry's notice fits the list it holds.
+    qsizetype folderCount() const { return m_tally.size(); }
+    qint64 entriesCounted() const { return m_tally.entriesCounted(); }
     // Pending-changes answers shared with other views of the same list (the bar keeps its own otherwise).
     void setPendingCache(std::shared_ptr<PendingChangesCache> pending) { m_pending = std::move(pending); }
-    const FolderStatistics &statistics() const { return m_statistics; }
+    const FolderStatistics &statistics() const { return m_tally.counts(); }
     // The texts shown, in order (for tests and accessibility).
     QStringList shownTexts() const;
     PlainButton *moveButton() const { return m_moveButton; }
@@ -43,13 +49,14 @@ Q_SIGNALS:
 private:
     QCoro::Task<void> runMoves(QList<SyncFolder> folders);
     void setMoving(bool moving);
+    void redraw();
 
     MoveFolder m_move;
-    // The folders a press moves: a failed move counts as moved, but only a synced folder can be moved. Only
-    // these are kept, not the whole list, which would stay shared with the engine's.
-    QList<SyncFolder> m_movable;
+    // The folders a press moves, by place in the list: a failed move counts as moved, but only a synced folder can
+    // be moved. Only these are kept, not the whole list, which would stay shared with the engine's.
+    QMap<qsizetype, SyncFolder> m_movable;
     std::shared_ptr<PendingChangesCache> m_pending = std::make_shared<PendingChangesCache>();
-    FolderStatistics m_statistics;
+    StatisticsTally m_tally;
     bool m_moving = false;
     QWidget *m_syncingGroup;
     QLabel *m_syncingText;

@@ -192,6 +192,10 @@ SyncOverviewView::SyncOverviewView(OverviewContext context, QWidget *parent)
     connect(&auth, &AuthManager::isAuthenticatedChanged, this, &SyncOverviewView::refreshContent);
     connect(&sync, &SyncManager::watchFolderChanged, this, &SyncOverviewView::refreshContent);
     connect(&sync, &SyncManager::hasCompletedInitialReconcileChanged, this, &SyncOverviewView::refreshContent);
+    // An entry changed in place costs that entry; a list that changed shape is taken whole.
+    connect(&sync, &SyncManager::folderEntryChanged, this, &SyncOverviewView::refreshEntry);
+    connect(&sync, &SyncManager::folderEntryAppended, this, [this] { m_foldersStale = true; });
+    connect(&sync, &SyncManager::folderListReplaced, this, [this] { m_foldersStale = true; });
     connect(&sync, &SyncManager::foldersChanged, this, &SyncOverviewView::refreshFolders);
     refreshFolders();
 }
@@ -303,11 +307,11 @@ std::optional<SyncFolder> SyncOverviewView::inspectedFolder() const
     const std::optional<QString> &selected = m_list->selectedFolderId();
     if (!selected)
         return std::nullopt;
-    for (const SyncFolder &folder : m_context.syncManager->folders()) {
-        if (folder.path == *selected)
-            return folder;
-    }
-    return std::nullopt;
+    // Looked up in the engine's table of paths: this runs at every edit of any entry.
+    const qsizetype index = m_context.syncManager->folderIndex(*selected);
+    if (index < 0)
+        return std::nullopt;
+    return m_context.syncManager->folders().at(index);
 }
 
 void SyncOverviewView::openDashboard()
@@ -324,10 +328,23 @@ void SyncOverviewView::refreshFolders()
 {
     const QList<SyncFolder> &folders = m_context.syncManager->folders();
     m_loading->setFolderCount(folders.size());
-    m_quickActions->setFolders(folders);
-    m_list->setFolders(folders);
+    if (m_foldersStale || m_quickActions->folderCount() != folders.size()) {
+        m_quickActions->setFolders(folders);
+        m_list->setFolders(folders);
+        m_foldersStale = false;
+    }
     refreshInspector();
     refreshContent();
+}
+
+void SyncOverviewView::refreshEntry(qsizetype index, const SyncFolder &before)
+{
+    if (m_foldersStale)
+        return;
+    const SyncFolder &now = m_context.syncManager->folders().at(index);
+    m_quickActions->setFolderEntry(index, before, now);
+    if (!m_list->setFolderEntry(index, now))
+        m_foldersStale = true;
 }
 
 void SyncOverviewView::refreshInspector()

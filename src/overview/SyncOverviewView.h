@@ -75,6 +75,7 @@ private:
     QWidget *buildBrowser();
     void refreshContent();
     void refreshFolders();
+    void refreshEntry(qsizetype index, const SyncFolder &before);
     void refreshInspector();
     void startScan();
 
@@ -83,6 +84,8 @@ private:
     ScanTrigger m_scanTrigger;
     OverviewContent m_content = OverviewContent::SignIn;
     bool m_showInspector = true;
+    // The list and the quick-actions bar take the engine's list whole at its next change, not entry by entry.
+    bool m_foldersStale = true;
 
     QMenu *m_appMenu = nullptr;
     QToolButton *m_dashboardButton = nullptr;

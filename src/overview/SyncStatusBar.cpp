@@ -136,9 +136,13 @@ SyncStatusBar::SyncStatusBar(SyncManager &syncManager, std::function<void(const 
     stripRow->addWidget(m_folderButton, 0, Qt::AlignTop);
     column->addWidget(strip);
 
+    connect(&m_syncManager, &SyncManager::folderListReplaced, this, &SyncStatusBar::recount);
+    connect(&m_syncManager, &SyncManager::folderEntryChanged, this, &SyncStatusBar::countEntry);
+    connect(&m_syncManager, &SyncManager::folderEntryAppended, this, &SyncStatusBar::countAppended);
     connect(&m_syncManager, &SyncManager::foldersChanged, this, &SyncStatusBar::refresh);
     connect(&m_syncManager, &SyncManager::reconcileErrorChanged, this, &SyncStatusBar::refreshBanner);
     connect(&m_syncManager, &SyncManager::watchFolderChanged, this, &SyncStatusBar::refreshFolderButton);
+    recount();
     refresh();
     refreshBanner();
     refreshFolderButton();
@@ -175,10 +179,31 @@ QStringList SyncStatusBar::counterTexts() const
     return texts;
 }
 
+void SyncStatusBar::recount()
+{
+    m_tally.reset(m_syncManager.folders(), *m_pending);
+}
+
+void SyncStatusBar::countEntry(qsizetype index, const SyncFolder &before)
+{
+    m_tally.replace(index, before, m_syncManager.folders().at(index), *m_pending);
+}
+
+void SyncStatusBar::countAppended(qsizetype index)
+{
+    if (index == m_tally.size())
+        m_tally.append(m_syncManager.folders().at(index), *m_pending);
+}
+
 void SyncStatusBar::refresh()
 {
-    m_counts = statusBarCounts(m_syncManager.folders(), *m_pending);
-    const StatusBarCounts &c = m_counts;
+    // A list that changed without a notice of how is counted whole.
+    if (m_tally.size() != m_syncManager.folders().size())
+        recount();
+    const StatusBarCounts &c = m_tally.counts();
+    if (m_shown == c)
+        return;
+    m_shown = c;
     m_folders->setText(QStringLiteral("%1 mapper").arg(c.folderCount));
     m_images->setText(QStringLiteral("%1 bilder").arg(c.imageCount));
     const struct {
@@ -196,6 +221,15 @@ void SyncStatusBar::refresh()
         entry.label->setText(QString::fromLatin1(entry.format).arg(entry.count));
         entry.label->setColor(Theme::systemColor(entry.colour, palette()));
         entry.label->setVisible(entry.count != 0);
+    }
+}
+
+void SyncStatusBar::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_changed) {
+        m_shown.reset(); // the counters' colours come from the palette
+        refresh();
     }
 }
 

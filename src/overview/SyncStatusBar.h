@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class ElidedLabel;
 class PlainButton;
@@ -31,11 +32,18 @@ public:
     QString errorText() const;
     // The counter labels shown, in order ("12 mapper", "340 bilder", "10 syncet", ...).
     QStringList counterTexts() const;
-    const StatusBarCounts &counts() const { return m_counts; }
+    const StatusBarCounts &counts() const { return m_tally.counts(); }
+    qint64 entriesCounted() const { return m_tally.entriesCounted(); }
     PlainButton *retryButton() const { return m_retry; }
     PlainButton *folderButton() const { return m_folderButton; }
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
+    void recount();
+    void countEntry(qsizetype index, const SyncFolder &before);
+    void countAppended(qsizetype index);
     void refresh();
     void refreshBanner();
     void refreshFolderButton();
@@ -43,7 +51,9 @@ private:
     SyncManager &m_syncManager;
     std::function<void(const QString &)> m_reveal;
     std::shared_ptr<PendingChangesCache> m_pending;
-    StatusBarCounts m_counts;
+    // Kept an edit at a time from the engine's notices; the labels are redrawn when the counts they show change.
+    StatusBarTally m_tally;
+    std::optional<StatusBarCounts> m_shown;
     QWidget *m_banner;
     ElidedLabel *m_errorText;
     PlainButton *m_retry;
@@ -53,6 +63,6 @@ private:
     PlainButton *m_synced;
     PlainButton *m_new;
     PlainButton *m_moved;
-    PlainButton *m_changed;
+    PlainButton *m_changed = nullptr; // the last built: set once the row exists
     PlainButton *m_folderButton;
 };

@@ -98,6 +98,7 @@ void SyncManager::setFolders(const QList<SyncFolder> &folders)
     m_statusCounts = FolderStatusCounts(m_folders);
     rebuildPassWork();
     updateGalleryLinks();
+    Q_EMIT folderListReplaced();
     Q_EMIT foldersChanged();
 }
 
@@ -125,8 +126,9 @@ void SyncManager::setFolderEntry(qsizetype index, SyncFolder entry)
     m_statusCounts.replace(m_folders.at(index), entry);
     if (m_folders.at(index).relativePath != entry.relativePath)
         m_relativeIndexStale = true;
-    m_folders[index] = std::move(entry);
+    const SyncFolder before = std::exchange(m_folders[index], std::move(entry));
     notePassWork(m_folders.at(index));
+    Q_EMIT folderEntryChanged(index, before);
     Q_EMIT foldersChanged();
 }
 

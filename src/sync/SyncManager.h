@@ -271,6 +271,12 @@ public:
 
 Q_SIGNALS:
     void foldersChanged();
+    // Finer notices of the change that the next foldersChanged announces, for views that keep what they show an
+    // entry at a time: the entry at index replaced in place (before: what it was), an entry appended at index, or
+    // the whole list replaced.
+    void folderEntryChanged(qsizetype index, const SyncFolder &before);
+    void folderEntryAppended(qsizetype index);
+    void folderListReplaced();
     void watchFolderChanged();
     void isReconcilingChanged();
     void hasCompletedInitialReconcileChanged();

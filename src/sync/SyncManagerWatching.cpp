@@ -430,6 +430,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
         m_statusCounts.add(folder);
         m_folders.append(folder);
         notePassWork(folder);
+        Q_EMIT folderEntryAppended(m_folders.size() - 1);
         ++appended;
     }
     if (appended > 0)
@@ -444,6 +445,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
         if (live.imageCount == update.imageCount && live.cachedLocalFileMeta == update.files
             && live.skippedEntries == update.skipped)
             continue;
+        const SyncFolder before = live;
         SyncFolder &entry = m_folders[index];
         m_pendingChangeAnswers.remove(entry.path);
         entry.imageCount = update.imageCount;
@@ -451,6 +453,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
         entry.skippedEntries = update.skipped;
         entry.shareNames(); // the records move onto the new cache's names
         notePassWork(entry);
+        Q_EMIT folderEntryChanged(index, before);
         ++updated;
     }
 

@@ -91,6 +91,8 @@ private Q_SLOTS:
     void inspectorTextsKeepTheirLevel();
     void opening();
     void statusBar();
+    void overviewCountsEachEditOnce_data();
+    void overviewCountsEachEditOnce();
     void retryClearsTheBanner();
     void bannerGoesOnceTheServiceAnswers_data();
     void bannerGoesOnceTheServiceAnswers();
@@ -252,6 +254,120 @@ void TestSyncOverview::statusBar()
     QCOMPARE(bar.counterTexts(), (QStringList{"7 mapper", "16 bilder", "1 syncet", "2 nye", "1 flyttet", "1 endret"}));
     QCOMPARE(bar.errorText(), error);
     QVERIFY(bar.folderButton()->isHidden()); // no export folder yet
+}
+
+namespace {
+
+// One change of the engine's list, and how many entries the bar may count for it.
+struct ListEdit {
+    std::function<void(SyncManager &)> apply;
+    qint64 mostCounted;
+};
+using ListEdits = QList<ListEdit>;
+
+SyncFolder withStatus(SyncFolder folder, SyncStatus status)
+{
+    folder.status = std::move(status);
+    return folder;
+}
+
+ListEdit setEntry(qsizetype index, SyncFolder folder)
+{
+    return {[index, folder](SyncManager &sync) { sync.setFolderEntry(index, folder); }, 2};
+}
+
+ListEdit replaceList(QList<SyncFolder> folders)
+{
+    const qint64 size = folders.size();
+    return {[folders](SyncManager &sync) { sync.setFolders(folders); }, size};
+}
+
+// A rescan that finds `scanned`: new paths are appended, changed images update their entries. A list that grew is
+// taken whole by the quick-actions bar.
+ListEdit rescan(QList<SyncFolder> scanned, qint64 mostCounted)
+{
+    return {[scanned](SyncManager &sync) { sync.mergeRefreshedFolders(scanned, {}); }, mostCounted};
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(ListEdits)
+
+void TestSyncOverview::overviewCountsEachEditOnce_data()
+{
+    using namespace zoo;
+    QTest::addColumn<QList<SyncFolder>>("start");
+    QTest::addColumn<ListEdits>("edits");
+
+    const QList<SyncFolder> library{changed("a", 0, 0), changed("b", 0, 0), folder("c"), moved(changed("d", 0, 0)),
+                                    placeholder("g9", "e"), folder("f", SyncStatus::ignored())};
+    QTest::newRow("each status in turn") << library
+        << ListEdits{setEntry(0, withStatus(changed("a", 0, 0), SyncStatus::syncing(0.5))),
+                     setEntry(0, changed("a", 1, 0)), setEntry(0, changed("a", 0, 0)),
+                     setEntry(2, folder("c", SyncStatus::syncing(0))),
+                     setEntry(2, folder("c", SyncStatus::failed("x"))),
+                     setEntry(2, changed("c", 0, 1)), setEntry(3, changed("d", 0, 0)),
+                     setEntry(1, moved(folder("b", SyncStatus::failed("x")))), setEntry(4, failedDeletion("g9", "e")),
+                     setEntry(5, folder("f")), setEntry(5, folder("f", SyncStatus::ignored()))};
+    QTest::newRow("baseline then move") << library
+        << ListEdits{setEntry(1, needingBaseline("b")), setEntry(1, modified("b")), setEntry(1, moved(modified("b"))),
+                     setEntry(1, changed("b", 0, 0, 5))};
+    QTest::newRow("rescan appends and counts images") << library
+        << ListEdits{rescan({changed("a", 0, 0, 4), changed("b", 0, 0), folder("c"), changed("d", 0, 0),
+                             folder("f", SyncStatus::ignored()), folder("h", SyncStatus::notSynced(), 7)},
+                            7),
+                     setEntry(6, folder("h", SyncStatus::syncing(0), 7)),
+                     // every image gone: six entries emptied, two appended
+                     rescan({folder("i", SyncStatus::notSynced(), 1), folder("j", SyncStatus::notSynced(), 2)}, 14)};
+    QTest::newRow("list replaced between edits") << library
+        << ListEdits{replaceList({changed("x", 0, 0), folder("y")}), setEntry(1, folder("y", SyncStatus::failed("x"))),
+                     replaceList(library), setEntry(0, moved(changed("a", 0, 0))), replaceList({})};
+}
+
+QStringList rowTexts(const FolderRowModel &model)
+{
+    QStringList rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex at = model.index(row);
+        rows << QStringList{at.data(FolderRowModel::RowIdRole).toString(), at.data().toString(),
+                            at.data(FolderRowModel::StatusTextRole).toString(),
+                            at.data(FolderRowModel::DepthRole).toString()}
+                    .join(u'|');
+    }
+    return rows;
+}
+
+// The overview's counts and rows follow an edit by the entry it changed, and come out where the whole list does.
+void TestSyncOverview::overviewCountsEachEditOnce()
+{
+    QFETCH(QList<SyncFolder>, start);
+    QFETCH(ListEdits, edits);
+    Fixture f;
+    f.sync->setFolders(start);
+    SyncOverviewView window(f.context());
+    const SyncStatusBar &bar = *window.statusBar();
+    const QuickActionsBar &actions = *window.quickActions();
+    QCOMPARE(bar.counts(), statusBarCounts(start));
+    for (qsizetype i = 0; i < edits.size(); ++i) {
+        const QByteArray step = QByteArray::number(i);
+        const qint64 barBefore = bar.entriesCounted();
+        const qint64 actionsBefore = actions.entriesCounted();
+        edits.at(i).apply(*f.sync);
+        const QList<SyncFolder> &now = f.sync->folders();
+        QVERIFY2(bar.counts() == statusBarCounts(now), step);
+        QVERIFY2(actions.statistics() == folderStatistics(now), step);
+        QuickActionsBar wholeActions({});
+        wholeActions.setFolders(now);
+        QCOMPARE(actions.moveButton()->isEnabled(), wholeActions.moveButton()->isEnabled());
+        FolderRowModel wholeRows;
+        wholeRows.setFolders(now);
+        QCOMPARE(rowTexts(*window.folderList()->rowModel()), rowTexts(wholeRows));
+        QVERIFY2(bar.entriesCounted() - barBefore <= edits.at(i).mostCounted, step);
+        QVERIFY2(actions.entriesCounted() - actionsBefore <= edits.at(i).mostCounted, step);
+    }
+    const StatusBarCounts c = statusBarCounts(f.sync->folders());
+    QCOMPARE(bar.counterTexts().mid(0, 2), (QStringList{QStringLiteral("%1 mapper").arg(c.folderCount),
+                                                         QStringLiteral("%1 bilder").arg(c.imageCount)}));
 }
 
 void TestSyncOverview::retryClearsTheBanner()

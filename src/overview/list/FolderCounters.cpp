@@ -55,87 +55,93 @@ const QList<bool> &PendingChangesCache::answers(const QList<SyncFolder> &folders
 
 namespace {
 
-template <typename Pending>
-FolderStatistics countStatistics(const QList<SyncFolder> &folders, Pending &&hasPending)
+template <typename Counts, typename Pending>
+Counts countAll(const QList<SyncFolder> &folders, Pending &&hasPending)
 {
-    FolderStatistics s;
+    Counts counts;
     for (qsizetype i = 0; i < folders.size(); ++i) {
         const SyncFolder &folder = folders.at(i);
-        // Nothing runs for a failed move or deletion: each counts where its row and actions are.
-        if (folder.movedFrom) {
-            ++s.movedCount;
-            continue;
-        }
-        switch (folder.status.kind()) {
-        case SyncStatus::Case::notSynced:
-            ++s.syncingCount;
-            break;
-        case SyncStatus::Case::failed:
-            ++(folder.removedGalleryId() ? s.removedCount : s.syncingCount);
-            break;
-        case SyncStatus::Case::synced:
-            if (hasPending(i, folder))
-                ++s.updatingCount;
-            break;
-        case SyncStatus::Case::removedLocally:
-            ++s.removedCount;
-            break;
-        case SyncStatus::Case::syncing:
-        case SyncStatus::Case::ignored:
-            break;
-        }
+        counts.count(folder, asksPending(folder) && hasPending(i, folder));
     }
-    return s;
-}
-
-template <typename Pending>
-StatusBarCounts countStatusBar(const QList<SyncFolder> &folders, Pending &&hasPending)
-{
-    StatusBarCounts c;
-    c.folderCount = folders.size();
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        const SyncFolder &folder = folders.at(i);
-        c.imageCount += folder.imageCount;
-        if (folder.movedFrom)
-            ++c.movedCount;
-        switch (folder.status.kind()) {
-        case SyncStatus::Case::notSynced:
-        case SyncStatus::Case::failed:
-        case SyncStatus::Case::removedLocally:
-            ++c.newCount;
-            break;
-        case SyncStatus::Case::synced:
-            if (!folder.movedFrom)
-                ++(hasPending(i, folder) ? c.changedCount : c.syncedCount);
-            break;
-        case SyncStatus::Case::syncing:
-        case SyncStatus::Case::ignored:
-            break;
-        }
-    }
-    return c;
+    return counts;
 }
 
 } // namespace
 
+bool asksPending(const SyncFolder &folder)
+{
+    return folder.status.is(SyncStatus::Case::synced) && !folder.movedFrom;
+}
+
+void FolderStatistics::count(const SyncFolder &folder, bool pending, int sign)
+{
+    // Nothing runs for a failed move or deletion: each counts where its row and actions are.
+    if (folder.movedFrom) {
+        movedCount += sign;
+        return;
+    }
+    switch (folder.status.kind()) {
+    case SyncStatus::Case::notSynced:
+        syncingCount += sign;
+        break;
+    case SyncStatus::Case::failed:
+        (folder.removedGalleryId() ? removedCount : syncingCount) += sign;
+        break;
+    case SyncStatus::Case::synced:
+        if (pending)
+            updatingCount += sign;
+        break;
+    case SyncStatus::Case::removedLocally:
+        removedCount += sign;
+        break;
+    case SyncStatus::Case::syncing:
+    case SyncStatus::Case::ignored:
+        break;
+    }
+}
+
+void StatusBarCounts::count(const SyncFolder &folder, bool pending, int sign)
+{
+    folderCount += sign;
+    imageCount += sign * folder.imageCount;
+    if (folder.movedFrom)
+        movedCount += sign;
+    switch (folder.status.kind()) {
+    case SyncStatus::Case::notSynced:
+    case SyncStatus::Case::failed:
+    case SyncStatus::Case::removedLocally:
+        newCount += sign;
+        break;
+    case SyncStatus::Case::synced:
+        if (!folder.movedFrom)
+            (pending ? changedCount : syncedCount) += sign;
+        break;
+    case SyncStatus::Case::syncing:
+    case SyncStatus::Case::ignored:
+        break;
+    }
+}
+
 FolderStatistics folderStatistics(const QList<SyncFolder> &folders)
 {
-    return countStatistics(folders, [](qsizetype, const SyncFolder &folder) { return hasPendingChanges(folder); });
+    return countAll<FolderStatistics>(folders,
+                                      [](qsizetype, const SyncFolder &folder) { return hasPendingChanges(folder); });
 }
 
 FolderStatistics folderStatistics(const QList<SyncFolder> &folders, PendingChangesCache &pending)
 {
     const QList<bool> &answers = pending.answers(folders);
-    return countStatistics(folders, [&answers](qsizetype i, const SyncFolder &) { return answers.at(i); });
+    return countAll<FolderStatistics>(folders, [&answers](qsizetype i, const SyncFolder &) { return answers.at(i); });
 }
 
 StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders)
 {
-    return countStatusBar(folders, [](qsizetype, const SyncFolder &folder) { return hasPendingChanges(folder); });
+    return countAll<StatusBarCounts>(folders,
+                                     [](qsizetype, const SyncFolder &folder) { return hasPendingChanges(folder); });
 }
 
 StatusBarCounts statusBarCounts(const QList<SyncFolder> &folders, PendingChangesCache &pending)
 {
     const QList<bool> &answers = pending.answers(folders);
-    return countStatusBar(folders, [&answers](qsizetype i, const SyncFolder &) { return answers.at(i); });
+    return countAll<StatusBarCounts>(folders, [&answers](qsizetype i, const SyncFolder &) { return answers.at(i); });
 }

@@ -22,6 +22,8 @@ public:
     explicit FolderListView(QWidget *parent = nullptr);
 
     void setFolders(const QList<SyncFolder> &folders);
+    // One entry replaced in place; false when the whole list must be set (FolderRowModel::setFolderEntry).
+    bool setFolderEntry(qsizetype index, const SyncFolder &folder) { return m_model->setFolderEntry(index, folder); }
     const QList<SyncFolder> &folders() const { return m_model->folders(); }
 
     const std::optional<QString> &selectedFolderId() const { return m_selected; }

@@ -121,7 +121,7 @@ bool FolderRowModel::updateInPlace(const QList<SyncFolder> &folders)
 {
     if (m_rows.isEmpty() || folders.size() != m_folders.size())
         return false;
-    QList<qsizetype> changed;
+    QList<std::pair<qsizetype, SyncFolder>> changed;
     for (qsizetype i = 0; i < folders.size(); ++i) {
         const SyncFolder &now = folders.at(i);
         const SyncFolder &before = m_folders.at(i);
@@ -129,12 +129,29 @@ bool FolderRowModel::updateInPlace(const QList<SyncFolder> &folders)
             continue;
         if (now.path != before.path || now.parentComponents != before.parentComponents)
             return false;
-        changed.append(i);
+        changed.append({i, now});
     }
+    applyChanged(changed);
+    return true;
+}
 
+bool FolderRowModel::setFolderEntry(qsizetype index, const SyncFolder &folder)
+{
+    if (m_rows.isEmpty() || index < 0 || index >= m_folders.size())
+        return false;
+    const SyncFolder &before = m_folders.at(index);
+    if (before == folder)
+        return true;
+    if (folder.path != before.path || folder.parentComponents != before.parentComponents)
+        return false;
+    applyChanged({{index, folder}});
+    return true;
+}
+
+void FolderRowModel::applyChanged(const QList<std::pair<qsizetype, SyncFolder>> &changed)
+{
     QList<int> rows;
-    for (const qsizetype i : std::as_const(changed)) {
-        const SyncFolder &folder = folders.at(i);
+    for (const auto &[i, folder] : changed) {
         const FolderState previous = stateOf(folder.path);
         const FolderState now = classify(folder);
         m_states.insert(folder.path, now);
@@ -161,12 +178,11 @@ bool FolderRowModel::updateInPlace(const QList<SyncFolder> &folders)
         }
     }
     if (changed.isEmpty())
-        return true;
-    for (const qsizetype i : std::as_const(changed))
-        m_folders[i] = folders.at(i);
+        return;
+    for (const auto &[i, folder] : changed)
+        m_folders[i] = folder;
     m_treeStale = true;
     announceChanged(std::move(rows));
-    return true;
 }
 
 void FolderRowModel::announceChanged(QList<int> rows)

@@ -40,6 +40,9 @@ public:
     explicit FolderRowModel(QObject *parent = nullptr);
 
     void setFolders(const QList<SyncFolder> &folders);
+    // The entry at index replaced in the list last set, in place: costs the entry and its nodes. False when it
+    // changes the list's shape (another path or parent path): the caller sets the whole list then.
+    bool setFolderEntry(qsizetype index, const SyncFolder &folder);
     const QList<SyncFolder> &folders() const { return m_folders; }
     void setCollapsedNodes(const QSet<QString> &collapsed);
     // Pending-changes answers shared with other views of the same list (the model keeps its own otherwise).
@@ -64,6 +67,7 @@ private:
     void rebuild();
     // A new list with the same folders in the same places: updates the changed rows and their nodes' headers.
     bool updateInPlace(const QList<SyncFolder> &folders);
+    void applyChanged(const QList<std::pair<qsizetype, SyncFolder>> &changed);
     void announceChanged(QList<int> rows);
     FolderState classify(const SyncFolder &folder) const;
     const FolderState &stateOf(const QString &path) const;
