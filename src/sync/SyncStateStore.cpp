@@ -53,6 +53,16 @@ QByteArray readBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// A free ".damaged-<time>" name beside the file.
+QString asideName(const QString &path)
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    QString aside = path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+        aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    return aside;
+}
+
 // What is left of two unreadable files: the folders the user ignores, or nothing.
 std::optional<SyncState> salvagedState(const QSet<QString> &ignoredPaths)
 {
@@ -137,10 +147,7 @@ bool syncFolderOf(const QString &path, QString *error)
 
 void keepAside(const QString &path, const char *what)
 {
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    QString aside = path + QStringLiteral(".damaged-") + stamp;
-    for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-        aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
+    const QString aside = asideName(path);
     // rename(2) also moves a folder or a link that stands where the file should be.
     if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
         qCWarning(lcSync, "Kept the unreadable %s as %s", what, qUtf8Printable(QFileInfo(aside).fileName()));
@@ -150,6 +157,26 @@ void keepAside(const QString &path, const char *what)
 }
 
 } // namespace statefiles
+
+namespace {
+
+// A damaged state file stays where it is until a write replaces it: a start killed before its first write leaves it
+// for the next start, which then also knows that what was under way is lost. Anything but a plain file is moved.
+void keepDamagedStateFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink()) {
+        statefiles::keepAside(path, "state file");
+        return;
+    }
+    const QString aside = asideName(path);
+    if (QFile::copy(path, aside))
+        qCWarning(lcSync, "Kept a copy of the unreadable state file as %s", qUtf8Printable(QFileInfo(aside).fileName()));
+    else
+        qCCritical(lcSync, "Could not keep a copy of the unreadable state file %s", qUtf8Printable(path));
+}
+
+} // namespace
 
 using namespace statefiles;
 
@@ -260,7 +287,7 @@ std::optional<SyncState> SyncStateStore::load()
     }
     m_loadedDamaged = true;
     QSet<QString> ignored = salvageIgnoredPaths(readBytes(m_filePath));
-    keepAside(m_filePath, "state file");
+    keepDamagedStateFile(m_filePath);
     if (!QFileInfo::exists(m_lastGoodPath))
         return salvagedState(ignored);
     try {

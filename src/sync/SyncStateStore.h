@@ -70,7 +70,8 @@ public:
     const QString &filePath() const { return m_filePath; }
 
     // The stored state; nothing when there is no file. A file that cannot be read or understood is logged
-    // ("Failed to load state: %@") and moved aside under a ".damaged-<time>" name, and the copy that saves keep
+    // ("Failed to load state: %@") and copied aside under a ".damaged-<time>" name (it stays until a write replaces
+    // it, so a start killed before then leaves the damage to the next), and the copy that saves keep
     // beside it (".last-good", the file as it was before the latest write) is loaded instead. When that cannot be
     // read either, the state holds only the ignored paths read leniently from both, or is nothing. Never throws.
     std::optional<SyncState> load();

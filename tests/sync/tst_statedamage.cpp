@@ -130,6 +130,55 @@ private Q_SLOTS:
         e.pass();
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
     }
+
+    // A state file found damaged at a start, and that start killed before it wrote anything: the start after it
+    // still finds the damage, and what it salvaged then (the folder the user ignored) is salvaged again.
+    void damageOutlivesAStartKilledBeforeItsFirstWrite_data()
+    {
+        QTest::addColumn<int>("killedStarts"); // starts killed right after they read the support folder
+        QTest::newRow("next start runs") << 0;
+        QTest::newRow("next start killed before it writes") << 1;
+        QTest::newRow("two starts killed before they write") << 2;
+    }
+
+    void damageOutlivesAStartKilledBeforeItsFirstWrite()
+    {
+        QFETCH(int, killedStarts);
+        uploadtest::Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.tree.addFile("Privat/p.jpg", 20);
+        e.watch();
+        e.manager->ignoreFolder(e.entry("Privat"));
+        e.pass();
+        QVERIFY(e.entry("Shoot").status.is(SyncStatus::Case::synced));
+        e.manager->flushState();
+        e.manager.reset();
+
+        // Cut right after the list of ignored folders: the records are gone, the ignored folder can be salvaged.
+        const QString path = e.support.path(QString(StateLedger::stateFileName));
+        const QByteArray bytes = testsupport::readFile(path);
+        const qsizetype cut = bytes.indexOf("\"knownGalleryIds\"");
+        QVERIFY(bytes.indexOf(QFile::encodeName(e.tree.path("Privat"))) < cut);
+        QVERIFY(testsupport::writeFile(path, bytes.left(cut)));
+        for (int i = 0; i < killedStarts; ++i) {
+            e.restart();
+            TempTree stood;
+            copyFiles(e.support.root(), stood.root());
+            e.manager.reset();
+            QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
+            copyFiles(stood.root(), e.support.root());
+        }
+
+        LogCapture log;
+        e.restart();
+        e.watch();
+        e.pass();
+        QVERIFY(e.entry("Privat").status.is(SyncStatus::Case::ignored));
+        QVERIFY(e.galleryIds("Privat").isEmpty());
+        QCOMPARE(e.galleryIds("Shoot").size(), 1);
+        QCOMPARE(uploadtest::imageSizes(e.service, e.galleryIds("Shoot").first()), QStringList{"a.jpg=10"});
+        QVERIFY(log.contains(QStringLiteral("no.varnostima.mac.Sync"), "Failed to load state: "));
+    }
 };
 
 int main(int argc, char *argv[])
