@@ -1,6 +1,7 @@
 // A replacement under way (the old version deleted, the new one not yet confirmed) as the support folder stood at
 // that moment, with one of the files that note it damaged or unwritable: the next start still finishes it, keeps a
-// copy of the damaged file, and says in its log what was wrong.
+// copy of the damaged file, and says in its log what was wrong. And a damaged state file that a start found and
+// was killed before it wrote anything: the next start finds the damage again.
 //
 // Runs without CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH, so that permission bits count also for root.
 
