@@ -515,6 +515,25 @@ QStringList FolderScanner::listImages(const QString &folder)
     return paths;
 }
 
+FolderScanner::LocalImages FolderScanner::readLocalImages(const QString &folder)
+{
+    LocalImages local;
+    Listing listing;
+    QString error;
+    if (!readDirectory(folder, true, true, listing, error)) {
+        qCCritical(lcSync, "Failed to list images in %s: %s", qUtf8Printable(lastComponent(folder)),
+                   qUtf8Printable(error));
+        return local;
+    }
+    local.images.reserve(qsizetype(listing.images.size()));
+    local.metadata.reserve(qsizetype(listing.images.size()));
+    for (Image &image : listing.images) {
+        local.images.append(joinPath(folder, image.name));
+        local.metadata.insert(std::move(image.name), image.meta);
+    }
+    return local;
+}
+
 LocalFileMetaMap FolderScanner::localFileMetadata(const QStringList &images)
 {
     LocalFileMetaMap result;

@@ -66,13 +66,8 @@ public:
         QStringList images;
         LocalFileMetaMap metadata;
     };
-    static LocalImages readLocalImages(const QString &folder)
-    {
-        LocalImages local;
-        local.images = listImages(folder);
-        local.metadata = localFileMetadata(local.images);
-        return local;
-    }
+    // One reading of the folder: each image's metadata comes from the listing's own stat of it.
+    static LocalImages readLocalImages(const QString &folder);
 
     // Upload records for the given names, in their order, from the local metadata.
     static QList<UploadedFileMeta> uploadedMetaList(const QStringList &fileNames, const LocalFileMetaMap &metadata);

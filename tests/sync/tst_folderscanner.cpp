@@ -167,6 +167,10 @@ private Q_SLOTS:
         for (const QString &name : expected)
             paths.append(tree.path("A/" + name));
         QCOMPARE(FolderScanner::listImages(tree.path("A")), paths);
+        // What an update reads in one listing is what the listing and a stat of each listed image give.
+        const FolderScanner::LocalImages local = FolderScanner::readLocalImages(tree.path("A"));
+        QCOMPARE(local.images, paths);
+        QCOMPARE(local.metadata, FolderScanner::localFileMetadata(paths));
         testsupport::LogCapture log;
         const QList<SyncFolder> folders = FolderScanner::scanFolderTree(tree.root(), {});
         QCOMPARE(folders.size(), 1);
