@@ -472,6 +472,8 @@ private:
     QList<qsizetype> passWorkPlaces();
     // Answers, off the UI thread, whether the images of the synced folders of m_passWork without an answer differ.
     QCoro::Task<void> answerPendingChanges();
+    // Up to this much (folders and their images) is compared on the UI thread rather than sent to the pool.
+    static constexpr qint64 inlineCheckWork = 2000;
     void forgetPendingChangeAnswers(const QList<SyncFolder> &before, const QList<SyncFolder> &after);
     std::optional<QString> relativeToWatchFolder(const QString &path) const;
     const SyncFolder *liveFolder(const QString &path) const; // the entry at the path now, or nullptr
@@ -484,8 +486,13 @@ private:
     bool m_wholePassDue = false;
     // A reconcile, a refresh or a pass holds for a moment far more than the list it leaves (the state file's records,
     // a scan of the tree, the service's answer); freed, that heap stays with the process, scattered between live
-    // blocks, unless it is handed back once the work has settled.
-    void trimHeapSoon();
+    // blocks, unless it is handed back once the work has settled. Handing it back walks the whole heap, so it waits
+    // until the work since the last time (folders and images read) adds up to something worth it: one new image
+    // in one folder does not.
+    void trimHeapSoon(qint64 work);
+    static constexpr qint64 heapTrimWork = 5000;
+    qint64 m_workSinceHeapTrim = 0;
+    qint64 m_passReadingWork = 0; // of the running pass
     QTimer m_heapTrimTimer;
     QSet<QString> m_deletedGalleryIds; // deleted on the service by this process: a stale answer brings none back
     QStringList m_unreadableFolders;   // found by the last scan or refresh

@@ -270,7 +270,7 @@ QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
     QPointer<SyncManager> self(this);
     const auto trimming = qScopeGuard([self] {
         if (self)
-            self->trimHeapSoon();
+            self->trimHeapSoon(heapTrimWork); // the whole tree and the service's lists
     });
     TreeScan scan = co_await scanForFullReconcile();
     if (!self)

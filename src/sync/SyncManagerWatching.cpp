@@ -124,17 +124,33 @@ void SyncManager::wireWatching()
     // Long enough for the writer to have written (or let go of) the state the work saved.
     m_heapTrimTimer.setSingleShot(true);
     m_heapTrimTimer.setInterval(2000);
-    connect(&m_heapTrimTimer, &QTimer::timeout, this, [] {
+    connect(&m_heapTrimTimer, &QTimer::timeout, this, [this] {
+        m_workSinceHeapTrim = 0;
 #ifdef __GLIBC__
         QThreadPool::globalInstance()->start([] { malloc_trim(0); });
 #endif
     });
 }
 
-void SyncManager::trimHeapSoon()
+void SyncManager::trimHeapSoon(qint64 work)
 {
-    m_heapTrimTimer.start(); // a later piece of work restarts the wait
+    m_workSinceHeapTrim += work;
+    if (m_workSinceHeapTrim >= heapTrimWork || m_heapTrimTimer.isActive())
+        m_heapTrimTimer.start(); // a later piece of work restarts the wait
 }
+
+namespace {
+
+// What reading the folders cost: an entry each, and a stat of each image.
+qint64 readingWork(const QList<SyncFolder> &folders)
+{
+    qint64 work = 0;
+    for (const SyncFolder &folder : folders)
+        work += 1 + folder.imageCount;
+    return work;
+}
+
+} // namespace
 
 // True once the stream's watches are in place, so changes from now on are seen.
 bool SyncManager::isWatching() const
@@ -307,13 +323,14 @@ QCoro::Task<void> SyncManager::runRefresh(qsizetype changesFrom, quint64 generat
             return;
         if (--self->m_refreshesRunning == 0)
             self->m_pathChanges.clear();
-        self->trimHeapSoon();
+        self->trimHeapSoon(0);
     });
     try {
         QCoro::Task<TreeScan> scanning = scanForRefresh(scope);
         TreeScan scan = co_await std::move(scanning);
         if (!self || generation != m_watchFolderGeneration)
             co_return; // a scan of a folder that is no longer the export folder
+        trimHeapSoon(readingWork(scan.folders));
         if (scope.isEverything()) {
             m_unreadableFolders = scan.unreadable;
         } else {
@@ -333,6 +350,11 @@ QCoro::Task<void> SyncManager::runRefresh(qsizetype changesFrom, quint64 generat
         if (covered) {
             for (const SyncFolder &folder : std::as_const(scan.folders))
                 knownPaths.insert(folder.path);
+        }
+        if (covered && readingWork(*covered) + readingWork(scan.folders) <= inlineCheckWork) {
+            // A few folders' entries: comparing them costs less than a trip to the pool and back.
+            applyRefreshChanges(refreshChanges(*covered, scan.folders, knownPaths, scope, m_unreadableFolders));
+            co_return;
         }
         QFuture<RefreshChanges> comparing =
             QtConcurrent::run(refreshChanges, covered ? std::move(*covered) : m_folders, std::move(scan.folders),
@@ -496,7 +518,7 @@ QCoro::Task<void> SyncManager::runAutoSyncTask()
     // The state file is rewritten after a pass over every folder, never for a pass over a few.
     if (whole)
         m_ledger->writeWholeSoon();
-    trimHeapSoon();
+    trimHeapSoon(std::exchange(m_passReadingWork, 0));
     setIsAutoSyncing(false);
     if (m_needsResyncAfterAutoSync) {
         setNeedsResyncAfterAutoSync(false);
@@ -518,6 +540,18 @@ QCoro::Task<void> SyncManager::answerPendingChanges()
     }
     if (unchecked.isEmpty())
         co_return;
+    const qint64 work = readingWork(unchecked);
+    m_passReadingWork += work;
+    if (work <= inlineCheckWork) {
+        // A few folders (one changed image's): checking them costs less than a trip to the pool and back.
+        const QList<bool> answers = pendingChangeAnswers(unchecked);
+        for (qsizetype i = 0; i < unchecked.size(); ++i) {
+            m_pendingChangeAnswers.insert(unchecked.at(i).path, answers.at(i));
+            if (!answers.at(i))
+                m_passWork.remove(unchecked.at(i).path);
+        }
+        co_return;
+    }
     QFuture<QList<bool>> checking = QtConcurrent::run(pendingChangeAnswers, unchecked);
     const QList<bool> answers = co_await std::move(checking);
     if (!self)
@@ -561,6 +595,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
         if (!live || !isAutoSyncCandidate(*live))
             continue;
         qCInfo(lcSync, "Auto-syncing new folder: %s", qUtf8Printable(folder.displayName));
+        m_passReadingWork += 1 + live->imageCount;
         co_await syncFolder(*live, RunOrigin::automatic);
         if (!self)
             co_return;
@@ -579,6 +614,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
         if (!live || !isAutoUpdateCandidate(*live))
             continue;
         qCInfo(lcSync, "Auto-updating changed folder: %s", qUtf8Printable(folder.displayName));
+        m_passReadingWork += 1 + live->imageCount;
         co_await updateFolder(*live, RunOrigin::automatic);
         if (!self)
             co_return;
@@ -594,6 +630,7 @@ QCoro::Task<void> SyncManager::runAutoSync()
         if (retry == m_retries.cend())
             continue;
         qCInfo(lcSync, "Retrying failed folder: %s", qUtf8Printable(folder.displayName));
+        m_passReadingWork += 1 + live->imageCount;
         if (retry->linked) {
             const SyncStatus linked = *retry->linked;
             setFolderStatus(*this, folder.path, linked);
