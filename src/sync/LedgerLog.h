@@ -26,6 +26,9 @@ struct StateSources {
     PendingFolderUploads pendingUploads;
     QHash<QString, QString> galleryLinks;
     UploadJournalEntries entries; // the runs in flight and the replacements under way
+    // The places of `folders` whose entries may differ from the list of the save before, when the caller knows;
+    // without them every entry is compared.
+    std::optional<QList<qsizetype>> changedPlaces;
 
     SyncState build() const;
 };

@@ -64,20 +64,26 @@ StateHandover HandoverMaker::make(const StateSources &sources)
     // The list in step with what was handed: only the folders whose records are other data go over.
     const QList<SyncFolder> &folders = sources.folders;
     bool sameShape = !first && m_uniquePaths && qsizetype(m_folders.size()) == folders.size();
-    for (qsizetype i = 0; sameShape && i < folders.size(); ++i) {
+    const auto compare = [&](qsizetype i) {
         const SyncFolder &folder = folders.at(i);
         ListedFolder &handed = m_folders[size_t(i)];
         if (!folder.path.isSharedWith(handed.path)) {
-            if (folder.path != handed.path) {
-                sameShape = false;
-                break;
-            }
+            if (folder.path != handed.path)
+                return false;
             handed.path = folder.path;
         }
         if (!sameRecords(folder.uploadedFiles, handed.records)) {
             handed.records = folder.uploadedFiles;
             handover.edits.append({folder.path, folder.uploadedFiles});
         }
+        return true;
+    };
+    if (sameShape && sources.changedPlaces) {
+        for (const qsizetype i : *sources.changedPlaces)
+            sameShape = sameShape && i >= 0 && i < folders.size() && compare(i);
+    } else {
+        for (qsizetype i = 0; sameShape && i < folders.size(); ++i)
+            sameShape = compare(i);
     }
     if (sameShape)
         return handover;

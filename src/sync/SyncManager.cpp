@@ -93,6 +93,7 @@ void SyncManager::setFolders(const QList<SyncFolder> &folders)
     forgetPendingChangeAnswers(m_folders, next);
     notePathChanges(m_folders, next);
     m_folders = next;
+    m_placesToSave.reset();
     m_folderIndexStale = true;
     m_relativeIndexStale = true;
     m_statusCounts = FolderStatusCounts(m_folders);
@@ -127,6 +128,7 @@ void SyncManager::setFolderEntry(qsizetype index, SyncFolder entry)
     if (m_folders.at(index).relativePath != entry.relativePath)
         m_relativeIndexStale = true;
     const SyncFolder before = std::exchange(m_folders[index], std::move(entry));
+    notePlaceToSave(index);
     notePassWork(m_folders.at(index));
     Q_EMIT folderEntryChanged(index, before);
     Q_EMIT foldersChanged();
@@ -357,9 +359,24 @@ void SyncManager::clearWatchFolder()
 
 StateLedger::Ticket SyncManager::saveState()
 {
-    // Shared copies of the lists: the writer builds the state and its difference on its own thread.
-    return m_ledger->save({m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds, m_folders,
-                           m_pendingFolderUploads, m_galleryLinks, m_runBook.entries()});
+    const StateLedger::Ticket ticket =
+        m_ledger->save({m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds, m_folders,
+                        m_pendingFolderUploads, m_galleryLinks, m_runBook.entries(), m_placesToSave});
+    m_placesToSave = QList<qsizetype>();
+    return ticket;
+}
+
+void SyncManager::notePlaceToSave(qsizetype index)
+{
+    if (!m_placesToSave)
+        return;
+    // A run's progress edits one entry many times between two saves.
+    if (!m_placesToSave->isEmpty() && m_placesToSave->last() == index)
+        return;
+    if (m_placesToSave->size() >= maxPlacesToSave)
+        m_placesToSave.reset(); // comparing every entry costs less by now
+    else
+        m_placesToSave->append(index);
 }
 
 StateLedger::Ticket SyncManager::saveRecords(const QString &folderPath)

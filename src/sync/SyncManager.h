@@ -319,6 +319,11 @@ private:
 
     // Observed state.
     QList<SyncFolder> m_folders;
+    // The places of m_folders changed since the last save, for the ledger to compare only those; nothing: unknown
+    // (the list was replaced or grew), and every entry is compared. Every change of m_folders notes itself here.
+    std::optional<QList<qsizetype>> m_placesToSave;
+    static constexpr qsizetype maxPlacesToSave = 256;
+    void notePlaceToSave(qsizetype index);
     mutable QHash<QString, qsizetype> m_folderIndex; // path -> place in m_folders; built again when stale
     mutable bool m_folderIndexStale = true;
     FolderStatusCounts m_statusCounts;

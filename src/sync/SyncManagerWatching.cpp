@@ -451,6 +451,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
             m_relativeIndex.insert(folder.relativePath, m_folders.size());
         m_statusCounts.add(folder);
         m_folders.append(folder);
+        m_placesToSave.reset();
         notePassWork(folder);
         Q_EMIT folderEntryAppended(m_folders.size() - 1);
         ++appended;
@@ -469,6 +470,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
             continue;
         const SyncFolder before = live;
         SyncFolder &entry = m_folders[index];
+        notePlaceToSave(index);
         m_pendingChangeAnswers.remove(entry.path);
         entry.imageCount = update.imageCount;
         entry.cachedLocalFileMeta = update.files;

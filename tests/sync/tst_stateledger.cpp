@@ -74,7 +74,8 @@ QByteArray logOf(const QList<StateSources> &saves)
 }
 
 // One edit of the engine's state, as "what path": the entry is copied, changed and put back as the engine does.
-void edit(StateSources &s, const QString &step)
+// Returns the places of the list it changed, as the engine notes them; nothing when the list changed shape.
+std::optional<QList<qsizetype>> edit(StateSources &s, const QString &step)
 {
     const QString what = step.section(' ', 0, 0);
     const QString path = step.section(' ', 1);
@@ -89,25 +90,29 @@ void edit(StateSources &s, const QString &step)
     SyncFolder entry;
     if (at(path) >= 0)
         entry = s.folders.at(at(path));
-    if (what == "records" || what == "unrecord" || what == "rename") {
+    const qsizetype place = at(path);
+    if (what == "records" || what == "unrecord" || what == "rename" || what == "same") {
         if (what == "records")
             entry.uploadedFiles = records;
         else if (what == "unrecord")
             entry.uploadedFiles.reset();
+        else if (what == "same") // equal records, built anew
+            entry.uploadedFiles = entry.uploadedFiles->toList();
         else
             entry.path += "2";
-        s.folders[at(path)] = entry;
-    } else if (what == "same") { // equal records, built anew
-        entry.uploadedFiles = entry.uploadedFiles->toList();
-        s.folders[at(path)] = entry;
+        s.folders[place] = entry;
+        return QList<qsizetype>{place};
     } else if (what == "add" || what == "twice") {
         entry.path = path;
         entry.uploadedFiles = records;
         s.folders.append(entry);
+        return std::nullopt;
     } else if (what == "remove") {
-        s.folders.removeAt(at(path)); // its link stays in the engine's map; the save leaves it out
+        s.folders.removeAt(place); // its link stays in the engine's map; the save leaves it out
+        return std::nullopt;
     } else if (what == "reverse") {
         std::reverse(s.folders.begin(), s.folders.end());
+        return std::nullopt;
     } else if (what == "link") {
         s.galleryLinks.insert(path, "g-" + step);
     } else if (what == "unlink") {
@@ -133,8 +138,9 @@ void edit(StateSources &s, const QString &step)
     } else if (what == "watch") {
         s.watchFolder = path;
     } else {
-        QFAIL(qPrintable("unknown step " + step));
+        QTest::qFail(qPrintable("unknown step " + step), __FILE__, __LINE__);
     }
+    return QList<qsizetype>();
 }
 
 // What a start rebuilds from the files as they stand.
@@ -227,31 +233,40 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("steps"); // one save after each
         QTest::addColumn<bool>("held");         // the saves wait for a writer busy writing the state whole
-        QTest::newRow("a folder's records") << QStringList{"records /e/B", "records /e/B"} << false;
-        QTest::newRow("records dropped") << QStringList{"unrecord /e/A"} << false;
-        QTest::newRow("the same records, built anew") << QStringList{"same /e/A", "records /e/A"} << false;
-        QTest::newRow("folder added") << QStringList{"add /e/D", "records /e/D"} << false;
-        QTest::newRow("folder removed, its link left") << QStringList{"remove /e/B", "records /e/C"} << false;
-        QTest::newRow("renamed") << QStringList{"rename /e/A", "records /e/A2"} << false;
-        QTest::newRow("reordered") << QStringList{"reverse", "records /e/C"} << false;
-        QTest::newRow("a path listed twice") << QStringList{"twice /e/A", "records /e/A", "remove /e/A"} << false;
-        QTest::newRow("links") << QStringList{"link /e/C", "unlink /e/A", "link /e/gone"} << false;
-        QTest::newRow("a run noted and ended") << QStringList{"run /e/A", "records /e/A", "end /e/A"} << false;
-        QTest::newRow("a replacement") << QStringList{"replace /e/B", "replaced /e/B"} << false;
-        QTest::newRow("ignored, known and dismissed") << QStringList{"ignore /e/X", "known g7", "dismiss g8"} << false;
-        QTest::newRow("records of a folder not listed")
-            << QStringList{"wait /e/P", "link /e/P", "records /e/A", "unwait /e/P", "wait /e/A"} << false;
-        QTest::newRow("records waiting for a folder listed later") << QStringList{"wait /e/Q", "add /e/Q"} << false;
-        QTest::newRow("the export folder") << QStringList{"watch ", "watch /f"} << false;
-        QTest::newRow("held: records, links and runs")
-            << QStringList{"records /e/B", "link /e/C", "run /e/C", "records /e/C", "end /e/C"} << true;
-        QTest::newRow("held: folder added and removed") << QStringList{"add /e/D", "remove /e/A"} << true;
+        QTest::addColumn<bool>("placed");       // each save names the places of the list that changed
+        const auto row = [](const char *name, const QStringList &steps, bool held = false, bool placed = false) {
+            QTest::newRow(name) << steps << held << placed;
+        };
+        row("a folder's records", {"records /e/B", "records /e/B"});
+        row("records dropped", {"unrecord /e/A"});
+        row("the same records, built anew", {"same /e/A", "records /e/A"});
+        row("folder added", {"add /e/D", "records /e/D"});
+        row("folder removed, its link left", {"remove /e/B", "records /e/C"});
+        row("renamed", {"rename /e/A", "records /e/A2"});
+        row("reordered", {"reverse", "records /e/C"});
+        row("a path listed twice", {"twice /e/A", "records /e/A", "remove /e/A"});
+        row("links", {"link /e/C", "unlink /e/A", "link /e/gone"});
+        row("a run noted and ended", {"run /e/A", "records /e/A", "end /e/A"});
+        row("a replacement", {"replace /e/B", "replaced /e/B"});
+        row("ignored, known and dismissed", {"ignore /e/X", "known g7", "dismiss g8"});
+        row("records of a folder not listed", {"wait /e/P", "link /e/P", "records /e/A", "unwait /e/P", "wait /e/A"});
+        row("records waiting for a folder listed later", {"wait /e/Q", "add /e/Q"});
+        row("the export folder", {"watch ", "watch /f"});
+        row("held: records, links and runs", {"records /e/B", "link /e/C", "run /e/C", "records /e/C", "end /e/C"},
+            true);
+        row("held: folder added and removed", {"add /e/D", "remove /e/A"}, true);
+        row("placed: records, renamed, dropped",
+            {"records /e/B", "rename /e/A", "records /e/C", "unrecord /e/B", "same /e/C"}, false, true);
+        row("placed: added, removed, waiting",
+            {"add /e/D", "records /e/D", "remove /e/A", "wait /e/P", "records /e/B"}, false, true);
+        row("placed: a path listed twice", {"twice /e/A", "records /e/A"}, false, true);
     }
 
     void linesCarryEveryChange()
     {
         QFETCH(QStringList, steps);
         QFETCH(bool, held);
+        QFETCH(bool, placed);
         StateSources sources = threeSaves().at(1);
         sources.folders.append(sources.folders.first());
         sources.folders.last().path = "/e/C";
@@ -282,7 +297,9 @@ private Q_SLOTS:
             changed.wait(lock, [&] { return holding; });
         }
         for (const QString &step : std::as_const(steps)) {
-            edit(sources, step);
+            const std::optional<QList<qsizetype>> places = edit(sources, step);
+            if (placed)
+                sources.changedPlaces = places;
             const StateLedger::Ticket ticket = ledger.save(sources);
             if (held) {
                 const SyncFolder *list = sources.folders.constData();
