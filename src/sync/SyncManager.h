@@ -260,6 +260,9 @@ public:
     // from the list the running pass read at its first use, read again when the answer would make a new gallery
     // and the copy is older than SyncDelays::galleryListMaxAge; from a walk of the list otherwise. Throws.
     QCoro::Task<std::optional<Gallery>> existingGallery(QString title, QString folderPath, bool fromPassList);
+    // The gallery the folder at folderPath was linked to (its saved link, else the gallery of its run in flight) while
+    // the list still holds it; nothing, and no request, for a folder never linked. Throws.
+    QCoro::Task<std::optional<Gallery>> linkedGallery(QString folderPath);
     // What the running pass's list must know of galleries made, filled or deleted meanwhile.
     void noteGalleryCreated(const Gallery &gallery);
     void noteGalleryImages(const QString &galleryId, qint64 uploaded);

@@ -63,7 +63,11 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder,
 
     std::optional<Gallery> existing;
     try {
-        existing = co_await manager->existingGallery(folder.displayName, folder.path, fromPassList);
+        // A folder linked before keeps its gallery while the reconcile that would link it again cannot reach the
+        // service: by title, a sibling of the same title could take it.
+        existing = co_await manager->linkedGallery(folder.path);
+        if (manager && (!existing || galleryHeldByOtherFolder(manager->folders(), folder.path, existing->id)))
+            existing = co_await manager->existingGallery(folder.displayName, folder.path, fromPassList);
     } catch (...) {
         // Going on without knowing would make a second gallery of the same title: fail, and let a retry ask again.
         const FailureTexts failure = currentFailureTexts();
@@ -216,6 +220,23 @@ QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString tit
     std::optional<Gallery> found;
     co_await walkGalleryList([&](const Gallery &gallery) {
         if (!unicodenames::canonicallyEqual(gallery.title, title))
+            return false;
+        found = gallery;
+        return true;
+    });
+    co_return found;
+}
+
+QCoro::Task<std::optional<Gallery>> SyncManager::linkedGallery(QString folderPath)
+{
+    QString id = storedGalleryId(folderPath);
+    if (const std::optional<UploadInFlight> run = uploadInFlight(folderPath); id.isEmpty() && run)
+        id = run->galleryId;
+    std::optional<Gallery> found;
+    if (id.isEmpty())
+        co_return found;
+    co_await walkGalleryList([&](const Gallery &gallery) {
+        if (gallery.id != id)
             return false;
         found = gallery;
         return true;

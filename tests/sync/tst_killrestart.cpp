@@ -99,6 +99,9 @@ private Q_SLOTS:
         QTest::newRow("links of a pass, sibling folders of one title")
             << QStringList{} << QStringList{"Fest:f1.jpg,f2.jpg", "Fest_:g1.jpg,g2.jpg", "Hage:h1.jpg"} << "completed 3"
             << QStringList{} << "ids descend";
+        QTest::newRow("links of a pass, sibling folders of one title, synced by hand")
+            << QStringList{} << QStringList{"Fest:f1.jpg,f2.jpg", "Fest_:g1.jpg,g2.jpg", "Hage:h1.jpg"} << "completed 3"
+            << QStringList{} << "sync state down";
         QTest::newRow("killed while the state is written whole")
             << QStringList{} << QStringList{"A:a1.jpg,a2.jpg", "B:b1.jpg,b2.jpg", "C:c1.jpg"} << "compaction 2"
             << QStringList{} << "sync state fails";
