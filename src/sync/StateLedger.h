@@ -68,7 +68,7 @@ public:
         UploadJournalEntries entries;
         bool runsLost = false; // what was under way is unknown: every synced folder asks its gallery first
     };
-    // Once, before the first save. Damaged files are moved aside as ".damaged-<time>" and logged. Never throws.
+    // Once, before the first save. A damaged file is kept as ".damaged-<time>" and logged. Never throws.
     Loaded load();
 
     // From one thread at a time: it keeps what it handed last, to hand over only what changed.
