@@ -487,13 +487,7 @@ public:
     }
 
 private:
-    struct Stamp {
-        quint64 device = 0;
-        quint64 inode = 0;
-        qint64 size = 0;
-        qint64 mtimeNs = 0;
-        bool operator==(const Stamp &) const = default;
-    };
+    using Stamp = SyncStateStore::FileStamp;
     static std::optional<Stamp> stampOf(int fd)
     {
         struct stat st {};
