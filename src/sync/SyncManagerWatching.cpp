@@ -351,17 +351,18 @@ QCoro::Task<void> SyncManager::runRefresh(qsizetype changesFrom, quint64 generat
             for (const SyncFolder &folder : std::as_const(scan.folders))
                 knownPaths.insert(folder.path);
         }
+        RefreshChanges changes;
         if (covered && readingWork(*covered) + readingWork(scan.folders) <= inlineCheckWork) {
             // A few folders' entries: comparing them costs less than a trip to the pool and back.
-            applyRefreshChanges(refreshChanges(*covered, scan.folders, knownPaths, scope, m_unreadableFolders));
-            co_return;
+            changes = refreshChanges(*covered, scan.folders, knownPaths, scope, m_unreadableFolders);
+        } else {
+            QFuture<RefreshChanges> comparing =
+                QtConcurrent::run(refreshChanges, covered ? std::move(*covered) : m_folders, std::move(scan.folders),
+                                  std::move(knownPaths), scope, m_unreadableFolders);
+            changes = co_await std::move(comparing);
+            if (!self || generation != m_watchFolderGeneration)
+                co_return;
         }
-        QFuture<RefreshChanges> comparing =
-            QtConcurrent::run(refreshChanges, covered ? std::move(*covered) : m_folders, std::move(scan.folders),
-                              std::move(knownPaths), scope, m_unreadableFolders);
-        const RefreshChanges changes = co_await std::move(comparing);
-        if (!self || generation != m_watchFolderGeneration)
-            co_return;
         applyRefreshChanges(changes);
         co_return;
     } catch (const std::exception &error) {
@@ -544,20 +545,16 @@ QCoro::Task<void> SyncManager::answerPendingChanges()
         co_return;
     const qint64 work = readingWork(unchecked);
     m_passReadingWork += work;
+    QList<bool> answers;
     if (work <= inlineCheckWork) {
         // A few folders (one changed image's): checking them costs less than a trip to the pool and back.
-        const QList<bool> answers = pendingChangeAnswers(unchecked);
-        for (qsizetype i = 0; i < unchecked.size(); ++i) {
-            m_pendingChangeAnswers.insert(unchecked.at(i).path, answers.at(i));
-            if (!answers.at(i))
-                m_passWork.remove(unchecked.at(i).path);
-        }
-        co_return;
+        answers = pendingChangeAnswers(unchecked);
+    } else {
+        QFuture<QList<bool>> checking = QtConcurrent::run(pendingChangeAnswers, unchecked);
+        answers = co_await std::move(checking);
+        if (!self)
+            co_return;
     }
-    QFuture<QList<bool>> checking = QtConcurrent::run(pendingChangeAnswers, unchecked);
-    const QList<bool> answers = co_await std::move(checking);
-    if (!self)
-        co_return;
     for (qsizetype i = 0; i < unchecked.size(); ++i) {
         const qsizetype index = folderIndex(unchecked.at(i).path);
         if (index >= 0 && m_folders.at(index) == unchecked.at(i)) { // not changed while it was checked
