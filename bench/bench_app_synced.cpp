@@ -21,6 +21,8 @@
 //                    [--idle SECONDS] [--restart] [--overview] [--change N]
 //
 // BENCH_WRAP="heaptrack -o FILE" runs the second start (--restart) under that program.
+// BENCH_THREADS=1 adds each change's CPU by thread name (the app's main thread, the pool, the network and upload
+// threads, the state writer).
 //
 // --tree keeps the generated export tree in DIR for the next run (it is generated when DIR does not exist).
 // Needs an X11 display and a session bus: run it through bench/run_bench_app_synced.sh, which gives it Xvfb and a
@@ -41,6 +43,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -177,6 +180,26 @@ double cpuSince(const ThreadTimes &start, qint64 pid)
     for (auto it = now.cbegin(); it != now.cend(); ++it)
         total += it.value() - start.value(it.key(), 0);
     return double(total) / 1e9;
+}
+
+// The same CPU by thread name, in milliseconds, for finding where a figure goes: "main 3.1, Uploads 1.2".
+QString cpuByThread(const ThreadTimes &start, qint64 pid)
+{
+    QMap<QString, qint64> byName;
+    const ThreadTimes now = threadTimes(pid);
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        QFile comm(QStringLiteral("/proc/%1/task/%2/comm").arg(pid).arg(it.key()));
+        QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll().trimmed()) : QString();
+        if (it.key() == pid)
+            name = QStringLiteral("main");
+        byName[name] += it.value() - start.value(it.key(), 0);
+    }
+    QStringList parts;
+    for (auto it = byName.cbegin(); it != byName.cend(); ++it) {
+        if (it.value() > 0)
+            parts.append(QStringLiteral("%1 %2").arg(it.key()).arg(double(it.value()) / 1e6, 0, 'f', 2));
+    }
+    return parts.join(QStringLiteral(", "));
 }
 
 // Bytes the process caused to be written to storage (/proc/<pid>/io write_bytes); -1 when unreadable.
@@ -693,6 +716,7 @@ int main(int argc, char **argv)
 
             // One new image at a time, each in another seeded folder; taken out of a kept tree at the end.
             putsArrived();
+            const bool byThread = qEnvironmentVariableIsSet("BENCH_THREADS");
             for (int r = 0; r < changes && exitCode == 0; ++r) {
                 const QString folder = seededFolder(library.exportRoot, (r * 7919 + 13) % folders);
                 const int uploadsBefore = first->uploads;
@@ -703,11 +727,14 @@ int main(int argc, char **argv)
                 writeSparse(image, 123456);
                 newImages.append(image);
                 double cpuSending = -1;
+                QString sendingByThread;
                 double wallSending = 0;
                 const bool onService = waitUntil(
                     [&] {
                         if (cpuSending < 0 && putsArrived() > 0) {
                             cpuSending = cpuSince(cpuStart, first->pid());
+                            if (byThread)
+                                sendingByThread = cpuByThread(cpuStart, first->pid());
                             wallSending = first->seconds();
                         }
                         return first->uploads > uploadsBefore || !first->running();
@@ -730,6 +757,9 @@ int main(int argc, char **argv)
                             r + 1, cpuSending * 1e3, wallSending - wallStart, cpuEnd * 1e3,
                             (bytesEnd - bytesStart) / 1e6, recorded ? "recorded" : "NOT RECORDED",
                             onDisk.snapshotBytes() / 1e6, onDisk.logBytes() / 1e6);
+                if (byThread)
+                    std::printf("    by thread (ms), to the upload start: %s; whole: %s\n", qPrintable(sendingByThread),
+                                qPrintable(cpuByThread(cpuStart, first->pid())));
                 std::fflush(stdout);
             }
         }
