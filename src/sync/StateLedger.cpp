@@ -206,7 +206,7 @@ StateLedger::Ticket StateLedger::save(const StateSources &sources)
             m_pending->handover.merge(std::move(handover));
             m_pending->ticket = ticket;
         } else {
-            m_pending = Pending{std::move(handover), ticket};
+            m_pending = Pending{std::move(handover), ticket, Clock::now()};
         }
     }
     m_wake.notify_all();
@@ -237,6 +237,7 @@ QFuture<bool> StateLedger::whenOnDisk(Ticket ticket)
         promise->finish();
     } else {
         m_waiting.append({ticket, promise});
+        m_wake.notify_all(); // a save gathering more is written now
     }
     return future;
 }
@@ -323,6 +324,14 @@ void StateLedger::run()
                 m_wake.wait_until(lock, due);
                 continue;
             }
+        }
+        // Nobody waits for the saves held: more may join them before the disk is touched.
+        const auto urgent = [&] {
+            return m_stopping || m_flushAsked || m_retryAsked || m_wholeAsked || failed || !m_waiting.isEmpty();
+        };
+        if (m_pending && !urgent()) {
+            m_phase = Phase::idle;
+            m_wake.wait_until(lock, m_pending->since + gatherWindow, urgent);
         }
         m_retryAsked = false;
         const bool stopping = m_stopping;

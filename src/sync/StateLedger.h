@@ -13,7 +13,9 @@
 // save() hands over what changed since the save before it (StateHandover.h) and returns a ticket; the writer
 // appends the changes as one line. Saves that arrive while a line is being written go into the next one.
 // whenOnDisk(ticket) says when everything saved up to the ticket is on disk: the engine awaits it before any
-// request that acts on what the service told it.
+// request that acts on what the service told it. A save nobody awaits waits up to gatherWindow for more to
+// join its line: a pass recording folder after folder would otherwise sync a page of the log per folder. What a
+// kill takes from that window was not acted on, and the next pass finds it again.
 //
 // Once the log has grown past half the snapshot (and at least the floor), at the end of a pass over every folder
 // (writeWholeSoon) and at a flush, the writer writes a new snapshot, then replaces the log with one header line
@@ -47,6 +49,7 @@ public:
     static constexpr QLatin1StringView stateFileName{"sync-state.json"};
     static constexpr QLatin1StringView logFileName{"sync-state.log"};
     static constexpr qint64 defaultCompactionFloor = 1 << 20;
+    static constexpr std::chrono::milliseconds gatherWindow{250};
     static constexpr std::chrono::milliseconds firstRetry{1000};
     static constexpr std::chrono::milliseconds maxRetry{60000};
 
@@ -105,6 +108,7 @@ private:
     struct Pending {
         StateHandover handover;
         Ticket ticket = 0;
+        Clock::time_point since; // of the first save it holds
     };
 
     void run();

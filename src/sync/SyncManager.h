@@ -263,6 +263,8 @@ public:
     // The gallery the folder at folderPath was linked to (its saved link, else the gallery of its run in flight) while
     // the list still holds it; nothing, and no request, for a folder never linked. Throws.
     QCoro::Task<std::optional<Gallery>> linkedGallery(QString folderPath);
+    // Whether a synced folder other than the one at path is linked to the gallery.
+    bool galleryHeldByOtherFolder(const QString &path, const QString &galleryId) const;
     // What the running pass's list must know of galleries made, filled or deleted meanwhile.
     void noteGalleryCreated(const Gallery &gallery);
     void noteGalleryImages(const QString &galleryId, qint64 uploaded);

@@ -17,15 +17,6 @@
 
 namespace {
 
-bool galleryHeldByOtherFolder(const QList<SyncFolder> &folders, const QString &path, const QString &galleryId)
-{
-    for (const SyncFolder &entry : folders) {
-        if (entry.path != path && entry.status.is(SyncStatus::Case::synced) && entry.status.galleryId() == galleryId)
-            return true;
-    }
-    return false;
-}
-
 // True when the folder adopted an existing gallery: the caller brings it up to date.
 QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder, bool fromPassList)
 {
@@ -66,7 +57,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder,
         // A folder linked before keeps its gallery while the reconcile that would link it again cannot reach the
         // service: by title, a sibling of the same title could take it.
         existing = co_await manager->linkedGallery(folder.path);
-        if (manager && (!existing || galleryHeldByOtherFolder(manager->folders(), folder.path, existing->id)))
+        if (manager && (!existing || manager->galleryHeldByOtherFolder(folder.path, existing->id)))
             existing = co_await manager->existingGallery(folder.displayName, folder.path, fromPassList);
     } catch (...) {
         // Going on without knowing would make a second gallery of the same title: fail, and let a retry ask again.
@@ -79,7 +70,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder,
     }
     if (!manager)
         co_return false;
-    if (existing && !galleryHeldByOtherFolder(manager->folders(), folder.path, existing->id)) {
+    if (existing && !manager->galleryHeldByOtherFolder(folder.path, existing->id)) {
         if (setRunningStatus(*manager, folder.path,
                              SyncStatus::synced(existing->id, existing->slug, existing->imageCount)))
             qCInfo(lcSync, "Found existing gallery for %s, skipping upload", qUtf8Printable(folder.displayName));
@@ -268,12 +259,21 @@ QCoro::Task<std::optional<Gallery>> SyncManager::existingGallery(QString title, 
     std::optional<Gallery> found = catalog->find(title);
     // The copy lacks what was made or renamed on the web since it was read: before that could make a second gallery
     // of the title, an old copy is read again. Reads grow with the pass's length, not with its folders.
-    const bool makesGallery = !found || galleryHeldByOtherFolder(m_folders, folderPath, found->id);
+    const bool makesGallery = !found || galleryHeldByOtherFolder(folderPath, found->id);
     if (makesGallery && catalog->isOlderThan(m_delays.galleryListMaxAge, GalleryCatalog::Clock::now())) {
         co_await readPassGalleries(catalog);
         found = catalog->find(title);
     }
     co_return found;
+}
+
+bool SyncManager::galleryHeldByOtherFolder(const QString &path, const QString &galleryId) const
+{
+    qsizetype holders = m_statusCounts.holders(galleryId);
+    const SyncFolder *self = liveFolder(path);
+    if (self && self->status.is(SyncStatus::Case::synced) && self->status.galleryId() == galleryId)
+        --holders;
+    return holders > 0;
 }
 
 QCoro::Task<void> SyncManager::readPassGalleries(std::shared_ptr<GalleryCatalog> catalog)

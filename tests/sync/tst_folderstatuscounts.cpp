@@ -1,5 +1,6 @@
-// The manager's counts of folders by status, kept as entries change, must equal a count of the list after every
-// step of a sequence of edits: single entries edited, folders appended by a refresh, the whole list replaced.
+// The manager's counts of folders by status, and of the synced folders on each gallery, kept as entries change, must
+// equal a count of the list after every step of a sequence of edits: single entries edited, folders appended by a
+// refresh, the whole list replaced.
 
 #include "sync/FolderStatusCounts.h"
 #include "sync/SyncManager.h"
@@ -19,6 +20,7 @@ SyncStatus statusOf(QChar letter)
     switch (letter.toLatin1()) {
     case 's': return SyncStatus::syncing(0.5);
     case 'y': return SyncStatus::synced("g", "s", 1);
+    case 'Y': return SyncStatus::synced("h", "t", 1);
     case 'f': return SyncStatus::failed("feil");
     case 'i': return SyncStatus::ignored();
     case 'r': return SyncStatus::removedLocally("g", "s");
@@ -48,7 +50,7 @@ class TestFolderStatusCounts : public QObject
 
 private Q_SLOTS:
     // Steps, separated by blanks: "=nsy" sets the whole list (one folder per status letter: n not synced, s syncing,
-    // y synced, f failed, i ignored, r removed locally); "2f" edits entry 2 to that status; "+n" appends a new
+    // y synced, Y synced to another gallery, f failed, i ignored, r removed locally); "2f" edits entry 2 to that status; "+n" appends a new
     // folder through a refresh; "-1" takes entry 1 out of the list.
     void countsEqualARecount_data()
     {
@@ -62,6 +64,7 @@ private Q_SLOTS:
         QTest::newRow("a placeholder's failed deletion") << "=yr 1f -1";
         QTest::newRow("an edit to the same status") << "=y 0y 0y";
         QTest::newRow("emptied and filled again") << "=sf = +n 0s";
+        QTest::newRow("folders moving between two galleries") << "=yYn 0Y 1y 2Y 0s 1Y -2 +Y 0y";
     }
 
     void countsEqualARecount()
@@ -106,6 +109,15 @@ private Q_SLOTS:
                                         .arg(expected)
                                         .arg(int(status))
                                         .arg(manager.statusCounts().count(status))));
+            }
+            for (const SyncFolder &f : manager.folders()) {
+                for (const QString &gallery : {QStringLiteral("g"), QStringLiteral("h")}) {
+                    const bool held = std::any_of(manager.folders().cbegin(), manager.folders().cend(), [&](const SyncFolder &o) {
+                        return o.path != f.path && o.status.is(SyncStatus::Case::synced) && o.status.galleryId() == gallery;
+                    });
+                    QVERIFY2(manager.galleryHeldByOtherFolder(f.path, gallery) == held,
+                             qPrintable(QStringLiteral("after %1: %2 on gallery %3").arg(step, f.name, gallery)));
+                }
             }
         }
     }

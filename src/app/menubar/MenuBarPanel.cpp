@@ -59,6 +59,7 @@ QPoint MenuBarPanel::placement(const QRect &iconGeometry, const QSize &size, con
 
 void MenuBarPanel::showNear(const QRect &iconGeometry)
 {
+    m_content->catchUp();
     adjustSize();
     if (m_mode == Mode::Popup) {
         const QScreen *screen = iconGeometry.isValid() ? QGuiApplication::screenAt(iconGeometry.center()) : nullptr;

@@ -208,6 +208,28 @@ void MenuBarView::refresh()
 
 void MenuBarView::refreshHistory()
 {
+    // Hidden, the rows would be laid out again for nobody at every upload.
+    if (!isVisible())
+        m_historyStale = true;
+    else
+        fillHistory();
+}
+
+void MenuBarView::catchUp()
+{
+    if (m_historyStale)
+        fillHistory();
+}
+
+void MenuBarView::showEvent(QShowEvent *event)
+{
+    catchUp();
+    QWidget::showEvent(event);
+}
+
+void MenuBarView::fillHistory()
+{
+    m_historyStale = false;
     const bool signedIn = m_context.authManager->isAuthenticated();
     const QList<RecentUpload> &all = m_context.uploadHistory->recentUploads();
     const bool empty = all.isEmpty();

@@ -102,10 +102,17 @@ public:
     MenuBarFooter *footer() const { return m_footer; }
     // The widgets shown from top to bottom, for checks of the composition.
     QList<QWidget *> shownParts() const;
+    // Brings the recent uploads up to date when they changed while hidden; the panel calls it before it measures
+    // itself for showing.
+    void catchUp();
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     void refresh();
     void refreshHistory();
+    void fillHistory();
 
     AppContext m_context;
     MenuBarActions m_actions;
@@ -117,4 +124,5 @@ private:
     RecentUploadsSection *m_recent = nullptr;
     QWidget *m_footerDivider = nullptr;
     MenuBarFooter *m_footer = nullptr;
+    bool m_historyStale = false;
 };
