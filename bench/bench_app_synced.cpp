@@ -379,9 +379,22 @@ public:
     }
 
 private:
+    // BENCH_LOG=FILE keeps the app's output there.
+    static QFile *openLog()
+    {
+        const QString path = qEnvironmentVariable("BENCH_LOG");
+        if (path.isEmpty())
+            return nullptr;
+        auto *file = new QFile(path);
+        return file->open(QIODevice::WriteOnly | QIODevice::Append) ? file : nullptr;
+    }
+
     void readLines()
     {
-        m_pending += m_process.readAll();
+        const QByteArray read = m_process.readAll();
+        if (static QFile *log = openLog(); log)
+            log->write(read);
+        m_pending += read;
         qsizetype end;
         while ((end = m_pending.indexOf('\n')) >= 0) {
             const QByteArray line = m_pending.left(end);
