@@ -435,6 +435,22 @@ private Q_SLOTS:
         QVERIFY(window.isVisible());
     }
 
+    // Uploads recorded while the panel is put away show when it opens, and it is measured with them: a panel
+    // sized for the list it had before would cut the new rows off.
+    void panelOpensWithWhatWasRecordedWhileHidden()
+    {
+        f->signIn();
+        MenuBarPanel popup(new MenuBarView(f->context(), f->opener, MenuBarActions{}), MenuBarPanel::Mode::Popup);
+        popup.showNear(QRect());
+        const int emptyHeight = popup.height();
+        popup.hide();
+        f->history->setRecentUploads(f->uploads(4));
+        popup.showNear(QRect());
+        QCOMPARE(popup.content()->recentUploads()->rows().size(), 4);
+        QVERIFY(popup.height() > emptyHeight);
+        QCOMPARE(popup.height(), popup.sizeHint().height());
+    }
+
     void panelPlacement_data()
     {
         QTest::addColumn<QRect>("icon");
