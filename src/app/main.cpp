@@ -12,6 +12,10 @@
 
 #include <memory>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -25,6 +29,12 @@ int main(int argc, char *argv[])
     QCoreApplication::installTranslator(&qtTexts);
     // Before any image is read: large WebP exports exceed Qt's default allocation limit.
     raiseImageAllocationLimit();
+#ifdef __GLIBC__
+    // With the mmap threshold fixed, glibc keeps its trim threshold at 128 KB: a pass's thousands of replies then
+    // hand the top of the heap back at one free and fault it in again at the next allocation. The engine trims the
+    // heap itself once a burst of work has ended.
+    mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
+#endif
 
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::quitRequested, &app, [] { AppShell::quit(); });
