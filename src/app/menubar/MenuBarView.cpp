@@ -66,16 +66,21 @@ void MenuBarSyncStatusRow::refresh()
     MenuBarStatus status = MenuBarStatus::of(m_syncManager);
     if (m_shown && status == m_status)
         return;
+    // During a pass most edits change the counts in the text alone: the symbol is set only when it changes.
+    const bool symbolChanged = !m_shown || status.showsSpinner() != m_status.showsSpinner()
+                               || status.showsWarning() != m_status.showsWarning();
     m_shown = true;
     m_status = std::move(status);
-    m_spinner->setVisible(m_status.showsSpinner());
-    m_symbol->setVisible(!m_status.showsSpinner());
-    if (m_status.showsWarning()) {
-        m_symbol->setSymbol(QStringLiteral("exclamationmark.triangle.fill"));
-        m_symbol->setColor(Theme::systemColor(Theme::SystemColor::Yellow, palette()));
-    } else {
-        m_symbol->setSymbol(QStringLiteral("checkmark.circle.fill"));
-        m_symbol->setColor(Theme::systemColor(Theme::SystemColor::Green, palette()));
+    if (symbolChanged) {
+        m_spinner->setVisible(m_status.showsSpinner());
+        m_symbol->setVisible(!m_status.showsSpinner());
+        if (m_status.showsWarning()) {
+            m_symbol->setSymbol(QStringLiteral("exclamationmark.triangle.fill"));
+            m_symbol->setColor(Theme::systemColor(Theme::SystemColor::Yellow, palette()));
+        } else {
+            m_symbol->setSymbol(QStringLiteral("checkmark.circle.fill"));
+            m_symbol->setColor(Theme::systemColor(Theme::SystemColor::Green, palette()));
+        }
     }
     m_text->setText(m_status.text);
     m_text->setForeground(m_status.isPrimaryText() ? Theme::Foreground::Primary : Theme::Foreground::Secondary);
