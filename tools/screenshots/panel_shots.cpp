@@ -246,6 +246,16 @@ int main(int argc, char *argv[])
                 return std::all_of(rows.begin(), rows.end(), [](RecentUploadRow *row) { return row->hasThumbnail(); });
             });
             check(scene.save(file(QStringLiteral("10-five-uploads"))));
+
+            // Uploads recorded while the panel was put away: it opens with them, sized for them.
+            scene.panel->hide();
+            scene.history->setRecentUploads(uploads.mid(3));
+            scene.panel->showNear(QRect());
+            const auto later = scene.panel->content()->recentUploads()->rows();
+            waitUntil([&] {
+                return std::all_of(later.begin(), later.end(), [](RecentUploadRow *row) { return row->hasThumbnail(); });
+            });
+            check(scene.save(file(QStringLiteral("11-uploads-recorded-while-closed"))));
         }
         for (const qreal scale : {1.0, 2.0}) {
             const QColor colour = appearance == Theme::Appearance::Light ? QColor(Qt::black) : QColor(Qt::white);
