@@ -137,10 +137,7 @@ void writeEntries(json::ObjectWriter &out, QStringView key, const QList<std::pai
         return;
     out.objectWith(key, [&entries](json::ObjectWriter &byFolder) {
         for (const auto &[path, entry] : entries) {
-            byFolder.objectWith(path, [&entry](json::ObjectWriter &inner) {
-                inner.string(u"galleryId", entry.galleryId);
-                inner.strings(u"fileNames", entry.fileNames);
-            });
+            byFolder.objectWith(path, [&entry](json::ObjectWriter &inner) { writeUploadInFlight(inner, entry); });
         }
     });
 }
@@ -199,18 +196,6 @@ struct Batch {
     QStringList replacementsDone;
 };
 
-QMap<QString, UploadInFlight> readEntries(const json::ObjectReader &in, QStringView key)
-{
-    QMap<QString, UploadInFlight> entries;
-    if (const auto byFolder = in.optChild(key)) {
-        for (const QString &path : byFolder->keys()) {
-            const json::ObjectReader entry = byFolder->child(path);
-            entries.insert(path, {entry.string(u"galleryId"), entry.strings(u"fileNames")});
-        }
-    }
-    return entries;
-}
-
 Batch parseBatch(const QByteArray &json)
 {
     try {
@@ -238,9 +223,9 @@ Batch parseBatch(const QByteArray &json)
                 batch.links.append({path, byFolder->string(path)});
         }
         batch.linksRemoved = strings(u"linksRemoved");
-        batch.runs = readEntries(in, u"runs");
+        batch.runs = readUploadsByFolder(in, u"runs");
         batch.runsEnded = strings(u"runsEnded");
-        batch.replacements = readEntries(in, u"replacements");
+        batch.replacements = readUploadsByFolder(in, u"replacements");
         batch.replacementsDone = strings(u"replacementsDone");
         return batch;
     } catch (const DecodingError &error) {

@@ -14,15 +14,20 @@ void writeByFolder(json::ObjectWriter &out, QStringView key, const QMap<QString,
         return;
     out.objectWith(key, [&byFolder](json::ObjectWriter &folders) {
         for (auto it = byFolder.cbegin(); it != byFolder.cend(); ++it) {
-            folders.objectWith(it.key(), [&it](json::ObjectWriter &entry) {
-                entry.string(u"galleryId", it->galleryId);
-                entry.strings(u"fileNames", it->fileNames);
-            });
+            folders.objectWith(it.key(), [&it](json::ObjectWriter &entry) { writeUploadInFlight(entry, *it); });
         }
     });
 }
 
-QMap<QString, UploadInFlight> readByFolder(const json::ObjectReader &in, QStringView key)
+} // namespace
+
+void writeUploadInFlight(json::ObjectWriter &entry, const UploadInFlight &value)
+{
+    entry.string(u"galleryId", value.galleryId);
+    entry.strings(u"fileNames", value.fileNames);
+}
+
+QMap<QString, UploadInFlight> readUploadsByFolder(const json::ObjectReader &in, QStringView key)
 {
     QMap<QString, UploadInFlight> byFolder;
     if (const auto folders = in.optChild(key)) {
@@ -33,8 +38,6 @@ QMap<QString, UploadInFlight> readByFolder(const json::ObjectReader &in, QString
     }
     return byFolder;
 }
-
-} // namespace
 
 QByteArray encodeUploadJournal(const UploadJournalEntries &entries)
 {
@@ -49,7 +52,7 @@ UploadJournalEntries decodeUploadJournal(const QByteArray &data)
 {
     try {
         const json::ObjectReader in(json::parseObject(data));
-        return {readByFolder(in, u"runs"), readByFolder(in, u"replacements")};
+        return {readUploadsByFolder(in, u"runs"), readUploadsByFolder(in, u"replacements")};
     } catch (const DecodingError &error) {
         throw SyncDecodingError(error.logDescription());
     }

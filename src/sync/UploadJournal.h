@@ -10,6 +10,12 @@
 #include <QLatin1StringView>
 #include <QMap>
 #include <QString>
+#include <QStringView>
+
+namespace json {
+class ObjectReader;
+class ObjectWriter;
+} // namespace json
 
 struct UploadJournalEntries {
     QMap<QString, UploadInFlight> runs;         // folder path -> its run in flight
@@ -23,6 +29,11 @@ struct UploadJournalEntries {
 QByteArray encodeUploadJournal(const UploadJournalEntries &entries);
 // Both maps optional; anything of the wrong type fails the whole file. Throws SyncDecodingError.
 UploadJournalEntries decodeUploadJournal(const QByteArray &json);
+
+// One folder's entry, {"galleryId":…,"fileNames":[…]}, as this file and the state log both write it.
+void writeUploadInFlight(json::ObjectWriter &entry, const UploadInFlight &value);
+// The entries under key by folder path, none when the key is absent. Throws DecodingError.
+QMap<QString, UploadInFlight> readUploadsByFolder(const json::ObjectReader &in, QStringView key);
 
 struct UploadJournal {
     static constexpr QLatin1StringView fileName{"upload-runs.json"};
