@@ -52,19 +52,6 @@ Read readFile(const QString &path, QByteArray *bytes, QString *reason)
     return Read::read;
 }
 
-// Copies a damaged file under a ".damaged-<time>" name and leaves it in place, for the next write to replace.
-void keepCopy(const QString &path, const char *what)
-{
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    QString aside = path + QStringLiteral(".damaged-") + stamp;
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
-    if (QFile::copy(path, aside))
-        qCWarning(lcSync, "Kept a copy of the damaged %s as %s", what, qUtf8Printable(QFileInfo(aside).fileName()));
-    else
-        qCCritical(lcSync, "Could not keep a copy of the damaged %s", what);
-}
-
 // Adds the names the other place noted for the same gallery.
 void uniteReplacements(QMap<QString, UploadInFlight> &into, const QMap<QString, UploadInFlight> &other)
 {

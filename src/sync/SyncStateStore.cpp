@@ -156,6 +156,15 @@ void keepAside(const QString &path, const char *what)
                    qUtf8Printable(systemText(errno)));
 }
 
+void keepCopy(const QString &path, const char *what)
+{
+    const QString aside = asideName(path);
+    if (QFile::copy(path, aside))
+        qCWarning(lcSync, "Kept a copy of the damaged %s as %s", what, qUtf8Printable(QFileInfo(aside).fileName()));
+    else
+        qCCritical(lcSync, "Could not keep a copy of the damaged %s", what);
+}
+
 } // namespace statefiles
 
 namespace {
@@ -169,11 +178,7 @@ void keepDamagedStateFile(const QString &path)
         statefiles::keepAside(path, "state file");
         return;
     }
-    const QString aside = asideName(path);
-    if (QFile::copy(path, aside))
-        qCWarning(lcSync, "Kept a copy of the unreadable state file as %s", qUtf8Printable(QFileInfo(aside).fileName()));
-    else
-        qCCritical(lcSync, "Could not keep a copy of the unreadable state file %s", qUtf8Printable(path));
+    statefiles::keepCopy(path, "state file");
 }
 
 } // namespace

@@ -124,5 +124,7 @@ bool syncFolderOf(const QString &path, QString *error);
 // Moves an unreadable file (or whatever stands at its name) aside under a ".damaged-<time>" name; what names
 // the file in the log lines.
 void keepAside(const QString &path, const char *what);
+// Copies a damaged file under such a name and leaves it in place, for the next write to replace.
+void keepCopy(const QString &path, const char *what);
 QString systemText(int error);
 } // namespace statefiles
