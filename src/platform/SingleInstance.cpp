@@ -4,6 +4,7 @@
 
 #include <QCoroSignal>
 #include <QCoroTimer>
+#include <QEvent>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -19,9 +20,8 @@ namespace {
 // A hand-over is a few URLs: anything larger is not ours.
 constexpr qint64 kMaxHandOverBytes = 64 * 1024;
 constexpr auto kClientIdleTimeout = 5s;
-// How often the primary checks that it still listens: the server closes itself when accepting fails (say, with no
-// file descriptor left), and a later sign-in callback would then be lost.
-constexpr auto kListenCheckInterval = 2s;
+// While listening fails (say, with no file descriptor left), how long before the next attempt.
+constexpr auto kListenRetryInterval = 2s;
 constexpr auto kAnswerTimeout = 5s;
 // While the primary holds the lock but has not started listening yet.
 constexpr int kConnectAttempts = 30;
@@ -116,29 +116,40 @@ QCoro::Task<bool> SingleInstance::handOver(QStringList messages)
 
 void SingleInstance::listen()
 {
-    if (!m_listenWatch) {
-        m_listenWatch = new QTimer(this);
-        m_listenWatch->setInterval(kListenCheckInterval);
-        m_listenWatch->setTimerType(Qt::VeryCoarseTimer); // wakes up with the system's other timers
-        connect(m_listenWatch, &QTimer::timeout, this, &SingleInstance::listenAgainIfClosed);
-        m_listenWatch->start();
+    if (!m_listenRetry) {
+        m_listenRetry = new QTimer(this);
+        m_listenRetry->setSingleShot(true);
+        m_listenRetry->setInterval(kListenRetryInterval);
+        connect(m_listenRetry, &QTimer::timeout, this, &SingleInstance::listenAgainIfClosed);
     }
     // We hold the lock, so a socket file left here belongs to a process that is gone.
     QLocalServer::removeServer(m_socketPath);
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    m_server->installEventFilter(this);
     connect(m_server.get(), &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
     if (!m_server->listen(m_socketPath)) {
         qCCritical(lcSingleInstance, "Cannot listen on %s: %s", qUtf8Printable(m_socketPath),
                    qUtf8Printable(m_server->errorString()));
+        m_listenRetry->start();
         return;
     }
     qCInfo(lcSingleInstance, "Listening for hand-overs on %s", qUtf8Printable(m_socketPath));
 }
 
+// The server closes itself when accepting fails (say, with no file descriptor left), and a later sign-in callback
+// would then be lost. It says so only by letting go of its listening notifier, a child of its own: each child that
+// goes is a cue to look, which costs nothing while the primary sits idle.
+bool SingleInstance::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_server.get() && event->type() == QEvent::ChildRemoved)
+        QMetaObject::invokeMethod(this, &SingleInstance::listenAgainIfClosed, Qt::QueuedConnection);
+    return QObject::eventFilter(watched, event);
+}
+
 void SingleInstance::listenAgainIfClosed()
 {
-    if (isListening())
+    if (!m_server || isListening())
         return;
     qCWarning(lcSingleInstance, "The hand-over socket stopped listening; listening again");
     listen();

@@ -41,6 +41,9 @@ public:
     static constexpr int kMaxConnections = 16;
     int openConnections() const { return m_openConnections; }
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 Q_SIGNALS:
     // A later process handed this over.
     void messageReceived(const QString &message);
@@ -62,6 +65,6 @@ private:
     QString m_socketPath;
     QLockFile m_lock;
     std::unique_ptr<QLocalServer> m_server;
-    QTimer *m_listenWatch = nullptr;
+    QTimer *m_listenRetry = nullptr; // runs only while listening fails
     int m_openConnections = 0;
 };
