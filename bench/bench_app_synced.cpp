@@ -5,7 +5,7 @@
 //   - the app's CPU (user + system, /proc/<pid>/stat) and wall time from its start until synced: every folder's
 //     records established in the state on disk (the state file and its log replayed over it, as the app reads them
 //     at start; an older build keeps the state file alone), and the process idle;
-//   - its peak and idle resident memory then, the panel closed;
+//   - its peak and idle resident memory then, the panel closed, and its CPU over that idle spell;
 //   - with --new N, N folders the service does not know (two images each) that the same pass syncs first: the
 //     stand-in's gallery-list requests, as pages and as walks (a request without a cursor starts one);
 //   - with --restart, the app started again on the state file it wrote: resident memory idle, panel closed;
@@ -22,7 +22,7 @@
 //
 // BENCH_WRAP="heaptrack -o FILE" runs the second start (--restart) under that program.
 // BENCH_THREADS=1 adds each change's CPU by thread name (the app's main thread, the pool, the network and upload
-// threads, the state writer).
+// threads, the state writer) and the minor page faults until its upload starts.
 //
 // --tree keeps the generated export tree in DIR for the next run (it is generated when DIR does not exist).
 // Needs an X11 display and a session bus: run it through bench/run_bench_app_synced.sh, which gives it Xvfb and a
@@ -155,6 +155,17 @@ double processCpu(qint64 pid)
     if (fields.size() < 13)
         return -1;
     return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Minor page faults of a process so far (/proc/<pid>/stat field 10): memory handed back and touched again.
+qint64 minorFaults(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() < 8 ? -1 : fields.at(7).toLongLong();
 }
 
 // The CPU time of each thread of a process, in nanoseconds (/proc/<pid>/task/<tid>/schedstat): exact, where the
@@ -721,10 +732,12 @@ int main(int argc, char **argv)
                         wholeBytes / 1e6, onDisk.snapshotBytes() / 1e6, onDisk.logBytes() / 1e6,
                         filesSize(library.support) / 1e6);
             std::fflush(stdout);
+            const ThreadTimes idleStart = threadTimes(first->pid());
             pause(idleSeconds * 1000);
-            std::printf("  idle %d s after, panel closed: RSS %.1f MiB (anonymous %.1f MiB); CPU %.2f s\n",
+            std::printf("  idle %d s after, panel closed: RSS %.1f MiB (anonymous %.1f MiB); CPU %.2f s, of it %.2f ms "
+                        "while idle\n",
                         idleSeconds, statusMiB(first->pid(), "VmRSS:"), statusMiB(first->pid(), "RssAnon:"),
-                        processCpu(first->pid()));
+                        processCpu(first->pid()), cpuSince(idleStart, first->pid()) * 1e3);
             std::fflush(stdout);
 
             // One new image at a time, each in another seeded folder; taken out of a kept tree at the end.
@@ -734,6 +747,7 @@ int main(int argc, char **argv)
                 const QString folder = seededFolder(library.exportRoot, (r * 7919 + 13) % folders);
                 const int uploadsBefore = first->uploads;
                 const ThreadTimes cpuStart = threadTimes(first->pid());
+                const qint64 faultsStart = minorFaults(first->pid());
                 const qint64 bytesStart = writtenBytes(first->pid());
                 const double wallStart = first->seconds();
                 const QString image = folder + QStringLiteral("/NEW_%1_%2.jpg").arg(::getpid()).arg(r);
@@ -747,7 +761,7 @@ int main(int argc, char **argv)
                         if (cpuSending < 0 && putsArrived() > 0) {
                             cpuSending = cpuSince(cpuStart, first->pid());
                             if (byThread)
-                                sendingByThread = cpuByThread(cpuStart, first->pid());
+                                sendingByThread = cpuByThread(cpuStart, first->pid()) + QStringLiteral("; %1 page faults").arg(minorFaults(first->pid()) - faultsStart);
                             wallSending = first->seconds();
                         }
                         return first->uploads > uploadsBefore || !first->running();
