@@ -143,28 +143,30 @@ QByteArray readLine(int fd)
     return line;
 }
 
-// User plus system CPU of a process, in seconds.
-double processCpu(qint64 pid)
+// The fields of /proc/<pid>/stat after the command name, which is in parentheses and may hold spaces: the
+// process's state (field 3) comes first. Empty when unreadable.
+QList<QByteArray> statFields(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
-        return -1;
+        return {};
     const QByteArray text = stat.readAll();
-    // Fields after the command name, which is in parentheses and may hold spaces: state is field 3, utime 14.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return text.mid(text.lastIndexOf(')') + 2).split(' ');
+}
+
+// User plus system CPU of a process (fields 14 and 15), in seconds.
+double processCpu(qint64 pid)
+{
+    const QList<QByteArray> fields = statFields(pid);
     if (fields.size() < 13)
         return -1;
     return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
-// Minor page faults of a process so far (/proc/<pid>/stat field 10): memory handed back and touched again.
+// Minor page faults of a process so far (field 10): memory handed back and touched again.
 qint64 minorFaults(qint64 pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const QList<QByteArray> fields = statFields(pid);
     return fields.size() < 8 ? -1 : fields.at(7).toLongLong();
 }
 
