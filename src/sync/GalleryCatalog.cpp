@@ -49,6 +49,14 @@ std::optional<Gallery> GalleryCatalog::find(const QString &title) const
     return found->first();
 }
 
+std::optional<Gallery> GalleryCatalog::findId(const QString &galleryId) const
+{
+    // byId only looks; it is not const because the pass also edits what it finds.
+    if (const Gallery *gallery = const_cast<GalleryCatalog *>(this)->byId(galleryId))
+        return *gallery;
+    return std::nullopt;
+}
+
 void GalleryCatalog::add(const Gallery &gallery)
 {
     m_made.insert(gallery.id);

@@ -37,6 +37,8 @@ public:
     }
     // The first gallery, in list order, titled `title` under canonical equivalence.
     std::optional<Gallery> find(const QString &title) const;
+    // The gallery with this id, as the copy knows it.
+    std::optional<Gallery> findId(const QString &galleryId) const;
     // A gallery made while the pass runs comes after those the service listed, as the service lists it.
     void add(const Gallery &gallery);
     void remove(const QString &galleryId);

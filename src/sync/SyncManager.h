@@ -261,8 +261,9 @@ public:
     // and the copy is older than SyncDelays::galleryListMaxAge; from a walk of the list otherwise. Throws.
     QCoro::Task<std::optional<Gallery>> existingGallery(QString title, QString folderPath, bool fromPassList);
     // The gallery the folder at folderPath was linked to (its saved link, else the gallery of its run in flight) while
-    // the list still holds it; nothing, and no request, for a folder never linked. Throws.
-    QCoro::Task<std::optional<Gallery>> linkedGallery(QString folderPath);
+    // the list still holds it: from the running pass's list, as existingGallery; nothing, and no request, for a
+    // folder never linked. Throws.
+    QCoro::Task<std::optional<Gallery>> linkedGallery(QString folderPath, bool fromPassList);
     // Whether a synced folder other than the one at path is linked to the gallery.
     bool galleryHeldByOtherFolder(const QString &path, const QString &galleryId) const;
     // What the running pass's list must know of galleries made, filled or deleted meanwhile.

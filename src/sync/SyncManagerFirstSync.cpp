@@ -56,7 +56,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder,
     try {
         // A folder linked before keeps its gallery while the reconcile that would link it again cannot reach the
         // service: by title, a sibling of the same title could take it.
-        existing = co_await manager->linkedGallery(folder.path);
+        existing = co_await manager->linkedGallery(folder.path, fromPassList);
         if (manager && (!existing || manager->galleryHeldByOtherFolder(folder.path, existing->id)))
             existing = co_await manager->existingGallery(folder.displayName, folder.path, fromPassList);
     } catch (...) {
@@ -218,7 +218,7 @@ QCoro::Task<std::optional<Gallery>> SyncManager::findExistingGallery(QString tit
     co_return found;
 }
 
-QCoro::Task<std::optional<Gallery>> SyncManager::linkedGallery(QString folderPath)
+QCoro::Task<std::optional<Gallery>> SyncManager::linkedGallery(QString folderPath, bool fromPassList)
 {
     QString id = storedGalleryId(folderPath);
     if (const std::optional<UploadInFlight> run = uploadInFlight(folderPath); id.isEmpty() && run)
@@ -226,6 +226,13 @@ QCoro::Task<std::optional<Gallery>> SyncManager::linkedGallery(QString folderPat
     std::optional<Gallery> found;
     if (id.isEmpty())
         co_return found;
+    // A pass that first-syncs many linked folders (after the state could not be read, say) reads the list once.
+    const std::shared_ptr<GalleryCatalog> catalog = fromPassList ? m_passGalleries : nullptr;
+    if (catalog && !catalog->isReading()) {
+        if (!catalog->isLoaded())
+            co_await readPassGalleries(catalog);
+        co_return catalog->findId(id);
+    }
     co_await walkGalleryList([&](const Gallery &gallery) {
         if (gallery.id != id)
             return false;

@@ -245,6 +245,31 @@ private Q_SLOTS:
         QCOMPARE(synced, folders.size() - failedPresigns - (failedLists < 0 ? folders.size() : failedLists));
     }
 
+    // Folders synced before and found again unsynced (the state could not be read, say) go back to their own
+    // galleries through the pass's one reading of the list, not a walk of it each.
+    void linkedFoldersShareThePassList()
+    {
+        f->service.setGalleryPageSize(2);
+        QHash<QString, QString> linked; // folder -> gallery id
+        for (int i = 10; i < 16; ++i) {
+            const QString title = QString("Mappe %1").arg(i);
+            linked.insert(title, f->service.seedGallery(title));
+            f->writeImage(title + "/a.jpg");
+        }
+        const QList<SyncFolder> folders = SyncManager::scanFolderTree(f->exportTree.root(), {});
+        QList<SyncFolder> synced = folders;
+        for (SyncFolder &folder : synced)
+            folder.status = SyncStatus::synced(linked.value(folder.displayName), folder.displayName, 0);
+        f->manager.setFolders(synced); // links the folders
+        f->manager.setFolders(folders);
+
+        finish(f->manager.runAutoSync());
+
+        QCOMPARE(f->service.requests("GET", "/api/gallery/list").size(), 3); // 6 galleries, 2 a page, read once
+        for (const SyncFolder &folder : folders)
+            QCOMPARE(f->entry(folder.displayName).status.galleryId(), linked.value(folder.displayName));
+    }
+
     // What the web does after the pass read its list, as the first folder's images go up, is seen by the next
     // folder once the pass's copy is older than the max age; a young copy serves a long pass with one read.
     void passListReadAgainWhenOld_data()
