@@ -1,7 +1,20 @@
 #include "DirectoryChooser.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+
+QString nearestExistingFolder(const QString &path)
+{
+    if (QDir::isAbsolutePath(path)) {
+        for (QString folder = QDir::cleanPath(path); !QDir(folder).isRoot(); folder = QFileInfo(folder).path()) {
+            if (QFileInfo(folder).isDir())
+                return folder;
+        }
+    }
+    return QDir::homePath();
+}
 
 FileDialogDirectoryChooser &FileDialogDirectoryChooser::shared()
 {

@@ -9,7 +9,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTest>
 
 // Generous: a loaded machine may take its time; nothing here asserts how fast anything is.
@@ -35,6 +34,35 @@ struct Engine : uploadtest::Fixture {
         names.sort();
         return names;
     }
+};
+
+// HOME, and with it the Pictures folder and the dialogs' settings, in a folder of the test's own while it lives.
+class Home
+{
+public:
+    explicit Home(const QString &path)
+    {
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME"}) {
+            if (qEnvironmentVariableIsSet(name))
+                m_was.insert(name, qgetenv(name));
+        }
+        qputenv("HOME", QFile::encodeName(path));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path + QStringLiteral("/.config")));
+    }
+    ~Home()
+    {
+        for (const char *name : {"HOME", "XDG_CONFIG_HOME"}) {
+            if (m_was.contains(name))
+                qputenv(name, m_was.value(name));
+            else
+                qunsetenv(name);
+        }
+    }
+    Home(const Home &) = delete;
+    Home &operator=(const Home &) = delete;
+
+private:
+    QHash<QByteArray, QByteArray> m_was;
 };
 
 QAbstractButton *button(QWidget &view, const QString &text)
@@ -150,6 +178,46 @@ private Q_SLOTS:
         QVERIFY(chooser.errors == error);
     }
 
+    // The chooser opens in a folder that is there, the export folder or else the Pictures folder, or in the
+    // nearest folder above it that is: a dialog in a folder that is not there offers nothing to choose.
+    void chooserStartsInAFolderThatIsThere_data()
+    {
+        QTest::addColumn<bool>("pictures");        // the home folder holds "Pictures"
+        QTest::addColumn<QString>("exportFolder"); // chosen before; empty: none
+        QTest::addColumn<QString>("removed");      // taken off the disk since
+        QTest::addColumn<QString>("start");
+        const QString exportFolder = QStringLiteral("disk/Kunder/Eksport");
+        QTest::newRow("no export folder nor Pictures") << false << QString() << QString() << "home";
+        QTest::newRow("no export folder") << true << QString() << QString() << "home/Pictures";
+        QTest::newRow("export folder") << true << exportFolder << QString() << exportFolder;
+        QTest::newRow("export folder gone") << true << exportFolder << exportFolder << "disk/Kunder";
+        QTest::newRow("export folder and its parent gone") << true << exportFolder << "disk/Kunder" << "disk";
+    }
+    void chooserStartsInAFolderThatIsThere()
+    {
+        QFETCH(bool, pictures);
+        QFETCH(QString, exportFolder);
+        QFETCH(QString, removed);
+        QFETCH(QString, start);
+        TempTree tree;
+        tree.addDir(QStringLiteral("home"));
+        if (pictures)
+            tree.addDir(QStringLiteral("home/Pictures"));
+        Home home(tree.path(QStringLiteral("home")));
+        Engine engine;
+        if (!exportFolder.isEmpty()) {
+            engine.manager.setWatchFolder(tree.addDir(exportFolder));
+            WAIT_VERIFY(!engine.manager.isReconciling());
+        }
+        if (!removed.isEmpty())
+            QVERIFY(QDir(tree.path(removed)).removeRecursively());
+
+        ScriptedDirectoryChooser chooser;
+        EmptyFolderStateView::chooseFolder(engine.manager, chooser, nullptr);
+        QCOMPARE(chooser.requests.size(), 1);
+        QCOMPARE(chooser.requests.first().startDirectory, tree.path(start));
+    }
+
     void viewFollowsEngineAndActs()
     {
         Engine engine;
@@ -164,8 +232,6 @@ private Q_SLOTS:
             return QString();
         };
         QCOMPARE(folderLineShown(), QStringLiteral("i «»"));
-        QCOMPARE(EmptyFolderStateView::folderRequest(engine.manager).startDirectory,
-                 QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)); // no folder chosen yet
 
         engine.manager.setWatchFolder(engine.exportTree.root());
         QCOMPARE(folderLineShown(), EmptyFolderStateView::folderLine(engine.exportTree.root()));
