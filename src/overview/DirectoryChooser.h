@@ -33,8 +33,8 @@ public:
     virtual void showError(QWidget *parent, const QString &message) = 0;
 };
 
-// The desktop's folder dialog, window-modal over `parent` and never a nested event loop. Stateless: one instance
-// serves every window.
+// Qt's folder dialog, window-modal over `parent` and never a nested event loop; its dates are the app's own
+// ("for 3 d. siden"), shown whole. Stateless: one instance serves every window.
 class FileDialogDirectoryChooser final : public DirectoryChooser
 {
 public:

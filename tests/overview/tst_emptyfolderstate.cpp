@@ -1,6 +1,7 @@
 // The export-folder chooser, the rescan and the empty folder state, over a real engine and the stand-in service.
 
 #include "overview/EmptyFolderStateView.h"
+#include "ui/RelativeDate.h"
 #include "support/ShownText.h"
 #include "sync/UploadTestFixture.h"
 
@@ -9,6 +10,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QTreeView>
 #include <QTest>
 
 // Generous: a loaded machine may take its time; nothing here asserts how fast anything is.
@@ -98,6 +100,38 @@ private Q_SLOTS:
         QVERIFY(!answer);
         dialog->reject();
         QVERIFY(answer && !*answer);
+    }
+
+    // The dialog's dates are the app's own and shown whole, whatever the system's language and date format.
+    void desktopDialogShowsDatesWhole()
+    {
+        TempTree tree;
+        Home home(tree.root());
+        const QDateTime now = QDateTime::currentDateTime();
+        for (const auto &[name, modified] : {std::pair{QStringLiteral("Bryllup"), now.addDays(-3).addSecs(-7200)},
+                                             std::pair{QStringLiteral("Konfirmasjon"), now.addMonths(-11)}}) {
+            tree.addDir(QStringLiteral("Eksport/") + name);
+            TempTree::setMtime(tree.path(QStringLiteral("Eksport/") + name), modified.toSecsSinceEpoch());
+        }
+        QWidget window;
+        FileDialogDirectoryChooser::shared().chooseDirectory(
+            &window, DirectoryRequest{QStringLiteral("Velg mappen"), QStringLiteral("Velg"), tree.path("Eksport")},
+            [](std::optional<QString>) {});
+        auto *dialog = window.findChild<QFileDialog *>();
+        QVERIFY(dialog);
+        dialog->setViewMode(QFileDialog::Detail);
+        auto *details = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+        QVERIFY(details);
+        WAIT_COMPARE(details->model()->rowCount(details->rootIndex()), 2);
+        for (int row = 0; row < 2; ++row) {
+            const QModelIndex name = details->model()->index(row, 0, details->rootIndex());
+            const QModelIndex date = name.siblingAtColumn(3);
+            const QString shown = date.data().toString();
+            const QFileInfo folder(tree.path(QStringLiteral("Eksport/") + name.data().toString()));
+            QCOMPARE(shown, relativeAge(folder.lastModified()));
+            WAIT_VERIFY(details->fontMetrics().horizontalAdvance(shown) < details->visualRect(date).width());
+        }
+        dialog->reject();
     }
 
     void folderLine_data()

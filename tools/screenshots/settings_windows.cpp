@@ -14,6 +14,7 @@
 #include "overview/EmptyFolderStateView.h"
 #include "platform/Updater.h"
 #include "support/PanelFixture.h"
+#include "support/TempTree.h"
 
 #include <QApplication>
 #include <QDir>
@@ -208,8 +209,14 @@ bool shootWhatOpens(QWidget &dialog, const QString &out, const QString &name, co
 bool shootChooser(Desktop &desktop, const QString &out, const QString &look)
 {
     const QString root = desktop.exportRoot.path() + QStringLiteral("/Eksport");
-    for (const char *name : {"Bryllup Hansen", "Konfirmasjon", "Portretter 2026"})
-        QDir().mkpath(root + u'/' + QString::fromUtf8(name));
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const auto &[name, modified] : {std::pair{"Bryllup Hansen", now.addSecs(-2 * 3600)},
+                                         std::pair{"Konfirmasjon", now.addDays(-3)},
+                                         std::pair{"Portretter 2026", now.addMonths(-11)}}) {
+        const QString path = root + u'/' + QString::fromUtf8(name);
+        QDir().mkpath(path);
+        testsupport::TempTree::setMtime(path, double(modified.toSecsSinceEpoch()));
+    }
     desktop.sync->setWatchFolder(root);
     FileDialogDirectoryChooser::shared().chooseDirectory(nullptr, EmptyFolderStateView::folderRequest(*desktop.sync),
                                                          [](auto) {});
