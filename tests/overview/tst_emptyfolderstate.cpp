@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTreeView>
 #include <QTest>
@@ -38,34 +39,19 @@ struct Engine : uploadtest::Fixture {
     }
 };
 
-// HOME, and with it the Pictures folder and the dialogs' settings, in a folder of the test's own while it lives.
-class Home
+// HOME, and with it the Pictures folder and the dialogs' settings, in a folder of the test's own until the guard
+// goes.
+[[nodiscard]] auto homeAt(const QString &path)
 {
-public:
-    explicit Home(const QString &path)
-    {
-        for (const char *name : {"HOME", "XDG_CONFIG_HOME"}) {
-            if (qEnvironmentVariableIsSet(name))
-                m_was.insert(name, qgetenv(name));
-        }
-        qputenv("HOME", QFile::encodeName(path));
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path + QStringLiteral("/.config")));
-    }
-    ~Home()
-    {
-        for (const char *name : {"HOME", "XDG_CONFIG_HOME"}) {
-            if (m_was.contains(name))
-                qputenv(name, m_was.value(name));
-            else
-                qunsetenv(name);
-        }
-    }
-    Home(const Home &) = delete;
-    Home &operator=(const Home &) = delete;
-
-private:
-    QHash<QByteArray, QByteArray> m_was;
-};
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME"); // empty counts as unset
+    qputenv("HOME", QFile::encodeName(path));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(path + QStringLiteral("/.config")));
+    return qScopeGuard([home, config] {
+        qputenv("HOME", home);
+        qputenv("XDG_CONFIG_HOME", config);
+    });
+}
 
 QAbstractButton *button(QWidget &view, const QString &text)
 {
@@ -106,7 +92,7 @@ private Q_SLOTS:
     void desktopDialogShowsDatesWhole()
     {
         TempTree tree;
-        Home home(tree.root());
+        const auto home = homeAt(tree.root());
         const QDateTime now = QDateTime::currentDateTime();
         for (const auto &[name, modified] : {std::pair{QStringLiteral("Bryllup"), now.addDays(-3).addSecs(-7200)},
                                              std::pair{QStringLiteral("Konfirmasjon"), now.addMonths(-11)}}) {
@@ -237,7 +223,7 @@ private Q_SLOTS:
         tree.addDir(QStringLiteral("home"));
         if (pictures)
             tree.addDir(QStringLiteral("home/Pictures"));
-        Home home(tree.path(QStringLiteral("home")));
+        const auto home = homeAt(tree.path(QStringLiteral("home")));
         Engine engine;
         if (!exportFolder.isEmpty()) {
             engine.manager.setWatchFolder(tree.addDir(exportFolder));
