@@ -6,6 +6,7 @@
 #include "app/settings/SettingsWindow.h"
 
 #include "overview/SyncOverviewView.h"
+#include "ui/WindowPlacement.h"
 #include "platform/UrlOpener.h"
 
 #include <QMenu>
@@ -75,6 +76,8 @@ void WindowManager::open(Window which)
     QPointer<QWidget> &slot = m_windows[static_cast<size_t>(which)];
     if (!slot)
         slot = create(which);
+    if (!slot->isVisible())
+        placeWithinScreen(slot);
     slot->show();
     slot->raise();
     slot->activateWindow();

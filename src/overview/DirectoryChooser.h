@@ -16,6 +16,10 @@ struct DirectoryRequest {
     QString startDirectory; // empty: the desktop's own choice
 };
 
+// The nearest folder that exists at `path` or above it, short of the file system's root; the home folder when
+// there is none. A dialog opened in a folder that is not there offers nothing to choose.
+QString nearestExistingFolder(const QString &path);
+
 // Asks the user for one folder. The call returns at once; `done` runs later on the UI thread with the chosen path,
 // or with nothing when the user cancels.
 class DirectoryChooser
@@ -29,8 +33,8 @@ public:
     virtual void showError(QWidget *parent, const QString &message) = 0;
 };
 
-// The desktop's folder dialog, window-modal over `parent` and never a nested event loop. Stateless: one instance
-// serves every window.
+// Qt's folder dialog, window-modal over `parent` and never a nested event loop; its dates are the app's own
+// ("for 3 d. siden"), shown whole. Stateless: one instance serves every window.
 class FileDialogDirectoryChooser final : public DirectoryChooser
 {
 public:

@@ -134,7 +134,7 @@ DirectoryRequest EmptyFolderStateView::folderRequest(const SyncManager &syncMana
     if (start.isEmpty())
         start = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     return DirectoryRequest{QStringLiteral("Velg mappen der du lagrer ferdigredigerte bilder"),
-                            QStringLiteral("Velg"), start};
+                            QStringLiteral("Velg"), nearestExistingFolder(start)};
 }
 
 void EmptyFolderStateView::chooseFolder(SyncManager &syncManager, QWidget *parent)

@@ -23,7 +23,8 @@ public:
     // engine's message and changes nothing either.
     static void chooseFolder(SyncManager &syncManager, QWidget *parent = nullptr);
     static void chooseFolder(SyncManager &syncManager, DirectoryChooser &chooser, QWidget *parent);
-    // The dialog's texts; it opens in the export folder, or in the Pictures folder while none is set.
+    // The dialog's texts; it opens in the export folder, or in the Pictures folder while none is set, or in the
+    // nearest folder above that exists.
     static DirectoryRequest folderRequest(const SyncManager &syncManager);
 
     // Starts one full scan and reconcile; its outcome shows in the sync manager's observed state.

@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -105,6 +106,37 @@ private Q_SLOTS:
         if (sheet)
             QVERIFY(!active->isVisible());
         QCOMPARE(!shown || !shown->isVisible(), closes);
+    }
+
+    // All of a window, its title bar included, lies on the screen's free area when it opens: on a screen smaller
+    // than the window, and when it was left partly off the screen before it was closed.
+    void opensWithinTheScreen_data()
+    {
+        QTest::addColumn<WindowManager::Window>("window");
+        QTest::addColumn<QPoint>("leftAt"); // where it stood when closed; null: its first opening
+        using W = WindowManager::Window;
+        QTest::newRow("overview") << W::Overview << QPoint();
+        QTest::newRow("settings") << W::Settings << QPoint();
+        QTest::newRow("about") << W::About << QPoint();
+        QTest::newRow("overview left below the edge") << W::Overview << QPoint(40, 400);
+        QTest::newRow("overview left off the top left") << W::Overview << QPoint(-300, -200);
+        QTest::newRow("settings left off the right") << W::Settings << QPoint(700, 100);
+    }
+    void opensWithinTheScreen()
+    {
+        QFETCH(WindowManager::Window, window);
+        QFETCH(QPoint, leftAt);
+        panel::Fixture f;
+        WindowManager windows(f.context());
+        windows.open(window);
+        if (!leftAt.isNull()) {
+            windows.window(window)->move(leftAt);
+            windows.window(window)->close();
+            windows.open(window);
+        }
+        QWidget *shown = windows.window(window);
+        const QRect available = shown->screen()->availableGeometry();
+        QCOMPARE(available.united(shown->frameGeometry()), available);
     }
 
     void overviewMenuHasTheApplicationCommands()

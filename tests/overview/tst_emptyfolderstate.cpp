@@ -1,6 +1,7 @@
 // The export-folder chooser, the rescan and the empty folder state, over a real engine and the stand-in service.
 
 #include "overview/EmptyFolderStateView.h"
+#include "ui/RelativeDate.h"
 #include "support/ShownText.h"
 #include "sync/UploadTestFixture.h"
 
@@ -8,8 +9,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QSignalSpy>
-#include <QStandardPaths>
+#include <QTreeView>
 #include <QTest>
 
 // Generous: a loaded machine may take its time; nothing here asserts how fast anything is.
@@ -36,6 +38,20 @@ struct Engine : uploadtest::Fixture {
         return names;
     }
 };
+
+// HOME, and with it the Pictures folder and the dialogs' settings, in a folder of the test's own until the guard
+// goes.
+[[nodiscard]] auto homeAt(const QString &path)
+{
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME"); // empty counts as unset
+    qputenv("HOME", QFile::encodeName(path));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(path + QStringLiteral("/.config")));
+    return qScopeGuard([home, config] {
+        qputenv("HOME", home);
+        qputenv("XDG_CONFIG_HOME", config);
+    });
+}
 
 QAbstractButton *button(QWidget &view, const QString &text)
 {
@@ -70,6 +86,38 @@ private Q_SLOTS:
         QVERIFY(!answer);
         dialog->reject();
         QVERIFY(answer && !*answer);
+    }
+
+    // The dialog's dates are the app's own and shown whole, whatever the system's language and date format.
+    void desktopDialogShowsDatesWhole()
+    {
+        TempTree tree;
+        const auto home = homeAt(tree.root());
+        const QDateTime now = QDateTime::currentDateTime();
+        for (const auto &[name, modified] : {std::pair{QStringLiteral("Bryllup"), now.addDays(-3).addSecs(-7200)},
+                                             std::pair{QStringLiteral("Konfirmasjon"), now.addMonths(-11)}}) {
+            tree.addDir(QStringLiteral("Eksport/") + name);
+            TempTree::setMtime(tree.path(QStringLiteral("Eksport/") + name), modified.toSecsSinceEpoch());
+        }
+        QWidget window;
+        FileDialogDirectoryChooser::shared().chooseDirectory(
+            &window, DirectoryRequest{QStringLiteral("Velg mappen"), QStringLiteral("Velg"), tree.path("Eksport")},
+            [](std::optional<QString>) {});
+        auto *dialog = window.findChild<QFileDialog *>();
+        QVERIFY(dialog);
+        dialog->setViewMode(QFileDialog::Detail);
+        auto *details = dialog->findChild<QTreeView *>(QStringLiteral("treeView"));
+        QVERIFY(details);
+        WAIT_COMPARE(details->model()->rowCount(details->rootIndex()), 2);
+        for (int row = 0; row < 2; ++row) {
+            const QModelIndex name = details->model()->index(row, 0, details->rootIndex());
+            const QModelIndex date = name.siblingAtColumn(3);
+            const QString shown = date.data().toString();
+            const QFileInfo folder(tree.path(QStringLiteral("Eksport/") + name.data().toString()));
+            QCOMPARE(shown, relativeAge(folder.lastModified()));
+            WAIT_VERIFY(details->fontMetrics().horizontalAdvance(shown) < details->visualRect(date).width());
+        }
+        dialog->reject();
     }
 
     void folderLine_data()
@@ -150,6 +198,46 @@ private Q_SLOTS:
         QVERIFY(chooser.errors == error);
     }
 
+    // The chooser opens in a folder that is there, the export folder or else the Pictures folder, or in the
+    // nearest folder above it that is: a dialog in a folder that is not there offers nothing to choose.
+    void chooserStartsInAFolderThatIsThere_data()
+    {
+        QTest::addColumn<bool>("pictures");        // the home folder holds "Pictures"
+        QTest::addColumn<QString>("exportFolder"); // chosen before; empty: none
+        QTest::addColumn<QString>("removed");      // taken off the disk since
+        QTest::addColumn<QString>("start");
+        const QString exportFolder = QStringLiteral("disk/Kunder/Eksport");
+        QTest::newRow("no export folder nor Pictures") << false << QString() << QString() << "home";
+        QTest::newRow("no export folder") << true << QString() << QString() << "home/Pictures";
+        QTest::newRow("export folder") << true << exportFolder << QString() << exportFolder;
+        QTest::newRow("export folder gone") << true << exportFolder << exportFolder << "disk/Kunder";
+        QTest::newRow("export folder and its parent gone") << true << exportFolder << "disk/Kunder" << "disk";
+    }
+    void chooserStartsInAFolderThatIsThere()
+    {
+        QFETCH(bool, pictures);
+        QFETCH(QString, exportFolder);
+        QFETCH(QString, removed);
+        QFETCH(QString, start);
+        TempTree tree;
+        tree.addDir(QStringLiteral("home"));
+        if (pictures)
+            tree.addDir(QStringLiteral("home/Pictures"));
+        const auto home = homeAt(tree.path(QStringLiteral("home")));
+        Engine engine;
+        if (!exportFolder.isEmpty()) {
+            engine.manager.setWatchFolder(tree.addDir(exportFolder));
+            WAIT_VERIFY(!engine.manager.isReconciling());
+        }
+        if (!removed.isEmpty())
+            QVERIFY(QDir(tree.path(removed)).removeRecursively());
+
+        ScriptedDirectoryChooser chooser;
+        EmptyFolderStateView::chooseFolder(engine.manager, chooser, nullptr);
+        QCOMPARE(chooser.requests.size(), 1);
+        QCOMPARE(chooser.requests.first().startDirectory, tree.path(start));
+    }
+
     void viewFollowsEngineAndActs()
     {
         Engine engine;
@@ -164,8 +252,6 @@ private Q_SLOTS:
             return QString();
         };
         QCOMPARE(folderLineShown(), QStringLiteral("i «»"));
-        QCOMPARE(EmptyFolderStateView::folderRequest(engine.manager).startDirectory,
-                 QStandardPaths::writableLocation(QStandardPaths::PicturesLocation)); // no folder chosen yet
 
         engine.manager.setWatchFolder(engine.exportTree.root());
         QCOMPARE(folderLineShown(), EmptyFolderStateView::folderLine(engine.exportTree.root()));

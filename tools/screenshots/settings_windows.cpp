@@ -1,6 +1,6 @@
 // Renders the settings window (every tab in each state), the about window, the empty folder state and the
-// export-folder chooser with its menus and questions to PNG, in the light and the dark palette, for a person to
-// look at.
+// export-folder chooser with its menus and questions, with and without an export folder, to PNG, in the light and
+// the dark palette, for a person to look at.
 // Usage: QT_QPA_PLATFORM=offscreen settings_windows [output folder, default /tmp/settings-shots]
 
 #include "app/CheckForUpdatesViewModel.h"
@@ -14,6 +14,7 @@
 #include "overview/EmptyFolderStateView.h"
 #include "platform/Updater.h"
 #include "support/PanelFixture.h"
+#include "support/TempTree.h"
 
 #include <QApplication>
 #include <QDir>
@@ -204,20 +205,57 @@ bool shootWhatOpens(QWidget &dialog, const QString &out, const QString &name, co
     return saved;
 }
 
-// The export-folder chooser as the windows open it, over an export folder of three galleries.
+// The export-folder chooser as the windows open it.
+QFileDialog *openChooser(Desktop &desktop)
+{
+    FileDialogDirectoryChooser::shared().chooseDirectory(nullptr, EmptyFolderStateView::folderRequest(*desktop.sync),
+                                                         [](auto) {});
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *shown = qobject_cast<QFileDialog *>(window); shown && shown->isVisible())
+            return shown;
+    }
+    return nullptr;
+}
+
+// Before any export folder is chosen, in a home folder without the Pictures folder: it opens in the home folder.
+bool shootChooserWithoutExportFolder(Desktop &desktop, const QString &out, const QString &look)
+{
+    QTemporaryDir home;
+    for (const char *name : {"Dokumenter", "Nedlastinger", "Skrivebord"})
+        QDir().mkpath(home.path() + u'/' + QString::fromUtf8(name));
+    const QByteArray usersHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    desktop.sync->clearWatchFolder();
+    QFileDialog *dialog = openChooser(desktop);
+    qputenv("HOME", usersHome);
+    if (!dialog)
+        return false;
+    const QFileDialog::ViewMode usersMode = dialog->viewMode();
+    dialog->setViewMode(QFileDialog::Detail);
+    auto *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
+    for (int round = 0; round < 100 && list->model()->rowCount(list->rootIndex()) < 3; ++round)
+        settle(); // listed off the UI thread
+    const bool ok = save(*dialog, out, QStringLiteral("chooser-no-export-folder-%1").arg(look));
+    dialog->setViewMode(usersMode);
+    dialog->reject();
+    settle();
+    return ok;
+}
+
+// The export-folder chooser over an export folder of three galleries.
 bool shootChooser(Desktop &desktop, const QString &out, const QString &look)
 {
     const QString root = desktop.exportRoot.path() + QStringLiteral("/Eksport");
-    for (const char *name : {"Bryllup Hansen", "Konfirmasjon", "Portretter 2026"})
-        QDir().mkpath(root + u'/' + QString::fromUtf8(name));
-    desktop.sync->setWatchFolder(root);
-    FileDialogDirectoryChooser::shared().chooseDirectory(nullptr, EmptyFolderStateView::folderRequest(*desktop.sync),
-                                                         [](auto) {});
-    QFileDialog *dialog = nullptr;
-    for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (auto *shown = qobject_cast<QFileDialog *>(window); shown && shown->isVisible())
-            dialog = shown;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const auto &[name, modified] : {std::pair{"Bryllup Hansen", now.addSecs(-2 * 3600)},
+                                         std::pair{"Konfirmasjon", now.addDays(-3)},
+                                         std::pair{"Portretter 2026", now.addMonths(-11)}}) {
+        const QString path = root + u'/' + QString::fromUtf8(name);
+        QDir().mkpath(path);
+        testsupport::TempTree::setMtime(path, double(modified.toSecsSinceEpoch()));
     }
+    desktop.sync->setWatchFolder(root);
+    QFileDialog *dialog = openChooser(desktop);
     if (!dialog)
         return false;
     const QFileDialog::ViewMode usersMode = dialog->viewMode(); // kept in the user's settings when the dialog goes
@@ -276,7 +314,8 @@ int main(int argc, char *argv[])
         Theme::apply(app, appearance);
         const QString look = appearance == Theme::Appearance::Light ? QStringLiteral("light") : QStringLiteral("dark");
         if (!shootSettings(desktop, out, look) || !shootAbout(desktop, out, look)
-            || !shootEmptyState(desktop, out, look) || !shootChooser(desktop, out, look))
+            || !shootEmptyState(desktop, out, look) || !shootChooser(desktop, out, look)
+            || !shootChooserWithoutExportFolder(desktop, out, look))
             return 1;
     }
     return 0;

@@ -2,6 +2,7 @@
 
 #include "MenuBarView.h"
 #include "ui/Theme.h"
+#include "ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -67,6 +68,8 @@ void MenuBarPanel::showNear(const QRect &iconGeometry)
             screen = QGuiApplication::primaryScreen();
         if (screen)
             move(placement(iconGeometry, size(), screen->availableGeometry()));
+    } else if (!isVisible()) {
+        placeWithinScreen(this);
     }
     show();
     raise();

@@ -14,6 +14,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -187,7 +188,9 @@ MenuBarView::MenuBarView(const AppContext &context, UrlOpener &opener, MenuBarAc
     layout->addWidget(m_headerDivider);
     m_empty = new EmptyHistoryView(this);
     layout->addWidget(m_empty);
-    m_recent = new RecentUploadsSection(opener, std::move(clock), this);
+    const QPointer<AuthManager> account(context.authManager);
+    m_recent = new RecentUploadsSection(
+        opener, [account] { return account ? account->baseURL() : QUrl(); }, std::move(clock), this);
     layout->addWidget(m_recent);
 
     m_footerDivider = new Divider(this);
@@ -243,7 +246,7 @@ void MenuBarView::fillHistory()
     if (!signedIn || empty)
         return;
     const QList<RecentUpload> shown = m_context.uploadHistory->recentUploadsForMenu();
-    m_recent->setUploads(shown, m_context.authManager->baseURL());
+    m_recent->setUploads(shown);
     QStringList titles;
     for (const RecentUpload &upload : shown)
         titles.append(upload.title);

@@ -70,9 +70,10 @@ void RecentUploadThumbnail::paintEvent(QPaintEvent *)
 
 // ---- RecentUploadRow
 
-RecentUploadRow::RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL, UrlOpener &opener, PanelClock clock,
-                                 QWidget *parent)
-    : QAbstractButton(parent), m_upload(upload), m_baseURL(baseURL), m_opener(opener), m_clock(std::move(clock))
+RecentUploadRow::RecentUploadRow(const RecentUpload &upload, BaseURLSource baseURL, UrlOpener &opener,
+                                 PanelClock clock, QWidget *parent)
+    : QAbstractButton(parent), m_upload(upload), m_baseURL(std::move(baseURL)), m_opener(opener),
+      m_clock(std::move(clock))
 {
     setCursor(Qt::PointingHandCursor);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -100,14 +101,13 @@ RecentUploadRow::RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL
 
     connect(this, &QAbstractButton::clicked, this, [this] { m_opener.openUrl(galleryURL()); });
 
-    setUpload(upload, baseURL);
+    setUpload(upload);
 }
 
-void RecentUploadRow::setUpload(const RecentUpload &upload, const QUrl &baseURL)
+void RecentUploadRow::setUpload(const RecentUpload &upload)
 {
     const bool folderChanged = upload.folderPath != m_upload.folderPath;
     m_upload = upload;
-    m_baseURL = baseURL;
     m_title->setText(upload.title);
     const QString tip = QStringLiteral("Åpne ") + unicodenames::isolated(upload.title) + QStringLiteral(" i dashboard");
     setToolTip(plainToolTip(tip));
@@ -130,7 +130,8 @@ void RecentUploadRow::refreshAge()
 
 QUrl RecentUploadRow::galleryURL() const
 {
-    return galleryPageURL(m_upload.baseURL.value_or(m_baseURL), m_upload.galleryId);
+    // The address an entry was recorded under only tells entries apart; the gallery is where the service is now.
+    return galleryPageURL(m_baseURL ? m_baseURL() : QUrl(), m_upload.galleryId);
 }
 
 void RecentUploadRow::startThumbnailLoad()
@@ -193,8 +194,9 @@ void RecentUploadRow::leaveEvent(QEvent *event)
 
 // ---- RecentUploadsSection
 
-RecentUploadsSection::RecentUploadsSection(UrlOpener &opener, PanelClock clock, QWidget *parent)
-    : QWidget(parent), m_opener(opener), m_clock(std::move(clock))
+RecentUploadsSection::RecentUploadsSection(UrlOpener &opener, BaseURLSource baseURL, PanelClock clock,
+                                           QWidget *parent)
+    : QWidget(parent), m_opener(opener), m_baseURL(std::move(baseURL)), m_clock(std::move(clock))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 4);
@@ -233,7 +235,7 @@ void RecentUploadsSection::refreshAges()
         m_ageTimer.start(ageRefreshInterval());
 }
 
-void RecentUploadsSection::setUploads(const QList<RecentUpload> &uploads, const QUrl &baseURL)
+void RecentUploadsSection::setUploads(const QList<RecentUpload> &uploads)
 {
     QMultiHash<QString, RecentUploadRow *> previous;
     for (RecentUploadRow *row : std::as_const(m_rows)) {
@@ -247,9 +249,9 @@ void RecentUploadsSection::setUploads(const QList<RecentUpload> &uploads, const 
         if (found != previous.end()) {
             row = found.value();
             previous.erase(found);
-            row->setUpload(upload, baseURL);
+            row->setUpload(upload);
         } else {
-            row = new RecentUploadRow(upload, baseURL, m_opener, m_clock, this);
+            row = new RecentUploadRow(upload, m_baseURL, m_opener, m_clock, this);
         }
         m_rowsLayout->addWidget(row);
         m_rows.append(row);

@@ -18,6 +18,9 @@ class QVBoxLayout;
 class UrlOpener;
 
 using PanelClock = std::function<QDateTime()>;
+// The service's base URL as it is now. Links are built from it when they are opened, so a service that moved to
+// another address is found there, whatever address an entry was recorded under.
+using BaseURLSource = std::function<QUrl()>;
 
 // A gallery's 32-pixel picture, or a grey square with a photo symbol while there is none.
 class RecentUploadThumbnail : public QWidget
@@ -41,13 +44,13 @@ class RecentUploadRow : public QAbstractButton
 {
     Q_OBJECT
 public:
-    RecentUploadRow(const RecentUpload &upload, const QUrl &baseURL, UrlOpener &opener, PanelClock clock,
+    RecentUploadRow(const RecentUpload &upload, BaseURLSource baseURL, UrlOpener &opener, PanelClock clock,
                     QWidget *parent = nullptr);
 
     const RecentUpload &upload() const { return m_upload; }
     // A new state of the same entry; the thumbnail is loaded again when the folder changed. Each time the row is
     // shown it loads the thumbnail afresh, so a folder that was empty or not mounted gets its picture later.
-    void setUpload(const RecentUpload &upload, const QUrl &baseURL);
+    void setUpload(const RecentUpload &upload);
     // Recomputes the age against the current moment.
     void refreshAge();
 
@@ -71,7 +74,7 @@ private:
     QCoro::Task<void> loadThumbnail(QString folderPath, quint64 generation);
 
     RecentUpload m_upload;
-    QUrl m_baseURL;
+    BaseURLSource m_baseURL;
     UrlOpener &m_opener;
     PanelClock m_clock;
     RecentUploadThumbnail *m_thumbnail = nullptr;
@@ -91,9 +94,9 @@ public:
     static constexpr int kAgeRefreshMs = 30'000;
     static constexpr int kYoungAgeRefreshMs = 1'000;
 
-    RecentUploadsSection(UrlOpener &opener, PanelClock clock = {}, QWidget *parent = nullptr);
+    RecentUploadsSection(UrlOpener &opener, BaseURLSource baseURL, PanelClock clock = {}, QWidget *parent = nullptr);
 
-    void setUploads(const QList<RecentUpload> &uploads, const QUrl &baseURL);
+    void setUploads(const QList<RecentUpload> &uploads);
     QList<RecentUploadRow *> rows() const { return m_rows; }
 
     // How soon the ages are redrawn next while the section is shown.
@@ -107,6 +110,7 @@ private:
     void refreshAges();
 
     UrlOpener &m_opener;
+    BaseURLSource m_baseURL;
     PanelClock m_clock;
     QVBoxLayout *m_rowsLayout = nullptr;
     QList<RecentUploadRow *> m_rows;

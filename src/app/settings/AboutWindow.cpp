@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPointer>
-#include <QScreen>
 #include <QVBoxLayout>
 
 using Theme::Foreground;
@@ -214,16 +213,6 @@ bool AboutWindow::openWithDesktop(const QUrl &url)
     if (scheme != QLatin1String("https") && scheme != QLatin1String("http") && scheme != QLatin1String("mailto"))
         return false;
     return openInUserDesktop(url);
-}
-
-void AboutWindow::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    if (m_centred)
-        return;
-    m_centred = true;
-    if (const QScreen *shown = screen())
-        move(shown->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }
 
 void AboutWindow::keyPressEvent(QKeyEvent *event)

@@ -67,9 +67,5 @@ public:
     static bool openWithDesktop(const QUrl &url);
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-
-private:
-    bool m_centred = false;
 };

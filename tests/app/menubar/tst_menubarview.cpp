@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -37,6 +38,11 @@ class TestMenuBarView : public QObject
         auto view = std::make_unique<MenuBarView>(f->context(), f->opener, actions);
         view->show();
         return view;
+    }
+
+    BaseURLSource currentBase() const
+    {
+        return [this] { return f->service.baseUrl(); };
     }
 
 private Q_SLOTS:
@@ -188,30 +194,55 @@ private Q_SLOTS:
         QVERIFY(dropped.isNull());
     }
 
-    void rowOpensItsGalleryAndShowsItsThumbnail()
+    // The service moved (to another port, say) after the entry was recorded: the row opens its gallery where the
+    // service is now, whatever address the history file holds for the entry, and follows a move while it is shown.
+    void rowOpensItsGalleryWhereTheServiceIsNow_data()
+    {
+        QTest::addColumn<QString>("recordedUnder"); // the entry's address in the history file; empty: none
+        QTest::newRow("no address") << QString();
+        QTest::newRow("the old port") << QStringLiteral("http://127.0.0.1:1");
+        QTest::newRow("an old address with a path") << QStringLiteral("https://gammel.example/varnostima/");
+    }
+    void rowOpensItsGalleryWhereTheServiceIsNow()
+    {
+        QFETCH(QString, recordedUnder);
+        RecentUpload recorded = f->uploads(1).first();
+        if (!recordedUnder.isEmpty())
+            recorded.baseURL = QUrl(recordedUnder);
+        const QString file = f->support.path(QStringLiteral("recent-uploads.json"));
+        QFile written(file);
+        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(encodeRecentUploads({recorded})) > 0);
+        written.close();
+        f->history = std::make_unique<UploadHistoryStore>(QUrl::fromLocalFile(file));
+        f->signIn();
+        auto view = makeView();
+        RecentUploadRow *row = view->recentUploads()->rows().first();
+        row->click();
+
+        const QUrl moved(QStringLiteral("http://127.0.0.1:2/neste"));
+        SecureStorage(f->support.root()).write(QStringLiteral("base-url"), moved.toString());
+        row->click();
+        QCOMPARE(f->opener.opened, (QList<QUrl>{f->service.baseUrl().resolved(QUrl(QStringLiteral("/gallery/g1"))),
+                                                QUrl(QStringLiteral("http://127.0.0.1:2/neste/gallery/g1"))}));
+    }
+
+    void rowShowsItsCountAndThumbnail()
     {
         QList<RecentUpload> uploads = f->uploads(2);
         uploads[0].imageCount = 1;
-        uploads[1].baseURL = QUrl(QStringLiteral("https://annen.example/base"));
         QDir().mkpath(uploads[0].folderPath);
         QImage image(120, 80, QImage::Format_RGB32);
         image.fill(Qt::darkCyan);
         QVERIFY(image.save(uploads[0].folderPath + QStringLiteral("/b.jpg")));
         QVERIFY(image.save(uploads[0].folderPath + QStringLiteral("/a.jpg")));
 
-        RecentUploadsSection section(f->opener);
-        const QUrl base(QStringLiteral("http://section.example"));
-        section.setUploads(uploads, base);
+        RecentUploadsSection section(f->opener, currentBase());
+        section.setUploads(uploads);
         section.show();
         RecentUploadRow *withFolder = section.rows().at(0);
         RecentUploadRow *withoutFolder = section.rows().at(1);
         QVERIFY(withFolder->detailText().startsWith(QStringLiteral("1 bilder · ")));
         QCOMPARE(testsupport::shownToolTip(withFolder->toolTip()), QStringLiteral("Åpne Galleri g1 i dashboard"));
-
-        withFolder->click();
-        withoutFolder->click();
-        QCOMPARE(f->opener.opened, (QList<QUrl>{QUrl(QStringLiteral("http://section.example/gallery/g1")),
-                                                QUrl(QStringLiteral("https://annen.example/base/gallery/g2"))}));
 
         QSignalSpy loaded(withFolder, &RecentUploadRow::thumbnailLoaded);
         QVERIFY(withFolder->hasThumbnail() || loaded.wait(20000));
@@ -224,8 +255,8 @@ private Q_SLOTS:
     void rowLoadsItsThumbnailEachTimeItShows()
     {
         QList<RecentUpload> uploads = f->uploads(1);
-        RecentUploadsSection section(f->opener);
-        section.setUploads(uploads, f->service.baseUrl());
+        RecentUploadsSection section(f->opener, currentBase());
+        section.setUploads(uploads);
         RecentUploadRow *row = section.rows().at(0);
         QSignalSpy loaded(row, &RecentUploadRow::thumbnailLoaded);
         section.show();
@@ -265,8 +296,8 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QList<RecentUpload> uploads = f->uploads(1);
         uploads[0].title = title;
-        RecentUploadsSection section(f->opener);
-        section.setUploads(uploads, f->service.baseUrl());
+        RecentUploadsSection section(f->opener, currentBase());
+        section.setUploads(uploads);
         section.show();
         RecentUploadRow *row = section.rows().first();
         const QString tip = testsupport::shownToolTip(row->toolTip());
@@ -289,10 +320,10 @@ private Q_SLOTS:
     void agesAdvanceWhileShown()
     {
         QDateTime now = QDateTime::currentDateTime();
-        RecentUploadsSection section(f->opener, [&now] { return now; });
+        RecentUploadsSection section(f->opener, currentBase(), [&now] { return now; });
         QList<RecentUpload> uploads = f->uploads(1);
         uploads[0].completedAt = now.addSecs(-10);
-        section.setUploads(uploads, f->service.baseUrl());
+        section.setUploads(uploads);
         section.show();
         const QString before = section.rows().first()->detailText();
         QCOMPARE(section.ageRefreshInterval(), RecentUploadsSection::kYoungAgeRefreshMs);
