@@ -466,6 +466,7 @@ private:
         QList<SyncFolder> newFolders; // in the order of the scan
         QList<CacheUpdate> updates;
         bool possibleMove = false; // a new folder bears the name of a synced one that vanished: it is left out
+        bool linkedFolderGone = false; // a synced folder's directory is gone, not only emptied
     };
     static RefreshChanges refreshChanges(const QList<SyncFolder> &folders, const QList<SyncFolder> &scanned,
                                          const QSet<QString> &knownPaths, const RefreshScope &scope,
