@@ -16,7 +16,11 @@ const QString syncCategory = QStringLiteral("no.varnostima.mac.Sync");
 const char *const reconcileStarts = "Full scan+reconcile starting";
 
 struct Engine : uploadtest::Fixture {
-    Engine() : uploadtest::Fixture({.refresh = 50ms, .autoSync = 150ms, .streamLatency = 100ms, .settle = 0ms}) {}
+    Engine()
+        : uploadtest::Fixture(
+              {.refresh = 50ms, .autoSync = 150ms, .streamLatency = 100ms, .firstRetry = 100ms, .settle = 0ms})
+    {
+    }
 
     bool settled() const
     {
@@ -84,6 +88,64 @@ private Q_SLOTS:
         QVERIFY(folderAt(e.manager, placeholder)->status.is(SyncStatus::Case::removedLocally));
         QCOMPARE(e.count(SyncStatus::Case::removedLocally), 1);
         QCOMPARE(e.count(SyncStatus::Case::synced), change == "rename" ? 1 : 0);
+        QCOMPARE(log.count(syncCategory, reconcileStarts), 1);
+    }
+
+    // A gallery deleted on the web answers 404 to the folder's next update, at whichever request comes first; the
+    // folder is synced anew into a new gallery with all its images after one full scan and reconcile. A service
+    // that answers 404 for a gallery it still lists gets that one reconcile, and the folder's retries no more.
+    void deletedGalleryIsSyncedAnew_data()
+    {
+        QTest::addColumn<QString>("notFound");
+        QTest::addColumn<QStringList>("expected"); // the new gallery's images; none: no new gallery
+        const QStringList all{"a.jpg", "b.jpg", "c.jpg"};
+        QTest::newRow("image list (an image removed)") << "images" << QStringList{"a.jpg"};
+        QTest::newRow("upload URLs (an image added)") << "presigned" << all;
+        QTest::newRow("confirmation (deleted while sending)") << "confirm" << all;
+        QTest::newRow("upload URLs, while the service lists it") << "always" << QStringList();
+    }
+
+    void deletedGalleryIsSyncedAnew()
+    {
+        QFETCH(QString, notFound);
+        QFETCH(QStringList, expected);
+        Engine e;
+        e.syncShoot();
+        const QString shoot = e.exportTree.path("Shoot");
+        const QString gallery = folderAt(e.manager, shoot)->status.galleryId();
+        testsupport::LogCapture log;
+        if (notFound == "confirm")
+            e.manager.setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
+                if (step == SyncManager::UploadStep::sending)
+                    e.service.deleteGalleryOnWeb(gallery);
+            });
+        else if (notFound == "always")
+            e.service.script("POST", "/api/upload/presigned", {404, R"({"error":"gallery not found"})"}, -1);
+        else
+            QVERIFY(e.service.deleteGalleryOnWeb(gallery));
+        if (notFound == "images")
+            QVERIFY(QFile::remove(e.exportTree.path("Shoot/b.jpg")));
+        else
+            e.writeImage("Shoot/c.jpg");
+
+        if (expected.isEmpty()) {
+            // The folder goes back to its gallery, fails and is retried: its retries ask for no reconcile.
+            const qsizetype presigns = e.service.requests("POST", "/api/upload/presigned").size();
+            QTRY_VERIFY_WITH_TIMEOUT(e.service.requests("POST", "/api/upload/presigned").size() >= presigns + 4
+                                         && !e.manager.isReconciling(),
+                                     20000);
+            QCOMPARE(e.service.galleries().size(), 1);
+        } else {
+            const auto anew = [&] {
+                const SyncFolder *entry = folderAt(e.manager, shoot);
+                return e.settled() && entry && entry->status.is(SyncStatus::Case::synced)
+                       && entry->status.galleryId() != gallery
+                       && e.serverNames(entry->status.galleryId()) == expected;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(anew(), 20000);
+            QCOMPARE(e.service.galleries().size(), 1);
+            QCOMPARE(e.count(SyncStatus::Case::removedLocally), 0);
+        }
         QCOMPARE(log.count(syncCategory, reconcileStarts), 1);
     }
 };
