@@ -33,11 +33,15 @@ struct Engine : uploadtest::Fixture {
         writeImage("Shoot/a.jpg");
         writeImage("Shoot/b.jpg");
         manager.setWatchFolder(exportTree.root());
-        QTRY_VERIFY_WITH_TIMEOUT(settled() && folderAt(manager, exportTree.path("Shoot"))
-                                     && folderAt(manager, exportTree.path("Shoot"))->status.is(SyncStatus::Case::synced),
+        QTRY_VERIFY_WITH_TIMEOUT(settled() && folderAt(manager, shoot)
+                                     && folderAt(manager, shoot)->status.is(SyncStatus::Case::synced),
                                  20000);
+        gallery = folderAt(manager, shoot)->status.galleryId();
     }
     qsizetype count(SyncStatus::Case status) const { return manager.statusCounts().count(status); }
+
+    const QString shoot = exportTree.path("Shoot");
+    QString gallery; // of "Shoot", once synced
 };
 
 } // namespace
@@ -63,28 +67,28 @@ private Q_SLOTS:
         QFETCH(QString, change);
         Engine e;
         e.syncShoot();
-        const QString shoot = e.exportTree.path("Shoot");
-        const QString gallery = folderAt(e.manager, shoot)->status.galleryId();
         testsupport::LogCapture log;
         if (change.startsWith("empty")) {
-            QVERIFY(QFile::remove(e.exportTree.path("Shoot/a.jpg")) && QFile::remove(e.exportTree.path("Shoot/b.jpg")));
-            QTRY_VERIFY_WITH_TIMEOUT(e.settled() && folderAt(e.manager, shoot)->imageCount == 0, 10000);
+            QVERIFY(QFile::remove(e.exportTree.path("Shoot/a.jpg")));
+            QVERIFY(QFile::remove(e.exportTree.path("Shoot/b.jpg")));
+            QTRY_VERIFY_WITH_TIMEOUT(e.settled() && folderAt(e.manager, e.shoot)->imageCount == 0, 10000);
         }
         if (change.endsWith("delete"))
-            QVERIFY(QDir(shoot).removeRecursively());
+            QVERIFY(QDir(e.shoot).removeRecursively());
         if (change == "rename")
-            QVERIFY(QDir().rename(shoot, e.exportTree.path("Reise")));
+            QVERIFY(QDir().rename(e.shoot, e.exportTree.path("Reise")));
 
         if (change == "empty") {
             // The refresh that zeroed the count would have asked for the full scan by now.
             QCOMPARE(log.count(syncCategory, reconcileStarts), 0);
-            QCOMPARE(folderAt(e.manager, shoot)->status.galleryId(), gallery);
+            QCOMPARE(folderAt(e.manager, e.shoot)->status.galleryId(), e.gallery);
             QCOMPARE(e.count(SyncStatus::Case::synced), 1);
             QCOMPARE(e.count(SyncStatus::Case::removedLocally), 0);
             return;
         }
-        const QString placeholder = QStringLiteral("__removed__/") + gallery;
-        QTRY_VERIFY_WITH_TIMEOUT(e.settled() && !folderAt(e.manager, shoot) && folderAt(e.manager, placeholder), 10000);
+        const QString placeholder = QStringLiteral("__removed__/") + e.gallery;
+        QTRY_VERIFY_WITH_TIMEOUT(e.settled() && !folderAt(e.manager, e.shoot) && folderAt(e.manager, placeholder),
+                                 10000);
         QVERIFY(folderAt(e.manager, placeholder)->status.is(SyncStatus::Case::removedLocally));
         QCOMPARE(e.count(SyncStatus::Case::removedLocally), 1);
         QCOMPARE(e.count(SyncStatus::Case::synced), change == "rename" ? 1 : 0);
@@ -111,18 +115,16 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         Engine e;
         e.syncShoot();
-        const QString shoot = e.exportTree.path("Shoot");
-        const QString gallery = folderAt(e.manager, shoot)->status.galleryId();
         testsupport::LogCapture log;
         if (notFound == "confirm")
             e.manager.setUploadStepHook([&](SyncManager::UploadStep step, const QStringList &) {
                 if (step == SyncManager::UploadStep::sending)
-                    e.service.deleteGalleryOnWeb(gallery);
+                    e.service.deleteGalleryOnWeb(e.gallery);
             });
         else if (notFound == "always")
             e.service.script("POST", "/api/upload/presigned", {404, R"({"error":"gallery not found"})"}, -1);
         else
-            QVERIFY(e.service.deleteGalleryOnWeb(gallery));
+            QVERIFY(e.service.deleteGalleryOnWeb(e.gallery));
         if (notFound == "images")
             QVERIFY(QFile::remove(e.exportTree.path("Shoot/b.jpg")));
         else
@@ -137,9 +139,9 @@ private Q_SLOTS:
             QCOMPARE(e.service.galleries().size(), 1);
         } else {
             const auto anew = [&] {
-                const SyncFolder *entry = folderAt(e.manager, shoot);
+                const SyncFolder *entry = folderAt(e.manager, e.shoot);
                 return e.settled() && entry && entry->status.is(SyncStatus::Case::synced)
-                       && entry->status.galleryId() != gallery
+                       && entry->status.galleryId() != e.gallery
                        && e.serverNames(entry->status.galleryId()) == expected;
             };
             QTRY_VERIFY_WITH_TIMEOUT(anew(), 20000);
