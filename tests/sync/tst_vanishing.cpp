@@ -86,12 +86,13 @@ private Q_SLOTS:
             QCOMPARE(e.count(SyncStatus::Case::removedLocally), 0);
             return;
         }
+        // A renamed folder is a new one, synced into a gallery of its new name.
         const QString placeholder = QStringLiteral("__removed__/") + e.gallery;
-        QTRY_VERIFY_WITH_TIMEOUT(e.settled() && !folderAt(e.manager, e.shoot) && folderAt(e.manager, placeholder),
+        QTRY_VERIFY_WITH_TIMEOUT(e.settled() && !folderAt(e.manager, e.shoot) && folderAt(e.manager, placeholder)
+                                     && e.count(SyncStatus::Case::synced) == (change == "rename" ? 1 : 0),
                                  10000);
         QVERIFY(folderAt(e.manager, placeholder)->status.is(SyncStatus::Case::removedLocally));
         QCOMPARE(e.count(SyncStatus::Case::removedLocally), 1);
-        QCOMPARE(e.count(SyncStatus::Case::synced), change == "rename" ? 1 : 0);
         QCOMPARE(log.count(syncCategory, reconcileStarts), 1);
     }
 
