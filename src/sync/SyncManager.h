@@ -466,6 +466,7 @@ private:
         QList<SyncFolder> newFolders; // in the order of the scan
         QList<CacheUpdate> updates;
         bool possibleMove = false; // a new folder bears the name of a synced one that vanished: it is left out
+        bool linkedFolderGone = false; // a synced folder's directory is gone, not only emptied
     };
     static RefreshChanges refreshChanges(const QList<SyncFolder> &folders, const QList<SyncFolder> &scanned,
                                          const QSet<QString> &knownPaths, const RefreshScope &scope,
@@ -515,6 +516,12 @@ public:
     QCoro::Task<void> updateFolder(SyncFolder folder, RunOrigin origin);
     // At the end of the process: writes once more a bookmark whose write failed; false when it is still not on disk.
     bool retryBookmarkNow();
+    // The service answered 404 for the gallery of the folder's running update: it was deleted on the web. Unlinks
+    // the entry (its records of that gallery go with it) and runs a full scan and reconcile, after which the folder
+    // is linked anew or synced into a new gallery with all its images. False, and nothing done, when the entry is
+    // no longer the run's, or when this folder had its reconcile for this gallery id already: the run then fails as
+    // any other and is retried with the usual back-off.
+    bool galleryNotFound(const QString &path, const QString &galleryId);
 
 private:
     struct RetryState {
@@ -529,6 +536,9 @@ private:
     // retried now, not after its back-off.
     void retryFoldersFailedForTheDisk();
     QHash<QString, RetryState> m_retries; // by path
+    // (folder path, gallery id) whose 404 had its reconcile. One per pair bounds the reconciles of a service that
+    // keeps answering 404 for a gallery it still lists, which would otherwise link the folder back and loop.
+    QSet<std::pair<QString, QString>> m_galleriesNotFound;
     QTimer m_retryTimer;
 
     // A full scan and reconcile that failed is tried again with the same back-off: its error shows until one

@@ -118,6 +118,27 @@ void SyncManager::retryFoldersFailedForTheDisk()
     armRetryTimer();
 }
 
+bool SyncManager::galleryNotFound(const QString &path, const QString &galleryId)
+{
+    const std::pair<QString, QString> key(path, galleryId);
+    if (m_galleriesNotFound.contains(key))
+        return false;
+    const bool unlinked = editRunningEntry(*this, path, [](SyncFolder &entry) {
+        entry.status = SyncStatus::notSynced();
+        entry.uploadedFiles.reset();
+    });
+    if (!unlinked)
+        return false;
+    m_galleriesNotFound.insert(key);
+    m_retries.remove(path); // a retry would restore the link to the gallery that is gone
+    armRetryTimer();
+    qCInfo(lcSync, "The gallery of %s is gone from the service — running a full scan and reconcile",
+           qUtf8Printable(liveFolder(path)->displayName));
+    saveState();
+    requestFullScanAndReconcile();
+    return true;
+}
+
 bool SyncManager::retryBookmarkNow()
 {
     return m_bookmarkWrites.retryNow().isEmpty();

@@ -11,6 +11,7 @@
 #include "SyncManager.h"
 #include "UnicodeNames.h"
 
+#include "service/Errors.h"
 #include "service/VarnostimaAPI.h"
 
 #include <QCoroFuture>
@@ -109,11 +110,40 @@ bool fail(UpdateRun &run, const QString &message)
     return setRunningStatus(*run.manager, run.folder.path, SyncStatus::failed(message));
 }
 
-void failedToFetch(UpdateRun &run, const FailureTexts &failure)
+// Why a request of the run failed.
+struct RunFailure {
+    FailureTexts texts;
+    bool galleryNotFound = false; // a 404 for the run's gallery: it was deleted on the web
+};
+
+// Inside a catch block only.
+RunFailure currentRunFailure()
 {
-    fail(run, failure.shown);
+    RunFailure failure{currentFailureTexts()};
+    try {
+        throw;
+    } catch (const APIError &error) {
+        // Every request of the run names its gallery: the image list, a deletion, the upload URLs, the confirmation.
+        failure.galleryNotFound = error.errorCase() == APIError::Case::serverError && error.statusCode() == 404;
+    } catch (...) {
+    }
+    return failure;
+}
+
+// False when the entry was not set failed: it is no longer the run's, or it was unlinked from a gallery gone from
+// the service.
+bool fail(UpdateRun &run, const RunFailure &failure)
+{
+    if (failure.galleryNotFound && run.manager->galleryNotFound(run.folder.path, run.galleryId))
+        return false;
+    return fail(run, failure.texts.shown);
+}
+
+void failedToFetch(UpdateRun &run, const RunFailure &failure)
+{
+    fail(run, failure);
     qCCritical(lcSync, "Failed to fetch server images for %s: %s", qUtf8Printable(run.folder.name),
-               qUtf8Printable(failure.logged));
+               qUtf8Printable(failure.texts.logged));
 }
 
 QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
@@ -166,7 +196,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         try {
             answer = co_await run.api->getGalleryImages(run.galleryId);
         } catch (...) {
-            const FailureTexts failure = currentFailureTexts();
+            const RunFailure failure = currentRunFailure();
             if (!manager)
                 co_return;
             failedToFetch(run, failure);
@@ -241,7 +271,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             });
             manager->finishReplacements(folder.path, run.galleryId, inGallery);
         } catch (...) {
-            const FailureTexts failure = currentFailureTexts();
+            const RunFailure failure = currentRunFailure();
             if (!manager)
                 co_return;
             failedToFetch(run, failure);
@@ -304,12 +334,12 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                        qUtf8Printable(folder.name));
             }
         } catch (...) {
-            const FailureTexts failure = currentFailureTexts();
+            const RunFailure failure = currentRunFailure();
             if (!manager)
                 co_return;
-            fail(run, failure.shown);
+            fail(run, failure);
             qCCritical(lcSync, "Delete phase failed for %s: %s", qUtf8Printable(folder.name),
-                       qUtf8Printable(failure.logged));
+                       qUtf8Printable(failure.texts.logged));
             co_return;
         }
         if (!manager)
@@ -359,16 +389,16 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
                 run.idMap.reset();
             }
         } catch (...) {
-            const FailureTexts failure = currentFailureTexts();
+            const RunFailure failure = currentRunFailure();
             if (!manager)
                 co_return;
             // While the old version is still on the service, its record stays so the replacement is retried.
             if (oldVersionGone)
                 editRecords(run, [&](QList<UploadedFileMeta> &records) { dropRecordsNamed(records, named); });
-            if (fail(run, failure.shown))
+            if (fail(run, failure))
                 manager->saveState();
             qCCritical(lcSync, "Modification phase failed for %s/%s: %s", qUtf8Printable(folder.name),
-                       qUtf8Printable(name), qUtf8Printable(failure.logged));
+                       qUtf8Printable(name), qUtf8Printable(failure.texts.logged));
             co_return;
         }
         if (!manager)
@@ -415,12 +445,12 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
         try {
             result = co_await manager->uploadFiles(changes.newImages, run.galleryId, folder);
         } catch (...) {
-            const FailureTexts failure = currentFailureTexts();
+            const RunFailure failure = currentRunFailure();
             if (!manager)
                 co_return;
-            fail(run, failure.shown);
+            fail(run, failure);
             qCCritical(lcSync, "Upload phase failed for %s: %s", qUtf8Printable(folder.name),
-                       qUtf8Printable(failure.logged));
+                       qUtf8Printable(failure.texts.logged));
             co_return;
         }
         if (!manager)

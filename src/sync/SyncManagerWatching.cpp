@@ -59,6 +59,12 @@ QList<bool> pendingChangeAnswers(const QList<SyncFolder> &folders)
     return answers;
 }
 
+// A folder with a gallery, or with a run under way that may give it one.
+bool isLinked(const SyncFolder &folder)
+{
+    return folder.status.is(SyncStatus::Case::synced) || folder.status.is(SyncStatus::Case::syncing);
+}
+
 bool sameCaches(const SyncFolder &a, const SyncFolder &b)
 {
     return a.imageCount == b.imageCount && a.cachedLocalFileMeta == b.cachedLocalFileMeta
@@ -431,6 +437,9 @@ SyncManager::RefreshChanges SyncManager::refreshChanges(const QList<SyncFolder> 
         if (!found) {
             if (entry.imageCount != 0)
                 changes.updates.append({entry.path, 0, LocalFiles(), {}});
+            // An emptied folder and a vanished one both leave the scan; only the vanished one has no directory.
+            if (isLinked(entry) && !QFileInfo(entry.path).isDir())
+                changes.linkedFolderGone = true;
         } else if (!sameCaches(entry, *found)) {
             changes.updates.append({entry.path, found->imageCount, found->cachedLocalFileMeta, found->skippedEntries});
         }
@@ -491,6 +500,11 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
     }
     if (changes.possibleMove) {
         qCInfo(lcSync, "A new folder may be a moved synced folder — running a full scan and reconcile");
+        requestFullScanAndReconcile();
+    } else if (changes.linkedFolderGone && QFileInfo(m_watchFolder).isDir()) {
+        // Only a full scan takes an entry out of the list: it turns the gallery into a removed folder, or marks the
+        // folder moved. With the export folder itself gone it would only keep the state as it is.
+        qCInfo(lcSync, "A synced folder is gone from the disk — running a full scan and reconcile");
         requestFullScanAndReconcile();
     }
 }

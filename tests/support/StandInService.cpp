@@ -563,6 +563,12 @@ bool StandInService::renameGallery(const QString &galleryId, const QString &titl
     return d->state.renameGallery(galleryId, title);
 }
 
+bool StandInService::deleteGalleryOnWeb(const QString &galleryId)
+{
+    const std::lock_guard lock(d->mutex);
+    return d->state.deleteGalleryOnWeb(galleryId);
+}
+
 void StandInService::setSlotLifetime(std::chrono::milliseconds lifetime)
 {
     const std::lock_guard lock(d->mutex);

@@ -101,6 +101,7 @@ public:
     void setApiLatency(std::chrono::milliseconds latency);
     void setApiDeleteMarksDeleted(bool marks); // DELETE ".../images" adds the names to "deletedFileNames"
     bool renameGallery(const QString &galleryId, const QString &title); // as the web does
+    bool deleteGalleryOnWeb(const QString &galleryId); // as the web does: from now on its id answers 404
     void setSlotLifetime(std::chrono::milliseconds lifetime); // default 15 minutes
     void expireSlots();                                       // every slot handed out so far
     void withholdSlotsOnNextPresign(int count);               // the next answer lists `count` slots too few

@@ -56,6 +56,7 @@ public:
     bool idsDescending = false; // a later id sorts before an earlier one
     bool apiDeleteMarksDeleted = false;
     bool renameGallery(const QString &galleryId, const QString &title);
+    bool deleteGalleryOnWeb(const QString &galleryId) { return deleteGallery(galleryId, {}).status == 200; }
     std::chrono::milliseconds slotLifetime = std::chrono::minutes(15);
     int withheldSlots = 0;
     std::optional<QString> slotUrlOverride;
