@@ -4,6 +4,8 @@
 
 #include <QSocketNotifier>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -94,6 +96,17 @@ QByteArray CurlMulti::unreadBytes(const CurlPut *owner, qsizetype most) const
             return bytes.first(got);
     }
     return {};
+}
+
+qint64 CurlMulti::unacknowledgedBytes(const CurlPut *owner) const
+{
+    qint64 bytes = 0;
+    for (auto it = m_sockets.cbegin(); it != m_sockets.cend(); ++it) {
+        int queued = 0; // a connection still being made counts none
+        if (it.value() == owner && ::ioctl(it.key(), SIOCOUTQ, &queued) == 0)
+            bytes += queued;
+    }
+    return bytes;
 }
 
 int CurlMulti::onSocket(CURL *, curl_socket_t socket, int what, void *self, void *watch)

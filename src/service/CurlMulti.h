@@ -29,6 +29,8 @@ public:
     static int closeSocket(void *self, curl_socket_t socket);
     // The start of what waits unread on this transfer's connection, left where it is.
     QByteArray unreadBytes(const CurlPut *owner, qsizetype most) const;
+    // The bytes this transfer handed to the system that the peer has not acknowledged yet (its send queue).
+    qint64 unacknowledgedBytes(const CurlPut *owner) const;
 
 private:
     class Watch;

@@ -323,9 +323,14 @@ bool CurlPut::headerLine(QByteArrayView line)
         if (m_status && *m_status >= 200) {
             if (m_answerSince < 0)
                 m_answerSince = now;
-            // A success that came before the whole body had left answers something else: a proxy's or a
-            // store's that took part of it, or the stale answer of an earlier request.
-            const bool early = m_bytesBeforeLastPiece || bodySent() != m_body->size();
+            // A success that came before the store had the whole body answers something else: a proxy's or a
+            // store's that took part of it, or the stale answer of an earlier request. A body of a few MiB is in
+            // the kernel right after the head, so what the store acknowledged tells: a store that read the whole
+            // body before answering acknowledged every byte with its answer at the latest. One whose kernel took
+            // every byte and acknowledged it, but whose program answered before reading, is out of any client's
+            // sight.
+            const bool early = m_bytesBeforeLastPiece || bodySent() != m_body->size()
+                || m_multi->unacknowledgedBytes(this) > 0;
             if (early && *m_status <= 299) {
                 m_earlySuccess = true;
                 return false;

@@ -18,8 +18,8 @@ class QIODevice;
 // One PUT through libcurl, the body read from its device as curl sends it. It keeps what callers knew from Qt's
 // client: the target as given, redirects only a status, an idle limit that ends as OperationCanceledError, a
 // connection closed before any answer sending the request once more from the body's start, errors with
-// QNetworkReply's codes. A success counts only when curl sent the whole body and the answer came after it: a 2xx
-// that came earlier ends the attempt as a closed connection would. Each put has a connection of its own, used for
+// QNetworkReply's codes. A success counts only when curl sent the whole body and the store had acknowledged every
+// byte of it when the answer came: a 2xx that came earlier ends the attempt as a closed connection would. Each put has a connection of its own, used for
 // nothing else: on a kept one, a stale answer that arrives after the body cannot be told from the real one. A begun
 // answer gets no more than the idle limit to end. Deletes itself once it has answered; deleted before that, it
 // answers as cancelled.

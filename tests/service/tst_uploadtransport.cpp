@@ -275,7 +275,8 @@ private Q_SLOTS:
     }
 
     // The app's verdict on two uploads in a row to a store that misbehaves. Stored ('+') means the store took the
-    // whole file and said so after it; an answer that came before the whole body left answers something else.
+    // whole file and said so after it; an answer that came before the store had the whole body answers something
+    // else.
     void storedOnlyWhenTakenWholeAndAnsweredAfter_data()
     {
         QTest::addColumn<Script>("script");
@@ -305,6 +306,24 @@ private Q_SLOTS:
         // of it: the next upload must not wait on that connection for an answer that never comes.
         QTest::newRow("deaf after its answer") << Script{.answer = ok, .deafAfterAnswer = true} << small
                                                << QByteArray("++");
+        // Small bodies are in the client's kernel at once: only what the store acknowledged tells an early answer.
+        // The store's small receive buffer, never read, keeps most of the body unacknowledged.
+        const int unread = 4096;
+        const int handOver = 50; // ms: the answer comes after the body is in the client's kernel (any time fails it)
+        const qsizetype kib300 = 300 * 1024;
+        const auto early = [&](const QByteArray &answer, bool close = false, const QByteArray &greeting = {}) {
+            return Script{.answer = answer, .readBody = false, .close = close, .greeting = greeting,
+                          .receiveBuffer = unread, .answerDelay = handOver};
+        };
+        const QByteArray okThenClose = withLength("HTTP/1.1 200 OK\r\nConnection: close", {});
+        QTest::newRow("success and close after the head, 300 KiB") << early(okThenClose, true) << kib300
+                                                                   << QByteArray("--");
+        QTest::newRow("success and close after the head, 1 MiB") << early(okThenClose, true) << small
+                                                                 << QByteArray("--");
+        QTest::newRow("continue and success in one write after the head, 1 MiB")
+            << early("HTTP/1.1 100 Continue\r\n\r\n" + ok) << small << QByteArray("--");
+        QTest::newRow("a long success after the head, 300 KiB") << early(longOk) << kib300 << QByteArray("--");
+        QTest::newRow("success on connect, 300 KiB") << early({}, false, ok) << kib300 << QByteArray("--");
     }
     void storedOnlyWhenTakenWholeAndAnsweredAfter()
     {

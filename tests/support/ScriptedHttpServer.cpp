@@ -3,6 +3,11 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace testsupport {
 
 ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer> server)
@@ -16,7 +21,7 @@ ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer
             m_latest = socket;
             m_open.insert(socket, {});
             if (!m_script.greeting.isEmpty())
-                socket->write(m_script.greeting);
+                QTimer::singleShot(m_script.answerDelay, socket, [this, socket] { socket->write(m_script.greeting); });
             QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] { serve(socket); });
             serve(socket);
         }
@@ -27,7 +32,19 @@ ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer
             m_latest->flush();
         }
     });
-    m_server->listen(QHostAddress::LocalHost);
+    if (m_script.receiveBuffer <= 0) {
+        m_server->listen(QHostAddress::LocalHost);
+        return;
+    }
+    // Set before listening: the connections it takes inherit the size, and the window they offer follows it.
+    const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::setsockopt(listening, SOL_SOCKET, SO_RCVBUF, &m_script.receiveBuffer, sizeof m_script.receiveBuffer) != 0
+        || ::bind(listening, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listening, 16) != 0 || !m_server->setSocketDescriptor(listening))
+        qFatal("cannot listen with a receive buffer of %d bytes", m_script.receiveBuffer);
 }
 
 ScriptedHttpServer::~ScriptedHttpServer() = default;
@@ -94,11 +111,17 @@ void ScriptedHttpServer::serve(QTcpSocket *socket)
         if (m_script.repeatsItself)
             socket->write(connection.previousAnswer);
         connection.previousAnswer = answer;
-        socket->write(answer + m_script.unasked);
-        if (!m_script.trickle.isEmpty())
-            m_trickle.start();
-        if (m_script.close)
-            socket->disconnectFromHost();
+        const auto writeAnswer = [this, socket, answer] {
+            socket->write(answer + m_script.unasked);
+            if (!m_script.trickle.isEmpty())
+                m_trickle.start();
+            if (m_script.close)
+                socket->disconnectFromHost();
+        };
+        if (m_script.answerDelay > 0)
+            QTimer::singleShot(m_script.answerDelay, socket, writeAnswer);
+        else
+            writeAnswer();
         connection.deaf = m_script.deafAfterAnswer;
         if (m_script.close || !m_script.readBody || connection.deaf) {
             received.clear();

@@ -30,6 +30,13 @@ public:
         QByteArray laterAnswer; // to every request after the first (empty: `answer`)
         bool repeatsItself = false; // each answer on a connection comes behind that connection's previous one
         bool deafAfterAnswer = false; // takes all that follows its first answer on a connection for more body
+        // The kernel's receive buffer of each connection (0: the system's). A small one that is not read keeps
+        // most of a body unacknowledged in the client's send queue, as a store far away or one that reads no
+        // more holds it.
+        int receiveBuffer = 0;
+        // Milliseconds from a request's head (for the greeting: from the connection) to the answer: time for the
+        // client to hand a small body to its kernel first. Whatever the time, the answer is early.
+        int answerDelay = 0;
     };
 
     // `server` decides the transport (a QSslServer for TLS); the default is plain TCP.
