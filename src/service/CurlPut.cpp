@@ -16,6 +16,13 @@ constexpr long kPieceSize = 512 * 1024;
 
 const QString kCanceled = QStringLiteral("Operation canceled");
 
+// What the store acknowledges comes without a word from curl: it is looked at this often, so that it counts at
+// most a quarter of the idle limit late and a stalled put ends within a limit and a quarter.
+qint64 lookInterval(qint64 idleLimit)
+{
+    return qMax<qint64>(idleLimit / 4, 1);
+}
+
 // Enough to see past the interim heads a store may send unasked.
 constexpr qsizetype kPeekSize = 4096;
 
@@ -210,7 +217,7 @@ void CurlPut::start()
     m_elapsed.start();
     begin();
     if (m_done && m_request.transferTimeout() > 0)
-        m_clock.start(m_request.transferTimeout());
+        m_clock.start(lookInterval(m_request.transferTimeout()));
 }
 
 void CurlPut::begin()
@@ -227,6 +234,7 @@ void CurlPut::begin()
     m_earlySuccess = false;
     m_answerSince = -1;
     m_lastSent = 0;
+    m_unacknowledged = 0;
     if (!m_body->reset()) {
         fail(QNetworkReply::ContentReSendError, m_body->errorString());
         return;
@@ -284,7 +292,18 @@ int CurlPut::onProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off
         put->m_lastSent = sent;
         put->m_lastActivity = put->m_elapsed.elapsed();
     }
+    put->noteAcknowledged();
     return 0;
+}
+
+void CurlPut::noteAcknowledged()
+{
+    // The send queue shrinking is the store taking bytes: on a slow link the last MiB of a body drains from the
+    // kernel long after curl handed it over, and curl hears nothing of it.
+    const qint64 unacknowledged = m_multi->unacknowledgedBytes(this);
+    if (unacknowledged < m_unacknowledged)
+        m_lastActivity = m_elapsed.elapsed();
+    m_unacknowledged = unacknowledged;
 }
 
 qint64 CurlPut::bodySent() const
@@ -361,13 +380,14 @@ size_t CurlPut::onBody(char *buffer, size_t size, size_t count, void *self)
 
 void CurlPut::watchTime()
 {
+    noteAcknowledged();
     const qint64 limit = m_request.transferTimeout();
     const qint64 now = m_elapsed.elapsed();
     qint64 left = m_lastActivity + limit - now;
     if (m_answerSince >= 0)
         left = qMin(left, m_answerSince + limit - now);
     if (left > 0) {
-        m_clock.start(int(left));
+        m_clock.start(int(qMin(left, lookInterval(limit))));
         return;
     }
     fail(QNetworkReply::OperationCanceledError, kCanceled);

@@ -404,6 +404,34 @@ private Q_SLOTS:
         QCOMPARE(server.connections(), 4);
     }
 
+    // On a slow link the end of a body drains from the kernel long after curl handed it over: what the store
+    // acknowledges is progress too. A store that takes nothing more still ends at the limit.
+    void slowStoresFinishStalledOnesEnd_data()
+    {
+        QTest::addColumn<int>("readPace"); // bytes every 100 ms
+        QTest::addColumn<int>("status");   // -1: none
+        QTest::addColumn<int>("error");
+        QTest::newRow("store reads 256 KiB/s") << 26 * 1024 << 200 << int(QNetworkReply::NoError);
+        QTest::newRow("store stops reading") << 0 << -1 << int(QNetworkReply::OperationCanceledError);
+    }
+    void slowStoresFinishStalledOnesEnd()
+    {
+        QFETCH(int, readPace);
+        QFETCH(int, status);
+        QFETCH(int, error);
+        ScriptedHttpServer server({.answer = readPace > 0 ? withLength("HTTP/1.1 200 OK", {}) : QByteArray(),
+                                   .readBody = readPace > 0,
+                                   .receiveBuffer = 4096, .readPace = readPace});
+        UploadTransport transport;
+        const QByteArray bytes = patterned(1024 * 1024); // in the client's kernel at once, 4 s to drain at 256 KiB/s
+        const UploadAnswer got =
+            awaitAnswer(put(transport, server.url(QStringLiteral("http"), "/store/x"), bytes, 1024, 1500));
+        QCOMPARE(got.status.value_or(-1), status);
+        QCOMPARE(int(got.error), error);
+        if (status == 200)
+            QCOMPARE(server.body(), bytes);
+    }
+
     // A connection closed before any answer costs one resend, whole and from the start, and no more.
     void closedUnansweredIsSentOnceMore()
     {

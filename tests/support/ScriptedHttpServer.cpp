@@ -22,6 +22,8 @@ ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer
             m_open.insert(socket, {});
             if (!m_script.greeting.isEmpty())
                 QTimer::singleShot(m_script.answerDelay, socket, [this, socket] { socket->write(m_script.greeting); });
+            if (m_script.readPace > 0)
+                socket->setReadBufferSize(m_script.readPace); // the rest waits in the kernel
             QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] { serve(socket); });
             serve(socket);
         }
@@ -32,6 +34,15 @@ ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer
             m_latest->flush();
         }
     });
+    m_pace.setInterval(100);
+    QObject::connect(&m_pace, &QTimer::timeout, m_server.get(), [this] {
+        m_paced = true;
+        for (QTcpSocket *socket : m_open.keys())
+            serve(socket);
+        m_paced = false;
+    });
+    if (m_script.readPace > 0)
+        m_pace.start();
     if (m_script.receiveBuffer <= 0) {
         m_server->listen(QHostAddress::LocalHost);
         return;
@@ -84,6 +95,8 @@ void ScriptedHttpServer::serve(QTcpSocket *socket)
 {
     if (socket->readBufferSize() == 1)
         return; // refused: its buffer fills and the client's sending stalls
+    if (m_script.readPace > 0 && !m_paced)
+        return; // the next tick reads
     Connection &connection = m_open[socket];
     QByteArray &received = connection.received;
     received += socket->readAll();

@@ -37,6 +37,8 @@ public:
         // Milliseconds from a request's head (for the greeting: from the connection) to the answer: time for the
         // client to hand a small body to its kernel first. Whatever the time, the answer is early.
         int answerDelay = 0;
+        // Bytes read from each connection every 100 ms (0: all that comes): a slow link, with a small receive buffer.
+        int readPace = 0;
     };
 
     // `server` decides the transport (a QSslServer for TLS); the default is plain TCP.
@@ -68,6 +70,8 @@ private:
     QByteArrayList m_requests;
     int m_connections = 0;
     QTimer m_trickle;
+    QTimer m_pace;
+    bool m_paced = false; // inside a tick of m_pace
 };
 
 } // namespace testsupport
