@@ -39,8 +39,10 @@ private:
 CurlMulti::CurlMulti(QObject *parent)
     : QObject(parent)
     , m_multi(curl_multi_init())
+    , m_share(curl_share_init())
     , m_timer(this) // moves to another thread with this object
 {
+    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::onSocket);
@@ -59,6 +61,7 @@ CurlMulti::~CurlMulti()
     }
     qDeleteAll(puts);
     curl_multi_cleanup(m_multi);
+    curl_share_cleanup(m_share); // after every handle that used it
 }
 
 void CurlMulti::add(CURL *easy)

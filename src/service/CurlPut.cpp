@@ -180,11 +180,14 @@ CurlPut::CurlPut(const QNetworkRequest &request, std::unique_ptr<QIODevice> body
     curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
-    // The system's trust store (curl's default), or the one OpenSSL's variables name instead.
+    // The system's CA bundle (curl's default), or the one OpenSSL's variable names instead, and no CA folder, not
+    // even the one curl was built with: with a folder set, curl parses the whole bundle again for every
+    // connection; without, the multi handle keeps one parsed store. The system's folder holds the bundle's CAs.
     if (const QByteArray file = qgetenv("SSL_CERT_FILE"); !file.isEmpty())
         curl_easy_setopt(e, CURLOPT_CAINFO, file.constData());
-    if (const QByteArray dir = qgetenv("SSL_CERT_DIR"); !dir.isEmpty())
-        curl_easy_setopt(e, CURLOPT_CAPATH, dir.constData());
+    curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    // A new connection to a store seen before resumes its TLS session instead of a full handshake.
+    curl_easy_setopt(e, CURLOPT_SHARE, multi->share());
     curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlPut::onRead);
     curl_easy_setopt(e, CURLOPT_READDATA, this);
     curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &CurlPut::onSeek);

@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString tlsFile(const char *name)
+QString tlsFile(QByteArrayView name)
 {
     return QStringLiteral(VARNOSTIMA_TEST_TLS_DIR "/") + QLatin1String(name);
 }
@@ -44,7 +44,7 @@ QByteArray withLength(const QByteArray &statusLine, const QByteArray &body)
 using testsupport::ScriptedHttpServer;
 using Script = ScriptedHttpServer::Script;
 
-std::unique_ptr<QTcpServer> tlsServer(const char *certificate, const char *key)
+std::unique_ptr<QTcpServer> tlsServer(const QByteArray &certificate, const QByteArray &key)
 {
     QFile certificateFile(tlsFile(certificate));
     QFile keyFile(tlsFile(key));
@@ -83,6 +83,7 @@ class TestUploadTransport : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    QTemporaryDir m_trust;
 
     QString write(const QString &name, const QByteArray &bytes) const
     {
@@ -113,8 +114,16 @@ private Q_SLOTS:
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         QVERIFY(configuration.addCaCertificates(tlsFile("trusted-cert.pem")));
         QSslConfiguration::setDefaultConfiguration(configuration);
-        // The transport's TLS (libcurl with OpenSSL) trusts the file OpenSSL's variable names.
-        qputenv("SSL_CERT_FILE", tlsFile("trusted-cert.pem").toLocal8Bit());
+        // The transport's TLS (libcurl with OpenSSL) trusts the file OpenSSL's variable names: the trusted
+        // certificate, and those that fail for their dates or their name alone.
+        QFile bundle(m_trust.filePath(QStringLiteral("trusted.pem")));
+        QVERIFY(bundle.open(QIODevice::WriteOnly));
+        for (const char *name : {"trusted-cert.pem", "expired-cert.pem", "wrong-name-cert.pem"}) {
+            QFile certificate(tlsFile(name));
+            QVERIFY(certificate.open(QIODevice::ReadOnly));
+            bundle.write(certificate.readAll());
+        }
+        qputenv("SSL_CERT_FILE", bundle.fileName().toLocal8Bit());
     }
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
     void cleanup() { m_dir.reset(); }
@@ -466,10 +475,19 @@ private Q_SLOTS:
         QVERIFY(!got.errorString.isEmpty());
     }
 
-    void untrustedCertificateFails()
+    // Each new connection resumes the session of an earlier one where it can; no check is left out for that.
+    void refusedCertificatesFail_data()
     {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("untrusted") << QByteArray("untrusted");
+        QTest::newRow("expired") << QByteArray("expired");
+        QTest::newRow("wrong name") << QByteArray("wrong-name");
+    }
+    void refusedCertificatesFail()
+    {
+        QFETCH(QByteArray, name);
         ScriptedHttpServer server({withLength("HTTP/1.1 200 OK", {}), true, false},
-                              tlsServer("untrusted-cert.pem", "untrusted-key.pem"));
+                                  tlsServer(name + "-cert.pem", name + "-key.pem"));
         UploadTransport transport;
         const UploadAnswer got = awaitAnswer(put(transport, server.url(QStringLiteral("https"), "/store/x"), "bytes"));
         QVERIFY(!got.status);
