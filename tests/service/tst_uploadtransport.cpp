@@ -432,9 +432,10 @@ private Q_SLOTS:
                                    .readBody = readPace > 0,
                                    .receiveBuffer = 4096, .readPace = readPace});
         UploadTransport transport;
-        const QByteArray bytes = patterned(1024 * 1024); // in the client's kernel at once, 4 s to drain at 256 KiB/s
+        // Mostly in the client's kernel at once, then 4 s to drain at 256 KiB/s.
+        const QByteArray bytes = patterned(1024 * 1024);
         const UploadAnswer got =
-            awaitAnswer(put(transport, server.url(QStringLiteral("http"), "/store/x"), bytes, 1024, 1500));
+            awaitAnswer(put(transport, server.url(QStringLiteral("http"), "/store/x"), bytes, 1024, 2500));
         QCOMPARE(got.status.value_or(-1), status);
         QCOMPARE(int(got.error), error);
         if (status == 200)
