@@ -180,12 +180,19 @@ CurlPut::CurlPut(const QNetworkRequest &request, std::unique_ptr<QIODevice> body
     curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
-    // The system's CA bundle (curl's default), or the one OpenSSL's variable names instead, and no CA folder, not
-    // even the one curl was built with: with a folder set, curl parses the whole bundle again for every
-    // connection; without, the multi handle keeps one parsed store. The system's folder holds the bundle's CAs.
-    if (const QByteArray file = qgetenv("SSL_CERT_FILE"); !file.isEmpty())
+    // The system's CA bundle (curl's default), or the one OpenSSL's variable names instead, and beside a bundle no
+    // CA folder, not even the one curl was built with: with a folder set, curl parses the whole bundle again for
+    // every connection; without, the multi handle keeps one parsed store. The system's folder holds the bundle's
+    // CAs. A folder alone is looked up certificate by certificate, which costs little.
+    const QByteArray file = qgetenv("SSL_CERT_FILE");
+    char *builtInFile = nullptr;
+    curl_easy_getinfo(e, CURLINFO_CAINFO, &builtInFile);
+    if (!file.isEmpty())
         curl_easy_setopt(e, CURLOPT_CAINFO, file.constData());
-    curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    if (!file.isEmpty() || builtInFile)
+        curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    else if (const QByteArray folder = qgetenv("SSL_CERT_DIR"); !folder.isEmpty())
+        curl_easy_setopt(e, CURLOPT_CAPATH, folder.constData());
     // A new connection to a store seen before resumes its TLS session instead of a full handshake.
     curl_easy_setopt(e, CURLOPT_SHARE, multi->share());
     curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlPut::onRead);
