@@ -20,8 +20,13 @@ ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer
             ++m_connections;
             m_latest = socket;
             m_open.insert(socket, {});
-            if (!m_script.greeting.isEmpty())
-                QTimer::singleShot(m_script.answerDelay, socket, [this, socket] { socket->write(m_script.greeting); });
+            if (!m_script.greeting.isEmpty()) {
+                const auto greet = [this, socket] { socket->write(m_script.greeting); };
+                if (m_script.answerDelay > 0)
+                    QTimer::singleShot(m_script.answerDelay, socket, greet);
+                else
+                    greet();
+            }
             if (m_script.readPace > 0)
                 socket->setReadBufferSize(m_script.readPace); // the rest waits in the kernel
             QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] { serve(socket); });

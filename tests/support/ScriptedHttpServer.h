@@ -35,7 +35,7 @@ public:
         // more holds it.
         int receiveBuffer = 0;
         // Milliseconds from a request's head (for the greeting: from the connection) to the answer: time for the
-        // client to hand a small body to its kernel first. Whatever the time, the answer is early.
+        // client to hand a small body to its kernel before an early answer comes.
         int answerDelay = 0;
         // Bytes read from each connection every 100 ms (0: all that comes): a slow link, with a small receive buffer.
         int readPace = 0;
