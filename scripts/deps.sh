@@ -3,7 +3,7 @@
 VARNOSTIMA_PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-image-formats-plugins
-  qcoro-qt6-dev libcpp-httplib-dev libxkbcommon-dev libicu-dev libwebp-dev libcurl4-openssl-dev
+  qcoro-qt6-dev libcpp-httplib-dev libxkbcommon-dev libicu-dev libwebp-dev libcurl4-openssl-dev libssl-dev
   xvfb xauth dbus dbus-x11 dbus-bin
   xdg-utils desktop-file-utils
   openbox trayer dunst xdotool x11-utils

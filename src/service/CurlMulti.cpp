@@ -4,6 +4,8 @@
 
 #include <QSocketNotifier>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,8 +39,10 @@ private:
 CurlMulti::CurlMulti(QObject *parent)
     : QObject(parent)
     , m_multi(curl_multi_init())
+    , m_share(curl_share_init())
     , m_timer(this) // moves to another thread with this object
 {
+    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
     curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::onSocket);
@@ -57,6 +61,7 @@ CurlMulti::~CurlMulti()
     }
     qDeleteAll(puts);
     curl_multi_cleanup(m_multi);
+    curl_share_cleanup(m_share); // after every handle that used it
 }
 
 void CurlMulti::add(CURL *easy)
@@ -94,6 +99,17 @@ QByteArray CurlMulti::unreadBytes(const CurlPut *owner, qsizetype most) const
             return bytes.first(got);
     }
     return {};
+}
+
+qint64 CurlMulti::unacknowledgedBytes(const CurlPut *owner) const
+{
+    qint64 bytes = 0;
+    for (auto it = m_sockets.cbegin(); it != m_sockets.cend(); ++it) {
+        int queued = 0; // a connection still being made counts none
+        if (it.value() == owner && ::ioctl(it.key(), SIOCOUTQ, &queued) == 0)
+            bytes += queued;
+    }
+    return bytes;
 }
 
 int CurlMulti::onSocket(CURL *, curl_socket_t socket, int what, void *self, void *watch)

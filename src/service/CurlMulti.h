@@ -9,8 +9,9 @@
 class CurlPut;
 
 // libcurl's multi interface on the Qt event loop of the thread it lives on: curl's sockets are watched by socket
-// notifiers and its time-outs by one timer, so transfers move only when there is something to do. Keeps the
-// connections that curl may reuse. The transfers are its children: deleting it ends them first.
+// notifiers and its time-outs by one timer, so transfers move only when there is something to do. Keeps the connections
+// that curl may reuse, the parsed CA store and the TLS sessions to resume. The transfers are its children: deleting it
+// ends them first.
 class CurlMulti final : public QObject
 {
 public:
@@ -22,6 +23,9 @@ public:
 
     void add(CURL *easy);
     void remove(CURL *easy);
+    // The TLS sessions of the transfers, for a new connection to resume: used on this object's thread alone, so
+    // it needs no locks.
+    CURLSH *share() const { return m_share; }
 
     // Every socket curl opens and closes passes through these (data: this object), so that a transfer's
     // connection can be found while curl holds it.
@@ -29,6 +33,8 @@ public:
     static int closeSocket(void *self, curl_socket_t socket);
     // The start of what waits unread on this transfer's connection, left where it is.
     QByteArray unreadBytes(const CurlPut *owner, qsizetype most) const;
+    // The bytes this transfer handed to the system that the peer has not acknowledged yet (its send queue).
+    qint64 unacknowledgedBytes(const CurlPut *owner) const;
 
 private:
     class Watch;
@@ -39,6 +45,7 @@ private:
     void takeFinished();
 
     CURLM *m_multi;
+    CURLSH *m_share;
     QTimer m_timer;
     QHash<curl_socket_t, const CurlPut *> m_sockets; // open sockets and the transfer that opened each
 };

@@ -16,6 +16,13 @@ constexpr long kPieceSize = 512 * 1024;
 
 const QString kCanceled = QStringLiteral("Operation canceled");
 
+// What the store acknowledges comes without a word from curl: it is looked at this often, so that it counts at
+// most a quarter of the idle limit late and a stalled put ends within a limit and a quarter.
+qint64 lookInterval(qint64 idleLimit)
+{
+    return qMax<qint64>(idleLimit / 4, 1);
+}
+
 // Enough to see past the interim heads a store may send unasked.
 constexpr qsizetype kPeekSize = 4096;
 
@@ -173,11 +180,21 @@ CurlPut::CurlPut(const QNetworkRequest &request, std::unique_ptr<QIODevice> body
     curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
-    // The system's trust store (curl's default), or the one OpenSSL's variables name instead.
-    if (const QByteArray file = qgetenv("SSL_CERT_FILE"); !file.isEmpty())
+    // The system's CA bundle (curl's default), or the one OpenSSL's variable names instead, and beside a bundle no
+    // CA folder, not even the one curl was built with: with a folder set, curl parses the whole bundle again for
+    // every connection; without, the multi handle keeps one parsed store. The system's folder holds the bundle's
+    // CAs. A folder alone is looked up certificate by certificate, which costs little.
+    const QByteArray file = qgetenv("SSL_CERT_FILE");
+    char *builtInFile = nullptr;
+    curl_easy_getinfo(e, CURLINFO_CAINFO, &builtInFile);
+    if (!file.isEmpty())
         curl_easy_setopt(e, CURLOPT_CAINFO, file.constData());
-    if (const QByteArray dir = qgetenv("SSL_CERT_DIR"); !dir.isEmpty())
-        curl_easy_setopt(e, CURLOPT_CAPATH, dir.constData());
+    if (!file.isEmpty() || builtInFile)
+        curl_easy_setopt(e, CURLOPT_CAPATH, nullptr);
+    else if (const QByteArray folder = qgetenv("SSL_CERT_DIR"); !folder.isEmpty())
+        curl_easy_setopt(e, CURLOPT_CAPATH, folder.constData());
+    // A new connection to a store seen before resumes its TLS session instead of a full handshake.
+    curl_easy_setopt(e, CURLOPT_SHARE, multi->share());
     curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlPut::onRead);
     curl_easy_setopt(e, CURLOPT_READDATA, this);
     curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &CurlPut::onSeek);
@@ -210,7 +227,7 @@ void CurlPut::start()
     m_elapsed.start();
     begin();
     if (m_done && m_request.transferTimeout() > 0)
-        m_clock.start(m_request.transferTimeout());
+        m_clock.start(lookInterval(m_request.transferTimeout()));
 }
 
 void CurlPut::begin()
@@ -227,6 +244,7 @@ void CurlPut::begin()
     m_earlySuccess = false;
     m_answerSince = -1;
     m_lastSent = 0;
+    m_unacknowledged = 0;
     if (!m_body->reset()) {
         fail(QNetworkReply::ContentReSendError, m_body->errorString());
         return;
@@ -284,7 +302,18 @@ int CurlPut::onProgress(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off
         put->m_lastSent = sent;
         put->m_lastActivity = put->m_elapsed.elapsed();
     }
+    put->noteAcknowledged();
     return 0;
+}
+
+void CurlPut::noteAcknowledged()
+{
+    // The send queue shrinking is the store taking bytes: on a slow link the last MiB of a body drains from the
+    // kernel long after curl handed it over, and curl hears nothing of it.
+    const qint64 unacknowledged = m_multi->unacknowledgedBytes(this);
+    if (unacknowledged < m_unacknowledged)
+        m_lastActivity = m_elapsed.elapsed();
+    m_unacknowledged = unacknowledged;
 }
 
 qint64 CurlPut::bodySent() const
@@ -323,9 +352,14 @@ bool CurlPut::headerLine(QByteArrayView line)
         if (m_status && *m_status >= 200) {
             if (m_answerSince < 0)
                 m_answerSince = now;
-            // A success that came before the whole body had left answers something else: a proxy's or a
-            // store's that took part of it, or the stale answer of an earlier request.
-            const bool early = m_bytesBeforeLastPiece || bodySent() != m_body->size();
+            // A success that came before the store had the whole body answers something else: a proxy's or a
+            // store's that took part of it, or the stale answer of an earlier request. A body of a few MiB is in
+            // the kernel right after the head, so what the store acknowledged tells: a store that read the whole
+            // body before answering acknowledged every byte with its answer at the latest. One whose kernel took
+            // every byte and acknowledged it, but whose program answered before reading, is out of any client's
+            // sight.
+            const bool early = m_bytesBeforeLastPiece || bodySent() != m_body->size()
+                || m_multi->unacknowledgedBytes(this) > 0;
             if (early && *m_status <= 299) {
                 m_earlySuccess = true;
                 return false;
@@ -356,13 +390,14 @@ size_t CurlPut::onBody(char *buffer, size_t size, size_t count, void *self)
 
 void CurlPut::watchTime()
 {
+    noteAcknowledged();
     const qint64 limit = m_request.transferTimeout();
     const qint64 now = m_elapsed.elapsed();
     qint64 left = m_lastActivity + limit - now;
     if (m_answerSince >= 0)
         left = qMin(left, m_answerSince + limit - now);
     if (left > 0) {
-        m_clock.start(int(left));
+        m_clock.start(int(qMin(left, lookInterval(limit))));
         return;
     }
     fail(QNetworkReply::OperationCanceledError, kCanceled);

@@ -15,14 +15,14 @@
 class CurlMulti;
 class QIODevice;
 
-// One PUT through libcurl, the body read from its device as curl sends it. It keeps what callers knew from Qt's
-// client: the target as given, redirects only a status, an idle limit that ends as OperationCanceledError, a
-// connection closed before any answer sending the request once more from the body's start, errors with
-// QNetworkReply's codes. A success counts only when curl sent the whole body and the answer came after it: a 2xx
+// One PUT through libcurl, the body read from its device as curl sends it. It keeps what callers knew from Qt's client:
+// the target as given, redirects only a status, an idle limit that ends as OperationCanceledError, a connection closed
+// before any answer sending the request once more from the body's start, errors with QNetworkReply's codes. A success
+// counts only when curl sent the whole body and the store had acknowledged every byte of it when the answer came: a 2xx
 // that came earlier ends the attempt as a closed connection would. Each put has a connection of its own, used for
 // nothing else: on a kept one, a stale answer that arrives after the body cannot be told from the real one. A begun
-// answer gets no more than the idle limit to end. Deletes itself once it has answered; deleted before that, it
-// answers as cancelled.
+// answer gets no more than the idle limit to end; a body still draining to the store is progress. Deletes itself once
+// it has answered; deleted before that, it answers as cancelled.
 class CurlPut final : public QObject
 {
 public:
@@ -49,6 +49,7 @@ private:
     // False: the attempt ends here.
     bool headerLine(QByteArrayView line);
     qint64 bodySent() const;
+    void noteAcknowledged();
     void closedUnanswered();
     void watchTime();
     void fail(QNetworkReply::NetworkError error, const QString &text);
@@ -66,7 +67,6 @@ private:
     char m_curlError[CURL_ERROR_SIZE] = {};
 
     bool m_sentAgain = false;
-    curl_socket_t m_socket = CURL_SOCKET_BAD; // of the current attempt
     QString m_bodyError;    // the body could not be read: the text of why
     bool m_bodyHandedOver = false;
     bool m_bytesBeforeLastPiece = false; // something had come in when curl took the body's last piece
@@ -81,9 +81,11 @@ private:
     bool m_cutShort = false;
 
     // Time: the idle limit since the last activity, and the whole answer within that limit once it has begun.
+    // Activity is a byte handed to the system, one the store acknowledged, or one of the answer.
     QTimer m_clock;
     QElapsedTimer m_elapsed;
     qint64 m_lastActivity = 0;
     curl_off_t m_lastSent = 0;
+    qint64 m_unacknowledged = 0; // in the send queue at the last look
     qint64 m_answerSince = -1;
 };

@@ -3,6 +3,11 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace testsupport {
 
 ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer> server)
@@ -15,8 +20,15 @@ ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer
             ++m_connections;
             m_latest = socket;
             m_open.insert(socket, {});
-            if (!m_script.greeting.isEmpty())
-                socket->write(m_script.greeting);
+            if (!m_script.greeting.isEmpty()) {
+                const auto greet = [this, socket] { socket->write(m_script.greeting); };
+                if (m_script.answerDelay > 0)
+                    QTimer::singleShot(m_script.answerDelay, socket, greet);
+                else
+                    greet();
+            }
+            if (m_script.readPace > 0)
+                socket->setReadBufferSize(m_script.readPace); // the rest waits in the kernel
             QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket] { serve(socket); });
             serve(socket);
         }
@@ -27,7 +39,28 @@ ScriptedHttpServer::ScriptedHttpServer(Script script, std::unique_ptr<QTcpServer
             m_latest->flush();
         }
     });
-    m_server->listen(QHostAddress::LocalHost);
+    m_pace.setInterval(100);
+    QObject::connect(&m_pace, &QTimer::timeout, m_server.get(), [this] {
+        m_paced = true;
+        for (QTcpSocket *socket : m_open.keys())
+            serve(socket);
+        m_paced = false;
+    });
+    if (m_script.readPace > 0)
+        m_pace.start();
+    if (m_script.receiveBuffer <= 0) {
+        m_server->listen(QHostAddress::LocalHost);
+        return;
+    }
+    // Set before listening: the connections it takes inherit the size, and the window they offer follows it.
+    const int listening = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::setsockopt(listening, SOL_SOCKET, SO_RCVBUF, &m_script.receiveBuffer, sizeof m_script.receiveBuffer) != 0
+        || ::bind(listening, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listening, 16) != 0 || !m_server->setSocketDescriptor(listening))
+        qFatal("cannot listen with a receive buffer of %d bytes", m_script.receiveBuffer);
 }
 
 ScriptedHttpServer::~ScriptedHttpServer() = default;
@@ -67,6 +100,8 @@ void ScriptedHttpServer::serve(QTcpSocket *socket)
 {
     if (socket->readBufferSize() == 1)
         return; // refused: its buffer fills and the client's sending stalls
+    if (m_script.readPace > 0 && !m_paced)
+        return; // the next tick reads
     Connection &connection = m_open[socket];
     QByteArray &received = connection.received;
     received += socket->readAll();
@@ -94,11 +129,17 @@ void ScriptedHttpServer::serve(QTcpSocket *socket)
         if (m_script.repeatsItself)
             socket->write(connection.previousAnswer);
         connection.previousAnswer = answer;
-        socket->write(answer + m_script.unasked);
-        if (!m_script.trickle.isEmpty())
-            m_trickle.start();
-        if (m_script.close)
-            socket->disconnectFromHost();
+        const auto writeAnswer = [this, socket, answer] {
+            socket->write(answer + m_script.unasked);
+            if (!m_script.trickle.isEmpty())
+                m_trickle.start();
+            if (m_script.close)
+                socket->disconnectFromHost();
+        };
+        if (m_script.answerDelay > 0)
+            QTimer::singleShot(m_script.answerDelay, socket, writeAnswer);
+        else
+            writeAnswer();
         connection.deaf = m_script.deafAfterAnswer;
         if (m_script.close || !m_script.readBody || connection.deaf) {
             received.clear();

@@ -30,6 +30,15 @@ public:
         QByteArray laterAnswer; // to every request after the first (empty: `answer`)
         bool repeatsItself = false; // each answer on a connection comes behind that connection's previous one
         bool deafAfterAnswer = false; // takes all that follows its first answer on a connection for more body
+        // The kernel's receive buffer of each connection (0: the system's). A small one that is not read keeps
+        // most of a body unacknowledged in the client's send queue, as a store far away or one that reads no
+        // more holds it.
+        int receiveBuffer = 0;
+        // Milliseconds from a request's head (for the greeting: from the connection) to the answer: time for the
+        // client to hand a small body to its kernel before an early answer comes.
+        int answerDelay = 0;
+        // Bytes read from each connection every 100 ms (0: all that comes): a slow link, with a small receive buffer.
+        int readPace = 0;
     };
 
     // `server` decides the transport (a QSslServer for TLS); the default is plain TCP.
@@ -61,6 +70,8 @@ private:
     QByteArrayList m_requests;
     int m_connections = 0;
     QTimer m_trickle;
+    QTimer m_pace;
+    bool m_paced = false; // inside a tick of m_pace
 };
 
 } // namespace testsupport
