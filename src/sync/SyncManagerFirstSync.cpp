@@ -276,11 +276,7 @@ QCoro::Task<std::optional<Gallery>> SyncManager::existingGallery(QString title, 
 
 bool SyncManager::galleryHeldByOtherFolder(const QString &path, const QString &galleryId) const
 {
-    qsizetype holders = m_statusCounts.holders(galleryId);
-    const SyncFolder *self = liveFolder(path);
-    if (self && self->status.is(SyncStatus::Case::synced) && self->status.galleryId() == galleryId)
-        --holders;
-    return holders > 0;
+    return m_folders.isHeldByOther(path, galleryId);
 }
 
 QCoro::Task<void> SyncManager::readPassGalleries(std::shared_ptr<GalleryCatalog> catalog)
