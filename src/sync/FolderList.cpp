@@ -34,7 +34,25 @@ bool FolderList::isHeldByOther(const QString &path, const QString &galleryId) co
     if (self >= 0 && m_entries.at(self).status.is(SyncStatus::Case::synced)
         && m_entries.at(self).status.galleryId() == galleryId)
         --holders;
-    return holders > 0;
+    if (holders > 0)
+        return true;
+    const QStringList runs = m_runHolds.value(galleryId);
+    return std::any_of(runs.cbegin(), runs.cend(), [&path](const QString &run) { return run != path; });
+}
+
+void FolderList::holdGallery(const QString &path, const QString &galleryId)
+{
+    m_runHolds[galleryId].append(path);
+}
+
+void FolderList::releaseGallery(const QString &path, const QString &galleryId)
+{
+    const auto found = m_runHolds.find(galleryId);
+    if (found == m_runHolds.end())
+        return;
+    found->removeOne(path);
+    if (found->isEmpty())
+        m_runHolds.erase(found);
 }
 
 bool FolderList::edit(qsizetype index, SyncFolder entry)

@@ -1,9 +1,9 @@
 #pragma once
 
 // The engine's folder list and what is kept beside it: the places by path and by relative path, the counts by
-// status, and the places the next save must compare. It changes only through its three mutators (edit one entry,
-// append one, replace them all), each of which keeps all of that and then tells its listener, so no change of the
-// list can forget a part.
+// status, the galleries held, and the places the next save must compare. It changes only through its three
+// mutators (edit one entry, append one, replace them all), each of which keeps all of that and then tells its
+// listener, so no change of the list can forget a part.
 
 #include "FolderStatusCounts.h"
 #include "SyncFolder.h"
@@ -49,7 +49,11 @@ public:
     // The places of the entries with this relative path, in no particular order.
     QList<qsizetype> placesOf(const QString &relativePath) const;
     const FolderStatusCounts &statusCounts() const { return m_statusCounts; }
-    // Whether the gallery is held by an entry other than the one at path: a synced one linked to it.
+    // ---- galleries held: by a synced entry, and by a run from the moment it makes or adopts its gallery until it
+    // ends, whatever its entry shows meanwhile (a first sync of a big folder uploads for minutes)
+    void holdGallery(const QString &path, const QString &galleryId);
+    void releaseGallery(const QString &path, const QString &galleryId); // one hold of that path
+    // Whether the gallery is held by a folder other than the one at path.
     bool isHeldByOther(const QString &path, const QString &galleryId) const;
 
     // ---- the three mutators
@@ -68,6 +72,7 @@ private:
     Listener &m_listener;
     QList<SyncFolder> m_entries;
     FolderStatusCounts m_statusCounts;
+    QHash<QString, QStringList> m_runHolds; // gallery id -> the paths of the runs holding it, once per run
     std::optional<QList<qsizetype>> m_placesToSave; // nothing: unknown (the list was replaced or grew)
     static constexpr qsizetype maxPlacesToSave = 256;
     // Built when first asked after a change that moved places; kept an entry at a time otherwise.

@@ -25,6 +25,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QTimer>
@@ -265,8 +266,24 @@ public:
     // the list still holds it: from the running pass's list, as existingGallery; nothing, and no request, for a
     // folder never linked. Throws.
     QCoro::Task<std::optional<Gallery>> linkedGallery(QString folderPath, bool fromPassList);
-    // Whether a synced folder other than the one at path is linked to the gallery.
+    // Whether a folder other than the one at path holds the gallery: a synced one linked to it, or one whose run
+    // made or adopted it and has not ended.
     bool galleryHeldByOtherFolder(const QString &path, const QString &galleryId) const;
+    // A run's hold on the gallery it makes or adopts, from take() until the hold goes with the run.
+    class GalleryHold
+    {
+    public:
+        GalleryHold(SyncManager &manager, QString path) : m_manager(&manager), m_path(std::move(path)) {}
+        ~GalleryHold();
+        GalleryHold(const GalleryHold &) = delete;
+        GalleryHold &operator=(const GalleryHold &) = delete;
+        void take(const QString &galleryId);
+
+    private:
+        QPointer<SyncManager> m_manager;
+        QString m_path;
+        QString m_galleryId;
+    };
     // What the running pass's list must know of galleries made, filled or deleted meanwhile.
     void noteGalleryCreated(const Gallery &gallery);
     void noteGalleryImages(const QString &galleryId, qint64 uploaded);
