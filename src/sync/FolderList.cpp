@@ -69,6 +69,7 @@ bool FolderList::edit(qsizetype index, SyncFolder entry)
     const SyncFolder before = std::exchange(m_entries[index], std::move(entry));
     notePlaceToSave(index);
     m_listener.entryEdited(index, before);
+    dropPlaceholderOf(m_entries.at(index));
     return true;
 }
 
@@ -85,6 +86,7 @@ void FolderList::append(SyncFolder entry)
     m_entries.append(std::move(entry));
     m_placesToSave.reset();
     m_listener.entryAppended(index);
+    dropPlaceholderOf(m_entries.at(index));
 }
 
 bool FolderList::replace(QList<SyncFolder> entries)
@@ -99,13 +101,37 @@ bool FolderList::replace(QList<SyncFolder> entries)
     }
     if (m_entries == entries)
         return false;
+    FolderStatusCounts counts(entries);
+    // A placeholder stands for a gallery no folder is linked to: a folder linked to it again takes its place.
+    const auto linkedPlaceholder = [&counts](const SyncFolder &entry) {
+        const std::optional<QString> galleryId = entry.removedGalleryId();
+        return galleryId && entry.path == SyncFolder::placeholderPath(*galleryId) && counts.holders(*galleryId) > 0;
+    };
+    if (std::any_of(entries.cbegin(), entries.cend(), linkedPlaceholder)) {
+        entries.removeIf(linkedPlaceholder);
+        counts = FolderStatusCounts(entries);
+        if (m_entries == entries)
+            return false;
+    }
     const QList<SyncFolder> before = std::exchange(m_entries, std::move(entries));
     m_placesToSave.reset();
     m_indexByPathStale = true;
     m_placesByRelativeStale = true;
-    m_statusCounts = FolderStatusCounts(m_entries);
+    m_statusCounts = std::move(counts);
     m_listener.listReplaced(before);
     return true;
+}
+
+void FolderList::dropPlaceholderOf(const SyncFolder &entry)
+{
+    if (!entry.status.is(SyncStatus::Case::synced))
+        return;
+    const QString path = SyncFolder::placeholderPath(entry.status.galleryId());
+    if (indexOf(path) < 0)
+        return;
+    QList<SyncFolder> kept = m_entries;
+    kept.removeIf([&path](const SyncFolder &listed) { return listed.path == path; });
+    replace(std::move(kept));
 }
 
 std::optional<QList<qsizetype>> FolderList::takePlacesToSave()

@@ -3,7 +3,8 @@
 // The engine's folder list and what is kept beside it: the places by path and by relative path, the counts by
 // status, the galleries held, and the places the next save must compare. It changes only through its three
 // mutators (edit one entry, append one, replace them all), each of which keeps all of that and then tells its
-// listener, so no change of the list can forget a part.
+// listener, so no change of the list can forget a part. A placeholder of a removed folder's gallery leaves the list
+// as soon as an entry is linked to that gallery again.
 
 #include "FolderStatusCounts.h"
 #include "SyncFolder.h"
@@ -68,6 +69,8 @@ public:
 
 private:
     void notePlaceToSave(qsizetype index);
+    // Replaces the list without the placeholder of the gallery the entry is linked to, when there is one.
+    void dropPlaceholderOf(const SyncFolder &entry);
 
     Listener &m_listener;
     QList<SyncFolder> m_entries;

@@ -396,13 +396,18 @@ public:
     QCoro::Task<void> moveGalleryOnServer(SyncFolder folder);
     // Accepts the local move: the gallery stays where it is on the service.
     void clearMovedFrom(SyncFolder folder);
-    // Deletes the gallery of a folder removed locally, only while the live list still offers it for deletion.
+    // Deletes the gallery of a folder removed locally, only while the live list still offers it for deletion and
+    // no folder is linked to it.
     QCoro::Task<void> deleteGalleryOnServer(SyncFolder folder);
-    // Forgets the gallery of a folder removed locally and leaves it on the service.
+    // Forgets the gallery of a folder removed locally and leaves it on the service; not while a folder is linked
+    // to it.
     void forgetFolder(SyncFolder folder);
 
 private:
     void removeActionEntries(const QString &path, const QString &galleryId);
+    // Whether a folder is linked to the gallery of the placeholder: then it is neither deleted nor forgotten, and
+    // the placeholder, while listed, says why.
+    bool keepsLinkedGallery(const SyncFolder &placeholder, const QString &galleryId, const char *action);
 
     QSet<QString> m_movesUnderWay; // paths of folders whose gallery move is on the way
     // ---- full scan and reconcile, watching and automatic sync (SyncManagerReconcile.cpp,

@@ -20,8 +20,6 @@ using unicodenames::canonical;
 
 namespace {
 
-const QString removedPathPrefix = QStringLiteral("__removed__/");
-
 SyncManager::TreeScan scanWithMoves(const QString &exportFolder, const QSet<QString> &ignoredPaths,
                                     const QList<SyncFolder> &previous)
 {
@@ -127,7 +125,7 @@ QList<UploadedFileMeta> mergeRecords(const QList<UploadedFileMeta> &stored, cons
 SyncFolder removedPlaceholder(const SyncStateGallery &gallery)
 {
     SyncFolder folder;
-    folder.path = removedPathPrefix + gallery.id;
+    folder.path = SyncFolder::placeholderPath(gallery.id);
     folder.name = gallery.title;
     folder.displayName = gallery.title;
     folder.relativePath = gallery.title;
