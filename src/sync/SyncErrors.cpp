@@ -30,3 +30,9 @@ SyncManagerError SyncManagerError::unsaved()
     return SyncManagerError(notSaved, QStringLiteral("Klarte ikke å lagre på disken — prøver igjen senere"),
                             QStringLiteral("what must be on the disk before the service is asked could not be written"));
 }
+
+SyncManagerError SyncManagerError::linked()
+{
+    return SyncManagerError(galleryLinked, QStringLiteral("En mappe bruker dette galleriet — ingenting ble endret"),
+                            QStringLiteral("a folder is linked to the gallery"));
+}

@@ -200,13 +200,25 @@ std::optional<QSet<QString>> SyncFolder::cachedLocalFileNames() const
     return cachedLocalFileMeta->names();
 }
 
+namespace {
+const QString &placeholderPrefix()
+{
+    static const QString prefix = QStringLiteral("__removed__/");
+    return prefix;
+}
+} // namespace
+
+QString SyncFolder::placeholderPath(const QString &galleryId)
+{
+    return placeholderPrefix() + galleryId;
+}
+
 std::optional<QString> SyncFolder::removedGalleryId() const
 {
     if (status.is(SyncStatus::Case::removedLocally))
         return status.galleryId();
-    static const QString placeholderPrefix = QStringLiteral("__removed__/");
-    if (status.is(SyncStatus::Case::failed) && path.startsWith(placeholderPrefix))
-        return path.mid(placeholderPrefix.size());
+    if (status.is(SyncStatus::Case::failed) && path.startsWith(placeholderPrefix()))
+        return path.mid(placeholderPrefix().size());
     return std::nullopt;
 }
 

@@ -117,6 +117,8 @@ struct SyncFolder {
     // The gallery of a placeholder for a folder removed locally, also once a failed deletion has turned its status
     // into `failed`; nothing for a real folder.
     std::optional<QString> removedGalleryId() const;
+    // The path of the placeholder for the gallery.
+    static QString placeholderPath(const QString &galleryId);
 
     // Reads the legacy "uploadedFileNames" when "uploadedFiles" is absent; never writes it.
     static SyncFolder fromJson(const json::ObjectReader &in);

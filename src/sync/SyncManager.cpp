@@ -75,63 +75,42 @@ const QSet<QString> &SyncManager::imageFileExtensions()
 
 void SyncManager::setFolders(const QList<SyncFolder> &folders)
 {
-    // Records that came from the state file or from an upload keep names of their own until they meet the scan's
-    // cache: from here on each name is stored once.
-    const bool unshared = std::any_of(folders.cbegin(), folders.cend(),
-                                      [](const SyncFolder &folder) { return folder.needsSharedNames(); });
-    QList<SyncFolder> shared;
-    if (unshared) {
-        shared = folders;
-        for (SyncFolder &folder : shared) {
-            if (folder.needsSharedNames())
-                folder.shareNames();
-        }
-    }
-    const QList<SyncFolder> &next = unshared ? shared : folders;
-    if (m_folders == next)
-        return;
-    forgetPendingChangeAnswers(m_folders, next);
-    notePathChanges(m_folders, next);
-    m_folders = next;
-    m_placesToSave.reset();
-    m_folderIndexStale = true;
-    m_relativeIndexStale = true;
-    m_statusCounts = FolderStatusCounts(m_folders);
-    rebuildPassWork();
-    updateGalleryLinks();
-    Q_EMIT folderListReplaced();
-    Q_EMIT foldersChanged();
-}
-
-qsizetype SyncManager::folderIndex(const QString &path) const
-{
-    if (m_folderIndexStale) {
-        m_folderIndex.clear();
-        m_folderIndex.reserve(m_folders.size());
-        for (qsizetype i = m_folders.size() - 1; i >= 0; --i) // the first of equal paths wins
-            m_folderIndex.insert(m_folders.at(i).path, i);
-        m_folderIndexStale = false;
-    }
-    return m_folderIndex.value(path, -1);
+    if (m_folders.replace(folders))
+        Q_EMIT foldersChanged();
 }
 
 void SyncManager::setFolderEntry(qsizetype index, SyncFolder entry)
 {
-    Q_ASSERT(index >= 0 && index < m_folders.size() && m_folders.at(index).path == entry.path);
-    if (entry.needsSharedNames())
-        entry.shareNames();
-    if (m_folders.at(index) == entry)
-        return;
+    if (m_folders.edit(index, std::move(entry)))
+        Q_EMIT foldersChanged();
+}
+
+void SyncManager::entryEdited(qsizetype index, const SyncFolder &before)
+{
+    const SyncFolder &entry = m_folders.at(index);
     m_pendingChangeAnswers.remove(entry.path);
     updateGalleryLink(entry);
-    m_statusCounts.replace(m_folders.at(index), entry);
-    if (m_folders.at(index).relativePath != entry.relativePath)
-        m_relativeIndexStale = true;
-    const SyncFolder before = std::exchange(m_folders[index], std::move(entry));
-    notePlaceToSave(index);
-    notePassWork(m_folders.at(index));
+    notePassWork(entry);
     Q_EMIT folderEntryChanged(index, before);
-    Q_EMIT foldersChanged();
+}
+
+void SyncManager::entryAppended(qsizetype index)
+{
+    const SyncFolder &entry = m_folders.at(index);
+    if (m_refreshesRunning > 0)
+        m_pathChanges.append({entry.path, false});
+    updateGalleryLink(entry);
+    notePassWork(entry);
+    Q_EMIT folderEntryAppended(index);
+}
+
+void SyncManager::listReplaced(const QList<SyncFolder> &before)
+{
+    forgetPendingChangeAnswers(before, m_folders);
+    notePathChanges(before, m_folders);
+    rebuildPassWork();
+    updateGalleryLinks();
+    Q_EMIT folderListReplaced();
 }
 
 // Keeps the answers of the entries that stayed as they were; comparing them costs little, as an entry that did
@@ -359,24 +338,8 @@ void SyncManager::clearWatchFolder()
 
 StateLedger::Ticket SyncManager::saveState()
 {
-    const StateLedger::Ticket ticket =
-        m_ledger->save({m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds, m_folders,
-                        m_pendingFolderUploads, m_galleryLinks, m_runBook.entries(), m_placesToSave});
-    m_placesToSave = QList<qsizetype>();
-    return ticket;
-}
-
-void SyncManager::notePlaceToSave(qsizetype index)
-{
-    if (!m_placesToSave)
-        return;
-    // A run's progress edits one entry many times between two saves.
-    if (!m_placesToSave->isEmpty() && m_placesToSave->last() == index)
-        return;
-    if (m_placesToSave->size() >= maxPlacesToSave)
-        m_placesToSave.reset(); // comparing every entry costs less by now
-    else
-        m_placesToSave->append(index);
+    return m_ledger->save({m_watchFolder, m_ignoredPaths, m_knownGalleryIds, m_dismissedGalleryIds, m_folders,
+                           m_pendingFolderUploads, m_galleryLinks, m_runBook.entries(), m_folders.takePlacesToSave()});
 }
 
 StateLedger::Ticket SyncManager::saveRecords(const QString &folderPath)

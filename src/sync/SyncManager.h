@@ -12,6 +12,7 @@
 // Lives on the UI thread; disk work runs on other threads and comes back through co_await.
 
 #include "platform/AtomicFile.h"
+#include "FolderList.h"
 #include "FolderScanner.h"
 #include "FolderStatusCounts.h"
 #include "RecentUpload.h"
@@ -24,6 +25,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QTimer>
@@ -56,7 +58,7 @@ struct SyncDelays {
     std::chrono::milliseconds galleryListMaxAge{30000};
 };
 
-class SyncManager : public QObject
+class SyncManager : public QObject, private FolderList::Listener
 {
     Q_OBJECT
     Q_PROPERTY(QList<SyncFolder> folders READ folders WRITE setFolders NOTIFY foldersChanged)
@@ -93,17 +95,17 @@ public:
     ~SyncManager() override;
 
     // ---- observed state
-    const QList<SyncFolder> &folders() const { return m_folders; }
+    const QList<SyncFolder> &folders() const { return m_folders.entries(); }
     void setFolders(const QList<SyncFolder> &folders);
     // The place of the entry with this path in folders() (the first, should two share it); -1 when none. Paths
     // compare exactly: names that differ only in Unicode normalisation are two folders on disk. Looked up in a
     // table kept beside the list, so a change of one entry does not walk the library.
-    qsizetype folderIndex(const QString &path) const;
+    qsizetype folderIndex(const QString &path) const { return m_folders.indexOf(path); }
     // Replaces the entry at index (same path) as setFolders would replace the whole list: notifies only when it
     // differs, and costs the one entry.
     void setFolderEntry(qsizetype index, SyncFolder entry);
     // How many entries of folders() are in each status; kept with the list, so reading it costs nothing.
-    const FolderStatusCounts &statusCounts() const { return m_statusCounts; }
+    const FolderStatusCounts &statusCounts() const { return m_folders.statusCounts(); }
     // The export folder's path; empty when none is set.
     const QString &watchFolder() const { return m_watchFolder; }
     bool hasWatchFolder() const { return !m_watchFolder.isEmpty(); }
@@ -264,8 +266,24 @@ public:
     // the list still holds it: from the running pass's list, as existingGallery; nothing, and no request, for a
     // folder never linked. Throws.
     QCoro::Task<std::optional<Gallery>> linkedGallery(QString folderPath, bool fromPassList);
-    // Whether a synced folder other than the one at path is linked to the gallery.
+    // Whether a folder other than the one at path holds the gallery: a synced one linked to it, or one whose run
+    // made or adopted it and has not ended.
     bool galleryHeldByOtherFolder(const QString &path, const QString &galleryId) const;
+    // A run's hold on the gallery it makes or adopts, from take() until the hold goes with the run.
+    class GalleryHold
+    {
+    public:
+        GalleryHold(SyncManager &manager, QString path) : m_manager(&manager), m_path(std::move(path)) {}
+        ~GalleryHold();
+        GalleryHold(const GalleryHold &) = delete;
+        GalleryHold &operator=(const GalleryHold &) = delete;
+        void take(const QString &galleryId);
+
+    private:
+        QPointer<SyncManager> m_manager;
+        QString m_path;
+        QString m_galleryId;
+    };
     // What the running pass's list must know of galleries made, filled or deleted meanwhile.
     void noteGalleryCreated(const Gallery &gallery);
     void noteGalleryImages(const QString &galleryId, qint64 uploaded);
@@ -323,16 +341,13 @@ private:
     void dropGalleryLinks(const std::function<bool(const QString &path)> &gone);
     QCoro::Task<void> runFullScanAndReconcile(); // the unawaited start: catches everything
 
+    // What the manager keeps beside the folder list, and its notices, after each change of the list.
+    void entryEdited(qsizetype index, const SyncFolder &before) override;
+    void entryAppended(qsizetype index) override;
+    void listReplaced(const QList<SyncFolder> &before) override;
+
     // Observed state.
-    QList<SyncFolder> m_folders;
-    // The places of m_folders changed since the last save, for the ledger to compare only those; nothing: unknown
-    // (the list was replaced or grew), and every entry is compared. Every change of m_folders notes itself here.
-    std::optional<QList<qsizetype>> m_placesToSave;
-    static constexpr qsizetype maxPlacesToSave = 256;
-    void notePlaceToSave(qsizetype index);
-    mutable QHash<QString, qsizetype> m_folderIndex; // path -> place in m_folders; built again when stale
-    mutable bool m_folderIndexStale = true;
-    FolderStatusCounts m_statusCounts;
+    FolderList m_folders{*this};
     QString m_watchFolder;
     bool m_isReconciling = false;
     bool m_hasCompletedInitialReconcile = false;
@@ -381,13 +396,19 @@ public:
     QCoro::Task<void> moveGalleryOnServer(SyncFolder folder);
     // Accepts the local move: the gallery stays where it is on the service.
     void clearMovedFrom(SyncFolder folder);
-    // Deletes the gallery of a folder removed locally, only while the live list still offers it for deletion.
+    // Deletes the gallery of a folder removed locally, only while the live list still offers it for deletion and
+    // no folder is linked to it.
     QCoro::Task<void> deleteGalleryOnServer(SyncFolder folder);
-    // Forgets the gallery of a folder removed locally and leaves it on the service.
+    // Forgets the gallery of a folder removed locally and leaves it on the service; not while a folder is linked
+    // to it.
     void forgetFolder(SyncFolder folder);
 
 private:
     void removeActionEntries(const QString &path, const QString &galleryId);
+    // Whether a folder is linked to the gallery of the placeholder: then it is neither deleted nor forgotten, and
+    // the placeholder, while listed, says why.
+    bool keepsLinkedGallery(const SyncFolder &placeholder, const QString &galleryId, const char *action);
+
     QSet<QString> m_movesUnderWay; // paths of folders whose gallery move is on the way
     // ---- full scan and reconcile, watching and automatic sync (SyncManagerReconcile.cpp,
     // SyncManagerWatching.cpp)
@@ -452,8 +473,6 @@ private:
     // scanned folder is known; nothing otherwise (the whole list is compared then).
     std::optional<QList<SyncFolder>> coveredEntries(const RefreshScope &scope, const QList<SyncFolder> &scanned,
                                                     const QSet<QString> &knownPaths) const;
-    mutable QMultiHash<QString, qsizetype> m_relativeIndex; // relativePath -> places in m_folders; built when stale
-    mutable bool m_relativeIndexStale = true;
     RefreshScope m_refreshScope = RefreshScope::everything(); // changed since the last refresh began
     // What a rescan changes in the folder list: folders to append, and the entries whose images differ.
     struct RefreshChanges {

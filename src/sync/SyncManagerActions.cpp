@@ -35,6 +35,26 @@ void SyncManager::removeActionEntries(const QString &path, const QString &galler
     setFolders(remaining);
 }
 
+bool SyncManager::keepsLinkedGallery(const SyncFolder &placeholder, const QString &galleryId, const char *action)
+{
+    // Held by a synced folder or a run, or kept by a folder whose run failed: such a folder has lost nothing, and
+    // its images may be only in that gallery.
+    bool linked = m_folders.isHeldByOther(placeholder.path, galleryId);
+    for (auto it = m_galleryLinks.cbegin(); !linked && it != m_galleryLinks.cend(); ++it)
+        linked = it.value() == galleryId && it.key() != placeholder.path;
+    if (!linked)
+        return false;
+    const SyncManagerError error = SyncManagerError::linked();
+    qCInfo(lcSync, "Not %s gallery %s: %s", action, qUtf8Printable(placeholder.displayName),
+           qUtf8Printable(error.logDescription()));
+    // The placeholder, while listed, says why it stays.
+    editFolderEntry(*this, placeholder.path, [&](SyncFolder &entry) {
+        if (entry.removedGalleryId() == galleryId)
+            entry.status = SyncStatus::failed(error.localizedDescription());
+    });
+    return true;
+}
+
 void SyncManager::ignoreFolder(SyncFolder folder)
 {
     const bool found = editFolderEntry(*this, folder.path, [](SyncFolder &entry) {
@@ -116,7 +136,9 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
         co_return;
     const QString galleryId = *removedId;
     // A deletion cannot be undone: a window's stale copy (the folder came back, or the entry was already dealt
-    // with) must not delete a gallery the live list no longer offers for deletion.
+    // with) must not delete a gallery the live list no longer offers for deletion, nor one a folder uses.
+    if (keepsLinkedGallery(folder, galleryId, "deleting"))
+        co_return;
     const bool offered = std::any_of(m_folders.cbegin(), m_folders.cend(), [&](const SyncFolder &entry) {
         return samePath(entry, folder.path) && entry.removedGalleryId() == galleryId;
     });
@@ -124,6 +146,9 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
         co_return;
 
     QPointer<SyncManager> self(this);
+    // While the request is on its way, a folder of the gallery's title found again makes a gallery of its own.
+    GalleryHold hold(*this, folder.path);
+    hold.take(galleryId);
     std::optional<FailureTexts> failure;
     try {
         co_await api().deleteGallery(galleryId);
@@ -149,7 +174,7 @@ QCoro::Task<void> SyncManager::deleteGalleryOnServer(SyncFolder folder)
 void SyncManager::forgetFolder(SyncFolder folder)
 {
     const std::optional<QString> galleryId = folder.removedGalleryId();
-    if (!galleryId)
+    if (!galleryId || keepsLinkedGallery(folder, *galleryId, "forgetting"))
         return;
     // A gallery in a server folder would otherwise come back as removed at the next reconcile.
     m_dismissedGalleryIds.insert(*galleryId);

@@ -18,7 +18,8 @@
 namespace {
 
 // True when the folder adopted an existing gallery: the caller brings it up to date.
-QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder, bool fromPassList)
+QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder, bool fromPassList,
+                               SyncManager::GalleryHold &hold)
 {
     const std::optional<SyncFolder> snapshot = liveFolderEntry(*manager, folder.path);
     if (!snapshot)
@@ -71,6 +72,7 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder,
     if (!manager)
         co_return false;
     if (existing && !manager->galleryHeldByOtherFolder(folder.path, existing->id)) {
+        hold.take(existing->id);
         if (setRunningStatus(*manager, folder.path,
                              SyncStatus::synced(existing->id, existing->slug, existing->imageCount)))
             qCInfo(lcSync, "Found existing gallery for %s, skipping upload", qUtf8Printable(folder.displayName));
@@ -97,8 +99,10 @@ QCoro::Task<bool> runFirstSync(QPointer<SyncManager> manager, SyncFolder folder,
         const CreateGalleryRequest request{folder.displayName, std::nullopt, folderId};
         const CreateGalleryResponse created = co_await manager->api().createGallery(request);
         gallery = created.gallery;
-        if (manager)
+        if (manager) {
+            hold.take(gallery.id); // before anything else runs: another folder of the title must not adopt it
             manager->noteGalleryCreated(gallery);
+        }
     } catch (...) {
         const QString description = logDescriptionOfCurrentException();
         if (!manager)
@@ -157,9 +161,10 @@ QCoro::Task<void> SyncManager::syncFolder(SyncFolder folder, RunOrigin origin)
     if (origin == RunOrigin::user)
         m_retries.remove(path);
     QPointer<SyncManager> self(this);
+    GalleryHold hold(*this, path); // held through the update that follows an adoption too
     bool adopted = false;
     try {
-        adopted = co_await runFirstSync(self, std::move(folder), origin == RunOrigin::automatic);
+        adopted = co_await runFirstSync(self, std::move(folder), origin == RunOrigin::automatic, hold);
     } catch (...) {
         qCCritical(lcSync, "Sync failed for %s: %s", qUtf8Printable(name),
                    qUtf8Printable(logDescriptionOfCurrentException()));
@@ -276,11 +281,7 @@ QCoro::Task<std::optional<Gallery>> SyncManager::existingGallery(QString title, 
 
 bool SyncManager::galleryHeldByOtherFolder(const QString &path, const QString &galleryId) const
 {
-    qsizetype holders = m_statusCounts.holders(galleryId);
-    const SyncFolder *self = liveFolder(path);
-    if (self && self->status.is(SyncStatus::Case::synced) && self->status.galleryId() == galleryId)
-        --holders;
-    return holders > 0;
+    return m_folders.isHeldByOther(path, galleryId);
 }
 
 QCoro::Task<void> SyncManager::readPassGalleries(std::shared_ptr<GalleryCatalog> catalog)
@@ -302,6 +303,22 @@ QCoro::Task<void> SyncManager::readPassGalleries(std::shared_ptr<GalleryCatalog>
     catalog->setReading(false);
     catalog->load(galleries, started);
     qCInfo(lcSync, "Read the gallery list for this pass: %lld galleries", qint64(galleries.size()));
+}
+
+SyncManager::GalleryHold::~GalleryHold()
+{
+    if (m_manager && !m_galleryId.isEmpty())
+        m_manager->m_folders.releaseGallery(m_path, m_galleryId);
+}
+
+void SyncManager::GalleryHold::take(const QString &galleryId)
+{
+    if (!m_manager || galleryId == m_galleryId)
+        return;
+    if (!m_galleryId.isEmpty())
+        m_manager->m_folders.releaseGallery(m_path, m_galleryId);
+    m_galleryId = galleryId;
+    m_manager->m_folders.holdGallery(m_path, m_galleryId);
 }
 
 void SyncManager::noteGalleryCreated(const Gallery &gallery)

@@ -20,8 +20,6 @@ using unicodenames::canonical;
 
 namespace {
 
-const QString removedPathPrefix = QStringLiteral("__removed__/");
-
 SyncManager::TreeScan scanWithMoves(const QString &exportFolder, const QSet<QString> &ignoredPaths,
                                     const QList<SyncFolder> &previous)
 {
@@ -127,7 +125,7 @@ QList<UploadedFileMeta> mergeRecords(const QList<UploadedFileMeta> &stored, cons
 SyncFolder removedPlaceholder(const SyncStateGallery &gallery)
 {
     SyncFolder folder;
-    folder.path = removedPathPrefix + gallery.id;
+    folder.path = SyncFolder::placeholderPath(gallery.id);
     folder.name = gallery.title;
     folder.displayName = gallery.title;
     folder.relativePath = gallery.title;
@@ -202,7 +200,7 @@ QString SyncManager::noExportFolderAccessText()
 QCoro::Task<SyncManager::TreeScan> SyncManager::scanForFullReconcile()
 {
     // Copies taken here, on the UI thread: the worker sees the state as it was when the scan started.
-    co_return co_await QtConcurrent::run(scanWithMoves, m_watchFolder, m_ignoredPaths, m_folders);
+    co_return co_await QtConcurrent::run(scanWithMoves, m_watchFolder, m_ignoredPaths, m_folders.entries());
 }
 
 QCoro::Task<SyncManager::TreeScan> SyncManager::scanForRefresh(RefreshScope scope)
@@ -304,7 +302,7 @@ QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
         reconcileWithServer(std::move(scanned), *state);
         // Whether there is work walks every folder's images: a worker answers on a copy of the list. A change
         // made meanwhile asks for its own pass.
-        QFuture<bool> checking = QtConcurrent::run(hasAutoSyncWork, m_folders);
+        QFuture<bool> checking = QtConcurrent::run(hasAutoSyncWork, m_folders.entries());
         const bool hasWork = co_await std::move(checking);
         if (self && generation == m_watchFolderGeneration) {
             if (hasWork) {

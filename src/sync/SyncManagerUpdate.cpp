@@ -526,6 +526,10 @@ QCoro::Task<void> SyncManager::updateFolder(SyncFolder folder, RunOrigin origin)
     if (origin == RunOrigin::user && linked)
         m_retries.remove(path);
     QPointer<SyncManager> self(this);
+    // Its entry reads syncing while it runs: the gallery stays held all the same.
+    GalleryHold hold(*this, path);
+    if (linked)
+        hold.take(linked->galleryId());
     try {
         co_await runUpdate(self, std::move(folder));
     } catch (...) {

@@ -300,18 +300,9 @@ std::optional<QList<SyncFolder>> SyncManager::coveredEntries(const RefreshScope 
         if (folderIndex(folder.path) < 0 && !knownPaths.contains(folder.path))
             return std::nullopt; // a new folder may be a moved one: that takes the whole list
     }
-    if (m_relativeIndexStale) {
-        m_relativeIndex.clear();
-        m_relativeIndex.reserve(m_folders.size());
-        for (qsizetype i = 0; i < m_folders.size(); ++i)
-            m_relativeIndex.insert(m_folders.at(i).relativePath, i);
-        m_relativeIndexStale = false;
-    }
     QList<qsizetype> places;
-    for (const QString &relative : scope.folders()) {
-        for (auto it = m_relativeIndex.constFind(relative); it != m_relativeIndex.cend() && it.key() == relative; ++it)
-            places.append(it.value());
-    }
+    for (const QString &relative : scope.folders())
+        places.append(m_folders.placesOf(relative));
     std::sort(places.begin(), places.end());
     QList<SyncFolder> entries;
     entries.reserve(places.size());
@@ -363,8 +354,8 @@ QCoro::Task<void> SyncManager::runRefresh(qsizetype changesFrom, quint64 generat
             changes = refreshChanges(*covered, scan.folders, knownPaths, scope, m_unreadableFolders);
         } else {
             QFuture<RefreshChanges> comparing =
-                QtConcurrent::run(refreshChanges, covered ? std::move(*covered) : m_folders, std::move(scan.folders),
-                                  std::move(knownPaths), scope, m_unreadableFolders);
+                QtConcurrent::run(refreshChanges, covered ? std::move(*covered) : m_folders.entries(),
+                                  std::move(scan.folders), std::move(knownPaths), scope, m_unreadableFolders);
             changes = co_await std::move(comparing);
             if (!self || generation != m_watchFolderGeneration)
                 co_return;
@@ -454,16 +445,7 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
     for (const SyncFolder &folder : changes.newFolders) {
         if (folderIndex(folder.path) >= 0)
             continue;
-        m_folderIndex.insert(folder.path, m_folders.size());
-        if (m_refreshesRunning > 0)
-            m_pathChanges.append({folder.path, false});
-        if (!m_relativeIndexStale)
-            m_relativeIndex.insert(folder.relativePath, m_folders.size());
-        m_statusCounts.add(folder);
         m_folders.append(folder);
-        m_placesToSave.reset();
-        notePassWork(folder);
-        Q_EMIT folderEntryAppended(m_folders.size() - 1);
         ++appended;
     }
     if (appended > 0)
@@ -478,16 +460,11 @@ void SyncManager::applyRefreshChanges(const RefreshChanges &changes)
         if (live.imageCount == update.imageCount && live.cachedLocalFileMeta == update.files
             && live.skippedEntries == update.skipped)
             continue;
-        const SyncFolder before = live;
-        SyncFolder &entry = m_folders[index];
-        notePlaceToSave(index);
-        m_pendingChangeAnswers.remove(entry.path);
+        SyncFolder entry = live;
         entry.imageCount = update.imageCount;
         entry.cachedLocalFileMeta = update.files;
         entry.skippedEntries = update.skipped;
-        entry.shareNames(); // the records move onto the new cache's names
-        notePassWork(entry);
-        Q_EMIT folderEntryChanged(index, before);
+        m_folders.edit(index, std::move(entry)); // the records move onto the new cache's names
         ++updated;
     }
 

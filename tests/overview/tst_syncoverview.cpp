@@ -319,6 +319,11 @@ void TestSyncOverview::overviewCountsEachEditOnce_data()
                      setEntry(6, folder("h", SyncStatus::syncing(0), 7)),
                      // every image gone: six entries emptied, two appended
                      rescan({folder("i", SyncStatus::notSynced(), 1), folder("j", SyncStatus::notSynced(), 2)}, 14)};
+    // The placeholder's row goes with it: the list is taken whole after the edit.
+    QTest::newRow("a folder links to a placeholder's gallery") << library
+        << ListEdits{{[](SyncManager &sync) { sync.setFolderEntry(2, folder("c", SyncStatus::synced("g9", "e", 2))); },
+                      2 + library.size() - 1},
+                     setEntry(0, changed("a", 1, 0))};
     QTest::newRow("list replaced between edits") << library
         << ListEdits{replaceList({changed("x", 0, 0), folder("y")}), setEntry(1, folder("y", SyncStatus::failed("x"))),
                      replaceList(library), setEntry(0, moved(changed("a", 0, 0))), replaceList({})};
@@ -365,6 +370,8 @@ void TestSyncOverview::overviewCountsEachEditOnce()
         QVERIFY2(bar.entriesCounted() - barBefore <= edits.at(i).mostCounted, step);
         QVERIFY2(actions.entriesCounted() - actionsBefore <= edits.at(i).mostCounted, step);
     }
+    for (const SyncFolder &entry : f.sync->folders())
+        QVERIFY(!entry.removedGalleryId() || f.sync->statusCounts().holders(*entry.removedGalleryId()) == 0);
     const StatusBarCounts c = statusBarCounts(f.sync->folders());
     QCOMPARE(bar.counterTexts().mid(0, 2), (QStringList{QStringLiteral("%1 mapper").arg(c.folderCount),
                                                          QStringLiteral("%1 bilder").arg(c.imageCount)}));

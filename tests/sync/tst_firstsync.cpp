@@ -440,6 +440,46 @@ private Q_SLOTS:
         QCOMPARE(recordNames(entry).size(), std::max(recorded, 0));
     }
 
+    // A gallery is held from the moment a folder's run makes or adopts it until the run ends: a folder of the same
+    // title synced by the user meanwhile makes a gallery of its own, as beside a synced folder.
+    void galleryOfARunUnderWayStaysItsOwn_data()
+    {
+        QTest::addColumn<bool>("updating"); // x/Fest is synced and updating; otherwise on its first sync
+        QTest::newRow("first sync uploading") << false;
+        QTest::newRow("update uploading") << true;
+    }
+
+    void galleryOfARunUnderWayStaysItsOwn()
+    {
+        QFETCH(bool, updating);
+        f->writeImage("x/Fest/a.jpg");
+        f->writeImage("y/Fest/b.jpg");
+        f->manager.setFolders(SyncManager::scanFolderTree(f->exportTree.root(), {}));
+        if (updating) {
+            finish(f->manager.syncFolder(f->entry("x/Fest")));
+            f->writeImage("x/Fest/c.jpg");
+            f->manager.mergeRefreshedFolders(SyncManager::scanFolderTree(f->exportTree.root(), {}), {});
+        }
+        // x/Fest's upload waits at its presigned request while y/Fest syncs.
+        const ScriptedAnswer held{200, {}, {}, 0, ScriptedAnswer::Kind::AnswerAsUsual, true};
+        f->service.script("POST", "/api/upload/presigned", held);
+        const int presignsBefore = f->service.requests("POST", "/api/upload/presigned").size();
+        auto x = updating ? f->manager.updateFolder(f->entry("x/Fest")) : f->manager.syncFolder(f->entry("x/Fest"));
+        QTRY_COMPARE(f->service.requests("POST", "/api/upload/presigned").size(), presignsBefore + 1);
+        finish(f->manager.syncFolder(f->entry("y/Fest")));
+        f->service.releaseHeld();
+        finish(std::move(x));
+
+        const SyncFolder xEntry = f->entry("x/Fest");
+        const SyncFolder yEntry = f->entry("y/Fest");
+        QVERIFY(xEntry.status.is(SyncStatus::Case::synced));
+        QVERIFY(yEntry.status.is(SyncStatus::Case::synced));
+        QVERIFY(xEntry.status.galleryId() != yEntry.status.galleryId());
+        QCOMPARE(f->serverNames(xEntry.status.galleryId()),
+                 updating ? QStringList({"a.jpg", "c.jpg"}) : QStringList{"a.jpg"});
+        QCOMPARE(f->serverNames(yEntry.status.galleryId()), QStringList{"b.jpg"});
+    }
+
     void secondSyncOfTheSameFolderDoesNothing()
     {
         f->writeImage("Album/a.jpg");

@@ -4,7 +4,9 @@
 #include "UploadTestFixture.h"
 
 #include "support/LogCapture.h"
+#include "sync/SyncErrors.h"
 
+#include <QDir>
 #include <QTest>
 
 #include <algorithm>
@@ -209,6 +211,87 @@ private Q_SLOTS:
         QVERIFY(f->service.requests("DELETE", "/api/gallery/*").isEmpty());
         QCOMPARE(f->manager.folders(), liveList);
         QCOMPARE(f->manager.knownGalleryIds(), QSet<QString>{galleryId});
+    }
+
+    // A folder removed on disk and filled again under its name links to its gallery again: the placeholder its
+    // removal left goes at once. Deleting or forgetting that gallery is refused while a folder is linked to it,
+    // also from a window's older copy, and a deletion on its way keeps the gallery from being adopted.
+    void placeholderOfALinkedGallery_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::newRow("folder back, no action") << "";
+        QTest::newRow("folder back, then delete") << "delete";
+        QTest::newRow("folder back, then forget") << "forget";
+        QTest::newRow("folder back while the deletion is on its way") << "delete first";
+        QTest::newRow("folder gone during its first upload, then delete") << "delete during run";
+    }
+    void placeholderOfALinkedGallery()
+    {
+        QFETCH(QString, action);
+        Engine e;
+        const ScriptedAnswer held{200, {}, {}, 0, ScriptedAnswer::Kind::AnswerAsUsual, true};
+        e.tree.addFile("2024/Fest/a.jpg", 10);
+        e.watch();
+        std::optional<QCoro::Task<void>> run;
+        if (action == "delete during run") {
+            e.service.script("POST", "/api/upload/presigned", held);
+            run = e.manager->syncFolder(e.entry("2024/Fest"));
+            QTRY_COMPARE(e.service.requests("POST", "/api/upload/presigned").size(), 1);
+        } else {
+            e.pass();
+        }
+        const QString galleryId = e.galleryIds("Fest").value(0);
+        QVERIFY(!galleryId.isEmpty());
+        QVERIFY(QDir(e.tree.path("2024/Fest")).removeRecursively());
+        e.reconcile(); // or the one the watcher started, when it runs already
+        const QString placeholderPath = SyncFolder::placeholderPath(galleryId);
+        QTRY_VERIFY(e.manager->folderIndex(placeholderPath) >= 0 && !e.manager->isReconciling());
+        const SyncFolder placeholder = e.manager->folders().at(e.manager->folderIndex(placeholderPath));
+
+        if (action == "delete during run") {
+            // The run that made the gallery still uploads into it: the placeholder says why it stays.
+            finish(e.manager->deleteGalleryOnServer(placeholder));
+            QVERIFY(e.service.gallery(galleryId));
+            QCOMPARE(e.manager->folders().at(e.manager->folderIndex(placeholder.path)).status.failureMessage(),
+                     SyncManagerError::linked().localizedDescription());
+            e.service.releaseHeld();
+            finish(std::move(*run));
+            finish(e.manager->deleteGalleryOnServer(e.manager->folders().at(e.manager->folderIndex(placeholder.path))));
+            QVERIFY(!e.service.gallery(galleryId));
+            return;
+        }
+
+        std::optional<QCoro::Task<void>> deletion;
+        if (action == "delete first") {
+            e.service.script("DELETE", "/api/gallery/" + galleryId.toUtf8(), held);
+            deletion = e.manager->deleteGalleryOnServer(placeholder);
+            QTRY_COMPARE(e.service.requests("DELETE", "/api/gallery/*").size(), 1);
+        }
+        e.tree.addFile("2024/Fest/a.jpg", 10);
+        e.tree.addFile("2024/Fest/b.jpg", 11);
+        e.refresh();
+        e.pass();
+        if (deletion) {
+            e.service.releaseHeld();
+            finish(std::move(*deletion));
+        } else if (action == "delete") {
+            finish(e.manager->deleteGalleryOnServer(placeholder));
+        } else if (action == "forget") {
+            e.manager->forgetFolder(placeholder);
+        }
+
+        const SyncFolder folder = e.entry("2024/Fest");
+        QVERIFY(folder.status.is(SyncStatus::Case::synced));
+        const QString linked = folder.status.galleryId();
+        QCOMPARE(linked == galleryId, action != "delete first");
+        QCOMPARE(e.names(linked), (QStringList{"a.jpg", "b.jpg"}));
+        QCOMPARE(e.manager->statusCounts().count(SyncStatus::Case::removedLocally), 0);
+        QCOMPARE(e.manager->folders().size(), 1);
+        QCOMPARE(e.manager->knownGalleryIds().contains(galleryId), linked == galleryId);
+        QVERIFY(!e.manager->dismissedGalleryIds().contains(linked));
+        e.reconcile();
+        QCOMPARE(e.manager->folders().size(), 1);
+        QCOMPARE(e.entry("2024/Fest").status.galleryId(), linked);
     }
 
     // A placeholder whose deletion failed still stands for its gallery: deleting again or forgetting it works.
