@@ -118,6 +118,7 @@ private:
     // A new log holding only the header; with the snapshot first when the log's lines are not in the one on disk.
     bool compact(const LedgerState &state, Ticket ticket, bool withSnapshot, QString *error);
     bool writeJournal(const UploadJournalEntries &entries, QString *error);
+    bool logIsAtItsPath() const; // the open log is still the file at its name
     void settle(Ticket ticket, bool ok); // under m_mutex
     bool isIdle() const;                 // under m_mutex
 
@@ -133,6 +134,7 @@ private:
     LedgerState m_logged;          // what the snapshot and the log hold together
     ledgerlog::Changes m_unlogged; // what the saves changed beyond it
     UploadJournalEntries m_journaled; // the replacements "upload-runs.json" holds
+    qint64 m_generation = 0;          // of the snapshot and log on disk (or the newest of them)
     int m_logFd = -1;
     qint64 m_logSize = 0;
     bool m_logNeedsRewrite = false; // damaged or unopenable: the next write compacts

@@ -20,6 +20,9 @@ class ObjectWriter;
 struct UploadJournalEntries {
     QMap<QString, UploadInFlight> runs;         // folder path -> its run in flight
     QMap<QString, UploadInFlight> replacements; // folder path -> the gallery and the names of old versions deleted
+    // What was under way is unknown (a damaged or missing file): every synced folder asks its gallery before it
+    // uploads, until a reconcile succeeds. Kept in the state log, not in this file.
+    bool runsLost = false;
 
     bool isEmpty() const { return runs.isEmpty() && replacements.isEmpty(); }
     bool operator==(const UploadJournalEntries &) const = default;

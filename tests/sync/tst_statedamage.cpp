@@ -132,6 +132,83 @@ private Q_SLOTS:
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
     }
 
+    // A damaged or missing file lost the record of an image the gallery holds, and the start cannot reach the
+    // service's answer for every folder: the folder asks its gallery before it uploads the image that arrived
+    // since, also after a start that wrote the state whole and was killed before a reconcile succeeded.
+    void noImageSentTwiceAfterDamage_data()
+    {
+        QTest::addColumn<QString>("file");   // "state log" or "state file"
+        QTest::addColumn<QString>("damage"); // "deleted", "garbage" or "lines fail"
+        QTest::addColumn<int>("killedStarts"); // starts that wrote the state whole, then were killed
+        QTest::newRow("log: lines whole but failing") << "state log" << "lines fail" << 0;
+        QTest::newRow("log deleted") << "state log" << "deleted" << 0;
+        QTest::newRow("log garbage") << "state log" << "garbage" << 0;
+        QTest::newRow("log garbage, a start killed") << "state log" << "garbage" << 1;
+        QTest::newRow("state file garbage") << "state file" << "garbage" << 0;
+        QTest::newRow("state file garbage, a start killed") << "state file" << "garbage" << 1;
+    }
+
+    void noImageSentTwiceAfterDamage()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, damage);
+        QFETCH(int, killedStarts);
+        uploadtest::Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass();
+        const QString id = e.entry("Shoot").status.galleryId();
+        QVERIFY(!id.isEmpty());
+        e.manager->flushState(); // the copy the state file falls back to knows only a.jpg
+        e.tree.addFile("Shoot/b.jpg", 11);
+        e.refresh();
+        e.pass();
+        QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11"}));
+        if (file == "state file")
+            e.manager->flushState(); // b.jpg's record only in the newest state file
+        StateLedger &ledger = e.manager->ledger();
+        QTRY_VERIFY(ledger.isOnDisk(ledger.latestTicket()));
+        const auto keepAsItStands = [&] {
+            TempTree stood;
+            copyFiles(e.support.root(), stood.root());
+            e.manager.reset();
+            QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
+            copyFiles(stood.root(), e.support.root());
+        };
+        keepAsItStands();
+
+        const QString path = e.support.path(file == "state log" ? QString(StateLedger::logFileName)
+                                                                : QString(StateLedger::stateFileName));
+        QByteArray bytes = testsupport::readFile(path);
+        if (damage == "deleted") {
+            QVERIFY(QFile::remove(path));
+        } else if (damage == "garbage") {
+            QVERIFY(testsupport::writeFile(path, QByteArray(bytes.size(), '\x9c')));
+        } else { // every line after the first keeps its newline and loses its check
+            for (qsizetype at = bytes.indexOf('\n') + 1; at > 0 && at < bytes.size(); at = bytes.indexOf('\n', at) + 1)
+                bytes[at] = bytes.at(at) == '0' ? '1' : '0';
+            QVERIFY(testsupport::writeFile(path, bytes));
+        }
+
+        // The start's question for every folder fails; a new image arrives.
+        e.service.script("GET", "/api/sync/state", {500, R"({"error":"slow"})"}, -1);
+        for (int i = 0; i < killedStarts; ++i) {
+            e.restart();
+            e.manager->setWatchFolder(e.tree.root());
+            QTRY_VERIFY(e.manager->hasCompletedInitialReconcile() && !e.manager->isReconciling());
+            QVERIFY(e.manager->reconcileError());
+            QVERIFY(!e.manager->flushState()); // the damaged file replaced
+            keepAsItStands();
+        }
+        e.tree.addFile("Shoot/c.jpg", 12);
+        e.restart();
+        e.manager->setWatchFolder(e.tree.root());
+        QTRY_VERIFY(e.manager->hasCompletedInitialReconcile() && !e.manager->isReconciling());
+        QVERIFY(e.manager->reconcileError());
+        awaitTask(e.manager->syncFolder(e.entry("Shoot")));
+        QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11", "c.jpg=12"}));
+    }
+
     // A state file found damaged at a start, and that start killed before it wrote anything: the start after it
     // still finds the damage, and what it salvaged then (the folder the user ignored) is salvaged again.
     void damageOutlivesAStartKilledBeforeItsFirstWrite_data()
