@@ -209,6 +209,55 @@ private Q_SLOTS:
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11", "c.jpg=12"}));
     }
 
+    // A run whose confirmation the service carried out without an answer, a start that finds its image in the
+    // gallery and then fails to delete an image's old version, and a start after that, none of them with the service's answer for
+    // every folder: the image is sent once.
+    void checkedRunEndsWithItsRecords()
+    {
+        uploadtest::Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass();
+        const QString id = e.entry("Shoot").status.galleryId();
+        const auto keepAsItStands = [&] {
+            StateLedger &ledger = e.manager->ledger();
+            QTRY_VERIFY(ledger.isOnDisk(ledger.latestTicket()));
+            TempTree stood;
+            copyFiles(e.support.root(), stood.root());
+            e.manager.reset();
+            QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
+            copyFiles(stood.root(), e.support.root());
+        };
+        const auto start = [&] {
+            e.restart();
+            e.manager->setWatchFolder(e.tree.root());
+            QTRY_VERIFY(e.manager->hasCompletedInitialReconcile() && !e.manager->isReconciling());
+            QVERIFY(e.manager->reconcileError());
+            awaitTask(e.manager->syncFolder(e.entry("Shoot")));
+        };
+
+        e.tree.addFile("Shoot/b.jpg", 11);
+        e.refresh();
+        ScriptedAnswer unanswered;
+        unanswered.kind = ScriptedAnswer::Kind::ActThenClose;
+        e.service.script("POST", "/api/gallery/*", unanswered);
+        e.pass();
+        QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11"}));
+        keepAsItStands();
+
+        e.service.script("GET", "/api/sync/state", {500, R"({"error":"slow"})"}, -1);
+        e.service.script("DELETE", "/api/gallery/*", {500, R"({"error":"busy"})"}, -1);
+        e.tree.addFile("Shoot/a.jpg", 99);
+        start();
+        QVERIFY(e.entry("Shoot").status.is(SyncStatus::Case::failed));
+        keepAsItStands();
+
+        e.service.clearScripts();
+        e.service.script("GET", "/api/sync/state", {500, R"({"error":"slow"})"}, -1);
+        start();
+        QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=99", "b.jpg=11"}));
+    }
+
     // A state file found damaged at a start, and that start killed before it wrote anything: the start after it
     // still finds the damage, and what it salvaged then (the folder the user ignored) is salvaged again.
     void damageOutlivesAStartKilledBeforeItsFirstWrite_data()
