@@ -173,10 +173,11 @@ StateLedger::Loaded StateLedger::load()
     }
 
     UploadJournalEntries journal;
+    QSet<QString> journalIgnored;
     const Read journalRead = readFile(m_journalPath, &bytes, &reason);
     if (journalRead == Read::read) {
         try {
-            journal = decodeUploadJournal(bytes);
+            journal = decodeUploadJournal(bytes, &journalIgnored);
         } catch (const SyncDecodingError &error) {
             reason = bytes.isEmpty() ? QStringLiteral("the file is empty") : QString::fromUtf8(error.what());
             qCCritical(lcSync, "Failed to load upload runs: %s", qUtf8Printable(reason));
@@ -195,6 +196,9 @@ StateLedger::Loaded StateLedger::load()
     }
     uniteReplacements(state.entries.replacements, journal.replacements);
     m_journaled.replacements = journal.replacements;
+    // The second place of the ignored folders: one damaged file must not publish a folder the user keeps off.
+    state.ignoredPaths.unite(journalIgnored);
+    m_journaledIgnored = journalIgnored;
     // The mark stays on disk until a reconcile succeeds: a damaged file is written whole at the first write,
     // with it.
     state.entries.runsLost = state.entries.runsLost || loaded.runsLost;
@@ -431,7 +435,9 @@ bool StateLedger::write(Ticket ticket, bool compactNow, QString *error)
 {
     // The second place for the replacements, before the line that lets a deletion go out.
     const UploadJournalEntries &entries = m_unlogged.entries ? *m_unlogged.entries : m_logged.entries;
-    if (entries.replacements != m_journaled.replacements && !writeJournal(entries, error))
+    const QSet<QString> &ignored = m_unlogged.ignoredPaths ? *m_unlogged.ignoredPaths : m_logged.ignoredPaths;
+    if ((entries.replacements != m_journaled.replacements || ignored != m_journaledIgnored)
+        && !writeJournal(entries, ignored, error))
         return false;
     const auto writeAll = [&] {
         if (!compact(target(), ticket, true, error))
@@ -556,12 +562,13 @@ bool StateLedger::compact(const LedgerState &state, Ticket ticket, bool withSnap
     return true;
 }
 
-bool StateLedger::writeJournal(const UploadJournalEntries &entries, QString *error)
+bool StateLedger::writeJournal(const UploadJournalEntries &entries, const QSet<QString> &ignoredPaths,
+                               QString *error)
 {
     // Replaced by a rename, also where the file stands unwritable or something else stands in its place.
     UploadJournalEntries kept;
     kept.replacements = entries.replacements;
-    const QByteArray bytes = encodeUploadJournal(kept);
+    const QByteArray bytes = encodeUploadJournal(kept, ignoredPaths);
     const QString temp = m_journalPath + QStringLiteral(".tmp");
     if (!writeNewFile(temp, bytes, error))
         return false;
@@ -570,6 +577,7 @@ bool StateLedger::writeJournal(const UploadJournalEntries &entries, QString *err
         return false;
     }
     m_journaled = kept;
+    m_journaledIgnored = ignoredPaths;
     std::lock_guard lock(m_mutex);
     m_figures.journalBytes += bytes.size();
     return true;

@@ -209,6 +209,60 @@ private Q_SLOTS:
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11", "c.jpg=12"}));
     }
 
+    // A folder the user ignored after the last whole write (only the log has it) or after the copy the state file
+    // falls back to (only the newest state file has it) stays off the service when that one file is damaged.
+    void ignoreSurvivesOneDamagedFile_data()
+    {
+        QTest::addColumn<QString>("file");   // "state log" or "state file"
+        QTest::addColumn<QString>("damage"); // "garbage", "emptied" or "folder"
+        QTest::newRow("state file garbage") << "state file" << "garbage";
+        QTest::newRow("state file emptied") << "state file" << "emptied";
+        QTest::newRow("a folder in the state file's place") << "state file" << "folder";
+        QTest::newRow("log garbage") << "state log" << "garbage";
+        QTest::newRow("log emptied") << "state log" << "emptied";
+    }
+
+    void ignoreSurvivesOneDamagedFile()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, damage);
+        uploadtest::Engine e;
+        e.tree.addFile("Shoot/a.jpg", 10);
+        e.watch();
+        e.pass();
+        e.manager->flushState();
+        e.tree.addFile("Privat/p.jpg", 20);
+        e.refresh();
+        e.manager->ignoreFolder(e.entry("Privat"));
+        if (file == "state file")
+            e.manager->flushState();
+        StateLedger &ledger = e.manager->ledger();
+        QTRY_VERIFY(ledger.isOnDisk(ledger.latestTicket()));
+        TempTree stood;
+        copyFiles(e.support.root(), stood.root());
+        e.manager.reset();
+        QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
+        copyFiles(stood.root(), e.support.root());
+
+        const QString path = e.support.path(file == "state log" ? QString(StateLedger::logFileName)
+                                                                : QString(StateLedger::stateFileName));
+        const QByteArray bytes = testsupport::readFile(path);
+        QVERIFY(QFile::remove(path));
+        if (damage == "garbage")
+            QVERIFY(testsupport::writeFile(path, QByteArray(bytes.size(), '\x9c')));
+        else if (damage == "emptied")
+            QVERIFY(testsupport::writeFile(path, QByteArray()));
+        else
+            QVERIFY(QDir().mkpath(path + "/x"));
+
+        e.restart();
+        e.watch();
+        e.pass();
+        QVERIFY(e.entry("Privat").status.is(SyncStatus::Case::ignored));
+        QVERIFY(e.galleryIds("Privat").isEmpty());
+        QCOMPARE(e.galleryIds("Shoot").size(), 1);
+    }
+
     // A run whose confirmation the service carried out without an answer, a start that finds its image in the
     // gallery and then fails to delete an image's old version, and a start after that, none of them with the service's answer for
     // every folder: the image is sent once.
