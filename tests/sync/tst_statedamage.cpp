@@ -264,8 +264,8 @@ private Q_SLOTS:
     }
 
     // A run whose confirmation the service carried out without an answer, a start that finds its image in the
-    // gallery and then fails to delete an image's old version, and a start after that, none of them with the service's answer for
-    // every folder: the image is sent once.
+    // gallery and then fails to delete an image's old version, and a start after that, none of them with the
+    // service's answer for every folder: the image is sent once.
     void checkedRunEndsWithItsRecords()
     {
         uploadtest::Engine e;

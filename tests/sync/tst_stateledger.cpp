@@ -412,8 +412,8 @@ private Q_SLOTS:
             saveOnDisk(ledger, all.at(2));
             if (moment == "whole after damage") { // the files as they stand, the log with lines and one damaged
                 keep();
-                QVERIFY(writeFile(stood.path("sync-state.log"),
-                                  readFile(stood.path("sync-state.log")) + ledgerlog::frame("{\"seq\":9}").replace("{", "[")));
+                const QByteArray damaged = ledgerlog::frame("{\"seq\":9}").replace("{", "[");
+                QVERIFY(writeFile(stood.path("sync-state.log"), readFile(stood.path("sync-state.log")) + damaged));
             }
             if (moment == "older log") {
                 QVERIFY(writeFile(dir.path("other"), older));
