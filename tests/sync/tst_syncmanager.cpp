@@ -1,6 +1,7 @@
 // SyncManager's state file, export folder and bookmark, against a real temporary support folder.
 
 #include "service/VarnostimaAPI.h"
+#include "support/AwaitTask.h"
 #include "support/FileBytes.h"
 #include "support/LogCapture.h"
 #include "support/StandInService.h"
@@ -442,6 +443,60 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(uploaded(), 60000);
         QCOMPARE(manager.ledger().figures().compactions, figures.compactions);
         QVERIFY(manager.ledger().figures().appends > figures.appends);
+    }
+
+    // A start with nothing changed writes no new state file and no log lines, whatever order the records of the
+    // start before it came in: from the uploads' ends, or from the service's listing.
+    void startWithNothingChangedWritesNothingWhole_data()
+    {
+        QTest::addColumn<QStringList>("runs"); // images added before each pass of the first start
+        QTest::newRow("one run") << QStringList{"b.jpg a.jpg c.jpg"};
+        QTest::newRow("later images sort first") << QStringList{"c.jpg d.jpg", "a.jpg b.jpg"};
+        QTest::newRow("three runs") << QStringList{"m.jpg", "z.jpg b.jpg", "a.jpg n.jpg"};
+    }
+
+    void startWithNothingChangedWritesNothingWhole()
+    {
+        QFETCH(QStringList, runs);
+        TempTree support;
+        TempTree exportTree;
+        testsupport::StandInService service;
+        service.addAccount("start-token");
+        VarnostimaAPI api;
+        api.setTimeouts({2s, 2s, 5s});
+        api.setCredentials(service.baseUrl(), "start-token");
+        const SyncDelays byHand{.refresh = 20ms, .autoSync = 1h, .streamLatency = 20ms, .settle = 0ms};
+        const auto start = [&](SyncManager &manager) {
+            manager.setAPI(api);
+            manager.setWatchFolder(exportTree.root());
+            QTRY_VERIFY(manager.hasCompletedInitialReconcile() && !manager.isReconciling());
+            QVERIFY(!manager.reconcileError());
+        };
+        {
+            SyncManager manager(support.root(), byHand);
+            exportTree.addFile("Shoot/first.jpg", 10);
+            start(manager);
+            testsupport::awaitTask(manager.runAutoSync());
+            testsupport::awaitTask(manager.fullScanAndReconcile()); // the gallery known, as after any start
+            qsizetype images = 1;
+            for (const QString &run : std::as_const(runs)) {
+                for (const QString &name : run.split(' '))
+                    exportTree.addFile("Shoot/" + name, 20 + name.size());
+                images += run.split(' ').size();
+                QTRY_VERIFY(manager.folders().size() == 1 && manager.folders().first().imageCount == images);
+                testsupport::awaitTask(manager.runAutoSync());
+                QVERIFY(manager.folders().first().status.is(SyncStatus::Case::synced));
+                QCOMPARE(manager.folders().first().newFileCount(), 0);
+            }
+            QVERIFY(!manager.flushState());
+        }
+        SyncManager manager(support.root(), byHand);
+        start(manager);
+        testsupport::awaitTask(manager.runAutoSync());
+        QVERIFY(!manager.flushState());
+        const StateLedger::Figures figures = manager.ledger().figures();
+        QCOMPARE(figures.compactions, 0);
+        QCOMPARE(figures.logBytes, 0);
     }
 
     void notifiesOnlyOnRealChange()
