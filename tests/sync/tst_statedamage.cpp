@@ -36,6 +36,35 @@ void copyFiles(const QString &from, const QString &to)
         QVERIFY(QFile::copy(from + '/' + name, to + '/' + name));
 }
 
+// A kill once what was saved is on disk: the manager goes, and the support folder keeps the bytes of that moment.
+void killAsItStands(uploadtest::Engine &e)
+{
+    StateLedger &ledger = e.manager->ledger();
+    QTRY_VERIFY(ledger.isOnDisk(ledger.latestTicket()));
+    TempTree stood;
+    copyFiles(e.support.root(), stood.root());
+    e.manager.reset();
+    QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
+    copyFiles(stood.root(), e.support.root());
+}
+
+// The folder the user ignored has no gallery; the other folder has its one.
+void privateFolderStaysOff(const uploadtest::Engine &e)
+{
+    QVERIFY(e.entry("Privat").status.is(SyncStatus::Case::ignored));
+    QVERIFY(e.galleryIds("Privat").isEmpty());
+    QCOMPARE(e.galleryIds("Shoot").size(), 1);
+}
+
+// A start whose reconcile cannot get the service's answer for every folder.
+void startWithoutTheServicesAnswer(uploadtest::Engine &e)
+{
+    e.restart();
+    e.manager->setWatchFolder(e.tree.root());
+    QTRY_VERIFY(e.manager->hasCompletedInitialReconcile() && !e.manager->isReconciling());
+    QVERIFY(e.manager->reconcileError());
+}
+
 } // namespace
 
 class TestStateDamage : public QObject
@@ -166,16 +195,7 @@ private Q_SLOTS:
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11"}));
         if (file == "state file")
             e.manager->flushState(); // b.jpg's record only in the newest state file
-        StateLedger &ledger = e.manager->ledger();
-        QTRY_VERIFY(ledger.isOnDisk(ledger.latestTicket()));
-        const auto keepAsItStands = [&] {
-            TempTree stood;
-            copyFiles(e.support.root(), stood.root());
-            e.manager.reset();
-            QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
-            copyFiles(stood.root(), e.support.root());
-        };
-        keepAsItStands();
+        killAsItStands(e);
 
         const QString path = e.support.path(file == "state log" ? QString(StateLedger::logFileName)
                                                                 : QString(StateLedger::stateFileName));
@@ -193,18 +213,12 @@ private Q_SLOTS:
         // The start's question for every folder fails; a new image arrives.
         e.service.script("GET", "/api/sync/state", {500, R"({"error":"slow"})"}, -1);
         for (int i = 0; i < killedStarts; ++i) {
-            e.restart();
-            e.manager->setWatchFolder(e.tree.root());
-            QTRY_VERIFY(e.manager->hasCompletedInitialReconcile() && !e.manager->isReconciling());
-            QVERIFY(e.manager->reconcileError());
+            startWithoutTheServicesAnswer(e);
             QVERIFY(!e.manager->flushState()); // the damaged file replaced
-            keepAsItStands();
+            killAsItStands(e);
         }
         e.tree.addFile("Shoot/c.jpg", 12);
-        e.restart();
-        e.manager->setWatchFolder(e.tree.root());
-        QTRY_VERIFY(e.manager->hasCompletedInitialReconcile() && !e.manager->isReconciling());
-        QVERIFY(e.manager->reconcileError());
+        startWithoutTheServicesAnswer(e);
         awaitTask(e.manager->syncFolder(e.entry("Shoot")));
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11", "c.jpg=12"}));
     }
@@ -236,13 +250,7 @@ private Q_SLOTS:
         e.manager->ignoreFolder(e.entry("Privat"));
         if (file == "state file")
             e.manager->flushState();
-        StateLedger &ledger = e.manager->ledger();
-        QTRY_VERIFY(ledger.isOnDisk(ledger.latestTicket()));
-        TempTree stood;
-        copyFiles(e.support.root(), stood.root());
-        e.manager.reset();
-        QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
-        copyFiles(stood.root(), e.support.root());
+        killAsItStands(e);
 
         const QString path = e.support.path(file == "state log" ? QString(StateLedger::logFileName)
                                                                 : QString(StateLedger::stateFileName));
@@ -258,9 +266,7 @@ private Q_SLOTS:
         e.restart();
         e.watch();
         e.pass();
-        QVERIFY(e.entry("Privat").status.is(SyncStatus::Case::ignored));
-        QVERIFY(e.galleryIds("Privat").isEmpty());
-        QCOMPARE(e.galleryIds("Shoot").size(), 1);
+        privateFolderStaysOff(e);
     }
 
     // A run whose confirmation the service carried out without an answer, a start that finds its image in the
@@ -273,20 +279,8 @@ private Q_SLOTS:
         e.watch();
         e.pass();
         const QString id = e.entry("Shoot").status.galleryId();
-        const auto keepAsItStands = [&] {
-            StateLedger &ledger = e.manager->ledger();
-            QTRY_VERIFY(ledger.isOnDisk(ledger.latestTicket()));
-            TempTree stood;
-            copyFiles(e.support.root(), stood.root());
-            e.manager.reset();
-            QVERIFY(QDir(e.support.root()).removeRecursively() && QDir().mkpath(e.support.root()));
-            copyFiles(stood.root(), e.support.root());
-        };
         const auto start = [&] {
-            e.restart();
-            e.manager->setWatchFolder(e.tree.root());
-            QTRY_VERIFY(e.manager->hasCompletedInitialReconcile() && !e.manager->isReconciling());
-            QVERIFY(e.manager->reconcileError());
+            startWithoutTheServicesAnswer(e);
             awaitTask(e.manager->syncFolder(e.entry("Shoot")));
         };
 
@@ -297,14 +291,14 @@ private Q_SLOTS:
         e.service.script("POST", "/api/gallery/*", unanswered);
         e.pass();
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11"}));
-        keepAsItStands();
+        killAsItStands(e);
 
         e.service.script("GET", "/api/sync/state", {500, R"({"error":"slow"})"}, -1);
         e.service.script("DELETE", "/api/gallery/*", {500, R"({"error":"busy"})"}, -1);
         e.tree.addFile("Shoot/a.jpg", 99);
         start();
         QVERIFY(e.entry("Shoot").status.is(SyncStatus::Case::failed));
-        keepAsItStands();
+        killAsItStands(e);
 
         e.service.clearScripts();
         e.service.script("GET", "/api/sync/state", {500, R"({"error":"slow"})"}, -1);
@@ -354,9 +348,7 @@ private Q_SLOTS:
         e.restart();
         e.watch();
         e.pass();
-        QVERIFY(e.entry("Privat").status.is(SyncStatus::Case::ignored));
-        QVERIFY(e.galleryIds("Privat").isEmpty());
-        QCOMPARE(e.galleryIds("Shoot").size(), 1);
+        privateFolderStaysOff(e);
         QCOMPARE(uploadtest::imageSizes(e.service, e.galleryIds("Shoot").first()), QStringList{"a.jpg=10"});
         QVERIFY(log.contains(QStringLiteral("no.varnostima.mac.Sync"), "Failed to load state: "));
     }
