@@ -194,6 +194,8 @@ struct Batch {
     QStringList runsEnded;
     QMap<QString, UploadInFlight> replacements;
     QStringList replacementsDone;
+    std::optional<bool> runsLost;
+    std::optional<qint64> generation;
 };
 
 Batch parseBatch(const QByteArray &json)
@@ -227,6 +229,8 @@ Batch parseBatch(const QByteArray &json)
         batch.runsEnded = strings(u"runsEnded");
         batch.replacements = readUploadsByFolder(in, u"replacements");
         batch.replacementsDone = strings(u"replacementsDone");
+        batch.runsLost = in.optBoolean(u"runsLost");
+        batch.generation = in.optInteger(u"generation");
         return batch;
     } catch (const DecodingError &error) {
         throw SyncDecodingError(error.logDescription());
@@ -264,6 +268,8 @@ void apply(const Batch &batch, LedgerState &state)
         state.entries.replacements.insert(it.key(), it.value());
     for (const QString &path : batch.replacementsDone)
         state.entries.replacements.remove(path);
+    if (batch.runsLost)
+        state.entries.runsLost = *batch.runsLost;
 }
 
 // The JSON of a framed line, or nothing when the line fails its check.
@@ -399,21 +405,40 @@ QByteArray ledgerlog::batch(const LedgerState &from, const Changes &changes, qui
         writeEntries(out, u"replacements", replacements);
         if (!done.isEmpty())
             out.strings(u"replacementsDone", done);
+        if (changes.entries->runsLost != from.entries.runsLost)
+            out.boolean(u"runsLost", changes.entries->runsLost);
         any = true;
     }
     return any ? out.finish() : QByteArray();
 }
 
-QByteArray ledgerlog::header(const LedgerState &state, quint64 seq)
+QByteArray ledgerlog::header(const LedgerState &state, quint64 seq, qint64 generation)
 {
     json::ObjectWriter out;
     out.integer(u"seq", qint64(seq));
     out.boolean(u"reset", true);
+    out.integer(u"generation", generation);
+    if (state.entries.runsLost)
+        out.boolean(u"runsLost", true);
     const auto [runs, unused] = mapChange(QMap<QString, UploadInFlight>(), state.entries.runs);
     writeEntries(out, u"runs", runs);
     const auto [replacements, none] = mapChange(QMap<QString, UploadInFlight>(), state.entries.replacements);
     writeEntries(out, u"replacements", replacements);
     return out.finish();
+}
+
+std::optional<qint64> ledgerlog::generationOf(const QByteArray &log)
+{
+    const qsizetype end = log.indexOf('\n');
+    const std::optional<QByteArray> json = end < 0 ? std::nullopt : unframe(QByteArrayView(log).first(end));
+    if (!json)
+        return std::nullopt;
+    try {
+        const Batch first = parseBatch(*json);
+        return first.reset ? first.generation : std::nullopt;
+    } catch (const SyncDecodingError &) {
+        return std::nullopt;
+    }
 }
 
 ledgerlog::Replay ledgerlog::replay(const QByteArray &log, LedgerState state)
@@ -445,17 +470,8 @@ ledgerlog::Replay ledgerlog::replay(const QByteArray &log, LedgerState state)
             result.reason = QStringLiteral("line %1 fails its check").arg(result.lines + 1);
         }
         if (!batch) {
-            // The last batch may be half written (a kill): one that good lines follow was damaged afterwards. The
-            // first line is written whole, by a rename: bad, it is damage too.
-            bool goodFollows = false;
-            for (qsizetype next = end + 1; next < log.size() && !goodFollows;) {
-                const qsizetype nextEnd = log.indexOf('\n', next);
-                if (nextEnd < 0)
-                    break;
-                goodFollows = unframe(QByteArrayView(log).sliced(next, nextEnd - next)).has_value();
-                next = nextEnd + 1;
-            }
-            result.end = goodFollows || result.lines == 0 ? Replay::End::damaged : Replay::End::cut;
+            // The line has its newline: it was written whole, and changed since.
+            result.end = Replay::End::damaged;
             break;
         }
         apply(*batch, state);

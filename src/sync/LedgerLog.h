@@ -69,8 +69,9 @@ Changes between(const LedgerState &from, const LedgerState &to);
 QByteArray batch(const LedgerState &from, const LedgerState &to, quint64 seq);
 // The line that applies the changes to `from`; empty when none of them changes a value.
 QByteArray batch(const LedgerState &from, const Changes &changes, quint64 seq);
-// The line a new log starts with: the runs and replacements, replacing whatever came before.
-QByteArray header(const LedgerState &state, quint64 seq);
+// The line a new log starts with: the runs and replacements, replacing whatever came before, and the generation
+// of the snapshot the log continues.
+QByteArray header(const LedgerState &state, quint64 seq, qint64 generation);
 // "<crc32 as 8 hex digits> <json>\n"
 QByteArray frame(const QByteArray &json);
 
@@ -82,6 +83,9 @@ struct Replay {
     int lines = 0;
     QString reason;       // of a cut or damage
 };
-// Applies the log's lines over the state in order; stops at the first line that is cut or fails its check.
+// The generation its header names; none for a log written before the number was kept, or a header that fails.
+std::optional<qint64> generationOf(const QByteArray &log);
+// Applies the log's lines over the state in order; stops at the first line that is cut or fails its check. Only a
+// last line without its newline is a cut (the trace of a kill); a whole line that fails is damage.
 Replay replay(const QByteArray &log, LedgerState state);
 } // namespace ledgerlog

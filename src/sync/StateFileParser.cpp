@@ -57,6 +57,10 @@ public:
                 once(seen, 16);
                 if (!takeNull())
                     state.version = integer();
+            } else if (key == "generation") {
+                once(seen, 256);
+                if (!takeNull())
+                    state.generation = integer();
             } else {
                 throw NotPlain();
             }

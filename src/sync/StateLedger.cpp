@@ -118,25 +118,52 @@ StateLedger::Loaded StateLedger::load()
         if (::lstat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07777) != 0600)
             ::chmod(native.constData(), 0600);
     }
+    const std::optional<qint64> snapshotGeneration = snapshot ? snapshot->generation : std::nullopt;
+    m_generation = snapshotGeneration.value_or(0);
+    const auto damaged = [&](const QString &reason) {
+        qCCritical(lcSync, "Failed to load state log: %s", qUtf8Printable(reason));
+        loaded.runsLost = true;
+        m_logNeedsRewrite = true;
+    };
 
     QByteArray bytes;
     QString reason;
     const Read log = readFile(m_logPath, &bytes, &reason);
-    if (log == Read::unreadable) {
-        qCCritical(lcSync, "Failed to load state log: %s", qUtf8Printable(reason));
-        keepAside(m_logPath, "state log");
+    // A log of an earlier generation than the snapshot (a kill between a whole write's snapshot and its log)
+    // holds nothing newer than the snapshot but the runs under way then.
+    const std::optional<qint64> logGeneration = log == Read::read ? ledgerlog::generationOf(bytes) : std::nullopt;
+    const bool olderLog = log == Read::read && snapshotGeneration && !m_snapshot.loadedDamaged()
+                          && (!logGeneration || *logGeneration < *snapshotGeneration);
+    m_generation = std::max(m_generation, logGeneration.value_or(0));
+    if (!snapshot && !m_snapshot.loadedDamaged() && logGeneration.value_or(0) > 0) {
+        // The log continues a snapshot that is gone.
+        qCCritical(lcSync, "Failed to load state: the file is missing");
         loaded.runsLost = true;
         m_logNeedsRewrite = true;
+    }
+    if (log == Read::absent && snapshotGeneration) {
+        // This version writes a log beside every snapshot it numbers.
+        damaged(QStringLiteral("the file is missing"));
+    } else if (log == Read::unreadable) {
+        damaged(reason);
+        keepAside(m_logPath, "state log");
+    } else if (olderLog) {
+        qCWarning(lcSync, "The state log is older than the state file: keeping only the runs it notes");
+        ledgerlog::Replay replay = ledgerlog::replay(bytes, LedgerState());
+        state.entries = std::move(replay.state.entries);
+        m_logNeedsRewrite = true;
+        if (replay.end == ledgerlog::Replay::End::damaged) {
+            keepCopy(m_logPath, "state log");
+            damaged(replay.reason);
+        }
     } else if (log == Read::read) {
         ledgerlog::Replay replay = ledgerlog::replay(bytes, std::move(state));
         state = std::move(replay.state);
         m_logSize = replay.goodBytes;
         m_logDirty = replay.lines > 1;
         if (replay.end == ledgerlog::Replay::End::damaged) {
-            qCCritical(lcSync, "Failed to load state log: %s", qUtf8Printable(replay.reason));
             keepCopy(m_logPath, "state log");
-            loaded.runsLost = true;
-            m_logNeedsRewrite = true;
+            damaged(replay.reason);
         } else if (replay.end == ledgerlog::Replay::End::cut) {
             // The trace of a kill: that batch was never reported on disk, so nothing acted on it.
             qCInfo(lcSync, "The state log ends in a batch that was not finished (%s)", qUtf8Printable(replay.reason));
@@ -146,10 +173,11 @@ StateLedger::Loaded StateLedger::load()
     }
 
     UploadJournalEntries journal;
+    QSet<QString> journalIgnored;
     const Read journalRead = readFile(m_journalPath, &bytes, &reason);
     if (journalRead == Read::read) {
         try {
-            journal = decodeUploadJournal(bytes);
+            journal = decodeUploadJournal(bytes, &journalIgnored);
         } catch (const SyncDecodingError &error) {
             reason = bytes.isEmpty() ? QStringLiteral("the file is empty") : QString::fromUtf8(error.what());
             qCCritical(lcSync, "Failed to load upload runs: %s", qUtf8Printable(reason));
@@ -168,6 +196,13 @@ StateLedger::Loaded StateLedger::load()
     }
     uniteReplacements(state.entries.replacements, journal.replacements);
     m_journaled.replacements = journal.replacements;
+    // The second place of the ignored folders: one damaged file must not publish a folder the user keeps off.
+    state.ignoredPaths.unite(journalIgnored);
+    m_journaledIgnored = journalIgnored;
+    // The mark stays on disk until a reconcile succeeds: a damaged file is written whole at the first write,
+    // with it.
+    state.entries.runsLost = state.entries.runsLost || loaded.runsLost;
+    loaded.runsLost = state.entries.runsLost;
 
     if (log == Read::read && !m_logNeedsRewrite) {
         m_logFd = ::open(QFile::encodeName(m_logPath).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
@@ -400,7 +435,9 @@ bool StateLedger::write(Ticket ticket, bool compactNow, QString *error)
 {
     // The second place for the replacements, before the line that lets a deletion go out.
     const UploadJournalEntries &entries = m_unlogged.entries ? *m_unlogged.entries : m_logged.entries;
-    if (entries.replacements != m_journaled.replacements && !writeJournal(entries, error))
+    const QSet<QString> &ignored = m_unlogged.ignoredPaths ? *m_unlogged.ignoredPaths : m_logged.ignoredPaths;
+    if ((entries.replacements != m_journaled.replacements || ignored != m_journaledIgnored)
+        && !writeJournal(entries, ignored, error))
         return false;
     const auto writeAll = [&] {
         if (!compact(target(), ticket, true, error))
@@ -410,6 +447,11 @@ bool StateLedger::write(Ticket ticket, bool compactNow, QString *error)
     };
     if (m_logNeedsRewrite)
         return writeAll();
+    // Lines appended to a file that no longer stands at the log's name would reach no start.
+    if (m_logFd >= 0 && !m_unlogged.isEmpty() && !logIsAtItsPath()) {
+        qCWarning(lcSync, "The state log was replaced from outside: writing the state whole");
+        return writeAll();
+    }
     // No log yet (a first start, or the files of an older version): a header over the snapshot on disk starts one.
     if (m_logFd < 0 && !compact(m_logged, ticket, false, error))
         return false;
@@ -430,6 +472,14 @@ bool StateLedger::write(Ticket ticket, bool compactNow, QString *error)
             qCCritical(lcSync, "Failed to write the state whole: %s", qUtf8Printable(compactionError));
     }
     return true;
+}
+
+bool StateLedger::logIsAtItsPath() const
+{
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(m_logFd, &open) == 0 && ::stat(QFile::encodeName(m_logPath).constData(), &named) == 0
+           && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 bool StateLedger::append(const QByteArray &line, QString *error)
@@ -471,8 +521,12 @@ bool StateLedger::compact(const LedgerState &state, Ticket ticket, bool withSnap
         m_phase = Phase::compacting;
         hook = m_compactionHook;
     }
+    // A new snapshot starts a new generation; the log names the one it continues.
+    qint64 generation = m_generation;
     if (withSnapshot) {
-        const SyncStateStore::WriteOutcome outcome = m_snapshot.write(state.toSyncState(), error);
+        SyncState snapshot = state.toSyncState();
+        snapshot.generation = m_generation + 1;
+        const SyncStateStore::WriteOutcome outcome = m_snapshot.write(snapshot, error);
         if (outcome == SyncStateStore::WriteOutcome::failed)
             return false;
         m_snapshotDue = false;
@@ -480,10 +534,12 @@ bool StateLedger::compact(const LedgerState &state, Ticket ticket, bool withSnap
             std::lock_guard lock(m_mutex);
             m_figures.snapshotBytes += m_snapshot.lastWrittenBytes();
         }
+        generation = m_snapshot.generation().value_or(m_generation + 1);
+        m_generation = std::max(m_generation, generation);
     }
     if (withSnapshot && hook)
         hook();
-    const QByteArray line = ledgerlog::frame(ledgerlog::header(state, ticket));
+    const QByteArray line = ledgerlog::frame(ledgerlog::header(state, ticket, generation));
     const QString temp = m_logPath + QStringLiteral(".tmp");
     if (!writeNewFile(temp, line, error))
         return false;
@@ -506,12 +562,13 @@ bool StateLedger::compact(const LedgerState &state, Ticket ticket, bool withSnap
     return true;
 }
 
-bool StateLedger::writeJournal(const UploadJournalEntries &entries, QString *error)
+bool StateLedger::writeJournal(const UploadJournalEntries &entries, const QSet<QString> &ignoredPaths,
+                               QString *error)
 {
     // Replaced by a rename, also where the file stands unwritable or something else stands in its place.
     UploadJournalEntries kept;
     kept.replacements = entries.replacements;
-    const QByteArray bytes = encodeUploadJournal(kept);
+    const QByteArray bytes = encodeUploadJournal(kept, ignoredPaths);
     const QString temp = m_journalPath + QStringLiteral(".tmp");
     if (!writeNewFile(temp, bytes, error))
         return false;
@@ -520,6 +577,7 @@ bool StateLedger::writeJournal(const UploadJournalEntries &entries, QString *err
         return false;
     }
     m_journaled = kept;
+    m_journaledIgnored = ignoredPaths;
     std::lock_guard lock(m_mutex);
     m_figures.journalBytes += bytes.size();
     return true;

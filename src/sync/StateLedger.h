@@ -3,10 +3,12 @@
 // What the engine keeps on disk, and the one writer that puts it there. Three files in the support folder:
 //   "sync-state.json"  the snapshot (SyncStateStore.h): rewritten whole, but only now and then;
 //   "sync-state.log"   every change since the snapshot, one line per batch, appended and synced at once. Each line
-//                      carries its own CRC: a cut last line is the trace of a kill (its batch was never reported on
-//                      disk); a bad line followed by good ones is damage;
-//   "upload-runs.json" the replacements under way once more, rewritten whenever they change: no single damaged
-//                      file loses an image whose old version was deleted.
+//                      carries its own CRC: a last line without its newline is the trace of a kill (its batch was
+//                      never reported on disk); a whole line that fails its check is damage;
+//   "upload-runs.json" the replacements under way and the ignored folders once more, rewritten whenever they
+//                      change: no single damaged file loses an image whose old version was deleted, or publishes
+//                      a folder the user keeps off the service.
+// The snapshot and the log that continues it carry one generation number.
 // A line holds absolute values per key (folder P's records := ..., link P removed, run P ended, ...), so any prefix
 // of the log replayed in order over a snapshot taken at or after part of it gives the state as of that prefix.
 //
@@ -19,8 +21,8 @@
 //
 // Once the log has grown past half the snapshot (and at least the floor), at the end of a pass over every folder
 // (writeWholeSoon) and at a flush, the writer writes a new snapshot, then replaces the log with one header line
-// (the runs and replacements); a kill between the two leaves the new snapshot and the old log, whose replay gives
-// the same state.
+// (the runs and replacements); a kill between the two leaves the new snapshot and a log of an older generation,
+// which is not replayed over it: only the runs it notes are kept.
 
 #include "StateHandover.h"
 
@@ -117,7 +119,8 @@ private:
     bool append(const QByteArray &line, QString *error);
     // A new log holding only the header; with the snapshot first when the log's lines are not in the one on disk.
     bool compact(const LedgerState &state, Ticket ticket, bool withSnapshot, QString *error);
-    bool writeJournal(const UploadJournalEntries &entries, QString *error);
+    bool writeJournal(const UploadJournalEntries &entries, const QSet<QString> &ignoredPaths, QString *error);
+    bool logIsAtItsPath() const; // the open log is still the file at its name
     void settle(Ticket ticket, bool ok); // under m_mutex
     bool isIdle() const;                 // under m_mutex
 
@@ -133,6 +136,8 @@ private:
     LedgerState m_logged;          // what the snapshot and the log hold together
     ledgerlog::Changes m_unlogged; // what the saves changed beyond it
     UploadJournalEntries m_journaled; // the replacements "upload-runs.json" holds
+    QSet<QString> m_journaledIgnored; // and the ignored folders
+    qint64 m_generation = 0;          // of the snapshot and log on disk (or the newest of them)
     int m_logFd = -1;
     qint64 m_logSize = 0;
     bool m_logNeedsRewrite = false; // damaged or unopenable: the next write compacts

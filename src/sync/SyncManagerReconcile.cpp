@@ -104,22 +104,32 @@ QList<UploadedFileMeta> recordsForNames(const QStringList &names)
     return result;
 }
 
-// B's names in B's order, each taking the size and time of A's first record of that name: the service decides
-// which files count as uploaded, the stored records keep what was measured at upload.
+// B's names, each taking the size and time of A's first record of that name: the service decides which files
+// count as uploaded, the stored records keep what was measured at upload, and their order.
 QList<UploadedFileMeta> mergeRecords(const QList<UploadedFileMeta> &stored, const QList<UploadedFileMeta> &names)
 {
-    QHash<QString, const UploadedFileMeta *> byName;
-    for (const UploadedFileMeta &record : stored) {
-        const QString key = canonical(record.fileName);
-        if (!byName.contains(key))
-            byName.insert(key, &record);
+    QHash<QString, qsizetype> placeOf; // canonical name -> its first stored record
+    placeOf.reserve(stored.size());
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        const QString key = canonical(stored.at(i).fileName);
+        if (!placeOf.contains(key))
+            placeOf.insert(key, i);
     }
-    QList<UploadedFileMeta> result = names;
-    for (UploadedFileMeta &record : result) {
-        if (const UploadedFileMeta *found = byName.value(canonical(record.fileName)))
-            record = *found;
+    // In the stored order, the names only the service lists after them: a start that changed nothing changes no
+    // record, and writes none.
+    QList<std::pair<qsizetype, const UploadedFileMeta *>> placed;
+    placed.reserve(names.size());
+    for (const UploadedFileMeta &record : names) {
+        const auto found = placeOf.constFind(canonical(record.fileName));
+        placed.append(found != placeOf.cend() ? std::pair(*found, &stored.at(*found))
+                                              : std::pair(stored.size(), &record));
     }
-    return result;
+    std::stable_sort(placed.begin(), placed.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QList<UploadedFileMeta> result;
+    result.reserve(placed.size());
+    for (const auto &[place, record] : std::as_const(placed))
+        result.append(*record);
+    return result == stored ? stored : result;
 }
 
 SyncFolder removedPlaceholder(const SyncStateGallery &gallery)

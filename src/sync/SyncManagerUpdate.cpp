@@ -249,6 +249,7 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
     // Records that may lack a confirmed run (its answer was lost, or the listing they were built from predates it):
     // what the gallery holds now is not sent again.
     QSet<QString> heldByGallery; // canonical names
+    QStringList inGallery;
     if (!changes.newImages.isEmpty() && manager->needsGalleryCheck(folder.path)) {
         try {
             if (!run.askedGallery) {
@@ -258,7 +259,6 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             const QHash<QString, QString> ids = co_await fetchServerImageIds(&run);
             if (!manager)
                 co_return;
-            QStringList inGallery;
             changes.newImages.removeIf([&](const QString &image) {
                 const QString name = QFileInfo(image).fileName();
                 const QString key = canonical(name);
@@ -277,7 +277,17 @@ QCoro::Task<void> runUpdate(QPointer<SyncManager> manager, SyncFolder folder)
             failedToFetch(run, failure);
             co_return;
         }
-        manager->galleryChecked(folder.path);
+        // The run the check answered ends in the save that records what the gallery holds: a kill between two
+        // saves leaves the one or the other.
+        const QSet<QString> found = canonicalSet(QSet<QString>(inGallery.cbegin(), inGallery.cend()));
+        const bool recorded = inGallery.isEmpty() || editRecords(run, [&](QList<UploadedFileMeta> &records) {
+            dropRecordsNamed(records, found);
+            records.append(SyncManager::uploadedMetaList(inGallery, local.metadata));
+        });
+        if (recorded)
+            manager->galleryChecked(folder.path);
+        if (!inGallery.isEmpty() && recorded)
+            manager->saveState();
         if (!heldByGallery.isEmpty())
             qCInfo(lcSync, "%lld images of %s are in the gallery already — not sending them again",
                    qint64(heldByGallery.size()), qUtf8Printable(folder.name));

@@ -63,6 +63,13 @@ QString asideName(const QString &path)
     return aside;
 }
 
+// Equal but for the generation.
+bool sameContent(const SyncState &a, SyncState b)
+{
+    b.generation = a.generation;
+    return a == b;
+}
+
 // What is left of two unreadable files: the folders the user ignores, or nothing.
 std::optional<SyncState> salvagedState(const QSet<QString> &ignoredPaths)
 {
@@ -222,6 +229,8 @@ QByteArray encodeSyncState(const SyncState &state)
         });
     }
     out.integer(u"version", state.version);
+    if (state.generation)
+        out.integer(u"generation", *state.generation);
     return out.finish();
 }
 
@@ -260,6 +269,7 @@ SyncState decodeSyncStateDocument(const QByteArray &data)
             }
         }
         state.version = in.optInteger(u"version").value_or(1);
+        state.generation = in.optInteger(u"generation");
         return state;
     } catch (const DecodingError &error) {
         throw SyncDecodingError(error.logDescription());
@@ -286,6 +296,7 @@ std::optional<SyncState> SyncStateStore::load()
             m_lastWritten = state; // a start with nothing changed then writes nothing
             m_lastWrittenBytes = stamp ? stamp->size : 0;
         }
+        m_generation = state.generation;
         return state;
     } catch (const SyncDecodingError &error) {
         qCCritical(lcSync, "Failed to load state: %s", error.what());
@@ -298,6 +309,7 @@ std::optional<SyncState> SyncStateStore::load()
     try {
         SyncState state = readState(m_lastGoodPath);
         qCWarning(lcSync, "Loaded the last good state from %s", qUtf8Printable(QFileInfo(m_lastGoodPath).fileName()));
+        m_generation = state.generation;
         // The copy is older than the damaged file: a folder ignored since must not be published.
         state.ignoredPaths.unite(ignored);
         return state;
@@ -319,10 +331,11 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QS
 {
     const std::optional<FileStamp> onDisk = stampOf(m_filePath);
     const bool fileIsOurs = onDisk && onDisk == m_vouched;
-    if (fileIsOurs && m_lastWritten == snapshot) {
+    if (fileIsOurs && m_lastWritten && sameContent(*m_lastWritten, snapshot)) {
         // Equal, but the snapshot shares its records with the live folder list, where the state read at start
-        // holds copies of its own: keep the one that costs nothing.
+        // holds copies of its own: keep the one that costs nothing. The file keeps its generation.
         m_lastWritten = snapshot;
+        m_lastWritten->generation = m_generation;
         return WriteOutcome::unchanged;
     }
     // Let go of the state this write replaces (at the first write, all the records of the file read at start) before
@@ -358,6 +371,7 @@ SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QS
         m_vouched = written;
         m_lastWrittenBytes = size;
         m_lastWritten = snapshot;
+        m_generation = snapshot.generation;
         return WriteOutcome::written;
     } catch (const std::exception &error) {
         qCCritical(lcSync, "Failed to save state: %s", error.what());

@@ -36,12 +36,15 @@ struct SyncState {
     QMap<QString, QString> folderGalleryIds;        // folder path to the id of the gallery it is linked to
     QMap<QString, UploadInFlight> uploadsInFlight;  // folder path to its run in flight; older files only
     qint64 version = currentVersion;        // a file without it is version 1; nothing depends on it
+    // Of the snapshot, shared with the log that continues it (StateLedger.h); none: a file written before the
+    // number was kept. Older readers pass the key over.
+    std::optional<qint64> generation;
 
     bool operator==(const SyncState &) const = default;
 };
 
 // One compact JSON object with the keys "watchFolder", "ignoredPaths", "knownGalleryIds", "dismissedGalleryIds",
-// "folderUploads", "folderGalleryIds", "uploadsInFlight" and "version" in that order; absent optionals, empty maps
+// "folderUploads", "folderGalleryIds", "uploadsInFlight", "version" and "generation" in that order; absent optionals, empty maps
 // and an empty set of dismissed ids are left out. The sets are written sorted so that equal states give
 // equal bytes. Throws EncodingError for a time stamp that is not a finite number.
 QByteArray encodeSyncState(const SyncState &state);
@@ -58,7 +61,7 @@ SyncState decodeSyncStateDocument(const QByteArray &json);
 //
 // Each state is written once: the file a write replaces becomes the last-good copy by a hard link, provided it is
 // a file this store wrote or loaded (a file changed behind its back is never taken for good). A snapshot equal to
-// the one last written, while the file on disk is still that write, writes nothing.
+// the one last written (its generation aside), while the file on disk is still that write, writes nothing.
 class SyncStateStore
 {
 public:
@@ -83,6 +86,8 @@ public:
     // state: %@") and leaves the file as it was.
     WriteOutcome write(const SyncState &snapshot, QString *error);
     qint64 lastWrittenBytes() const { return m_lastWrittenBytes; }
+    // Of the snapshot the last load gave or the last write left on disk.
+    std::optional<qint64> generation() const { return m_generation; }
 
     // What a flush could not put on disk.
     struct Unwritten {
@@ -112,6 +117,7 @@ private:
     std::optional<FileStamp> m_vouched;     // the state file as this store last wrote or loaded it
     std::optional<SyncState> m_lastWritten; // what the last write (or the load) held
     qint64 m_lastWrittenBytes = 0;
+    std::optional<qint64> m_generation;
 };
 
 // The file helpers the state's files share.

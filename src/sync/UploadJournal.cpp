@@ -3,6 +3,8 @@
 #include "SyncLogging.h"
 #include "service/Json.h"
 
+#include <algorithm>
+
 
 namespace {
 
@@ -39,20 +41,29 @@ QMap<QString, UploadInFlight> readUploadsByFolder(const json::ObjectReader &in, 
     return byFolder;
 }
 
-QByteArray encodeUploadJournal(const UploadJournalEntries &entries)
+QByteArray encodeUploadJournal(const UploadJournalEntries &entries, const QSet<QString> &ignoredPaths)
 {
     json::ObjectWriter out;
     writeByFolder(out, u"runs", entries.runs);
     writeByFolder(out, u"replacements", entries.replacements);
+    if (!ignoredPaths.isEmpty()) {
+        QStringList sorted(ignoredPaths.cbegin(), ignoredPaths.cend());
+        std::sort(sorted.begin(), sorted.end());
+        out.strings(u"ignoredPaths", sorted);
+    }
     out.integer(u"version", kVersion);
     return out.finish();
 }
 
-UploadJournalEntries decodeUploadJournal(const QByteArray &data)
+UploadJournalEntries decodeUploadJournal(const QByteArray &data, QSet<QString> *ignoredPaths)
 {
     try {
         const json::ObjectReader in(json::parseObject(data));
-        return {readUploadsByFolder(in, u"runs"), readUploadsByFolder(in, u"replacements")};
+        UploadJournalEntries entries{readUploadsByFolder(in, u"runs"), readUploadsByFolder(in, u"replacements")};
+        const QStringList ignored = in.optStrings(u"ignoredPaths").value_or(QStringList());
+        if (ignoredPaths)
+            *ignoredPaths = QSet<QString>(ignored.cbegin(), ignored.cend());
+        return entries;
     } catch (const DecodingError &error) {
         throw SyncDecodingError(error.logDescription());
     }

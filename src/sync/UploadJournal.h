@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QLatin1StringView>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -20,15 +21,19 @@ class ObjectWriter;
 struct UploadJournalEntries {
     QMap<QString, UploadInFlight> runs;         // folder path -> its run in flight
     QMap<QString, UploadInFlight> replacements; // folder path -> the gallery and the names of old versions deleted
+    // What was under way is unknown (a damaged or missing file): every synced folder asks its gallery before it
+    // uploads, until a reconcile succeeds. Kept in the state log, not in this file.
+    bool runsLost = false;
 
     bool isEmpty() const { return runs.isEmpty() && replacements.isEmpty(); }
     bool operator==(const UploadJournalEntries &) const = default;
 };
 
-// {"runs":{path:{"galleryId":…,"fileNames":[…]}},"replacements":{…},"version":1}; empty maps are left out.
-QByteArray encodeUploadJournal(const UploadJournalEntries &entries);
-// Both maps optional; anything of the wrong type fails the whole file. Throws SyncDecodingError.
-UploadJournalEntries decodeUploadJournal(const QByteArray &json);
+// {"runs":{path:{"galleryId":…,"fileNames":[…]}},"replacements":{…},"ignoredPaths":[…],"version":1}; empty maps
+// and lists are left out. The ignored folders are a second place for them too, beside the state log.
+QByteArray encodeUploadJournal(const UploadJournalEntries &entries, const QSet<QString> &ignoredPaths = {});
+// Every key optional; anything of the wrong type fails the whole file. Throws SyncDecodingError.
+UploadJournalEntries decodeUploadJournal(const QByteArray &json, QSet<QString> *ignoredPaths = nullptr);
 
 // One folder's entry, {"galleryId":…,"fileNames":[…]}, as this file and the state log both write it.
 void writeUploadInFlight(json::ObjectWriter &entry, const UploadInFlight &value);

@@ -8,7 +8,7 @@ void UploadRunBook::load(const UploadJournalEntries &entries, bool lost)
         m_runs.insert(it.key(), it.value());
     for (auto it = entries.replacements.cbegin(); it != entries.replacements.cend(); ++it)
         m_replacements.insert(it.key(), it.value());
-    m_lost = lost;
+    m_lost = lost || entries.runsLost;
 }
 
 UploadJournalEntries UploadRunBook::entries() const
@@ -18,6 +18,7 @@ UploadJournalEntries UploadRunBook::entries() const
         entries.runs.insert(it.key(), it.value());
     for (auto it = m_replacements.cbegin(); it != m_replacements.cend(); ++it)
         entries.replacements.insert(it.key(), it.value());
+    entries.runsLost = m_lost;
     return entries;
 }
 
@@ -67,7 +68,7 @@ void UploadRunBook::recordsSaved(const QString &folderPath)
 
 bool UploadRunBook::needsGalleryCheck(const QString &folderPath) const
 {
-    return m_galleryChecks.contains(folderPath) || m_runs.contains(folderPath);
+    return m_lost || m_galleryChecks.contains(folderPath) || m_runs.contains(folderPath);
 }
 
 void UploadRunBook::galleryChecked(const QString &folderPath)

@@ -46,7 +46,8 @@ public:
 
     // After a reconcile: the runs and checks of folders gone are dropped; a replacement is finished once its
     // gallery holds the name again, and dropped with its folder or gallery, unless a run under way (busy) keeps it.
-    // A lost journal makes every synced folder ask its gallery.
+    // What was under way was lost (a damaged or missing file): every folder asks its gallery before it uploads
+    // until then, and the mark stays on disk; the folders synced then go on asking once each.
     using GalleryNames = std::function<const QStringList *(const QString &galleryId)>; // nullptr: gone
     void afterReconcile(const QSet<QString> &listed, const QSet<QString> &busy, const QSet<QString> &synced,
                         const GalleryNames &galleryNames);

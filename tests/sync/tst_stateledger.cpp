@@ -63,7 +63,7 @@ LedgerState stateOf(const StateSources &sources)
 
 QByteArray logOf(const QList<StateSources> &saves)
 {
-    QByteArray log = ledgerlog::frame(ledgerlog::header({}, 0));
+    QByteArray log = ledgerlog::frame(ledgerlog::header({}, 0, 0));
     LedgerState previous;
     for (qsizetype i = 0; i < saves.size(); ++i) {
         const LedgerState next = stateOf(saves.at(i));
@@ -174,7 +174,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("damage"); // what the log says of a damaged log; empty: nothing
         QTest::newRow("whole") << "none" << 3 << "";
         QTest::newRow("last line cut") << "cut" << 2 << "";
-        QTest::newRow("last line fails its check") << "last flipped" << 2 << "";
+        QTest::newRow("last line fails its check") << "last flipped" << 2 << "line 4 fails its check";
         QTest::newRow("garbage after the last line") << "garbage" << 3 << "";
         QTest::newRow("a bad line in the middle") << "middle flipped" << 1 << "line 3 fails its check";
         QTest::newRow("the first line fails its check") << "first flipped" << 0 << "line 1 fails its check";
@@ -212,7 +212,9 @@ private Q_SLOTS:
         QVERIFY(loaded.state);
         LedgerState rebuilt = LedgerState::of(*loaded.state);
         rebuilt.entries = loaded.entries;
-        QCOMPARE(rebuilt, saves > 0 ? stateOf(all.at(saves - 1)) : LedgerState());
+        LedgerState expected = saves > 0 ? stateOf(all.at(saves - 1)) : LedgerState();
+        expected.entries.runsLost = runsLost;
+        QCOMPARE(rebuilt, expected);
         QCOMPARE(loaded.runsLost, runsLost);
         const bool copied = !QDir(dir.root()).entryList({"sync-state.log.damaged-*"}).isEmpty();
         QCOMPARE(copied, runsLost);
@@ -223,7 +225,7 @@ private Q_SLOTS:
         const StateLedger::Loaded reloaded = again.load();
         QVERIFY(reloaded.state);
         QCOMPARE(*reloaded.state, *loaded.state);
-        QVERIFY(!reloaded.runsLost);
+        QCOMPARE(reloaded.runsLost, runsLost); // until a reconcile succeeds
     }
 
     // Each save appends only what changed, found without a walk of the whole state; the lines on disk still give
@@ -367,6 +369,84 @@ private Q_SLOTS:
         rebuilt.entries = loaded.entries;
         QCOMPARE(rebuilt, stateOf(all.last()));
         QCOMPARE(rebuilt.entries.replacements.value("/e/B").fileNames, QStringList{"b.jpg"});
+    }
+
+    // The files as they stood at a moment someone else or a kill chose: a start rebuilds the last state that was
+    // reported on disk, never replays a log over a newer snapshot, and marks the runs lost when a file is missing.
+    void filesAsTheyStood_data()
+    {
+        QTest::addColumn<QString>("moment");
+        QTest::addColumn<bool>("runsLost");
+        QTest::newRow("killed in the whole write after a damaged log") << "whole after damage" << true;
+        QTest::newRow("the log missing beside its snapshot") << "log missing" << true;
+        QTest::newRow("the log replaced by an older copy") << "older log" << false;
+    }
+
+    void filesAsTheyStood()
+    {
+        QFETCH(QString, moment);
+        QFETCH(bool, runsLost);
+        QList<StateSources> all = threeSaves();
+        StateSources fourth = all.last(); // the first folder's records as they were, and one more ignore
+        fourth.folders[0].uploadedFiles = all.first().folders[0].uploadedFiles;
+        fourth.ignoredPaths.insert("/e/X");
+        all.append(fourth);
+        TempTree dir;
+        TempTree stood;
+        const auto keep = [&] {
+            for (const QString &name : QDir(dir.root()).entryList(QDir::Files))
+                QVERIFY(QFile::copy(dir.path(name), stood.path(name)));
+        };
+        const auto saveOnDisk = [](StateLedger &ledger, const StateSources &sources) {
+            QFuture<bool> written = ledger.whenOnDisk(ledger.save(sources));
+            written.waitForFinished();
+            QVERIFY(written.result());
+        };
+        {
+            StateLedger ledger(dir.root());
+            ledger.load();
+            saveOnDisk(ledger, all.at(0));
+            QVERIFY(!ledger.flush());
+            saveOnDisk(ledger, all.at(1));
+            const QByteArray older = readFile(dir.path("sync-state.log"));
+            saveOnDisk(ledger, all.at(2));
+            if (moment == "whole after damage") { // the files as they stand, the log with lines and one damaged
+                keep();
+                const QByteArray damaged = ledgerlog::frame("{\"seq\":9}").replace("{", "[");
+                QVERIFY(writeFile(stood.path("sync-state.log"), readFile(stood.path("sync-state.log")) + damaged));
+            }
+            if (moment == "older log") {
+                QVERIFY(writeFile(dir.path("older"), older)); // renamed over the log by another process
+                QVERIFY(::rename(qPrintable(dir.path("older")), qPrintable(dir.path("sync-state.log"))) == 0);
+                saveOnDisk(ledger, all.at(3));
+                keep();
+            }
+        }
+        if (moment == "whole after damage") {
+            QVERIFY(QDir(dir.root()).removeRecursively() && QDir().rename(stood.root(), dir.root()));
+            QVERIFY(QDir().mkpath(stood.root()));
+            StateLedger ledger(dir.root());
+            ledger.load();
+            ledger.save(all.at(2));
+            ledger.setCompactionHook(keep);
+            ledger.save(all.at(3));
+            ledger.flush();
+        } else if (moment == "log missing") {
+            QVERIFY(QFile::remove(dir.path("sync-state.log")));
+            keep();
+            all.removeLast(); // the state the snapshot holds
+        }
+        StateLedger ledger(stood.root());
+        const StateLedger::Loaded loaded = ledger.load();
+        QVERIFY(loaded.state);
+        LedgerState rebuilt = LedgerState::of(*loaded.state);
+        rebuilt.entries = loaded.entries;
+        LedgerState expected = stateOf(all.last());
+        if (moment == "log missing")
+            expected.entries.runs.clear(); // only the log noted them; the replacements have a second place
+        expected.entries.runsLost = runsLost;
+        QCOMPARE(rebuilt, expected);
+        QCOMPARE(loaded.runsLost, runsLost);
     }
 
     // A disk that refuses writes: the ledger says so, tries again by itself, and a flush and the end of the

@@ -172,7 +172,7 @@ private Q_SLOTS:
             withRun.entries.runs.insert(path, {id, {"a.jpg"}});
             QFile file(logPath);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(ledgerlog::frame(ledgerlog::header({}, 1)) + ledgerlog::frame(ledgerlog::batch({}, withRun, 2)));
+            file.write(ledgerlog::frame(ledgerlog::header({}, 1, 0)) + ledgerlog::frame(ledgerlog::batch({}, withRun, 2)));
         } else if (noted == "journal") {
             QFile file(journalPath);
             QVERIFY(file.open(QIODevice::WriteOnly));
