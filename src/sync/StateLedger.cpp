@@ -111,6 +111,7 @@ StateLedger::Loaded StateLedger::load()
     // The snapshot that stood for a damaged file is written at once; one of an older version at the next flush.
     m_logNeedsRewrite = loaded.runsLost;
     m_snapshotDue = !snapshot || !snapshot->uploadsInFlight.isEmpty() || snapshot->version != SyncState::currentVersion;
+    m_holdsLoaded = snapshot.has_value();
     // An older version may have left them readable by others, or not even writable by their owner.
     for (const QString &path : {stateFilePath(), m_logPath, m_journalPath}) {
         struct stat st {};
@@ -340,8 +341,14 @@ void StateLedger::run()
         bool ok = true;
         try {
             if (job) {
-                m_intake.absorb(std::move(job->handover), m_logged, m_unlogged);
+                const bool shared = m_intake.absorb(std::move(job->handover), m_logged, m_unlogged);
                 job.reset(); // lets go of what it shares, before the disk is touched
+                // The engine's records took the place of those read at start; the store lets go of its copy of
+                // them too, once: while the log adds nothing, the snapshot is the state logged.
+                if (shared && m_holdsLoaded && !m_logDirty && !m_snapshotDue) {
+                    m_holdsLoaded = false;
+                    m_snapshot.adoptEqual(m_logged.toSyncState());
+                }
             }
             ok = write(ticket, whole, &error);
         } catch (const std::exception &e) {

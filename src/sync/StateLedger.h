@@ -138,6 +138,7 @@ private:
     bool m_logNeedsRewrite = false; // damaged or unopenable: the next write compacts
     bool m_logDirty = false;        // the log holds lines beyond its header
     bool m_snapshotDue = false;     // none on disk, or one of an older shape: a flush writes it
+    bool m_holdsLoaded = false;     // the snapshot's records as read at start, until the engine's replace them
     std::function<void()> m_compactionHook;
 
     mutable std::mutex m_mutex;
