@@ -114,7 +114,7 @@ private:
     void run();
     bool write(Ticket ticket, bool compactNow, QString *error); // on the writer's thread
     LedgerState target() const;                                 // m_logged with m_unlogged applied
-    bool append(const QByteArray &line, QString *error);
+    bool append(const QByteArray &json, QString *error); // as one framed line
     // A new log holding only the header; with the snapshot first when the log's lines are not in the one on disk.
     bool compact(const LedgerState &state, Ticket ticket, bool withSnapshot, QString *error);
     bool writeJournal(const UploadJournalEntries &entries, QString *error);
