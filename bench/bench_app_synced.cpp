@@ -9,6 +9,9 @@
 //   - with --new N, N folders the service does not know (two images each) that the same pass syncs first: the
 //     stand-in's gallery-list requests, as pages and as walks (a request without a cursor starts one);
 //   - with --restart, the app started again on the state file it wrote: resident memory idle, panel closed;
+//   - with --start-upload, then started once more with one new image dropped into a seeded folder while it was not
+//     running: the app's CPU and the wall time from its start until that image's upload starts (the PUT arrives),
+//     beside the CPU of a `find -printf '%s %T@'` of the same tree and the stand-in's CPU over the same span;
 //   - with --overview, then the overview window opened from the tray's menu: resident memory idle with it open;
 //   - the bytes the app wrote to disk until synced (/proc/<pid>/io write_bytes) against the state written whole as
 //     one file, and the state file's and the log's sizes on disk apart;
@@ -18,9 +21,9 @@
 //     is on the service; then whether the state on disk records the image, and the state file's and log's sizes.
 //
 //   bench_app_synced [--images N] [--per-folder N] [--new N] [--page-size N] [--app PATH] [--tree DIR]
-//                    [--idle SECONDS] [--restart] [--overview] [--change N]
+//                    [--idle SECONDS] [--restart] [--overview] [--change N] [--start-upload]
 //
-// BENCH_WRAP="heaptrack -o FILE" runs the second start (--restart) under that program.
+// BENCH_WRAP="heaptrack -o FILE" runs the second start (--restart) under that program; BENCH_WRAP_FIRST the first.
 // BENCH_THREADS=1 adds each change's CPU by thread name (the app's main thread, the pool, the network and upload
 // threads, the state writer) and the minor page faults until its upload starts.
 //
@@ -57,7 +60,9 @@
 #include <fcntl.h>
 
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,6 +137,31 @@ void generateTree(const QString &root, int folders, int perFolder, int newFolder
             if (::write(writeFd, counts.constData(), size_t(counts.size())) != counts.size())
                 std::_Exit(1);
         });
+}
+
+// The CPU (user + system) of one `find -printf '%s %T@'` of the tree, which reads what a scan reads: every entry
+// and each file's size and time. The best of three, the tree's metadata in the cache.
+double findCpu(const QString &root)
+{
+    const QByteArray path = QFile::encodeName(root);
+    double best = -1;
+    for (int run = 0; run < 3; ++run) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::execlp("find", "find", path.constData(), "-printf", "%s %T@\n", static_cast<char *>(nullptr));
+            std::_Exit(127);
+        }
+        int status = 0;
+        struct rusage usage {};
+        if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return -1;
+        const double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        best = best < 0 ? cpu : std::min(best, cpu);
+    }
+    return best;
 }
 
 QByteArray readLine(int fd)
@@ -583,6 +613,7 @@ int main(int argc, char **argv)
     int idleSeconds = 5;
     bool restart = false;
     bool overview = false;
+    bool startUpload = false;
     int changes = 0;
     QString binary = QStringLiteral(VARNOSTIMA_APP_BINARY);
     QString keptTree;
@@ -593,6 +624,8 @@ int main(int argc, char **argv)
             restart = true;
         else if (option == "--overview")
             overview = restart = true;
+        else if (option == "--start-upload")
+            startUpload = true;
         else if (option == "--images" && hasValue)
             images = atoi(argv[++i]);
         else if (option == "--per-folder" && hasValue)
@@ -638,7 +671,7 @@ int main(int argc, char **argv)
     if (child == 0) {
         ::close(pipeFds[0]);
         ::close(putFds[0]);
-        runService(library.exportRoot, pageSize, pipeFds[1], changes > 0 ? putFds[1] : -1);
+        runService(library.exportRoot, pageSize, pipeFds[1], changes > 0 || startUpload ? putFds[1] : -1);
     }
     ::close(pipeFds[1]);
     ::close(putFds[1]);
@@ -699,7 +732,8 @@ int main(int argc, char **argv)
     pause(1'000); // the tray takes its selection
 
     if (exitCode == 0) {
-        auto first = std::make_unique<App>(binary, library);
+        auto first = std::make_unique<App>(binary, library,
+                                           qEnvironmentVariable("BENCH_WRAP_FIRST").split(u' ', Qt::SkipEmptyParts));
         // Synced: every folder's records established and the new folders synced, the state on disk (the snapshot
         // and the log replayed over it) holding them all, and then nothing left to do.
         StateOnDisk onDisk(library.support);
@@ -837,6 +871,45 @@ int main(int argc, char **argv)
                         std::fflush(stdout);
                     }
                 }
+            }
+        }
+
+        if (exitCode == 0 && startUpload) {
+            // The start's own work before its first upload: the scan, the reconcile, whatever else reads the tree,
+            // and the pass's wait (which costs no CPU).
+            const QString image = seededFolder(library.exportRoot, folders / 2)
+                                  + QStringLiteral("/START_%1.jpg").arg(::getpid());
+            writeSparse(image, 123456);
+            // Written a minute ago: the pass does not wait for it to settle.
+            const struct timeval minuteAgo[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
+            ::utimes(QFile::encodeName(image).constData(), minuteAgo);
+            newImages.append(image);
+            putsArrived();
+            const double serviceStart = processCpu(child);
+            App third(binary, library);
+            double cpu = -1;
+            double wall = 0;
+            double serviceCpu = 0;
+            waitUntil(
+                [&] {
+                    if (putsArrived() > 0) {
+                        cpu = processCpu(third.pid());
+                        wall = third.seconds();
+                        serviceCpu = processCpu(child) - serviceStart;
+                    }
+                    return cpu >= 0 || !third.running();
+                },
+                10 * 60 * 1000, 2);
+            if (cpu < 0) {
+                std::fprintf(stderr, "the image dropped before a start did not reach the service\n");
+                exitCode = 1;
+            } else {
+                const double find = findCpu(library.exportRoot);
+                std::printf("  started again with one new image: its upload started %.2f s after the start, after "
+                            "%.2f s of the app's CPU, %.1fx the CPU of a find -printf of the tree (%.2f s); the "
+                            "stand-in's CPU meanwhile %.2f s\n",
+                            wall, cpu, find > 0 ? cpu / find : 0.0, find, serviceCpu);
+                std::fflush(stdout);
             }
         }
     }

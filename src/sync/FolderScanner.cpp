@@ -366,6 +366,7 @@ void FolderScanner::scanDirectory(const QString &directory, const QStringList &p
 QList<SyncFolder> FolderScanner::scanFolderTree(const QString &exportFolder, const QSet<QString> &ignoredPaths,
                                                 QStringList *unreadable)
 {
+    qCDebug(lcSync, "Scanning the whole tree of %s", qUtf8Printable(lastComponent(exportFolder)));
     QList<SyncFolder> folders;
     scanDirectory(exportFolder, {}, ignoredPaths, folders, unreadable);
     return sortedByRelativePath(std::move(folders));

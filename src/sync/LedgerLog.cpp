@@ -287,9 +287,14 @@ std::optional<QByteArray> unframe(QByteArrayView line)
 
 } // namespace
 
+QByteArray ledgerlog::frameHead(const QByteArray &json)
+{
+    return QByteArray::number(crc32(json), 16).rightJustified(8, '0') + ' ';
+}
+
 QByteArray ledgerlog::frame(const QByteArray &json)
 {
-    return QByteArray::number(crc32(json), 16).rightJustified(8, '0') + ' ' + json + '\n';
+    return frameHead(json) + json + '\n';
 }
 
 bool ledgerlog::Changes::isEmpty() const

@@ -74,6 +74,8 @@ QByteArray batch(const LedgerState &from, const Changes &changes, quint64 seq);
 QByteArray header(const LedgerState &state, quint64 seq, qint64 generation);
 // "<crc32 as 8 hex digits> <json>\n"
 QByteArray frame(const QByteArray &json);
+// What comes before the json in its framed line: a large line is written in its parts rather than copied whole.
+QByteArray frameHead(const QByteArray &json);
 
 struct Replay {
     enum class End { clean, cut, damaged };

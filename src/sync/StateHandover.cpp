@@ -110,17 +110,23 @@ StateHandover HandoverMaker::make(const StateSources &sources)
 
 namespace {
 
-// Notes the new value of a key, or that it has the value the log holds.
+// Notes the new value of a key, or that it has the value the log holds. An equal value takes the logged one's
+// place: the engine's data is then held once, and the copy read from disk at start is let go. True when it did.
 template<typename T>
-void note(QHash<QString, std::optional<T>> &unlogged, const QHash<QString, T> &logged, const QString &key,
+bool note(QHash<QString, std::optional<T>> &unlogged, QHash<QString, T> &logged, const QString &key,
           std::optional<T> value)
 {
     const auto found = logged.constFind(key);
     const bool asLogged = value ? found != logged.cend() && *found == *value : found == logged.cend();
-    if (asLogged)
-        unlogged.remove(key);
-    else
+    if (!asLogged) {
         unlogged.insert(key, std::move(value));
+        return false;
+    }
+    unlogged.remove(key);
+    if (!value || found->isSharedWith(*value))
+        return false;
+    logged[key] = std::move(*value);
+    return true;
 }
 
 template<typename T>
@@ -134,11 +140,11 @@ void note(std::optional<T> &unlogged, const T &logged, T value)
 
 // Makes the state's map at these keys exactly `wanted`: every other key it holds, logged or not, goes.
 template<typename T>
-void noteWhole(QHash<QString, std::optional<T>> &unlogged, const QHash<QString, T> &logged,
-               const QHash<QString, T> &wanted)
+bool noteWhole(QHash<QString, std::optional<T>> &unlogged, QHash<QString, T> &logged, const QHash<QString, T> &wanted)
 {
+    bool shared = false;
     for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
-        note(unlogged, logged, it.key(), std::optional<T>(it.value()));
+        shared = note(unlogged, logged, it.key(), std::optional<T>(it.value())) || shared;
     for (auto it = logged.cbegin(); it != logged.cend(); ++it) {
         if (!wanted.contains(it.key()))
             note(unlogged, logged, it.key(), std::optional<T>());
@@ -148,12 +154,14 @@ void noteWhole(QHash<QString, std::optional<T>> &unlogged, const QHash<QString, 
         if (!wanted.contains(key))
             note(unlogged, logged, key, std::optional<T>());
     }
+    return shared;
 }
 
 } // namespace
 
-void HandoverIntake::absorb(StateHandover handover, const LedgerState &logged, ledgerlog::Changes &unlogged)
+bool HandoverIntake::absorb(StateHandover handover, LedgerState &logged, ledgerlog::Changes &unlogged)
 {
+    bool shared = false;
     std::optional<QString> watchFolder;
     if (!handover.watchFolder.isEmpty())
         watchFolder = std::move(handover.watchFolder);
@@ -193,7 +201,7 @@ void HandoverIntake::absorb(StateHandover handover, const LedgerState &logged, l
                 records.insert(it.key(), it.value());
         }
         handover.folders.reset(); // lets go of the records the list no longer holds
-        noteWhole(unlogged.records, logged.records, records);
+        shared = noteWhole(unlogged.records, logged.records, records);
         m_listed = std::move(listed);
         relink = true;
     } else if (handover.pendingUploads) {
@@ -203,8 +211,9 @@ void HandoverIntake::absorb(StateHandover handover, const LedgerState &logged, l
                 if (m_listed.contains(it.key()))
                     continue;
                 const auto found = now.constFind(it.key());
-                note(unlogged.records, logged.records, it.key(),
-                     found == now.cend() ? std::optional<UploadRecords>() : std::optional(*found));
+                shared = note(unlogged.records, logged.records, it.key(),
+                              found == now.cend() ? std::optional<UploadRecords>() : std::optional(*found))
+                         || shared;
             }
         };
         waiting(m_pendingUploads);
@@ -213,7 +222,7 @@ void HandoverIntake::absorb(StateHandover handover, const LedgerState &logged, l
         relink = true;
     }
     for (const ListedFolder &edit : std::as_const(handover.edits))
-        note(unlogged.records, logged.records, edit.path, edit.records);
+        shared = note(unlogged.records, logged.records, edit.path, edit.records) || shared;
 
     // Links: of the folders listed, and of those whose records wait.
     if (relink) {
@@ -222,6 +231,7 @@ void HandoverIntake::absorb(StateHandover handover, const LedgerState &logged, l
             if (m_listed.contains(it.key()) || m_pendingUploads.contains(it.key()))
                 links.insert(it.key(), it.value());
         }
-        noteWhole(unlogged.links, logged.links, links);
+        shared = noteWhole(unlogged.links, logged.links, links) || shared;
     }
+    return shared;
 }

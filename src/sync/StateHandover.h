@@ -52,11 +52,12 @@ private:
 };
 
 // The writer's side: turns handovers into changes over the state the log holds, so that the state the sources
-// describe is always `logged` with `unlogged` applied.
+// describe is always `logged` with `unlogged` applied. A handed value equal to the logged one replaces it, so that
+// the two share their data; absorb() then returns true.
 class HandoverIntake
 {
 public:
-    void absorb(StateHandover handover, const LedgerState &logged, ledgerlog::Changes &unlogged);
+    bool absorb(StateHandover handover, LedgerState &logged, ledgerlog::Changes &unlogged);
 
 private:
     QSet<QString> m_listed; // the paths of the folder list

@@ -111,6 +111,7 @@ StateLedger::Loaded StateLedger::load()
     // The snapshot that stood for a damaged file is written at once; one of an older version at the next flush.
     m_logNeedsRewrite = loaded.runsLost;
     m_snapshotDue = !snapshot || !snapshot->uploadsInFlight.isEmpty() || snapshot->version != SyncState::currentVersion;
+    m_holdsLoaded = snapshot.has_value();
     // An older version may have left them readable by others, or not even writable by their owner.
     for (const QString &path : {stateFilePath(), m_logPath, m_journalPath}) {
         struct stat st {};
@@ -375,8 +376,14 @@ void StateLedger::run()
         bool ok = true;
         try {
             if (job) {
-                m_intake.absorb(std::move(job->handover), m_logged, m_unlogged);
+                const bool shared = m_intake.absorb(std::move(job->handover), m_logged, m_unlogged);
                 job.reset(); // lets go of what it shares, before the disk is touched
+                // The engine's records took the place of those read at start; the store lets go of its copy of
+                // them too, once: while the log adds nothing, the snapshot is the state logged.
+                if (shared && m_holdsLoaded && !m_logDirty && !m_snapshotDue) {
+                    m_holdsLoaded = false;
+                    m_snapshot.adoptEqual(m_logged.toSyncState());
+                }
             }
             ok = write(ticket, whole, &error);
         } catch (const std::exception &e) {
@@ -457,7 +464,7 @@ bool StateLedger::write(Ticket ticket, bool compactNow, QString *error)
         return false;
     if (!m_unlogged.isEmpty()) {
         const QByteArray body = ledgerlog::batch(m_logged, m_unlogged, ticket);
-        if (!body.isEmpty() && !append(ledgerlog::frame(body), error)) {
+        if (!body.isEmpty() && !append(body, error)) {
             qCWarning(lcSync, "Could not append to the state log (%s): writing the state whole",
                       qUtf8Printable(*error));
             return writeAll();
@@ -482,17 +489,24 @@ bool StateLedger::logIsAtItsPath() const
            && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-bool StateLedger::append(const QByteArray &line, QString *error)
+bool StateLedger::append(const QByteArray &json, QString *error)
 {
+    // The line in its parts: a framed copy of a batch of every folder's records would double the writer's peak.
+    const QByteArray head = ledgerlog::frameHead(json);
+    const std::array<QByteArrayView, 3> parts{QByteArrayView(head), QByteArrayView(json), QByteArrayView("\n")};
     bool ok = true;
     int failure = 0;
-    for (qsizetype done = 0; ok && done < line.size();) {
-        const ssize_t n = ::write(m_logFd, line.constData() + done, size_t(line.size() - done));
-        if (n < 0 && errno != EINTR) {
-            ok = false;
-            failure = errno;
+    qint64 lineSize = 0;
+    for (const QByteArrayView part : parts) {
+        for (qsizetype done = 0; ok && done < part.size();) {
+            const ssize_t n = ::write(m_logFd, part.data() + done, size_t(part.size() - done));
+            if (n < 0 && errno != EINTR) {
+                ok = false;
+                failure = errno;
+            }
+            done += std::max<ssize_t>(n, 0);
         }
-        done += std::max<ssize_t>(n, 0);
+        lineSize += part.size();
     }
     if (ok && ::fdatasync(m_logFd) != 0) {
         ok = false;
@@ -505,10 +519,10 @@ bool StateLedger::append(const QByteArray &line, QString *error)
             m_logNeedsRewrite = true;
         return false;
     }
-    m_logSize += line.size();
+    m_logSize += lineSize;
     m_logDirty = true;
     std::lock_guard lock(m_mutex);
-    m_figures.logBytes += line.size();
+    m_figures.logBytes += lineSize;
     ++m_figures.appends;
     return true;
 }

@@ -116,7 +116,7 @@ private:
     void run();
     bool write(Ticket ticket, bool compactNow, QString *error); // on the writer's thread
     LedgerState target() const;                                 // m_logged with m_unlogged applied
-    bool append(const QByteArray &line, QString *error);
+    bool append(const QByteArray &json, QString *error); // as one framed line
     // A new log holding only the header; with the snapshot first when the log's lines are not in the one on disk.
     bool compact(const LedgerState &state, Ticket ticket, bool withSnapshot, QString *error);
     bool writeJournal(const UploadJournalEntries &entries, const QSet<QString> &ignoredPaths, QString *error);
@@ -143,6 +143,7 @@ private:
     bool m_logNeedsRewrite = false; // damaged or unopenable: the next write compacts
     bool m_logDirty = false;        // the log holds lines beyond its header
     bool m_snapshotDue = false;     // none on disk, or one of an older shape: a flush writes it
+    bool m_holdsLoaded = false;     // the snapshot's records as read at start, until the engine's replace them
     std::function<void()> m_compactionHook;
 
     mutable std::mutex m_mutex;

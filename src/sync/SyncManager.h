@@ -312,6 +312,8 @@ Q_SIGNALS:
     void isAutoSyncingChanged();
     void needsResyncAfterAutoSyncChanged();
     void pendingFolderUploadsChanged();
+    // Internal: the watches a full scan waits for are in place, or their stream was stopped.
+    void watchSetupEnded();
 
 private:
     // Stores the value and emits the signal only when it differs from what is stored.
@@ -422,8 +424,8 @@ public:
     // Starts a full scan and reconcile, or asks the running one for another run after it.
     void requestFullScanAndReconcile();
 
-    // (Re)starts the event stream on the export folder; only the end of a full scan and reconcile calls it. Once
-    // the new stream's watches are in place, the whole export folder is refreshed.
+    // (Re)starts the event stream on the export folder; only a full scan and reconcile calls it, before its scan.
+    // Once the watches of a stream that no scan follows are in place, the whole export folder is refreshed.
     void startWatching();
     void stopWatching();
     bool isWatching() const;
@@ -454,7 +456,10 @@ private:
     void wireWatching(); // once, from the constructor
     void fsEventCallback(const FileChanges &changes);
     void watchesReady();
+    // Starts the stream when none runs on the export folder, and waits until its watches are in place.
+    QCoro::Task<void> watchesInPlace();
     bool m_watchesReady = false; // the running stream's first walk of the tree has ended
+    bool m_scanFollowsWatches = false; // a full scan waits for the running stream's watches
     std::function<void()> m_beforeWatchWalk;
     // changesFrom: where the changes of the listed paths from now on start in m_pathChanges.
     QCoro::Task<void> runRefresh(qsizetype changesFrom, quint64 generation, RefreshScope scope);
@@ -513,6 +518,7 @@ private:
     // A change (a file-system event, a refresh, a pass that had to stand back) arrived while a reconcile ran: its
     // older scan may have overwritten it, so a refresh and a pass follow it.
     bool m_changedDuringReconcile = false;
+    RefreshScope m_changesDuringReconcile; // what the events named while the reconcile ran
     // The pass a reconcile scheduled goes over every folder: the state is written whole at its end.
     bool m_wholePassDue = false;
     // A reconcile, a refresh or a pass holds for a moment far more than the list it leaves (the state file's records,

@@ -242,6 +242,7 @@ QCoro::Task<void> SyncManager::fullScanAndReconcile()
         setReconcileError(std::nullopt);
     m_reconcileAgain = false;
     m_changedDuringReconcile = false;
+    m_changesDuringReconcile = RefreshScope();
 
     QPointer<SyncManager> self(this);
     bool failed = false;
@@ -280,6 +281,11 @@ QCoro::Task<void> SyncManager::scanAndReconcile(quint64 generation)
         if (self)
             self->trimHeapSoon(heapTrimWork); // the whole tree and the service's lists
     });
+    // The watches go in before the tree is read: whatever changes after the scan read a folder, an event reports,
+    // so the scan is the only walk of the tree a start makes.
+    co_await watchesInPlace();
+    if (!self)
+        co_return;
     TreeScan scan = co_await scanForFullReconcile();
     if (!self)
         co_return;
@@ -600,7 +606,10 @@ void SyncManager::finishReconcile()
     // The reconcile's scan may be older than a change seen while it ran: look again, and sync what differs.
     m_changedDuringReconcile = false;
     qCInfo(lcSync, "Changes arrived during the reconcile — refreshing");
-    m_refreshScope = RefreshScope::everything(); // what the events named went into the list the reconcile replaced
+    // What the events named went into the list the reconcile replaced: read it again. A change no event named
+    // (a pass that had to stand back) reads everything.
+    const RefreshScope named = std::exchange(m_changesDuringReconcile, RefreshScope());
+    m_refreshScope.add(named.isEmpty() ? RefreshScope::everything() : named);
     m_fsDebounceTimer.start();
     scheduleAutoSync();
 }

@@ -10,6 +10,7 @@
 #include "platform/FileEventStream.h"
 
 #include <QCoroFuture>
+#include <QCoroSignal>
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
@@ -195,13 +196,30 @@ void SyncManager::stopWatching()
     }
     m_watchesReady = false;
     m_fsDebounceTimer.stop();
+    if (std::exchange(m_scanFollowsWatches, false))
+        Q_EMIT watchSetupEnded(); // the waiting scan goes on, and finds out whether its folder is still the one
 }
 
-// Between the reconcile's scan and this moment nothing saw the tree: not while the service was asked, not while
-// the watches were added. One refresh of everything picks up what changed meanwhile; from now on the events do.
+QCoro::Task<void> SyncManager::watchesInPlace()
+{
+    startWatching();
+    if (!m_fsStream || m_watchesReady)
+        co_return;
+    m_scanFollowsWatches = true;
+    co_await qCoro(this, &SyncManager::watchSetupEnded);
+}
+
 void SyncManager::watchesReady()
 {
     m_watchesReady = true;
+    if (std::exchange(m_scanFollowsWatches, false)) {
+        // The full scan reads the tree from now on: what changes after it read a folder, an event reports.
+        qCDebug(lcSync, "File watcher ready — the full scan reads the export folder");
+        Q_EMIT watchSetupEnded();
+        return;
+    }
+    // Nothing saw the tree before this moment: one refresh of everything picks up what changed; from now on the
+    // events do.
     qCDebug(lcSync, "File watcher ready — refreshing the whole export folder");
     m_refreshScope = RefreshScope::everything();
     m_fsDebounceTimer.start();
@@ -213,8 +231,10 @@ void SyncManager::fsEventCallback(const FileChanges &changes)
 {
     qCDebug(lcSync, "FSEvent received — scheduling refresh");
     m_refreshScope.add(changes);
-    if (m_isReconciling)
+    if (m_isReconciling) {
         m_changedDuringReconcile = true;
+        m_changesDuringReconcile.add(changes);
+    }
     m_fsDebounceTimer.start(); // restarts a pending wait
 }
 

@@ -327,6 +327,12 @@ QString SyncStateStore::Unwritten::describe() const
     return QStringLiteral("the file holds the state of %1, later saves not on disk: %2 (%3)").arg(file).arg(saves).arg(error);
 }
 
+void SyncStateStore::adoptEqual(const SyncState &snapshot)
+{
+    if (m_lastWritten && *m_lastWritten == snapshot)
+        m_lastWritten = snapshot;
+}
+
 SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QString *failure)
 {
     const std::optional<FileStamp> onDisk = stampOf(m_filePath);

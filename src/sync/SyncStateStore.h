@@ -85,6 +85,9 @@ public:
     // Replaces the file with the snapshot, on the disk when it returns; a failure is logged ("Failed to save
     // state: %@") and leaves the file as it was.
     WriteOutcome write(const SyncState &snapshot, QString *error);
+    // Keeps the snapshot in place of an equal one it holds from the last write or load, so that it holds no data of
+    // its own. Nothing when they differ.
+    void adoptEqual(const SyncState &snapshot);
     qint64 lastWrittenBytes() const { return m_lastWrittenBytes; }
     // Of the snapshot the last load gave or the last write left on disk.
     std::optional<qint64> generation() const { return m_generation; }

@@ -171,10 +171,12 @@ private Q_SLOTS:
 
     // A change made while the engine starts, before its watches are in place, reaches the service like any other:
     // a new image in a synced folder and a new folder, made while the service is asked for its state, while the
-    // watcher walks the tree, or while a newly chosen export folder is checked.
+    // watcher walks the tree, or while a newly chosen export folder is checked. Either way, and when nothing
+    // changed, the start reads the whole tree once.
     void changesMadeWhileStartingAreSynced_data()
     {
         QTest::addColumn<QString>("moment");
+        QTest::newRow("start, nothing changed") << "quiet";
         QTest::newRow("start, while the service is asked") << "sync state";
         QTest::newRow("start, while the watcher walks the tree") << "walk";
         QTest::newRow("new export folder, while the service is asked") << "chosen";
@@ -196,6 +198,20 @@ private Q_SLOTS:
         engine->manager.setWatchFolder(chosen ? earlier.root() : tree.root());
         QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, chosen ? "Start" : "Shoot"), QStringList{"a.jpg"}, 20000);
         QTRY_VERIFY(engine->manager.isWatching() && !engine->manager.isAutoSyncing());
+        testsupport::LogCapture log;
+        const auto wholeTreeReads = [&log] { return log.count(syncCategory, "Scanning the whole tree"); };
+        if (moment == "quiet") {
+            // A refresh that waits for ever: one asked for at the start stays visible.
+            engine.reset();
+            engine = std::make_unique<Engine>(service, support.root(),
+                                              SyncDelays{.refresh = 1h, .autoSync = 1h, .streamLatency = 100ms});
+            testsupport::awaitTask(engine->manager.fullScanAndReconcile());
+            QTRY_VERIFY(engine->manager.isWatching());
+            QVERIFY(engine->manager.pendingRefreshScope().isEmpty());
+            QCOMPARE(wholeTreeReads(), 1);
+            QCOMPARE(folderAt(engine->manager.folders(), tree.path("Shoot"))->newFileCount(), 0);
+            return;
+        }
         if (!chosen) {
             engine.reset();
             engine = std::make_unique<Engine>(service, support.root());
@@ -230,6 +246,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Shoot"), (QStringList{"a.jpg", "b.jpg"}), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(activeNames(service, "Ny"), QStringList{"c.jpg"}, 20000);
         QCOMPARE(service.galleries().size(), chosen ? 3 : 2);
+        QCOMPARE(wholeTreeReads(), 1); // the events named what changed
     }
 
     void syncedFolderUploadsNothingMore_data()
