@@ -11,7 +11,8 @@
 //   - with --restart, the app started again on the state file it wrote: resident memory idle, panel closed;
 //   - with --start-upload, then started once more with one new image dropped into a seeded folder while it was not
 //     running: the app's CPU and the wall time from its start until that image's upload starts (the PUT arrives),
-//     beside the CPU of a `find -printf '%s %T@'` of the same tree and the stand-in's CPU over the same span;
+//     beside the CPU of a `find -printf '%s %T@'` of the same tree and the stand-in's CPU over the same span; then
+//     started once more with nothing changed: the bytes it writes until idle;
 //   - with --overview, then the overview window opened from the tray's menu: resident memory idle with it open;
 //   - the bytes the app wrote to disk until synced (/proc/<pid>/io write_bytes) against the state written whole as
 //     one file, and the state file's and the log's sizes on disk apart;
@@ -886,18 +887,18 @@ int main(int argc, char **argv)
             newImages.append(image);
             putsArrived();
             const double serviceStart = processCpu(child);
-            App third(binary, library);
+            auto third = std::make_unique<App>(binary, library);
             double cpu = -1;
             double wall = 0;
             double serviceCpu = 0;
             waitUntil(
                 [&] {
                     if (putsArrived() > 0) {
-                        cpu = processCpu(third.pid());
-                        wall = third.seconds();
+                        cpu = processCpu(third->pid());
+                        wall = third->seconds();
                         serviceCpu = processCpu(child) - serviceStart;
                     }
-                    return cpu >= 0 || !third.running();
+                    return cpu >= 0 || !third->running();
                 },
                 10 * 60 * 1000, 2);
             if (cpu < 0) {
@@ -910,6 +911,22 @@ int main(int argc, char **argv)
                             "stand-in's CPU meanwhile %.2f s\n",
                             wall, cpu, find > 0 ? cpu / find : 0.0, find, serviceCpu);
                 std::fflush(stdout);
+                // A start after one that uploaded, with nothing changed: what it writes should be a few lines of
+                // log, not the state whole again.
+                third->waitIdle(3000, 10 * 60 * 1000);
+                third.reset(); // SIGTERM, as a session ends it: one instance at a time
+                third = std::make_unique<App>(binary, library);
+                const bool idle = waitUntil([&] { return !third->running() || third->reconciled; }, 10 * 60 * 1000, 50)
+                                  && third->running() && third->waitIdle(3000, 10 * 60 * 1000);
+                if (!idle) {
+                    std::fprintf(stderr, "the app did not start again with nothing changed\n");
+                    exitCode = 1;
+                } else {
+                    std::printf("  started again with nothing changed: %.3f MB written until idle (state file %.2f "
+                                "MB)\n",
+                                writtenBytes(third->pid()) / 1e6, onDisk.snapshotBytes() / 1e6);
+                    std::fflush(stdout);
+                }
             }
         }
     }
