@@ -877,9 +877,10 @@ int main(int argc, char **argv)
 
         if (exitCode == 0 && startUpload) {
             // The start's own work before its first upload: the scan, the reconcile, whatever else reads the tree,
-            // and the pass's wait (which costs no CPU).
+            // and the pass's wait (which costs no CPU). Its name sorts before the folder's others, so that its record,
+            // appended after theirs, is out of name order for the start that follows.
             const QString image = seededFolder(library.exportRoot, folders / 2)
-                                  + QStringLiteral("/START_%1.jpg").arg(::getpid());
+                                  + QStringLiteral("/0_START_%1.jpg").arg(::getpid());
             writeSparse(image, 123456);
             // Written a minute ago: the pass does not wait for it to settle.
             const struct timeval minuteAgo[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};

@@ -329,8 +329,12 @@ QString SyncStateStore::Unwritten::describe() const
 
 void SyncStateStore::adoptEqual(const SyncState &snapshot)
 {
-    if (m_lastWritten && *m_lastWritten == snapshot)
+    // The engine's state knows no generation: the file's stays.
+    if (m_lastWritten && sameContent(*m_lastWritten, snapshot)) {
+        const std::optional<qint64> generation = m_lastWritten->generation;
         m_lastWritten = snapshot;
+        m_lastWritten->generation = generation;
+    }
 }
 
 SyncStateStore::WriteOutcome SyncStateStore::write(const SyncState &snapshot, QString *failure)
