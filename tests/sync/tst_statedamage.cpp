@@ -56,6 +56,28 @@ void privateFolderStaysOff(const uploadtest::Engine &e)
     QCOMPARE(e.galleryIds("Shoot").size(), 1);
 }
 
+// The state log or the state file in the support folder.
+QString stateFile(const uploadtest::Engine &e, const QString &file)
+{
+    return e.support.path(file == "state log" ? QString(StateLedger::logFileName) : QString(StateLedger::stateFileName));
+}
+
+// "deleted", "emptied", "garbage" (as long), "folder" (one in its place) or "lines fail" (every line after the
+// first keeps its newline and loses its check).
+void damageFile(const QString &path, const QString &how)
+{
+    QByteArray bytes = testsupport::readFile(path);
+    QVERIFY(QFile::remove(path));
+    if (how == "lines fail")
+        for (qsizetype at = bytes.indexOf('\n') + 1; at > 0 && at < bytes.size(); at = bytes.indexOf('\n', at) + 1)
+            bytes[at] = bytes.at(at) == '0' ? '1' : '0';
+    if (how == "folder")
+        QVERIFY(QDir().mkpath(path + "/x"));
+    else if (how != "deleted")
+        QVERIFY(testsupport::writeFile(path, how == "emptied" ? QByteArray()
+                                             : how == "garbage" ? QByteArray(bytes.size(), '\x9c') : bytes));
+}
+
 // A start whose reconcile cannot get the service's answer for every folder.
 void startWithoutTheServicesAnswer(uploadtest::Engine &e)
 {
@@ -196,19 +218,7 @@ private Q_SLOTS:
         if (file == "state file")
             e.manager->flushState(); // b.jpg's record only in the newest state file
         killAsItStands(e);
-
-        const QString path = e.support.path(file == "state log" ? QString(StateLedger::logFileName)
-                                                                : QString(StateLedger::stateFileName));
-        QByteArray bytes = testsupport::readFile(path);
-        if (damage == "deleted") {
-            QVERIFY(QFile::remove(path));
-        } else if (damage == "garbage") {
-            QVERIFY(testsupport::writeFile(path, QByteArray(bytes.size(), '\x9c')));
-        } else { // every line after the first keeps its newline and loses its check
-            for (qsizetype at = bytes.indexOf('\n') + 1; at > 0 && at < bytes.size(); at = bytes.indexOf('\n', at) + 1)
-                bytes[at] = bytes.at(at) == '0' ? '1' : '0';
-            QVERIFY(testsupport::writeFile(path, bytes));
-        }
+        damageFile(stateFile(e, file), damage);
 
         // The start's question for every folder fails; a new image arrives.
         e.service.script("GET", "/api/sync/state", {500, R"({"error":"slow"})"}, -1);
@@ -251,18 +261,7 @@ private Q_SLOTS:
         if (file == "state file")
             e.manager->flushState();
         killAsItStands(e);
-
-        const QString path = e.support.path(file == "state log" ? QString(StateLedger::logFileName)
-                                                                : QString(StateLedger::stateFileName));
-        const QByteArray bytes = testsupport::readFile(path);
-        QVERIFY(QFile::remove(path));
-        if (damage == "garbage")
-            QVERIFY(testsupport::writeFile(path, QByteArray(bytes.size(), '\x9c')));
-        else if (damage == "emptied")
-            QVERIFY(testsupport::writeFile(path, QByteArray()));
-        else
-            QVERIFY(QDir().mkpath(path + "/x"));
-
+        damageFile(stateFile(e, file), damage);
         e.restart();
         e.watch();
         e.pass();
@@ -286,9 +285,7 @@ private Q_SLOTS:
 
         e.tree.addFile("Shoot/b.jpg", 11);
         e.refresh();
-        ScriptedAnswer unanswered;
-        unanswered.kind = ScriptedAnswer::Kind::ActThenClose;
-        e.service.script("POST", "/api/gallery/*", unanswered);
+        e.service.script("POST", "/api/gallery/*", {.kind = ScriptedAnswer::Kind::ActThenClose});
         e.pass();
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11"}));
         killAsItStands(e);
