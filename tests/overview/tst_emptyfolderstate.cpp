@@ -95,10 +95,8 @@ private Q_SLOTS:
         const auto home = homeAt(tree.root());
         const QDateTime now = QDateTime::currentDateTime();
         for (const auto &[name, modified] : {std::pair{QStringLiteral("Bryllup"), now.addDays(-3).addSecs(-7200)},
-                                             std::pair{QStringLiteral("Konfirmasjon"), now.addMonths(-11)}}) {
-            tree.addDir(QStringLiteral("Eksport/") + name);
-            TempTree::setMtime(tree.path(QStringLiteral("Eksport/") + name), modified.toSecsSinceEpoch());
-        }
+                                             std::pair{QStringLiteral("Konfirmasjon"), now.addMonths(-11)}})
+            TempTree::setMtime(tree.addDir(QStringLiteral("Eksport/") + name), modified.toSecsSinceEpoch());
         QWidget window;
         FileDialogDirectoryChooser::shared().chooseDirectory(
             &window, DirectoryRequest{QStringLiteral("Velg mappen"), QStringLiteral("Velg"), tree.path("Eksport")},

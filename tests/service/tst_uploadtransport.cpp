@@ -2,6 +2,7 @@
 #include "service/UploadTransport.h"
 #include "service/VarnostimaAPI.h"
 #include "support/AwaitTask.h"
+#include "support/FileBytes.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QDir>
@@ -116,14 +117,12 @@ private Q_SLOTS:
         QSslConfiguration::setDefaultConfiguration(configuration);
         // The transport's TLS (libcurl with OpenSSL) trusts the file OpenSSL's variable names: the trusted
         // certificate, and those that fail for their dates or their name alone.
-        QFile bundle(m_trust.filePath(QStringLiteral("trusted.pem")));
-        QVERIFY(bundle.open(QIODevice::WriteOnly));
-        for (const char *name : {"trusted-cert.pem", "expired-cert.pem", "wrong-name-cert.pem"}) {
-            QFile certificate(tlsFile(name));
-            QVERIFY(certificate.open(QIODevice::ReadOnly));
-            bundle.write(certificate.readAll());
-        }
-        qputenv("SSL_CERT_FILE", bundle.fileName().toLocal8Bit());
+        QByteArray bundle;
+        for (const char *name : {"trusted-cert.pem", "expired-cert.pem", "wrong-name-cert.pem"})
+            bundle += testsupport::readFile(tlsFile(name));
+        const QString bundleFile = m_trust.filePath(QStringLiteral("trusted.pem"));
+        QVERIFY(bundle.count("BEGIN CERTIFICATE") == 3 && testsupport::writeFile(bundleFile, bundle));
+        qputenv("SSL_CERT_FILE", bundleFile.toLocal8Bit());
     }
     void init() { m_dir = std::make_unique<QTemporaryDir>(); }
     void cleanup() { m_dir.reset(); }

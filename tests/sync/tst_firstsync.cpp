@@ -470,14 +470,11 @@ private Q_SLOTS:
         f->service.releaseHeld();
         finish(std::move(x));
 
-        const SyncFolder xEntry = f->entry("x/Fest");
-        const SyncFolder yEntry = f->entry("y/Fest");
-        QVERIFY(xEntry.status.is(SyncStatus::Case::synced));
-        QVERIFY(yEntry.status.is(SyncStatus::Case::synced));
-        QVERIFY(xEntry.status.galleryId() != yEntry.status.galleryId());
-        QCOMPARE(f->serverNames(xEntry.status.galleryId()),
-                 updating ? QStringList({"a.jpg", "c.jpg"}) : QStringList{"a.jpg"});
-        QCOMPARE(f->serverNames(yEntry.status.galleryId()), QStringList{"b.jpg"});
+        const SyncStatus xs = f->entry("x/Fest").status;
+        const SyncStatus ys = f->entry("y/Fest").status;
+        QVERIFY(xs.is(SyncStatus::Case::synced) && ys.is(SyncStatus::Case::synced) && xs.galleryId() != ys.galleryId());
+        QCOMPARE(f->serverNames(xs.galleryId()), updating ? QStringList({"a.jpg", "c.jpg"}) : QStringList{"a.jpg"});
+        QCOMPARE(f->serverNames(ys.galleryId()), QStringList{"b.jpg"});
     }
 
     void secondSyncOfTheSameFolderDoesNothing()

@@ -244,19 +244,18 @@ private Q_SLOTS:
         QVERIFY(!galleryId.isEmpty());
         QVERIFY(QDir(e.tree.path("2024/Fest")).removeRecursively());
         e.reconcile(); // or the one the watcher started, when it runs already
-        const QString placeholderPath = SyncFolder::placeholderPath(galleryId);
-        QTRY_VERIFY(e.manager->folderIndex(placeholderPath) >= 0 && !e.manager->isReconciling());
-        const SyncFolder placeholder = e.manager->folders().at(e.manager->folderIndex(placeholderPath));
+        const auto placeholderNow = [&] { return folderAt(*e.manager, SyncFolder::placeholderPath(galleryId)); };
+        QTRY_VERIFY(placeholderNow() && !e.manager->isReconciling());
+        const SyncFolder placeholder = *placeholderNow(); // as a window holds it
 
         if (action == "delete during run") {
             // The run that made the gallery still uploads into it: the placeholder says why it stays.
             finish(e.manager->deleteGalleryOnServer(placeholder));
             QVERIFY(e.service.gallery(galleryId));
-            QCOMPARE(e.manager->folders().at(e.manager->folderIndex(placeholder.path)).status.failureMessage(),
-                     SyncManagerError::linked().localizedDescription());
+            QCOMPARE(placeholderNow()->status.failureMessage(), SyncManagerError::linked().localizedDescription());
             e.service.releaseHeld();
             finish(std::move(*run));
-            finish(e.manager->deleteGalleryOnServer(e.manager->folders().at(e.manager->folderIndex(placeholder.path))));
+            finish(e.manager->deleteGalleryOnServer(*placeholderNow()));
             QVERIFY(!e.service.gallery(galleryId));
             return;
         }

@@ -17,6 +17,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <functional>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,6 +56,39 @@ void privateFolderStaysOff(const uploadtest::Engine &e)
     QVERIFY(e.entry("Privat").status.is(SyncStatus::Case::ignored));
     QVERIFY(e.galleryIds("Privat").isEmpty());
     QCOMPARE(e.galleryIds("Shoot").size(), 1);
+}
+
+// "deleted", "emptied", "garbage" (as long), "folder" (one in its place) or "lines fail" (every line after the
+// first keeps its newline and loses its check).
+void damageFile(const QString &path, const QString &how)
+{
+    QByteArray bytes = testsupport::readFile(path);
+    QVERIFY(QFile::remove(path));
+    if (how == "lines fail")
+        for (qsizetype at = bytes.indexOf('\n') + 1; at > 0 && at < bytes.size(); at = bytes.indexOf('\n', at) + 1)
+            bytes[at] = bytes.at(at) == '0' ? '1' : '0';
+    if (how == "folder")
+        QVERIFY(QDir().mkpath(path + "/x"));
+    else if (how != "deleted")
+        QVERIFY(testsupport::writeFile(path, how == "emptied" ? QByteArray()
+                                             : how == "garbage" ? QByteArray(bytes.size(), '\x9c') : bytes));
+}
+
+// Shoot/a.jpg synced, and in the copy the state file falls back to; then what `change` does, noted in the log and,
+// for the "state file", in the newest state file too; then a kill as the files stand, and that one file damaged.
+void damagedAfter(uploadtest::Engine &e, const QString &file, const QString &damage, const std::function<void()> &change)
+{
+    e.tree.addFile("Shoot/a.jpg", 10);
+    e.watch();
+    e.pass();
+    e.manager->flushState();
+    change();
+    if (file == "state file")
+        e.manager->flushState();
+    killAsItStands(e);
+    damageFile(e.support.path(file == "state log" ? QString(StateLedger::logFileName)
+                                                  : QString(StateLedger::stateFileName)),
+               damage);
 }
 
 // A start whose reconcile cannot get the service's answer for every folder.
@@ -183,32 +218,15 @@ private Q_SLOTS:
         QFETCH(QString, damage);
         QFETCH(int, killedStarts);
         uploadtest::Engine e;
-        e.tree.addFile("Shoot/a.jpg", 10);
-        e.watch();
-        e.pass();
-        const QString id = e.entry("Shoot").status.galleryId();
+        QString id;
+        damagedAfter(e, file, damage, [&] {
+            id = e.entry("Shoot").status.galleryId();
+            e.tree.addFile("Shoot/b.jpg", 11);
+            e.refresh();
+            e.pass();
+            QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11"}));
+        });
         QVERIFY(!id.isEmpty());
-        e.manager->flushState(); // the copy the state file falls back to knows only a.jpg
-        e.tree.addFile("Shoot/b.jpg", 11);
-        e.refresh();
-        e.pass();
-        QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11"}));
-        if (file == "state file")
-            e.manager->flushState(); // b.jpg's record only in the newest state file
-        killAsItStands(e);
-
-        const QString path = e.support.path(file == "state log" ? QString(StateLedger::logFileName)
-                                                                : QString(StateLedger::stateFileName));
-        QByteArray bytes = testsupport::readFile(path);
-        if (damage == "deleted") {
-            QVERIFY(QFile::remove(path));
-        } else if (damage == "garbage") {
-            QVERIFY(testsupport::writeFile(path, QByteArray(bytes.size(), '\x9c')));
-        } else { // every line after the first keeps its newline and loses its check
-            for (qsizetype at = bytes.indexOf('\n') + 1; at > 0 && at < bytes.size(); at = bytes.indexOf('\n', at) + 1)
-                bytes[at] = bytes.at(at) == '0' ? '1' : '0';
-            QVERIFY(testsupport::writeFile(path, bytes));
-        }
 
         // The start's question for every folder fails; a new image arrives.
         e.service.script("GET", "/api/sync/state", {500, R"({"error":"slow"})"}, -1);
@@ -241,28 +259,11 @@ private Q_SLOTS:
         QFETCH(QString, file);
         QFETCH(QString, damage);
         uploadtest::Engine e;
-        e.tree.addFile("Shoot/a.jpg", 10);
-        e.watch();
-        e.pass();
-        e.manager->flushState();
-        e.tree.addFile("Privat/p.jpg", 20);
-        e.refresh();
-        e.manager->ignoreFolder(e.entry("Privat"));
-        if (file == "state file")
-            e.manager->flushState();
-        killAsItStands(e);
-
-        const QString path = e.support.path(file == "state log" ? QString(StateLedger::logFileName)
-                                                                : QString(StateLedger::stateFileName));
-        const QByteArray bytes = testsupport::readFile(path);
-        QVERIFY(QFile::remove(path));
-        if (damage == "garbage")
-            QVERIFY(testsupport::writeFile(path, QByteArray(bytes.size(), '\x9c')));
-        else if (damage == "emptied")
-            QVERIFY(testsupport::writeFile(path, QByteArray()));
-        else
-            QVERIFY(QDir().mkpath(path + "/x"));
-
+        damagedAfter(e, file, damage, [&] {
+            e.tree.addFile("Privat/p.jpg", 20);
+            e.refresh();
+            e.manager->ignoreFolder(e.entry("Privat"));
+        });
         e.restart();
         e.watch();
         e.pass();
@@ -286,9 +287,7 @@ private Q_SLOTS:
 
         e.tree.addFile("Shoot/b.jpg", 11);
         e.refresh();
-        ScriptedAnswer unanswered;
-        unanswered.kind = ScriptedAnswer::Kind::ActThenClose;
-        e.service.script("POST", "/api/gallery/*", unanswered);
+        e.service.script("POST", "/api/gallery/*", {.kind = ScriptedAnswer::Kind::ActThenClose});
         e.pass();
         QCOMPARE(uploadtest::imageSizes(e.service, id), (QStringList{"a.jpg=10", "b.jpg=11"}));
         killAsItStands(e);

@@ -1,7 +1,8 @@
 // SyncManager's state file, export folder and bookmark, against a real temporary support folder.
 
+#include "UploadTestFixture.h"
+
 #include "service/VarnostimaAPI.h"
-#include "support/AwaitTask.h"
 #include "support/FileBytes.h"
 #include "support/LogCapture.h"
 #include "support/StandInService.h"
@@ -458,43 +459,30 @@ private Q_SLOTS:
     void startWithNothingChangedWritesNothingWhole()
     {
         QFETCH(QStringList, runs);
-        TempTree support;
-        TempTree exportTree;
-        testsupport::StandInService service;
-        service.addAccount("start-token");
-        VarnostimaAPI api;
-        api.setTimeouts({2s, 2s, 5s});
-        api.setCredentials(service.baseUrl(), "start-token");
-        const SyncDelays byHand{.refresh = 20ms, .autoSync = 1h, .streamLatency = 20ms, .settle = 0ms};
-        const auto start = [&](SyncManager &manager) {
-            manager.setAPI(api);
-            manager.setWatchFolder(exportTree.root());
-            QTRY_VERIFY(manager.hasCompletedInitialReconcile() && !manager.isReconciling());
-            QVERIFY(!manager.reconcileError());
-        };
-        {
-            SyncManager manager(support.root(), byHand);
-            exportTree.addFile("Shoot/first.jpg", 10);
-            start(manager);
-            testsupport::awaitTask(manager.runAutoSync());
-            testsupport::awaitTask(manager.fullScanAndReconcile()); // the gallery known, as after any start
-            qsizetype images = 1;
-            for (const QString &run : std::as_const(runs)) {
-                for (const QString &name : run.split(' '))
-                    exportTree.addFile("Shoot/" + name, 20 + name.size());
-                images += run.split(' ').size();
-                QTRY_VERIFY(manager.folders().size() == 1 && manager.folders().first().imageCount == images);
-                testsupport::awaitTask(manager.runAutoSync());
-                QVERIFY(manager.folders().first().status.is(SyncStatus::Case::synced));
-                QCOMPARE(manager.folders().first().newFileCount(), 0);
-            }
-            QVERIFY(!manager.flushState());
+        uploadtest::Engine e;
+        e.tree.addFile("Shoot/first.jpg", 10);
+        e.watch();
+        QVERIFY(!e.manager->reconcileError());
+        e.pass();
+        e.reconcile(); // the gallery known, as after any start
+        qsizetype images = 1;
+        for (const QString &run : std::as_const(runs)) {
+            const QStringList names = run.split(' ');
+            for (const QString &name : names)
+                e.tree.addFile("Shoot/" + name, 20 + name.size());
+            images += names.size();
+            QTRY_VERIFY(e.manager->folders().size() == 1 && e.manager->folders().first().imageCount == images);
+            e.pass();
+            QVERIFY(e.manager->folders().first().status.is(SyncStatus::Case::synced));
+            QCOMPARE(e.manager->folders().first().newFileCount(), 0);
         }
-        SyncManager manager(support.root(), byHand);
-        start(manager);
-        testsupport::awaitTask(manager.runAutoSync());
-        QVERIFY(!manager.flushState());
-        const StateLedger::Figures figures = manager.ledger().figures();
+        QVERIFY(!e.manager->flushState());
+        e.restart();
+        e.watch();
+        QVERIFY(!e.manager->reconcileError());
+        e.pass();
+        QVERIFY(!e.manager->flushState());
+        const StateLedger::Figures figures = e.manager->ledger().figures();
         QCOMPARE(figures.compactions, 0);
         QCOMPARE(figures.logBytes, 0);
     }

@@ -1,6 +1,7 @@
 // The panel offscreen: what it is made of when signed out, signed in and with a history, the status row's rules,
 // redraws on model changes, and the recent-upload rows.
 
+#include "support/FileBytes.h"
 #include "support/PanelFixture.h"
 #include "support/ShownText.h"
 #include "app/menubar/LoginView.h"
@@ -16,7 +17,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QDir>
-#include <QFile>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -210,9 +210,7 @@ private Q_SLOTS:
         if (!recordedUnder.isEmpty())
             recorded.baseURL = QUrl(recordedUnder);
         const QString file = f->support.path(QStringLiteral("recent-uploads.json"));
-        QFile written(file);
-        QVERIFY(written.open(QIODevice::WriteOnly) && written.write(encodeRecentUploads({recorded})) > 0);
-        written.close();
+        QVERIFY(testsupport::writeFile(file, encodeRecentUploads({recorded})));
         f->history = std::make_unique<UploadHistoryStore>(QUrl::fromLocalFile(file));
         f->signIn();
         auto view = makeView();
